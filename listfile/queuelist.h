@@ -1,0 +1,30 @@
+// Queue-list files (.flq): one queue entry per line, CR LF after every line, no header.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace mivex {
+
+// The first-line test: true when the file opens, has a first line, and that line split at " --> "
+// has a non-empty second piece. Only the first line is read; the name plays no part.
+bool CheckQueueList(const std::string& path);
+
+enum class ListReadStatus { Ok, NotAList, CannotRead, TooManyEntries };
+
+struct ListReadResult {
+    ListReadStatus status = ListReadStatus::Ok;
+    std::vector<std::string> rows;  // every line as it stands, blank lines included
+};
+
+// Reads a list for loading into the queue. Lines end at CR LF, CR or LF; a last line without an end
+// still counts. Fails whole (no rows) when the first-line test fails, the file cannot be read, or
+// it holds more than `maxRows` lines.
+ListReadResult ReadQueueList(const std::string& path, std::size_t maxRows);
+
+// Writes `mirror` (entries each followed by CR LF) to `path` through a temporary file in the same
+// folder renamed into place, so a failed save leaves any old file whole. On failure returns false
+// and sets `error` to a sentence for the user.
+bool WriteQueueList(const std::string& path, const std::string& mirror, std::string& error);
+
+}  // namespace mivex

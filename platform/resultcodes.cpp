@@ -1,0 +1,2 @@
+// placeholder, being written
+#include "platform/resultcodes.h"

@@ -1,0 +1,63 @@
+// The transfer engine: carries out one queue entry on the real filesystem.
+//
+// One call moves or copies one source (a file, a symbolic link, or a folder with everything below
+// it) into one destination folder. The rules it keeps, in short:
+//   - every file is written under a hidden temporary name beside its target and renamed into place
+//     only when complete, so no partial file ever sits under a real name;
+//   - overwrite replaces a file atomically and merges a folder into a folder of the same name;
+//     keep-both gives the top item the first free "name - Copy", "name - Copy (2)", ... claimed
+//     without a race, and never replaces anything;
+//   - a move on one filesystem is a rename; across filesystems it copies, makes the copy durable and
+//     only then removes exactly what it copied;
+//   - links are copied as links, special files are never opened, a folder never goes into itself;
+//   - the tree is walked and written with descriptor-relative calls and O_NOFOLLOW below the two
+//     folders named by the entry, so a folder swapped for a link cannot redirect a write or delete.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace mivex {
+
+enum class TransferKind { Copy, Move };
+enum class CollisionRule { Overwrite, KeepBoth };
+
+struct TransferRequest {
+    std::string source;      // a file, link or folder; a trailing "/" is ignored
+    std::string destFolder;  // created when missing
+    TransferKind kind = TransferKind::Copy;
+    CollisionRule rule = CollisionRule::KeepBoth;
+};
+
+struct TransferProgress {
+    std::uint64_t bytesDone = 0;
+    std::uint64_t bytesTotal = 0;  // 0 when the monitor did not ask for totals
+    std::uint64_t filesDone = 0;
+    std::uint64_t filesTotal = 0;
+    std::string currentFile;  // source path of the file being written
+};
+
+// Watches one transfer. Called on the thread that runs the transfer.
+class TransferMonitor {
+public:
+    virtual ~TransferMonitor() = default;
+    // Totals cost a walk of the source before the work starts; only progress displays want them.
+    virtual bool wantsTotals() const { return false; }
+    // Called when a file starts and after every block written.
+    virtual void progress(const TransferProgress&) {}
+    // Polled before every file and every block; once true the transfer stops there.
+    virtual bool abortRequested() { return false; }
+};
+
+struct TransferOutcome {
+    int code = 0;          // 0 on success, else a ResultCode
+    bool aborted = false;  // stopped on request; code is then 0
+};
+
+TransferOutcome transferItem(const TransferRequest& request, TransferMonitor* monitor = nullptr);
+
+// The name the n-th collision gives an item: n = 1 gives "report - Copy.doc", n = 2
+// "report - Copy (2).doc". Folders, and names without an extension, get no extension part.
+std::string collisionName(const std::string& name, bool isFolder, int n);
+
+}  // namespace mivex

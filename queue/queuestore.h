@@ -1,0 +1,42 @@
+// The queue store: the queued entries in queue order, and the mirror text derived from them.
+//
+// The mirror (every entry followed by CR LF) is computed from the rows, never stored beside them,
+// so the two cannot drift apart: removing or editing one row changes that row only, also when the
+// same line is queued twice.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mivex {
+
+class QueueStore {
+public:
+    // Row counts and indexes were 16-bit in the original design; the queue never holds more.
+    static constexpr std::size_t kMaxEntries = 32767;
+
+    const std::vector<std::string>& rows() const { return mRows; }
+    std::size_t size() const { return mRows.size(); }
+    bool empty() const { return mRows.empty(); }
+    const std::string& at(std::size_t row) const { return mRows.at(row); }
+
+    // Appends one entry; false (and nothing changes) when the queue is full.
+    bool append(std::string entry);
+    // Removes one row; out-of-range rows are ignored.
+    void removeAt(std::size_t row);
+    // Replaces one row's text; out-of-range rows are ignored.
+    void replaceAt(std::size_t row, std::string entry);
+    void clear() { mRows.clear(); }
+    // Replaces the whole queue; false (and nothing changes) for more than kMaxEntries rows.
+    bool assign(std::vector<std::string> rows);
+
+    // Every entry followed by CR LF, in queue order; empty for an empty queue.
+    std::string gQueueMirror() const;
+
+private:
+    std::vector<std::string> mRows;
+};
+
+}  // namespace mivex

@@ -1,0 +1,270 @@
+// Helpers shared by the tests.
+#include "tests/testsupport.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace mivex::test {
+
+TempDir::TempDir(const std::string& under) {
+    std::string base = under;
+    if (base.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        base = (tmp && *tmp) ? tmp : "/tmp";
+    }
+    std::string templ = base + "/mivex-test-XXXXXX";
+    if (!mkdtemp(templ.data())) {
+        throw std::runtime_error("mkdtemp failed under " + base + ": " + std::strerror(errno));
+    }
+    mPath = templ;
+}
+
+TempDir::~TempDir() { removeTree(mPath); }
+
+TmpfsMount::TmpfsMount(unsigned long long bytes) {
+    const std::string opts = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (::mount("tmpfs", mDir.path().c_str(), "tmpfs", 0, opts.c_str()) == 0) {
+        mMounted = true;
+    } else {
+        mReason = std::string("mounting a tmpfs was refused: ") + std::strerror(errno);
+    }
+}
+
+TmpfsMount::~TmpfsMount() {
+    if (mMounted) {
+        ::umount2(mDir.path().c_str(), MNT_DETACH);
+    }
+}
+
+void writeFile(const std::string& path, const std::string& content, mode_t mode) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) {
+        throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+    }
+    std::size_t done = 0;
+    while (done < content.size()) {
+        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0) {
+            ::close(fd);
+            throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ::fchmod(fd, mode);
+    ::close(fd);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+struct stat lstatOf(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+        throw std::runtime_error("no such path: " + path);
+    }
+    return st;
+}
+
+std::string randomBytes(std::size_t bytes, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string out(bytes, '\0');
+    for (auto& c : out) {
+        c = static_cast<char>(gen() & 0xff);
+    }
+    return out;
+}
+
+void makeTree(const std::string& root,
+              const std::vector<std::pair<std::string, std::string>>& files) {
+    for (const auto& [name, content] : files) {
+        fs::path p = fs::path(root) / name;
+        if (!name.empty() && name.back() == '/') {
+            fs::create_directories(p);
+            continue;
+        }
+        fs::create_directories(p.parent_path());
+        writeFile(p.string(), content);
+    }
+}
+
+std::vector<std::string> listTree(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::string rel = fs::relative(it->path(), folder).string();
+        if (it->is_directory() && !it->is_symlink()) {
+            rel += "/";
+        }
+        names.push_back(rel);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void removeTree(const std::string& path) {
+    if (path.empty()) {
+        return;
+    }
+    std::error_code ec;
+    // Tests make folders without write or search permission; give them back first.
+    for (auto it = fs::recursive_directory_iterator(
+             path, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory() && !it->is_symlink()) {
+            ::chmod(it->path().c_str(), 0755);
+        }
+    }
+    ::chmod(path.c_str(), 0755);
+    fs::remove_all(path, ec);
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds,
+                         bool asNobody) {
+    std::vector<std::string> full;
+    if (asNobody) {
+        full = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    }
+    full.insert(full.end(), argv.begin(), argv.end());
+    std::vector<char*> args;
+    for (auto& a : full) {
+        args.push_back(a.data());
+    }
+    args.push_back(nullptr);
+
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], 1);
+        ::dup2(pipeFds[1], 2);
+        int devnull = ::open("/dev/null", O_RDONLY);
+        ::dup2(devnull, 0);
+        ::execvp(args[0], args.data());
+        _exit(127);
+    }
+    ::close(pipeFds[1]);
+    ProcessResult result;
+    std::thread reader([&] {
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) {
+            result.output.append(buf, static_cast<std::size_t>(n));
+        }
+    });
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    for (;;) {
+        pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            result.timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    reader.join();
+    ::close(pipeFds[0]);
+    result.exitCode = (!result.timedOut && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+namespace {
+
+bool sameTreeAt(const fs::path& a, const fs::path& b, const std::string& rel, std::string& why) {
+    struct stat sa, sb;
+    if (::lstat(a.c_str(), &sa) != 0 || ::lstat(b.c_str(), &sb) != 0) {
+        why = rel + ": missing on one side";
+        return false;
+    }
+    if ((sa.st_mode & S_IFMT) != (sb.st_mode & S_IFMT)) {
+        why = rel + ": type differs";
+        return false;
+    }
+    if (!S_ISLNK(sa.st_mode) && (sa.st_mode & 07777) != (sb.st_mode & 07777)) {
+        why = rel + ": mode differs";
+        return false;
+    }
+    if (S_ISLNK(sa.st_mode)) {
+        if (fs::read_symlink(a) != fs::read_symlink(b)) {
+            why = rel + ": link target differs";
+            return false;
+        }
+        return true;
+    }
+    if (S_ISREG(sa.st_mode)) {
+        if (sa.st_mtim.tv_sec != sb.st_mtim.tv_sec || sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec) {
+            why = rel + ": modification time differs";
+            return false;
+        }
+        if (readFile(a.string()) != readFile(b.string())) {
+            why = rel + ": content differs";
+            return false;
+        }
+        return true;
+    }
+    if (S_ISDIR(sa.st_mode)) {
+        std::vector<std::string> na, nb;
+        for (auto& e : fs::directory_iterator(a)) {
+            na.push_back(e.path().filename().string());
+        }
+        for (auto& e : fs::directory_iterator(b)) {
+            nb.push_back(e.path().filename().string());
+        }
+        std::sort(na.begin(), na.end());
+        std::sort(nb.begin(), nb.end());
+        if (na != nb) {
+            why = rel + ": folder contents differ";
+            return false;
+        }
+        for (const auto& n : na) {
+            if (!sameTreeAt(a / n, b / n, rel + "/" + n, why)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool sameTree(const std::string& a, const std::string& b, std::string& why) {
+    return sameTreeAt(a, b, ".", why);
+}
+
+}  // namespace mivex::test

@@ -1,0 +1,70 @@
+// Helpers shared by the tests: scratch folders, small tmpfs mounts, files by content, and child
+// processes with a time limit.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+namespace mivex::test {
+
+// A fresh folder under $TMPDIR (default /tmp), removed with everything in it at destruction.
+class TempDir {
+public:
+    explicit TempDir(const std::string& under = "");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return mPath; }
+    std::string operator/(const std::string& name) const { return mPath + "/" + name; }
+
+private:
+    std::string mPath;
+};
+
+// A tmpfs of `bytes` mounted on a fresh folder, unmounted at destruction. ok() is false, with
+// reason() saying why, where mounting is refused (not root, no mount namespace).
+class TmpfsMount {
+public:
+    explicit TmpfsMount(unsigned long long bytes);
+    ~TmpfsMount();
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+    bool ok() const { return mMounted; }
+    const std::string& reason() const { return mReason; }
+    const std::string& path() const { return mDir.path(); }
+    std::string operator/(const std::string& name) const { return mDir / name; }
+
+private:
+    TempDir mDir;
+    bool mMounted = false;
+    std::string mReason;
+};
+
+void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644);
+std::string readFile(const std::string& path);  // throws std::runtime_error when unreadable
+bool exists(const std::string& path);           // lstat: a dangling link exists
+struct stat lstatOf(const std::string& path);    // throws when missing
+// A file of `bytes` pseudo-random bytes drawn from `seed`.
+std::string randomBytes(std::size_t bytes, unsigned seed);
+void makeTree(const std::string& root, const std::vector<std::pair<std::string, std::string>>& files);
+// Names below `folder`, sorted, relative, folders with a trailing "/"; hidden names included.
+std::vector<std::string> listTree(const std::string& folder);
+void removeTree(const std::string& path);
+
+struct ProcessResult {
+    int exitCode = -1;  // -1 when killed by a signal or the time limit
+    bool timedOut = false;
+    std::string output;  // standard output and error together
+};
+// Runs argv[0] with the arguments, killing it after `timeoutSeconds`. With `asNobody` it runs
+// through setpriv as uid/gid 65534 with no groups, for permission cases (root ignores modes).
+ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds = 60,
+                         bool asNobody = false);
+
+// True when `a` and `b` hold the same tree: names, types, bytes, permission bits, link targets and
+// modification times of files and links. `why` tells the first difference.
+bool sameTree(const std::string& a, const std::string& b, std::string& why);
+
+}  // namespace mivex::test
