@@ -1,2 +1,235 @@
-// placeholder, being written
+// Queue-list files: the first-line test, the reader and the writer.
 #include "listfile/queuelist.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <string_view>
+#include <system_error>
+
+#include "queue/queueentry.h"
+
+namespace mivex {
+
+namespace {
+
+class FileHandle {
+public:
+    explicit FileHandle(int fd) : mFd(fd) {}
+    ~FileHandle() {
+        if (mFd >= 0) {
+            ::close(mFd);
+        }
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int get() const { return mFd; }
+
+private:
+    int mFd;
+};
+
+// Lists are opened for reading only when they are regular files. O_NONBLOCK keeps a FIFO named
+// as a list from hanging the program until some writer turns up.
+int openList(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Splits a file into lines ending at CR LF, CR or LF, reading block by block so that a caller
+// who needs one line reads no more than that. A last line without an end counts; the end of the
+// file after a line end makes no further, empty line.
+class LineReader {
+public:
+    explicit LineReader(int fd) : mFd(fd) {}
+
+    // False at the end of the file or on a read error (then failed() is true).
+    bool next(std::string& line) {
+        line.clear();
+        for (;;) {
+            if (mPos == mLength) {
+                if (mAtEnd) {
+                    return !line.empty();
+                }
+                refill();
+                continue;
+            }
+            // A CR that ended the last line may have its LF at the head of the next block.
+            if (mAfterCR) {
+                mAfterCR = false;
+                if (mBuffer[mPos] == '\n') {
+                    ++mPos;
+                    continue;
+                }
+            }
+            const char* begin = mBuffer + mPos;
+            const char* end = mBuffer + mLength;
+            const char* stop =
+                std::find_if(begin, end, [](char c) { return c == '\r' || c == '\n'; });
+            line.append(begin, stop);
+            mPos = static_cast<std::size_t>(stop - mBuffer);
+            if (stop != end) {
+                mAfterCR = *stop == '\r';
+                ++mPos;
+                return true;
+            }
+        }
+    }
+
+    bool failed() const { return mFailed; }
+
+private:
+    void refill() {
+        ssize_t n;
+        do {
+            n = ::read(mFd, mBuffer, sizeof mBuffer);
+        } while (n < 0 && errno == EINTR);
+        mPos = 0;
+        mLength = n > 0 ? static_cast<std::size_t>(n) : 0;
+        mAtEnd = n <= 0;
+        mFailed = n < 0;
+    }
+
+    int mFd;
+    char mBuffer[16384];
+    std::size_t mPos = 0;
+    std::size_t mLength = 0;
+    bool mAfterCR = false;
+    bool mAtEnd = false;
+    bool mFailed = false;
+};
+
+// The second piece of the line split at " --> " exists and is not empty.
+bool isListFirstLine(std::string_view line) {
+    const std::size_t first = line.find(kSeparator);
+    if (first == std::string_view::npos) {
+        return false;
+    }
+    const std::size_t from = first + kSeparator.size();
+    return std::min(line.find(kSeparator, from), line.size()) > from;
+}
+
+std::string systemReason(int error) {
+    return std::generic_category().message(error);
+}
+
+bool writeAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Creates a hidden, new file beside `path`; returns its descriptor and sets `tempPath`, or -1.
+int createTempBeside(const std::string& path, std::string& tempPath) {
+    static std::atomic<unsigned> counter{0};
+    const std::size_t slash = path.rfind('/');
+    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    const std::string stem = path.substr(0, nameAt) + "." + path.substr(nameAt) + ".saving-" +
+                             std::to_string(::getpid()) + "-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = stem + std::to_string(counter++);
+        // The mode is the one a plain create would give, with the user's umask applied.
+        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool CheckQueueList(const std::string& path) {
+    FileHandle file(openList(path));
+    if (file.get() < 0) {
+        return false;
+    }
+    LineReader reader(file.get());
+    std::string line;
+    return reader.next(line) && !reader.failed() && isListFirstLine(line);
+}
+
+ListReadResult ReadQueueList(const std::string& path, std::size_t maxRows) {
+    ListReadResult result;
+    FileHandle file(openList(path));
+    if (file.get() < 0) {
+        result.status = ListReadStatus::NotAList;
+        return result;
+    }
+    LineReader reader(file.get());
+    std::string line;
+    while (reader.next(line)) {
+        if (result.rows.empty() && !isListFirstLine(line)) {
+            result.status = ListReadStatus::NotAList;
+            break;
+        }
+        if (result.rows.size() == maxRows) {
+            result.status = ListReadStatus::TooManyEntries;
+            break;
+        }
+        result.rows.push_back(std::move(line));
+    }
+    if (result.status == ListReadStatus::Ok) {
+        if (reader.failed()) {
+            result.status = ListReadStatus::CannotRead;
+        } else if (result.rows.empty()) {
+            result.status = ListReadStatus::NotAList;
+        }
+    }
+    if (result.status != ListReadStatus::Ok) {
+        result.rows.clear();
+    }
+    return result;
+}
+
+bool WriteQueueList(const std::string& path, const std::string& mirror, std::string& error) {
+    std::string tempPath;
+    const int fd = createTempBeside(path, tempPath);
+    if (fd < 0) {
+        error = "The list could not be saved to " + path + ": " + systemReason(errno);
+        return false;
+    }
+    // A list replaced in place keeps the permissions it had.
+    struct stat old;
+    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        ::fchmod(fd, old.st_mode & 07777);
+    }
+    bool ok = writeAll(fd, mirror) && ::fsync(fd) == 0;
+    int failure = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        failure = errno;
+    }
+    if (ok && ::rename(tempPath.c_str(), path.c_str()) != 0) {
+        ok = false;
+        failure = errno;
+    }
+    if (!ok) {
+        ::unlink(tempPath.c_str());
+        error = "The list could not be saved to " + path + ": " + systemReason(failure);
+    }
+    return ok;
+}
+
+}  // namespace mivex

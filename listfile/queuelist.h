@@ -10,6 +10,8 @@ namespace mivex {
 // has a non-empty second piece. Only the first line is read; the name plays no part.
 bool CheckQueueList(const std::string& path);
 
+// NotAList whenever CheckQueueList would answer false: also for a file that is missing, cannot be
+// opened, or is not a regular file. CannotRead is a read that fails after the file was opened.
 enum class ListReadStatus { Ok, NotAList, CannotRead, TooManyEntries };
 
 struct ListReadResult {

@@ -1,2 +1,93 @@
-// placeholder, being written
+// Result codes of one transfer.
 #include "platform/resultcodes.h"
+
+#include <cerrno>
+
+namespace mivex {
+
+int codeFromErrno(int err, bool onSource) {
+    switch (err) {
+        case 0:
+            return kSuccess;
+        case ENOENT:
+        case ENOTDIR:
+            return onSource ? kFileNotFound : kPathNotFound;
+        case EACCES:
+        case EPERM:
+        case ELOOP:  // O_NOFOLLOW met a link where a real folder or file was expected
+            return kAccessDenied;
+        case EROFS:
+            return kWriteProtected;
+        case EBUSY:
+        case ETXTBSY:
+            return kInUse;
+        case EEXIST:
+            return kFileExists;
+        case EISDIR:
+        case ENOTEMPTY:
+            return kAlreadyExists;
+        case ENAMETOOLONG:
+            return kNameTooLong;
+        case EIO:
+            return kIoError;
+        case ENOSPC:
+        case EDQUOT:
+            return kDiskFull;
+        case EMFILE:
+        case ENFILE:
+            return kTooManyOpenFiles;
+        case ENOMEM:
+            return kNotEnoughMemory;
+        case EINVAL:
+            return kInvalidParameter;
+        default:
+            return kGeneralFailure;
+    }
+}
+
+std::string_view describeCode(int code) {
+    switch (code) {
+        case kSuccess:
+            return "Success.";
+        case kFileNotFound:
+            return "The source does not exist.";
+        case kPathNotFound:
+            return "A folder on the way to the destination is missing or is not a folder.";
+        case kTooManyOpenFiles:
+            return "Too many files are open.";
+        case kAccessDenied:
+            return "Access denied: a file or folder could not be read or written.";
+        case kNotEnoughMemory:
+            return "Not enough memory.";
+        case kWriteProtected:
+            return "The destination is on a read-only filesystem.";
+        case kGeneralFailure:
+            return "An unexpected system failure.";
+        case kInUse:
+            return "A file is in use, or changed while it was being copied.";
+        case kFileExists:
+            return "A file of the chosen name appeared at the destination.";
+        case kInvalidParameter:
+            return "The system refused a request as invalid.";
+        case kSameFile:
+            return "The destination is the item's own folder (only a copy that keeps both can do that).";
+        case kIntoItself:
+            return "A folder cannot be copied or moved into itself or one of its subfolders.";
+        case kDirNotEmpty:
+            return "A moved folder could not be removed because something new appeared in it.";
+        case kAlreadyExists:
+            return "A file arrives where a folder of that name stands, or a folder where a file stands.";
+        case kNameTooLong:
+            return "A name or path is too long.";
+        case kIoError:
+            return "An input/output error on the disk.";
+        case kSpecialFile:
+            return "A FIFO, socket or device file cannot be copied or moved.";
+        case kDiskFull:
+            return "Not enough free space on the destination drive (or over quota).";
+        default:
+            return {};
+    }
+}
+
+}  // namespace mivex

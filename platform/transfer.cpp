@@ -1,2 +1,916 @@
-// placeholder, being written
+// The transfer engine: one queue entry carried out on the real filesystem.
+//
+// Below the source's parent folder and the destination folder everything is reached through open
+// folder descriptors (openat, mkdirat, renameat2, unlinkat with O_NOFOLLOW / AT_SYMLINK_NOFOLLOW),
+// so a folder swapped for a link while the tree is walked cannot redirect a write or a delete.
 #include "platform/transfer.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "platform/resultcodes.h"
+
+namespace mivex {
+
+namespace {
+
+// copy_file_range is asked for at most this much per call, so progress and abort stay prompt; the
+// kernel caps one call below 2 GiB anyway.
+constexpr std::size_t kRangeChunk = 8u << 20;
+constexpr std::size_t kBufferSize = 256u << 10;  // the plain read/write fallback
+constexpr int kMaxCollisionNames = 100000;
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : mFd(fd) {}
+    Fd(Fd&& other) noexcept : mFd(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    int get() const { return mFd; }
+    bool valid() const { return mFd >= 0; }
+    int release() { return std::exchange(mFd, -1); }
+    void reset(int fd = -1) {
+        if (mFd >= 0) {
+            ::close(mFd);
+        }
+        mFd = fd;
+    }
+
+private:
+    int mFd = -1;
+};
+
+bool isSpecial(mode_t mode) { return !S_ISREG(mode) && !S_ISDIR(mode) && !S_ISLNK(mode); }
+
+bool sameInode(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Failures that will only repeat for every further item at the destination: stop the walk.
+bool isFatal(int code) {
+    return code == kDiskFull || code == kWriteProtected || code == kIoError;
+}
+
+std::string parentOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string stripTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+int renameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
+    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return -1;
+    }
+    // A filesystem without RENAME_NOREPLACE: a hard link claims the name just as atomically.
+    if (::linkat(fromDir, from, toDir, to, 0) != 0) {
+        return -1;
+    }
+    ::unlinkat(fromDir, from, 0);
+    return 0;
+}
+
+// What was copied, so that a move across filesystems removes exactly that and nothing that
+// appeared in the source meanwhile.
+struct CopiedItem {
+    std::string name;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool isDir = false;
+    std::vector<CopiedItem> children;
+};
+
+// How an item takes its name at the destination.
+enum class Placement {
+    Replace,   // overwrite: replace a file or link, merge into a folder
+    Fresh,     // inside a newly made folder: nothing may stand there; never replace
+    KeepBoth,  // the entry's own item under "keep both": first free name of the collision series
+};
+
+class Transfer {
+public:
+    Transfer(const TransferRequest& request, TransferMonitor* monitor)
+        : mRequest(request), mMonitor(monitor), mEuid(::geteuid()) {}
+
+    TransferOutcome run();
+
+private:
+    // Each returns 0 or a result code; aborting is recorded in mAborted and returns kSuccess.
+    int copyItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                 const std::string& dstName, Placement placement, const std::string& srcPath,
+                 CopiedItem* record);
+    int copyFile(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
+                 Placement placement, const std::string& srcPath, CopiedItem* record);
+    int copyLink(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                 const std::string& dstName, Placement placement);
+    int copyFolder(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
+                   Placement placement, const std::string& srcPath, CopiedItem* record);
+    int copyFolderContents(int srcFd, int dstFd, Placement childPlacement,
+                           const std::string& srcPath, CopiedItem* record);
+    int copyData(int src, int dst, const struct stat& st);
+    int copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite);
+    int placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
+                  Placement placement, bool isDir);
+    int moveItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                 Placement placement);
+    int moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir);
+    int removeCopied(int parent, const CopiedItem& item);
+    void keepAttributes(int fd, const struct stat& st);
+    void countTotals(int dir, const std::string& name, const struct stat& st);
+
+    bool checkAbort() {
+        if (!mAborted && mMonitor && mMonitor->abortRequested()) {
+            mAborted = true;
+        }
+        return mAborted;
+    }
+    void report() {
+        if (mMonitor) {
+            mMonitor->progress(mProgress);
+        }
+    }
+    std::string childPath(const std::string& folder, const std::string& name) const {
+        return mMonitor ? folder + "/" + name : std::string();
+    }
+
+    const TransferRequest& mRequest;
+    TransferMonitor* mMonitor;
+    uid_t mEuid;
+    TransferProgress mProgress;
+    bool mAborted = false;
+    std::unique_ptr<char[]> mBuffer;
+};
+
+// ----- naming
+
+std::string tempName(const std::string& name) {
+    static std::atomic<unsigned> counter{0};
+    const unsigned n = counter.fetch_add(1) * 2654435761u ^ static_cast<unsigned>(::getpid());
+    std::array<char, 16> tag;
+    std::snprintf(tag.data(), tag.size(), "%08x", n);
+    // Hidden, recognisable, and short enough for NAME_MAX whatever the final name's length.
+    return ".mivex-" + std::string(tag.data()) + "-" + name.substr(0, 180) + ".part";
+}
+
+}  // namespace
+
+std::string collisionName(const std::string& name, bool isFolder, int n) {
+    std::string stem = name;
+    std::string ext;
+    if (!isFolder) {
+        auto dot = name.find_last_of('.');
+        if (dot != std::string::npos && dot != 0) {
+            stem = name.substr(0, dot);
+            ext = name.substr(dot);
+        }
+    }
+    std::string suffix = n <= 1 ? " - Copy" : " - Copy (" + std::to_string(n) + ")";
+    return stem + suffix + ext;
+}
+
+namespace {
+
+// ----- the walk
+
+TransferOutcome Transfer::run() {
+    const std::string source = stripTrailingSlashes(mRequest.source);
+    const std::string destFolder = stripTrailingSlashes(mRequest.destFolder);
+    if (source.empty()) {
+        return {kFileNotFound, false};
+    }
+    if (destFolder.empty()) {
+        return {kPathNotFound, false};
+    }
+    if (source == "/") {
+        return {kIntoItself, false};  // every folder lies below the root
+    }
+    const std::string name = source.substr(source.find_last_of('/') + 1);
+    if (name == "." || name == "..") {
+        return {kInvalidParameter, false};
+    }
+
+    Fd srcParent(::open(parentOf(source).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!srcParent.valid()) {
+        return {codeFromErrno(errno, true), false};
+    }
+    struct stat srcSt;
+    if (::fstatat(srcParent.get(), name.c_str(), &srcSt, AT_SYMLINK_NOFOLLOW) != 0) {
+        return {codeFromErrno(errno, true), false};
+    }
+    if (isSpecial(srcSt.st_mode)) {
+        return {kSpecialFile, false};
+    }
+
+    // A folder must not go into itself. Judge it on the part of the destination that exists
+    // already, before anything is created, by comparing inodes up to the root (links and "..", as
+    // the kernel resolves them, cannot hide it).
+    std::string existing = destFolder;
+    Fd probe;
+    for (;;) {
+        probe.reset(::open(existing.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (probe.valid() || errno != ENOENT || existing == "/" || existing == ".") {
+            break;
+        }
+        existing = parentOf(existing);
+    }
+    if (!probe.valid()) {
+        return {codeFromErrno(errno), false};
+    }
+    if (S_ISDIR(srcSt.st_mode)) {
+        Fd walk(::dup(probe.get()));
+        for (;;) {
+            struct stat here;
+            if (::fstat(walk.get(), &here) != 0) {
+                break;
+            }
+            if (sameInode(here, srcSt)) {
+                return {kIntoItself, false};
+            }
+            Fd up(::openat(walk.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            struct stat upSt;
+            if (!up.valid() || ::fstat(up.get(), &upSt) != 0 || sameInode(upSt, here)) {
+                break;
+            }
+            walk = std::move(up);
+        }
+    }
+    probe.reset();
+
+    // Missing destination folders are made without asking.
+    if (existing != destFolder) {
+        std::size_t pos = existing == "/" ? 1 : existing.size() + 1;
+        while (pos <= destFolder.size()) {
+            std::size_t next = destFolder.find('/', pos);
+            if (next == std::string::npos) {
+                next = destFolder.size();
+            }
+            const std::string prefix = destFolder.substr(0, next);
+            if (next > pos && ::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+                return {codeFromErrno(errno), false};
+            }
+            pos = next + 1;
+        }
+    }
+    Fd dest(::open(destFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dest.valid()) {
+        return {codeFromErrno(errno), false};
+    }
+    struct stat destSt, parentSt;
+    if (::fstat(dest.get(), &destSt) != 0 || ::fstat(srcParent.get(), &parentSt) != 0) {
+        return {codeFromErrno(errno), false};
+    }
+
+    const bool keepBoth = mRequest.rule == CollisionRule::KeepBoth;
+    const bool isMove = mRequest.kind == TransferKind::Move;
+    if (sameInode(destSt, parentSt) && (isMove || !keepBoth)) {
+        // Only a copy that keeps both can land in its own folder; anything else would at best do
+        // nothing and at worst truncate the file onto itself.
+        return {kSameFile, false};
+    }
+
+    if (mMonitor && mMonitor->wantsTotals()) {
+        countTotals(srcParent.get(), name, srcSt);
+    }
+
+    const Placement top = keepBoth ? Placement::KeepBoth : Placement::Replace;
+    int code;
+    if (isMove && srcSt.st_dev == destSt.st_dev) {
+        code = moveItem(srcParent.get(), name, srcSt, dest.get(), top);
+    } else if (isMove) {
+        code = moveAcross(srcParent.get(), name, srcSt, dest.get());
+    } else {
+        code = copyItem(srcParent.get(), name, srcSt, dest.get(), name, top, source, nullptr);
+    }
+    if (mAborted) {
+        return {kSuccess, true};
+    }
+    return {code, false};
+}
+
+void Transfer::countTotals(int dir, const std::string& name, const struct stat& st) {
+    if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+        ++mProgress.filesTotal;
+        if (S_ISREG(st.st_mode)) {
+            mProgress.bytesTotal += static_cast<std::uint64_t>(st.st_size);
+        }
+        return;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return;
+    }
+    Fd fd(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) {
+        return;
+    }
+    DIR* d = ::fdopendir(::dup(fd.get()));
+    if (!d) {
+        return;
+    }
+    while (dirent* e = ::readdir(d)) {
+        if (std::string_view n = e->d_name; n == "." || n == "..") {
+            continue;
+        }
+        struct stat child;
+        if (::fstatat(fd.get(), e->d_name, &child, AT_SYMLINK_NOFOLLOW) == 0) {
+            countTotals(fd.get(), e->d_name, child);
+        }
+    }
+    ::closedir(d);
+}
+
+int Transfer::copyItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                       const std::string& dstName, Placement placement,
+                       const std::string& srcPath, CopiedItem* record) {
+    if (checkAbort()) {
+        return kSuccess;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return copyFolder(srcDir, name, dstDir, dstName, placement, srcPath, record);
+    }
+    if (S_ISLNK(st.st_mode)) {
+        int code = copyLink(srcDir, name, st, dstDir, dstName, placement);
+        if (code == kSuccess && record) {
+            record->children.push_back({name, st.st_dev, st.st_ino, false, {}});
+        }
+        return code;
+    }
+    if (S_ISREG(st.st_mode)) {
+        return copyFile(srcDir, name, dstDir, dstName, placement, srcPath, record);
+    }
+    return kSpecialFile;  // never opened: a FIFO would block, a device could have side effects
+}
+
+// Before an item is put in place: with Replace, a folder must not be replaced by a file or link
+// and a file or link must not be merged into; Fresh and KeepBoth never replace anything.
+int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir) {
+    struct stat there;
+    if (::fstatat(dstDir, dstName.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? kSuccess : codeFromErrno(errno);
+    }
+    return S_ISDIR(there.st_mode) == incomingIsDir ? kSuccess : kAlreadyExists;
+}
+
+int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
+                        Placement placement, bool isDir) {
+    if (placement == Placement::Replace) {
+        if (int code = checkReplaceable(dstDir, dstName, isDir); code != kSuccess) {
+            return code;
+        }
+        // renameat replaces a file or a link (never what a link points to) in one step.
+        return ::renameat(dstDir, temp.c_str(), dstDir, dstName.c_str()) == 0
+                   ? kSuccess
+                   : codeFromErrno(errno);
+    }
+    if (placement == Placement::Fresh) {
+        if (renameNoReplace(dstDir, temp.c_str(), dstDir, dstName.c_str()) == 0) {
+            return kSuccess;
+        }
+        return errno == EEXIST ? kFileExists : codeFromErrno(errno);
+    }
+    for (int n = 0; n < kMaxCollisionNames; ++n) {
+        const std::string candidate = n == 0 ? dstName : collisionName(dstName, isDir, n);
+        if (renameNoReplace(dstDir, temp.c_str(), dstDir, candidate.c_str()) == 0) {
+            return kSuccess;
+        }
+        if (errno != EEXIST) {
+            return codeFromErrno(errno);
+        }
+    }
+    return kFileExists;
+}
+
+int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
+                       Placement placement, const std::string& srcPath, CopiedItem* record) {
+    // O_NONBLOCK: if a FIFO was put in the file's place since the folder was read, opening it
+    // must not wait for a writer; fstat below then refuses it.
+    Fd src(::openat(srcDir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!src.valid()) {
+        return codeFromErrno(errno, true);
+    }
+    struct stat st;
+    if (::fstat(src.get(), &st) != 0) {
+        return codeFromErrno(errno, true);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return kSpecialFile;
+    }
+    if (mMonitor) {
+        mProgress.currentFile = srcPath;
+        report();
+    }
+    if (placement == Placement::Replace) {
+        // Checked before the data is written, so a wrong kind of target costs no copy.
+        if (int code = checkReplaceable(dstDir, dstName, false); code != kSuccess) {
+            return code;
+        }
+    }
+
+    std::string temp;
+    Fd dst;
+    for (int attempt = 0; attempt < 100 && !dst.valid(); ++attempt) {
+        temp = tempName(dstName);
+        dst.reset(::openat(dstDir, temp.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!dst.valid() && errno != EEXIST) {
+            return codeFromErrno(errno);
+        }
+    }
+    if (!dst.valid()) {
+        return kFileExists;
+    }
+
+    int code = copyData(src.get(), dst.get(), st);
+    if (code == kSuccess && !mAborted) {
+        // A source that grew, shrank or was rewritten meanwhile gives no consistent copy.
+        struct stat after;
+        if (::fstat(src.get(), &after) != 0 || after.st_size != st.st_size ||
+            after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+            after.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
+            code = kInUse;
+        }
+    }
+    if (code == kSuccess && !mAborted) {
+        keepAttributes(dst.get(), st);
+        // close() can report a delayed write error (NFS, some FUSE filesystems).
+        if (::close(dst.release()) != 0) {
+            code = codeFromErrno(errno);
+        }
+    }
+    if (code == kSuccess && !mAborted) {
+        code = placeTemp(dstDir, temp, dstName, placement, false);
+    }
+    if (code != kSuccess || mAborted) {
+        ::unlinkat(dstDir, temp.c_str(), 0);
+        return code;
+    }
+    if (record) {
+        record->children.push_back({name, st.st_dev, st.st_ino, false, {}});
+    }
+    ++mProgress.filesDone;
+    report();
+    return kSuccess;
+}
+
+void Transfer::keepAttributes(int fd, const struct stat& st) {
+    // Ownership first: chown clears the set-user-ID and set-group-ID bits that fchmod then sets.
+    if (mEuid == 0) {
+        (void)::fchown(fd, st.st_uid, st.st_gid);
+    }
+    ::fchmod(fd, st.st_mode & 07777);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(fd, times);
+}
+
+int Transfer::copyData(int src, int dst, const struct stat& st) {
+    const off_t size = st.st_size;
+    bool useReadWrite = false;
+    // Fewer blocks than bytes: the file has holes. Copy only its data and leave the holes.
+    if (size > 0 && st.st_blocks * 512 < size) {
+        off_t pos = 0;
+        while (pos < size) {
+            off_t data = ::lseek(src, pos, SEEK_DATA);
+            if (data < 0) {
+                if (errno == ENXIO) {
+                    break;  // only a hole remains
+                }
+                return copyRange(src, dst, 0, size, useReadWrite);  // no hole support after all
+            }
+            off_t hole = ::lseek(src, data, SEEK_HOLE);
+            if (hole < 0 || hole > size) {
+                hole = size;
+            }
+            if (int code = copyRange(src, dst, data, hole - data, useReadWrite); code != 0) {
+                return code;
+            }
+            if (mAborted) {
+                return kSuccess;
+            }
+            pos = hole;
+        }
+        return ::ftruncate(dst, size) == 0 ? kSuccess : codeFromErrno(errno);
+    }
+    return copyRange(src, dst, 0, size, useReadWrite);
+}
+
+int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite) {
+    off_t inOff = from;
+    off_t outOff = from;
+    const off_t end = from + length;
+    while (!useReadWrite && inOff < end) {
+        if (checkAbort()) {
+            return kSuccess;
+        }
+        const auto want = static_cast<std::size_t>(std::min<off_t>(end - inOff, kRangeChunk));
+        ssize_t n = ::copy_file_range(src, &inOff, dst, &outOff, want, 0);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL) {
+                useReadWrite = true;
+                break;
+            }
+            // EIO, ENOSPC, EDQUOT and the rest are the answer; another way would not help.
+            return codeFromErrno(errno);
+        }
+        if (n == 0) {
+            if (inOff == from) {
+                useReadWrite = true;  // some filesystems copy nothing and say so only like this
+                break;
+            }
+            return kInUse;  // the source ended early: it shrank under us
+        }
+        mProgress.bytesDone += static_cast<std::uint64_t>(n);
+        report();
+    }
+    if (!useReadWrite) {
+        return kSuccess;
+    }
+    if (!mBuffer) {
+        mBuffer = std::make_unique<char[]>(kBufferSize);
+    }
+    while (inOff < end) {
+        if (checkAbort()) {
+            return kSuccess;
+        }
+        const auto want = static_cast<std::size_t>(std::min<off_t>(end - inOff, kBufferSize));
+        ssize_t got = ::pread(src, mBuffer.get(), want, inOff);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            return codeFromErrno(errno, true);
+        }
+        if (got == 0) {
+            return kInUse;
+        }
+        for (ssize_t done = 0; done < got;) {
+            ssize_t put = ::pwrite(dst, mBuffer.get() + done, static_cast<std::size_t>(got - done),
+                                   outOff);
+            if (put < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return codeFromErrno(errno);
+            }
+            done += put;
+            outOff += put;
+        }
+        inOff += got;
+        mProgress.bytesDone += static_cast<std::uint64_t>(got);
+        report();
+    }
+    return kSuccess;
+}
+
+int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                       const std::string& dstName, Placement placement) {
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    for (;;) {
+        ssize_t n = ::readlinkat(srcDir, name.c_str(), target.data(), target.size());
+        if (n < 0) {
+            return codeFromErrno(errno, true);
+        }
+        if (static_cast<std::size_t>(n) < target.size()) {
+            target.resize(static_cast<std::size_t>(n));
+            break;
+        }
+        target.resize(target.size() * 2);  // the link grew since it was looked at
+    }
+    std::string temp;
+    for (int attempt = 0;; ++attempt) {
+        temp = tempName(dstName);
+        if (::symlinkat(target.c_str(), dstDir, temp.c_str()) == 0) {
+            break;
+        }
+        if (errno != EEXIST || attempt > 100) {
+            return codeFromErrno(errno);
+        }
+    }
+    if (mEuid == 0) {
+        (void)::fchownat(dstDir, temp.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
+    }
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(dstDir, temp.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    int code = placeTemp(dstDir, temp, dstName, placement, false);
+    if (code != kSuccess) {
+        ::unlinkat(dstDir, temp.c_str(), 0);
+        return code;
+    }
+    ++mProgress.filesDone;
+    report();
+    return kSuccess;
+}
+
+int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
+                         const std::string& dstName, Placement placement,
+                         const std::string& srcPath, CopiedItem* record) {
+    Fd src(::openat(srcDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!src.valid()) {
+        return codeFromErrno(errno, true);
+    }
+    struct stat st;
+    if (::fstat(src.get(), &st) != 0) {
+        return codeFromErrno(errno, true);
+    }
+
+    // Made private (0700) and given its real mode only when filled, so that a read-only source
+    // folder can still be filled and nobody else looks into it half made.
+    std::string made = dstName;
+    if (placement == Placement::KeepBoth) {
+        int n = 0;
+        for (; n < kMaxCollisionNames; ++n) {
+            made = n == 0 ? dstName : collisionName(dstName, true, n);
+            if (::mkdirat(dstDir, made.c_str(), 0700) == 0) {
+                break;
+            }
+            if (errno != EEXIST) {
+                return codeFromErrno(errno);
+            }
+        }
+        if (n == kMaxCollisionNames) {
+            return kFileExists;
+        }
+    } else if (::mkdirat(dstDir, made.c_str(), 0700) != 0) {
+        if (errno != EEXIST) {
+            return codeFromErrno(errno);
+        }
+        if (placement == Placement::Fresh) {
+            return kAlreadyExists;
+        }
+        // Overwrite: merge into the folder of that name, but never into what a link points to.
+        if (int code = checkReplaceable(dstDir, made, true); code != kSuccess) {
+            return code;
+        }
+    }
+    Fd dst(::openat(dstDir, made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!dst.valid()) {
+        return errno == ELOOP || errno == ENOTDIR ? kAlreadyExists : codeFromErrno(errno);
+    }
+    CopiedItem* self = nullptr;
+    if (record) {
+        record->children.push_back({name, st.st_dev, st.st_ino, true, {}});
+        self = &record->children.back();
+    }
+    const Placement childPlacement =
+        placement == Placement::Replace ? Placement::Replace : Placement::Fresh;
+    int code = copyFolderContents(src.get(), dst.get(), childPlacement, srcPath, self);
+    if (!mAborted) {
+        keepAttributes(dst.get(), st);  // last, so the folder's time is not touched again
+    }
+    return code;
+}
+
+int Transfer::copyFolderContents(int srcFd, int dstFd, Placement childPlacement,
+                                 const std::string& srcPath, CopiedItem* record) {
+    // Read the names first and close the folder, so a deep tree holds two descriptors a level.
+    struct Entry {
+        std::string name;
+        unsigned char type;
+    };
+    std::vector<Entry> entries;
+    {
+        DIR* d = ::fdopendir(::dup(srcFd));
+        if (!d) {
+            return codeFromErrno(errno, true);
+        }
+        errno = 0;
+        while (dirent* e = ::readdir(d)) {
+            std::string_view n = e->d_name;
+            if (n != "." && n != "..") {
+                entries.push_back({std::string(n), e->d_type});
+            }
+        }
+        const int readErr = errno;
+        ::closedir(d);
+        if (readErr != 0) {
+            return codeFromErrno(readErr, true);
+        }
+    }
+
+    int first = kSuccess;
+    for (const Entry& e : entries) {
+        if (checkAbort()) {
+            return kSuccess;
+        }
+        int code;
+        const std::string path = childPath(srcPath, e.name);
+        if (e.type == DT_REG) {
+            code = copyFile(srcFd, e.name, dstFd, e.name, childPlacement, path, record);
+        } else if (e.type == DT_DIR) {
+            code = copyFolder(srcFd, e.name, dstFd, e.name, childPlacement, path, record);
+        } else {
+            struct stat st;
+            if (::fstatat(srcFd, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                code = codeFromErrno(errno, true);
+            } else {
+                code = copyItem(srcFd, e.name, st, dstFd, e.name, childPlacement, path, record);
+            }
+        }
+        // One unreadable or special item fails the entry, but the rest is still copied; a full
+        // or read-only destination fails everything after it the same way, so stop there.
+        if (code != kSuccess && first == kSuccess) {
+            first = code;
+        }
+        if (isFatal(code)) {
+            break;
+        }
+    }
+    return first;
+}
+
+// ----- moves
+
+int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                       Placement placement) {
+    if (checkAbort()) {
+        return kSuccess;
+    }
+    const bool isDir = S_ISDIR(st.st_mode);
+    if (placement == Placement::KeepBoth) {
+        for (int n = 0; n < kMaxCollisionNames; ++n) {
+            const std::string candidate = n == 0 ? name : collisionName(name, isDir, n);
+            if (renameNoReplace(srcDir, name.c_str(), dstDir, candidate.c_str()) == 0) {
+                mProgress.filesDone = mProgress.filesTotal;
+                mProgress.bytesDone = mProgress.bytesTotal;
+                report();
+                return kSuccess;
+            }
+            if (errno == EXDEV) {
+                return moveAcross(srcDir, name, st, dstDir);
+            }
+            if (errno != EEXIST) {
+                return codeFromErrno(errno);
+            }
+        }
+        return kFileExists;
+    }
+
+    struct stat there;
+    if (::fstatat(dstDir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+            return codeFromErrno(errno);
+        }
+        if (renameNoReplace(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
+            return kSuccess;
+        }
+        if (errno == EXDEV) {
+            return moveAcross(srcDir, name, st, dstDir);
+        }
+        if (errno != EEXIST) {
+            return codeFromErrno(errno);
+        }
+        // Something appeared there meanwhile: look again and go on as for an existing item.
+        if (::fstatat(dstDir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+            return codeFromErrno(errno);
+        }
+    }
+    if (S_ISDIR(there.st_mode) != isDir) {
+        return kAlreadyExists;
+    }
+    if (!isDir) {
+        if (sameInode(there, st)) {
+            // Two hard links of one file: rename would keep both names; drop the source's.
+            return ::unlinkat(srcDir, name.c_str(), 0) == 0 ? kSuccess : codeFromErrno(errno);
+        }
+        if (::renameat(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
+            ++mProgress.filesDone;
+            report();
+            return kSuccess;
+        }
+        return errno == EXDEV ? moveAcross(srcDir, name, st, dstDir) : codeFromErrno(errno);
+    }
+
+    // A folder onto a folder: merge, child by child, then remove the emptied source folder.
+    Fd src(::openat(srcDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Fd dst(::openat(dstDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!src.valid()) {
+        return codeFromErrno(errno, true);
+    }
+    if (!dst.valid()) {
+        return errno == ELOOP ? kAlreadyExists : codeFromErrno(errno);
+    }
+    std::vector<std::string> names;
+    {
+        DIR* d = ::fdopendir(::dup(src.get()));
+        if (!d) {
+            return codeFromErrno(errno, true);
+        }
+        while (dirent* e = ::readdir(d)) {
+            std::string_view n = e->d_name;
+            if (n != "." && n != "..") {
+                names.emplace_back(n);
+            }
+        }
+        ::closedir(d);
+    }
+    int first = kSuccess;
+    for (const std::string& child : names) {
+        struct stat childSt;
+        int code;
+        if (::fstatat(src.get(), child.c_str(), &childSt, AT_SYMLINK_NOFOLLOW) != 0) {
+            code = codeFromErrno(errno, true);
+        } else if (isSpecial(childSt.st_mode)) {
+            code = kSpecialFile;
+        } else {
+            code = moveItem(src.get(), child, childSt, dst.get(), Placement::Replace);
+        }
+        if (mAborted) {
+            return kSuccess;
+        }
+        if (code != kSuccess && first == kSuccess) {
+            first = code;
+        }
+    }
+    if (first != kSuccess) {
+        return first;  // what could not be moved stays in the source folder
+    }
+    keepAttributes(dst.get(), st);
+    if (::unlinkat(srcDir, name.c_str(), AT_REMOVEDIR) != 0) {
+        return errno == ENOTEMPTY || errno == EEXIST ? kDirNotEmpty : codeFromErrno(errno);
+    }
+    return kSuccess;
+}
+
+int Transfer::moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir) {
+    const Placement top =
+        mRequest.rule == CollisionRule::KeepBoth ? Placement::KeepBoth : Placement::Replace;
+    CopiedItem copied;
+    int code = copyItem(srcDir, name, st, dstDir, name, top, mRequest.source, &copied);
+    if (code != kSuccess || mAborted) {
+        return code;  // the source stays whole
+    }
+    // The source goes only once the copy is on disk.
+    if (::syncfs(dstDir) != 0) {
+        return codeFromErrno(errno);
+    }
+    for (const CopiedItem& item : copied.children) {
+        if (int removed = removeCopied(srcDir, item); removed != kSuccess) {
+            return removed;
+        }
+    }
+    return kSuccess;
+}
+
+int Transfer::removeCopied(int parent, const CopiedItem& item) {
+    struct stat now;
+    if (::fstatat(parent, item.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? kSuccess : codeFromErrno(errno, true);
+    }
+    if (now.st_dev != item.dev || now.st_ino != item.ino) {
+        return kDirNotEmpty;  // replaced since it was copied: not ours to delete
+    }
+    if (!item.isDir) {
+        return ::unlinkat(parent, item.name.c_str(), 0) == 0 ? kSuccess
+                                                             : codeFromErrno(errno, true);
+    }
+    Fd fd(::openat(parent, item.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) {
+        return codeFromErrno(errno, true);
+    }
+    for (const CopiedItem& child : item.children) {
+        if (int code = removeCopied(fd.get(), child); code != kSuccess) {
+            return code;
+        }
+    }
+    if (::unlinkat(parent, item.name.c_str(), AT_REMOVEDIR) != 0) {
+        return errno == ENOTEMPTY || errno == EEXIST ? kDirNotEmpty : codeFromErrno(errno, true);
+    }
+    return kSuccess;
+}
+
+}  // namespace
+
+TransferOutcome transferItem(const TransferRequest& request, TransferMonitor* monitor) {
+    return Transfer(request, monitor).run();
+}
+
+}  // namespace mivex

@@ -1,2 +1,80 @@
-// placeholder, being written
+// Processing the queue: every row from the top, one transfer each, one run-log line each.
 #include "queue/copyoperation.h"
+
+#include "platform/folders.h"
+#include "platform/transfer.h"
+#include "queue/log.h"
+#include "queue/queueentry.h"
+
+namespace mivex {
+
+int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
+    TransferRequest request;
+    request.source = record.pFrom;
+    request.destFolder = record.pTo;
+    request.kind =
+        record.wFunc == ShellOpRecord::FO_COPY ? TransferKind::Copy : TransferKind::Move;
+    request.rule = (record.fFlags & ShellOpRecord::FOF_RENAMEONCOLLISION) != 0
+                       ? CollisionRule::KeepBoth
+                       : CollisionRule::Overwrite;
+    const TransferOutcome outcome = transferItem(request, monitor);
+    record.fAnyOperationsAborted = outcome.aborted;
+    return outcome.code;
+}
+
+std::string GetErrorText(int code) {
+    if (code == 1223) {
+        return "Not enough free space on destination drive";
+    }
+    return "Something broke... sorry. Error code is " + std::to_string(code) + ".";
+}
+
+bool CopyOperation(const std::vector<std::string>& rows, const std::string& logFolder,
+                   const CopyHooks& hooks) {
+    // The day is fixed when the run starts, so a run past midnight stays in one file.
+    const std::time_t start = hooks.startTime != 0 ? hooks.startTime : std::time(nullptr);
+    RunLog runLog;
+    runLog.setPath(joinPath(logFolder, logFileName(start)));
+
+    int errors = 0;
+    std::string lastCopyCode;
+    const std::size_t count = rows.size();
+    for (std::size_t row = 0; row < count; ++row) {
+        const std::string& entry = rows[row];
+        std::string source, dest, copyCode, overwriteCode;
+        if (!ParseRecord(entry, source, dest, copyCode, overwriteCode)) {
+            // A hand-edited list can hold a row that is no entry at all: it fails on its own.
+            runLog.log("*** ERROR *** " + entry +
+                       " did not copy - This line is not a queue entry (expected "
+                       "\"C-N --> source --> destination folder\")");
+            ++errors;
+            continue;
+        }
+        ShellOpRecord record;
+        record.wFunc = isCopyCode(copyCode) ? ShellOpRecord::FO_COPY : ShellOpRecord::FO_MOVE;
+        record.pFrom = source;
+        record.pTo = dest;
+        record.fFlags = isKeepBothCode(overwriteCode) ? ShellOpRecord::kKeepBothFlags
+                                                      : ShellOpRecord::kOverwriteFlags;
+        const int result = hooks.perform ? hooks.perform(record) : DoFileOperation(record);
+        if (result != 0) {
+            runLog.log("*** ERROR *** " + entry + " did not copy - " + GetErrorText(result));
+            ++errors;
+            continue;
+        }
+        if (record.fAnyOperationsAborted) {
+            return false;  // the rest of the queue is left as it is; this row gets no line
+        }
+        runLog.log(entry + " was successful");
+        lastCopyCode = copyCode;
+    }
+    if (errors != 0) {
+        return false;
+    }
+    if (hooks.afterRun) {
+        hooks.afterRun(lastCopyCode);
+    }
+    return true;
+}
+
+}  // namespace mivex

@@ -1,2 +1,77 @@
-// placeholder, being written
+// The run log: stamped lines appended to the day's file, one open/write/close per line.
 #include "queue/log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <initializer_list>
+
+namespace mivex {
+
+namespace {
+
+std::string formatTime(const char* format, const std::tm& parts) {
+    char buffer[256];
+    const std::size_t length = std::strftime(buffer, sizeof buffer, format, &parts);
+    return std::string(buffer, length);
+}
+
+// The C locale's short date has a two-digit year, which makes old logs ambiguous; "C.UTF-8", the
+// default of many systems, shares that format.
+bool isPlainCLocale(const char* name) {
+    if (name == nullptr) {
+        return true;
+    }
+    const std::string_view locale(name);
+    for (std::string_view plain : {"C", "POSIX"}) {
+        if (locale == plain || (locale.starts_with(plain) && locale.size() > plain.size() &&
+                                locale[plain.size()] == '.')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string logFileName(std::time_t when) {
+    std::tm parts{};
+    localtime_r(&when, &parts);
+    return formatTime("%m%d%Y", parts) + "-log.txt";
+}
+
+std::string logTimestamp(std::time_t when) {
+    std::tm parts{};
+    localtime_r(&when, &parts);
+    // Only queried here: the program chooses its locale once at start-up.
+    const bool plain = isPlainCLocale(std::setlocale(LC_TIME, nullptr));
+    std::string stamp = formatTime(plain ? "%m/%d/%Y" : "%x", parts);
+    if (parts.tm_hour != 0 || parts.tm_min != 0 || parts.tm_sec != 0) {
+        stamp += ' ';
+        stamp += formatTime(plain ? "%H:%M:%S" : "%X", parts);
+    }
+    return stamp;
+}
+
+void RunLog::log(std::string_view message) const {
+    log(message, std::time(nullptr));
+}
+
+void RunLog::log(std::string_view message, std::time_t when) const {
+    std::string line = logTimestamp(when);
+    line += '\t';
+    line += message;
+    line += "\r\n";
+
+    const int fd = ::open(mPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return;
+    }
+    // One write, never retried: with O_APPEND a whole line lands at the end in one piece even when
+    // another run appends at the same moment, whereas a second write could land after its lines.
+    [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
+    ::close(fd);
+}
+
+}  // namespace mivex

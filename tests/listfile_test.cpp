@@ -1,1 +1,226 @@
+// Queue-list files: writing, reading back, the first-line test, and failed saves.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "listfile/queuelist.h"
+#include "queue/queuestore.h"
+#include "tests/testsupport.h"
+
+namespace mivex {
+namespace {
+
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+using Rows = std::vector<std::string>;
+
+const Rows kThree = {"C-N --> /data/report.doc --> /backup", "M-O --> /old --> /",
+                     "C-O --> /a b/c --> /d"};
+
+std::string mirrorOf(const Rows& rows) {
+    QueueStore store;
+    store.assign(rows);
+    return store.gQueueMirror();
+}
+
+ListReadResult readList(const std::string& path) {
+    return ReadQueueList(path, QueueStore::kMaxEntries);
+}
+
+Rows rowsOf(const std::string& content) {
+    TempDir dir;
+    writeFile(dir / "list.flq", content);
+    const ListReadResult result = readList(dir / "list.flq");
+    EXPECT_EQ(result.status, ListReadStatus::Ok);
+    return result.rows;
+}
+
+// Runs `body` in a child process, dropping root to nobody when asked (root ignores permission
+// bits), and returns its exit status, or -1 when it had to be killed after `seconds`.
+int inChild(const std::function<int()>& body, bool asNobody = false, int seconds = 10) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            _exit(99);
+        }
+        _exit(body());
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ListFile, SavedListIsTheMirrorAndReadsBackByteForByte) {
+    TempDir dir;
+    const std::string path = dir / "queue.flq";
+    std::string error;
+    ASSERT_TRUE(WriteQueueList(path, mirrorOf(kThree), error)) << error;
+    EXPECT_EQ(readFile(path),
+              "C-N --> /data/report.doc --> /backup\r\nM-O --> /old --> /\r\n"
+              "C-O --> /a b/c --> /d\r\n");
+
+    const ListReadResult loaded = readList(path);
+    ASSERT_EQ(loaded.status, ListReadStatus::Ok);
+    EXPECT_EQ(loaded.rows, kThree);
+
+    const std::string again = dir / "again.flq";
+    ASSERT_TRUE(WriteQueueList(again, mirrorOf(loaded.rows), error)) << error;
+    EXPECT_EQ(readFile(again), readFile(path));
+    // Nothing but the two lists is left behind in the folder.
+    EXPECT_EQ(test::listTree(dir.path()), (Rows{"again.flq", "queue.flq"}));
+}
+
+TEST(ListFile, LinesEndAtCrLfCrOrLf) {
+    EXPECT_EQ(rowsOf("A --> 1\n2\n3\n"), (Rows{"A --> 1", "2", "3"}));
+    EXPECT_EQ(rowsOf("A --> 1\r2\r3\r"), (Rows{"A --> 1", "2", "3"}));
+    EXPECT_EQ(rowsOf("A --> 1\r\n2\n3\r4\n\r5"), (Rows{"A --> 1", "2", "3", "4", "", "5"}));
+    EXPECT_EQ(rowsOf("A --> 1\r\n\r\n3\r\n"), (Rows{"A --> 1", "", "3"}));
+    EXPECT_EQ(rowsOf("A --> 1\r\n2"), (Rows{"A --> 1", "2"}));
+    EXPECT_EQ(rowsOf("A --> 1\r\n\r\n"), (Rows{"A --> 1", ""}));
+    // Lists are byte strings: a NUL or an invalid UTF-8 byte is kept as it stands.
+    EXPECT_EQ(rowsOf(std::string("A --> \0\xff\r\n", 9)), Rows{std::string("A --> \0\xff", 8)});
+}
+
+TEST(ListFile, CrLfSplitAcrossReadBlocksIsOneLineEnd) {
+    for (std::size_t block : {4096u, 8192u, 16384u, 65536u}) {
+        SCOPED_TRACE(block);
+        const std::string first = "A --> " + std::string(block - 7, 'x');
+        ASSERT_EQ(first.size() + 1, block);  // the CR is the block's last byte
+        EXPECT_EQ(rowsOf(first + "\r\nnext\r\n"), (Rows{first, "next"}));
+    }
+}
+
+TEST(ListFile, FirstLineTest) {
+    TempDir dir;
+    const auto check = [&](const std::string& content) {
+        writeFile(dir / "t.flq", content);
+        return CheckQueueList(dir / "t.flq");
+    };
+    EXPECT_TRUE(check("A --> B"));
+    EXPECT_TRUE(check("C-N --> /a --> /b\r\nanything"));
+    EXPECT_TRUE(check(" --> x\n"));
+    EXPECT_FALSE(check("C-N -->  --> /b\r\n"));
+    EXPECT_FALSE(check("C-N --> \r\nA --> B\r\n"));
+    EXPECT_FALSE(check("no separator\r\nA --> B\r\n"));
+    EXPECT_FALSE(check("\r\nA --> B\r\n"));
+    EXPECT_FALSE(check("A -> B"));
+    EXPECT_FALSE(check(""));
+    // A LF ends the first line too, so the separator on the second line does not count.
+    EXPECT_FALSE(check("C-N\nA --> B"));
+
+    EXPECT_EQ(readList(dir / "t.flq").status, ListReadStatus::NotAList);
+    writeFile(dir / "t.flq", "C-N -->  --> /b\r\nA --> B\r\n");
+    const ListReadResult refused = readList(dir / "t.flq");
+    EXPECT_EQ(refused.status, ListReadStatus::NotAList);
+    EXPECT_TRUE(refused.rows.empty());
+}
+
+TEST(ListFile, ThingsThatAreNotListFiles) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    for (const std::string name : {"missing", "folder", "fifo"}) {
+        SCOPED_TRACE(name);
+        const std::string path = dir / name;
+        // In a child, so that a reader that waits for the FIFO's writer fails instead of hanging.
+        const int status = inChild([&] {
+            return (CheckQueueList(path) ? 1 : 0) +
+                   (readList(path).status == ListReadStatus::NotAList ? 0 : 2);
+        });
+        EXPECT_EQ(status, 0);
+    }
+}
+
+TEST(ListFile, MoreRowsThanTheQueueHolds) {
+    TempDir dir;
+    std::string content;
+    for (std::size_t i = 0; i < QueueStore::kMaxEntries; ++i) {
+        content += "C-N --> /a --> /b\r\n";
+    }
+    writeFile(dir / "full.flq", content);
+    EXPECT_EQ(readList(dir / "full.flq").rows.size(), QueueStore::kMaxEntries);
+
+    writeFile(dir / "over.flq", content + "C-N --> /a --> /b");
+    const ListReadResult over = readList(dir / "over.flq");
+    EXPECT_EQ(over.status, ListReadStatus::TooManyEntries);
+    EXPECT_TRUE(over.rows.empty());
+}
+
+TEST(ListFile, SaveReplacesTheWholeOldFile) {
+    TempDir dir;
+    const std::string path = dir / "queue.flq";
+    writeFile(path, std::string(10000, 'z'), 0640);
+    std::string error;
+    ASSERT_TRUE(WriteQueueList(path, "C-N --> /a --> /b\r\n", error)) << error;
+    EXPECT_EQ(readFile(path), "C-N --> /a --> /b\r\n");
+    EXPECT_EQ(test::lstatOf(path).st_mode & 0777, 0640u);
+}
+
+TEST(ListFile, FailedSaveSaysWhyAndKeepsTheOldFile) {
+    TempDir dir;
+    std::string error;
+    const std::string nowhere = dir / "missing/queue.flq";
+    EXPECT_FALSE(WriteQueueList(nowhere, mirrorOf(kThree), error));
+    EXPECT_EQ(error, "The list could not be saved to " + nowhere + ": No such file or directory");
+
+    // The rename fails after the temporary file was written; it must not stay behind.
+    ASSERT_EQ(::mkdir((dir / "taken").c_str(), 0755), 0);
+    writeFile(dir / "taken/inside", "keep");
+    error.clear();
+    EXPECT_FALSE(WriteQueueList(dir / "taken", mirrorOf(kThree), error));
+    EXPECT_NE(error.find(dir / "taken"), std::string::npos);
+    EXPECT_EQ(test::listTree(dir.path()), (Rows{"taken/", "taken/inside"}));
+
+    // A folder the user may not write to.
+    ::chmod(dir.path().c_str(), 0755);
+    ASSERT_EQ(::mkdir((dir / "ro").c_str(), 0755), 0);
+    const std::string old = dir / "ro/queue.flq";
+    writeFile(old, "A --> old\r\n", 0666);
+    ::chmod((dir / "ro").c_str(), 0555);
+    const int status = inChild(
+        [&] {
+            std::string why;
+            const bool saved = WriteQueueList(old, mirrorOf(kThree), why);
+            return !saved && why == "The list could not be saved to " + old + ": Permission denied"
+                       ? 0
+                       : 1;
+        },
+        true);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(old), "A --> old\r\n");
+    EXPECT_EQ(test::listTree(dir / "ro"), Rows{"queue.flq"});
+}
+
+TEST(ListFile, FullDiskKeepsTheOldFile) {
+    test::TmpfsMount disk(64 * 1024);
+    if (!disk.ok()) {
+        GTEST_SKIP() << disk.reason();
+    }
+    const std::string path = disk / "queue.flq";
+    writeFile(path, "A --> old\r\n");
+    std::string error;
+    EXPECT_FALSE(WriteQueueList(path, std::string(1 << 20, 'x'), error));
+    EXPECT_EQ(error, "The list could not be saved to " + path + ": No space left on device");
+    EXPECT_EQ(readFile(path), "A --> old\r\n");
+    EXPECT_EQ(test::listTree(disk.path()), Rows{"queue.flq"});
+}
+
+}  // namespace
+}  // namespace mivex

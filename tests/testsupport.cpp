@@ -122,7 +122,9 @@ std::vector<std::string> listTree(const std::string& folder) {
     for (auto it = fs::recursive_directory_iterator(folder, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         std::string rel = fs::relative(it->path(), folder).string();
-        if (it->is_directory() && !it->is_symlink()) {
+        // symlink_status: a link that points at itself must not throw ELOOP here.
+        std::error_code typeEc;
+        if (fs::is_directory(it->symlink_status(typeEc))) {
             rel += "/";
         }
         names.push_back(rel);
@@ -140,7 +142,8 @@ void removeTree(const std::string& path) {
     for (auto it = fs::recursive_directory_iterator(
              path, fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory() && !it->is_symlink()) {
+        std::error_code typeEc;
+        if (fs::is_directory(it->symlink_status(typeEc))) {
             ::chmod(it->path().c_str(), 0755);
         }
     }

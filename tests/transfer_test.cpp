@@ -1,1 +1,472 @@
+// Behaviour of the transfer engine on the real filesystem: what arrives where, under which name,
+// with which bytes, modes and times, and what is left behind.
+#include "platform/transfer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+
 #include <gtest/gtest.h>
+
+#include "platform/resultcodes.h"
+#include "tests/testsupport.h"
+
+using namespace mivex;
+using namespace mivex::test;
+
+namespace {
+
+constexpr auto kCopy = TransferKind::Copy;
+constexpr auto kMove = TransferKind::Move;
+constexpr auto kO = CollisionRule::Overwrite;
+constexpr auto kN = CollisionRule::KeepBoth;
+
+TransferOutcome transfer(const std::string& source, const std::string& dest, TransferKind kind,
+                         CollisionRule rule, TransferMonitor* monitor = nullptr) {
+    return transferItem(TransferRequest{source, dest, kind, rule}, monitor);
+}
+
+void setMtime(const std::string& path, time_t sec, long nsec) {
+    const timespec times[2] = {{sec, nsec}, {sec, nsec}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+void symlinkAt(const std::string& target, const std::string& link) {
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0) << link;
+}
+
+std::string linkTarget(const std::string& link) {
+    char buf[4096];
+    ssize_t n = ::readlink(link.c_str(), buf, sizeof buf);
+    return n < 0 ? std::string("<not a link>") : std::string(buf, static_cast<std::size_t>(n));
+}
+
+// A tree with the awkward parts: nesting, an empty folder, unusual modes, nanosecond times, a
+// relative link into the tree and a dangling one.
+void makeAwkwardTree(const std::string& root) {
+    makeTree(root, {{"a.txt", "alpha"},
+                    {"empty/", ""},
+                    {"sub/b.bin", randomBytes(300000, 1)},
+                    {"sub/deeper/c.sh", "#!/bin/sh\n"},
+                    {"sub/deeper/zero", ""}});
+    ::chmod((root + "/sub/deeper/c.sh").c_str(), 0755);
+    ::chmod((root + "/sub/b.bin").c_str(), 0600);
+    ::chmod((root + "/a.txt").c_str(), 0444);
+    ::chmod((root + "/sub").c_str(), 0750);
+    symlinkAt("../a.txt", root + "/sub/up-link");
+    symlinkAt("nowhere/at/all", root + "/dangling");
+    setMtime(root + "/sub/b.bin", 1500000000, 123456789);
+}
+
+void expectSame(const std::string& a, const std::string& b) {
+    std::string why;
+    EXPECT_TRUE(sameTree(a, b, why)) << why;
+}
+
+std::string cpReference(const std::string& source, const TempDir& into) {
+    auto r = runProcess({"cp", "-a", source, into.path() + "/"});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    return into / source.substr(source.rfind('/') + 1);
+}
+
+}  // namespace
+
+// --- collisionName -------------------------------------------------------------------------
+
+TEST(CollisionName, FileWithExtension) {
+    EXPECT_EQ(collisionName("report.doc", false, 1), "report - Copy.doc");
+    EXPECT_EQ(collisionName("report.doc", false, 2), "report - Copy (2).doc");
+    EXPECT_EQ(collisionName("report.doc", false, 3), "report - Copy (3).doc");
+}
+
+TEST(CollisionName, OnlyTheLastExtensionStaysAtTheEnd) {
+    EXPECT_EQ(collisionName("archive.tar.gz", false, 1), "archive.tar - Copy.gz");
+}
+
+TEST(CollisionName, NamesWithoutExtension) {
+    EXPECT_EQ(collisionName("README", false, 1), "README - Copy");
+    EXPECT_EQ(collisionName("README", false, 2), "README - Copy (2)");
+    EXPECT_EQ(collisionName(".bashrc", false, 1), ".bashrc - Copy");
+}
+
+TEST(CollisionName, FoldersNeverSplitAtADot) {
+    EXPECT_EQ(collisionName("old", true, 1), "old - Copy");
+    EXPECT_EQ(collisionName("old", true, 2), "old - Copy (2)");
+    EXPECT_EQ(collisionName("photos.2024", true, 1), "photos.2024 - Copy");
+}
+
+// --- plain copies --------------------------------------------------------------------------
+
+TEST(TransferCopy, FileKeepsBytesModeAndNanosecondTimeIntoNewFolders) {
+    TempDir src, dst;
+    const std::string bytes = randomBytes(1 << 20, 7);
+    writeFile(src / "data.bin", bytes, 0640);
+    setMtime(src / "data.bin", 1600000000, 987654321);
+    writeFile(src / "run.sh", "#!/bin/sh\n", 0755);
+
+    const std::string dest = dst / "one/two/three";
+    EXPECT_EQ(transfer(src / "data.bin", dest, kCopy, kN).code, 0);
+    EXPECT_EQ(transfer(src / "run.sh", dest, kCopy, kN).code, 0);
+
+    EXPECT_EQ(readFile(dest + "/data.bin"), bytes);
+    struct stat st = lstatOf(dest + "/data.bin");
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1600000000);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 987654321);
+    EXPECT_EQ(lstatOf(dest + "/run.sh").st_mode & 07777, 0755u);
+    EXPECT_EQ(readFile(src / "data.bin"), bytes);
+    EXPECT_EQ(listTree(dst.path()), (std::vector<std::string>{
+                                        "one/", "one/two/", "one/two/three/",
+                                        "one/two/three/data.bin", "one/two/three/run.sh"}));
+}
+
+TEST(TransferCopy, TreeEqualsCpArchive) {
+    TempDir src, dst, ref;
+    makeAwkwardTree(src / "tree");
+    const std::string reference = cpReference(src / "tree", ref);
+
+    ASSERT_EQ(transfer(src / "tree", dst.path(), kCopy, kN).code, 0);
+    expectSame(reference, dst / "tree");
+    expectSame(reference, src / "tree");
+    EXPECT_EQ(linkTarget(dst / "tree/dangling"), "nowhere/at/all");
+    EXPECT_EQ(listTree(dst.path()), listTree(ref.path()));  // nothing hidden left behind
+}
+
+TEST(TransferCopy, SourceWithTrailingSlash) {
+    TempDir src, dst;
+    makeTree(src / "docs", {{"x.txt", "x"}});
+    ASSERT_EQ(transfer(src / "docs/", dst.path(), kCopy, kN).code, 0);
+    EXPECT_EQ(listTree(dst.path()), (std::vector<std::string>{"docs/", "docs/x.txt"}));
+}
+
+TEST(TransferCopy, LinkAsSourceIsCopiedAsLink) {
+    TempDir src, dst;
+    makeTree(src / "folder", {{"inside.txt", "i"}});
+    symlinkAt("folder", src / "shortcut");
+    ASSERT_EQ(transfer(src / "shortcut", dst.path(), kCopy, kN).code, 0);
+    EXPECT_TRUE(S_ISLNK(lstatOf(dst / "shortcut").st_mode));
+    EXPECT_EQ(linkTarget(dst / "shortcut"), "folder");
+}
+
+TEST(TransferCopy, SparseFileKeepsItsHoles) {
+    TempDir src, dst;
+    const std::string path = src / "sparse.img";
+    writeFile(path, "head");
+    ASSERT_EQ(::truncate(path.c_str(), 64 << 20), 0);
+    {
+        int fd = ::open(path.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, "tail", 4, (64 << 20) - 4), 4);
+        ::close(fd);
+    }
+    if (lstatOf(path).st_blocks * 512 > (1 << 20)) {
+        GTEST_SKIP() << "this filesystem does not keep holes";
+    }
+    ASSERT_EQ(transfer(path, dst.path(), kCopy, kN).code, 0);
+    struct stat st = lstatOf(dst / "sparse.img");
+    EXPECT_EQ(st.st_size, 64 << 20);
+    EXPECT_LT(st.st_blocks * 512, 1 << 20) << "holes were filled";
+    EXPECT_EQ(readFile(dst / "sparse.img"), readFile(path));
+}
+
+TEST(TransferCopy, MissingSourceFails) {
+    TempDir src, dst;
+    EXPECT_EQ(transfer(src / "ghost.txt", dst.path(), kCopy, kN).code, kFileNotFound);
+    EXPECT_EQ(transfer(src / "ghost.txt", dst.path(), kMove, kO).code, kFileNotFound);
+    EXPECT_TRUE(listTree(dst.path()).empty());
+}
+
+// --- overwrite -----------------------------------------------------------------------------
+
+TEST(TransferOverwrite, FileReplacesFile) {
+    TempDir src, dst;
+    writeFile(src / "f.txt", "new contents", 0600);
+    writeFile(dst / "f.txt", "old contents that are longer", 0644);
+    ASSERT_EQ(transfer(src / "f.txt", dst.path(), kCopy, kO).code, 0);
+    EXPECT_EQ(readFile(dst / "f.txt"), "new contents");
+    EXPECT_EQ(lstatOf(dst / "f.txt").st_mode & 07777, 0600u);
+    EXPECT_EQ(listTree(dst.path()), std::vector<std::string>{"f.txt"});
+}
+
+TEST(TransferOverwrite, FolderMergesIntoFolder) {
+    TempDir src, dst;
+    makeTree(src / "proj", {{"same.txt", "new"}, {"sub/added.txt", "added"}});
+    makeTree(dst / "proj", {{"same.txt", "old"}, {"extra.txt", "keep"}, {"sub/mine.txt", "mine"}});
+    ASSERT_EQ(transfer(src / "proj", dst.path(), kCopy, kO).code, 0);
+    EXPECT_EQ(readFile(dst / "proj/same.txt"), "new");
+    EXPECT_EQ(readFile(dst / "proj/extra.txt"), "keep");
+    EXPECT_EQ(readFile(dst / "proj/sub/mine.txt"), "mine");
+    EXPECT_EQ(readFile(dst / "proj/sub/added.txt"), "added");
+    EXPECT_EQ(listTree(dst.path()).size(), 6u);
+}
+
+TEST(TransferOverwrite, FileReplacesPlantedLinkNotItsTarget) {
+    TempDir src, dst, elsewhere;
+    writeFile(src / "f.txt", "arriving");
+    writeFile(elsewhere / "victim.txt", "precious");
+    symlinkAt(elsewhere / "victim.txt", dst / "f.txt");
+    ASSERT_EQ(transfer(src / "f.txt", dst.path(), kCopy, kO).code, 0);
+    EXPECT_TRUE(S_ISREG(lstatOf(dst / "f.txt").st_mode));
+    EXPECT_EQ(readFile(dst / "f.txt"), "arriving");
+    EXPECT_EQ(readFile(elsewhere / "victim.txt"), "precious");
+}
+
+TEST(TransferOverwrite, FileWhereFolderStandsFails) {
+    TempDir src, dst;
+    writeFile(src / "x", "file");
+    makeTree(dst / "x", {{"inner.txt", "i"}});
+    EXPECT_EQ(transfer(src / "x", dst.path(), kCopy, kO).code, kAlreadyExists);
+    EXPECT_EQ(transfer(src / "x", dst.path(), kMove, kO).code, kAlreadyExists);
+    EXPECT_EQ(listTree(dst.path()), (std::vector<std::string>{"x/", "x/inner.txt"}));
+    EXPECT_EQ(readFile(src / "x"), "file");
+}
+
+TEST(TransferOverwrite, FolderWhereFileStandsFails) {
+    TempDir src, dst;
+    makeTree(src / "x", {{"inner.txt", "i"}});
+    writeFile(dst / "x", "file");
+    EXPECT_EQ(transfer(src / "x", dst.path(), kCopy, kO).code, kAlreadyExists);
+    EXPECT_EQ(transfer(src / "x", dst.path(), kMove, kO).code, kAlreadyExists);
+    EXPECT_EQ(readFile(dst / "x"), "file");
+    EXPECT_EQ(listTree(dst.path()), std::vector<std::string>{"x"});
+    EXPECT_TRUE(exists(src / "x/inner.txt"));
+}
+
+TEST(TransferOverwrite, FileWhereFolderStandsInsideMergeFails) {
+    TempDir src, dst;
+    makeTree(src / "proj", {{"clash", "file"}});
+    makeTree(dst / "proj", {{"clash/keep.txt", "k"}});
+    EXPECT_EQ(transfer(src / "proj", dst.path(), kCopy, kO).code, kAlreadyExists);
+    EXPECT_EQ(readFile(dst / "proj/clash/keep.txt"), "k");
+}
+
+// --- keep both -----------------------------------------------------------------------------
+
+TEST(TransferKeepBoth, FileGetsNumberedCopyNames) {
+    TempDir src, dst;
+    writeFile(src / "report.doc", "incoming");
+    writeFile(dst / "report.doc", "original");
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(transfer(src / "report.doc", dst.path(), kCopy, kN).code, 0);
+    }
+    EXPECT_EQ(listTree(dst.path()),
+              (std::vector<std::string>{"report - Copy (2).doc", "report - Copy (3).doc",
+                                        "report - Copy.doc", "report.doc"}));
+    EXPECT_EQ(readFile(dst / "report.doc"), "original");
+    EXPECT_EQ(readFile(dst / "report - Copy (3).doc"), "incoming");
+}
+
+TEST(TransferKeepBoth, FolderGetsCopyNameAndContentsKeepTheirs) {
+    TempDir src, dst;
+    makeTree(src / "old", {{"a.txt", "new"}});
+    makeTree(dst / "old", {{"a.txt", "first"}});
+    ASSERT_EQ(transfer(src / "old", dst.path(), kCopy, kN).code, 0);
+    ASSERT_EQ(transfer(src / "old", dst.path(), kCopy, kN).code, 0);
+    EXPECT_EQ(readFile(dst / "old/a.txt"), "first");
+    EXPECT_EQ(readFile(dst / "old - Copy/a.txt"), "new");
+    EXPECT_EQ(readFile(dst / "old - Copy (2)/a.txt"), "new");
+    EXPECT_EQ(listTree(dst.path()).size(), 6u);
+}
+
+TEST(TransferKeepBoth, NameWithoutExtension) {
+    TempDir src, dst;
+    writeFile(src / "README", "new");
+    writeFile(dst / "README", "old");
+    ASSERT_EQ(transfer(src / "README", dst.path(), kCopy, kN).code, 0);
+    EXPECT_EQ(readFile(dst / "README - Copy"), "new");
+    EXPECT_EQ(readFile(dst / "README"), "old");
+}
+
+// --- the item's own folder, and folders into themselves ------------------------------------
+
+TEST(TransferOwnFolder, CopyKeepBothMakesACopy) {
+    TempDir dir;
+    writeFile(dir / "f.txt", "me");
+    makeTree(dir / "box", {{"in.txt", "in"}});
+    ASSERT_EQ(transfer(dir / "f.txt", dir.path(), kCopy, kN).code, 0);
+    ASSERT_EQ(transfer(dir / "box", dir.path(), kCopy, kN).code, 0);
+    EXPECT_EQ(readFile(dir / "f - Copy.txt"), "me");
+    EXPECT_EQ(readFile(dir / "f.txt"), "me");
+    EXPECT_EQ(listTree(dir / "box - Copy"), std::vector<std::string>{"in.txt"});
+}
+
+TEST(TransferOwnFolder, FolderOverwriteOrMoveFails) {
+    TempDir dir;
+    makeTree(dir / "box", {{"in.txt", "in"}});
+    const auto before = listTree(dir.path());
+    EXPECT_EQ(transfer(dir / "box", dir.path(), kCopy, kO).code, kSameFile);
+    EXPECT_EQ(transfer(dir / "box", dir.path(), kMove, kO).code, kSameFile);
+    EXPECT_EQ(transfer(dir / "box", dir.path(), kMove, kN).code, kSameFile);
+    EXPECT_EQ(listTree(dir.path()), before);
+}
+
+TEST(TransferOwnFolder, OverwriteAndMoveFailAndLeaveTheFile) {
+    TempDir dir, alias;
+    const std::string bytes = randomBytes(100000, 3);
+    writeFile(dir / "f.bin", bytes);
+    symlinkAt(dir.path(), alias / "same");
+    for (const std::string& dest : {dir.path(), dir.path() + "/", alias / "same"}) {
+        SCOPED_TRACE(dest);
+        EXPECT_EQ(transfer(dir / "f.bin", dest, kCopy, kO).code, kSameFile);
+        EXPECT_EQ(transfer(dir / "f.bin", dest, kMove, kO).code, kSameFile);
+        EXPECT_EQ(transfer(dir / "f.bin", dest, kMove, kN).code, kSameFile);
+        EXPECT_EQ(readFile(dir / "f.bin"), bytes);
+        EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"f.bin"});
+    }
+}
+
+TEST(TransferOwnFolder, FolderIntoItselfOrBelowFails) {
+    TempDir dir;
+    makeTree(dir / "src", {{"sub/x.txt", "x"}, {"y.txt", "y"}});
+    const auto before = listTree(dir.path());
+    for (const std::string& dest :
+         {dir / "src", dir / "src/", dir / "src/sub", dir / "src/sub/new/deeper"}) {
+        for (auto kind : {kCopy, kMove}) {
+            for (auto rule : {kO, kN}) {
+                SCOPED_TRACE(dest + (kind == kCopy ? " copy" : " move") +
+                             (rule == kO ? " O" : " N"));
+                EXPECT_EQ(transfer(dir / "src", dest, kind, rule).code, kIntoItself);
+                EXPECT_EQ(listTree(dir.path()), before);
+            }
+        }
+    }
+}
+
+TEST(TransferOwnFolder, IntoItsOwnSubfolderThroughALinkFails) {
+    TempDir dir, alias;
+    makeTree(dir / "src", {{"sub/x.txt", "x"}});
+    symlinkAt(dir / "src/sub", alias / "door");
+    const auto before = listTree(dir.path());
+    EXPECT_EQ(transfer(dir / "src", alias / "door", kCopy, kN).code, kIntoItself);
+    EXPECT_EQ(listTree(dir.path()), before);
+}
+
+TEST(TransferOwnFolder, SiblingWithCommonPrefixIsNotInside) {
+    TempDir dir;
+    makeTree(dir / "data", {{"x.txt", "x"}});
+    ASSERT_EQ(transfer(dir / "data", dir / "data2", kCopy, kN).code, 0);
+    EXPECT_EQ(readFile(dir / "data2/data/x.txt"), "x");
+}
+
+// --- moves ---------------------------------------------------------------------------------
+
+TEST(TransferMove, OnOneFilesystemRenames) {
+    TempDir src, dst;
+    makeTree(src / "tree", {{"a/b.txt", "b"}});
+    writeFile(src / "file.txt", "f");
+    const ino_t treeInode = lstatOf(src / "tree").st_ino;
+    const ino_t fileInode = lstatOf(src / "file.txt").st_ino;
+    ASSERT_EQ(transfer(src / "tree", dst / "new", kMove, kN).code, 0);
+    ASSERT_EQ(transfer(src / "file.txt", dst.path(), kMove, kN).code, 0);
+    EXPECT_EQ(lstatOf(dst / "new/tree").st_ino, treeInode);
+    EXPECT_EQ(lstatOf(dst / "file.txt").st_ino, fileInode);
+    EXPECT_TRUE(listTree(src.path()).empty());
+}
+
+TEST(TransferMove, OverwriteMergesAndRemovesTheSource) {
+    TempDir src, dst;
+    makeTree(src / "proj", {{"same.txt", "new"}, {"sub/added.txt", "added"}});
+    makeTree(dst / "proj", {{"same.txt", "old"}, {"extra.txt", "keep"}, {"sub/", ""}});
+    ASSERT_EQ(transfer(src / "proj", dst.path(), kMove, kO).code, 0);
+    EXPECT_FALSE(exists(src / "proj"));
+    EXPECT_EQ(listTree(dst / "proj"), (std::vector<std::string>{"extra.txt", "same.txt", "sub/",
+                                                                "sub/added.txt"}));
+    EXPECT_EQ(readFile(dst / "proj/same.txt"), "new");
+    EXPECT_EQ(readFile(dst / "proj/extra.txt"), "keep");
+}
+
+TEST(TransferMove, KeepBothGetsCopyName) {
+    TempDir src, dst;
+    writeFile(src / "report.doc", "moved");
+    writeFile(dst / "report.doc", "stays");
+    ASSERT_EQ(transfer(src / "report.doc", dst.path(), kMove, kN).code, 0);
+    EXPECT_FALSE(exists(src / "report.doc"));
+    EXPECT_EQ(readFile(dst / "report - Copy.doc"), "moved");
+    EXPECT_EQ(readFile(dst / "report.doc"), "stays");
+}
+
+TEST(TransferMove, AcrossFilesystemsBothWays) {
+    TmpfsMount mount(64 << 20);
+    if (!mount.ok()) GTEST_SKIP() << mount.reason();
+    TempDir disk, ref;
+    makeAwkwardTree(mount / "tree");
+    const std::string reference = cpReference(mount / "tree", ref);
+
+    ASSERT_EQ(transfer(mount / "tree", disk / "in", kMove, kN).code, 0);
+    EXPECT_FALSE(exists(mount / "tree"));
+    expectSame(reference, disk / "in/tree");
+    EXPECT_EQ(listTree(disk / "in"), listTree(ref.path()));
+
+    ASSERT_EQ(transfer(disk / "in/tree", mount / "back", kMove, kN).code, 0);
+    EXPECT_FALSE(exists(disk / "in/tree"));
+    expectSame(reference, mount / "back/tree");
+    EXPECT_EQ(listTree(mount / "back"), listTree(ref.path()));
+}
+
+// --- progress and abort --------------------------------------------------------------------
+
+namespace {
+
+class Recorder : public TransferMonitor {
+public:
+    bool wantsTotals() const override { return true; }
+    void progress(const TransferProgress& p) override { calls.push_back(p); }
+    bool abortRequested() override { return abortAfterFirst && !calls.empty(); }
+    std::vector<TransferProgress> calls;
+    bool abortAfterFirst = false;
+};
+
+}  // namespace
+
+TEST(TransferProgress, TotalsAndFinalCountMatchTheTree) {
+    TempDir src, dst;
+    makeTree(src / "tree", {{"a.bin", randomBytes(700000, 1)},
+                            {"b/c.bin", randomBytes(3, 2)},
+                            {"b/d/e.bin", randomBytes(2 << 20, 3)},
+                            {"b/empty.txt", ""}});
+    const std::set<std::string> files = {src / "tree/a.bin", src / "tree/b/c.bin",
+                                         src / "tree/b/d/e.bin", src / "tree/b/empty.txt"};
+    Recorder rec;
+    ASSERT_EQ(transfer(src / "tree", dst.path(), kCopy, kN, &rec).code, 0);
+    ASSERT_FALSE(rec.calls.empty());
+    std::uint64_t last = 0;
+    for (const auto& p : rec.calls) {
+        EXPECT_EQ(p.bytesTotal, 700000u + 3u + (2u << 20));
+        EXPECT_EQ(p.filesTotal, 4u);
+        EXPECT_GE(p.bytesDone, last);
+        EXPECT_LE(p.filesDone, p.filesTotal);
+        EXPECT_TRUE(files.count(p.currentFile)) << p.currentFile;
+        last = p.bytesDone;
+    }
+    EXPECT_EQ(rec.calls.back().bytesDone, rec.calls.back().bytesTotal);
+}
+
+TEST(TransferAbort, CopyStopsAndLeavesNothing) {
+    TempDir src, dst;
+    writeFile(src / "big.bin", randomBytes(64 << 20, 5));
+    Recorder rec;
+    rec.abortAfterFirst = true;
+    TransferOutcome out = transfer(src / "big.bin", dst / "out", kCopy, kN, &rec);
+    EXPECT_TRUE(out.aborted);
+    EXPECT_EQ(out.code, 0);
+    EXPECT_TRUE(listTree(dst.path()).empty() ||
+                listTree(dst.path()) == std::vector<std::string>{"out/"})
+        << ::testing::PrintToString(listTree(dst.path()));
+}
+
+TEST(TransferAbort, MoveAcrossFilesystemsKeepsTheSource) {
+    TmpfsMount mount(128 << 20);
+    if (!mount.ok()) GTEST_SKIP() << mount.reason();
+    TempDir src;
+    const std::string bytes = randomBytes(64 << 20, 6);
+    writeFile(src / "big.bin", bytes);
+    Recorder rec;
+    rec.abortAfterFirst = true;
+    TransferOutcome out = transfer(src / "big.bin", mount.path(), kMove, kO, &rec);
+    EXPECT_TRUE(out.aborted);
+    EXPECT_EQ(out.code, 0);
+    EXPECT_EQ(readFile(src / "big.bin"), bytes);
+    EXPECT_TRUE(listTree(mount.path()).empty());
+}

@@ -1,0 +1,245 @@
+#!/usr/bin/env bash
+# Benchmark: Mivex against cp -a, rsync -a and mv on one local filesystem.
+# See bench/README.md for the datasets, the knobs and how to read the table.
+set -euo pipefail
+
+REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+OUT_DIR="$REPO/bench/out"
+
+ROUNDS=${BENCH_ROUNDS:-5}
+BIG_MB=${BENCH_BIG_MB:-1024}
+SMALL_FILES=${BENCH_SMALL_FILES:-20000}
+SMALL_KB=${BENCH_SMALL_KB:-4}
+PARENT_DIR=${BENCH_DIR:-/var/tmp}
+KEEP=${BENCH_KEEP:-0}
+FILES_PER_FOLDER=100   # files in each leaf folder
+FOLDERS_PER_GROUP=10   # leaf folders in each top-level folder
+
+die() { echo "run.sh: $*" >&2; exit 1; }
+note() { echo "== $*" >&2; }
+
+is_uint() { [[ $1 =~ ^[0-9]+$ ]]; }
+is_uint "$ROUNDS" && ((ROUNDS >= 1)) || die "BENCH_ROUNDS must be a positive integer"
+is_uint "$BIG_MB" && ((BIG_MB >= 1)) || die "BENCH_BIG_MB must be a positive integer"
+is_uint "$SMALL_FILES" && ((SMALL_FILES >= 1)) || die "BENCH_SMALL_FILES must be a positive integer"
+is_uint "$SMALL_KB" && ((SMALL_KB >= 1)) || die "BENCH_SMALL_KB must be a positive integer"
+((ROUNDS >= 5)) || note "warning: BENCH_ROUNDS=$ROUNDS; use at least 5 for numbers worth quoting"
+command -v rsync >/dev/null || die "rsync is not installed"
+
+# ---------------------------------------------------------------- the binary
+
+if [[ -n ${MIVEX:-} ]]; then
+    MIVEX_SRC=$(realpath -- "$MIVEX")
+    [[ -x $MIVEX_SRC ]] || die "MIVEX=$MIVEX is not an executable file"
+else
+    BUILD_DIR="$REPO/build-bench"
+    note "building Mivex (Release) in $BUILD_DIR"
+    cmake -S "$REPO" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DMIVEX_BUILD_TESTS=OFF >/dev/null
+    ninja -C "$BUILD_DIR" mivex >/dev/null
+    MIVEX_SRC="$BUILD_DIR/mivex"
+fi
+
+# ---------------------------------------------------------------- the work folder
+
+[[ -d $PARENT_DIR ]] || die "BENCH_DIR=$PARENT_DIR is not a folder"
+WORK=$(mktemp -d "$PARENT_DIR/mivex-bench.XXXXXX")
+cleanup() {
+    local status=$?
+    if [[ $KEEP == 1 ]]; then
+        note "work folder kept: $WORK"
+    else
+        rm -rf -- "$WORK"
+    fi
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# The command line ends the list path at the first " -", and entries are split at " -->".
+[[ $WORK != *" -"* && $WORK != *$'\n'* && $WORK != *$'\r'* ]] ||
+    die "the work folder path '$WORK' contains ' -' or a line break; choose another BENCH_DIR"
+
+# Run a private copy of the binary: Mivex logs into its own folder, so the logs stay in the work
+# folder and go away with it instead of piling up next to the build.
+mkdir -p "$WORK/bin" "$WORK/lists" "$WORK/data" "$WORK/dest"
+cp -- "$MIVEX_SRC" "$WORK/bin/mivex"
+MIVEX_BIN="$WORK/bin/mivex"
+
+FS_TYPE=$(stat -f -c %T "$WORK")
+[[ $FS_TYPE != tmpfs ]] || note "warning: $WORK is on tmpfs, not on a disk"
+
+# Room for the big file twice (source and copy), the small tree three times, and some slack.
+need_kb=$((2 * BIG_MB * 1024 + 3 * SMALL_FILES * (SMALL_KB + 4) + 256 * 1024))
+free_kb=$(df -Pk "$WORK" | awk 'NR == 2 { print $4 }')
+((free_kb >= need_kb)) || die "need about $((need_kb / 1024)) MiB free under $PARENT_DIR, have $((free_kb / 1024)) MiB"
+
+# ---------------------------------------------------------------- datasets
+
+BIG_SRC="$WORK/data/big.bin"
+TREE_SRC="$WORK/data/tree"          # the copy source, and the pristine original for the move
+MOVE_SRC="$WORK/data/move/tree"     # restaged from TREE_SRC before every move
+
+note "creating ${BIG_MB} MiB random file"
+head -c "$((BIG_MB * 1024 * 1024))" /dev/urandom >"$BIG_SRC"
+
+# SMALL_FILES files of SMALL_KB KiB: tree/gNNN/dNN/fNNN, FILES_PER_FOLDER files per leaf folder,
+# FOLDERS_PER_GROUP leaf folders per top-level folder (20,000 files: 20 x 10 folders of 100).
+note "creating $SMALL_FILES files of $SMALL_KB KiB"
+make_tree() {
+    local root=$1 left=$SMALL_FILES folder=0 n dir
+    while ((left > 0)); do
+        n=$((left < FILES_PER_FOLDER ? left : FILES_PER_FOLDER))
+        printf -v dir '%s/g%03d/d%02d' "$root" $((folder / FOLDERS_PER_GROUP)) $((folder % FOLDERS_PER_GROUP))
+        mkdir -p "$dir"
+        head -c "$((n * SMALL_KB * 1024))" /dev/urandom | split -b "$((SMALL_KB * 1024))" -d -a 3 - "$dir/f"
+        left=$((left - n))
+        folder=$((folder + 1))
+    done
+}
+make_tree "$TREE_SRC"
+count=$(find "$TREE_SRC" -type f | wc -l)
+((count == SMALL_FILES)) || die "made $count small files, expected $SMALL_FILES"
+
+# What a moved tree must look like: every entry's type and relative path, and each file's size.
+listing() {
+    (cd "$1" && find . -mindepth 1 \( -type f -printf 'f %s %P\n' \) -o -printf '%y - %P\n') | LC_ALL=C sort
+}
+listing "$TREE_SRC" >"$WORK/tree.listing"
+
+# ---------------------------------------------------------------- tools
+
+# Each tool puts the source INTO an existing destination folder under the source's own name.
+run_mivex() { # KIND(C|M) SOURCE DESTFOLDER
+    local list="$WORK/lists/entry.flq" status=0
+    printf '%s-O --> %s --> %s\r\n' "$1" "$2" "$3" >"$list"
+    "$MIVEX_BIN" "$list" -auto >/dev/null || status=$?
+    if ((status != 0)); then
+        echo "run.sh: mivex exited with $status for: $(tr -d '\r' <"$list")" >&2
+        local log
+        for log in "$WORK"/bin/*-log.txt; do [[ -f $log ]] && tail -n 5 "$log" >&2; done
+        return 1
+    fi
+}
+run_tool() { # TOOL KIND SOURCE DESTFOLDER
+    case $1 in
+        mivex) run_mivex "$2" "$3" "$4" ;;
+        cp) cp -a -- "$3" "$4/" ;;
+        rsync) rsync -a -- "$3" "$4/" ;;
+        mv) mv -- "$3" "$4/" ;;
+        *) die "unknown tool $1" ;;
+    esac
+}
+tool_label() {
+    case $1 in cp) echo "cp -a" ;; rsync) echo "rsync -a" ;; *) echo "$1" ;; esac
+}
+
+# ---------------------------------------------------------------- timing
+
+RAW="$WORK/times.csv"   # dataset,tool,round,seconds
+: >"$RAW"
+
+# Times one run, flushing the previous run's dirty pages first so they are not billed to this one.
+timed() { # DATASET TOOL ROUND KIND SOURCE DESTFOLDER
+    local t0 t1
+    sync
+    t0=$(date +%s.%N)
+    run_tool "$2" "$4" "$5" "$6" || die "$2 failed on $1, round $3"
+    t1=$(date +%s.%N)
+    awk -v d="$1" -v t="$2" -v r="$3" -v a="$t0" -v b="$t1" 'BEGIN { printf "%s,%s,%d,%.6f\n", d, t, r, b - a }' >>"$RAW"
+    printf '   %-18s %-6s round %d: %.3f s\n' "$1" "$2" "$3" "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" >&2
+}
+
+bench_copy() { # DATASET SOURCE
+    local dataset=$1 src=$2 round tool dest
+    note "dataset $dataset"
+    for ((round = 1; round <= ROUNDS; round++)); do
+        for tool in mivex cp rsync; do
+            dest="$WORK/dest/$tool"
+            rm -rf -- "$dest"
+            mkdir -p "$dest"
+            timed "$dataset" "$tool" "$round" C "$src" "$dest"
+            if ((round == 1)); then
+                diff -r -q -- "$src" "$dest/$(basename "$src")" >&2 ||
+                    die "$tool: the copy of $src differs from the source"
+            fi
+            rm -rf -- "$dest"
+        done
+    done
+}
+
+bench_move() { # DATASET
+    local dataset=$1 round tool dest
+    note "dataset $dataset"
+    for ((round = 1; round <= ROUNDS; round++)); do
+        for tool in mivex mv; do
+            dest="$WORK/dest/$tool"
+            rm -rf -- "$dest" "$MOVE_SRC"
+            mkdir -p "$dest" "$(dirname "$MOVE_SRC")"
+            cp -a -- "$TREE_SRC" "$MOVE_SRC"
+            timed "$dataset" "$tool" "$round" M "$MOVE_SRC" "$dest"
+            [[ ! -e $MOVE_SRC ]] || die "$tool: the move left the source $MOVE_SRC behind"
+            if ((round == 1)); then
+                listing "$dest/tree" | cmp -s - "$WORK/tree.listing" ||
+                    die "$tool: the moved tree does not match the reference listing"
+            fi
+            rm -rf -- "$dest"
+        done
+    done
+}
+
+DS_BIG="big-${BIG_MB}MiB"
+DS_SMALL="small-${SMALL_FILES}x${SMALL_KB}KiB"
+DS_MOVE="move-${SMALL_FILES}x${SMALL_KB}KiB"
+
+bench_copy "$DS_BIG" "$BIG_SRC"
+bench_copy "$DS_SMALL" "$TREE_SRC"
+bench_move "$DS_MOVE"
+
+# ---------------------------------------------------------------- report
+
+median() { # DATASET TOOL -> median seconds, unrounded
+    awk -F, -v d="$1" -v t="$2" '$1 == d && $2 == t { print $4 }' "$RAW" | sort -g |
+        awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.3f", a / b; else print "-" }'; }
+
+table() {
+    local dataset tools tool m base cp_ratio
+    printf '%-20s %-9s %10s %11s %9s\n' dataset tool median_s tool/mivex mivex/cp
+    for dataset in "$DS_BIG" "$DS_SMALL" "$DS_MOVE"; do
+        if [[ $dataset == "$DS_MOVE" ]]; then tools="mivex mv"; else tools="mivex cp rsync"; fi
+        base=$(median "$dataset" mivex)
+        cp_ratio=-
+        [[ $dataset == "$DS_MOVE" ]] || cp_ratio=$(ratio "$base" "$(median "$dataset" cp)")
+        for tool in $tools; do
+            m=$(median "$dataset" "$tool")
+            printf '%-20s %-9s %10.3f %11s %9s\n' "$dataset" "$(tool_label "$tool")" "$m" \
+                "$(ratio "$m" "$base")" "$([[ $tool == mivex ]] && echo "$cp_ratio" || echo -)"
+        done
+    done
+}
+
+mkdir -p "$OUT_DIR"
+stamp=$(date +%Y%m%d-%H%M%S)
+report="$OUT_DIR/bench-$stamp.txt"
+TABLE=$(table)
+{
+    echo "# mivex benchmark $(date '+%Y-%m-%d %H:%M:%S')"
+    echo "# host $(uname -n), kernel $(uname -r), $(nproc) CPUs, filesystem $FS_TYPE under $PARENT_DIR"
+    echo "# binary $MIVEX_SRC"
+    echo "# rounds $ROUNDS, big file $BIG_MB MiB, small files $SMALL_FILES x $SMALL_KB KiB"
+    echo "# median wall seconds; sync before every timed run; page cache not dropped"
+    echo
+    echo "$TABLE"
+    echo
+    echo "# every run: dataset,tool,round,seconds"
+    cat "$RAW"
+} >"$report"
+cp -- "$report" "$OUT_DIR/latest.txt"
+
+echo
+echo "$TABLE"
+echo
+note "report written to $report"
