@@ -1,1 +1,173 @@
+// Processing a queue: the order and words of the log lines, failures, abort and the after-run
+// notice.
+#include "queue/copyoperation.h"
+
 #include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "platform/resultcodes.h"
+#include "queue/log.h"
+#include "tests/testsupport.h"
+
+namespace mivex {
+namespace {
+
+using test::exists;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+// Splits a log into its messages (the text after the TAB), checking each line's frame.
+std::vector<std::string> logMessages(const std::string& content) {
+    std::vector<std::string> messages;
+    std::size_t pos = 0;
+    while (pos < content.size()) {
+        std::size_t end = content.find("\r\n", pos);
+        EXPECT_NE(end, std::string::npos) << "a line without CR LF";
+        if (end == std::string::npos) {
+            break;
+        }
+        std::string line = content.substr(pos, end - pos);
+        std::size_t tab = line.find('\t');
+        EXPECT_NE(tab, std::string::npos) << line;
+        messages.push_back(line.substr(tab + 1));
+        pos = end + 2;
+    }
+    return messages;
+}
+
+class CopyOperationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeFile(dir / "a.txt", "alpha");
+        writeFile(dir / "b.txt", "beta");
+        test::makeTree(dir.path(), {{"dst/", ""}});
+        hooks.startTime = std::time(nullptr);
+        hooks.afterRun = [this](const std::string& code) { notices.push_back(code); };
+    }
+    std::string logPath() const { return logs / logFileName(hooks.startTime); }
+    std::vector<std::string> messages() const { return logMessages(readFile(logPath())); }
+
+    TempDir dir;
+    TempDir logs;
+    CopyHooks hooks;
+    std::vector<std::string> notices;
+};
+
+TEST_F(CopyOperationTest, MiddleFailureIsLoggedInOrderAndTheRunGoesOn) {
+    const std::vector<std::string> rows = {
+        "C-N --> " + dir / "a.txt" + " --> " + dir / "dst",
+        "C-N --> " + dir / "missing.txt" + " --> " + dir / "dst",
+        "C-O --> " + dir / "b.txt" + " --> " + dir / "dst",
+    };
+    EXPECT_FALSE(CopyOperation(rows, logs.path(), hooks));
+    EXPECT_EQ(messages(), (std::vector<std::string>{
+                              rows[0] + " was successful",
+                              "*** ERROR *** " + rows[1] +
+                                  " did not copy - Something broke... sorry. Error code is 2.",
+                              rows[2] + " was successful",
+                          }));
+    EXPECT_EQ(readFile(dir / "dst/b.txt"), "beta");
+    EXPECT_TRUE(notices.empty()) << "no after-run notice after a failure";
+}
+
+TEST_F(CopyOperationTest, SuccessfulRunGivesOneNoticeWithTheLastCopyCode) {
+    const std::vector<std::string> rows = {
+        "C-N --> " + dir / "a.txt" + " --> " + dir / "dst",
+        "M-N --> " + dir / "b.txt" + " --> " + dir / "dst",
+    };
+    EXPECT_TRUE(CopyOperation(rows, logs.path(), hooks));
+    EXPECT_EQ(notices, std::vector<std::string>{"M"});
+    EXPECT_FALSE(exists(dir / "b.txt"));
+    EXPECT_EQ(messages().size(), 2u);
+}
+
+TEST_F(CopyOperationTest, EmptyQueueSucceedsWithoutCreatingALog) {
+    EXPECT_TRUE(CopyOperation({}, logs.path(), hooks));
+    EXPECT_EQ(notices, std::vector<std::string>{""});
+    EXPECT_FALSE(exists(logPath()));
+}
+
+TEST_F(CopyOperationTest, AbortStopsTheWalkWithoutALineForThatRow) {
+    std::vector<std::string> performed;
+    hooks.perform = [&](ShellOpRecord& record) {
+        performed.push_back(record.pFrom);
+        record.fAnyOperationsAborted = performed.size() == 2;
+        return 0;
+    };
+    const std::vector<std::string> rows = {"C-N --> /one --> /d", "C-N --> /two --> /d",
+                                           "C-N --> /three --> /d"};
+    EXPECT_FALSE(CopyOperation(rows, logs.path(), hooks));
+    EXPECT_EQ(performed, (std::vector<std::string>{"/one", "/two"}));
+    EXPECT_EQ(messages(), std::vector<std::string>{rows[0] + " was successful"});
+    EXPECT_TRUE(notices.empty());
+}
+
+TEST_F(CopyOperationTest, CodesFollowTheExactLetterRule) {
+    std::vector<std::pair<std::uint32_t, std::uint16_t>> seen;
+    hooks.perform = [&](ShellOpRecord& record) {
+        seen.emplace_back(record.wFunc, record.fFlags);
+        EXPECT_EQ(record.lpszProgressTitle, "Processing files from your queue.");
+        return 0;
+    };
+    EXPECT_TRUE(CopyOperation({"C-N --> a --> b", "M-O --> a --> b", "c-n --> a --> b",
+                               "C --> a --> b", " --> a --> b"},
+                              logs.path(), hooks));
+    using R = ShellOpRecord;
+    EXPECT_EQ(seen, (std::vector<std::pair<std::uint32_t, std::uint16_t>>{
+                        {R::FO_COPY, 1560},
+                        {R::FO_MOVE, 1552},
+                        {R::FO_MOVE, 1552},  // lower case: a move that overwrites
+                        {R::FO_COPY, 1552},  // one letter is both codes: "C" and "C"
+                        {R::FO_MOVE, 1552},  // empty codes
+                    }));
+}
+
+TEST_F(CopyOperationTest, RowsThatAreNoEntriesFailOnTheirOwn) {
+    int performed = 0;
+    hooks.perform = [&](ShellOpRecord&) { return ++performed, 0; };
+    const std::vector<std::string> rows = {"", "no separator here", "A --> B",
+                                           "C-N --> a --> b"};
+    EXPECT_FALSE(CopyOperation(rows, logs.path(), hooks));
+    EXPECT_EQ(performed, 1);
+    const auto lines = messages();
+    ASSERT_EQ(lines.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(lines[i].rfind("*** ERROR *** " + rows[i] + " did not copy - This line is not",
+                                 0),
+                  0u)
+            << lines[i];
+    }
+    EXPECT_EQ(lines[3], "C-N --> a --> b was successful");
+}
+
+TEST(GetErrorText, WordsForEachKindOfCode) {
+    EXPECT_EQ(GetErrorText(1223), "Not enough free space on destination drive");
+    EXPECT_EQ(GetErrorText(2), "Something broke... sorry. Error code is 2.");
+    EXPECT_EQ(GetErrorText(-5), "Something broke... sorry. Error code is -5.");
+    EXPECT_EQ(GetErrorText(118), "Something broke... sorry. Error code is 118.");
+}
+
+TEST(CopyOperationDiskFull, LogsNotEnoughSpaceAndKeepsTheOldFile) {
+    test::TmpfsMount small(256 * 1024);
+    if (!small.ok()) {
+        GTEST_SKIP() << small.reason();
+    }
+    TempDir src, logs;
+    writeFile(src / "big.bin", test::randomBytes(1 << 20, 7));
+    writeFile(small / "big.bin", "old contents");
+    const std::string row = "C-O --> " + src / "big.bin" + " --> " + small.path();
+    CopyHooks hooks;
+    hooks.startTime = std::time(nullptr);
+    EXPECT_FALSE(CopyOperation({row}, logs.path(), hooks));
+    EXPECT_EQ(logMessages(readFile(logs / logFileName(hooks.startTime))),
+              std::vector<std::string>{"*** ERROR *** " + row +
+                                       " did not copy - Not enough free space on destination "
+                                       "drive"});
+    EXPECT_EQ(readFile(small / "big.bin"), "old contents");
+    EXPECT_EQ(test::listTree(small.path()), std::vector<std::string>{"big.bin"});
+}
+
+}  // namespace
+}  // namespace mivex
