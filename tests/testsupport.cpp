@@ -207,6 +207,24 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
     return result;
 }
 
+std::string linkTarget(const std::string& path) {
+    char buf[4096];
+    const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
+    return n < 0 ? std::string("<not a link>") : std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string referenceCopy(const std::string& source, const std::string& folder) {
+    ProcessResult r = runProcess({"cp", "-a", "--", source, folder + "/"});
+    if (r.exitCode != 0) {
+        throw std::runtime_error("cp -a " + source + " failed: " + r.output);
+    }
+    std::string name = source;
+    while (name.size() > 1 && name.back() == '/') {
+        name.pop_back();
+    }
+    return folder + "/" + name.substr(name.rfind('/') + 1);
+}
+
 namespace {
 
 bool sameTreeAt(const fs::path& a, const fs::path& b, const std::string& rel, std::string& why) {
@@ -230,7 +248,8 @@ bool sameTreeAt(const fs::path& a, const fs::path& b, const std::string& rel, st
         }
         return true;
     }
-    if (S_ISREG(sa.st_mode)) {
+    // Folder times are compared below the top only: the two tops are usually made differently.
+    if (S_ISREG(sa.st_mode) || (S_ISDIR(sa.st_mode) && rel != ".")) {
         if (sa.st_mtim.tv_sec != sb.st_mtim.tv_sec || sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec) {
             why = rel + ": modification time differs";
             return false;

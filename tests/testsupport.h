@@ -63,8 +63,13 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds = 60,
                          bool asNobody = false);
 
+// The target text of the link at `path`; "<not a link>" when it is none.
+std::string linkTarget(const std::string& path);
+// A `cp -a` of `source` into `folder`, made by coreutils as a reference; returns the copy's path.
+std::string referenceCopy(const std::string& source, const std::string& folder);
+
 // True when `a` and `b` hold the same tree: names, types, bytes, permission bits, link targets and
-// modification times of files and links. `why` tells the first difference.
+// modification times of files and of folders below the top. `why` tells the first difference.
 bool sameTree(const std::string& a, const std::string& b, std::string& why);
 
 }  // namespace mivex::test
