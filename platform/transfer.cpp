@@ -118,7 +118,7 @@ enum class Placement {
 class Transfer {
 public:
     Transfer(const TransferRequest& request, TransferMonitor* monitor)
-        : mRequest(request), mMonitor(monitor), mEuid(::geteuid()) {}
+        : mRequest(request), mMonitor(monitor), mEuid(::geteuid()), mEgid(::getegid()) {}
 
     TransferOutcome run();
 
@@ -137,8 +137,9 @@ private:
                            const std::string& srcPath, CopiedItem* record);
     int copyData(int src, int dst, const struct stat& st);
     int copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite);
+    // Gives a finished temporary file or link its name at the destination.
     int placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
-                  Placement placement, bool isDir);
+                  Placement placement);
     int moveItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                  Placement placement);
     int moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir);
@@ -164,6 +165,7 @@ private:
     const TransferRequest& mRequest;
     TransferMonitor* mMonitor;
     uid_t mEuid;
+    gid_t mEgid;
     TransferProgress mProgress;
     bool mAborted = false;
     std::unique_ptr<char[]> mBuffer;
@@ -173,7 +175,8 @@ private:
 
 std::string tempName(const std::string& name) {
     static std::atomic<unsigned> counter{0};
-    const unsigned n = counter.fetch_add(1) * 2654435761u ^ static_cast<unsigned>(::getpid());
+    static const unsigned pid = static_cast<unsigned>(::getpid());
+    const unsigned n = counter.fetch_add(1) * 2654435761u ^ pid;
     std::array<char, 16> tag;
     std::snprintf(tag.data(), tag.size(), "%08x", n);
     // Hidden, recognisable, and short enough for NAME_MAX whatever the final name's length.
@@ -379,12 +382,10 @@ int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir)
 }
 
 int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
-                        Placement placement, bool isDir) {
+                        Placement placement) {
     if (placement == Placement::Replace) {
-        if (int code = checkReplaceable(dstDir, dstName, isDir); code != kSuccess) {
-            return code;
-        }
-        // renameat replaces a file or a link (never what a link points to) in one step.
+        // renameat replaces a file or a link (never what a link points to) in one step. The caller
+        // has looked for a folder of that name; one made since then makes this fail (EISDIR).
         return ::renameat(dstDir, temp.c_str(), dstDir, dstName.c_str()) == 0
                    ? kSuccess
                    : codeFromErrno(errno);
@@ -396,7 +397,7 @@ int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& 
         return errno == EEXIST ? kFileExists : codeFromErrno(errno);
     }
     for (int n = 0; n < kMaxCollisionNames; ++n) {
-        const std::string candidate = n == 0 ? dstName : collisionName(dstName, isDir, n);
+        const std::string candidate = n == 0 ? dstName : collisionName(dstName, false, n);
         if (renameNoReplace(dstDir, temp.c_str(), dstDir, candidate.c_str()) == 0) {
             return kSuccess;
         }
@@ -465,7 +466,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         }
     }
     if (code == kSuccess && !mAborted) {
-        code = placeTemp(dstDir, temp, dstName, placement, false);
+        code = placeTemp(dstDir, temp, dstName, placement);
     }
     if (code != kSuccess || mAborted) {
         ::unlinkat(dstDir, temp.c_str(), 0);
@@ -481,7 +482,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
 
 void Transfer::keepAttributes(int fd, const struct stat& st) {
     // Ownership first: chown clears the set-user-ID and set-group-ID bits that fchmod then sets.
-    if (mEuid == 0) {
+    if (mEuid == 0 && (st.st_uid != mEuid || st.st_gid != mEgid)) {
         (void)::fchown(fd, st.st_uid, st.st_gid);
     }
     ::fchmod(fd, st.st_mode & 07777);
@@ -605,6 +606,11 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
         }
         target.resize(target.size() * 2);  // the link grew since it was looked at
     }
+    if (placement == Placement::Replace) {
+        if (int code = checkReplaceable(dstDir, dstName, false); code != kSuccess) {
+            return code;
+        }
+    }
     std::string temp;
     for (int attempt = 0;; ++attempt) {
         temp = tempName(dstName);
@@ -620,7 +626,7 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
     }
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::utimensat(dstDir, temp.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    int code = placeTemp(dstDir, temp, dstName, placement, false);
+    int code = placeTemp(dstDir, temp, dstName, placement);
     if (code != kSuccess) {
         ::unlinkat(dstDir, temp.c_str(), 0);
         return code;
