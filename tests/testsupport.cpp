@@ -53,6 +53,25 @@ TmpfsMount::~TmpfsMount() {
     }
 }
 
+BindMount::BindMount(const std::string& source, bool readOnly) {
+    if (::mount(source.c_str(), mDir.path().c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        mReason = std::string("a bind mount was refused: ") + std::strerror(errno);
+        return;
+    }
+    mMounted = true;
+    // MS_RDONLY is ignored on the first bind; it takes a remount of the bind to apply.
+    if (readOnly && ::mount(nullptr, mDir.path().c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
+                            nullptr) != 0) {
+        mReason = std::string("a read-only remount was refused: ") + std::strerror(errno);
+    }
+}
+
+BindMount::~BindMount() {
+    if (mMounted) {
+        ::umount2(mDir.path().c_str(), MNT_DETACH);
+    }
+}
+
 void writeFile(const std::string& path, const std::string& content, mode_t mode) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0) {

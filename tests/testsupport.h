@@ -42,6 +42,26 @@ private:
     std::string mReason;
 };
 
+// `source` bind-mounted on a fresh folder, read-only when asked, unmounted at destruction. ok() is
+// false, with reason() saying why, where mounting is refused. A bind mount is another mount of the
+// same filesystem: rename(2) between it and its source fails with EXDEV.
+class BindMount {
+public:
+    BindMount(const std::string& source, bool readOnly);
+    ~BindMount();
+    BindMount(const BindMount&) = delete;
+    BindMount& operator=(const BindMount&) = delete;
+    bool ok() const { return mMounted && mReason.empty(); }
+    const std::string& reason() const { return mReason; }
+    const std::string& path() const { return mDir.path(); }
+    std::string operator/(const std::string& name) const { return mDir / name; }
+
+private:
+    TempDir mDir;
+    bool mMounted = false;
+    std::string mReason;
+};
+
 void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644);
 std::string readFile(const std::string& path);  // throws std::runtime_error when unreadable
 bool exists(const std::string& path);           // lstat: a dangling link exists

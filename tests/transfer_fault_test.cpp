@@ -1,1 +1,414 @@
+// The transfer engine when the filesystem says no or changes under it: full disks, special files,
+// missing permission, read-only mounts, planted links, link loops, folders swapped for links in the
+// middle of a run. Each case runs against the real thing; the ones that could hang run in a child
+// process with a time limit.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "platform/resultcodes.h"
+#include "platform/transfer.h"
+#include "tests/testsupport.h"
+
+using namespace mivex;
+using namespace mivex::test;
+
+namespace {
+
+constexpr auto kCopy = TransferKind::Copy;
+constexpr auto kMove = TransferKind::Move;
+constexpr auto kO = CollisionRule::Overwrite;
+constexpr auto kN = CollisionRule::KeepBoth;
+constexpr uid_t kNobody = 65534;
+
+TransferOutcome transfer(const std::string& source, const std::string& dest, TransferKind kind,
+                         CollisionRule rule) {
+    return transferItem(TransferRequest{source, dest, kind, rule});
+}
+
+struct ChildOutcome {
+    bool finished = false;  // false: hung past the limit, or crashed
+    bool dropped = true;    // false: could not become nobody
+    int code = -1;
+};
+
+// Runs one transfer in a forked child (as uid/gid 65534 with no groups when `asNobody`), so that
+// a hang is cut off at `seconds` and permission checks apply even though the tests run as root.
+ChildOutcome transferInChild(const TransferRequest& request, bool asNobody = false,
+                             int seconds = 10) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        return {};
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int msg[2] = {1, -1};
+        if (asNobody &&
+            (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+             ::setresuid(kNobody, kNobody, kNobody) != 0)) {
+            msg[0] = 0;
+        } else {
+            const TransferOutcome out = transferItem(request);
+            msg[1] = out.code;
+        }
+        (void)!::write(fds[1], msg, sizeof msg);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    ChildOutcome result;
+    pollfd p{fds[0], POLLIN, 0};
+    int msg[2];
+    if (::poll(&p, 1, seconds * 1000) == 1 && ::read(fds[0], msg, sizeof msg) == sizeof msg) {
+        result = {true, msg[0] != 0, msg[1]};
+    } else {
+        ::kill(pid, SIGKILL);
+    }
+    ::waitpid(pid, nullptr, 0);
+    ::close(fds[0]);
+    return result;
+}
+
+#define EXPECT_CHILD_CODE(outcome, expected)                          \
+    do {                                                              \
+        const ChildOutcome& o_ = (outcome);                           \
+        ASSERT_TRUE(o_.finished) << "the transfer hung or crashed";   \
+        if (!o_.dropped) {                                            \
+            GTEST_SKIP() << "cannot switch to uid 65534 (not root?)"; \
+        }                                                             \
+        EXPECT_EQ(o_.code, (expected));                               \
+    } while (0)
+
+void expectSame(const std::string& a, const std::string& b) {
+    std::string why;
+    EXPECT_TRUE(sameTree(a, b, why)) << why;
+}
+
+void giveToNobody(const std::string& path) {
+    auto r = runProcess({"chown", "-R", "-h", "65534:65534", path});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+}
+
+// Every name at the destination must be one of the source's: no temporary or partial names.
+void expectOnlyNamesFrom(const std::string& destTree, const std::string& sourceTree) {
+    const auto source = listTree(sourceTree);
+    for (const auto& name : listTree(destTree)) {
+        EXPECT_TRUE(std::find(source.begin(), source.end(), name) != source.end())
+            << "left behind at the destination: " << name;
+    }
+}
+
+}  // namespace
+
+// --- out of space --------------------------------------------------------------------------
+
+class DiskFull : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!mSmall.ok()) {
+            GTEST_SKIP() << mSmall.reason();
+        }
+    }
+    TmpfsMount mSmall{1 << 20};
+    TempDir mSrc;
+};
+
+TEST_F(DiskFull, FileLeavesNothingBehind) {
+    const std::string bytes = randomBytes(4 << 20, 1);
+    writeFile(mSrc / "big.bin", bytes);
+    EXPECT_EQ(transfer(mSrc / "big.bin", mSmall.path(), kCopy, kN).code, kDiskFull);
+    EXPECT_TRUE(listTree(mSmall.path()).empty());
+    EXPECT_EQ(readFile(mSrc / "big.bin"), bytes);
+}
+
+TEST_F(DiskFull, ExistingFileStaysWhole) {
+    writeFile(mSrc / "f.bin", randomBytes(4 << 20, 2));
+    const std::string old = randomBytes(100000, 3);
+    writeFile(mSmall / "f.bin", old);
+    for (auto rule : {kO, kN}) {
+        EXPECT_EQ(transfer(mSrc / "f.bin", mSmall.path(), kCopy, rule).code, kDiskFull);
+        EXPECT_EQ(readFile(mSmall / "f.bin"), old);
+        EXPECT_EQ(listTree(mSmall.path()), std::vector<std::string>{"f.bin"});
+    }
+}
+
+TEST_F(DiskFull, MoveAcrossFilesystemsKeepsTheSourceTree) {
+    TempDir ref;
+    for (int i = 0; i < 6; ++i) {
+        makeTree(mSrc / "tree", {{"part" + std::to_string(i) + "/data.bin",
+                                  randomBytes(300000, static_cast<unsigned>(i))}});
+    }
+    const std::string reference = referenceCopy(mSrc / "tree", ref.path());
+    EXPECT_EQ(transfer(mSrc / "tree", mSmall.path(), kMove, kO).code, kDiskFull);
+    expectSame(reference, mSrc / "tree");
+    expectOnlyNamesFrom(mSmall / "tree", reference);
+}
+
+// --- special files -------------------------------------------------------------------------
+
+TEST(SpecialFiles, FifoInTreeFailsWithoutBlocking) {
+    TempDir src, dst;
+    makeTree(src / "tree", {{"a.txt", "a"}});
+    ASSERT_EQ(::mkfifo((src / "tree/pipe").c_str(), 0644), 0);
+    EXPECT_CHILD_CODE(transferInChild({src / "tree", dst.path(), kCopy, kN}), kSpecialFile);
+    EXPECT_FALSE(exists(dst / "tree/pipe"));
+}
+
+TEST(SpecialFiles, FifoSocketOrDeviceAsSourceFails) {
+    TempDir src, dst;
+    ASSERT_EQ(::mkfifo((src / "pipe").c_str(), 0644), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sockPath = src / "sock";
+    ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, sockPath.c_str(), sockPath.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    std::vector<std::string> items = {"pipe", "sock"};
+    if (::mknod((src / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        items.push_back("null");
+    }
+    for (const auto& item : items) {
+        SCOPED_TRACE(item);
+        EXPECT_CHILD_CODE(transferInChild({src / item, dst.path(), kCopy, kO}), kSpecialFile);
+    }
+    ::close(sock);
+    EXPECT_TRUE(listTree(dst.path()).empty());
+}
+
+// --- permissions (as uid 65534: root ignores modes) ----------------------------------------
+
+class Permissions : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) {
+            GTEST_SKIP() << "handing files to uid 65534 and becoming it needs root";
+        }
+    }
+};
+
+TEST_F(Permissions, UnreadableFileInTreeIsAccessDenied) {
+    TempDir src, dst;
+    makeTree(src / "tree", {{"ok.txt", "ok"}, {"sub/secret.txt", "secret"}});
+    giveToNobody(src.path());
+    giveToNobody(dst.path());
+    ::chmod((src / "tree/sub/secret.txt").c_str(), 0);
+    EXPECT_CHILD_CODE(transferInChild({src / "tree", dst.path(), kCopy, kN}, true), kAccessDenied);
+    EXPECT_FALSE(exists(dst / "tree/sub/secret.txt"));
+}
+
+TEST_F(Permissions, UnwritableDestinationFolderIsAccessDenied) {
+    TempDir src, dst;
+    writeFile(src / "f.txt", "f");
+    giveToNobody(src.path());
+    giveToNobody(dst.path());
+    ::chmod(dst.path().c_str(), 0555);
+    EXPECT_CHILD_CODE(transferInChild({src / "f.txt", dst.path(), kCopy, kN}, true), kAccessDenied);
+    EXPECT_CHILD_CODE(transferInChild({src / "f.txt", dst / "sub", kCopy, kN}, true),
+                      kAccessDenied);
+    EXPECT_TRUE(listTree(dst.path()).empty());
+}
+
+TEST_F(Permissions, ReadOnlyFolderIsFilledBeforeItGetsItsMode) {
+    TempDir src, dst;
+    makeTree(src / "tree", {{"ro/f.txt", "f"}});
+    ::chmod((src / "tree/ro").c_str(), 0555);
+    giveToNobody(src.path());
+    giveToNobody(dst.path());
+    EXPECT_CHILD_CODE(transferInChild({src / "tree", dst.path(), kCopy, kN}, true), 0);
+    EXPECT_EQ(readFile(dst / "tree/ro/f.txt"), "f");
+    EXPECT_EQ(lstatOf(dst / "tree/ro").st_mode & 07777, 0555u);
+}
+
+TEST_F(Permissions, MoveAcrossFilesystemsWithUnreadableFileKeepsTheSource) {
+    TmpfsMount mount(8 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    TempDir src, ref;
+    makeTree(src / "tree", {{"a.txt", "a"}, {"sub/secret.txt", "secret"}, {"z.txt", "z"}});
+    ::chmod((src / "tree/sub/secret.txt").c_str(), 0);
+    giveToNobody(src.path());
+    giveToNobody(mount.path());
+    const std::string reference = referenceCopy(src / "tree", ref.path());
+    EXPECT_CHILD_CODE(transferInChild({src / "tree", mount.path(), kMove, kO}, true),
+                      kAccessDenied);
+    expectSame(reference, src / "tree");
+    expectOnlyNamesFrom(mount / "tree", reference);
+}
+
+// --- other mounts of one filesystem ---------------------------------------------------------
+
+TEST(OtherMounts, ReadOnlyIsWriteProtected) {
+    TempDir src, backing;
+    writeFile(src / "f.txt", "new");
+    writeFile(backing / "f.txt", "old");
+    BindMount ro(backing.path(), true);
+    if (!ro.ok()) {
+        GTEST_SKIP() << ro.reason();
+    }
+    EXPECT_EQ(transfer(src / "f.txt", ro.path(), kCopy, kN).code, kWriteProtected);
+    EXPECT_EQ(transfer(src / "f.txt", ro.path(), kCopy, kO).code, kWriteProtected);
+    EXPECT_EQ(transfer(src / "f.txt", ro / "new/folder", kCopy, kN).code, kWriteProtected);
+    EXPECT_EQ(transfer(src / "f.txt", ro.path(), kMove, kO).code, kWriteProtected);
+    EXPECT_EQ(readFile(backing / "f.txt"), "old");
+    EXPECT_EQ(listTree(backing.path()), std::vector<std::string>{"f.txt"});
+    EXPECT_EQ(readFile(src / "f.txt"), "new");
+}
+
+TEST(OtherMounts, MoveBetweenTwoMountsOfOneFilesystemCopies) {
+    TempDir src, backing;
+    makeTree(src / "tree", {{"a.txt", "a"}, {"sub/b.txt", "b"}});
+    BindMount other(backing.path(), false);
+    if (!other.ok()) {
+        GTEST_SKIP() << other.reason();
+    }
+    ASSERT_EQ(transfer(src / "tree", other / "in", kMove, kN).code, 0);  // rename says EXDEV
+    EXPECT_FALSE(exists(src / "tree"));
+    EXPECT_EQ(listTree(backing / "in"),
+              (std::vector<std::string>{"tree/", "tree/a.txt", "tree/sub/", "tree/sub/b.txt"}));
+}
+
+// --- links ---------------------------------------------------------------------------------
+
+TEST(Links, PlantedLinkWhereFolderArrivesIsNotFollowed) {
+    for (auto kind : {kCopy, kMove}) {
+        SCOPED_TRACE(kind == kCopy ? "copy" : "move");
+        TempDir src, dst, elsewhere;
+        makeTree(src / "name", {{"a.txt", "a"}, {"sub/b.txt", "b"}});
+        makeTree(elsewhere.path(), {{"victim.txt", "v"}});
+        ASSERT_EQ(::symlink(elsewhere.path().c_str(), (dst / "name").c_str()), 0);
+        const auto before = listTree(elsewhere.path());
+        EXPECT_EQ(transfer(src / "name", dst.path(), kind, kO).code, kAlreadyExists);
+        EXPECT_EQ(listTree(elsewhere.path()), before);
+        EXPECT_TRUE(S_ISLNK(lstatOf(dst / "name").st_mode));
+        EXPECT_EQ(readFile(src / "name/sub/b.txt"), "b");
+    }
+}
+
+TEST(Links, LoopingAndDanglingLinksAreCopiedAsLinks) {
+    TempDir src, dst;
+    makeTree(src / "tree", {{"a.txt", "a"}});
+    const std::vector<std::pair<std::string, std::string>> links = {{"up", ".."},
+                                                                    {"self", "self"},
+                                                                    {"gone", "missing/file"},
+                                                                    {"ping", "pong"},
+                                                                    {"pong", "ping"}};
+    for (const auto& [name, target] : links) {
+        ASSERT_EQ(::symlink(target.c_str(), (src / "tree/" + name).c_str()), 0);
+    }
+    EXPECT_CHILD_CODE(transferInChild({src / "tree", dst.path(), kCopy, kN}), 0);
+    for (const auto& [name, target] : links) {
+        EXPECT_EQ(linkTarget(dst / "tree/" + name), target) << name;
+    }
+}
+
+// --- changes made while the transfer runs -------------------------------------------------
+
+namespace {
+
+// Runs `action` once from inside the transfer: at the first progress call, or (`atEnd`) when the
+// last block has been written.
+class During : public TransferMonitor {
+public:
+    During(bool atEnd, std::function<void()> action) : mAtEnd(atEnd), mAction(std::move(action)) {}
+    bool wantsTotals() const override { return true; }
+    void progress(const TransferProgress& p) override {
+        if (!fired && (!mAtEnd || (p.bytesTotal > 0 && p.bytesDone == p.bytesTotal))) {
+            fired = true;
+            mAction();
+        }
+    }
+    bool fired = false;
+
+private:
+    bool mAtEnd;
+    std::function<void()> mAction;
+};
+
+// Replaces the folder `path` by a link to `target`, keeping the real folder beside it.
+void swapForLink(const std::string& path, const std::string& target) {
+    ASSERT_EQ(::rename(path.c_str(), (path + "-real").c_str()), 0);
+    ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+}
+
+}  // namespace
+
+TEST(DuringTheRun, SourceFolderSwappedForLinkCannotRedirectTheDelete) {
+    TmpfsMount mount(16 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    TempDir src, victim;
+    makeTree(src / "tree",
+             {{"a.bin", randomBytes(1 << 20, 1)}, {"sub/x.txt", "x"}, {"sub/y.txt", "y"}});
+    makeTree(victim.path(), {{"x.txt", "victim"}, {"y.txt", "victim"}});
+    During swap(false, [&] { swapForLink(src / "tree/sub", victim.path()); });
+    transferItem({src / "tree", mount.path(), kMove, kO}, &swap);
+    ASSERT_TRUE(swap.fired);
+    EXPECT_EQ(listTree(victim.path()), (std::vector<std::string>{"x.txt", "y.txt"}));
+    EXPECT_EQ(readFile(victim / "x.txt"), "victim");
+}
+
+TEST(DuringTheRun, DestinationFolderSwappedForLinkCannotRedirectTheWrite) {
+    TempDir src, dst, victim;
+    makeTree(src / "tree",
+             {{"a.bin", randomBytes(1 << 20, 1)}, {"sub/x.txt", "x"}, {"sub/y.txt", "y"}});
+    makeTree(dst / "tree", {{"sub/", ""}});
+    makeTree(victim.path(), {{"x.txt", "victim"}});
+    During swap(false, [&] { swapForLink(dst / "tree/sub", victim.path()); });
+    transferItem({src / "tree", dst.path(), kCopy, kO}, &swap);
+    ASSERT_TRUE(swap.fired);
+    EXPECT_EQ(listTree(victim.path()), std::vector<std::string>{"x.txt"});
+    EXPECT_EQ(readFile(victim / "x.txt"), "victim");
+}
+
+TEST(DuringTheRun, SourceChangedWhileCopyingIsInUse) {
+    TempDir src, dst;
+    writeFile(src / "grows.log", randomBytes(4 << 20, 1));
+    During grow(false, [&] {
+        const int fd = ::open((src / "grows.log").c_str(), O_WRONLY | O_APPEND);
+        ASSERT_EQ(::write(fd, "more", 4), 4);
+        ::close(fd);
+    });
+    EXPECT_EQ(transferItem({src / "grows.log", dst.path(), kCopy, kN}, &grow).code, kInUse);
+    EXPECT_TRUE(listTree(dst.path()).empty());
+}
+
+TEST(DuringTheRun, MoveAcrossFilesystemsKeepsWhatAppearedMeanwhile) {
+    TmpfsMount mount(16 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    TempDir src;
+    makeTree(src / "tree", {{"a.bin", randomBytes(1 << 20, 1)}, {"sub/b.txt", "b"}});
+    During late(true, [&] { writeFile(src / "tree/late.txt", "new"); });
+    EXPECT_EQ(transferItem({src / "tree", mount.path(), kMove, kO}, &late).code, kDirNotEmpty);
+    ASSERT_TRUE(late.fired);
+    EXPECT_EQ(readFile(src / "tree/late.txt"), "new");
+    EXPECT_EQ(readFile(mount / "tree/sub/b.txt"), "b");
+}
+
+// --- names ---------------------------------------------------------------------------------
+
+TEST(Names, LongestNameCopiesDespiteTemporaryName) {
+    TempDir src, dst;
+    const std::string name = std::string(251, 'n') + ".txt";
+    writeFile(src / name, "new");
+    writeFile(dst / name, "old");
+    EXPECT_EQ(transfer(src / name, dst.path(), kCopy, kO).code, 0);
+    EXPECT_EQ(listTree(dst.path()), std::vector<std::string>{name});
+    EXPECT_EQ(readFile(dst / name), "new");
+}

@@ -3,12 +3,11 @@
 #include "platform/transfer.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <set>
-
-#include <gtest/gtest.h>
 
 #include "platform/resultcodes.h"
 #include "tests/testsupport.h"
@@ -22,6 +21,7 @@ constexpr auto kCopy = TransferKind::Copy;
 constexpr auto kMove = TransferKind::Move;
 constexpr auto kO = CollisionRule::Overwrite;
 constexpr auto kN = CollisionRule::KeepBoth;
+using Names = std::vector<std::string>;
 
 TransferOutcome transfer(const std::string& source, const std::string& dest, TransferKind kind,
                          CollisionRule rule, TransferMonitor* monitor = nullptr) {
@@ -33,18 +33,7 @@ void setMtime(const std::string& path, time_t sec, long nsec) {
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
 }
 
-void symlinkAt(const std::string& target, const std::string& link) {
-    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0) << link;
-}
-
-std::string linkTarget(const std::string& link) {
-    char buf[4096];
-    ssize_t n = ::readlink(link.c_str(), buf, sizeof buf);
-    return n < 0 ? std::string("<not a link>") : std::string(buf, static_cast<std::size_t>(n));
-}
-
-// A tree with the awkward parts: nesting, an empty folder, unusual modes, nanosecond times, a
-// relative link into the tree and a dangling one.
+// Nesting, an empty folder, unusual modes, a nanosecond time, a relative link and a dangling one.
 void makeAwkwardTree(const std::string& root) {
     makeTree(root, {{"a.txt", "alpha"},
                     {"empty/", ""},
@@ -55,8 +44,8 @@ void makeAwkwardTree(const std::string& root) {
     ::chmod((root + "/sub/b.bin").c_str(), 0600);
     ::chmod((root + "/a.txt").c_str(), 0444);
     ::chmod((root + "/sub").c_str(), 0750);
-    symlinkAt("../a.txt", root + "/sub/up-link");
-    symlinkAt("nowhere/at/all", root + "/dangling");
+    ASSERT_EQ(::symlink("../a.txt", (root + "/sub/up-link").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere/at/all", (root + "/dangling").c_str()), 0);
     setMtime(root + "/sub/b.bin", 1500000000, 123456789);
 }
 
@@ -65,36 +54,29 @@ void expectSame(const std::string& a, const std::string& b) {
     EXPECT_TRUE(sameTree(a, b, why)) << why;
 }
 
-std::string cpReference(const std::string& source, const TempDir& into) {
-    auto r = runProcess({"cp", "-a", source, into.path() + "/"});
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    return into / source.substr(source.rfind('/') + 1);
-}
-
 }  // namespace
 
-// --- collisionName -------------------------------------------------------------------------
-
-TEST(CollisionName, FileWithExtension) {
-    EXPECT_EQ(collisionName("report.doc", false, 1), "report - Copy.doc");
-    EXPECT_EQ(collisionName("report.doc", false, 2), "report - Copy (2).doc");
-    EXPECT_EQ(collisionName("report.doc", false, 3), "report - Copy (3).doc");
-}
-
-TEST(CollisionName, OnlyTheLastExtensionStaysAtTheEnd) {
-    EXPECT_EQ(collisionName("archive.tar.gz", false, 1), "archive.tar - Copy.gz");
-}
-
-TEST(CollisionName, NamesWithoutExtension) {
-    EXPECT_EQ(collisionName("README", false, 1), "README - Copy");
-    EXPECT_EQ(collisionName("README", false, 2), "README - Copy (2)");
-    EXPECT_EQ(collisionName(".bashrc", false, 1), ".bashrc - Copy");
-}
-
-TEST(CollisionName, FoldersNeverSplitAtADot) {
-    EXPECT_EQ(collisionName("old", true, 1), "old - Copy");
-    EXPECT_EQ(collisionName("old", true, 2), "old - Copy (2)");
-    EXPECT_EQ(collisionName("photos.2024", true, 1), "photos.2024 - Copy");
+TEST(CollisionName, NumbersAndExtensions) {
+    const struct {
+        const char* name;
+        bool folder;
+        int n;
+        const char* expected;
+    } cases[] = {
+        {"report.doc", false, 1, "report - Copy.doc"},
+        {"report.doc", false, 2, "report - Copy (2).doc"},
+        {"report.doc", false, 3, "report - Copy (3).doc"},
+        {"archive.tar.gz", false, 1, "archive.tar - Copy.gz"},  // only the last extension
+        {"README", false, 1, "README - Copy"},
+        {"README", false, 2, "README - Copy (2)"},
+        {".bashrc", false, 1, ".bashrc - Copy"},  // a leading dot starts no extension
+        {"old", true, 1, "old - Copy"},
+        {"old", true, 2, "old - Copy (2)"},
+        {"photos.2024", true, 1, "photos.2024 - Copy"},  // folders never split at a dot
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(collisionName(c.name, c.folder, c.n), c.expected) << c.name << " " << c.n;
+    }
 }
 
 // --- plain copies --------------------------------------------------------------------------
@@ -105,32 +87,28 @@ TEST(TransferCopy, FileKeepsBytesModeAndNanosecondTimeIntoNewFolders) {
     writeFile(src / "data.bin", bytes, 0640);
     setMtime(src / "data.bin", 1600000000, 987654321);
     writeFile(src / "run.sh", "#!/bin/sh\n", 0755);
-
     const std::string dest = dst / "one/two/three";
     EXPECT_EQ(transfer(src / "data.bin", dest, kCopy, kN).code, 0);
     EXPECT_EQ(transfer(src / "run.sh", dest, kCopy, kN).code, 0);
 
     EXPECT_EQ(readFile(dest + "/data.bin"), bytes);
-    struct stat st = lstatOf(dest + "/data.bin");
+    const struct stat st = lstatOf(dest + "/data.bin");
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(st.st_mtim.tv_sec, 1600000000);
     EXPECT_EQ(st.st_mtim.tv_nsec, 987654321);
     EXPECT_EQ(lstatOf(dest + "/run.sh").st_mode & 07777, 0755u);
     EXPECT_EQ(readFile(src / "data.bin"), bytes);
-    EXPECT_EQ(listTree(dst.path()), (std::vector<std::string>{
-                                        "one/", "one/two/", "one/two/three/",
-                                        "one/two/three/data.bin", "one/two/three/run.sh"}));
+    EXPECT_EQ(listTree(dst.path()), (Names{"one/", "one/two/", "one/two/three/",
+                                           "one/two/three/data.bin", "one/two/three/run.sh"}));
 }
 
 TEST(TransferCopy, TreeEqualsCpArchive) {
     TempDir src, dst, ref;
     makeAwkwardTree(src / "tree");
-    const std::string reference = cpReference(src / "tree", ref);
-
+    const std::string reference = referenceCopy(src / "tree", ref.path());
     ASSERT_EQ(transfer(src / "tree", dst.path(), kCopy, kN).code, 0);
     expectSame(reference, dst / "tree");
     expectSame(reference, src / "tree");
-    EXPECT_EQ(linkTarget(dst / "tree/dangling"), "nowhere/at/all");
     EXPECT_EQ(listTree(dst.path()), listTree(ref.path()));  // nothing hidden left behind
 }
 
@@ -138,15 +116,14 @@ TEST(TransferCopy, SourceWithTrailingSlash) {
     TempDir src, dst;
     makeTree(src / "docs", {{"x.txt", "x"}});
     ASSERT_EQ(transfer(src / "docs/", dst.path(), kCopy, kN).code, 0);
-    EXPECT_EQ(listTree(dst.path()), (std::vector<std::string>{"docs/", "docs/x.txt"}));
+    EXPECT_EQ(listTree(dst.path()), (Names{"docs/", "docs/x.txt"}));
 }
 
 TEST(TransferCopy, LinkAsSourceIsCopiedAsLink) {
     TempDir src, dst;
     makeTree(src / "folder", {{"inside.txt", "i"}});
-    symlinkAt("folder", src / "shortcut");
+    ASSERT_EQ(::symlink("folder", (src / "shortcut").c_str()), 0);
     ASSERT_EQ(transfer(src / "shortcut", dst.path(), kCopy, kN).code, 0);
-    EXPECT_TRUE(S_ISLNK(lstatOf(dst / "shortcut").st_mode));
     EXPECT_EQ(linkTarget(dst / "shortcut"), "folder");
 }
 
@@ -154,21 +131,45 @@ TEST(TransferCopy, SparseFileKeepsItsHoles) {
     TempDir src, dst;
     const std::string path = src / "sparse.img";
     writeFile(path, "head");
-    ASSERT_EQ(::truncate(path.c_str(), 64 << 20), 0);
-    {
-        int fd = ::open(path.c_str(), O_WRONLY);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::pwrite(fd, "tail", 4, (64 << 20) - 4), 4);
-        ::close(fd);
-    }
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_EQ(::pwrite(fd, "tail", 4, (64 << 20) - 4), 4);
+    ::close(fd);
     if (lstatOf(path).st_blocks * 512 > (1 << 20)) {
         GTEST_SKIP() << "this filesystem does not keep holes";
     }
     ASSERT_EQ(transfer(path, dst.path(), kCopy, kN).code, 0);
-    struct stat st = lstatOf(dst / "sparse.img");
-    EXPECT_EQ(st.st_size, 64 << 20);
-    EXPECT_LT(st.st_blocks * 512, 1 << 20) << "holes were filled";
+    EXPECT_LT(lstatOf(dst / "sparse.img").st_blocks * 512, 1 << 20) << "holes were filled";
     EXPECT_EQ(readFile(dst / "sparse.img"), readFile(path));
+}
+
+TEST(TransferCopy, TreeDeeperThanPathMax) {
+    TempDir src, dst;
+    const std::string level(200, 'd');
+    int fd = ::open(src.path().c_str(), O_DIRECTORY | O_RDONLY);
+    for (const std::string& name : std::vector<std::string>(30, level)) {  // ~6000 bytes deep
+        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+        const int next = ::openat(fd, name.c_str(), O_DIRECTORY | O_RDONLY);
+        ::close(fd);
+        fd = next;
+    }
+    writeFile("/proc/self/fd/" + std::to_string(fd) + "/leaf.txt", "leaf");
+    ::close(fd);
+    const int code = transfer(src / level, dst.path(), kCopy, kN).code;
+    // Paths this long only work relative to a folder: find -execdir, and rm for the clean-up.
+    const auto found =
+        runProcess({"find", dst.path(), "-name", "leaf.txt", "-execdir", "cat", "{}", ";"});
+    runProcess({"rm", "-rf", src / level, dst / level});
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(found.output, "leaf");
+}
+
+TEST(TransferCopy, DestinationThroughAFileFails) {
+    TempDir src, dst;
+    writeFile(src / "f.txt", "f");
+    writeFile(dst / "plain", "not a folder");
+    EXPECT_EQ(transfer(src / "f.txt", dst / "plain", kCopy, kN).code, kPathNotFound);
+    EXPECT_EQ(transfer(src / "f.txt", dst / "plain/sub", kCopy, kN).code, kPathNotFound);
+    EXPECT_EQ(listTree(dst.path()), Names{"plain"});
 }
 
 TEST(TransferCopy, MissingSourceFails) {
@@ -180,58 +181,40 @@ TEST(TransferCopy, MissingSourceFails) {
 
 // --- overwrite -----------------------------------------------------------------------------
 
-TEST(TransferOverwrite, FileReplacesFile) {
-    TempDir src, dst;
-    writeFile(src / "f.txt", "new contents", 0600);
-    writeFile(dst / "f.txt", "old contents that are longer", 0644);
-    ASSERT_EQ(transfer(src / "f.txt", dst.path(), kCopy, kO).code, 0);
-    EXPECT_EQ(readFile(dst / "f.txt"), "new contents");
-    EXPECT_EQ(lstatOf(dst / "f.txt").st_mode & 07777, 0600u);
-    EXPECT_EQ(listTree(dst.path()), std::vector<std::string>{"f.txt"});
-}
-
 TEST(TransferOverwrite, FolderMergesIntoFolder) {
     TempDir src, dst;
     makeTree(src / "proj", {{"same.txt", "new"}, {"sub/added.txt", "added"}});
-    makeTree(dst / "proj", {{"same.txt", "old"}, {"extra.txt", "keep"}, {"sub/mine.txt", "mine"}});
+    makeTree(dst / "proj", {{"same.txt", "old"}, {"extra.txt", "keep"}, {"sub/mine.txt", "m"}});
     ASSERT_EQ(transfer(src / "proj", dst.path(), kCopy, kO).code, 0);
+    EXPECT_EQ(listTree(dst / "proj"),
+              (Names{"extra.txt", "same.txt", "sub/", "sub/added.txt", "sub/mine.txt"}));
     EXPECT_EQ(readFile(dst / "proj/same.txt"), "new");
     EXPECT_EQ(readFile(dst / "proj/extra.txt"), "keep");
-    EXPECT_EQ(readFile(dst / "proj/sub/mine.txt"), "mine");
-    EXPECT_EQ(readFile(dst / "proj/sub/added.txt"), "added");
-    EXPECT_EQ(listTree(dst.path()).size(), 6u);
 }
 
 TEST(TransferOverwrite, FileReplacesPlantedLinkNotItsTarget) {
     TempDir src, dst, elsewhere;
     writeFile(src / "f.txt", "arriving");
     writeFile(elsewhere / "victim.txt", "precious");
-    symlinkAt(elsewhere / "victim.txt", dst / "f.txt");
+    ASSERT_EQ(::symlink((elsewhere / "victim.txt").c_str(), (dst / "f.txt").c_str()), 0);
     ASSERT_EQ(transfer(src / "f.txt", dst.path(), kCopy, kO).code, 0);
     EXPECT_TRUE(S_ISREG(lstatOf(dst / "f.txt").st_mode));
     EXPECT_EQ(readFile(dst / "f.txt"), "arriving");
     EXPECT_EQ(readFile(elsewhere / "victim.txt"), "precious");
 }
 
-TEST(TransferOverwrite, FileWhereFolderStandsFails) {
+TEST(TransferOverwrite, FileAndFolderNeverReplaceEachOther) {
     TempDir src, dst;
     writeFile(src / "x", "file");
     makeTree(dst / "x", {{"inner.txt", "i"}});
-    EXPECT_EQ(transfer(src / "x", dst.path(), kCopy, kO).code, kAlreadyExists);
-    EXPECT_EQ(transfer(src / "x", dst.path(), kMove, kO).code, kAlreadyExists);
-    EXPECT_EQ(listTree(dst.path()), (std::vector<std::string>{"x/", "x/inner.txt"}));
-    EXPECT_EQ(readFile(src / "x"), "file");
-}
-
-TEST(TransferOverwrite, FolderWhereFileStandsFails) {
-    TempDir src, dst;
-    makeTree(src / "x", {{"inner.txt", "i"}});
-    writeFile(dst / "x", "file");
-    EXPECT_EQ(transfer(src / "x", dst.path(), kCopy, kO).code, kAlreadyExists);
-    EXPECT_EQ(transfer(src / "x", dst.path(), kMove, kO).code, kAlreadyExists);
-    EXPECT_EQ(readFile(dst / "x"), "file");
-    EXPECT_EQ(listTree(dst.path()), std::vector<std::string>{"x"});
-    EXPECT_TRUE(exists(src / "x/inner.txt"));
+    makeTree(src / "y", {{"inner.txt", "i"}});
+    writeFile(dst / "y", "file");
+    for (auto kind : {kCopy, kMove}) {
+        EXPECT_EQ(transfer(src / "x", dst.path(), kind, kO).code, kAlreadyExists);
+        EXPECT_EQ(transfer(src / "y", dst.path(), kind, kO).code, kAlreadyExists);
+    }
+    EXPECT_EQ(listTree(dst.path()), (Names{"x/", "x/inner.txt", "y"}));
+    EXPECT_EQ(listTree(src.path()), (Names{"x", "y/", "y/inner.txt"}));
 }
 
 TEST(TransferOverwrite, FileWhereFolderStandsInsideMergeFails) {
@@ -239,7 +222,7 @@ TEST(TransferOverwrite, FileWhereFolderStandsInsideMergeFails) {
     makeTree(src / "proj", {{"clash", "file"}});
     makeTree(dst / "proj", {{"clash/keep.txt", "k"}});
     EXPECT_EQ(transfer(src / "proj", dst.path(), kCopy, kO).code, kAlreadyExists);
-    EXPECT_EQ(readFile(dst / "proj/clash/keep.txt"), "k");
+    EXPECT_EQ(listTree(dst / "proj"), (Names{"clash/", "clash/keep.txt"}));
 }
 
 // --- keep both -----------------------------------------------------------------------------
@@ -251,14 +234,13 @@ TEST(TransferKeepBoth, FileGetsNumberedCopyNames) {
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(transfer(src / "report.doc", dst.path(), kCopy, kN).code, 0);
     }
-    EXPECT_EQ(listTree(dst.path()),
-              (std::vector<std::string>{"report - Copy (2).doc", "report - Copy (3).doc",
-                                        "report - Copy.doc", "report.doc"}));
+    EXPECT_EQ(listTree(dst.path()), (Names{"report - Copy (2).doc", "report - Copy (3).doc",
+                                           "report - Copy.doc", "report.doc"}));
     EXPECT_EQ(readFile(dst / "report.doc"), "original");
     EXPECT_EQ(readFile(dst / "report - Copy (3).doc"), "incoming");
 }
 
-TEST(TransferKeepBoth, FolderGetsCopyNameAndContentsKeepTheirs) {
+TEST(TransferKeepBoth, FolderGetsCopyNameAndItsContentsKeepTheirs) {
     TempDir src, dst;
     makeTree(src / "old", {{"a.txt", "new"}});
     makeTree(dst / "old", {{"a.txt", "first"}});
@@ -270,15 +252,6 @@ TEST(TransferKeepBoth, FolderGetsCopyNameAndContentsKeepTheirs) {
     EXPECT_EQ(listTree(dst.path()).size(), 6u);
 }
 
-TEST(TransferKeepBoth, NameWithoutExtension) {
-    TempDir src, dst;
-    writeFile(src / "README", "new");
-    writeFile(dst / "README", "old");
-    ASSERT_EQ(transfer(src / "README", dst.path(), kCopy, kN).code, 0);
-    EXPECT_EQ(readFile(dst / "README - Copy"), "new");
-    EXPECT_EQ(readFile(dst / "README"), "old");
-}
-
 // --- the item's own folder, and folders into themselves ------------------------------------
 
 TEST(TransferOwnFolder, CopyKeepBothMakesACopy) {
@@ -287,42 +260,37 @@ TEST(TransferOwnFolder, CopyKeepBothMakesACopy) {
     makeTree(dir / "box", {{"in.txt", "in"}});
     ASSERT_EQ(transfer(dir / "f.txt", dir.path(), kCopy, kN).code, 0);
     ASSERT_EQ(transfer(dir / "box", dir.path(), kCopy, kN).code, 0);
+    EXPECT_EQ(listTree(dir.path()), (Names{"box - Copy/", "box - Copy/in.txt", "box/", "box/in.txt",
+                                           "f - Copy.txt", "f.txt"}));
     EXPECT_EQ(readFile(dir / "f - Copy.txt"), "me");
-    EXPECT_EQ(readFile(dir / "f.txt"), "me");
-    EXPECT_EQ(listTree(dir / "box - Copy"), std::vector<std::string>{"in.txt"});
 }
 
-TEST(TransferOwnFolder, FolderOverwriteOrMoveFails) {
-    TempDir dir;
-    makeTree(dir / "box", {{"in.txt", "in"}});
-    const auto before = listTree(dir.path());
-    EXPECT_EQ(transfer(dir / "box", dir.path(), kCopy, kO).code, kSameFile);
-    EXPECT_EQ(transfer(dir / "box", dir.path(), kMove, kO).code, kSameFile);
-    EXPECT_EQ(transfer(dir / "box", dir.path(), kMove, kN).code, kSameFile);
-    EXPECT_EQ(listTree(dir.path()), before);
-}
-
-TEST(TransferOwnFolder, OverwriteAndMoveFailAndLeaveTheFile) {
+TEST(TransferOwnFolder, OverwriteAndMoveFailAndTouchNothing) {
     TempDir dir, alias;
     const std::string bytes = randomBytes(100000, 3);
     writeFile(dir / "f.bin", bytes);
-    symlinkAt(dir.path(), alias / "same");
+    makeTree(dir / "box", {{"in.txt", "in"}});
+    ASSERT_EQ(::symlink(dir.path().c_str(), (alias / "same").c_str()), 0);
+    const Names before = listTree(dir.path());
     for (const std::string& dest : {dir.path(), dir.path() + "/", alias / "same"}) {
-        SCOPED_TRACE(dest);
-        EXPECT_EQ(transfer(dir / "f.bin", dest, kCopy, kO).code, kSameFile);
-        EXPECT_EQ(transfer(dir / "f.bin", dest, kMove, kO).code, kSameFile);
-        EXPECT_EQ(transfer(dir / "f.bin", dest, kMove, kN).code, kSameFile);
-        EXPECT_EQ(readFile(dir / "f.bin"), bytes);
-        EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"f.bin"});
+        for (const char* item : {"f.bin", "box"}) {
+            SCOPED_TRACE(dest + " " + item);
+            EXPECT_EQ(transfer(dir / item, dest, kCopy, kO).code, kSameFile);
+            EXPECT_EQ(transfer(dir / item, dest, kMove, kO).code, kSameFile);
+            EXPECT_EQ(transfer(dir / item, dest, kMove, kN).code, kSameFile);
+        }
     }
+    EXPECT_EQ(readFile(dir / "f.bin"), bytes);
+    EXPECT_EQ(listTree(dir.path()), before);
 }
 
 TEST(TransferOwnFolder, FolderIntoItselfOrBelowFails) {
-    TempDir dir;
+    TempDir dir, alias;
     makeTree(dir / "src", {{"sub/x.txt", "x"}, {"y.txt", "y"}});
-    const auto before = listTree(dir.path());
+    ASSERT_EQ(::symlink((dir / "src/sub").c_str(), (alias / "door").c_str()), 0);
+    const Names before = listTree(dir.path());
     for (const std::string& dest :
-         {dir / "src", dir / "src/", dir / "src/sub", dir / "src/sub/new/deeper"}) {
+         {dir / "src", dir / "src/", dir / "src/sub", dir / "src/sub/new/deeper", alias / "door"}) {
         for (auto kind : {kCopy, kMove}) {
             for (auto rule : {kO, kN}) {
                 SCOPED_TRACE(dest + (kind == kCopy ? " copy" : " move") +
@@ -332,15 +300,6 @@ TEST(TransferOwnFolder, FolderIntoItselfOrBelowFails) {
             }
         }
     }
-}
-
-TEST(TransferOwnFolder, IntoItsOwnSubfolderThroughALinkFails) {
-    TempDir dir, alias;
-    makeTree(dir / "src", {{"sub/x.txt", "x"}});
-    symlinkAt(dir / "src/sub", alias / "door");
-    const auto before = listTree(dir.path());
-    EXPECT_EQ(transfer(dir / "src", alias / "door", kCopy, kN).code, kIntoItself);
-    EXPECT_EQ(listTree(dir.path()), before);
 }
 
 TEST(TransferOwnFolder, SiblingWithCommonPrefixIsNotInside) {
@@ -371,10 +330,8 @@ TEST(TransferMove, OverwriteMergesAndRemovesTheSource) {
     makeTree(dst / "proj", {{"same.txt", "old"}, {"extra.txt", "keep"}, {"sub/", ""}});
     ASSERT_EQ(transfer(src / "proj", dst.path(), kMove, kO).code, 0);
     EXPECT_FALSE(exists(src / "proj"));
-    EXPECT_EQ(listTree(dst / "proj"), (std::vector<std::string>{"extra.txt", "same.txt", "sub/",
-                                                                "sub/added.txt"}));
+    EXPECT_EQ(listTree(dst / "proj"), (Names{"extra.txt", "same.txt", "sub/", "sub/added.txt"}));
     EXPECT_EQ(readFile(dst / "proj/same.txt"), "new");
-    EXPECT_EQ(readFile(dst / "proj/extra.txt"), "keep");
 }
 
 TEST(TransferMove, KeepBothGetsCopyName) {
@@ -389,11 +346,12 @@ TEST(TransferMove, KeepBothGetsCopyName) {
 
 TEST(TransferMove, AcrossFilesystemsBothWays) {
     TmpfsMount mount(64 << 20);
-    if (!mount.ok()) GTEST_SKIP() << mount.reason();
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
     TempDir disk, ref;
     makeAwkwardTree(mount / "tree");
-    const std::string reference = cpReference(mount / "tree", ref);
-
+    const std::string reference = referenceCopy(mount / "tree", ref.path());
     ASSERT_EQ(transfer(mount / "tree", disk / "in", kMove, kN).code, 0);
     EXPECT_FALSE(exists(mount / "tree"));
     expectSame(reference, disk / "in/tree");
@@ -436,7 +394,6 @@ TEST(TransferProgress, TotalsAndFinalCountMatchTheTree) {
         EXPECT_EQ(p.bytesTotal, 700000u + 3u + (2u << 20));
         EXPECT_EQ(p.filesTotal, 4u);
         EXPECT_GE(p.bytesDone, last);
-        EXPECT_LE(p.filesDone, p.filesTotal);
         EXPECT_TRUE(files.count(p.currentFile)) << p.currentFile;
         last = p.bytesDone;
     }
@@ -448,23 +405,24 @@ TEST(TransferAbort, CopyStopsAndLeavesNothing) {
     writeFile(src / "big.bin", randomBytes(64 << 20, 5));
     Recorder rec;
     rec.abortAfterFirst = true;
-    TransferOutcome out = transfer(src / "big.bin", dst / "out", kCopy, kN, &rec);
+    const TransferOutcome out = transfer(src / "big.bin", dst / "out", kCopy, kN, &rec);
     EXPECT_TRUE(out.aborted);
     EXPECT_EQ(out.code, 0);
-    EXPECT_TRUE(listTree(dst.path()).empty() ||
-                listTree(dst.path()) == std::vector<std::string>{"out/"})
-        << ::testing::PrintToString(listTree(dst.path()));
+    const Names left = listTree(dst.path());
+    EXPECT_TRUE(left.empty() || left == Names{"out/"}) << ::testing::PrintToString(left);
 }
 
 TEST(TransferAbort, MoveAcrossFilesystemsKeepsTheSource) {
     TmpfsMount mount(128 << 20);
-    if (!mount.ok()) GTEST_SKIP() << mount.reason();
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
     TempDir src;
     const std::string bytes = randomBytes(64 << 20, 6);
     writeFile(src / "big.bin", bytes);
     Recorder rec;
     rec.abortAfterFirst = true;
-    TransferOutcome out = transfer(src / "big.bin", mount.path(), kMove, kO, &rec);
+    const TransferOutcome out = transfer(src / "big.bin", mount.path(), kMove, kO, &rec);
     EXPECT_TRUE(out.aborted);
     EXPECT_EQ(out.code, 0);
     EXPECT_EQ(readFile(src / "big.bin"), bytes);
