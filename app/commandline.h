@@ -19,9 +19,10 @@ CommandLine parseArgumentText(std::string_view text);
 // Exit statuses of an unattended run.
 enum UnattendedStatus : int { kRunOk = 0, kRunHadFailures = 1, kRunNoList = 2 };
 
-// Loads the list and carries it out with no window: kRunNoList when the list is missing, unreadable,
-// not a queue list or too long (nothing processed, nothing logged), else kRunOk or kRunHadFailures.
-// The log goes to the program folder, or to the per-user folder when that is not writable.
+// Loads the list and carries it out with no window: kRunNoList when the list is missing,
+// unreadable, not a queue list or too long (nothing processed, nothing logged), else kRunOk or
+// kRunHadFailures. The log goes to the program folder, or to the per-user folder when that is not
+// writable.
 int RunUnattended(const std::string& listPath, const std::string& programFolder);
 
 }  // namespace mivex

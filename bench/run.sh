@@ -7,6 +7,7 @@ REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 OUT_DIR="$REPO/bench/out"
 
 ROUNDS=${BENCH_ROUNDS:-5}
+WARMUP=${BENCH_WARMUP:-1}
 BIG_MB=${BENCH_BIG_MB:-1024}
 SMALL_FILES=${BENCH_SMALL_FILES:-20000}
 SMALL_KB=${BENCH_SMALL_KB:-4}
@@ -20,6 +21,7 @@ note() { echo "== $*" >&2; }
 
 is_uint() { [[ $1 =~ ^[0-9]+$ ]]; }
 is_uint "$ROUNDS" && ((ROUNDS >= 1)) || die "BENCH_ROUNDS must be a positive integer"
+is_uint "$WARMUP" || die "BENCH_WARMUP must be a non-negative integer"
 is_uint "$BIG_MB" && ((BIG_MB >= 1)) || die "BENCH_BIG_MB must be a positive integer"
 is_uint "$SMALL_FILES" && ((SMALL_FILES >= 1)) || die "BENCH_SMALL_FILES must be a positive integer"
 is_uint "$SMALL_KB" && ((SMALL_KB >= 1)) || die "BENCH_SMALL_KB must be a positive integer"
@@ -63,23 +65,24 @@ trap 'exit 143' TERM
 
 # Run a private copy of the binary: Mivex logs into its own folder, so the logs stay in the work
 # folder and go away with it instead of piling up next to the build.
-mkdir -p "$WORK/bin" "$WORK/lists" "$WORK/data" "$WORK/dest"
+mkdir -p "$WORK/bin" "$WORK/lists" "$WORK/data" "$WORK/dest" "$WORK/trash"
 cp -- "$MIVEX_SRC" "$WORK/bin/mivex"
 MIVEX_BIN="$WORK/bin/mivex"
 
 FS_TYPE=$(stat -f -c %T "$WORK")
 [[ $FS_TYPE != tmpfs ]] || note "warning: $WORK is on tmpfs, not on a disk"
 
-# Room for the big file twice (source and copy), the small tree three times, and some slack.
-need_kb=$((2 * BIG_MB * 1024 + 3 * SMALL_FILES * (SMALL_KB + 4) + 256 * 1024))
+# Room for the big file twice (source and copy), the small tree once per copy run plus its source
+# (small copies are only deleted at the end, see drop_dest), and some slack.
+tree_kb=$((SMALL_FILES * (SMALL_KB + 3) / 4 * 4 * 11 / 10))
+need_kb=$((2 * BIG_MB * 1024 + (1 + 3 * (WARMUP + ROUNDS)) * tree_kb + 256 * 1024))
 free_kb=$(df -Pk "$WORK" | awk 'NR == 2 { print $4 }')
 ((free_kb >= need_kb)) || die "need about $((need_kb / 1024)) MiB free under $PARENT_DIR, have $((free_kb / 1024)) MiB"
 
 # ---------------------------------------------------------------- datasets
 
 BIG_SRC="$WORK/data/big.bin"
-TREE_SRC="$WORK/data/tree"          # the copy source, and the pristine original for the move
-MOVE_SRC="$WORK/data/move/tree"     # restaged from TREE_SRC before every move
+TREE_SRC="$WORK/data/tree"   # copied by the small-file runs, then moved to and fro by the move runs
 
 note "creating ${BIG_MB} MiB random file"
 head -c "$((BIG_MB * 1024 * 1024))" /dev/urandom >"$BIG_SRC"
@@ -102,9 +105,14 @@ make_tree "$TREE_SRC"
 count=$(find "$TREE_SRC" -type f | wc -l)
 ((count == SMALL_FILES)) || die "made $count small files, expected $SMALL_FILES"
 
-# What a moved tree must look like: every entry's type and relative path, and each file's size.
+# What a moved tree must look like: every entry's type and relative path, each file's size, and
+# a checksum of each file's content.
 listing() {
-    (cd "$1" && find . -mindepth 1 \( -type f -printf 'f %s %P\n' \) -o -printf '%y - %P\n') | LC_ALL=C sort
+    (
+        cd "$1"
+        find . -mindepth 1 \( -type f -printf 'f %s %P\n' \) -o -printf '%y - %P\n' | LC_ALL=C sort
+        find . -type f -print0 | LC_ALL=C sort -z | xargs -0 -r md5sum
+    )
 }
 listing "$TREE_SRC" >"$WORK/tree.listing"
 
@@ -137,54 +145,72 @@ tool_label() {
 
 # ---------------------------------------------------------------- timing
 
-RAW="$WORK/times.csv"   # dataset,tool,round,seconds
+RAW="$WORK/times.csv"   # dataset,tool,round,seconds (timed rounds only)
 : >"$RAW"
 
-# Times one run, flushing the previous run's dirty pages first so they are not billed to this one.
+# Runs one tool, flushing the previous run's dirty pages first so they are not billed to this one.
+# Round 0 is a warm-up: run the same way, not recorded.
 timed() { # DATASET TOOL ROUND KIND SOURCE DESTFOLDER
-    local t0 t1
+    local t0 t1 secs
     sync
     t0=$(date +%s.%N)
-    run_tool "$2" "$4" "$5" "$6" || die "$2 failed on $1, round $3"
+    run_tool "$2" "$4" "$5" "$6" || die "$2 failed on $1, $( (($3 > 0)) && echo "round $3" || echo warm-up)"
     t1=$(date +%s.%N)
-    awk -v d="$1" -v t="$2" -v r="$3" -v a="$t0" -v b="$t1" 'BEGIN { printf "%s,%s,%d,%.6f\n", d, t, r, b - a }' >>"$RAW"
-    printf '   %-18s %-6s round %d: %.3f s\n' "$1" "$2" "$3" "$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" >&2
+    secs=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }')
+    if (($3 > 0)); then
+        echo "$1,$2,$3,$secs" >>"$RAW"
+        printf '   %-18s %-6s round %d: %.3f s\n' "$1" "$2" "$3" "$secs" >&2
+    else
+        printf '   %-18s %-6s warm-up: %.3f s\n' "$1" "$2" "$secs" >&2
+    fi
 }
 
-bench_copy() { # DATASET SOURCE
-    local dataset=$1 src=$2 round tool dest
+# How a used destination is dropped: "delete" removes it at once, "defer" moves it aside into the
+# trash, which goes with the work folder at the end. Small-file copies are deferred: ext4 without a
+# journal will not reuse an inode for a minute after its file is deleted and scans past every such
+# inode when it allocates, so deleting 20,000 files between runs makes each following run slower
+# than the last, whichever tool it is.
+drop_dest() { # DESTFOLDER delete|defer
+    if [[ $2 == defer ]]; then
+        mv -- "$1" "$(mktemp -d "$WORK/trash/XXXXXX")/"
+    else
+        rm -rf -- "$1"
+    fi
+}
+
+bench_copy() { # DATASET SOURCE delete|defer
+    local dataset=$1 src=$2 drop=$3 round tool dest
     note "dataset $dataset"
-    for ((round = 1; round <= ROUNDS; round++)); do
+    for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
         for tool in mivex cp rsync; do
-            dest="$WORK/dest/$tool"
-            rm -rf -- "$dest"
-            mkdir -p "$dest"
-            timed "$dataset" "$tool" "$round" C "$src" "$dest"
+            dest="$WORK/dest/$dataset-$tool"
+            mkdir "$dest"
+            timed "$dataset" "$tool" "$((round > 0 ? round : 0))" C "$src" "$dest"
             if ((round == 1)); then
                 diff -r -q -- "$src" "$dest/$(basename "$src")" >&2 ||
                     die "$tool: the copy of $src differs from the source"
             fi
-            rm -rf -- "$dest"
+            drop_dest "$dest" "$drop"
         done
     done
 }
 
-bench_move() { # DATASET
-    local dataset=$1 round tool dest
+# The tree is moved into a fresh destination folder, checked, and moved back for the next run: a
+# rename on one filesystem, so nothing is created or deleted between runs.
+bench_move() { # DATASET SOURCE
+    local dataset=$1 src=$2 round tool dest
     note "dataset $dataset"
-    for ((round = 1; round <= ROUNDS; round++)); do
+    for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
         for tool in mivex mv; do
-            dest="$WORK/dest/$tool"
-            rm -rf -- "$dest" "$MOVE_SRC"
-            mkdir -p "$dest" "$(dirname "$MOVE_SRC")"
-            cp -a -- "$TREE_SRC" "$MOVE_SRC"
-            timed "$dataset" "$tool" "$round" M "$MOVE_SRC" "$dest"
-            [[ ! -e $MOVE_SRC ]] || die "$tool: the move left the source $MOVE_SRC behind"
-            if ((round == 1)); then
-                listing "$dest/tree" | cmp -s - "$WORK/tree.listing" ||
-                    die "$tool: the moved tree does not match the reference listing"
-            fi
-            rm -rf -- "$dest"
+            dest="$WORK/dest/$dataset-$tool"
+            mkdir "$dest"
+            timed "$dataset" "$tool" "$((round > 0 ? round : 0))" M "$src" "$dest"
+            [[ ! -e $src ]] || die "$tool: the move left its source $src behind"
+            listing "$dest/$(basename "$src")" >"$WORK/moved.listing"
+            cmp -s "$WORK/moved.listing" "$WORK/tree.listing" ||
+                die "$tool: the moved tree does not match the reference listing"
+            mv -- "$dest/$(basename "$src")" "$src"
+            rmdir -- "$dest"
         done
     done
 }
@@ -193,9 +219,9 @@ DS_BIG="big-${BIG_MB}MiB"
 DS_SMALL="small-${SMALL_FILES}x${SMALL_KB}KiB"
 DS_MOVE="move-${SMALL_FILES}x${SMALL_KB}KiB"
 
-bench_copy "$DS_BIG" "$BIG_SRC"
-bench_copy "$DS_SMALL" "$TREE_SRC"
-bench_move "$DS_MOVE"
+bench_copy "$DS_BIG" "$BIG_SRC" delete
+bench_copy "$DS_SMALL" "$TREE_SRC" defer
+bench_move "$DS_MOVE" "$TREE_SRC"
 
 # ---------------------------------------------------------------- report
 
@@ -230,7 +256,8 @@ TABLE=$(table)
     echo "# host $(uname -n), kernel $(uname -r), $(nproc) CPUs, filesystem $FS_TYPE under $PARENT_DIR"
     echo "# binary $MIVEX_SRC"
     echo "# rounds $ROUNDS, big file $BIG_MB MiB, small files $SMALL_FILES x $SMALL_KB KiB"
-    echo "# median wall seconds; sync before every timed run; page cache not dropped"
+    echo "# median wall seconds over the rounds, after $WARMUP untimed warm-up round(s);"
+    echo "# sync before every run; page cache not dropped (sources are read from memory)"
     echo
     echo "$TABLE"
     echo

@@ -70,13 +70,15 @@ std::string_view describeCode(int code) {
         case kInvalidParameter:
             return "The system refused a request as invalid.";
         case kSameFile:
-            return "The destination is the item's own folder (only a copy that keeps both can do that).";
+            return "The destination is the item's own folder (only a copy that keeps both can do "
+                   "that).";
         case kIntoItself:
             return "A folder cannot be copied or moved into itself or one of its subfolders.";
         case kDirNotEmpty:
             return "A moved folder could not be removed because something new appeared in it.";
         case kAlreadyExists:
-            return "A file arrives where a folder of that name stands, or a folder where a file stands.";
+            return "A file arrives where a folder of that name stands, or a folder where a file "
+                   "stands.";
         case kNameTooLong:
             return "A name or path is too long.";
         case kIoError:

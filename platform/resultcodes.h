@@ -10,24 +10,24 @@ namespace mivex {
 
 enum ResultCode : int {
     kSuccess = 0,
-    kFileNotFound = 2,        // the source does not exist
-    kPathNotFound = 3,        // a folder on the way to the destination is missing or not a folder
+    kFileNotFound = 2,  // the source does not exist
+    kPathNotFound = 3,  // a folder on the way to the destination is missing or not a folder
     kTooManyOpenFiles = 4,
     kAccessDenied = 5,
     kNotEnoughMemory = 8,
-    kWriteProtected = 19,     // read-only filesystem
-    kGeneralFailure = 31,     // anything that fits nowhere else
-    kInUse = 32,              // busy, or the source changed while it was being copied
-    kFileExists = 80,         // a file of the chosen name appeared at the destination
+    kWriteProtected = 19,  // read-only filesystem
+    kGeneralFailure = 31,  // anything that fits nowhere else
+    kInUse = 32,           // busy, or the source changed while it was being copied
+    kFileExists = 80,      // a file of the chosen name appeared at the destination
     kInvalidParameter = 87,
-    kSameFile = 113,          // the item's destination is its own folder (copy "O" or any move)
-    kIntoItself = 118,        // a folder copied or moved into itself or below itself
-    kDirNotEmpty = 145,       // a moved folder could not be removed: something new appeared in it
-    kAlreadyExists = 183,     // a file arrives where a folder stands, or the reverse
+    kSameFile = 113,       // the item's destination is its own folder (copy "O" or any move)
+    kIntoItself = 118,     // a folder copied or moved into itself or below itself
+    kDirNotEmpty = 145,    // a moved folder could not be removed: something new appeared in it
+    kAlreadyExists = 183,  // a file arrives where a folder stands, or the reverse
     kNameTooLong = 206,
     kIoError = 1117,
-    kSpecialFile = 1920,      // a FIFO, socket or device file: never opened, fails the entry
-    kDiskFull = 1223,         // out of space or over quota
+    kSpecialFile = 1920,  // a FIFO, socket or device file: never opened, fails the entry
+    kDiskFull = 1223,     // out of space or over quota
 };
 
 // The code for an errno value met while writing at the destination (the default) or while reading

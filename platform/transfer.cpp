@@ -57,7 +57,9 @@ private:
     int mFd = -1;
 };
 
-bool isSpecial(mode_t mode) { return !S_ISREG(mode) && !S_ISDIR(mode) && !S_ISLNK(mode); }
+bool isSpecial(mode_t mode) {
+    return !S_ISREG(mode) && !S_ISDIR(mode) && !S_ISLNK(mode);
+}
 
 bool sameInode(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -350,8 +352,8 @@ void Transfer::countTotals(int dir, const std::string& name, const struct stat& 
 }
 
 int Transfer::copyItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
-                       const std::string& dstName, Placement placement,
-                       const std::string& srcPath, CopiedItem* record) {
+                       const std::string& dstName, Placement placement, const std::string& srcPath,
+                       CopiedItem* record) {
     if (checkAbort()) {
         return kSuccess;
     }
@@ -574,8 +576,8 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
             return kInUse;
         }
         for (ssize_t done = 0; done < got;) {
-            ssize_t put = ::pwrite(dst, mBuffer.get() + done, static_cast<std::size_t>(got - done),
-                                   outOff);
+            ssize_t put =
+                ::pwrite(dst, mBuffer.get() + done, static_cast<std::size_t>(got - done), outOff);
             if (put < 0) {
                 if (errno == EINTR) {
                     continue;

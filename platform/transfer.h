@@ -7,7 +7,8 @@
 //   - overwrite replaces a file atomically and merges a folder into a folder of the same name;
 //     keep-both gives the top item the first free "name - Copy", "name - Copy (2)", ... claimed
 //     without a race, and never replaces anything;
-//   - a move on one filesystem is a rename; across filesystems it copies, makes the copy durable and
+//   - a move on one filesystem is a rename; across filesystems it copies, makes the copy durable
+//   and
 //     only then removes exactly what it copied;
 //   - links are copied as links, special files are never opened, a folder never goes into itself;
 //   - the tree is walked and written with descriptor-relative calls and O_NOFOLLOW below the two

@@ -12,8 +12,7 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
     TransferRequest request;
     request.source = record.pFrom;
     request.destFolder = record.pTo;
-    request.kind =
-        record.wFunc == ShellOpRecord::FO_COPY ? TransferKind::Copy : TransferKind::Move;
+    request.kind = record.wFunc == ShellOpRecord::FO_COPY ? TransferKind::Copy : TransferKind::Move;
     request.rule = (record.fFlags & ShellOpRecord::FOF_RENAMEONCOLLISION) != 0
                        ? CollisionRule::KeepBoth
                        : CollisionRule::Overwrite;

@@ -20,7 +20,7 @@ struct ShellOpRecord {
     static constexpr std::uint16_t FOF_NOCONFIRMATION = 0x10;
     static constexpr std::uint16_t FOF_NOCONFIRMMKDIR = 0x200;
     static constexpr std::uint16_t FOF_NOERRORUI = 0x400;
-    static constexpr std::uint16_t kKeepBothFlags = 1560;  // 0x618
+    static constexpr std::uint16_t kKeepBothFlags = 1560;   // 0x618
     static constexpr std::uint16_t kOverwriteFlags = 1552;  // 0x610
 
     std::uint32_t wFunc = FO_COPY;

@@ -23,7 +23,11 @@ bool ParseRecord(std::string_view strString, std::string& strSource, std::string
 
 // Only the exact "C" copies; every other copy code moves. Only the exact "N" keeps both; every
 // other overwrite code overwrites.
-inline bool isCopyCode(std::string_view code) { return code == "C"; }
-inline bool isKeepBothCode(std::string_view code) { return code == "N"; }
+inline bool isCopyCode(std::string_view code) {
+    return code == "C";
+}
+inline bool isKeepBothCode(std::string_view code) {
+    return code == "N";
+}
 
 }  // namespace mivex

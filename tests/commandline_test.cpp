@@ -29,9 +29,9 @@ TEST(ArgumentText, AutoMarkerAndPathCut) {
     const Case cases[] = {
         {"/l/night.flq -auto", true, "/l/night.flq"},
         {"/l/night.flq -automatic", true, "/l/night.flq"},
-        {"/l/night.flq -Auto", false, "/l/night.flq -Auto"},  // case matters
-        {"-auto", false, "-auto"},                            // no blank before the hyphen
-        {"/My -Lists/night.flq -auto", true, "/My"},          // cut at the first " -"
+        {"/l/night.flq -Auto", false, "/l/night.flq -Auto"},   // case matters
+        {"-auto", false, "-auto"},                             // no blank before the hyphen
+        {"/My -Lists/night.flq -auto", true, "/My"},           // cut at the first " -"
         {"\"/l/night.flq\" -auto", true, "\"/l/night.flq\""},  // quotes are characters
         {"/l/night.flq", false, "/l/night.flq"},
     };
@@ -126,10 +126,13 @@ TEST_F(UnattendedRun, RealQueueMatchesCpAByteForByte) {
 TEST_F(UnattendedRun, BadListsEndWithStatusTwoAndNoLog) {
     std::filesystem::create_directory(data / "folder.flq");
     writeFile(data / "empty.flq", "");
-    writeFile(data / "binary.flq", std::string("\x7f" "ELF\0\0\x01\x02", 8) + test::randomBytes(4096, 3));
+    writeFile(data / "binary.flq", std::string("\x7f"
+                                               "ELF\0\0\x01\x02",
+                                               8) +
+                                       test::randomBytes(4096, 3));
     writeFile(data / "nosep.flq", "just some text\r\nC-N --> /a --> /b\r\n");
-    for (const std::string name : {"missing.flq", "folder.flq", "empty.flq", "binary.flq",
-                                   "nosep.flq"}) {
+    for (const std::string name :
+         {"missing.flq", "folder.flq", "empty.flq", "binary.flq", "nosep.flq"}) {
         const auto result = run(data / name);
         EXPECT_EQ(result.exitCode, 2) << name << ": " << result.output;
     }
@@ -176,8 +179,8 @@ TEST_F(UnattendedRun, PermissionDeniedForAnUnprivilegedUser) {
     ::chmod((data / "src").c_str(), 0755);
     const std::string listPath = list(rows);
     ::chmod(listPath.c_str(), 0644);
-    const auto result = runProcess(
-        {"env", "XDG_STATE_HOME=" + state.path(), exe(), listPath, "-auto"}, 60, true);
+    const auto result =
+        runProcess({"env", "XDG_STATE_HOME=" + state.path(), exe(), listPath, "-auto"}, 60, true);
     ASSERT_NE(result.output.find("setpriv"), 0u) << result.output;
     EXPECT_EQ(result.exitCode, 1) << result.output;
     EXPECT_EQ(readFile(data / "out/open.txt"), "o");

@@ -111,9 +111,9 @@ TEST_F(CopyOperationTest, CodesFollowTheExactLetterRule) {
         EXPECT_EQ(record.lpszProgressTitle, "Processing files from your queue.");
         return 0;
     };
-    EXPECT_TRUE(CopyOperation({"C-N --> a --> b", "M-O --> a --> b", "c-n --> a --> b",
-                               "C --> a --> b", " --> a --> b"},
-                              logs.path(), hooks));
+    EXPECT_TRUE(CopyOperation(
+        {"C-N --> a --> b", "M-O --> a --> b", "c-n --> a --> b", "C --> a --> b", " --> a --> b"},
+        logs.path(), hooks));
     using R = ShellOpRecord;
     EXPECT_EQ(seen, (std::vector<std::pair<std::uint32_t, std::uint16_t>>{
                         {R::FO_COPY, 1560},
@@ -127,16 +127,14 @@ TEST_F(CopyOperationTest, CodesFollowTheExactLetterRule) {
 TEST_F(CopyOperationTest, RowsThatAreNoEntriesFailOnTheirOwn) {
     int performed = 0;
     hooks.perform = [&](ShellOpRecord&) { return ++performed, 0; };
-    const std::vector<std::string> rows = {"", "no separator here", "A --> B",
-                                           "C-N --> a --> b"};
+    const std::vector<std::string> rows = {"", "no separator here", "A --> B", "C-N --> a --> b"};
     EXPECT_FALSE(CopyOperation(rows, logs.path(), hooks));
     EXPECT_EQ(performed, 1);
     const auto lines = messages();
     ASSERT_EQ(lines.size(), 4u);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(lines[i].rfind("*** ERROR *** " + rows[i] + " did not copy - This line is not",
-                                 0),
-                  0u)
+        EXPECT_EQ(
+            lines[i].rfind("*** ERROR *** " + rows[i] + " did not copy - This line is not", 0), 0u)
             << lines[i];
     }
     EXPECT_EQ(lines[3], "C-N --> a --> b was successful");

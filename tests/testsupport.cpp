@@ -36,7 +36,9 @@ TempDir::TempDir(const std::string& under) {
     mPath = templ;
 }
 
-TempDir::~TempDir() { removeTree(mPath); }
+TempDir::~TempDir() {
+    removeTree(mPath);
+}
 
 TmpfsMount::TmpfsMount(unsigned long long bytes) {
     const std::string opts = "size=" + std::to_string(bytes) + ",mode=0755";
@@ -170,8 +172,7 @@ void removeTree(const std::string& path) {
     fs::remove_all(path, ec);
 }
 
-ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds,
-                         bool asNobody) {
+ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds, bool asNobody) {
     std::vector<std::string> full;
     if (asNobody) {
         full = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};

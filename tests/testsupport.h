@@ -65,10 +65,11 @@ private:
 void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644);
 std::string readFile(const std::string& path);  // throws std::runtime_error when unreadable
 bool exists(const std::string& path);           // lstat: a dangling link exists
-struct stat lstatOf(const std::string& path);    // throws when missing
+struct stat lstatOf(const std::string& path);   // throws when missing
 // A file of `bytes` pseudo-random bytes drawn from `seed`.
 std::string randomBytes(std::size_t bytes, unsigned seed);
-void makeTree(const std::string& root, const std::vector<std::pair<std::string, std::string>>& files);
+void makeTree(const std::string& root,
+              const std::vector<std::pair<std::string, std::string>>& files);
 // Names below `folder`, sorted, relative, folders with a trailing "/"; hidden names included.
 std::vector<std::string> listTree(const std::string& folder);
 void removeTree(const std::string& path);
