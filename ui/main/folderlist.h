@@ -1,0 +1,37 @@
+// The folder list of a browse pane: the open folder, its ancestors up to the root, and its
+// subfolders, each entry carrying its full path. One click on an entry is reported by
+// entryClicked(); the window then opens it with setPath().
+#pragma once
+
+#include <QListWidget>
+
+namespace mivex::ui {
+
+class FolderList : public QListWidget {
+    Q_OBJECT
+public:
+    explicit FolderList(QWidget* parent = nullptr);
+
+    // The open folder: a full path without a trailing "/" except for "/".
+    QString path() const { return mPath; }
+    // Opens `path`. Returns 0, or the errno that kept the folder from being read (the list then
+    // stays as it was). A new path emits pathChanged() at once, before this returns; the path
+    // already open emits nothing and reads nothing.
+    int setPath(const QString& path);
+    // The full path of the entry at `index` (empty when out of range), and the selected index (-1
+    // when none).
+    QString entryPath(int index) const;
+    int listIndex() const { return currentRow(); }
+    // Reads the open folder from disk again.
+    void refresh();
+
+signals:
+    void pathChanged();
+    void entryClicked();
+
+private:
+    int fill(const QString& path);
+    QString mPath;
+};
+
+}  // namespace mivex::ui

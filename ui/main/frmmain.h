@@ -1,0 +1,105 @@
+// The main window: the source and destination panes, the queue and its buttons, the menus.
+#pragma once
+
+#include <QMainWindow>
+#include <string>
+
+#include "queue/queuestore.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+namespace mivex::ui {
+
+class DriveList;
+class FileList;
+class FolderList;
+
+class frmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    // Builds the window and runs its start-up (Form_Load) without showing it.
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Public state that other windows read and write.
+    bool gDragDrop = false;
+    std::string gCopy = "C";
+    std::string gOverwrite = "N";
+
+    const QueueStore& queue() const { return mQueue; }
+    std::string gQueueMirror() const { return mQueue.gQueueMirror(); }
+    const std::string& destPath() const { return mDestPath; }
+
+    // Carries out the whole queue with the progress window; true when every entry succeeded.
+    bool CopyOperation();
+    // Replaces the queue with a list file's lines, or says why it cannot.
+    void LoadQueueList(const QString& path);
+
+    // The run's log folder (fixed at start-up).
+    static std::string gLogPath;
+
+public slots:
+    void cmdCopy_Click();
+    void cmdSave_Click();
+    void cmdLoad_Click();
+    void cmdClear_Click();
+    void cmdRemove_Click();
+    void cmdMakeNewDir_Click();
+    void mnuFileOnTop_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildWindow();
+    void Form_Load();
+    void drvSource_Change();
+    void drvDest_Change();
+    void dirSource_Change();
+    void dirDest_Change();
+    void dirSource_Click();
+    void dirDest_Click();
+    void driveChanged(DriveList* drive, FolderList* folder, bool isSource);
+    void folderClicked(DriveList* drive, FolderList* folder);
+    void afterRun(const std::string& copyCode);
+    void setQueue(std::vector<std::string> rows);
+    void queueChanged();
+
+    QueueStore mQueue;
+    std::string mDestPath;
+
+public:
+    // Controls, named as in the layout table (object names equal these names).
+    QGroupBox* Frame1;
+    QGroupBox* Destination;
+    QGroupBox* Frame3;
+    DriveList* drvSource;
+    FolderList* dirSource;
+    FileList* filSource;
+    QLabel* Label1;
+    QPushButton* cmdAddFolder;
+    QPushButton* cmdAddFile;
+    DriveList* drvDest;
+    FolderList* dirDest;
+    QPushButton* cmdMakeNewDir;
+    QListWidget* lstQueue;
+    QPushButton* cmdRemove;
+    QPushButton* cmdClear;
+    QPushButton* cmdSave;
+    QPushButton* cmdLoad;
+    QPushButton* cmdCopy;
+    QPushButton* cmdMakeCab;
+    QAction* mnuFileLoad;
+    QAction* mnuFileSave;
+    QAction* mnuFileExit;
+    QAction* mnuFileOnTop;
+    QAction* mnuDefaultOptions;
+    QAction* mnuHelpContents;
+    QAction* mnuHelpAbout;
+};
+
+}  // namespace mivex::ui

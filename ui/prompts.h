@@ -1,0 +1,36 @@
+// Every modal question the program asks goes through here: message boxes, the input box and the
+// file dialogs. The program uses the Qt dialogs; tests install their own Prompts to answer in
+// advance and to read what was shown.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace mivex::ui {
+
+class Prompts {
+public:
+    enum class Icon { None, Critical };
+    virtual ~Prompts() = default;
+
+    virtual void message(QWidget* parent, const QString& text, const QString& title, Icon icon) = 0;
+    // The answer, or an empty text when the user cancelled.
+    virtual QString input(QWidget* parent, const QString& prompt, const QString& title,
+                          const QString& defaultText) = 0;
+    // The chosen file's full path, or an empty text when the user cancelled. `filter` is in Qt's
+    // form, "FLQ File (*.flq)".
+    virtual QString openFile(QWidget* parent, const QString& title, const QString& filter) = 0;
+    virtual QString saveFile(QWidget* parent, const QString& title, const QString& filter) = 0;
+
+    // The prompts in use: the Qt dialogs unless a test installed others (nullptr restores them).
+    static Prompts& current();
+    static void install(Prompts* prompts);
+};
+
+// A plain message: OK only, no icon, titled "Mivex".
+void showMessage(QWidget* parent, const QString& text);
+// The stop-icon message titled "Error".
+void showError(QWidget* parent, const QString& text);
+
+}  // namespace mivex::ui
