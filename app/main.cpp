@@ -6,6 +6,9 @@
 
 #include "app/commandline.h"
 #include "platform/folders.h"
+#ifdef MIVEX_WITH_GUI
+#include "app/startup.h"
+#endif
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");  // log time stamps follow the user's locale
@@ -19,10 +22,14 @@ int main(int argc, char** argv) {
     const std::string text = mivex::argumentText(argc, argv);
     const mivex::CommandLine line = mivex::parseArgumentText(text);
     if (line.unattended) {
+        // No window and no display: this runs from cron and ssh.
         return mivex::RunUnattended(line.listPath, mivex::programFolder());
     }
+#ifdef MIVEX_WITH_GUI
+    return mivex::Main(argc, argv, text);
+#else
     std::fprintf(stderr,
-                 "mivex: the window is not available in this build; run a list with "
-                 "\"mivex LIST.flq -auto\"\n");
+                 "mivex: this build has no window; run a list with \"mivex LIST.flq -auto\"\n");
     return mivex::kRunNoList;
+#endif
 }

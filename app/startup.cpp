@@ -1,2 +1,47 @@
-// being written
+// Interactive start-up: the command line's list, then the main window until it closes.
 #include "app/startup.h"
+
+#include <sys/stat.h>
+
+#include <QApplication>
+
+#include "ui/main/frmmain.h"
+#include "ui/prompts.h"
+
+namespace mivex {
+
+namespace {
+
+bool isExistingFile(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+void OpenFromCommandLine(ui::frmMain& window, const std::string& argumentText) {
+    // The whole text is the path: quotation marks and blanks are part of it.
+    const QString path = QString::fromStdString(argumentText);
+    if (!isExistingFile(argumentText)) {
+        ui::showMessage(nullptr, QStringLiteral("This file does not exist"));
+    } else if (!path.endsWith(QLatin1String("flq"), Qt::CaseInsensitive)) {
+        ui::showMessage(nullptr, QStringLiteral("This file is not the correct type"));
+    } else {
+        window.LoadQueueList(path);
+    }
+}
+
+int Main(int argc, char** argv, const std::string& argumentText) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Mivex"));
+    QApplication::setApplicationVersion(QStringLiteral("1.2.3"));
+
+    ui::frmMain window;  // made hidden; its start-up has run
+    if (!argumentText.empty()) {
+        OpenFromCommandLine(window, argumentText);
+    }
+    window.show();
+    return QApplication::exec();
+}
+
+}  // namespace mivex

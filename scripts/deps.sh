@@ -2,7 +2,8 @@
 # Installs the Debian packages that building and testing Mivex need, when any is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev util-linux coreutils rsync)
+packages=(cmake ninja-build g++ libgtest-dev util-linux coreutils rsync
+    qt6-base-dev libqt6test6 fonts-liberation2)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,346 @@
+// The main window, offscreen: start-up, layout, the pane chains, new folders, always on top,
+// processing and the after-run refresh, list files and the command line.
+#include <sys/stat.h>
+
+#include <QAction>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
 #include <QTest>
-class Placeholder : public QObject {
-    Q_OBJECT
+
+#include "app/startup.h"
+#include "tests/testsupport.h"
+#include "ui/main/drivelist.h"
+#include "ui/main/filelist.h"
+#include "ui/main/folderlist.h"
+#include "ui/main/frmmain.h"
+#include "ui/prompts.h"
+
+using namespace mivex;
+using namespace mivex::ui;
+using mivex::test::TempDir;
+
+namespace {
+
+// Answers every modal question from a script and remembers what was shown.
+class ScriptedPrompts : public Prompts {
+public:
+    struct Shown {
+        QString text, title;
+        Icon icon;
+    };
+    void message(QWidget*, const QString& text, const QString& title, Icon icon) override {
+        shown.push_back({text, title, icon});
+    }
+    QString input(QWidget*, const QString& prompt, const QString& title,
+                  const QString& defaultText) override {
+        asked << title + ": " + prompt + " [" + defaultText + "]";
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+    QString openFile(QWidget*, const QString& title, const QString& filter) override {
+        asked << title + " " + filter;
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+    QString saveFile(QWidget*, const QString& title, const QString& filter) override {
+        asked << title + " " + filter;
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+    QStringList texts() const {
+        QStringList out;
+        for (const auto& s : shown) {
+            out << s.text;
+        }
+        return out;
+    }
+
+    std::vector<Shown> shown;
+    QStringList asked;
+    QStringList answers;
 };
-QTEST_MAIN(Placeholder)
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    ScriptedPrompts* prompts = nullptr;
+    TempDir* logs = nullptr;
+
+    void writeList(const std::string& path, const QStringList& rows) {
+        std::string body;
+        for (const QString& r : rows) {
+            body += r.toStdString() + "\r\n";
+        }
+        test::writeFile(path, body);
+    }
+
+private slots:
+    void init() {
+        prompts = new ScriptedPrompts;
+        Prompts::install(prompts);
+        logs = new TempDir;
+        frmMain::gLogPath = logs->path();
+    }
+    void cleanup() {
+        Prompts::install(nullptr);
+        delete prompts;
+        delete logs;
+    }
+
+    void startUpState() {
+        frmMain w;
+        QCOMPARE(w.windowTitle(), QStringLiteral("Mivex Version 1.2.3"));
+        QVERIFY(!w.cmdCopy->isEnabled());
+        QVERIFY(!w.cmdMakeCab->isEnabled());
+        QCOMPARE(w.lstQueue->count(), 0);
+        QCOMPARE(w.gCopy, std::string("C"));
+        QCOMPARE(w.gOverwrite, std::string("N"));
+        // Both panes at the root of the program's drive, the file list following.
+        const QString drive = w.drvSource->drive();
+        QCOMPARE(w.drvDest->drive(), drive);
+        QCOMPARE(w.dirSource->path(), drive);
+        QCOMPARE(w.dirDest->path(), drive);
+        QCOMPARE(w.filSource->path(), drive);
+        QCOMPARE(w.filSource->pattern(), QStringLiteral("*.*"));
+        QCOMPARE(q(w.destPath()), drive);
+        QVERIFY(prompts->shown.empty());
+    }
+
+    void layoutMatchesTheTableAndCaptionsFit() {
+        frmMain w;
+        const qreal dpi = QGuiApplication::primaryScreen()->logicalDotsPerInchY();
+        auto px = [dpi](int t) { return qRound(t * dpi / 1440.0); };
+        QCOMPARE(w.centralWidget()->size(), QSize(px(8865), px(7020)));
+        QCOMPARE(w.minimumSize(), w.maximumSize());
+        const struct {
+            const char* name;
+            int l, t, wd, h;
+        } table[] = {
+            {"drvSource", 240, 360, 2775, 315},     {"dirSource", 240, 720, 2775, 3240},
+            {"cmdAddFolder", 240, 4080, 2775, 255}, {"drvDest", 5880, 360, 2775, 315},
+            {"dirDest", 5880, 720, 2775, 3240},     {"lstQueue", 240, 4800, 8415, 1110},
+            {"cmdRemove", 240, 6120, 1935, 255},    {"cmdClear", 2280, 6120, 1935, 255},
+            {"cmdSave", 4680, 6120, 1935, 255},     {"cmdLoad", 6720, 6120, 1935, 255},
+            {"cmdCopy", 6720, 6600, 1935, 375},     {"Frame1", 120, 120, 5535, 4335},
+            {"Destination", 5760, 120, 3015, 4335}, {"Frame3", 120, 4560, 8655, 1935},
+            {"cmdAddFile", 3240, 4080, 2175, 255},  {"cmdMakeNewDir", 6000, 4080, 2535, 255},
+            {"filSource", 3120, 720, 2415, 3210},   {"Label1", 3120, 480, 2175, 255},
+            {"cmdMakeCab", 240, 6600, 3975, 255},
+        };
+        for (const auto& row : table) {
+            auto* c = w.findChild<QWidget*>(QString::fromLatin1(row.name));
+            QVERIFY2(c, row.name);
+            const QRect inWindow(c->mapTo(w.centralWidget(), QPoint(0, 0)), c->size());
+            QCOMPARE(inWindow, QRect(px(row.l), px(row.t), px(row.wd), px(row.h)));
+            if (auto* b = qobject_cast<QPushButton*>(c)) {
+                const int needed = b->fontMetrics().horizontalAdvance(b->text()) + 8;
+                QVERIFY2(needed <= b->width(), row.name);
+            }
+        }
+        QCOMPARE(w.lstQueue->font().family(), QStringLiteral("Arial"));
+        QCOMPARE(w.filSource->toolTip(), QStringLiteral("Files in current folder"));
+        // Tab order follows the table.
+        const QWidget* order[] = {w.drvSource,     w.dirSource, w.cmdAddFolder, w.drvDest,
+                                  w.dirDest,       w.lstQueue,  w.cmdRemove,    w.cmdClear,
+                                  w.cmdSave,       w.cmdLoad,   w.cmdCopy,      w.cmdAddFile,
+                                  w.cmdMakeNewDir, w.filSource, w.cmdMakeCab};
+        for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+            QWidget* next = order[i]->nextInFocusChain();
+            while (next && next->focusPolicy() == Qt::NoFocus) {
+                next = next->nextInFocusChain();
+            }
+            QVERIFY2(next == order[i + 1], qPrintable(order[i]->objectName()));
+        }
+    }
+
+    void paneChainsFollowEachOther() {
+        TempDir src, dst;
+        test::makeTree(src.path(), {{"a.txt", "a"}, {".hidden", "h"}, {"sub/b.txt", "b"}});
+        frmMain w;
+        QCOMPARE(w.dirSource->setPath(q(src.path())), 0);
+        QCOMPARE(w.filSource->path(), q(src.path()));
+        QCOMPARE(w.filSource->count(), 1);
+        QCOMPARE(w.filSource->item(0)->text(), QStringLiteral("a.txt"));
+        QCOMPARE(w.dirDest->setPath(q(dst.path())), 0);
+        QCOMPARE(w.destPath(), dst.path());
+
+        // One click on an entry opens it; one that has gone since falls back to the drive.
+        const int sub = w.dirSource->count() - 1;
+        QCOMPARE(w.dirSource->entryPath(sub), q(src / "sub"));
+        w.dirSource->setCurrentRow(sub);
+        emit w.dirSource->entryClicked();
+        QCOMPARE(w.dirSource->path(), q(src / "sub"));
+        QCOMPARE(w.filSource->item(0)->text(), QStringLiteral("b.txt"));
+
+        test::makeTree(dst.path(), {{"gone/", ""}});
+        w.dirDest->refresh();
+        w.dirDest->setCurrentRow(w.dirDest->count() - 1);
+        test::removeTree(dst / "gone");
+        emit w.dirDest->entryClicked();
+        QCOMPARE(w.dirDest->path(), w.drvDest->drive());
+        QCOMPARE(q(w.destPath()), w.drvDest->drive());
+        QVERIFY(prompts->shown.empty());
+    }
+
+    void makeNewFolderHere() {
+        TempDir dst;
+        test::writeFile(dst / "file.txt", "x");
+        frmMain w;
+        w.dirDest->setPath(q(dst.path()));
+
+        prompts->answers << q(dst / "New/Sub");
+        w.cmdMakeNewDir_Click();
+        QCOMPARE(prompts->asked.value(0), QStringLiteral("New Folder: Enter the complete path to "
+                                                         "the new folder [") +
+                                              q(dst.path()) + "/]");
+        QCOMPARE(w.dirDest->path(), q(dst / "New/Sub"));
+        QCOMPARE(w.destPath(), dst / "New/Sub");
+
+        prompts->answers << q(dst.path()) + "/";  // exists already: just go there
+        w.cmdMakeNewDir_Click();
+        QCOMPARE(w.dirDest->path(), q(dst.path()));
+
+        prompts->answers << QString();  // cancelled
+        w.cmdMakeNewDir_Click();
+        QCOMPARE(w.dirDest->path(), q(dst.path()));
+
+        prompts->answers << q(dst / "file.txt/cannot");
+        w.cmdMakeNewDir_Click();
+        QCOMPARE(w.dirDest->path(), q(dst.path()));
+        QCOMPARE(prompts->texts(),
+                 QStringList{"The path you attempted to create could not be created. You either "
+                             "entered an invalid path or the path you entered already exists."});
+        QCOMPARE(prompts->shown[0].title, QStringLiteral("Mivex"));
+    }
+
+    void alwaysOnTopToggles() {
+        frmMain w;
+        w.show();
+        const QPoint where = w.pos();
+        w.mnuFileOnTop->trigger();
+        QVERIFY(w.windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(w.mnuFileOnTop->isChecked());
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.pos(), where);
+        w.mnuFileOnTop->trigger();
+        QVERIFY(!(w.windowFlags() & Qt::WindowStaysOnTopHint));
+        QVERIFY(!w.mnuFileOnTop->isChecked());
+    }
+
+    void processingAndTheAfterRunRefresh() {
+        TempDir data;
+        test::makeTree(data.path(), {{"src/a.txt", "a"}, {"src/b.txt", "b"}, {"dst/", ""}});
+        const std::string list = data / "run.flq";
+        frmMain w;
+        w.dirSource->setPath(q(data / "src"));
+        w.dirDest->setPath(q(data / "dst"));
+
+        // A copy: only the destination is re-read; the source pane stays.
+        writeList(list, {q("C-N --> " + data / "src/a.txt" + " --> " + data / "dst")});
+        w.LoadQueueList(q(list));
+        QVERIFY(w.cmdCopy->isEnabled());
+        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
+        QCOMPARE(prompts->texts().value(0), QStringLiteral("Files copied successfully"));
+        QCOMPARE(w.dirSource->path(), q(data / "src"));
+        QCOMPARE(w.lstQueue->count(), 1);  // processing leaves the queue as it was
+
+        // A failure: no refresh at all.
+        w.dirSource->setPath(q(data.path()));
+        writeList(list, {q("M-N --> " + data / "missing" + " --> " + data / "dst")});
+        w.LoadQueueList(q(list));
+        w.cmdCopy_Click();
+        QCOMPARE(prompts->texts().value(1),
+                 QStringLiteral("Errors occurred during file copy operation"));
+        QCOMPARE(w.dirSource->path(), q(data.path()));
+
+        // A move last: the source pane goes to the destination, the file list following.
+        writeList(list, {q("M-O --> " + data / "src/b.txt" + " --> " + data / "dst")});
+        w.LoadQueueList(q(list));
+        w.cmdCopy_Click();
+        QCOMPARE(prompts->texts().value(2), QStringLiteral("Files copied successfully"));
+        QCOMPARE(w.dirSource->path(), q(data / "dst"));
+        QCOMPARE(w.filSource->count(), 2);
+    }
+
+    void listFilesRoundTrip() {
+        TempDir data;
+        const std::string list = data / "three.flq";
+        writeList(list, {"C-N --> /a --> /d", "M-O --> /b --> /d", "C-N --> /a --> /d"});
+        frmMain w;
+        w.cmdSave_Click();  // an empty queue: no dialog
+        QCOMPARE(prompts->texts(), QStringList{"There's no list to save!"});
+        QVERIFY(prompts->asked.isEmpty());
+
+        prompts->answers << q(list);
+        w.mnuFileLoad->trigger();
+        QCOMPARE(prompts->asked.value(0), QStringLiteral("Load File Queue List FLQ File (*.flq)"));
+        QCOMPARE(w.lstQueue->count(), 3);
+        QVERIFY(w.cmdCopy->isEnabled());
+        QVERIFY(!w.cmdMakeCab->isEnabled());
+
+        prompts->answers << q(data / "again");
+        w.mnuFileSave->trigger();
+        QCOMPARE(prompts->asked.value(1), QStringLiteral("Save File Queue List FLQ File (*.flq)"));
+        QCOMPARE(test::readFile(data / "again"), test::readFile(list));
+
+        prompts->answers << q(data / "no/such/folder.flq");
+        w.cmdSave_Click();
+        QVERIFY(prompts->texts().last().startsWith("The list could not be saved to "));
+
+        test::writeFile(data / "bad.flq", "not a list\r\n");
+        prompts->answers << q(data / "bad.flq");
+        w.cmdLoad_Click();
+        QCOMPARE(prompts->texts().last(),
+                 QStringLiteral("This file does not appear to be a valid Mivex data file"));
+        QCOMPARE(w.lstQueue->count(), 3);
+
+        prompts->answers << QString();  // cancelled
+        w.cmdLoad_Click();
+        QCOMPARE(w.lstQueue->count(), 3);
+    }
+
+    void commandLineLists() {
+        TempDir data;
+        writeList(data / "NIGHT.FLQ", {"C-N --> /a --> /d"});
+        writeList(data / "nightflq", {"C-N --> /a --> /d", "C-N --> /b --> /d"});
+        test::writeFile(data / "night.txt", "C-N --> /a --> /d\r\n");
+        test::writeFile(data / "bad.flq", "nothing here\r\n");
+        test::makeTree(data.path(), {{"folder.flq/", ""}});
+        const struct {
+            std::string argument;
+            QString message;
+            int rows;
+        } cases[] = {
+            {data / "NIGHT.FLQ", {}, 1},
+            {data / "nightflq", {}, 2},
+            {data / "night.txt", "This file is not the correct type", 0},
+            {data / "gone.flq", "This file does not exist", 0},
+            {data / "folder.flq", "This file does not exist", 0},
+            {"\"" + data / "NIGHT.FLQ" + "\"", "This file does not exist", 0},
+            {data / "NIGHT.FLQ -Auto", "This file does not exist", 0},
+            {data / "bad.flq", "This file does not appear to be a valid Mivex data file", 0},
+        };
+        for (const auto& c : cases) {
+            prompts->shown.clear();
+            frmMain w;
+            OpenFromCommandLine(w, c.argument);
+            QCOMPARE(prompts->texts(),
+                     c.message.isEmpty() ? QStringList() : QStringList{c.message});
+            QCOMPARE(w.lstQueue->count(), c.rows);
+            QCOMPARE(w.cmdCopy->isEnabled(), c.rows > 0);
+            QVERIFY(!w.cmdMakeCab->isEnabled());
+            QVERIFY(!w.isVisible());
+        }
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
 #include "ui_main_test.moc"

@@ -1,2 +1,58 @@
-// being written
+// The Qt dialogs behind every modal question, and the switch that lets tests answer instead.
 #include "ui/prompts.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace mivex::ui {
+
+namespace {
+
+class QtPrompts : public Prompts {
+public:
+    void message(QWidget* parent, const QString& text, const QString& title, Icon icon) override {
+        QMessageBox box(icon == Icon::Critical ? QMessageBox::Critical : QMessageBox::NoIcon, title,
+                        text, QMessageBox::Ok, parent);
+        box.exec();
+    }
+    QString input(QWidget* parent, const QString& prompt, const QString& title,
+                  const QString& defaultText) override {
+        bool ok = false;
+        QString answer =
+            QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, defaultText, &ok);
+        return ok ? answer : QString();
+    }
+    // Qt's own dialog, not the desktop's: the same on every desktop, and no portal round trips.
+    QString openFile(QWidget* parent, const QString& title, const QString& filter) override {
+        return QFileDialog::getOpenFileName(parent, title, QString(), filter, nullptr,
+                                            QFileDialog::DontUseNativeDialog);
+    }
+    QString saveFile(QWidget* parent, const QString& title, const QString& filter) override {
+        return QFileDialog::getSaveFileName(parent, title, QString(), filter, nullptr,
+                                            QFileDialog::DontUseNativeDialog);
+    }
+};
+
+Prompts* gInstalled = nullptr;
+
+}  // namespace
+
+Prompts& Prompts::current() {
+    static QtPrompts qtPrompts;
+    return gInstalled ? *gInstalled : qtPrompts;
+}
+
+void Prompts::install(Prompts* prompts) {
+    gInstalled = prompts;
+}
+
+void showMessage(QWidget* parent, const QString& text) {
+    Prompts::current().message(parent, text, QStringLiteral("Mivex"), Prompts::Icon::None);
+}
+
+void showError(QWidget* parent, const QString& text) {
+    Prompts::current().message(parent, text, QStringLiteral("Error"), Prompts::Icon::Critical);
+}
+
+}  // namespace mivex::ui

@@ -1,2 +1,460 @@
-// being written
+// The main window: layout, start-up, the browse panes' chains, processing, list files.
 #include "ui/main/frmmain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <filesystem>
+
+#include "listfile/queuelist.h"
+#include "platform/drives.h"
+#include "platform/folders.h"
+#include "queue/copyoperation.h"
+#include "ui/main/drivelist.h"
+#include "ui/main/filelist.h"
+#include "ui/main/folderlist.h"
+#include "ui/main/frmprogress.h"
+#include "ui/prompts.h"
+
+namespace mivex::ui {
+
+std::string frmMain::gLogPath;
+
+namespace {
+
+constexpr int kClientWidthTwips = 8865;
+constexpr int kClientHeightTwips = 7020;
+
+// The layout is given in twips: 1440 to the inch, so 15 to a pixel at 96 dpi.
+int twips(int value) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const qreal dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
+    return qRound(value * dpi / 1440.0);
+}
+
+QRect twipsRect(int left, int top, int width, int height) {
+    return {twips(left), twips(top), twips(width), twips(height)};
+}
+
+// Places `w` at a rectangle given in the window's coordinates, inside `frame` when it has one.
+template <typename W>
+W* place(W* w, const char* name, QWidget* parent, QRect windowRect) {
+    w->setObjectName(QString::fromLatin1(name));
+    w->setParent(parent);
+    QPoint origin;
+    for (QWidget* p = parent; p && p->parentWidget() && !p->isWindow(); p = p->parentWidget()) {
+        if (p->objectName() == QLatin1String("central")) {
+            break;
+        }
+        origin += p->pos();
+    }
+    w->setGeometry(windowRect.translated(-origin));
+    return w;
+}
+
+// Two sheets with an arrow between them: a file on its way somewhere.
+QPixmap drawIcon(int size) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal u = size / 16.0;
+    p.setPen(QPen(QColor(40, 40, 40), qMax(1.0, u * 0.75)));
+    p.setBrush(QColor(250, 250, 235));
+    p.drawRect(QRectF(1 * u, 1 * u, 7 * u, 9 * u));
+    p.setBrush(QColor(255, 220, 90));
+    p.drawRect(QRectF(8 * u, 6 * u, 7 * u, 9 * u));
+    p.setPen(QPen(QColor(20, 90, 200), qMax(1.5, u * 1.5), Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(3 * u, 12 * u), QPointF(6.5 * u, 12 * u));
+    p.drawLine(QPointF(5 * u, 10.5 * u), QPointF(6.5 * u, 12 * u));
+    p.drawLine(QPointF(5 * u, 13.5 * u), QPointF(6.5 * u, 12 * u));
+    return pixmap;
+}
+
+QString toQ(const std::string& s) {
+    return QString::fromStdString(s);
+}
+std::string fromQ(const QString& s) {
+    return s.toStdString();
+}
+
+}  // namespace
+
+frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("frmMain"));
+    buildWindow();
+    Form_Load();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildWindow() {
+    setWindowTitle(QStringLiteral("Mivex"));
+    QIcon icon;
+    icon.addPixmap(drawIcon(16));
+    icon.addPixmap(drawIcon(32));
+    setWindowIcon(icon);
+
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("central"));
+    setCentralWidget(central);
+    central->setFixedSize(twips(kClientWidthTwips), twips(kClientHeightTwips));
+    // The layout was drawn for a compact 8-point face of Arial's width (Liberation Sans here);
+    // the desktop's usual 10-point DejaVu Sans would clip the button captions.
+    QFont compact(QStringLiteral("Arial"));
+    compact.setPointSizeF(8);
+    central->setFont(compact);
+
+    // Frames first, so everything placed over them afterwards is drawn above them.
+    Frame1 = place(new QGroupBox(QStringLiteral("Source")), "Frame1", central,
+                   twipsRect(120, 120, 5535, 4335));
+    Destination = place(new QGroupBox(QStringLiteral("Destination")), "Destination", central,
+                        twipsRect(5760, 120, 3015, 4335));
+    Frame3 = place(new QGroupBox(QStringLiteral("File Transfer Queue")), "Frame3", central,
+                   twipsRect(120, 4560, 8655, 1935));
+
+    drvSource = place(new DriveList, "drvSource", Frame1, twipsRect(240, 360, 2775, 315));
+    dirSource = place(new FolderList, "dirSource", Frame1, twipsRect(240, 720, 2775, 3240));
+    cmdAddFolder = place(new QPushButton(QStringLiteral("Add Selected Folder")), "cmdAddFolder",
+                         Frame1, twipsRect(240, 4080, 2775, 255));
+    drvDest = place(new DriveList, "drvDest", Destination, twipsRect(5880, 360, 2775, 315));
+    dirDest = place(new FolderList, "dirDest", Destination, twipsRect(5880, 720, 2775, 3240));
+    lstQueue = place(new QListWidget, "lstQueue", Frame3, twipsRect(240, 4800, 8415, 1110));
+    cmdRemove = place(new QPushButton(QStringLiteral("Remove Selected Entry")), "cmdRemove", Frame3,
+                      twipsRect(240, 6120, 1935, 255));
+    cmdClear = place(new QPushButton(QStringLiteral("Clear List")), "cmdClear", central,
+                     twipsRect(2280, 6120, 1935, 255));
+    cmdSave = place(new QPushButton(QStringLiteral("Save File Copy List")), "cmdSave", central,
+                    twipsRect(4680, 6120, 1935, 255));
+    cmdLoad = place(new QPushButton(QStringLiteral("Load File Copy List")), "cmdLoad", Frame3,
+                    twipsRect(6720, 6120, 1935, 255));
+    cmdCopy = place(new QPushButton(QStringLiteral("Process Files!")), "cmdCopy", central,
+                    twipsRect(6720, 6600, 1935, 375));
+    cmdAddFile = place(new QPushButton(QStringLiteral("Add Selected File")), "cmdAddFile", Frame1,
+                       twipsRect(3240, 4080, 2175, 255));
+    cmdMakeNewDir = place(new QPushButton(QStringLiteral("Make New Folder Here")), "cmdMakeNewDir",
+                          Destination, twipsRect(6000, 4080, 2535, 255));
+    filSource = place(new FileList, "filSource", Frame1, twipsRect(3120, 720, 2415, 3210));
+    filSource->setToolTip(QStringLiteral("Files in current folder"));
+    Label1 = place(new QLabel(QStringLiteral("Files")), "Label1", Frame1,
+                   twipsRect(3120, 480, 2175, 255));
+    cmdMakeCab = place(new QPushButton(QStringLiteral("Make Archive of Source Files")),
+                       "cmdMakeCab", central, twipsRect(240, 6600, 3975, 255));
+    // The two window buttons on the queue frame's bottom row must sit above the frame.
+    cmdClear->raise();
+    cmdSave->raise();
+
+    QFont queueFont(QStringLiteral("Arial"));
+    queueFont.setPointSizeF(8.25);
+    lstQueue->setFont(queueFont);
+    lstQueue->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    const QWidget* order[] = {drvSource, dirSource,  cmdAddFolder,  drvDest,   dirDest,
+                              lstQueue,  cmdRemove,  cmdClear,      cmdSave,   cmdLoad,
+                              cmdCopy,   cmdAddFile, cmdMakeNewDir, filSource, cmdMakeCab};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+        setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+    }
+
+    QMenu* mnuFile = menuBar()->addMenu(QStringLiteral("File"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuFileLoad = mnuFile->addAction(QStringLiteral("Load File Copy List"));
+    mnuFileSave = mnuFile->addAction(QStringLiteral("Save File Copy List"));
+    mnuFileExit = mnuFile->addAction(QStringLiteral("E&xit"));
+    QMenu* mnuOptions = menuBar()->addMenu(QStringLiteral("Options"));
+    mnuOptions->setObjectName(QStringLiteral("mnuOptions"));
+    mnuFileOnTop = mnuOptions->addAction(QStringLiteral("Always On Top"));
+    mnuFileOnTop->setCheckable(true);
+    mnuDefaultOptions = mnuOptions->addAction(QStringLiteral("Default Options"));
+    QMenu* mnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    mnuHelpContents = mnuHelp->addAction(QStringLiteral("Mivex Help"));
+    mnuHelpAbout = mnuHelp->addAction(QStringLiteral("About"));
+    const std::pair<QAction*, const char*> actionNames[] = {
+        {mnuFileLoad, "mnuFileLoad"},
+        {mnuFileSave, "mnuFileSave"},
+        {mnuFileExit, "mnuFileExit"},
+        {mnuFileOnTop, "mnuFileOnTop"},
+        {mnuDefaultOptions, "mnuDefaultOptions"},
+        {mnuHelpContents, "mnuHelpContents"},
+        {mnuHelpAbout, "mnuHelpAbout"}};
+    for (const auto& [action, name] : actionNames) {
+        action->setObjectName(QString::fromLatin1(name));
+    }
+
+    connect(drvSource, &DriveList::driveChanged, this, &frmMain::drvSource_Change);
+    connect(drvDest, &DriveList::driveChanged, this, &frmMain::drvDest_Change);
+    connect(dirSource, &FolderList::pathChanged, this, &frmMain::dirSource_Change);
+    connect(dirDest, &FolderList::pathChanged, this, &frmMain::dirDest_Change);
+    connect(dirSource, &FolderList::entryClicked, this, &frmMain::dirSource_Click);
+    connect(dirDest, &FolderList::entryClicked, this, &frmMain::dirDest_Click);
+    connect(cmdCopy, &QPushButton::clicked, this, &frmMain::cmdCopy_Click);
+    connect(cmdSave, &QPushButton::clicked, this, &frmMain::cmdSave_Click);
+    connect(cmdLoad, &QPushButton::clicked, this, &frmMain::cmdLoad_Click);
+    connect(cmdClear, &QPushButton::clicked, this, &frmMain::cmdClear_Click);
+    connect(cmdRemove, &QPushButton::clicked, this, &frmMain::cmdRemove_Click);
+    connect(cmdMakeNewDir, &QPushButton::clicked, this, &frmMain::cmdMakeNewDir_Click);
+    connect(mnuFileLoad, &QAction::triggered, this, &frmMain::cmdLoad_Click);
+    connect(mnuFileSave, &QAction::triggered, this, &frmMain::cmdSave_Click);
+    connect(mnuFileExit, &QAction::triggered, this, &QWidget::close);
+    connect(mnuFileOnTop, &QAction::triggered, this, &frmMain::mnuFileOnTop_Click);
+
+    // Fixed size: the layout does not stretch. It can still be minimised.
+    adjustSize();
+    setFixedSize(sizeHint());
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+}
+
+void frmMain::Form_Load() {
+    gCopy = "C";
+    gOverwrite = "N";
+    const std::string program = programFolder();
+    if (gLogPath.empty()) {
+        gLogPath = chooseLogFolder(program);  // once per process, never changed afterwards
+    }
+    mHelpFile = joinPath(program, "mivex online help.html");
+    setWindowTitle(QStringLiteral("Mivex Version %1.%2.%3").arg(1).arg(2).arg(3));
+    cmdCopy->setEnabled(false);
+    cmdMakeCab->setEnabled(false);
+
+    // Both panes open at the root of the drive that holds the program.
+    const QString drive = toQ(driveOf(program, listDrives()));
+    drvSource->setDrive(drive);
+    drvDest->setDrive(drive);
+    dirSource->setPath(drive);
+    dirDest->setPath(drive);
+    mDestPath = fromQ(dirDest->path());
+
+    // Centred on the screen when first shown.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    // The dialogs are modal and die with their use; closing the window ends the program.
+    event->accept();
+    QCoreApplication::quit();
+}
+
+// ----- browse panes
+
+void frmMain::drvSource_Change() {
+    driveChanged(drvSource, dirSource, true);
+}
+void frmMain::drvDest_Change() {
+    driveChanged(drvDest, dirDest, false);
+}
+
+void frmMain::driveChanged(DriveList* drive, FolderList* folder, bool isSource) {
+    const int err = folder->setPath(drive->drive());
+    if (err == 0) {
+        if (isSource) {
+            drive->refresh();
+            filSource->refresh();
+        }
+        return;
+    }
+    if (!isDeviceUnavailable(err)) {
+        return;  // any other failure: the pane stays where it was
+    }
+    showError(this, QStringLiteral("The drive you selected cannot be accessed."));
+    if (drive->drive() != QLatin1String("/")) {
+        drive->setDrive(QStringLiteral("/"));  // runs this handler again, for the root
+    }
+    folder->refresh();
+    drive->refresh();
+    if (isSource) {
+        filSource->refresh();
+    }
+}
+
+void frmMain::dirSource_Change() {
+    filSource->setPath(dirSource->path());
+    filSource->setPattern(QStringLiteral("*.*"));
+    filSource->refresh();
+}
+
+void frmMain::dirDest_Change() {
+    mDestPath = fromQ(dirDest->path());
+}
+
+void frmMain::dirSource_Click() {
+    folderClicked(drvSource, dirSource);
+}
+void frmMain::dirDest_Click() {
+    folderClicked(drvDest, dirDest);
+}
+
+void frmMain::folderClicked(DriveList* drive, FolderList* folder) {
+    // A folder that cannot be opened falls back, silently, to the drive's own folder.
+    if (folder->setPath(folder->entryPath(folder->listIndex())) != 0) {
+        folder->setPath(drive->drive());
+    }
+}
+
+void frmMain::cmdMakeNewDir_Click() {
+    QString current = dirDest->path();
+    if (!current.endsWith(QLatin1Char('/'))) {
+        current += QLatin1Char('/');
+    }
+    QString answer =
+        Prompts::current().input(this, QStringLiteral("Enter the complete path to the new folder"),
+                                 QStringLiteral("New Folder"), current);
+    if (answer.isEmpty()) {
+        return;
+    }
+    // A bare name is taken to be below the destination shown, not below the working folder.
+    std::filesystem::path target(fromQ(answer));
+    if (target.is_relative()) {
+        target = std::filesystem::path(fromQ(current)) / target;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(target, ec);
+    if (std::filesystem::is_directory(target, ec)) {
+        dirDest->refresh();
+        dirDest->setPath(toQ(target.lexically_normal().string()));
+        return;
+    }
+    showMessage(this, QStringLiteral("The path you attempted to create could not be created. You "
+                                     "either entered an invalid path or the path you entered "
+                                     "already exists."));
+}
+
+void frmMain::mnuFileOnTop_Click() {
+    const bool onTop = !(windowFlags() & Qt::WindowStaysOnTopHint);
+    mnuFileOnTop->setChecked(onTop);
+    // Changing a window flag hides the window; show it again where it was.
+    const bool wasVisible = isVisible();
+    const QPoint where = pos();
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    move(where);
+    if (wasVisible) {
+        show();
+    }
+}
+
+void frmMain::afterRun(const std::string& copyCode) {
+    if (copyCode == "M") {
+        dirSource->setPath(dirDest->path());  // the moved items are to be seen where they went
+    }
+    dirDest->refresh();
+}
+
+// ----- the queue
+
+void frmMain::setQueue(std::vector<std::string> rows) {
+    mQueue.assign(std::move(rows));
+    queueChanged();
+}
+
+void frmMain::queueChanged() {
+    lstQueue->clear();
+    QStringList items;
+    items.reserve(static_cast<int>(mQueue.size()));
+    for (const std::string& row : mQueue.rows()) {
+        items << toQ(row);
+    }
+    lstQueue->addItems(items);
+}
+
+void frmMain::cmdRemove_Click() {
+    const int row = lstQueue->currentRow();
+    if (row < 0 || mQueue.empty()) {
+        return;
+    }
+    mQueue.removeAt(static_cast<std::size_t>(row));
+    delete lstQueue->takeItem(row);
+    if (mQueue.empty()) {
+        cmdCopy->setEnabled(false);
+        cmdMakeCab->setEnabled(false);
+    }
+}
+
+void frmMain::cmdClear_Click() {
+    setQueue({});
+    cmdCopy->setEnabled(false);
+    cmdMakeCab->setEnabled(false);
+}
+
+bool frmMain::CopyOperation() {
+    const std::vector<std::string> rows = mQueue.rows();  // the queue is read once
+    frmProgress progress(this);
+    const int count = static_cast<int>(rows.size());
+    int number = 0;
+    CopyHooks hooks;
+    hooks.perform = [&](ShellOpRecord& record) { return progress.run(record, ++number, count); };
+    hooks.afterRun = [this](const std::string& code) { afterRun(code); };
+    const bool ok = mivex::CopyOperation(rows, gLogPath, hooks);
+    progress.hide();
+    return ok;
+}
+
+void frmMain::cmdCopy_Click() {
+    const bool ok = CopyOperation();
+    showMessage(this, ok ? QStringLiteral("Files copied successfully")
+                         : QStringLiteral("Errors occurred during file copy operation"));
+}
+
+// ----- list files
+
+void frmMain::cmdSave_Click() {
+    const std::string mirror = mQueue.gQueueMirror();
+    if (mirror.empty()) {
+        showMessage(this, QStringLiteral("There's no list to save!"));
+        return;
+    }
+    const QString path = Prompts::current().saveFile(this, QStringLiteral("Save File Queue List"),
+                                                     QStringLiteral("FLQ File (*.flq)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    std::string error;
+    if (!WriteQueueList(fromQ(path), mirror, error)) {
+        showMessage(this, toQ(error));
+    }
+}
+
+void frmMain::cmdLoad_Click() {
+    const QString path = Prompts::current().openFile(this, QStringLiteral("Load File Queue List"),
+                                                     QStringLiteral("FLQ File (*.flq)"));
+    if (!path.isEmpty()) {
+        LoadQueueList(path);
+    }
+}
+
+void frmMain::LoadQueueList(const QString& path) {
+    ListReadResult list = ReadQueueList(fromQ(path), QueueStore::kMaxEntries);
+    switch (list.status) {
+        case ListReadStatus::Ok:
+            break;
+        case ListReadStatus::NotAList:
+            showMessage(this,
+                        QStringLiteral("This file does not appear to be a valid Mivex data file"));
+            return;
+        case ListReadStatus::CannotRead:
+            showMessage(this, QStringLiteral("The list %1 could not be read.").arg(path));
+            return;
+        case ListReadStatus::TooManyEntries:
+            showMessage(this, QStringLiteral("The list %1 holds more than %2 entries, more than "
+                                             "the queue can hold. Nothing was loaded.")
+                                  .arg(path)
+                                  .arg(QueueStore::kMaxEntries));
+            return;
+    }
+    setQueue(std::move(list.rows));
+    if (!mQueue.empty()) {
+        cmdCopy->setEnabled(true);
+    }
+}
+
+}  // namespace mivex::ui

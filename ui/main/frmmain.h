@@ -71,6 +71,7 @@ private:
 
     QueueStore mQueue;
     std::string mDestPath;
+    std::string mHelpFile;
 
 public:
     // Controls, named as in the layout table (object names equal these names).
