@@ -11,7 +11,8 @@ namespace mivex {
 
 // "/" first, then the mount points of real and removable filesystems in path order; pseudo
 // filesystems (proc, sysfs, cgroup, devpts, ...) and anything below /proc, /sys, /dev and /run
-// are left out. Mount points are unescaped ("\040" is a blank).
+// (but for removable media in /run/media) are left out. Mount points are unescaped ("\040" is a
+// blank).
 std::vector<std::string> drivesFromMountInfo(std::string_view mountinfo);
 std::vector<std::string> listDrives();  // from /proc/self/mountinfo
 

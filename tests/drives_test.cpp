@@ -1,1 +1,108 @@
+// The browse panes' view of the disk: drives from mountinfo, and folder and file listings.
+#include "platform/drives.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "testsupport.h"
+
+namespace mivex {
+namespace {
+
+using Names = std::vector<std::string>;
+
+TEST(Drives, MountInfoKeepsBrowsableMountsRootFirst) {
+    const char* text =
+        "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
+        "23 27 0:22 / /sys rw,relatime - sysfs sysfs rw\n"
+        "27 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
+        "30 27 8:17 / /media/me/USB\\040Stick rw,nosuid shared:5 master:2 - vfat /dev/sdb1 rw\n"
+        "31 27 0:40 / /home rw - btrfs /dev/sda2 rw\n"
+        "32 27 0:41 / /tmp rw - tmpfs tmpfs rw\n"
+        "33 27 0:42 / /proc/sys/fs/binfmt_misc rw - binfmt_misc binfmt_misc rw\n"
+        "34 24 0:6 / /dev/shm rw - tmpfs tmpfs rw\n"
+        "35 27 0:43 / /run/user/1000 rw - tmpfs tmpfs rw\n"
+        "36 27 0:44 / /run/media/me/cd ro - iso9660 /dev/sr0 ro\n"
+        "37 27 7:1 / /snap/core/123 ro - squashfs /dev/loop1 ro\n"
+        "38 27 7:2 / /opt/image ro - squashfs /dev/loop2 ro\n"
+        "39 27 0:45 / /home rw - btrfs /dev/sda2 rw\n"  // stacked on /home
+        "41 27 0:47 / /runner rw - ext4 /dev/sdc1 rw\n"
+        "42 27 0:48 / /mnt/a\\134b\\011c rw - ext4 /dev/sdd1 rw\n"
+        "garbage line\n";
+    EXPECT_EQ(drivesFromMountInfo(text),
+              (Names{"/", "/home", "/media/me/USB Stick", "/mnt/a\\b\tc", "/opt/image",
+                     "/run/media/me/cd", "/runner", "/tmp"}));
+    EXPECT_EQ(drivesFromMountInfo(""), Names{"/"});
+    EXPECT_EQ(listDrives().front(), "/");
+}
+
+TEST(Drives, DriveOfIsTheLongestHoldingMount) {
+    const Names drives{"/", "/media/usb", "/media/usb/inner", "/home"};
+    EXPECT_EQ(driveOf("/media/usb/photos/a.jpg", drives), "/media/usb");
+    EXPECT_EQ(driveOf("/media/usb/", drives), "/media/usb");
+    EXPECT_EQ(driveOf("/media/usb/inner/x", drives), "/media/usb/inner");
+    EXPECT_EQ(driveOf("/media/usb2/x", drives), "/");
+    EXPECT_EQ(driveOf("/home/me", Names{}), "/");
+}
+
+TEST(Drives, ParentFolder) {
+    EXPECT_EQ(parentFolder("/a/b/"), "/a");
+    EXPECT_EQ(parentFolder("/a"), "/");
+    EXPECT_EQ(parentFolder("/"), "/");
+}
+
+class Listing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::makeTree(dir.path(), {{"b.txt", "b"},
+                                    {"a.TXT", "a"},
+                                    {"Zeta", "z"},
+                                    {"apple.doc", ""},
+                                    {".hidden.txt", "h"},
+                                    {"sub/inner.txt", "i"},
+                                    {"Caps/", ""},
+                                    {".dotdir/", ""}});
+        ASSERT_EQ(::symlink("sub", (dir / "linkdir").c_str()), 0);
+        ASSERT_EQ(::symlink("b.txt", (dir / "linkfile").c_str()), 0);
+        ASSERT_EQ(::symlink("missing", (dir / "dangling").c_str()), 0);
+        ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    }
+    Names files(const std::string& pattern) {
+        Names names{"stale"};
+        int err = -1;
+        EXPECT_TRUE(readFiles(dir.path(), pattern, names, err));
+        EXPECT_EQ(err, 0);
+        return names;
+    }
+    test::TempDir dir;
+};
+
+TEST_F(Listing, ListsVisibleFoldersAndMatchingFiles) {
+    Names names;
+    int err = -1;
+    ASSERT_TRUE(readSubfolders(dir.path(), names, err));
+    EXPECT_EQ(names, (Names{"Caps", "linkdir", "sub"}));  // links followed, dangling one dropped
+    EXPECT_EQ(files("*.*"), (Names{"Zeta", "a.TXT", "apple.doc", "b.txt", "linkfile"}));
+    EXPECT_EQ(files("*"), files("*.*"));
+    EXPECT_EQ(files("*.txt"), Names{"b.txt"});
+    EXPECT_EQ(files("a*"), (Names{"a.TXT", "apple.doc"}));
+    EXPECT_EQ(files("*.doc;Z*"), (Names{"Zeta", "apple.doc"}));
+}
+
+TEST_F(Listing, UnreadableFolderReportsErrno) {
+    Names names{"stale"};
+    int err = 0;
+    EXPECT_FALSE(readSubfolders(dir / "missing", names, err));
+    EXPECT_EQ(err, ENOENT);
+    EXPECT_TRUE(names.empty());
+    EXPECT_FALSE(readFiles(dir / "b.txt", "*.*", names, err));
+    EXPECT_EQ(err, ENOTDIR);
+}
+
+}  // namespace
+}  // namespace mivex

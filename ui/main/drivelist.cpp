@@ -1,2 +1,75 @@
-// being written
+// The drive drop-down. Its items are refilled with signals blocked so that only a real change of
+// the selected drive reaches the pane's change handler.
 #include "ui/main/drivelist.h"
+
+#include <QStyle>
+
+#include "platform/drives.h"
+
+namespace mivex::ui {
+
+namespace {
+
+QStringList& testDrives() {
+    static QStringList drives;
+    return drives;
+}
+
+std::vector<std::string> currentDrives() {
+    if (testDrives().isEmpty()) {
+        return listDrives();
+    }
+    std::vector<std::string> drives;
+    for (const QString& drive : testDrives()) {
+        drives.push_back(drive.toStdString());
+    }
+    return drives;
+}
+
+}  // namespace
+
+DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
+    setEditable(false);
+    refresh();
+    connect(this, &QComboBox::currentIndexChanged, this, [this](int) { emit driveChanged(); });
+}
+
+QString DriveList::drive() const {
+    return currentData().toString();
+}
+
+void DriveList::setDrive(const QString& path) {
+    std::vector<std::string> drives;
+    for (int i = 0; i < count(); ++i) {
+        drives.push_back(itemData(i).toString().toStdString());
+    }
+    const int index = findData(QString::fromStdString(driveOf(path.toStdString(), drives)));
+    if (index >= 0 && index != currentIndex()) {
+        setCurrentIndex(index);  // emits driveChanged() through currentIndexChanged
+    }
+}
+
+void DriveList::refresh() {
+    const std::string previous = drive().toStdString();
+    const std::vector<std::string> drives = currentDrives();
+    // A drive that went away is replaced by the drive that now holds its mount point, which is
+    // where the pane's folder already lives; so the pane needs no notice either way.
+    const QString keep =
+        QString::fromStdString(previous.empty() ? drives.front() : driveOf(previous, drives));
+
+    const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
+    const bool wasBlocked = blockSignals(true);
+    clear();
+    for (const std::string& drive : drives) {
+        const QString text = QString::fromStdString(drive);
+        addItem(icon, text, text);
+    }
+    setCurrentIndex(std::max(0, findData(keep)));
+    blockSignals(wasBlocked);
+}
+
+void DriveList::setDrivesForTesting(const QStringList& drives) {
+    testDrives() = drives;
+}
+
+}  // namespace mivex::ui

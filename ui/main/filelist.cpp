@@ -1,2 +1,42 @@
-// being written
+// The source pane's file list: a plain view over readFiles().
 #include "ui/main/filelist.h"
+
+#include <QStyle>
+
+#include "platform/drives.h"
+
+namespace mivex::ui {
+
+FileList::FileList(QWidget* parent) : QListWidget(parent) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(this, &QListWidget::itemDoubleClicked, this, [this] { emit fileDoubleClicked(); });
+}
+
+void FileList::refresh() {
+    clear();
+    std::vector<std::string> names;
+    int err = 0;
+    // A folder that cannot be read simply shows no files, as an empty one would.
+    readFiles(mPath.toStdString(), mPattern.toStdString(), names, err);
+    const QIcon icon = style()->standardIcon(QStyle::SP_FileIcon);
+    for (const std::string& name : names) {
+        addItem(new QListWidgetItem(icon, QString::fromStdString(name)));
+    }
+}
+
+QString FileList::fileName() const {
+    const QList<QListWidgetItem*> selected = selectedItems();
+    return selected.isEmpty() ? QString() : selected.front()->text();
+}
+
+void FileList::selectFile(const QString& name) {
+    for (int i = 0; i < count(); ++i) {
+        if (item(i)->text() == name) {
+            setCurrentRow(i);
+            scrollToItem(item(i));
+            return;
+        }
+    }
+}
+
+}  // namespace mivex::ui

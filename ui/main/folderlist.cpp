@@ -1,2 +1,133 @@
-// being written
+// The folder list: a flat list drawn as a tree path (root, ancestors, open folder, subfolders),
+// each entry indented by its depth and carrying its full path.
 #include "ui/main/folderlist.h"
+
+#include <QDir>
+#include <QKeyEvent>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <cerrno>
+
+#include "platform/drives.h"
+
+namespace mivex::ui {
+
+namespace {
+
+constexpr int kDepthRole = Qt::UserRole + 1;
+
+// Shifts each entry right by its depth, so the names stay plain text.
+class IndentDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem shifted(option);
+        shifted.rect.setLeft(option.rect.left() + indent(option, index));
+        QStyledItemDelegate::paint(painter, shifted, index);
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(indent(option, index), 0);
+    }
+
+private:
+    static int indent(const QStyleOptionViewItem& option, const QModelIndex& index) {
+        return index.data(kDepthRole).toInt() * option.fontMetrics.averageCharWidth() * 2;
+    }
+};
+
+QString normalised(const QString& path) {
+    return path.isEmpty() ? QString() : QDir::cleanPath(path);  // also drops a trailing "/"
+}
+
+}  // namespace
+
+FolderList::FolderList(QWidget* parent) : QListWidget(parent) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setItemDelegate(new IndentDelegate(this));
+    connect(this, &QListWidget::itemClicked, this, [this] { emit entryClicked(); });
+}
+
+int FolderList::setPath(const QString& path) {
+    const QString target = normalised(path);
+    if (!target.startsWith(QLatin1Char('/'))) {
+        return ENOENT;
+    }
+    if (target == mPath) {
+        return 0;
+    }
+    if (const int err = fill(target); err != 0) {
+        return err;
+    }
+    emit pathChanged();
+    return 0;
+}
+
+QString FolderList::entryPath(int index) const {
+    const QListWidgetItem* entry = item(index);
+    return entry ? entry->data(Qt::UserRole).toString() : QString();
+}
+
+void FolderList::refresh() {
+    if (!mPath.isEmpty()) {
+        fill(mPath);  // a folder that can no longer be read keeps its last listing
+    }
+}
+
+int FolderList::fill(const QString& path) {
+    std::vector<std::string> subfolders;
+    int err = 0;
+    if (!readSubfolders(path.toStdString(), subfolders, err)) {
+        return err;
+    }
+
+    // Ancestors from the root down to the open folder itself.
+    QStringList chain;
+    for (QString p = path; p != QLatin1String("/");
+         p = QString::fromStdString(parentFolder(p.toStdString()))) {
+        chain.prepend(p);
+    }
+    chain.prepend(QStringLiteral("/"));
+
+    clear();
+    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirIcon);
+    auto add = [this](const QIcon& icon, const QString& name, const QString& full, int depth) {
+        auto* entry = new QListWidgetItem(icon, name);
+        entry->setData(Qt::UserRole, full);
+        entry->setData(kDepthRole, depth);
+        entry->setToolTip(full);
+        addItem(entry);
+    };
+    for (int depth = 0; depth < chain.size(); ++depth) {
+        const QString& full = chain[depth];
+        add(openIcon, depth == 0 ? full : full.section(QLatin1Char('/'), -1), full, depth);
+    }
+    const QString prefix = path == QLatin1String("/") ? path : path + QLatin1Char('/');
+    for (const std::string& name : subfolders) {
+        const QString text = QString::fromStdString(name);
+        add(closedIcon, text, prefix + text, chain.size());
+    }
+
+    mPath = path;
+    setCurrentRow(chain.size() - 1);
+    scrollToItem(currentItem());
+    return 0;
+}
+
+void FolderList::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentRow() >= 0) {
+        emit entryClicked();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+// The first click has already opened the entry and refilled the list; the second click of a
+// double-click must not open whatever entry now sits under the pointer.
+void FolderList::mouseDoubleClickEvent(QMouseEvent* event) {
+    event->accept();
+}
+
+}  // namespace mivex::ui

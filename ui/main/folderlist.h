@@ -31,6 +31,8 @@ signals:
 
 private:
     int fill(const QString& path);
+    void keyPressEvent(QKeyEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     QString mPath;
 };
 

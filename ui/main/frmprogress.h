@@ -6,7 +6,9 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <memory>
+#include <thread>
 
+class QEventLoop;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -48,7 +50,9 @@ private:
     QProgressBar* barBytes;
     QPushButton* cmdCancel;
     QTimer* mTimer;
-    QElapsedTimer mClock;
+    QElapsedTimer mClock;  // since the current entry started
+    std::thread mWorker;
+    QEventLoop* mLoop = nullptr;  // the wait of the run in progress
 };
 
 }  // namespace mivex::ui
