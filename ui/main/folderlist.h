@@ -25,6 +25,10 @@ public:
     // Reads the open folder from disk again.
     void refresh();
 
+    // For tests: opening `folder` or anything below it fails with `err`, as on a device that
+    // cannot be read (which a test cannot make fail on demand). An empty folder ends it.
+    static void failFolderForTesting(const QString& folder, int err);
+
 signals:
     void pathChanged();
     void entryClicked();
