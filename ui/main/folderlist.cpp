@@ -46,6 +46,7 @@ QString normalised(const QString& path) {
 FolderList::FolderList(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setItemDelegate(new IndentDelegate(this));
+    setIconSize(QSize(16, 16));  // small icons: the panes are narrow and short
     connect(this, &QListWidget::itemClicked, this, [this] { emit entryClicked(); });
 }
 

@@ -53,6 +53,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void buildWindow();
@@ -72,6 +73,7 @@ private:
     QueueStore mQueue;
     std::string mDestPath;
     std::string mHelpFile;
+    bool mStartupReported = false;
 
 public:
     // Controls, named as in the layout table (object names equal these names).
