@@ -13,32 +13,40 @@ SMALL_FILES=${BENCH_SMALL_FILES:-20000}
 SMALL_KB=${BENCH_SMALL_KB:-4}
 PARENT_DIR=${BENCH_DIR:-/var/tmp}
 KEEP=${BENCH_KEEP:-0}
+CMAKE_ARGS=${BENCH_CMAKE_ARGS:-}
 FILES_PER_FOLDER=100   # files in each leaf folder
 FOLDERS_PER_GROUP=10   # leaf folders in each top-level folder
 
 die() { echo "run.sh: $*" >&2; exit 1; }
 note() { echo "== $*" >&2; }
 
-is_uint() { [[ $1 =~ ^[0-9]+$ ]]; }
-is_uint "$ROUNDS" && ((ROUNDS >= 1)) || die "BENCH_ROUNDS must be a positive integer"
-is_uint "$WARMUP" || die "BENCH_WARMUP must be a non-negative integer"
-is_uint "$BIG_MB" && ((BIG_MB >= 1)) || die "BENCH_BIG_MB must be a positive integer"
-is_uint "$SMALL_FILES" && ((SMALL_FILES >= 1)) || die "BENCH_SMALL_FILES must be a positive integer"
-is_uint "$SMALL_KB" && ((SMALL_KB >= 1)) || die "BENCH_SMALL_KB must be a positive integer"
+check_count() { # VARIABLE VALUE MINIMUM
+    if [[ ! $2 =~ ^(0|[1-9][0-9]{0,8})$ ]] || (($2 < $3)); then
+        die "$1 must be a whole number of at least $3"
+    fi
+}
+check_count BENCH_ROUNDS "$ROUNDS" 1
+check_count BENCH_WARMUP "$WARMUP" 0
+check_count BENCH_BIG_MB "$BIG_MB" 1
+check_count BENCH_SMALL_FILES "$SMALL_FILES" 1
+check_count BENCH_SMALL_KB "$SMALL_KB" 1
 ((ROUNDS >= 5)) || note "warning: BENCH_ROUNDS=$ROUNDS; use at least 5 for numbers worth quoting"
 command -v rsync >/dev/null || die "rsync is not installed"
 
 # ---------------------------------------------------------------- the binary
 
 if [[ -n ${MIVEX:-} ]]; then
-    MIVEX_SRC=$(realpath -- "$MIVEX")
-    [[ -x $MIVEX_SRC ]] || die "MIVEX=$MIVEX is not an executable file"
+    MIVEX_SRC=$(realpath -e -- "$MIVEX" 2>/dev/null) || MIVEX_SRC=
+    [[ -f $MIVEX_SRC && -x $MIVEX_SRC ]] || die "MIVEX=$MIVEX is not an executable file"
 else
     BUILD_DIR="$REPO/build-bench"
+    read -r -a cmake_extra <<<"$CMAKE_ARGS"
     note "building Mivex (Release) in $BUILD_DIR"
-    cmake -S "$REPO" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DMIVEX_BUILD_TESTS=OFF >/dev/null
-    ninja -C "$BUILD_DIR" mivex >/dev/null
+    if ! build_out=$(cmake -S "$REPO" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DMIVEX_BUILD_TESTS=OFF "${cmake_extra[@]}" 2>&1 && ninja -C "$BUILD_DIR" mivex 2>&1); then
+        echo "$build_out" | grep -E -m 20 'FAILED:|error:|CMake Error|\.cpp:[0-9]+' >&2 || echo "$build_out" | tail -n 20 >&2
+        die "the build failed; fix it, add options with BENCH_CMAKE_ARGS, or pass MIVEX=binary"
+    fi
     MIVEX_SRC="$BUILD_DIR/mivex"
 fi
 
@@ -52,6 +60,7 @@ cleanup() {
         note "work folder kept: $WORK"
     else
         rm -rf -- "$WORK"
+        sync  # see drop_dest: settled deletions hold up the next run's file creation for less time
     fi
     exit "$status"
 }
@@ -69,7 +78,7 @@ mkdir -p "$WORK/bin" "$WORK/lists" "$WORK/data" "$WORK/dest" "$WORK/trash"
 cp -- "$MIVEX_SRC" "$WORK/bin/mivex"
 MIVEX_BIN="$WORK/bin/mivex"
 
-FS_TYPE=$(stat -f -c %T "$WORK")
+FS_TYPE=$(findmnt -n -o FSTYPE -T "$WORK" 2>/dev/null || stat -f -c %T "$WORK")
 [[ $FS_TYPE != tmpfs ]] || note "warning: $WORK is on tmpfs, not on a disk"
 
 # Room for the big file twice (source and copy), the small tree once per copy run plus its source
@@ -165,11 +174,22 @@ timed() { # DATASET TOOL ROUND KIND SOURCE DESTFOLDER
     fi
 }
 
+# Prints the words starting with word N (mod their count) and wrapping around. Each round starts
+# one tool further along the cycle, so no tool always runs first or last in a round.
+rotate() { # N WORD...
+    local n=$1 i
+    shift
+    for ((i = 0; i < $#; i++)); do
+        local k=$(((i + n) % $# + 1))
+        echo "${!k}"
+    done
+}
+
 # How a used destination is dropped: "delete" removes it at once, "defer" moves it aside into the
 # trash, which goes with the work folder at the end. Small-file copies are deferred: ext4 without a
-# journal will not reuse an inode for a minute after its file is deleted and scans past every such
-# inode when it allocates, so deleting 20,000 files between runs makes each following run slower
-# than the last, whichever tool it is.
+# journal does not reuse an inode for a minute or more after its file is deleted and checks every
+# such inode it passes when it creates a file, so deleting 20,000 files between runs makes each
+# following run slower than the last, whichever tool it is (see README.md).
 drop_dest() { # DESTFOLDER delete|defer
     if [[ $2 == defer ]]; then
         mv -- "$1" "$(mktemp -d "$WORK/trash/XXXXXX")/"
@@ -182,7 +202,7 @@ bench_copy() { # DATASET SOURCE delete|defer
     local dataset=$1 src=$2 drop=$3 round tool dest
     note "dataset $dataset"
     for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
-        for tool in mivex cp rsync; do
+        for tool in $(rotate "$((round + WARMUP - 1))" mivex cp rsync); do
             dest="$WORK/dest/$dataset-$tool"
             mkdir "$dest"
             timed "$dataset" "$tool" "$((round > 0 ? round : 0))" C "$src" "$dest"
@@ -201,7 +221,7 @@ bench_move() { # DATASET SOURCE
     local dataset=$1 src=$2 round tool dest
     note "dataset $dataset"
     for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
-        for tool in mivex mv; do
+        for tool in $(rotate "$((round + WARMUP - 1))" mivex mv); do
             dest="$WORK/dest/$dataset-$tool"
             mkdir "$dest"
             timed "$dataset" "$tool" "$((round > 0 ? round : 0))" M "$src" "$dest"
@@ -254,7 +274,11 @@ TABLE=$(table)
 {
     echo "# mivex benchmark $(date '+%Y-%m-%d %H:%M:%S')"
     echo "# host $(uname -n), kernel $(uname -r), $(nproc) CPUs, filesystem $FS_TYPE under $PARENT_DIR"
-    echo "# binary $MIVEX_SRC"
+    echo "# binary $MIVEX_SRC, source $(git -C "$REPO" describe --always --dirty 2>/dev/null || echo unknown)"
+    if [[ -z ${MIVEX:-} ]]; then
+        echo "# build options: $(grep -E '^(CMAKE_BUILD_TYPE|CMAKE_CXX_FLAGS|MIVEX_[A-Z_]+):' "$BUILD_DIR/CMakeCache.txt" |
+            sed 's/:[A-Z]*=/=/' | tr '\n' ' ')"
+    fi
     echo "# rounds $ROUNDS, big file $BIG_MB MiB, small files $SMALL_FILES x $SMALL_KB KiB"
     echo "# median wall seconds over the rounds, after $WARMUP untimed warm-up round(s);"
     echo "# sync before every run; page cache not dropped (sources are read from memory)"

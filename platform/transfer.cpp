@@ -27,7 +27,7 @@ namespace {
 
 // copy_file_range is asked for at most this much per call, so progress and abort stay prompt; the
 // kernel caps one call below 2 GiB anyway.
-constexpr std::size_t kRangeChunk = 8u << 20;
+constexpr std::size_t kRangeChunk = 4u << 20;
 constexpr std::size_t kBufferSize = 256u << 10;  // the plain read/write fallback
 constexpr int kMaxCollisionNames = 100000;
 
