@@ -373,6 +373,15 @@ int Transfer::copyItem(int srcDir, const std::string& name, const struct stat& s
     return kSpecialFile;  // never opened: a FIFO would block, a device could have side effects
 }
 
+// Opens a source item without following a link in its place, and looks at what was opened.
+int openSource(int dir, const std::string& name, int flags, Fd& fd, struct stat& st) {
+    fd.reset(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | flags));
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+        return codeFromErrno(errno, true);
+    }
+    return kSuccess;
+}
+
 // Before an item is put in place: with Replace, a folder must not be replaced by a file or link
 // and a file or link must not be merged into; Fresh and KeepBoth never replace anything.
 int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir) {
@@ -413,14 +422,11 @@ int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& 
 int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
                        Placement placement, const std::string& srcPath, CopiedItem* record) {
     // O_NONBLOCK: if a FIFO was put in the file's place since the folder was read, opening it
-    // must not wait for a writer; fstat below then refuses it.
-    Fd src(::openat(srcDir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!src.valid()) {
-        return codeFromErrno(errno, true);
-    }
+    // must not wait for a writer; the type check below then refuses it.
+    Fd src;
     struct stat st;
-    if (::fstat(src.get(), &st) != 0) {
-        return codeFromErrno(errno, true);
+    if (int code = openSource(srcDir, name, O_NONBLOCK, src, st); code != kSuccess) {
+        return code;
     }
     if (!S_ISREG(st.st_mode)) {
         return kSpecialFile;
@@ -641,13 +647,10 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
 int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
                          const std::string& dstName, Placement placement,
                          const std::string& srcPath, CopiedItem* record) {
-    Fd src(::openat(srcDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!src.valid()) {
-        return codeFromErrno(errno, true);
-    }
+    Fd src;
     struct stat st;
-    if (::fstat(src.get(), &st) != 0) {
-        return codeFromErrno(errno, true);
+    if (int code = openSource(srcDir, name, O_DIRECTORY, src, st); code != kSuccess) {
+        return code;
     }
 
     // Made private (0700) and given its real mode only when filled, so that a read-only source

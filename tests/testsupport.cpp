@@ -49,7 +49,7 @@ TmpfsMount::TmpfsMount(unsigned long long bytes) {
     }
 }
 
-TmpfsMount::~TmpfsMount() {
+ScratchMount::~ScratchMount() {
     if (mMounted) {
         ::umount2(mDir.path().c_str(), MNT_DETACH);
     }
@@ -65,12 +65,6 @@ BindMount::BindMount(const std::string& source, bool readOnly) {
     if (readOnly && ::mount(nullptr, mDir.path().c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
                             nullptr) != 0) {
         mReason = std::string("a read-only remount was refused: ") + std::strerror(errno);
-    }
-}
-
-BindMount::~BindMount() {
-    if (mMounted) {
-        ::umount2(mDir.path().c_str(), MNT_DETACH);
     }
 }
 

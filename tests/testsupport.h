@@ -7,7 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/transfer.h"
+
 namespace mivex::test {
+
+// Shorthand for the engine's requests.
+inline constexpr auto kCopy = TransferKind::Copy;
+inline constexpr auto kMove = TransferKind::Move;
+inline constexpr auto kO = CollisionRule::Overwrite;
+inline constexpr auto kN = CollisionRule::KeepBoth;
 
 // A fresh folder under $TMPDIR (default /tmp), removed with everything in it at destruction.
 class TempDir {
@@ -23,43 +31,36 @@ private:
     std::string mPath;
 };
 
-// A tmpfs of `bytes` mounted on a fresh folder, unmounted at destruction. ok() is false, with
-// reason() saying why, where mounting is refused (not root, no mount namespace).
-class TmpfsMount {
+// A filesystem mounted on a fresh folder for one test, unmounted at destruction. ok() is false,
+// with reason() saying why, where mounting is refused (not root, no mount namespace).
+class ScratchMount {
 public:
-    explicit TmpfsMount(unsigned long long bytes);
-    ~TmpfsMount();
-    TmpfsMount(const TmpfsMount&) = delete;
-    TmpfsMount& operator=(const TmpfsMount&) = delete;
-    bool ok() const { return mMounted; }
-    const std::string& reason() const { return mReason; }
-    const std::string& path() const { return mDir.path(); }
-    std::string operator/(const std::string& name) const { return mDir / name; }
-
-private:
-    TempDir mDir;
-    bool mMounted = false;
-    std::string mReason;
-};
-
-// `source` bind-mounted on a fresh folder, read-only when asked, unmounted at destruction. ok() is
-// false, with reason() saying why, where mounting is refused. A bind mount is another mount of the
-// same filesystem: rename(2) between it and its source fails with EXDEV.
-class BindMount {
-public:
-    BindMount(const std::string& source, bool readOnly);
-    ~BindMount();
-    BindMount(const BindMount&) = delete;
-    BindMount& operator=(const BindMount&) = delete;
+    ~ScratchMount();
+    ScratchMount(const ScratchMount&) = delete;
+    ScratchMount& operator=(const ScratchMount&) = delete;
     bool ok() const { return mMounted && mReason.empty(); }
     const std::string& reason() const { return mReason; }
     const std::string& path() const { return mDir.path(); }
     std::string operator/(const std::string& name) const { return mDir / name; }
 
-private:
+protected:
+    ScratchMount() = default;
     TempDir mDir;
     bool mMounted = false;
     std::string mReason;
+};
+
+// A tmpfs of `bytes`: a small one runs out of space on demand.
+class TmpfsMount : public ScratchMount {
+public:
+    explicit TmpfsMount(unsigned long long bytes);
+};
+
+// `source` mounted once more, read-only when asked. A bind mount is another mount of the same
+// filesystem: rename(2) between it and its source fails with EXDEV.
+class BindMount : public ScratchMount {
+public:
+    BindMount(const std::string& source, bool readOnly);
 };
 
 void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644);

@@ -28,10 +28,6 @@ using namespace mivex::test;
 
 namespace {
 
-constexpr auto kCopy = TransferKind::Copy;
-constexpr auto kMove = TransferKind::Move;
-constexpr auto kO = CollisionRule::Overwrite;
-constexpr auto kN = CollisionRule::KeepBoth;
 constexpr uid_t kNobody = 65534;
 
 TransferOutcome transfer(const std::string& source, const std::string& dest, TransferKind kind,

@@ -17,10 +17,6 @@ using namespace mivex::test;
 
 namespace {
 
-constexpr auto kCopy = TransferKind::Copy;
-constexpr auto kMove = TransferKind::Move;
-constexpr auto kO = CollisionRule::Overwrite;
-constexpr auto kN = CollisionRule::KeepBoth;
 using Names = std::vector<std::string>;
 
 TransferOutcome transfer(const std::string& source, const std::string& dest, TransferKind kind,
