@@ -20,10 +20,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "archive/makecab.h"
 #include "listfile/queuelist.h"
 #include "platform/drives.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
+#include "ui/main/dialogs.h"
 #include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
@@ -230,6 +232,14 @@ void frmMain::buildWindow() {
     connect(mnuFileSave, &QAction::triggered, this, &frmMain::cmdSave_Click);
     connect(mnuFileExit, &QAction::triggered, this, &QWidget::close);
     connect(mnuFileOnTop, &QAction::triggered, this, &frmMain::mnuFileOnTop_Click);
+    connect(lstQueue, &QListWidget::itemDoubleClicked, this,
+            [this] { ShowOptions(this, QStringLiteral("FromList")); });
+    connect(mnuDefaultOptions, &QAction::triggered, this,
+            [this] { ShowOptions(this, QStringLiteral("Defaults")); });
+    connect(mnuHelpContents, &QAction::triggered, this, [this] { ShowHelp(this); });
+    connect(mnuHelpAbout, &QAction::triggered, this, [this] { ShowAbout(this); });
+    connect(cmdMakeCab, &QPushButton::clicked, this,
+            [this] { cmdMakeCab_Click(this, mQueue.rows()); });
 
     // Fixed size: the layout does not stretch. It can still be minimised.
     adjustSize();
@@ -382,6 +392,20 @@ void frmMain::mnuFileOnTop_Click() {
     }
 }
 
+bool frmMain::leaveTopmost() {
+    const bool wasOnTop = mnuFileOnTop->isChecked();
+    if (wasOnTop) {
+        mnuFileOnTop_Click();
+    }
+    return wasOnTop;
+}
+
+void frmMain::restoreTopmost(bool wasOnTop) {
+    if (wasOnTop && !mnuFileOnTop->isChecked()) {
+        mnuFileOnTop_Click();
+    }
+}
+
 void frmMain::afterRun(const std::string& copyCode) {
     if (copyCode == "M") {
         dirSource->setPath(dirDest->path());  // the moved items are to be seen where they went
@@ -404,6 +428,20 @@ void frmMain::queueChanged() {
         items << toQ(row);
     }
     lstQueue->addItems(items);
+}
+
+void frmMain::AddToQueue(const QString&) {}
+
+bool frmMain::CheckExists(const std::string&, int) const {
+    return false;
+}
+
+void frmMain::replaceQueueRow(int row, const std::string& entry) {
+    if (row < 0 || static_cast<std::size_t>(row) >= mQueue.size()) {
+        return;
+    }
+    mQueue.replaceAt(static_cast<std::size_t>(row), entry);
+    lstQueue->item(row)->setText(toQ(entry));
 }
 
 void frmMain::cmdRemove_Click() {

@@ -1,0 +1,15 @@
+// "Make Archive of Source Files": packs the sources of the queued rows into one cabinet file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace mivex::ui {
+
+// Asks for the cabinet's name and packs every row's source, showing the status window. A call
+// while one is under way does nothing.
+void cmdMakeCab_Click(QWidget* parent, const std::vector<std::string>& rows);
+
+}  // namespace mivex::ui
