@@ -48,4 +48,45 @@ bool ParseRecord(std::string_view strString, std::string& strSource, std::string
     return count == pieces.size();
 }
 
+bool isStorablePath(std::string_view path) {
+    if (path.find(kSeparator) != std::string_view::npos ||
+        path.find_first_of("\r\n") != std::string_view::npos) {
+        return false;
+    }
+    // UTF-8: shortest forms only, no surrogates, nothing above U+10FFFF.
+    for (std::size_t i = 0; i < path.size();) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        std::size_t length;
+        char32_t code;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            length = 2, code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3, code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4, code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > path.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(path[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (next & 0x3F);
+        }
+        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+            (length == 4 && (code < 0x10000 || code > 0x10FFFF))) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
 }  // namespace mivex

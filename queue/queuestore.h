@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace mivex {
@@ -28,15 +29,22 @@ public:
     void removeAt(std::size_t row);
     // Replaces one row's text; out-of-range rows are ignored.
     void replaceAt(std::size_t row, std::string entry);
-    void clear() { mRows.clear(); }
+    void clear();
     // Replaces the whole queue; false (and nothing changes) for more than kMaxEntries rows.
     bool assign(std::vector<std::string> rows);
 
     // Every entry followed by CR LF, in queue order; empty for an empty queue.
     std::string gQueueMirror() const;
 
+    // How many rows hold exactly `entry`: the duplicate test asks this once per admission, so it
+    // must not walk a queue of 32,767 rows.
+    std::size_t count(const std::string& entry) const;
+
 private:
+    void counted(const std::string& entry, int delta);
+
     std::vector<std::string> mRows;
+    std::unordered_map<std::string, std::size_t> mCounts;
 };
 
 }  // namespace mivex

@@ -131,6 +131,11 @@ TEST_F(UnattendedRun, BadListsEndWithStatusTwoAndNoLog) {
                                                8) +
                                        test::randomBytes(4096, 3));
     writeFile(data / "nosep.flq", "just some text\r\nC-N --> /a --> /b\r\n");
+    std::string tooLong;
+    for (int i = 0; i <= 32767; ++i) {
+        tooLong += "C-N --> " + data / "missing" + " --> " + data / "out\r\n";
+    }
+    writeFile(data / "long.flq", tooLong);
     for (const std::string name :
          {"missing.flq", "folder.flq", "empty.flq", "binary.flq", "nosep.flq"}) {
         const auto result = run(data / name);

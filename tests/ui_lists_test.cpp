@@ -129,10 +129,13 @@ private slots:
         QCOMPARE(files.count(), 2);
         QCOMPARE(files.fileName(), QString());
         files.selectFile("b.txt");
-        files.selectFile("c.doc");  // not listed: the selection stays
         QCOMPARE(files.fileName(), QString("b.txt"));
+        files.selectFile(".hidden");  // not listed: the list narrows to it until re-read
+        QCOMPARE(files.fileName(), QString(".hidden"));
+        QCOMPARE(files.count(), 1);
         files.refresh();
         QCOMPARE(files.fileName(), QString());
+        QCOMPARE(files.count(), 2);
 
         files.show();
         QVERIFY(QTest::qWaitForWindowExposed(&files));

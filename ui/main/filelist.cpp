@@ -38,6 +38,11 @@ void FileList::selectFile(const QString& name) {
             return;
         }
     }
+    // Not listed (a hidden file, one that does not match the pattern): show that one file alone,
+    // selected, as a pattern of its own name would, until the next refresh().
+    clear();
+    addItem(new QListWidgetItem(style()->standardIcon(QStyle::SP_FileIcon), name));
+    setCurrentRow(0);
 }
 
 }  // namespace mivex::ui

@@ -18,7 +18,8 @@ public:
     void refresh();
     // The selected file's name, or an empty text when no file is selected.
     QString fileName() const;
-    // Selects the file of that name, when listed.
+    // Selects the file of that name. A name that is not listed (a hidden file, say) narrows the
+    // list to that one file, selected, until the next refresh().
     void selectFile(const QString& name);
 
 signals:

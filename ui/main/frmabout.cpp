@@ -1,2 +1,71 @@
-// being written
+// The About box: a small fixed window, laid out in twips like the main window.
 #include "ui/main/frmabout.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+
+namespace mivex::ui {
+
+namespace {
+
+int twips(int value) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const qreal dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
+    return qRound(value * dpi / 1440.0);
+}
+
+QRect twipsRect(int left, int top, int width, int height) {
+    return {twips(left), twips(top), twips(width), twips(height)};
+}
+
+}  // namespace
+
+const char* const frmAbout::kComments =
+    "Mivex sets up file copy and move operations all at once and then carries them out as one "
+    "batch, instead of one by one. Each operation takes a single file or a whole folder as its "
+    "source and sends it to a destination folder of its own; a queue can be saved as a list and "
+    "run again, also unattended.";
+
+const char* const frmAbout::kLegalCopyright =
+    "Copyright \u00a9 2026 the Mivex developers. Mivex is provided \"as is\", without warranty of "
+    "any kind; the authors are not liable for any loss of data or other damage arising from its "
+    "use. Keep a backup of anything you move.";
+
+frmAbout::frmAbout(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint) {
+    setObjectName(QStringLiteral("frmAbout"));
+    QFont compact(QStringLiteral("Arial"));
+    compact.setPointSizeF(8);
+    setFont(compact);
+    setFixedSize(twips(4680), twips(3015));
+
+    lblInfo = new QLabel(this);
+    lblInfo->setObjectName(QStringLiteral("lblInfo"));
+    lblInfo->setGeometry(twipsRect(120, 240, 4455, 2175));
+    lblInfo->setWordWrap(true);
+    lblInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblInfo->setTextFormat(Qt::PlainText);
+    cmdClose = new QPushButton(QStringLiteral("Close"), this);
+    cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    cmdClose->setGeometry(twipsRect(1680, 2640, 1215, 255));
+    connect(cmdClose, &QPushButton::clicked, this, &frmAbout::cmdClose_Click);
+
+    Form_Load();
+}
+
+void frmAbout::Form_Load() {
+    // "version" in lower case here, unlike the main window's caption.
+    setWindowTitle(
+        QStringLiteral("Mivex version %1.%2.%3").arg(kMajor).arg(kMinor).arg(kRevision));
+    lblInfo->setText(QString::fromUtf8(kComments) + QStringLiteral("\n\n") +
+                     QString::fromUtf8(kLegalCopyright));
+}
+
+void frmAbout::cmdClose_Click() {
+    accept();
+}
+
+}  // namespace mivex::ui

@@ -1,1 +1,34 @@
-// being written
+// The About box: the program's name and version, what it is for, and its legal notice.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace mivex::ui {
+
+class frmAbout : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmAbout(QWidget* parent = nullptr);
+
+    // The version information the box shows.
+    static constexpr int kMajor = 1;
+    static constexpr int kMinor = 2;
+    static constexpr int kRevision = 3;
+    static const char* const kComments;
+    static const char* const kLegalCopyright;
+
+public slots:
+    void cmdClose_Click();
+
+public:
+    QLabel* lblInfo;
+    QPushButton* cmdClose;
+
+private:
+    void Form_Load();
+};
+
+}  // namespace mivex::ui

@@ -1,6 +1,7 @@
 // The main window: layout, start-up, the browse panes' chains, processing, list files.
 #include "ui/main/frmmain.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -25,11 +26,13 @@
 #include "platform/drives.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
+#include "queue/queueentry.h"
 #include "ui/main/dialogs.h"
 #include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
 #include "ui/main/frmprogress.h"
+#include "ui/main/queuelist.h"
 #include "ui/prompts.h"
 
 namespace mivex::ui {
@@ -153,7 +156,7 @@ void frmMain::buildWindow() {
                          Frame1, twipsRect(240, 4080, 2775, 255));
     drvDest = place(new DriveList, "drvDest", Destination, twipsRect(5880, 360, 2775, 315));
     dirDest = place(new FolderList, "dirDest", Destination, twipsRect(5880, 720, 2775, 3240));
-    lstQueue = place(new QListWidget, "lstQueue", Frame3, twipsRect(240, 4800, 8415, 1110));
+    lstQueue = place(new QueueList, "lstQueue", Frame3, twipsRect(240, 4800, 8415, 1110));
     cmdRemove = place(new QPushButton(QStringLiteral("Remove Selected Entry")), "cmdRemove", Frame3,
                       twipsRect(240, 6120, 1935, 255));
     cmdClear = place(new QPushButton(QStringLiteral("Clear List")), "cmdClear", central,
@@ -222,6 +225,10 @@ void frmMain::buildWindow() {
     connect(dirDest, &FolderList::pathChanged, this, &frmMain::dirDest_Change);
     connect(dirSource, &FolderList::entryClicked, this, &frmMain::dirSource_Click);
     connect(dirDest, &FolderList::entryClicked, this, &frmMain::dirDest_Click);
+    connect(cmdAddFile, &QPushButton::clicked, this, &frmMain::cmdAddFile_Click);
+    connect(cmdAddFolder, &QPushButton::clicked, this, &frmMain::cmdAddFolder_Click);
+    connect(filSource, &FileList::fileDoubleClicked, this, &frmMain::filSource_DblClick);
+    connect(lstQueue, &QueueList::pathsDropped, this, &frmMain::lstQueue_OLEDragDrop);
     connect(cmdCopy, &QPushButton::clicked, this, &frmMain::cmdCopy_Click);
     connect(cmdSave, &QPushButton::clicked, this, &frmMain::cmdSave_Click);
     connect(cmdLoad, &QPushButton::clicked, this, &frmMain::cmdLoad_Click);
@@ -330,7 +337,9 @@ void frmMain::driveChanged(DriveList* drive, FolderList* folder, bool isSource) 
 void frmMain::dirSource_Change() {
     filSource->setPath(dirSource->path());
     filSource->setPattern(QStringLiteral("*.*"));
-    filSource->refresh();
+    if (!mDeferFileReads) {
+        filSource->refresh();
+    }
 }
 
 void frmMain::dirDest_Change() {
@@ -430,10 +439,140 @@ void frmMain::queueChanged() {
     lstQueue->addItems(items);
 }
 
-void frmMain::AddToQueue(const QString&) {}
+void frmMain::AddToQueue(const QString& strTypeOfCopy) {
+    const bool isFile = strTypeOfCopy == QLatin1String("File");
+    if (!isFile && strTypeOfCopy != QLatin1String("Folder")) {
+        return;
+    }
+    // A file goes back into its own folder, or a folder into itself: nothing to do.
+    if (dirSource->path().toLower() == toQ(mDestPath).toLower()) {
+        Prompts::current().message(this, QStringLiteral("Source and destination are the same!"),
+                                   QStringLiteral("Ignoring"), Prompts::Icon::None);
+        return;
+    }
+    std::string source;
+    if (isFile) {
+        source = fromQ(filSource->path());
+        if (source.empty() || source.back() != '/') {
+            source += '/';
+        }
+        source += fromQ(filSource->fileName());
+    } else {
+        source = fromQ(dirSource->path());
+    }
+    // A name the panes could not decode shows U+FFFD; the queue could not find it again.
+    for (const std::string& path : {source, mDestPath}) {
+        if (!isStorablePath(path) || toQ(path).contains(QChar::ReplacementCharacter)) {
+            refuseUnstorable(toQ(path));
+            return;
+        }
+    }
+    const std::string entry = BuildEntry(gCopy, gOverwrite, source, mDestPath);
+    if (CheckExists(entry)) {
+        showMessage(
+            this, QStringLiteral("This file operation cannot be performed. The operation already "
+                                 "exists in your queue or the operation references as source file "
+                                 "that would have been previously moved in the batch"));
+        return;
+    }
+    if (!mQueue.append(entry)) {
+        showMessage(this, QStringLiteral("The queue is full: it holds %1 entries, the most it can "
+                                         "hold. Nothing more can be added.")
+                              .arg(QueueStore::kMaxEntries));
+        return;
+    }
+    lstQueue->addItem(toQ(entry));
+    setQueueButtons(true);
+}
 
-bool frmMain::CheckExists(const std::string&, int) const {
-    return false;
+void frmMain::refuseUnstorable(const QString& path) {
+    showMessage(this, QStringLiteral("\"%1\" cannot be queued: a path in the queue must not "
+                                     "contain \" --> \" or a line break, and must be valid UTF-8.")
+                          .arg(path));
+}
+
+bool frmMain::CheckExists(const std::string& strEntry, int ignoreRow) const {
+    // Whole entries are compared: "/backup" is not taken for a queued "/backup2". The move form
+    // still counts, since a copy of a source that an earlier row moves away would find nothing.
+    const bool ignoring = ignoreRow >= 0 && static_cast<std::size_t>(ignoreRow) < mQueue.size();
+    auto queued = [&](const std::string& entry) {
+        const bool edited = ignoring && mQueue.at(static_cast<std::size_t>(ignoreRow)) == entry;
+        return mQueue.count(entry) > (edited ? 1u : 0u);
+    };
+    return queued(strEntry) || (!strEntry.empty() && queued("M" + strEntry.substr(1)));
+}
+
+void frmMain::setQueueButtons(bool enabled) {
+    cmdCopy->setEnabled(enabled);
+    cmdMakeCab->setEnabled(enabled);
+}
+
+// ----- queue gestures
+
+void frmMain::cmdAddFile_Click() {
+    if (filSource->fileName().isEmpty()) {
+        showMessage(this, QStringLiteral("Please select a file. To add all files, please use the "
+                                         "Add This Folder button"));
+        return;
+    }
+    AddToQueue(QStringLiteral("File"));
+}
+
+void frmMain::cmdAddFolder_Click() {
+    AddToQueue(QStringLiteral("Folder"));
+}
+
+void frmMain::filSource_DblClick() {
+    // A double-click on the list's empty space selects nothing: there is no file to add.
+    if (!gDragDrop && !filSource->fileName().isEmpty()) {
+        AddToQueue(QStringLiteral("File"));
+    }
+}
+
+void frmMain::lstQueue_OLEDragDrop(const QList<QByteArray>& paths, Qt::DropActions offered) {
+    // Desktop file managers offer copy, move and link for files; anything else is not a drop of
+    // files and queues nothing.
+    const Qt::DropActions files = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    if ((offered & files) == files) {
+        mDeferFileReads = true;
+        for (const QByteArray& raw : paths) {
+            const std::string path = raw.toStdString();
+            if (!isStorablePath(path)) {
+                refuseUnstorable(QString::fromLocal8Bit(raw));
+                continue;
+            }
+            struct stat st;
+            if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                dropFile(path);
+            } else {
+                dropFolder(path);
+            }
+        }
+        mDeferFileReads = false;
+    }
+    dirSource->refresh();
+    dirSource_Change();  // the file list: the open folder's files, "*.*", read once
+}
+
+void frmMain::dropFile(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (dirSource->setPath(toQ(path.substr(0, slash + 1))) != 0) {  // "/a/b.txt" gives "/a/"
+        return;  // a folder that cannot be opened: nothing to queue from it
+    }
+    filSource->setPath(dirSource->path());
+    gDragDrop = true;  // a double-click the selection may cause must add nothing
+    filSource->selectFile(toQ(path.substr(slash + 1)));
+    AddToQueue(QStringLiteral("File"));
+    gDragDrop = false;
+}
+
+void frmMain::dropFolder(const std::string& path) {
+    // Neither a file nor a folder that opens (gone since the drag began, a FIFO): skipped.
+    if (dirSource->setPath(toQ(path)) != 0) {
+        return;
+    }
+    filSource->setPath(dirSource->path());
+    AddToQueue(QStringLiteral("Folder"));
 }
 
 void frmMain::replaceQueueRow(int row, const std::string& entry) {
@@ -452,15 +591,13 @@ void frmMain::cmdRemove_Click() {
     mQueue.removeAt(static_cast<std::size_t>(row));
     delete lstQueue->takeItem(row);
     if (mQueue.empty()) {
-        cmdCopy->setEnabled(false);
-        cmdMakeCab->setEnabled(false);
+        setQueueButtons(false);
     }
 }
 
 void frmMain::cmdClear_Click() {
     setQueue({});
-    cmdCopy->setEnabled(false);
-    cmdMakeCab->setEnabled(false);
+    setQueueButtons(false);
 }
 
 bool frmMain::CopyOperation() {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "queue/queuestore.h"
+#include "ui/main/queuelist.h"
 
 class QAction;
 class QGroupBox;
@@ -56,6 +57,11 @@ public:
     static std::string gLogPath;
 
 public slots:
+    void cmdAddFile_Click();
+    void cmdAddFolder_Click();
+    void filSource_DblClick();
+    // A drop of local paths onto the queue list; `offered` is what the drag source allows.
+    void lstQueue_OLEDragDrop(const QList<QByteArray>& paths, Qt::DropActions offered);
     void cmdCopy_Click();
     void cmdSave_Click();
     void cmdLoad_Click();
@@ -82,11 +88,18 @@ private:
     void afterRun(const std::string& copyCode);
     void setQueue(std::vector<std::string> rows);
     void queueChanged();
+    void setQueueButtons(bool enabled);
+    void dropFile(const std::string& path);
+    void refuseUnstorable(const QString& path);
+    void dropFolder(const std::string& path);
 
     QueueStore mQueue;
     std::string mDestPath;
     std::string mHelpFile;
     bool mStartupReported = false;
+    // While a drop is taken, the file list is not re-read per dropped path but once at the end:
+    // in a large folder, one re-read per path would make the drop quadratic.
+    bool mDeferFileReads = false;
 
 public:
     // Controls, named as in the layout table (object names equal these names).
@@ -102,7 +115,7 @@ public:
     DriveList* drvDest;
     FolderList* dirDest;
     QPushButton* cmdMakeNewDir;
-    QListWidget* lstQueue;
+    QueueList* lstQueue;
     QPushButton* cmdRemove;
     QPushButton* cmdClear;
     QPushButton* cmdSave;

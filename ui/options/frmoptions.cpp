@@ -1,2 +1,169 @@
-// being written
+// The options dialog. Its layout is fixed, in twips like the main window's; the two uses differ in
+// caption, in where the codes come from and go to, and in whether the log folder shows.
 #include "ui/options/frmoptions.h"
+
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+
+#include "queue/queueentry.h"
+#include "ui/main/frmmain.h"
+#include "ui/prompts.h"
+
+namespace mivex::ui {
+
+namespace {
+
+constexpr int kClientWidthTwips = 6210;
+// Editing one entry the window ends where the "Log Location" frame begins; for the defaults it
+// shows the whole frame.
+constexpr int kEntryHeightTwips = 1800;
+constexpr int kDefaultsHeightTwips = 2475;
+
+int twips(int value) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const qreal dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
+    return qRound(value * dpi / 1440.0);
+}
+
+template <typename W>
+W* place(W* w, const char* name, QWidget* parent, int left, int top, int width, int height) {
+    w->setObjectName(QString::fromLatin1(name));
+    w->setParent(parent);
+    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
+    return w;
+}
+
+}  // namespace
+
+frmOptions::frmOptions(frmMain* main)
+    : QDialog(main, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                        Qt::MSWindowsFixedSizeDialogHint),
+      mMain(main) {
+    setObjectName(QStringLiteral("frmOptions"));
+    setWindowTitle(QStringLiteral("Options for this operation"));
+    // The main window's compact face: the captions were laid out for it.
+    QFont compact(QStringLiteral("Arial"));
+    compact.setPointSizeF(8);
+    setFont(compact);
+
+    // The frame first, so the overwrite pair (the dialog's own, over the frame) draws above it.
+    Frame1 = place(new QGroupBox(QStringLiteral("File Operation")), "Frame1", this, 120, 120, 4455,
+                   1575);
+    optCopy[0] = place(new QRadioButton(QStringLiteral("Copy Files")), "optCopy0", Frame1, 360,
+                       240, 3015, 255);
+    optCopy[1] = place(new QRadioButton(QStringLiteral("Move Files")), "optCopy1", Frame1, 360,
+                       480, 3015, 255);
+    // 3975 rather than 3495 twips wide: in this face the longer caption needs more room than the
+    // layout gave it; the extra width stays inside the frame.
+    optOverwrite[0] =
+        place(new QRadioButton(QStringLiteral("Do not overwrite existing files (make a copy)")),
+              "optOverwrite0", this, 480, 1080, 3975, 255);
+    optOverwrite[1] = place(new QRadioButton(QStringLiteral("Overwrite existing files")),
+                            "optOverwrite1", this, 480, 1320, 3975, 255);
+    OKButton = place(new QPushButton(QStringLiteral("OK")), "OKButton", this, 4680, 120, 1215, 375);
+    CancelButton = place(new QPushButton(QStringLiteral("Cancel")), "CancelButton", this, 4680, 600,
+                         1215, 375);
+    FrameLog = place(new QGroupBox(QStringLiteral("Log Location")), "FrameLog", this, 120, 1800,
+                     5895, 615);
+    txtPath = place(new QLineEdit, "txtPath", FrameLog, 120, 240, 5775, 285);
+    txtPath->setReadOnly(true);
+
+    // Two groups of their own: a click clears only the other button of its pair.
+    mCopyGroup = new QButtonGroup(this);
+    mOverwriteGroup = new QButtonGroup(this);
+    for (int i = 0; i < 2; ++i) {
+        mCopyGroup->addButton(optCopy[i], i);
+        mOverwriteGroup->addButton(optOverwrite[i], i);
+    }
+    // Neither button answers Enter: a stray Enter must not rewrite an entry.
+    OKButton->setAutoDefault(false);
+    CancelButton->setAutoDefault(false);
+
+    QWidget* order[] = {optCopy[0], optCopy[1], optOverwrite[0], optOverwrite[1],
+                        OKButton,   CancelButton, txtPath};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+        setTabOrder(order[i], order[i + 1]);
+    }
+
+    connect(OKButton, &QPushButton::clicked, this, &frmOptions::OKButton_Click);
+    connect(CancelButton, &QPushButton::clicked, this, &frmOptions::CancelButton_Click);
+    setClientHeight(kDefaultsHeightTwips);
+}
+
+void frmOptions::setClientHeight(int twipsHeight) {
+    setFixedSize(twips(kClientWidthTwips), twips(twipsHeight));
+}
+
+bool frmOptions::SetupForm(const QString& strValue) {
+    if (strValue == QLatin1String("FromList")) {
+        mFromList = true;
+        mRow = mMain->lstQueue->currentRow();
+        if (mRow < 0 || static_cast<std::size_t>(mRow) >= mMain->queue().size()) {
+            showMessage(mMain, QStringLiteral("Please select an entry in the queue to change its "
+                                              "options."));
+            return false;
+        }
+        // The entry as the queue holds it (bytes), not as the list shows it.
+        mOldEntry = mMain->queue().at(static_cast<std::size_t>(mRow));
+        if (!ParseRecord(mOldEntry, mSource, mDest, mCopy, mOverwrite)) {
+            showMessage(mMain,
+                        QStringLiteral("This line of the queue is not a file operation, so it has "
+                                       "no options to change. An entry reads \"C-N --> source "
+                                       "--> destination folder\"; remove the line, or correct it "
+                                       "in the list file and load the list again."));
+            return false;
+        }
+        optCopy[mCopy == "C" ? 0 : 1]->setChecked(true);
+        optOverwrite[mOverwrite == "O" ? 1 : 0]->setChecked(true);
+        FrameLog->hide();
+        setClientHeight(kEntryHeightTwips);
+        return true;
+    }
+    setWindowTitle(QStringLiteral("Options for default operations"));
+    mFromList = false;
+    optCopy[mMain->gCopy == "C" ? 0 : 1]->setChecked(true);
+    optOverwrite[mMain->gOverwrite == "O" ? 1 : 0]->setChecked(true);
+    FrameLog->show();
+    setClientHeight(kDefaultsHeightTwips);
+    txtPath->setText(QString::fromStdString(frmMain::gLogPath));
+    txtPath->setCursorPosition(0);  // a long path shows its beginning
+    return true;
+}
+
+void frmOptions::OKButton_Click() {
+    const std::string copy = optCopy[0]->isChecked() ? "C" : "M";
+    const std::string overwrite = optOverwrite[0]->isChecked() ? "N" : "O";
+    if (!mFromList) {
+        mMain->gCopy = copy;
+        mMain->gOverwrite = overwrite;
+        accept();
+        return;
+    }
+    mCopy = copy;
+    mOverwrite = overwrite;
+    mNewEntry = BuildEntry(mCopy, mOverwrite, mSource, mDest);
+    if (mNewEntry == mOldEntry) {
+        accept();
+        return;
+    }
+    // The row being edited does not count against its own replacement.
+    if (mMain->CheckExists(mNewEntry, mRow)) {
+        showMessage(this, QStringLiteral("This operation already exists in the queue."));
+        reject();
+        return;
+    }
+    mMain->replaceQueueRow(mRow, mNewEntry);
+    accept();
+}
+
+void frmOptions::CancelButton_Click() {
+    reject();
+}
+
+}  // namespace mivex::ui

@@ -1,1 +1,60 @@
-// being written
+// The options dialog: copy or move, overwrite or keep both, either for one queued entry (opened by
+// a double-click on the queue) or for the defaults that new entries receive (opened from the menu,
+// where it also shows the log folder, read-only).
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+class QButtonGroup;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace mivex::ui {
+
+class frmMain;
+
+class frmOptions : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmOptions(frmMain* main);
+
+    // "FromList" prepares editing the queue's selected row; any other value the defaults. False
+    // (the user has been told why) when there is no row to edit: none is selected, or the row is
+    // not an entry at all (a hand-edited list can hold such lines). Then do not show the dialog.
+    bool SetupForm(const QString& strValue);
+
+public slots:
+    void OKButton_Click();
+    void CancelButton_Click();
+
+public:
+    // Controls; object names equal these names, the two-button arrays as "optCopy0", "optCopy1",
+    // "optOverwrite0", "optOverwrite1".
+    QGroupBox* Frame1;
+    QRadioButton* optCopy[2];       // 0 "Copy Files", 1 "Move Files"
+    QRadioButton* optOverwrite[2];  // 0 keep both ("make a copy"), 1 overwrite
+    QPushButton* OKButton;
+    QPushButton* CancelButton;
+    QGroupBox* FrameLog;
+    QLineEdit* txtPath;
+
+private:
+    void setClientHeight(int twipsHeight);
+
+    frmMain* mMain;
+    QButtonGroup* mCopyGroup;
+    QButtonGroup* mOverwriteGroup;
+    bool mFromList = false;
+    int mRow = -1;  // the edited row, fixed when the dialog is set up
+    std::string mOldEntry;
+    std::string mNewEntry;
+    std::string mCopy;
+    std::string mOverwrite;
+    std::string mSource;
+    std::string mDest;
+};
+
+}  // namespace mivex::ui

@@ -1,0 +1,252 @@
+// Putting operations into the queue, offscreen: the admission rules and their messages, removal,
+// the add buttons, double-click, and drops of files and folders.
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+
+#include "tests/testsupport.h"
+#include "ui/main/filelist.h"
+#include "ui/main/folderlist.h"
+#include "ui/main/frmmain.h"
+#include "ui/prompts.h"
+
+using namespace mivex;
+using namespace mivex::ui;
+using mivex::test::TempDir;
+
+namespace {
+
+class RecordingPrompts : public Prompts {
+public:
+    void message(QWidget*, const QString& text, const QString& title, Icon) override {
+        shown << title + ": " + text;
+    }
+    QString input(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    QString openFile(QWidget*, const QString&, const QString&) override { return {}; }
+    QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
+    QStringList shown;
+};
+
+const QString kDuplicate = QStringLiteral(
+    "Mivex: This file operation cannot be performed. The operation already exists in your queue "
+    "or the operation references as source file that would have been previously moved in the "
+    "batch");
+const QString kSame = QStringLiteral("Ignoring: Source and destination are the same!");
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+QStringList rows(const frmMain& w) {
+    QStringList out;
+    for (const auto& r : w.queue().rows()) {
+        out << q(r);
+    }
+    return out;
+}
+
+QByteArray uri(const std::string& path) {
+    return "file://" + QByteArray(path.c_str()).toPercentEncoding("/");
+}
+
+}  // namespace
+
+class GesturesTest : public QObject {
+    Q_OBJECT
+
+    RecordingPrompts* prompts = nullptr;
+    TempDir* data = nullptr;
+
+    // A window whose source pane shows `src` and whose destination is `dst` (below the data).
+    void point(frmMain& w, const std::string& src, const std::string& dst) {
+        QCOMPARE(w.dirSource->setPath(q(*data / src)), 0);
+        QCOMPARE(w.dirDest->setPath(q(*data / dst)), 0);
+    }
+    void addFile(frmMain& w, const QString& name) {
+        w.filSource->selectFile(name);
+        w.cmdAddFile_Click();
+    }
+    QString entry(const char* codes, const std::string& src, const std::string& dst) {
+        return QString::fromLatin1(codes) + " --> " + q(*data / src) + " --> " + q(*data / dst);
+    }
+
+private slots:
+    void init() {
+        prompts = new RecordingPrompts;
+        Prompts::install(prompts);
+        data = new TempDir;
+        frmMain::gLogPath = data->path();
+        test::makeTree(data->path(), {{"src/a.txt", "a"},
+                                      {"src/A.txt", "A"},
+                                      {"src/b.txt", "b"},
+                                      {"src/.hidden", "h"},
+                                      {"src/sub/c.txt", "c"},
+                                      {"Dst/", ""},
+                                      {"dst/", ""},
+                                      {"backup/", ""},
+                                      {"backup2/", ""}});
+    }
+    void cleanup() {
+        Prompts::install(nullptr);
+        delete prompts;
+        delete data;
+    }
+
+    void admissionRulesInOrder() {
+        frmMain w;
+        // Same folder, compared without case: refused before anything else is looked at.
+        point(w, "Dst", "dst");
+        w.cmdAddFolder_Click();
+        point(w, "src", "dst");
+        addFile(w, "a.txt");
+        addFile(w, "A.txt");  // another case, another file
+        addFile(w, "a.txt");
+        QCOMPARE(prompts->shown, QStringList({kSame, kDuplicate}));
+        QCOMPARE(rows(w),
+                 QStringList({entry("C-N", "src/a.txt", "dst"), entry("C-N", "src/A.txt", "dst")}));
+        QVERIFY(w.cmdCopy->isEnabled() && w.cmdMakeCab->isEnabled());
+
+        // A move after a copy is admitted; a copy after a move of the same source is not.
+        w.gCopy = "M";
+        addFile(w, "a.txt");
+        addFile(w, "b.txt");
+        w.gCopy = "C";
+        addFile(w, "b.txt");
+        QCOMPARE(prompts->shown.size(), 3);
+        QCOMPARE(prompts->shown.last(), kDuplicate);
+        QCOMPARE(rows(w).size(), 4);
+
+        // Whole entries: a queued "/backup2" does not stand for "/backup".
+        point(w, "src", "backup2");
+        w.cmdAddFolder_Click();
+        point(w, "src", "backup");
+        w.cmdAddFolder_Click();
+        QCOMPARE(rows(w).last(), entry("C-N", "src", "backup"));
+        QCOMPARE(prompts->shown.size(), 3);
+    }
+
+    void removeAndClear() {
+        frmMain w;
+        point(w, "src", "dst");
+        w.cmdRemove_Click();  // nothing selected, nothing queued: harmless
+        addFile(w, "a.txt");
+        addFile(w, "b.txt");
+        w.lstQueue->setCurrentRow(0);
+        w.cmdRemove_Click();
+        QCOMPARE(rows(w), QStringList{entry("C-N", "src/b.txt", "dst")});
+        QCOMPARE(q(w.gQueueMirror()), entry("C-N", "src/b.txt", "dst") + "\r\n");
+        w.lstQueue->setCurrentRow(0);
+        w.cmdRemove_Click();
+        QVERIFY(!w.cmdCopy->isEnabled() && !w.cmdMakeCab->isEnabled());
+
+        addFile(w, "a.txt");
+        w.cmdClear_Click();
+        QCOMPARE(w.gQueueMirror(), std::string());
+        QVERIFY(!w.cmdCopy->isEnabled());
+        addFile(w, "a.txt");  // cleared entries no longer count as queued
+        QCOMPARE(rows(w).size(), 1);
+        QVERIFY(prompts->shown.isEmpty());
+    }
+
+    void buttonsAndDoubleClick() {
+        frmMain w;
+        point(w, "src", "dst");
+        w.cmdAddFile_Click();  // a folder change leaves no file selected
+        QCOMPARE(prompts->shown, QStringList{"Mivex: Please select a file. To add all files, "
+                                             "please use the Add This Folder button"});
+        w.filSource->selectFile("b.txt");
+        emit w.filSource->fileDoubleClicked();
+        w.gDragDrop = true;
+        w.filSource->selectFile("a.txt");
+        emit w.filSource->fileDoubleClicked();  // during a drop: adds nothing
+        w.gDragDrop = false;
+        w.cmdAddFolder_Click();
+        QCOMPARE(rows(w),
+                 QStringList({entry("C-N", "src/b.txt", "dst"), entry("C-N", "src", "dst")}));
+    }
+
+    void dropsTakeEachPathInOrder() {
+        frmMain w;
+        point(w, "backup", "dst");
+        // A double-click that the selection might cause while a drop is taken must add nothing.
+        connect(w.filSource, &QListWidget::currentRowChanged, &w, [&w](int row) {
+            if (row >= 0) {
+                emit w.filSource->fileDoubleClicked();
+            }
+        });
+        QMimeData mime;
+        mime.setData("text/uri-list", uri(*data / "src/a.txt") + "\r\n" + uri(*data / "src/sub") +
+                                          "\r\n# a comment\r\n" + uri(*data / "gone") + "\r\n" +
+                                          uri(*data / "src/.hidden") + "\r\n" +
+                                          "http://example.org/x\r\n" + uri(*data / "dst/x") +
+                                          "\r\n");
+        const auto offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        QDragEnterEvent enter(QPoint(5, 5), offered, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.lstQueue->viewport(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), offered, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.lstQueue->viewport(), &drop);
+        QCOMPARE(drop.dropAction(), Qt::CopyAction);  // never a move: the source keeps its files
+        QCOMPARE(rows(w),
+                 QStringList({entry("C-N", "src/a.txt", "dst"), entry("C-N", "src/sub", "dst"),
+                              entry("C-N", "src/.hidden", "dst")}));
+        QVERIFY(prompts->shown.isEmpty());  // the missing path is skipped without a word
+        // The pane shows the last dropped item's folder, all its files, nothing narrowed.
+        QCOMPARE(w.dirSource->path(), q(*data / "src"));
+        QCOMPARE(w.filSource->count(), 3);
+        QCOMPARE(w.filSource->pattern(), QStringLiteral("*.*"));
+    }
+
+    void dropsThatAreRefusedOrNotTaken() {
+        frmMain w;
+        point(w, "src", "dst");
+        test::writeFile(*data / "dst/here.txt", "h");
+        test::writeFile(*data / "src/x --> y", "x");
+        const std::string invalid = *data / "src/bad\xff";
+        test::writeFile(invalid, "x");
+        const QByteArray all[] = {QByteArray((*data / "dst/here.txt").c_str()),
+                                  QByteArray((*data / "src/x --> y").c_str()),
+                                  QByteArray(invalid.c_str()),
+                                  QByteArray((*data / "src/b.txt").c_str())};
+        w.lstQueue_OLEDragDrop({all[0], all[1], all[2], all[3]},
+                               Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
+        QCOMPARE(prompts->shown.size(), 3);
+        QCOMPARE(prompts->shown[0], kSame);  // a file from the destination itself
+        QVERIFY(prompts->shown[1].contains("x --> y\" cannot be queued"));
+        QVERIFY(prompts->shown[2].contains("cannot be queued"));
+        QCOMPARE(rows(w), QStringList{entry("C-N", "src/b.txt", "dst")});
+
+        // Only copy, or copy and move: not a drop of files. Nothing queued; panes re-read.
+        test::writeFile(*data / "src/new.txt", "n");
+        w.lstQueue_OLEDragDrop({all[3]}, Qt::CopyAction | Qt::MoveAction);
+        w.lstQueue_OLEDragDrop({all[3]}, Qt::CopyAction);
+        QCOMPARE(rows(w).size(), 1);
+        QVERIFY(!w.filSource->findItems("new.txt", Qt::MatchExactly).isEmpty());
+    }
+
+    void queueLimit() {
+        frmMain w;
+        std::vector<std::string> full;
+        for (int i = 0; i < 32767; ++i) {
+            full.push_back("C-N --> /s" + std::to_string(i) + " --> /d");
+        }
+        std::string body;
+        for (const auto& r : full) {
+            body += r + "\r\n";
+        }
+        test::writeFile(*data / "full.flq", body);
+        test::writeFile(*data / "over.flq", body + "C-N --> /one --> /more\r\n");
+        w.LoadQueueList(q(*data / "over.flq"));
+        QCOMPARE(w.queue().size(), std::size_t(0));
+        QVERIFY(prompts->shown.value(0).contains("more than 32767 entries"));
+        w.LoadQueueList(q(*data / "full.flq"));
+        QCOMPARE(w.lstQueue->count(), 32767);
+        point(w, "src", "dst");
+        w.cmdAddFolder_Click();
+        QCOMPARE(w.queue().size(), std::size_t(32767));
+        QVERIFY(prompts->shown.value(1).contains("The queue is full"));
+    }
+};
+
+QTEST_MAIN(GesturesTest)
+#include "ui_gestures_test.moc"

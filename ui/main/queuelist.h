@@ -1,0 +1,34 @@
+// The queue list: one queued entry a row. It takes drops of files and folders from desktop file
+// managers (text/uri-list) and hands their paths, as the bytes the filesystem knows them by, to
+// the window.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QListWidget>
+
+class QMimeData;
+
+namespace mivex::ui {
+
+class QueueList : public QListWidget {
+    Q_OBJECT
+public:
+    explicit QueueList(QWidget* parent = nullptr);
+
+    // The local paths of a text/uri-list, in order: "file:" URLs of this machine only, percent
+    // escapes decoded to raw bytes (a name need not be valid UTF-8).
+    static QList<QByteArray> localPaths(const QMimeData* mime);
+
+signals:
+    // Every drop, whatever it offers; the window decides what to take.
+    void pathsDropped(const QList<QByteArray>& paths, Qt::DropActions offered);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    Qt::DropActions supportedDropActions() const override;
+};
+
+}  // namespace mivex::ui
