@@ -13,13 +13,22 @@ FileList::FileList(QWidget* parent) : QListWidget(parent) {
     connect(this, &QListWidget::itemDoubleClicked, this, [this] { emit fileDoubleClicked(); });
 }
 
+const QIcon& FileList::fileIcon() {
+    // Asked for once: the style decodes its image anew on every request, which a drop of
+    // thousands of files would pay for each one.
+    if (mFileIcon.isNull()) {
+        mFileIcon = style()->standardIcon(QStyle::SP_FileIcon);
+    }
+    return mFileIcon;
+}
+
 void FileList::refresh() {
     clear();
     std::vector<std::string> names;
     int err = 0;
     // A folder that cannot be read simply shows no files, as an empty one would.
     readFiles(mPath.toStdString(), mPattern.toStdString(), names, err);
-    const QIcon icon = style()->standardIcon(QStyle::SP_FileIcon);
+    const QIcon icon = fileIcon();
     for (const std::string& name : names) {
         addItem(new QListWidgetItem(icon, QString::fromStdString(name)));
     }
@@ -41,7 +50,7 @@ void FileList::selectFile(const QString& name) {
     // Not listed (a hidden file, one that does not match the pattern): show that one file alone,
     // selected, as a pattern of its own name would, until the next refresh().
     clear();
-    addItem(new QListWidgetItem(style()->standardIcon(QStyle::SP_FileIcon), name));
+    addItem(new QListWidgetItem(fileIcon(), name));
     setCurrentRow(0);
 }
 

@@ -1,6 +1,7 @@
 // The file list of the source pane: the ordinary files of one folder that match a pattern.
 #pragma once
 
+#include <QIcon>
 #include <QListWidget>
 
 namespace mivex::ui {
@@ -26,6 +27,9 @@ signals:
     void fileDoubleClicked();
 
 private:
+    const QIcon& fileIcon();
+
+    QIcon mFileIcon;
     QString mPath;
     QString mPattern = QStringLiteral("*.*");
 };

@@ -106,8 +106,13 @@ int FolderList::fill(const QString& path) {
     chain.prepend(QStringLiteral("/"));
 
     clear();
-    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
-    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirIcon);
+    // Asked for once: the style decodes its images anew on every request.
+    if (mOpenIcon.isNull()) {
+        mOpenIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
+        mClosedIcon = style()->standardIcon(QStyle::SP_DirIcon);
+    }
+    const QIcon& openIcon = mOpenIcon;
+    const QIcon& closedIcon = mClosedIcon;
     auto add = [this](const QIcon& icon, const QString& name, const QString& full, int depth) {
         auto* entry = new QListWidgetItem(icon, name);
         entry->setData(Qt::UserRole, full);

@@ -3,6 +3,7 @@
 // entryClicked(); the window then opens it with setPath().
 #pragma once
 
+#include <QIcon>
 #include <QListWidget>
 
 namespace mivex::ui {
@@ -38,6 +39,8 @@ private:
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     QString mPath;
+    QIcon mOpenIcon;
+    QIcon mClosedIcon;
 };
 
 }  // namespace mivex::ui

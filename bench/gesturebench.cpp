@@ -1,0 +1,83 @@
+// Times the queue gestures at their limits, offscreen: a drop of 10,000 files from a folder of
+// 10,000 files, and one admission to a queue of 32,766 entries; also loading and saving a list of
+// 32,767 lines through the window.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "listfile/queuelist.h"
+#include "ui/main/filelist.h"
+#include "ui/main/folderlist.h"
+#include "ui/main/frmmain.h"
+#include "ui/prompts.h"
+
+namespace {
+
+class Silent : public mivex::ui::Prompts {
+public:
+    void message(QWidget*, const QString& text, const QString&, Icon) override {
+        std::printf("message: %s\n", qPrintable(text));
+    }
+    QString input(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    QString openFile(QWidget*, const QString&, const QString&) override { return {}; }
+    QString saveFile(QWidget*, const QString&, const QString&) override { return mSave; }
+    QString mSave;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Silent prompts;
+    mivex::ui::Prompts::install(&prompts);
+    const std::string work = argc > 1 ? argv[1] : "/var/tmp/mivex-gesturebench";
+    const int files = argc > 2 ? std::atoi(argv[2]) : 10000;
+    std::filesystem::remove_all(work);
+    std::filesystem::create_directories(work + "/src");
+    std::filesystem::create_directories(work + "/dst");
+    QList<QByteArray> paths;
+    for (int i = 0; i < files; ++i) {
+        const std::string path = work + "/src/file" + std::to_string(i) + ".txt";
+        std::ofstream(path) << i;
+        paths << QByteArray(path.c_str());
+    }
+
+    mivex::ui::frmMain window;
+    window.dirDest->setPath(QString::fromStdString(work + "/dst"));
+    QElapsedTimer clock;
+    clock.start();
+    window.lstQueue_OLEDragDrop(paths, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
+    const double dropMs = clock.nsecsElapsed() / 1e6;
+    bool inOrder = window.queue().size() == static_cast<std::size_t>(files);
+    for (int i = 0; inOrder && i < files; ++i) {
+        inOrder = window.queue().at(i).find(paths[i].toStdString()) != std::string::npos;
+    }
+    std::printf("drop of %d files: %.1f ms, queue holds %zu entries%s\n", files, dropMs,
+                window.queue().size(), inOrder ? " in drop order" : " (NOT in drop order)");
+
+    // A queue one short of full, then one admission.
+    std::string body;
+    for (int i = 0; i < 32766; ++i) {
+        body += "C-N --> /s" + std::to_string(i) + " --> /d\r\n";
+    }
+    const std::string list = work + "/full.flq";
+    std::ofstream(list, std::ios::binary) << body;
+    clock.restart();
+    window.LoadQueueList(QString::fromStdString(list));
+    std::printf("loading a list of 32,766 lines: %.1f ms\n", clock.nsecsElapsed() / 1e6);
+    window.dirSource->setPath(QString::fromStdString(work + "/src"));
+    clock.restart();
+    window.AddToQueue(QStringLiteral("Folder"));
+    std::printf("one admission to a queue of 32,766: %.3f ms (queue now %zu)\n",
+                clock.nsecsElapsed() / 1e6, window.queue().size());
+    prompts.mSave = QString::fromStdString(work + "/saved.flq");
+    clock.restart();
+    window.cmdSave_Click();
+    std::printf("saving the list of 32,767 lines: %.1f ms\n", clock.nsecsElapsed() / 1e6);
+    std::filesystem::remove_all(work);
+    return 0;
+}
