@@ -13,7 +13,6 @@ SMALL_FILES=${BENCH_SMALL_FILES:-20000}
 SMALL_KB=${BENCH_SMALL_KB:-4}
 PARENT_DIR=${BENCH_DIR:-/var/tmp}
 KEEP=${BENCH_KEEP:-0}
-CMAKE_ARGS=${BENCH_CMAKE_ARGS:-}
 FILES_PER_FOLDER=100   # files in each leaf folder
 FOLDERS_PER_GROUP=10   # leaf folders in each top-level folder
 
@@ -40,12 +39,11 @@ if [[ -n ${MIVEX:-} ]]; then
     [[ -f $MIVEX_SRC && -x $MIVEX_SRC ]] || die "MIVEX=$MIVEX is not an executable file"
 else
     BUILD_DIR="$REPO/build-bench"
-    read -r -a cmake_extra <<<"$CMAKE_ARGS"
     note "building Mivex (Release) in $BUILD_DIR"
     if ! build_out=$(cmake -S "$REPO" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DMIVEX_BUILD_TESTS=OFF "${cmake_extra[@]}" 2>&1 && ninja -C "$BUILD_DIR" mivex 2>&1); then
+        -DMIVEX_BUILD_TESTS=OFF 2>&1 && ninja -C "$BUILD_DIR" mivex 2>&1); then
         echo "$build_out" | grep -E -m 20 'FAILED:|error:|CMake Error|\.cpp:[0-9]+' >&2 || echo "$build_out" | tail -n 20 >&2
-        die "the build failed; fix it, add options with BENCH_CMAKE_ARGS, or pass MIVEX=binary"
+        die "the build failed; fix it or pass MIVEX=binary"
     fi
     MIVEX_SRC="$BUILD_DIR/mivex"
 fi
@@ -93,6 +91,7 @@ free_kb=$(df -Pk "$WORK" | awk 'NR == 2 { print $4 }')
 BIG_SRC="$WORK/data/big.bin"
 TREE_SRC="$WORK/data/tree"   # copied by the small-file runs, then moved to and fro by the move runs
 
+LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
 note "creating ${BIG_MB} MiB random file"
 head -c "$((BIG_MB * 1024 * 1024))" /dev/urandom >"$BIG_SRC"
 
@@ -279,6 +278,7 @@ TABLE=$(table)
         echo "# build options: $(grep -E '^(CMAKE_BUILD_TYPE|CMAKE_CXX_FLAGS|MIVEX_[A-Z_]+):' "$BUILD_DIR/CMakeCache.txt" |
             sed 's/:[A-Z]*=/=/' | tr '\n' ' ')"
     fi
+    echo "# load average at start $LOAD_START, at end $(cut -d' ' -f1-3 /proc/loadavg) (other work on the machine adds noise)"
     echo "# rounds $ROUNDS, big file $BIG_MB MiB, small files $SMALL_FILES x $SMALL_KB KiB"
     echo "# median wall seconds over the rounds, after $WARMUP untimed warm-up round(s);"
     echo "# sync before every run; page cache not dropped (sources are read from memory)"
