@@ -1,2 +1,217 @@
-// being written
+// The archive run: queue rows to sources, sources to files, files into the cabinet writer. Folder
+// trees are read with lstat semantics below the queued folder, so links inside a tree are never
+// followed (no loops, nothing from outside the tree) and FIFOs or devices are never opened.
 #include "archive/archivebuilder.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+#include "platform/folders.h"
+#include "queue/queueentry.h"
+
+namespace mivex {
+
+namespace {
+
+enum class Kind { File, Folder, Link, Special };
+
+struct Entry {
+    std::string name;
+    Kind kind;
+};
+
+Kind kindOf(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return Kind::File;
+    }
+    if (S_ISDIR(mode)) {
+        return Kind::Folder;
+    }
+    return S_ISLNK(mode) ? Kind::Link : Kind::Special;
+}
+
+std::string errnoText(int error) {
+    return std::system_category().message(error);
+}
+
+// The folder's entries in the order the system lists them. A queued folder may be reached through
+// a link (the user chose it); the folders below it are opened only as real folders.
+std::string listFolder(const std::string& folder, bool top, std::vector<Entry>& entries) {
+    const int fd =
+        ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (top ? 0 : O_NOFOLLOW));
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        const int error = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return "Cannot read the folder " + folder + ": " + errnoText(error);
+    }
+    std::string failure;
+    errno = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name = e->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        Kind kind;
+        switch (e->d_type) {
+            case DT_REG:
+                kind = Kind::File;
+                break;
+            case DT_DIR:
+                kind = Kind::Folder;
+                break;
+            case DT_LNK:
+                kind = Kind::Link;
+                break;
+            case DT_UNKNOWN: {
+                struct stat st {};
+                if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                    if (errno == ENOENT) {
+                        errno = 0;
+                        continue;  // removed while listed
+                    }
+                    failure =
+                        "Cannot read " + joinPath(folder, e->d_name) + ": " + errnoText(errno);
+                    ::closedir(dir);
+                    return failure;
+                }
+                kind = kindOf(st.st_mode);
+                break;
+            }
+            default:
+                kind = Kind::Special;
+        }
+        entries.push_back({std::string(name), kind});
+        errno = 0;
+    }
+    if (errno != 0) {
+        failure = "Cannot read the folder " + folder + ": " + errnoText(errno);
+    }
+    ::closedir(dir);
+    return failure;
+}
+
+}  // namespace
+
+ArchiveBuilder::ArchiveBuilder(FileMet fileMet) : mFileMet(std::move(fileMet)) {}
+
+ArchiveBuilder::~ArchiveBuilder() = default;
+
+void ArchiveBuilder::fail(std::string description) {
+    mFailure = std::move(description);
+}
+
+void ArchiveBuilder::open(const std::string& archivePath) {
+    mWriter = CabinetWriter::create(mNoWriter);
+    if (!mWriter) {
+        fail(mNoWriter);
+        return;
+    }
+    if (std::string failure = mWriter->open(archivePath, false, 0, false); !failure.empty()) {
+        fail(std::move(failure));
+    }
+}
+
+bool ArchiveBuilder::add(const std::string& path) {
+    std::string failure = mWriter ? mWriter->add(path, path) : mNoWriter;
+    if (failure.empty()) {
+        return true;
+    }
+    fail(std::move(failure));
+    return false;
+}
+
+void ArchiveBuilder::close() {
+    if (mAbandoned) {
+        mWriter.reset();  // discards the partial cabinet
+        return;
+    }
+    if (!mWriter) {
+        fail(mNoWriter);
+        return;
+    }
+    // The writer stays until the builder goes, so that cancelClose() always finds it.
+    if (std::string failure = mWriter->close(); !failure.empty()) {
+        fail(std::move(failure));
+    }
+}
+
+void ArchiveBuilder::cancelClose() {
+    if (mWriter) {
+        mWriter->cancel();
+    }
+}
+
+bool ArchiveBuilder::IsAlreadyPacked(const std::string& path) {
+    return !mPacked.insert(path).second;
+}
+
+void ArchiveBuilder::addRow(const std::string& row) {
+    if (mAbandoned) {
+        return;
+    }
+    std::string source, dest, copy, overwrite;
+    if (!ParseRecord(row, source, dest, copy, overwrite)) {
+        fail("The queue row \"" + row + "\" names no source.");
+        return;
+    }
+    struct stat st {};
+    if (::stat(source.c_str(), &st) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR) {
+            fail("Cannot reach " + source + ": " + errnoText(errno));
+        }
+        return;  // gone since it was queued: nothing to pack
+    }
+    if (S_ISREG(st.st_mode)) {
+        if (!IsAlreadyPacked(source)) {
+            add(source);
+        }
+    } else if (S_ISDIR(st.st_mode)) {
+        AddFolderToArchive(source, true);
+    } else {
+        fail("Cannot add " + source + ": it is not a regular file.");
+    }
+}
+
+bool ArchiveBuilder::AddFolderToArchive(const std::string& folder, bool top) {
+    std::vector<Entry> entries;
+    if (std::string failure = listFolder(folder, top, entries); !failure.empty()) {
+        fail(std::move(failure));
+        return false;
+    }
+    for (const Entry& entry : entries) {
+        if (entry.kind == Kind::Folder || entry.kind == Kind::Link) {
+            continue;
+        }
+        const std::string path = joinPath(folder, entry.name);
+        if (mFileMet && !mFileMet(path)) {
+            mAbandoned = true;
+            return false;
+        }
+        if (entry.kind == Kind::Special) {
+            // A FIFO, socket or device has no contents to pack; the rest of the tree still can be.
+            fail("Cannot add " + path + ": it is not a regular file.");
+            continue;
+        }
+        if (!IsAlreadyPacked(path) && !add(path)) {
+            return false;
+        }
+    }
+    for (const Entry& entry : entries) {
+        if (entry.kind == Kind::Folder &&
+            !AddFolderToArchive(joinPath(folder, entry.name), false)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace mivex

@@ -1,2 +1,514 @@
-// being written
+// The cabinet writer over libgcab. libgcab only collects the files while they are added; it reads,
+// compresses and writes them all when the cabinet is written, trusting that every file still has
+// the size it had when added and that its own 16-bit counters did not wrap. So this class counts
+// against the format's limits while files are added, checks before and after the write that each
+// file is still the one added, and reads the finished header back. The cabinet is written to a
+// hidden file beside its final path and renamed into place only when all of that holds.
+//
+// libgcab writes its headers a few bytes per call and ignores short writes, so the output is a
+// small buffered stream of our own that always takes a write whole (GBufferedOutputStream takes
+// only what fits in its buffer, and the rest of a data block would be lost).
 #include "archive/cabinetwriter.h"
+
+#include <fcntl.h>
+#include <libgcab.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace mivex {
+
+namespace {
+
+template <typename T>
+struct Unref {
+    void operator()(T* p) const { g_object_unref(p); }
+};
+template <typename T>
+using GPtr = std::unique_ptr<T, Unref<T>>;
+
+struct ErrorFree {
+    void operator()(GError* e) const { g_error_free(e); }
+};
+using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
+
+constexpr std::uint32_t kBlockBytes = 32768;
+// The cabinet header ahead of a single folder entry without reserved space: the total size at
+// byte 8, the file count at byte 28 and the folder's data block count at byte 40.
+constexpr int kHeaderBytes = 44;
+
+CabinetWriter::Factory gFactory = nullptr;
+
+std::string errnoText(int error) {
+    return std::system_category().message(error);
+}
+
+std::string grouped(std::uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) {
+        digits.insert(static_cast<std::size_t>(i), ",");
+    }
+    return digits;
+}
+
+// What is needed to tell that a file is still the one added: any write changes its size or its
+// change time, a replacement changes its inode.
+struct Identity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{};
+    timespec ctime{};
+};
+
+Identity identityOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+bool operator==(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool unchanged(const std::string& path, const Identity& was) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    const Identity now = identityOf(st);
+    return now.dev == was.dev && now.ino == was.ino && now.size == was.size &&
+           now.mtime == was.mtime && now.ctime == was.ctime;
+}
+
+struct AddedFile {
+    std::string path;
+    Identity identity;
+};
+
+std::uint32_t littleEndian(const unsigned char* p, int bytes) {
+    std::uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) {
+        value = (value << 8) | p[i];
+    }
+    return value;
+}
+
+// ----- the output stream: buffered, seekable, over the partial cabinet's descriptor
+
+constexpr gsize kOutputBuffer = 1 << 20;
+
+struct CabOutput {
+    GOutputStream parent;
+    int fd;
+    guint8* buffer;
+    gsize used;
+    goffset position;  // where the next byte goes, counting what is still buffered
+    int error;         // the first failure, kept for a close that nobody checks
+};
+
+GOutputStreamClass* gOutputParent = nullptr;
+
+gboolean outputFailed(CabOutput* out, int error, GError** gerror) {
+    if (out->error == 0) {
+        out->error = error;
+    }
+    g_set_error_literal(gerror, G_IO_ERROR, g_io_error_from_errno(error), g_strerror(error));
+    return FALSE;
+}
+
+gboolean writeAll(CabOutput* out, const guint8* data, gsize count, GError** gerror) {
+    while (count > 0) {
+        const ssize_t n = ::write(out->fd, data, count);
+        if (n < 0 && errno != EINTR) {
+            return outputFailed(out, errno, gerror);
+        }
+        if (n > 0) {
+            data += n;
+            count -= static_cast<gsize>(n);
+        }
+    }
+    return TRUE;
+}
+
+gboolean flushOutput(CabOutput* out, GError** gerror) {
+    if (out->error != 0) {
+        return outputFailed(out, out->error, gerror);
+    }
+    const gsize used = out->used;
+    out->used = 0;
+    return writeAll(out, out->buffer, used, gerror);
+}
+
+gssize outputWrite(GOutputStream* stream, const void* data, gsize count, GCancellable*,
+                   GError** gerror) {
+    auto* out = reinterpret_cast<CabOutput*>(stream);
+    if (out->used + count > kOutputBuffer && !flushOutput(out, gerror)) {
+        return -1;
+    }
+    if (count >= kOutputBuffer) {
+        if (!writeAll(out, static_cast<const guint8*>(data), count, gerror)) {
+            return -1;
+        }
+    } else {
+        std::memcpy(out->buffer + out->used, data, count);
+        out->used += count;
+    }
+    out->position += static_cast<goffset>(count);
+    return static_cast<gssize>(count);
+}
+
+gboolean outputFlush(GOutputStream* stream, GCancellable*, GError** gerror) {
+    return flushOutput(reinterpret_cast<CabOutput*>(stream), gerror);
+}
+
+goffset outputTell(GSeekable* seekable) {
+    return reinterpret_cast<CabOutput*>(seekable)->position;
+}
+
+gboolean outputCanSeek(GSeekable*) {
+    return TRUE;
+}
+
+gboolean outputSeek(GSeekable* seekable, goffset offset, GSeekType type, GCancellable*,
+                    GError** gerror) {
+    auto* out = reinterpret_cast<CabOutput*>(seekable);
+    if (!flushOutput(out, gerror)) {
+        return FALSE;
+    }
+    const int whence = type == G_SEEK_SET ? SEEK_SET : type == G_SEEK_END ? SEEK_END : SEEK_CUR;
+    const off_t at = ::lseek(out->fd, offset, whence);
+    if (at < 0) {
+        return outputFailed(out, errno, gerror);
+    }
+    out->position = at;
+    return TRUE;
+}
+
+gboolean outputCannotTruncate(GSeekable*) {
+    return FALSE;
+}
+
+gboolean outputTruncate(GSeekable*, goffset, GCancellable*, GError** gerror) {
+    g_set_error_literal(gerror, G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED, "Cannot truncate");
+    return FALSE;
+}
+
+void outputFinalize(GObject* object) {
+    g_free(reinterpret_cast<CabOutput*>(object)->buffer);
+    G_OBJECT_CLASS(gOutputParent)->finalize(object);
+}
+
+void outputClassInit(gpointer klass, gpointer) {
+    gOutputParent = static_cast<GOutputStreamClass*>(g_type_class_peek_parent(klass));
+    auto* streamClass = static_cast<GOutputStreamClass*>(klass);
+    streamClass->write_fn = outputWrite;
+    streamClass->flush = outputFlush;
+    streamClass->close_fn = outputFlush;  // the descriptor belongs to the writer
+    G_OBJECT_CLASS(klass)->finalize = outputFinalize;
+}
+
+void outputInit(GTypeInstance* instance, gpointer) {
+    auto* out = reinterpret_cast<CabOutput*>(instance);
+    out->fd = -1;
+    out->buffer = static_cast<guint8*>(g_malloc(kOutputBuffer));
+    out->used = 0;
+    out->position = 0;
+    out->error = 0;
+}
+
+void outputSeekableInit(gpointer iface, gpointer) {
+    auto* seekable = static_cast<GSeekableIface*>(iface);
+    seekable->tell = outputTell;
+    seekable->can_seek = outputCanSeek;
+    seekable->seek = outputSeek;
+    seekable->can_truncate = outputCannotTruncate;
+    seekable->truncate_fn = outputTruncate;
+}
+
+GType outputType() {
+    static const GType type = [] {
+        const GTypeInfo info = {
+            sizeof(GOutputStreamClass), nullptr, nullptr,    outputClassInit, nullptr, nullptr,
+            sizeof(CabOutput),          0,       outputInit, nullptr};
+        const GType t = g_type_register_static(G_TYPE_OUTPUT_STREAM, "MivexCabinetOutput", &info,
+                                               GTypeFlags(0));
+        const GInterfaceInfo seekable = {outputSeekableInit, nullptr, nullptr};
+        g_type_add_interface_static(t, G_TYPE_SEEKABLE, &seekable);
+        return t;
+    }();
+    return type;
+}
+
+}  // namespace
+
+struct CabinetWriter::Impl {
+    std::string path;     // where the finished cabinet goes
+    std::string partial;  // the hidden file it is written to first
+    Identity partialIdentity;
+    int fd = -1;  // the partial cabinet, open while the writer is
+    GPtr<GCabCabinet> cabinet;
+    GPtr<GCabFolder> folder;
+    std::vector<AddedFile> files;
+    std::uint64_t bytes = 0;
+    // Set once the cabinet cannot be written at all; every later call reports it.
+    std::string refusal;
+
+    // While the cabinet is written.
+    std::size_t nextFile = 0;
+    std::string changed;
+    // Cancelled to make a write under way fail: by the checks above, or from another thread.
+    GPtr<GCancellable> cancellable{g_cancellable_new()};
+
+    bool isOpen() const { return cabinet != nullptr; }
+    std::string openCabinet();
+
+    void discard() {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+        if (!partial.empty()) {
+            ::unlink(partial.c_str());
+            partial.clear();
+        }
+        folder.reset();
+        cabinet.reset();
+        files.clear();
+        bytes = 0;
+    }
+
+    // libgcab announces each file just before opening it, in the order they were added. A file
+    // that is no longer the one added would give data that disagrees with the header; one that
+    // became a FIFO would block the read.
+    static gboolean beforeFile(GCabFile* file, gpointer self) {
+        auto* impl = static_cast<Impl*>(self);
+        if (impl->nextFile >= impl->files.size()) {
+            impl->stop("The archive writer met a file it did not add: " +
+                       std::string(gcab_file_get_name(file)));
+            return TRUE;
+        }
+        const AddedFile& added = impl->files[impl->nextFile++];
+        if (!unchanged(added.path, added.identity)) {
+            impl->stop(added.path + " changed or disappeared before it could be archived.");
+        }
+        return TRUE;
+    }
+
+    void stop(std::string why) {
+        if (changed.empty()) {
+            changed = std::move(why);
+        }
+        g_cancellable_cancel(cancellable.get());
+    }
+
+    std::string failWrite(const std::string& why) {
+        discard();
+        return "Cannot write the archive file " + path + ": " + why;
+    }
+
+    // The header as written must count every file and every block of their data; then the
+    // cabinet is made durable before it takes the real name.
+    std::string verifyAndSync() {
+        unsigned char header[kHeaderBytes] = {};
+        struct stat st {};
+        const ssize_t got = ::pread(fd, header, sizeof header, 0);
+        if (got < 0 || ::fstat(fd, &st) != 0 || ::fsync(fd) != 0 ||
+            ::close(std::exchange(fd, -1)) != 0) {
+            return errnoText(errno);
+        }
+        const std::uint64_t blocks = (bytes + kBlockBytes - 1) / kBlockBytes;
+        if (got != kHeaderBytes ||
+            std::string_view(reinterpret_cast<const char*>(header), 4) != "MSCF" ||
+            littleEndian(header + 8, 4) != static_cast<std::uint64_t>(st.st_size) ||
+            littleEndian(header + 28, 2) != files.size() ||
+            littleEndian(header + 40, 2) != blocks) {
+            return "the cabinet came out inconsistent; a file may have changed while it was read.";
+        }
+        return {};
+    }
+};
+
+CabinetWriter::CabinetWriter() : m(std::make_unique<Impl>()) {}
+
+CabinetWriter::~CabinetWriter() {
+    m->discard();
+}
+
+std::unique_ptr<CabinetWriter> CabinetWriter::create(std::string& failure) {
+    failure.clear();
+    if (gFactory) {
+        return gFactory(failure);
+    }
+    return std::unique_ptr<CabinetWriter>(new CabinetWriter);
+}
+
+void CabinetWriter::installFactory(Factory factory) {
+    gFactory = factory;
+}
+
+std::string CabinetWriter::open(const std::string& path, bool, std::int16_t, bool) {
+    if (m->isOpen()) {
+        return "Cannot open " + path + ": an archive is already open.";
+    }
+    m->path = path;
+    // Until the next open, every call on this writer repeats why there is no cabinet.
+    m->refusal = "Cannot create the archive file " + path + ": ";
+    const std::string failure = m->openCabinet();
+    m->refusal = failure.empty() ? std::string() : m->refusal + failure;
+    return m->refusal;
+}
+
+std::string CabinetWriter::Impl::openCabinet() {
+    struct stat st {};
+    if (path.empty() || path.back() == '/' ||
+        (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+        return errnoText(EISDIR);
+    }
+
+    // Claimed with O_EXCL, so that nothing of anyone else's is ever written over.
+    const auto slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        partial = dir + ".mivex-cab-" + std::to_string(g_random_int()) + ".tmp";
+        fd = ::open(partial.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        const int error = errno;
+        partial.clear();
+        return errnoText(error);
+    }
+    ::fstat(fd, &st);
+    partialIdentity = identityOf(st);
+    cabinet.reset(gcab_cabinet_new());
+    folder.reset(gcab_folder_new(GCAB_COMPRESSION_MSZIP));
+    GError* raw = nullptr;
+    if (!gcab_cabinet_add_folder(cabinet.get(), folder.get(), &raw)) {
+        ErrorPtr error(raw);
+        discard();
+        return error->message;
+    }
+    return {};
+}
+
+std::string CabinetWriter::add(const std::string& path, const std::string& name) {
+    if (!m->refusal.empty()) {
+        return m->refusal;
+    }
+    if (!m->isOpen()) {
+        return "Cannot add " + path + ": no archive is open.";
+    }
+    const std::string prefix = "Cannot add " + path + ": ";
+    const std::string inside = name.starts_with('/') ? name.substr(1) : name;
+    if (inside.empty()) {
+        return prefix + "it has no name.";
+    }
+    if (inside.find('\\') != std::string::npos) {
+        return prefix +
+               "a name inside a cabinet cannot hold \"\\\", which separates folders there.";
+    }
+    if (!g_utf8_validate(inside.data(), static_cast<gssize>(inside.size()), nullptr)) {
+        return prefix + "its name is not valid UTF-8, which a cabinet cannot hold.";
+    }
+    if (inside.size() > kMaxNameBytes) {
+        return prefix + "a cabinet holds names of at most " + std::to_string(kMaxNameBytes) +
+               " bytes, and this one has " + std::to_string(inside.size()) + ".";
+    }
+
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return prefix + errnoText(errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return prefix + "it is not a regular file.";
+    }
+    const Identity identity = identityOf(st);
+    if (identity.dev == m->partialIdentity.dev && identity.ino == m->partialIdentity.ino) {
+        return {};  // the archive being written, met in a folder that is being packed
+    }
+
+    if (m->files.size() + 1 > kMaxFiles) {
+        m->refusal = "The archive would hold more than " + grouped(kMaxFiles) +
+                     " files, the most a cabinet file can hold; it was not written.";
+        return m->refusal;
+    }
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size > kMaxBytes - m->bytes) {
+        m->refusal = "The archive would hold more than " + grouped(kMaxBytes) +
+                     " bytes of file data, the most a cabinet file can hold (with " + path +
+                     " it would be " + grouped(m->bytes + size) + "); it was not written.";
+        return m->refusal;
+    }
+
+    GPtr<GFile> file(g_file_new_for_path(path.c_str()));
+    GPtr<GCabFile> entry(gcab_file_new_with_file(inside.c_str(), file.get()));
+    GError* raw = nullptr;
+    if (!gcab_folder_add_file(m->folder.get(), entry.get(), FALSE, nullptr, &raw)) {
+        ErrorPtr error(raw);
+        return prefix + error->message;
+    }
+    m->files.push_back({path, identity});
+    m->bytes += size;
+    return {};
+}
+
+void CabinetWriter::cancel() {
+    g_cancellable_cancel(m->cancellable.get());
+}
+
+std::string CabinetWriter::close() {
+    if (!m->refusal.empty()) {
+        m->discard();
+        return m->refusal;
+    }
+    if (!m->isOpen()) {
+        return "Cannot close the archive: no archive is open.";
+    }
+    if (m->files.empty()) {
+        // A cabinet without files is one that no reader accepts.
+        return m->failWrite("there are no files to put in it.");
+    }
+
+    m->nextFile = 0;
+    m->changed.clear();
+    GPtr<GOutputStream> out(static_cast<GOutputStream*>(g_object_new(outputType(), nullptr)));
+    auto* output = reinterpret_cast<CabOutput*>(out.get());
+    output->fd = m->fd;
+    GError* raw = nullptr;
+    const bool written = gcab_cabinet_write(m->cabinet.get(), out.get(), &Impl::beforeFile, nullptr,
+                                            m.get(), m->cancellable.get(), &raw) &&
+                         g_output_stream_close(out.get(), nullptr, &raw) && output->error == 0;
+    ErrorPtr error(raw);
+    const int outputError = output->error;
+    out.reset();
+    if (!m->changed.empty()) {
+        return m->failWrite(m->changed);
+    }
+    if (!written) {
+        return m->failWrite(outputError ? errnoText(outputError)
+                            : error     ? std::string(error->message)
+                                        : "the cabinet library failed.");
+    }
+    for (const AddedFile& added : m->files) {
+        if (!unchanged(added.path, added.identity)) {
+            return m->failWrite(added.path + " changed while it was being archived.");
+        }
+    }
+    if (std::string why = m->verifyAndSync(); !why.empty()) {
+        return m->failWrite(why);
+    }
+    if (::rename(m->partial.c_str(), m->path.c_str()) != 0) {
+        return m->failWrite(errnoText(errno));
+    }
+    m->partial.clear();
+    m->discard();
+    return {};
+}
+
+}  // namespace mivex

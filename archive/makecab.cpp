@@ -1,5 +1,147 @@
-// being written
+// "Make Archive of Source Files". The main window stays usable while the archive is built: the
+// folder walk lets the user interface run before each file, and the cabinet is written on a worker
+// thread. So the rows are copied before anything else happens, a second click during a run does
+// nothing, and closing the main window (which ends the program) abandons the run, leaving no
+// archive and showing no message.
 #include "archive/makecab.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+#include <atomic>
+#include <functional>
+#include <system_error>
+#include <thread>
+
+#include "archive/archivebuilder.h"
+#include "archive/frmstatus.h"
+#include "ui/prompts.h"
+
 namespace mivex::ui {
-void cmdMakeCab_Click(QWidget*, const std::vector<std::string>&) {}
+
+namespace {
+
+const char* const kSupportAddress = "support@mivex.example";
+
+constexpr qint64 kRepaintMs = 40;
+constexpr int kWatchMs = 50;
+
+bool gRunning = false;
+
+class RunGuard {
+public:
+    RunGuard() { gRunning = true; }
+    ~RunGuard() { gRunning = false; }
+    RunGuard(const RunGuard&) = delete;
+    RunGuard& operator=(const RunGuard&) = delete;
+};
+
+// Writing the cabinet reads and compresses every file, which takes long for big ones: it runs on
+// a worker thread while the user interface keeps going. False when the program began to close
+// meanwhile (`closing` says so, or the loop was told to exit); the write is cancelled then.
+bool finishOnWorker(ArchiveBuilder& builder, const std::function<bool()>& closing) {
+    QEventLoop loop;
+    std::atomic<bool> done = false;
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            builder.close();
+            done = true;
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        builder.close();  // no thread to be had: the window waits instead
+        return true;
+    }
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
+        if (closing()) {
+            loop.quit();
+        }
+    });
+    watch.start(kWatchMs);
+    loop.exec();
+    const bool finished = done;
+    if (!finished) {
+        builder.cancelClose();
+    }
+    worker.join();
+    return finished;
+}
+
+}  // namespace
+
+void cmdMakeCab_Click(QWidget* parent, const std::vector<std::string>& rows) {
+    if (gRunning) {
+        return;
+    }
+    RunGuard running;
+    // `rows` may be the queue itself, which the user can change during the walk.
+    const std::vector<std::string> queued = rows;
+    QPointer<QWidget> owner = parent;
+
+    const QString chosen = Prompts::current().saveFile(parent, QStringLiteral("Save CAB file"),
+                                                       QStringLiteral("CAB Files (*.cab)"));
+    if (chosen.isEmpty()) {
+        return;
+    }
+
+    QPointer<frmStatus> status = new frmStatus(parent);
+    status->setAttribute(Qt::WA_DeleteOnClose);
+    status->show();
+    // Closing the main window ends the program: the run is dropped, and nothing is said.
+    const bool ownerShown = owner && owner->isVisible();
+    auto programClosing = [&] { return ownerShown && (!owner || !owner->isVisible()); };
+    QElapsedTimer sincePaint;
+    sincePaint.start();
+    ArchiveBuilder builder([&](const std::string& path) {
+        QCoreApplication::processEvents();
+        if (programClosing()) {
+            return false;
+        }
+        if (status) {
+            // The text is always the current file, but painting it for every file would cost
+            // more than packing a small one: the label is repainted at most 25 times a second.
+            const bool repaint = sincePaint.hasExpired(kRepaintMs);
+            status->lblStatus->setUpdatesEnabled(repaint);
+            status->lblStatus->setText(QString::fromStdString(path));
+            if (repaint) {
+                sincePaint.restart();
+            }
+        }
+        return true;
+    });
+
+    builder.open(chosen.toStdString());
+    for (const std::string& row : queued) {
+        builder.addRow(row);
+    }
+    if (status) {
+        status->close();
+    }
+    if (builder.abandoned()) {
+        return;  // the builder drops the partial cabinet
+    }
+    if (!finishOnWorker(builder, programClosing) || programClosing()) {
+        return;
+    }
+
+    if (const auto& failure = builder.failure()) {
+        showMessage(owner,
+                    QStringLiteral("An error occurred while attempting to create the archive. ") +
+                        QStringLiteral("\r\n") + QString::fromStdString(*failure) +
+                        QStringLiteral("\r\n") +
+                        QStringLiteral("This is most likely caused by an invalid installation. "
+                                       "Please reinstall your copy of the software. If problems "
+                                       "persist, please visit our support site at ") +
+                        QLatin1String(kSupportAddress));
+    } else {
+        showMessage(owner, QStringLiteral("The archive file ") + chosen +
+                               QStringLiteral(" was created successfully."));
+    }
+}
+
 }  // namespace mivex::ui

@@ -1,6 +1,272 @@
+// "Make Archive of Source Files", offscreen: the save dialog, the status window during the walk,
+// the closing messages, and runs that are cancelled, refused, re-entered or abandoned.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QScreen>
 #include <QTest>
-class Placeholder : public QObject {
-    Q_OBJECT
+#include <QTimer>
+#include <functional>
+
+#include "archive/cabinetwriter.h"
+#include "archive/frmstatus.h"
+#include "archive/makecab.h"
+#include "tests/testsupport.h"
+#include "ui/prompts.h"
+
+using namespace mivex;
+using namespace mivex::ui;
+using mivex::test::TempDir;
+
+namespace {
+
+class ScriptedPrompts : public Prompts {
+public:
+    struct Shown {
+        QString text, title;
+        Icon icon;
+    };
+    void message(QWidget*, const QString& text, const QString& title, Icon icon) override {
+        shown.push_back({text, title, icon});
+    }
+    QString input(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    QString openFile(QWidget*, const QString&, const QString&) override { return {}; }
+    QString saveFile(QWidget*, const QString& title, const QString& filter) override {
+        asked << title + " " + filter;
+        return answer;
+    }
+    std::vector<Shown> shown;
+    QStringList asked;
+    QString answer;
 };
-QTEST_MAIN(Placeholder)
+
+std::string row(const std::string& source) {
+    return "C-N --> " + source + " --> /backup";
+}
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+const QString kErrorStart =
+    QStringLiteral("An error occurred while attempting to create the archive. \r\n");
+const QString kErrorEnd = QStringLiteral(
+    "\r\nThis is most likely caused by an invalid installation. Please reinstall your copy of the "
+    "software. If problems persist, please visit our support site at support@mivex.example");
+
+frmStatus* visibleStatus() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* status = qobject_cast<frmStatus*>(w); status && status->isVisible()) {
+            return status;
+        }
+    }
+    return nullptr;
+}
+
+// Runs `during` each time the walk lets events through.
+void runWith(QWidget* owner, std::vector<std::string>& rows, std::function<void()> during) {
+    QTimer tick;
+    tick.setInterval(0);
+    QObject::connect(&tick, &QTimer::timeout, during);
+    tick.start();
+    cmdMakeCab_Click(owner, rows);
+}
+
+std::unique_ptr<CabinetWriter> noWriter(std::string& failure) {
+    failure = "Class not registered";
+    return nullptr;
+}
+
+}  // namespace
+
+class ArchiveWindowTest : public QObject {
+    Q_OBJECT
+    ScriptedPrompts* prompts = nullptr;
+
+private slots:
+    void init() {
+        prompts = new ScriptedPrompts;
+        Prompts::install(prompts);
+    }
+    void cleanup() {
+        Prompts::install(nullptr);
+        CabinetWriter::installFactory(nullptr);
+        delete prompts;
+    }
+
+    void cancelCreatesNothing() {
+        TempDir src;
+        test::writeFile(src / "a", "a");
+        std::vector<std::string> rows{row(src / "a")};
+        cmdMakeCab_Click(nullptr, rows);
+        QCOMPARE(prompts->asked, QStringList{"Save CAB file CAB Files (*.cab)"});
+        QVERIFY(prompts->shown.empty());
+        QCOMPARE(test::listTree(src.path()), std::vector<std::string>{"a"});
+    }
+
+    void exampleQueueShowsTheWalkAndSucceeds() {
+        TempDir src, out;
+        test::makeTree(src.path(), {{"a.txt", "a"}, {"d/x.txt", "x"}, {"d/e/y.txt", "y"}});
+        std::vector<std::string> rows{row(src / "a.txt"), row(src / "d")};
+        prompts->answer = q(out / "archive");  // no extension is added
+        QWidget owner;
+        owner.show();
+
+        QStringList labels;
+        bool checked = false;
+        runWith(&owner, rows, [&] {
+            frmStatus* status = visibleStatus();
+            if (!status) {
+                return;  // the cabinet is being written
+            }
+            if (!labels.isEmpty() && labels.last() == status->lblStatus->text()) {
+                return;
+            }
+            labels << status->lblStatus->text();
+            if (checked) {
+                return;
+            }
+            checked = true;
+            const qreal dpi = QGuiApplication::primaryScreen()->logicalDotsPerInchY();
+            auto px = [dpi](int t) { return qRound(t * dpi / 1440.0); };
+            QCOMPARE(status->windowTitle(), QStringLiteral("Mivex - Archiving Files"));
+            QCOMPARE(status->Frame1->title(), QStringLiteral("Files"));
+            QCOMPARE(status->size(), QSize(px(7275), px(870)));
+            QCOMPARE(status->Frame1->geometry(), QRect(px(120), px(120), px(6975), px(615)));
+            QCOMPARE(status->lblStatus->geometry(), QRect(px(120), px(240), px(6735), px(255)));
+            QVERIFY(!status->isModal());
+            QVERIFY(!(status->windowFlags() & Qt::WindowMinMaxButtonsHint));
+            QVERIFY(!QApplication::activeModalWidget());  // the main window takes input
+        });
+        QVERIFY(checked);
+        // Events run before each file is shown, so the last file's label is never seen here.
+        QCOMPARE(labels, (QStringList{"", q(src / "d/x.txt")}));
+        QVERIFY(!visibleStatus());
+        QCOMPARE(prompts->shown.size(), std::size_t{1});
+        QCOMPARE(prompts->shown[0].text,
+                 "The archive file " + q(out / "archive") + " was created successfully.");
+        QCOMPARE(prompts->shown[0].title, QStringLiteral("Mivex"));
+        QVERIFY(prompts->shown[0].icon == Prompts::Icon::None);
+        QCOMPARE(test::listTree(out.path()), std::vector<std::string>{"archive"});
+        QCOMPARE(test::runProcess({"cabextract", "-t", out / "archive"}).exitCode, 0);
+    }
+
+    void writerThatCannotBeMadeGivesTheErrorMessage() {
+        TempDir src, out;
+        test::makeTree(src.path(), {{"a", "a"}, {"d/1", "1"}, {"d/2", "2"}});
+        std::vector<std::string> rows{row(src / "a"), row(src / "d")};
+        prompts->answer = q(out / "x.cab");
+        CabinetWriter::installFactory(&noWriter);
+        QStringList labels;
+        runWith(nullptr, rows, [&] {
+            if (frmStatus* status = visibleStatus()) {
+                labels << status->lblStatus->text();
+            }
+        });
+        QCOMPARE(prompts->shown.size(), std::size_t{1});
+        QCOMPARE(prompts->shown[0].text, kErrorStart + "Class not registered" + kErrorEnd);
+        QCOMPARE(prompts->shown[0].title, QStringLiteral("Mivex"));
+        QVERIFY(prompts->shown[0].icon == Prompts::Icon::None);
+        QCOMPARE(labels.size(), 1);  // the folder walk ends at its first file
+        QVERIFY(test::listTree(out.path()).empty());
+    }
+
+    void cabinetLimitsGiveTheErrorMessageAndNoArchive() {
+        TempDir src, out;
+        ::mkdir((src / "many").c_str(), 0755);
+        for (int i = 0; i <= 65535; ++i) {
+            ::close(::open((src / "many/" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT, 0644));
+        }
+        const int fd = ::open((src / "big").c_str(), O_WRONLY | O_CREAT, 0644);
+        QCOMPARE(::ftruncate(fd, off_t{2'254'857'830}), 0);  // 2.1 GiB, past the limit
+        ::close(fd);
+
+        for (const auto& [source, limit] : {std::pair{src / "many", "65,535 files"},
+                                            std::pair{src / "big", "2,147,450,880 bytes"}}) {
+            prompts->shown.clear();
+            prompts->answer = q(out / "x.cab");
+            std::vector<std::string> rows{row(source)};
+            cmdMakeCab_Click(nullptr, rows);
+            QCOMPARE(prompts->shown.size(), std::size_t{1});
+            QVERIFY2(prompts->shown[0].text.startsWith(kErrorStart),
+                     qPrintable(prompts->shown[0].text));
+            QVERIFY(prompts->shown[0].text.contains(QLatin1String(limit)));
+            QVERIFY(test::listTree(out.path()).empty());
+        }
+    }
+
+    // During the walk and while the cabinet is written: a second click does nothing, and the
+    // queue may change under the run.
+    void windowStaysUsableAndReentryIsHarmless() {
+        TempDir src, out;
+        test::makeTree(src.path(), {{"d/1", "1"}, {"d/2", "2"}});
+        test::writeFile(src / "big", test::randomBytes(24 << 20, 4));
+        std::vector<std::string> rows{row(src / "d"), row(src / "big")};
+        prompts->answer = q(out / "x.cab");
+        QWidget owner;
+        owner.show();
+        int whileWriting = 0;
+        runWith(&owner, rows, [&] {
+            whileWriting += visibleStatus() ? 0 : 1;
+            cmdMakeCab_Click(&owner, rows);
+            rows.clear();
+        });
+        QVERIFY(whileWriting > 0);
+        QCOMPARE(prompts->asked.size(), 1);
+        QCOMPARE(prompts->shown.size(), std::size_t{1});
+        QVERIFY(prompts->shown[0].text.endsWith(QLatin1String("was created successfully.")));
+        const auto listed = test::runProcess({"cabextract", "-l", out / "x.cab"});
+        for (const char* name : {"d/1", "d/2", "big"}) {
+            QVERIFY(listed.output.find((src / name).substr(1)) != std::string::npos);
+        }
+    }
+
+    void closingTheMainWindowAbandonsTheRun_data() {
+        QTest::addColumn<bool>("duringWalk");
+        QTest::newRow("during the walk") << true;
+        QTest::newRow("while the cabinet is written") << false;
+    }
+    void closingTheMainWindowAbandonsTheRun() {
+        QFETCH(bool, duringWalk);
+        TempDir src, out;
+        test::makeTree(src.path(), {{"d/1", "1"}, {"d/2", test::randomBytes(24 << 20, 5)}});
+        std::vector<std::string> rows{row(src / "d")};
+        prompts->answer = q(out / "x.cab");
+        QWidget owner;
+        owner.show();
+        runWith(&owner, rows, [&] {
+            if (duringWalk == (visibleStatus() != nullptr)) {
+                owner.close();
+            }
+        });
+        QVERIFY(prompts->shown.empty());
+        QVERIFY(!visibleStatus());
+        QVERIFY(test::listTree(out.path()).empty());
+    }
+
+    // Not a test: bench/cab.sh runs this with MIVEX_CAB_BENCH="cabinet|source|source...".
+    void benchmarkFromEnvironment() {
+        const QStringList args = qEnvironmentVariable("MIVEX_CAB_BENCH").split(QLatin1Char('|'));
+        if (args.size() < 2) {
+            QSKIP("MIVEX_CAB_BENCH is not set");
+        }
+        prompts->answer = args[0];
+        std::vector<std::string> rows;
+        for (const QString& source : args.mid(1)) {
+            rows.push_back(row(source.toStdString()));
+        }
+        QWidget owner;
+        owner.show();
+        cmdMakeCab_Click(&owner, rows);
+        QCOMPARE(prompts->shown.size(), std::size_t{1});
+        QVERIFY2(prompts->shown[0].text.endsWith(QLatin1String("was created successfully.")),
+                 qPrintable(prompts->shown[0].text));
+    }
+};
+
+QTEST_MAIN(ArchiveWindowTest)
 #include "ui_archive_test.moc"

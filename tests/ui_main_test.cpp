@@ -2,8 +2,6 @@
 // processing and the after-run refresh, list files and the command line.
 #include <sys/stat.h>
 
-#include <cerrno>
-
 #include <QAction>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -12,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <cerrno>
 
 #include "app/startup.h"
 #include "tests/testsupport.h"

@@ -58,8 +58,7 @@ frmAbout::frmAbout(QWidget* parent)
 
 void frmAbout::Form_Load() {
     // "version" in lower case here, unlike the main window's caption.
-    setWindowTitle(
-        QStringLiteral("Mivex version %1.%2.%3").arg(kMajor).arg(kMinor).arg(kRevision));
+    setWindowTitle(QStringLiteral("Mivex version %1.%2.%3").arg(kMajor).arg(kMinor).arg(kRevision));
     lblInfo->setText(QString::fromUtf8(kComments) + QStringLiteral("\n\n") +
                      QString::fromUtf8(kLegalCopyright));
 }

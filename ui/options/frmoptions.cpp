@@ -55,10 +55,10 @@ frmOptions::frmOptions(frmMain* main)
     // The frame first, so the overwrite pair (the dialog's own, over the frame) draws above it.
     Frame1 = place(new QGroupBox(QStringLiteral("File Operation")), "Frame1", this, 120, 120, 4455,
                    1575);
-    optCopy[0] = place(new QRadioButton(QStringLiteral("Copy Files")), "optCopy0", Frame1, 360,
-                       240, 3015, 255);
-    optCopy[1] = place(new QRadioButton(QStringLiteral("Move Files")), "optCopy1", Frame1, 360,
-                       480, 3015, 255);
+    optCopy[0] = place(new QRadioButton(QStringLiteral("Copy Files")), "optCopy0", Frame1, 360, 240,
+                       3015, 255);
+    optCopy[1] = place(new QRadioButton(QStringLiteral("Move Files")), "optCopy1", Frame1, 360, 480,
+                       3015, 255);
     // 3975 rather than 3495 twips wide: in this face the longer caption needs more room than the
     // layout gave it; the extra width stays inside the frame.
     optOverwrite[0] =
@@ -85,7 +85,7 @@ frmOptions::frmOptions(frmMain* main)
     OKButton->setAutoDefault(false);
     CancelButton->setAutoDefault(false);
 
-    QWidget* order[] = {optCopy[0], optCopy[1], optOverwrite[0], optOverwrite[1],
+    QWidget* order[] = {optCopy[0], optCopy[1],   optOverwrite[0], optOverwrite[1],
                         OKButton,   CancelButton, txtPath};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         setTabOrder(order[i], order[i + 1]);
