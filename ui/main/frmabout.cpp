@@ -1,26 +1,12 @@
 // The About box: a small fixed window, laid out in twips like the main window.
 #include "ui/main/frmabout.h"
 
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
+
+#include "ui/layout.h"
 
 namespace mivex::ui {
-
-namespace {
-
-int twips(int value) {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const qreal dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
-    return qRound(value * dpi / 1440.0);
-}
-
-QRect twipsRect(int left, int top, int width, int height) {
-    return {twips(left), twips(top), twips(width), twips(height)};
-}
-
-}  // namespace
 
 const char* const frmAbout::kComments =
     "Mivex sets up file copy and move operations all at once and then carries them out as one "
@@ -37,9 +23,7 @@ frmAbout::frmAbout(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("frmAbout"));
-    QFont compact(QStringLiteral("Arial"));
-    compact.setPointSizeF(8);
-    setFont(compact);
+    setFont(compactFont());  // the face the layout was measured for
     setFixedSize(twips(4680), twips(3015));
 
     lblInfo = new QLabel(this);

@@ -27,6 +27,7 @@
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
 #include "queue/queueentry.h"
+#include "ui/layout.h"
 #include "ui/main/dialogs.h"
 #include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
@@ -44,31 +45,16 @@ namespace {
 constexpr int kClientWidthTwips = 8865;
 constexpr int kClientHeightTwips = 7020;
 
-// The layout is given in twips: 1440 to the inch, so 15 to a pixel at 96 dpi.
-int twips(int value) {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const qreal dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
-    return qRound(value * dpi / 1440.0);
-}
-
-QRect twipsRect(int left, int top, int width, int height) {
-    return {twips(left), twips(top), twips(width), twips(height)};
-}
-
 // Places `w` at a rectangle given in the window's coordinates, inside `frame` when it has one.
 template <typename W>
-W* place(W* w, const char* name, QWidget* parent, QRect windowRect) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setParent(parent);
+W* placeInWindow(W* w, const char* name, QWidget* parent, QRect windowRect) {
+    // The table gives every rectangle in the window's coordinates, also inside a frame.
     QPoint origin;
-    for (QWidget* p = parent; p && p->parentWidget() && !p->isWindow(); p = p->parentWidget()) {
-        if (p->objectName() == QLatin1String("central")) {
-            break;
-        }
+    for (QWidget* p = parent; p && p->objectName() != QLatin1String("central");
+         p = p->parentWidget()) {
         origin += p->pos();
     }
-    w->setGeometry(windowRect.translated(-origin));
-    return w;
+    return place(w, name, parent, windowRect.translated(-origin));
 }
 
 // Two sheets with an arrow between them: a file on its way somewhere.
@@ -136,47 +122,44 @@ void frmMain::buildWindow() {
     central->setObjectName(QStringLiteral("central"));
     setCentralWidget(central);
     central->setFixedSize(twips(kClientWidthTwips), twips(kClientHeightTwips));
-    // The layout was drawn for a compact 8-point face of Arial's width (Liberation Sans here);
-    // the desktop's usual 10-point DejaVu Sans would clip the button captions.
-    QFont compact(QStringLiteral("Arial"));
-    compact.setPointSizeF(8);
-    central->setFont(compact);
+    central->setFont(compactFont());
 
     // Frames first, so everything placed over them afterwards is drawn above them.
-    Frame1 = place(new QGroupBox(QStringLiteral("Source")), "Frame1", central,
-                   twipsRect(120, 120, 5535, 4335));
-    Destination = place(new QGroupBox(QStringLiteral("Destination")), "Destination", central,
-                        twipsRect(5760, 120, 3015, 4335));
-    Frame3 = place(new QGroupBox(QStringLiteral("File Transfer Queue")), "Frame3", central,
-                   twipsRect(120, 4560, 8655, 1935));
+    Frame1 = placeInWindow(new QGroupBox(QStringLiteral("Source")), "Frame1", central,
+                           twipsRect(120, 120, 5535, 4335));
+    Destination = placeInWindow(new QGroupBox(QStringLiteral("Destination")), "Destination",
+                                central, twipsRect(5760, 120, 3015, 4335));
+    Frame3 = placeInWindow(new QGroupBox(QStringLiteral("File Transfer Queue")), "Frame3", central,
+                           twipsRect(120, 4560, 8655, 1935));
 
-    drvSource = place(new DriveList, "drvSource", Frame1, twipsRect(240, 360, 2775, 315));
-    dirSource = place(new FolderList, "dirSource", Frame1, twipsRect(240, 720, 2775, 3240));
-    cmdAddFolder = place(new QPushButton(QStringLiteral("Add Selected Folder")), "cmdAddFolder",
-                         Frame1, twipsRect(240, 4080, 2775, 255));
-    drvDest = place(new DriveList, "drvDest", Destination, twipsRect(5880, 360, 2775, 315));
-    dirDest = place(new FolderList, "dirDest", Destination, twipsRect(5880, 720, 2775, 3240));
-    lstQueue = place(new QueueList, "lstQueue", Frame3, twipsRect(240, 4800, 8415, 1110));
-    cmdRemove = place(new QPushButton(QStringLiteral("Remove Selected Entry")), "cmdRemove", Frame3,
-                      twipsRect(240, 6120, 1935, 255));
-    cmdClear = place(new QPushButton(QStringLiteral("Clear List")), "cmdClear", central,
-                     twipsRect(2280, 6120, 1935, 255));
-    cmdSave = place(new QPushButton(QStringLiteral("Save File Copy List")), "cmdSave", central,
-                    twipsRect(4680, 6120, 1935, 255));
-    cmdLoad = place(new QPushButton(QStringLiteral("Load File Copy List")), "cmdLoad", Frame3,
-                    twipsRect(6720, 6120, 1935, 255));
-    cmdCopy = place(new QPushButton(QStringLiteral("Process Files!")), "cmdCopy", central,
-                    twipsRect(6720, 6600, 1935, 375));
-    cmdAddFile = place(new QPushButton(QStringLiteral("Add Selected File")), "cmdAddFile", Frame1,
-                       twipsRect(3240, 4080, 2175, 255));
-    cmdMakeNewDir = place(new QPushButton(QStringLiteral("Make New Folder Here")), "cmdMakeNewDir",
-                          Destination, twipsRect(6000, 4080, 2535, 255));
-    filSource = place(new FileList, "filSource", Frame1, twipsRect(3120, 720, 2415, 3210));
+    drvSource = placeInWindow(new DriveList, "drvSource", Frame1, twipsRect(240, 360, 2775, 315));
+    dirSource = placeInWindow(new FolderList, "dirSource", Frame1, twipsRect(240, 720, 2775, 3240));
+    cmdAddFolder = placeInWindow(new QPushButton(QStringLiteral("Add Selected Folder")),
+                                 "cmdAddFolder", Frame1, twipsRect(240, 4080, 2775, 255));
+    drvDest = placeInWindow(new DriveList, "drvDest", Destination, twipsRect(5880, 360, 2775, 315));
+    dirDest =
+        placeInWindow(new FolderList, "dirDest", Destination, twipsRect(5880, 720, 2775, 3240));
+    lstQueue = placeInWindow(new QueueList, "lstQueue", Frame3, twipsRect(240, 4800, 8415, 1110));
+    cmdRemove = placeInWindow(new QPushButton(QStringLiteral("Remove Selected Entry")), "cmdRemove",
+                              Frame3, twipsRect(240, 6120, 1935, 255));
+    cmdClear = placeInWindow(new QPushButton(QStringLiteral("Clear List")), "cmdClear", central,
+                             twipsRect(2280, 6120, 1935, 255));
+    cmdSave = placeInWindow(new QPushButton(QStringLiteral("Save File Copy List")), "cmdSave",
+                            central, twipsRect(4680, 6120, 1935, 255));
+    cmdLoad = placeInWindow(new QPushButton(QStringLiteral("Load File Copy List")), "cmdLoad",
+                            Frame3, twipsRect(6720, 6120, 1935, 255));
+    cmdCopy = placeInWindow(new QPushButton(QStringLiteral("Process Files!")), "cmdCopy", central,
+                            twipsRect(6720, 6600, 1935, 375));
+    cmdAddFile = placeInWindow(new QPushButton(QStringLiteral("Add Selected File")), "cmdAddFile",
+                               Frame1, twipsRect(3240, 4080, 2175, 255));
+    cmdMakeNewDir = placeInWindow(new QPushButton(QStringLiteral("Make New Folder Here")),
+                                  "cmdMakeNewDir", Destination, twipsRect(6000, 4080, 2535, 255));
+    filSource = placeInWindow(new FileList, "filSource", Frame1, twipsRect(3120, 720, 2415, 3210));
     filSource->setToolTip(QStringLiteral("Files in current folder"));
-    Label1 = place(new QLabel(QStringLiteral("Files")), "Label1", Frame1,
-                   twipsRect(3120, 480, 2175, 255));
-    cmdMakeCab = place(new QPushButton(QStringLiteral("Make Archive of Source Files")),
-                       "cmdMakeCab", central, twipsRect(240, 6600, 3975, 255));
+    Label1 = placeInWindow(new QLabel(QStringLiteral("Files")), "Label1", Frame1,
+                           twipsRect(3120, 480, 2175, 255));
+    cmdMakeCab = placeInWindow(new QPushButton(QStringLiteral("Make Archive of Source Files")),
+                               "cmdMakeCab", central, twipsRect(240, 6600, 3975, 255));
     // The two window buttons on the queue frame's bottom row must sit above the frame.
     cmdClear->raise();
     cmdSave->raise();

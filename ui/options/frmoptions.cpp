@@ -4,14 +4,13 @@
 
 #include <QButtonGroup>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 
 #include "queue/queueentry.h"
+#include "ui/layout.h"
 #include "ui/main/frmmain.h"
 #include "ui/prompts.h"
 
@@ -25,20 +24,6 @@ constexpr int kClientWidthTwips = 6210;
 constexpr int kEntryHeightTwips = 1800;
 constexpr int kDefaultsHeightTwips = 2475;
 
-int twips(int value) {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const qreal dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
-    return qRound(value * dpi / 1440.0);
-}
-
-template <typename W>
-W* place(W* w, const char* name, QWidget* parent, int left, int top, int width, int height) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setParent(parent);
-    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
-    return w;
-}
-
 }  // namespace
 
 frmOptions::frmOptions(frmMain* main)
@@ -47,31 +32,29 @@ frmOptions::frmOptions(frmMain* main)
       mMain(main) {
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(QStringLiteral("Options for this operation"));
-    // The main window's compact face: the captions were laid out for it.
-    QFont compact(QStringLiteral("Arial"));
-    compact.setPointSizeF(8);
-    setFont(compact);
+    setFont(compactFont());  // the face the layout was measured for
 
     // The frame first, so the overwrite pair (the dialog's own, over the frame) draws above it.
-    Frame1 = place(new QGroupBox(QStringLiteral("File Operation")), "Frame1", this, 120, 120, 4455,
-                   1575);
-    optCopy[0] = place(new QRadioButton(QStringLiteral("Copy Files")), "optCopy0", Frame1, 360, 240,
-                       3015, 255);
-    optCopy[1] = place(new QRadioButton(QStringLiteral("Move Files")), "optCopy1", Frame1, 360, 480,
-                       3015, 255);
+    Frame1 = place(new QGroupBox(QStringLiteral("File Operation")), "Frame1", this,
+                   twipsRect(120, 120, 4455, 1575));
+    optCopy[0] = place(new QRadioButton(QStringLiteral("Copy Files")), "optCopy0", Frame1,
+                       twipsRect(360, 240, 3015, 255));
+    optCopy[1] = place(new QRadioButton(QStringLiteral("Move Files")), "optCopy1", Frame1,
+                       twipsRect(360, 480, 3015, 255));
     // 3975 rather than 3495 twips wide: in this face the longer caption needs more room than the
     // layout gave it; the extra width stays inside the frame.
     optOverwrite[0] =
         place(new QRadioButton(QStringLiteral("Do not overwrite existing files (make a copy)")),
-              "optOverwrite0", this, 480, 1080, 3975, 255);
+              "optOverwrite0", this, twipsRect(480, 1080, 3975, 255));
     optOverwrite[1] = place(new QRadioButton(QStringLiteral("Overwrite existing files")),
-                            "optOverwrite1", this, 480, 1320, 3975, 255);
-    OKButton = place(new QPushButton(QStringLiteral("OK")), "OKButton", this, 4680, 120, 1215, 375);
-    CancelButton = place(new QPushButton(QStringLiteral("Cancel")), "CancelButton", this, 4680, 600,
-                         1215, 375);
-    FrameLog = place(new QGroupBox(QStringLiteral("Log Location")), "FrameLog", this, 120, 1800,
-                     5895, 615);
-    txtPath = place(new QLineEdit, "txtPath", FrameLog, 120, 240, 5775, 285);
+                            "optOverwrite1", this, twipsRect(480, 1320, 3975, 255));
+    OKButton = place(new QPushButton(QStringLiteral("OK")), "OKButton", this,
+                     twipsRect(4680, 120, 1215, 375));
+    CancelButton = place(new QPushButton(QStringLiteral("Cancel")), "CancelButton", this,
+                         twipsRect(4680, 600, 1215, 375));
+    FrameLog = place(new QGroupBox(QStringLiteral("Log Location")), "FrameLog", this,
+                     twipsRect(120, 1800, 5895, 615));
+    txtPath = place(new QLineEdit, "txtPath", FrameLog, twipsRect(120, 240, 5775, 285));
     txtPath->setReadOnly(true);
 
     // Two groups of their own: a click clears only the other button of its pair.
