@@ -15,34 +15,16 @@
 #include "archive/cabinetwriter.h"
 #include "archive/frmstatus.h"
 #include "archive/makecab.h"
+#include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
 #include "ui/prompts.h"
 
 using namespace mivex;
 using namespace mivex::ui;
+using mivex::test::ScriptedPrompts;
 using mivex::test::TempDir;
 
 namespace {
-
-class ScriptedPrompts : public Prompts {
-public:
-    struct Shown {
-        QString text, title;
-        Icon icon;
-    };
-    void message(QWidget*, const QString& text, const QString& title, Icon icon) override {
-        shown.push_back({text, title, icon});
-    }
-    QString input(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-    QString openFile(QWidget*, const QString&, const QString&) override { return {}; }
-    QString saveFile(QWidget*, const QString& title, const QString& filter) override {
-        asked << title + " " + filter;
-        return answer;
-    }
-    std::vector<Shown> shown;
-    QStringList asked;
-    QString answer;
-};
 
 std::string row(const std::string& source) {
     return "C-N --> " + source + " --> /backup";

@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include "platform/resultcodes.h"
+#include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
 #include "ui/main/dialogs.h"
 #include "ui/main/folderlist.h"
@@ -28,15 +29,6 @@ using namespace mivex;
 using namespace mivex::ui;
 
 namespace {
-
-class RecordingPrompts : public Prompts {
-public:
-    void message(QWidget*, const QString& text, const QString&, Icon) override { shown << text; }
-    QString input(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-    QString openFile(QWidget*, const QString&, const QString&) override { return {}; }
-    QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
-    QStringList shown;
-};
 
 QString q(const std::string& s) {
     return QString::fromStdString(s);
@@ -63,7 +55,7 @@ QStringList rowsOf(const frmMain& w) {
 class DialogsTest : public QObject {
     Q_OBJECT
 
-    RecordingPrompts* prompts = nullptr;
+    test::ScriptedPrompts* prompts = nullptr;
     test::TempDir* scratch = nullptr;
 
     void load(frmMain& w, const QStringList& rows) {
@@ -73,7 +65,7 @@ class DialogsTest : public QObject {
 
 private slots:
     void init() {
-        Prompts::install(prompts = new RecordingPrompts);
+        Prompts::install(prompts = new test::ScriptedPrompts);
         scratch = new test::TempDir;
         frmMain::gLogPath = scratch->path();
     }
@@ -181,7 +173,7 @@ private slots:
             QVERIFY(!d.isVisible());
             const bool refused = c.after == QStringList{"="};
             QCOMPARE(rowsOf(w), refused || c.after.isEmpty() ? c.rows : c.after);
-            QCOMPARE(prompts->shown,
+            QCOMPARE(prompts->texts(),
                      refused ? QStringList{"This operation already exists in the queue."}
                              : QStringList{});
         }
@@ -263,11 +255,11 @@ private slots:
             open();
         }
         QCOMPARE(opened, 0);
-        QCOMPARE(prompts->shown.size(), 4);
-        QVERIFY(prompts->shown[0].startsWith(QStringLiteral("Please select an entry")));
-        QVERIFY(prompts->shown[2].startsWith(QStringLiteral("This line of the queue is not")));
-        QCOMPARE(prompts->shown[1], prompts->shown[0]);
-        QCOMPARE(prompts->shown[3], prompts->shown[2]);
+        QCOMPARE(prompts->texts().size(), 4);
+        QVERIFY(prompts->texts()[0].startsWith(QStringLiteral("Please select an entry")));
+        QVERIFY(prompts->texts()[2].startsWith(QStringLiteral("This line of the queue is not")));
+        QCOMPARE(prompts->texts()[1], prompts->texts()[0]);
+        QCOMPARE(prompts->texts()[3], prompts->texts()[2]);
         QCOMPARE(rowsOf(w), rows);
     }
 
@@ -339,7 +331,7 @@ private slots:
         QVERIFY(QFileInfo::exists(programs)
                     ? windows[0]->txtHelp->source() == QUrl::fromLocalFile(programs)
                     : windows[0]->txtHelp->toPlainText().contains(programs));
-        QVERIFY(prompts->shown.isEmpty());
+        QVERIFY(prompts->texts().isEmpty());
     }
 };
 

@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
 #include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
@@ -15,17 +16,6 @@ using namespace mivex::ui;
 using mivex::test::TempDir;
 
 namespace {
-
-class RecordingPrompts : public Prompts {
-public:
-    void message(QWidget*, const QString& text, const QString& title, Icon) override {
-        shown << title + ": " + text;
-    }
-    QString input(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-    QString openFile(QWidget*, const QString&, const QString&) override { return {}; }
-    QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
-    QStringList shown;
-};
 
 const QString kDuplicate = QStringLiteral(
     "Mivex: This file operation cannot be performed. The operation already exists in your queue "
@@ -54,7 +44,7 @@ QByteArray uri(const std::string& path) {
 class GesturesTest : public QObject {
     Q_OBJECT
 
-    RecordingPrompts* prompts = nullptr;
+    test::ScriptedPrompts* prompts = nullptr;
     TempDir* data = nullptr;
 
     // A window whose source pane shows `src` and whose destination is `dst` (below the data).
@@ -72,7 +62,7 @@ class GesturesTest : public QObject {
 
 private slots:
     void init() {
-        prompts = new RecordingPrompts;
+        prompts = new test::ScriptedPrompts;
         Prompts::install(prompts);
         data = new TempDir;
         frmMain::gLogPath = data->path();
@@ -101,7 +91,7 @@ private slots:
         addFile(w, "a.txt");
         addFile(w, "A.txt");  // another case, another file
         addFile(w, "a.txt");
-        QCOMPARE(prompts->shown, QStringList({kSame, kDuplicate}));
+        QCOMPARE(prompts->titled(), QStringList({kSame, kDuplicate}));
         QCOMPARE(rows(w),
                  QStringList({entry("C-N", "src/a.txt", "dst"), entry("C-N", "src/A.txt", "dst")}));
         QVERIFY(w.cmdCopy->isEnabled() && w.cmdMakeCab->isEnabled());
@@ -112,8 +102,8 @@ private slots:
         addFile(w, "b.txt");
         w.gCopy = "C";
         addFile(w, "b.txt");
-        QCOMPARE(prompts->shown.size(), 3);
-        QCOMPARE(prompts->shown.last(), kDuplicate);
+        QCOMPARE(prompts->titled().size(), 3);
+        QCOMPARE(prompts->titled().last(), kDuplicate);
         QCOMPARE(rows(w).size(), 4);
 
         // Whole entries: a queued "/backup2" does not stand for "/backup".
@@ -122,7 +112,7 @@ private slots:
         point(w, "src", "backup");
         w.cmdAddFolder_Click();
         QCOMPARE(rows(w).last(), entry("C-N", "src", "backup"));
-        QCOMPARE(prompts->shown.size(), 3);
+        QCOMPARE(prompts->titled().size(), 3);
     }
 
     void removeAndClear() {
@@ -145,15 +135,15 @@ private slots:
         QVERIFY(!w.cmdCopy->isEnabled());
         addFile(w, "a.txt");  // cleared entries no longer count as queued
         QCOMPARE(rows(w).size(), 1);
-        QVERIFY(prompts->shown.isEmpty());
+        QVERIFY(prompts->titled().isEmpty());
     }
 
     void buttonsAndDoubleClick() {
         frmMain w;
         point(w, "src", "dst");
         w.cmdAddFile_Click();  // a folder change leaves no file selected
-        QCOMPARE(prompts->shown, QStringList{"Mivex: Please select a file. To add all files, "
-                                             "please use the Add This Folder button"});
+        QCOMPARE(prompts->titled(), QStringList{"Mivex: Please select a file. To add all files, "
+                                                "please use the Add This Folder button"});
         w.filSource->selectFile("b.txt");
         emit w.filSource->fileDoubleClicked();
         w.gDragDrop = true;
@@ -190,7 +180,7 @@ private slots:
         QCOMPARE(rows(w),
                  QStringList({entry("C-N", "src/a.txt", "dst"), entry("C-N", "src/sub", "dst"),
                               entry("C-N", "src/.hidden", "dst")}));
-        QVERIFY(prompts->shown.isEmpty());  // the missing path is skipped without a word
+        QVERIFY(prompts->titled().isEmpty());  // the missing path is skipped without a word
         // The pane shows the last dropped item's folder, all its files, nothing narrowed.
         QCOMPARE(w.dirSource->path(), q(*data / "src"));
         QCOMPARE(w.filSource->count(), 3);
@@ -210,10 +200,10 @@ private slots:
                                   QByteArray((*data / "src/b.txt").c_str())};
         w.lstQueue_OLEDragDrop({all[0], all[1], all[2], all[3]},
                                Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
-        QCOMPARE(prompts->shown.size(), 3);
-        QCOMPARE(prompts->shown[0], kSame);  // a file from the destination itself
-        QVERIFY(prompts->shown[1].contains("x --> y\" cannot be queued"));
-        QVERIFY(prompts->shown[2].contains("cannot be queued"));
+        QCOMPARE(prompts->titled().size(), 3);
+        QCOMPARE(prompts->titled()[0], kSame);  // a file from the destination itself
+        QVERIFY(prompts->titled()[1].contains("x --> y\" cannot be queued"));
+        QVERIFY(prompts->titled()[2].contains("cannot be queued"));
         QCOMPARE(rows(w), QStringList{entry("C-N", "src/b.txt", "dst")});
 
         // Only copy, or copy and move: not a drop of files. Nothing queued; panes re-read.
@@ -238,13 +228,13 @@ private slots:
         test::writeFile(*data / "over.flq", body + "C-N --> /one --> /more\r\n");
         w.LoadQueueList(q(*data / "over.flq"));
         QCOMPARE(w.queue().size(), std::size_t(0));
-        QVERIFY(prompts->shown.value(0).contains("more than 32767 entries"));
+        QVERIFY(prompts->titled().value(0).contains("more than 32767 entries"));
         w.LoadQueueList(q(*data / "full.flq"));
         QCOMPARE(w.lstQueue->count(), 32767);
         point(w, "src", "dst");
         w.cmdAddFolder_Click();
         QCOMPARE(w.queue().size(), std::size_t(32767));
-        QVERIFY(prompts->shown.value(1).contains("The queue is full"));
+        QVERIFY(prompts->titled().value(1).contains("The queue is full"));
     }
 };
 

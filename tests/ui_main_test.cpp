@@ -13,6 +13,7 @@
 #include <cerrno>
 
 #include "app/startup.h"
+#include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
 #include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
@@ -22,45 +23,10 @@
 
 using namespace mivex;
 using namespace mivex::ui;
+using mivex::test::ScriptedPrompts;
 using mivex::test::TempDir;
 
 namespace {
-
-// Answers every modal question from a script and remembers what was shown.
-class ScriptedPrompts : public Prompts {
-public:
-    struct Shown {
-        QString text, title;
-        Icon icon;
-    };
-    void message(QWidget*, const QString& text, const QString& title, Icon icon) override {
-        shown.push_back({text, title, icon});
-    }
-    QString input(QWidget*, const QString& prompt, const QString& title,
-                  const QString& defaultText) override {
-        asked << title + ": " + prompt + " [" + defaultText + "]";
-        return answers.isEmpty() ? QString() : answers.takeFirst();
-    }
-    QString openFile(QWidget*, const QString& title, const QString& filter) override {
-        asked << title + " " + filter;
-        return answers.isEmpty() ? QString() : answers.takeFirst();
-    }
-    QString saveFile(QWidget*, const QString& title, const QString& filter) override {
-        asked << title + " " + filter;
-        return answers.isEmpty() ? QString() : answers.takeFirst();
-    }
-    QStringList texts() const {
-        QStringList out;
-        for (const auto& s : shown) {
-            out << s.text;
-        }
-        return out;
-    }
-
-    std::vector<Shown> shown;
-    QStringList asked;
-    QStringList answers;
-};
 
 QString q(const std::string& s) {
     return QString::fromStdString(s);
