@@ -1,9 +1,15 @@
 // The command line, and the unattended run it can start.
 #include "app/commandline.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "app/ttyprogress.h"
 #include "listfile/queuelist.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
+#include "queue/queueentry.h"
 #include "queue/queuestore.h"
 
 namespace mivex {
@@ -34,7 +40,23 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder)
     }
     QueueStore queue;
     queue.assign(std::move(list.rows));
-    const bool ok = CopyOperation(queue.rows(), chooseLogFolder(programFolder));
+    const std::string logFolder = chooseLogFolder(programFolder);
+    if (::isatty(STDERR_FILENO) != 1) {
+        return CopyOperation(queue.rows(), logFolder) ? kRunOk : kRunHadFailures;
+    }
+    // On a terminal, a progress line; rows that are no entry never reach a transfer.
+    const auto entries = std::count_if(queue.rows().begin(), queue.rows().end(), [](auto& row) {
+        std::string source, dest, copyCode, overwriteCode;
+        return ParseRecord(row, source, dest, copyCode, overwriteCode);
+    });
+    TtyProgress display(STDERR_FILENO, static_cast<std::size_t>(entries));
+    CopyHooks hooks;
+    hooks.perform = [&display](ShellOpRecord& record) {
+        display.startEntry();
+        return DoFileOperation(record, &display);
+    };
+    const bool ok = CopyOperation(queue.rows(), logFolder, hooks);
+    display.finish();
     return ok ? kRunOk : kRunHadFailures;
 }
 

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "app/ttyprogress.h"
 #include "queue/log.h"
 #include "tests/testsupport.h"
 
@@ -201,6 +202,36 @@ TEST_F(UnattendedRun, PermissionDeniedForAnUnprivilegedUser) {
               std::string::npos)
         << log;
     EXPECT_NE(log.find(rows[2] + " was successful"), std::string::npos) << log;
+}
+
+TEST(TtyProgressLine, UnitsAndSpeed) {
+    EXPECT_EQ(formatBytes(0), "0 B");
+    EXPECT_EQ(formatBytes(1023), "1023 B");
+    EXPECT_EQ(formatBytes(1024), "1.0 KB");
+    EXPECT_EQ(formatBytes(1536 * 1024), "1.5 MB");
+    EXPECT_EQ(formatBytes(1024 * 1024 - 1), "1.0 MB");  // never "1024.0 KB"
+    EXPECT_EQ(formatBytes(5ULL << 40), "5.0 TB");
+    EXPECT_EQ(formatProgressLine(2, 5, 1536 * 1024, 4 << 20, 12.0 * (1 << 20)),
+              "Entry 2 of 5: 1.5 MB of 4.0 MB, 12.0 MB/s");
+    EXPECT_EQ(formatProgressLine(1, 1, 0, 10, -1), "Entry 1 of 1: 0 B of 10 B");
+}
+
+// On a terminal the run draws its line in place and ends it; elsewhere it stays silent.
+TEST_F(UnattendedRun, ProgressLineOnlyOnATerminal) {
+    test::makeTree(data / "src", {{"big.bin", test::randomBytes(2000000, 3)}});
+    const std::string listPath =
+        list({"C-N --> " + (data / "src/big.bin") + " --> " + (data / "out")});
+    const auto plain = run(listPath);
+    EXPECT_EQ(plain.exitCode, 0);
+    EXPECT_EQ(plain.output, "");
+    if (runProcess({"sh", "-c", "command -v script"}).exitCode != 0) {
+        GTEST_SKIP() << "needs script(1) for a terminal";
+    }
+    const auto tty =
+        runProcess({"script", "-qec", exe() + " '" + listPath + "' -auto", "/dev/null"}, 120);
+    EXPECT_EQ(tty.exitCode, 0);
+    EXPECT_NE(tty.output.find("\rEntry 1 of 1: 1.9 MB of 1.9 MB"), std::string::npos) << tty.output;
+    EXPECT_EQ(tty.output.back(), '\n');
 }
 
 }  // namespace

@@ -1,0 +1,90 @@
+// The progress line of an unattended run on a terminal.
+#include "app/ttyprogress.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace mivex {
+namespace {
+
+void writeAll(int fd, const std::string& text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
+        if (n <= 0) {
+            return;  // a terminal that went away costs only the display
+        }
+        at += static_cast<std::size_t>(n);
+    }
+}
+
+}  // namespace
+
+std::string formatBytes(std::uint64_t bytes) {
+    if (bytes < 1024) {
+        return std::to_string(bytes) + " B";
+    }
+    static const char* const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    std::size_t unit = 0;
+    while (value >= 1023.95 && unit + 1 < std::size(units)) {
+        value /= 1024.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
+}
+
+std::string formatProgressLine(std::size_t entry, std::size_t entries, std::uint64_t bytesDone,
+                               std::uint64_t bytesTotal, double bytesPerSecond) {
+    std::string line = "Entry " + std::to_string(entry) + " of " + std::to_string(entries) + ": " +
+                       formatBytes(bytesDone) + " of " + formatBytes(bytesTotal);
+    if (bytesPerSecond >= 0) {
+        line += ", " + formatBytes(static_cast<std::uint64_t>(bytesPerSecond)) + "/s";
+    }
+    return line;
+}
+
+TtyProgress::TtyProgress(int fd, std::size_t entries) : mFd(fd), mEntries(entries) {}
+
+void TtyProgress::startEntry() {
+    mEarlierBytes += mBytesDone;
+    mBytesDone = 0;
+    mBytesTotal = 0;
+    ++mEntry;
+}
+
+void TtyProgress::progress(const TransferProgress& now) {
+    mBytesDone = now.bytesDone;
+    mBytesTotal = now.bytesTotal;
+    if (!mDrawn || Clock::now() - mLastDraw >= std::chrono::milliseconds(100)) {
+        draw();
+    }
+}
+
+void TtyProgress::finish() {
+    if (mEntry == 0) {
+        return;
+    }
+    draw();
+    writeAll(mFd, "\n");
+}
+
+void TtyProgress::draw() {
+    const auto now = Clock::now();
+    const double seconds = std::chrono::duration<double>(now - mStart).count();
+    const double speed = seconds >= 0.05 ? (mEarlierBytes + mBytesDone) / seconds : -1.0;
+    const std::string line = formatProgressLine(mEntry, mEntries, mBytesDone, mBytesTotal, speed);
+    // Blanks cover the rest of a longer line drawn before.
+    std::string text = "\r" + line;
+    if (line.size() < mShownWidth) {
+        text.append(mShownWidth - line.size(), ' ');
+    }
+    mShownWidth = line.size();
+    writeAll(mFd, text);
+    mLastDraw = now;
+    mDrawn = true;
+}
+
+}  // namespace mivex

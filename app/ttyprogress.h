@@ -1,0 +1,49 @@
+// The progress line of an unattended run on a terminal: redrawn in place on standard error.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/transfer.h"
+
+namespace mivex {
+
+// "1.5 MB", "830 B": binary multiples, one decimal from KB up.
+std::string formatBytes(std::uint64_t bytes);
+
+// One progress line, e.g. "Entry 2 of 5: 1.5 MB of 4.0 MB, 12.0 MB/s". The speed is left out
+// while it is not known yet (negative).
+std::string formatProgressLine(std::size_t entry, std::size_t entries, std::uint64_t bytesDone,
+                               std::uint64_t bytesTotal, double bytesPerSecond);
+
+// Draws the line on `fd` (a terminal) at most ten times a second. One monitor serves every
+// entry of the run: call startEntry before each transfer and finish once after the last.
+class TtyProgress : public TransferMonitor {
+public:
+    TtyProgress(int fd, std::size_t entries);
+
+    void startEntry();
+    void finish();
+
+    bool wantsTotals() const override { return true; }
+    void progress(const TransferProgress& now) override;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    void draw();
+
+    int mFd;
+    std::size_t mEntries;
+    std::size_t mEntry = 0;
+    std::uint64_t mBytesDone = 0;
+    std::uint64_t mBytesTotal = 0;
+    std::uint64_t mEarlierBytes = 0;  // bytes of the entries already carried out
+    Clock::time_point mStart = Clock::now();
+    Clock::time_point mLastDraw{};
+    bool mDrawn = false;
+    std::size_t mShownWidth = 0;
+};
+
+}  // namespace mivex

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Builds the Debian package, installs it on this machine and checks it as a desktop and a cron
+# user would meet it: the desktop entry starts the window and hands it a .flq file, an
+# unprivileged user's unattended run logs in that user's state folder, and removal leaves
+# nothing behind. Needs root (or sudo) and a Debian system; changes the system's packages.
+#
+#   packaging/check-deb.sh [BUILD_DIR]      (default: build-deb beside the sources)
+set -euo pipefail
+
+src=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$src/build-deb}
+sudo_cmd=()
+[[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
+
+step() { printf '\n== %s\n' "$*"; }
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+tools=(dpkg-dev xvfb libgtk-3-bin shared-mime-info desktop-file-utils imagemagick)
+missing=()
+for p in "${tools[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    "${sudo_cmd[@]}" apt-get update
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y "${missing[@]}"
+fi
+
+step "build and package"
+cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIVEX_BUILD_TESTS=OFF >/dev/null
+ninja -C "$build"
+rm -f "$build"/mivex_*.deb
+(cd "$build" && cpack -G DEB)
+deb=$(ls "$build"/mivex_*.deb)
+dpkg-deb --field "$deb" Package Version Architecture Depends Recommends
+dpkg-deb --contents "$deb"
+dpkg-deb --field "$deb" Depends | grep -q libqt6widgets6 || fail "no Qt dependency found by shlibdeps"
+
+step "install"
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y "$deb"
+dpkg -L mivex | tee "$build/installed-files.txt"
+[[ $(readlink -f /usr/bin/mivex) == /usr/lib/mivex/mivex ]] || fail "bin/mivex does not lead to lib/mivex"
+[[ -f "/usr/lib/mivex/mivex online help.html" ]] || fail "help file missing beside the program"
+grep -F 'text/x-mivex-queue:*.flq' /usr/share/mime/globs2 || fail "the .flq type is not registered"
+man -w mivex
+
+work=$(mktemp -d)
+chmod 755 "$work"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/src" "$work/dest"
+echo "report" >"$work/src/report.doc"
+printf 'C-N --> %s --> %s\r\n' "$work/src/report.doc" "$work/dest" >"$work/night.flq"
+
+step "the desktop entry starts the window with a .flq file"
+entry=/usr/share/applications/mivex.desktop
+grep -E '^(Exec|MimeType|Categories|Icon)=' "$entry"
+desktop-file-validate "$entry"
+# What file managers offer for a .flq file.
+grep -F 'text/x-mivex-queue=mivex.desktop' /usr/share/applications/mimeinfo.cache ||
+    fail "the entry is not registered for .flq files"
+# gtk-launch resolves the entry by its id and substitutes %f with the file.
+shot="$build/launched-from-desktop-entry.png"  # the window with the list in its queue
+export work shot
+xvfb-run -a bash -c '
+    gtk-launch mivex "$work/night.flq"
+    for _ in $(seq 50); do pid=$(pgrep -nx mivex) && break; sleep 0.1; done
+    [[ -n ${pid:-} ]] || { echo "mivex did not start"; exit 1; }
+    sleep 2
+    printf "running: "; tr "\0" " " </proc/$pid/cmdline; echo
+    import -window root "$shot"
+    kill "$pid"
+' | tee "$work/launch.txt"
+grep -qF "running: mivex $work/night.flq" "$work/launch.txt" || fail "the file was not handed on"
+echo "screenshot: $shot"
+# The window opens with the list loaded (a list it cannot load keeps a message box up instead).
+exec_line=$(sed -n 's/^Exec=//p' "$entry")
+out=$(MIVEX_BENCH_STARTUP=1 timeout 20 xvfb-run -a ${exec_line/\%f/$work/night.flq}) ||
+    fail "the window did not open"
+echo "$out"
+grep -q '^startup-ms' <<<"$out" || fail "the window did not open"
+
+step "unattended run as an unprivileged user"
+chown -R 65534:65534 "$work/src" "$work/dest"
+mkdir "$work/home" && chown 65534:65534 "$work/home"
+set +e
+setpriv --reuid=65534 --regid=65534 --clear-groups \
+    env -i PATH=/usr/bin:/bin HOME="$work/home" mivex "$work/night.flq" -auto
+status=$?
+set -e
+echo "exit status $status"
+[[ $status -eq 0 ]] || fail "unattended run"
+ls -l "$work/dest"
+ls "$work/home/.local/state/mivex"/*-log.txt
+cat -A "$work/home/.local/state/mivex"/*-log.txt
+compgen -G "/usr/lib/mivex/*-log.txt" >/dev/null && fail "a log landed in the program folder"
+
+step "remove"
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get remove -y mivex
+left=()
+while read -r f; do
+    [[ -e $f && ! -d $f ]] && left+=("$f")
+done <"$build/installed-files.txt"
+[[ ! -e /usr/lib/mivex ]] || left+=(/usr/lib/mivex)
+((${#left[@]} == 0)) || fail "left behind: ${left[*]}"
+grep -F 'text/x-mivex-queue' /usr/share/mime/globs2 && fail "the .flq type is still registered"
+echo "removed cleanly"
