@@ -64,7 +64,8 @@ void RunLog::log(std::string_view message, std::time_t when) const {
     line += message;
     line += "\r\n";
 
-    const int fd = ::open(mPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd =
+        ::open(mPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         return;
     }

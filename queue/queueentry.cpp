@@ -49,7 +49,8 @@ bool ParseRecord(std::string_view strString, std::string& strSource, std::string
 }
 
 bool isStorablePath(std::string_view path) {
-    if (path.find(kSeparator) != std::string_view::npos ||
+    // A path ending in " -->" would run into the separator after it: the entry would split there.
+    if (path.find(kSeparator) != std::string_view::npos || path.ends_with(" -->") ||
         path.find_first_of("\r\n") != std::string_view::npos) {
         return false;
     }

@@ -21,8 +21,9 @@ std::string BuildEntry(std::string_view strCopy, std::string_view strOverwrite,
 bool ParseRecord(std::string_view strString, std::string& strSource, std::string& strDest,
                  std::string& strCopy, std::string& strOverwrite);
 
-// Whether a path can stand in an entry: it must not hold " --> " (the separator), a CR or LF (a
-// list's line end), and must be valid UTF-8 (lists are UTF-8 text).
+// Whether a path can stand in an entry: it must not hold " --> " (the separator) nor end in " -->"
+// (which would form one with the separator after it), must not hold a CR or LF (a list's line
+// end), and must be valid UTF-8 (lists are UTF-8 text).
 bool isStorablePath(std::string_view path);
 
 // Only the exact "C" copies; every other copy code moves. Only the exact "N" keeps both; every

@@ -221,6 +221,37 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
     return result;
 }
 
+bool runAndKillWhen(const std::vector<std::string>& argv, const std::function<bool()>& killWhen,
+                    int timeoutSeconds) {
+    std::vector<std::string> copy = argv;
+    std::vector<char*> args;
+    for (auto& a : copy) {
+        args.push_back(a.data());
+    }
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int devnull = ::open("/dev/null", O_RDWR);
+        ::dup2(devnull, 0);
+        ::dup2(devnull, 1);
+        ::dup2(devnull, 2);
+        ::execvp(args[0], args.data());
+        _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    bool killed = false;
+    while (::waitpid(pid, nullptr, WNOHANG) != pid) {
+        killed = killWhen();
+        if (killed || std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return killed;
+}
+
 std::string linkTarget(const std::string& path) {
     char buf[4096];
     const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,12 @@ struct ProcessResult {
 // through setpriv as uid/gid 65534 with no groups, for permission cases (root ignores modes).
 ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds = 60,
                          bool asNobody = false);
+
+// Starts argv[0] with the arguments (output discarded) and kills it with SIGKILL as soon as
+// `killWhen` answers true (asked every millisecond) or after `timeoutSeconds`. True when
+// `killWhen` killed it; false when it ended first or ran out of time.
+bool runAndKillWhen(const std::vector<std::string>& argv, const std::function<bool()>& killWhen,
+                    int timeoutSeconds = 60);
 
 // The target text of the link at `path`; "<not a link>" when it is none.
 std::string linkTarget(const std::string& path);

@@ -470,7 +470,8 @@ void frmMain::AddToQueue(const QString& strTypeOfCopy) {
 
 void frmMain::refuseUnstorable(const QString& path) {
     showMessage(this, QStringLiteral("\"%1\" cannot be queued: a path in the queue must not "
-                                     "contain \" --> \" or a line break, and must be valid UTF-8.")
+                                     "contain \" --> \" or a line break, must not end in \" -->\", "
+                                     "and must be valid UTF-8.")
                           .arg(path));
 }
 

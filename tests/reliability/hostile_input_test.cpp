@@ -1,0 +1,229 @@
+// Hostile and odd input: links planted at the destination, odd links and special files in the
+// source, names no shell likes, paths past PATH_MAX, and the modes of files while they arrive.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/resultcodes.h"
+#include "queue/queueentry.h"
+#include "tests/reliability/unattended.h"
+
+using namespace mivex;
+using namespace mivex::test;
+
+namespace {
+
+void expectSame(const std::string& a, const std::string& b) {
+    std::string why;
+    EXPECT_TRUE(sameTree(a, b, why)) << why;
+}
+
+// Calls `body` at every progress call; aborts the transfer once asked to.
+class Watch : public TransferMonitor {
+public:
+    explicit Watch(std::function<void()> body) : mBody(std::move(body)) {}
+    void progress(const TransferProgress&) override {
+        ++calls;
+        mBody();
+    }
+    bool abortRequested() override { return abort && calls > 0; }
+    int calls = 0;
+    bool abort = false;
+
+private:
+    std::function<void()> mBody;
+};
+
+}  // namespace
+
+// --- links planted at the destination -------------------------------------------------------
+
+TEST(PlantedLinks, KeepBothNeverWritesThroughALinkAtTheNameOrACopyName) {
+    TempDir src, dst, elsewhere;
+    writeFile(src / "f.txt", "arriving");
+    makeTree(src / "tree", {{"a.txt", "a"}});
+    writeFile(elsewhere / "victim.txt", "precious");
+    ASSERT_EQ(::symlink((elsewhere / "victim.txt").c_str(), (dst / "f.txt").c_str()), 0);
+    // Dangling: a create that follows it would make elsewhere/new.txt.
+    ASSERT_EQ(::symlink((elsewhere / "new.txt").c_str(), (dst / "f - Copy.txt").c_str()), 0);
+    ASSERT_EQ(::symlink(elsewhere.path().c_str(), (dst / "tree").c_str()), 0);
+    ASSERT_EQ(transferItem({src / "f.txt", dst.path(), kCopy, kN}).code, 0);
+    ASSERT_EQ(transferItem({src / "tree", dst.path(), kCopy, kN}).code, 0);
+    EXPECT_EQ(readFile(dst / "f - Copy (2).txt"), "arriving");
+    EXPECT_EQ(readFile(dst / "tree - Copy/a.txt"), "a");
+    EXPECT_EQ(linkTarget(dst / "f.txt"), elsewhere / "victim.txt");
+    EXPECT_EQ(linkTarget(dst / "f - Copy.txt"), elsewhere / "new.txt");
+    EXPECT_EQ(linkTarget(dst / "tree"), elsewhere.path());
+    EXPECT_EQ(listTree(elsewhere.path()), std::vector<std::string>{"victim.txt"});
+    EXPECT_EQ(readFile(elsewhere / "victim.txt"), "precious");
+}
+
+TEST(PlantedLinks, OverwriteReplacesADanglingLinkWithoutCreatingItsTarget) {
+    TempDir src, dst, elsewhere;
+    writeFile(src / "f.txt", "arriving");
+    ASSERT_EQ(::symlink((elsewhere / "created.txt").c_str(), (dst / "f.txt").c_str()), 0);
+    ASSERT_EQ(transferItem({src / "f.txt", dst.path(), kCopy, kO}).code, 0);
+    EXPECT_TRUE(S_ISREG(lstatOf(dst / "f.txt").st_mode));
+    EXPECT_EQ(readFile(dst / "f.txt"), "arriving");
+    EXPECT_TRUE(listTree(elsewhere.path()).empty());
+}
+
+// --- special files in a tree, through the program, under a time limit -----------------------
+
+TEST(SpecialFilesRun, SocketDeviceAndFifoInTreesFailTheirEntriesAndTheQueueGoesOn) {
+    TmpfsMount mount(8 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    TempDir src, dst;
+    Unattended program;
+    makeTree(src.path(), {{"s/a.txt", "a"}, {"d/a.txt", "a"}, {"p/a.txt", "a"}, {"ok.txt", "ok"}});
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sockPath = src / "s/sock";
+    ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, sockPath.c_str(), sockPath.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::mkfifo((src / "p/pipe").c_str(), 0644), 0);
+    std::vector<std::string> rows = {entry("C-N", src / "s", dst.path()),
+                                     entry("M-O", src / "p", mount.path())};
+    if (::mknod((src / "d/zero").c_str(), S_IFCHR | 0666, makedev(1, 5)) == 0) {
+        rows.push_back(entry("C-O", src / "d", dst.path()));
+    }
+    rows.push_back(entry("C-N", src / "ok.txt", dst.path()));
+    const auto before = listTree(src.path());
+    const ProcessResult result = runProcess(program.command(program.list(rows)), 30);
+    ::close(sock);
+    ASSERT_FALSE(result.timedOut) << "the run hung on a special file";
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    const std::string log = readFile(program.logPath());
+    for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
+        EXPECT_NE(
+            log.find(rows[i] + " did not copy - Something broke... sorry. Error code is 1920."),
+            std::string::npos)
+            << log;
+    }
+    EXPECT_NE(log.find(rows.back() + " was successful"), std::string::npos) << log;
+    EXPECT_EQ(listTree(src.path()), before);
+    EXPECT_EQ(readFile(dst / "ok.txt"), "ok");
+    for (const std::string& root : {dst.path(), mount.path()}) {
+        for (const std::string& name : listTree(root)) {
+            EXPECT_TRUE(name == "ok.txt" || name.ends_with("/") || name.ends_with("a.txt")) << name;
+        }
+    }
+}
+
+// --- odd names and odd links, copied and moved through the program --------------------------
+
+TEST(OddNamesRun, SpacesDashesBytesAndLinksArriveExactlyByCopyAndByMove) {
+    TmpfsMount mount(8 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    TempDir src, dst, ref;
+    Unattended program;
+    const std::string top = src / "-lead  dir ";  // a leading dash, two blanks, a trailing blank
+    makeTree(top, {{"a b.txt", "spaces"},
+                   {"-rf", "dash"},
+                   {" lead", "blank"},
+                   {"\xff\xfe bytes.bin", randomBytes(5000, 1)},  // not UTF-8
+                   {"sub dir/-x y", "deeper"},
+                   {"sub dir/\xc3(", "broken sequence"}});
+    for (const auto& [name, target] : std::vector<std::pair<std::string, std::string>>{
+             {"up", ".."}, {"self", "self"}, {"gone", "missing/file"}, {"sub dir/top", "../-rf"}}) {
+        ASSERT_EQ(::symlink(target.c_str(), (top + "/" + name).c_str()), 0);
+    }
+    const std::string reference = referenceCopy(top, ref.path());
+    const std::vector<std::string> rows = {entry("C-O", top, dst.path()),
+                                           entry("M-O", top, mount / "moved")};
+    const ProcessResult result = runProcess(program.command(program.list(rows)), 30);
+    ASSERT_FALSE(result.timedOut) << "the walk did not end";
+    EXPECT_EQ(result.exitCode, 0) << result.output << readFile(program.logPath());
+    expectSame(reference, dst / "-lead  dir ");
+    expectSame(reference, mount / "moved/-lead  dir ");
+    EXPECT_FALSE(exists(top));
+}
+
+TEST(DeepPaths, MoveAcrossFilesystemsOfATreePastPathMax) {
+    TmpfsMount mount(8 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    TempDir src;
+    const std::string level(200, 'd');
+    int fd = ::open(src.path().c_str(), O_DIRECTORY | O_RDONLY);
+    for (int i = 0; i < 50; ++i) {  // about 10,000 bytes deep
+        ASSERT_EQ(::mkdirat(fd, level.c_str(), 0755), 0);
+        const int next = ::openat(fd, level.c_str(), O_DIRECTORY | O_RDONLY);
+        ::close(fd);
+        fd = next;
+    }
+    const std::string leaf = randomBytes(70000, 2);
+    writeFile("/proc/self/fd/" + std::to_string(fd) + "/leaf.bin", leaf, 0640);
+    ::close(fd);
+    const int code = transferItem({src / level, mount.path(), kMove, kO}).code;
+    // Paths this long only work relative to a folder: find -execdir.
+    const auto found = runProcess(
+        {"find", mount.path(), "-name", "leaf.bin", "-perm", "0640", "-execdir", "cat", "{}", ";"});
+    const bool sourceLeft = exists(src / level);
+    runProcess({"rm", "-rf", src / level});
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(found.output == leaf) << "the leaf did not arrive whole with its mode";
+    EXPECT_FALSE(sourceLeft);
+}
+
+// --- modes while a file arrives --------------------------------------------------------------
+
+TEST(ArrivingModes, FileIsPrivateUntilCompleteThenGetsItsMode) {
+    TempDir src, dst;
+    writeFile(src / "shared.bin", randomBytes(8 << 20, 3), 0644);
+    std::vector<mode_t> seen;
+    Watch watch([&] {
+        for (const std::string& name : listTree(dst.path())) {
+            if (isTempName(name)) {
+                seen.push_back(lstatOf(dst / name).st_mode & 07777);
+            }
+        }
+    });
+    ASSERT_EQ(transferItem({src / "shared.bin", dst.path(), kCopy, kN}, &watch).code, 0);
+    ASSERT_FALSE(seen.empty()) << "no temporary file was seen while the copy ran";
+    for (mode_t mode : seen) {
+        EXPECT_EQ(mode, 0600u);
+    }
+    EXPECT_EQ(lstatOf(dst / "shared.bin").st_mode & 07777, 0644u);
+}
+
+TEST(ArrivingModes, ReadOnlyFileOverwrittenThenAbortedKeepsItsBytesAndMode) {
+    TempDir src, dst;
+    writeFile(src / "f.bin", randomBytes(32 << 20, 4), 0644);
+    writeFile(dst / "f.bin", "old", 0444);
+    Watch watch([] {});
+    watch.abort = true;
+    const TransferOutcome out = transferItem({src / "f.bin", dst.path(), kCopy, kO}, &watch);
+    EXPECT_TRUE(out.aborted);
+    EXPECT_EQ(readFile(dst / "f.bin"), "old");
+    EXPECT_EQ(lstatOf(dst / "f.bin").st_mode & 07777, 0444u);
+    EXPECT_EQ(listTree(dst.path()), std::vector<std::string>{"f.bin"});
+}
+
+// --- paths that cannot stand in an entry ----------------------------------------------------
+
+// A path ending in " -->" runs into the separator after it: "M-O --> /a --> --> /b" splits as
+// source "/a" and destination "--> /b". Found by the entry fuzz target.
+TEST(EntryPaths, PathEndingInAnArrowIsRefused) {
+    EXPECT_FALSE(isStorablePath("/data/old -->"));
+    EXPECT_TRUE(isStorablePath("/data/old -->x"));
+    EXPECT_TRUE(isStorablePath("/data/old-->"));
+    const std::string row = BuildEntry("M", "O", "/data/-->x", "/b -->");
+    std::string source, dest, copy, overwrite;
+    ASSERT_TRUE(ParseRecord(row, source, dest, copy, overwrite));
+    EXPECT_EQ(source, "/data/-->x");
+    EXPECT_EQ(dest, "/b -->");
+}

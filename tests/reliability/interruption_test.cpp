@@ -1,0 +1,256 @@
+// Interrupted and failing runs lose nothing: a move killed in the middle, a full disk, a source
+// that changes under the copy, and a long queue that must not leak descriptors.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/resultcodes.h"
+#include "queue/copyoperation.h"
+#include "tests/reliability/unattended.h"
+
+using namespace mivex;
+using namespace mivex::test;
+
+namespace {
+
+void expectSame(const std::string& a, const std::string& b) {
+    std::string why;
+    EXPECT_TRUE(sameTree(a, b, why)) << why;
+}
+
+// After a kill, every name below `root` is a folder, a temporary file, or a file identical to its
+// counterpart below `source`: nothing partial under a final name.
+void expectNothingPartial(const std::string& root, const std::string& source) {
+    for (const std::string& name : listTree(root)) {
+        if (name.ends_with("/") || isTempName(name)) {
+            continue;
+        }
+        EXPECT_TRUE(readFile(root + "/" + name) == readFile(source + "/" + name)) << name;
+    }
+}
+
+// Removes the temporary files a killed run left behind (each must be a plain file), keeping the
+// modification times of their folders.
+void removeLeftovers(const std::string& root) {
+    for (const std::string& name : listTree(root)) {
+        if (isTempName(name)) {
+            const std::string path = root + "/" + name;
+            const std::string folder = path.substr(0, path.rfind('/'));
+            EXPECT_TRUE(S_ISREG(lstatOf(path).st_mode)) << name;
+            const struct stat st = lstatOf(folder);
+            ::unlink(path.c_str());
+            const timespec times[2] = {st.st_atim, st.st_mtim};
+            ::utimensat(AT_FDCWD, folder.c_str(), times, 0);
+        }
+    }
+}
+
+int openDescriptors() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+// A large file made of one random block repeated, cheap to write and to check.
+void writeLarge(const std::string& path, const std::string& block, int times) {
+    std::ofstream out(path, std::ios::binary);
+    for (int i = 0; i < times; ++i) {
+        out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+}
+
+// Runs `body` from inside the transfer, once, at the first progress call.
+class AtFirstBlock : public TransferMonitor {
+public:
+    explicit AtFirstBlock(std::function<void()> body) : mBody(std::move(body)) {}
+    bool wantsTotals() const override { return true; }
+    void progress(const TransferProgress&) override {
+        if (!fired) {
+            fired = true;
+            mBody();
+        }
+    }
+    bool fired = false;
+
+private:
+    std::function<void()> mBody;
+};
+
+}  // namespace
+
+// --- killed with SIGKILL in the middle of a move across filesystems ------------------------
+
+class KilledMove : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!mount.ok()) {
+            GTEST_SKIP() << mount.reason();
+        }
+    }
+    TmpfsMount mount{1ULL << 30};
+    TempDir src, ref;
+    Unattended program;
+};
+
+TEST_F(KilledMove, LargeFileIsWholeAtTheSourceAndTheRerunCompletesIt) {
+    const std::string block = randomBytes(1 << 20, 1);
+    constexpr int kBlocks = 384;
+    writeLarge(src / "big.bin", block, kBlocks);
+    const std::string list = program.list({entry("M-O", src / "big.bin", mount / "out")});
+    // Killed once a quarter of the file sits in the temporary file.
+    const bool killed = runAndKillWhen(program.command(list), [&] {
+        return tempBytesUnder(mount.path()) >= kBlocks / 4 * static_cast<long long>(block.size());
+    });
+    ASSERT_TRUE(killed) << "the move ended before it could be interrupted";
+    EXPECT_EQ(lstatOf(src / "big.bin").st_size, kBlocks * static_cast<off_t>(block.size()));
+    for (const std::string& name : listTree(mount.path())) {
+        EXPECT_TRUE(name == "out/" || isTempName(name)) << "under a final name: " << name;
+    }
+
+    const ProcessResult rerun = program.run(list);
+    EXPECT_EQ(rerun.exitCode, 0) << rerun.output;
+    EXPECT_FALSE(exists(src / "big.bin"));
+    writeLarge(ref / "big.bin", block, kBlocks);
+    EXPECT_EQ(readFile(mount / "out/big.bin"), readFile(ref / "big.bin"));
+    removeLeftovers(mount.path());
+    EXPECT_EQ(listTree(mount.path()), (std::vector<std::string>{"out/", "out/big.bin"}));
+}
+
+TEST_F(KilledMove, TreeIsWholeAtTheSourceAndTheRerunCompletesIt) {
+    for (int i = 0; i < 24; ++i) {
+        makeTree(src / "tree", {{"part" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".bin",
+                                 randomBytes(8 << 20, static_cast<unsigned>(i))}});
+    }
+    const std::string reference = referenceCopy(src / "tree", ref.path());
+    const std::string list = program.list({entry("M-O", src / "tree", mount.path())});
+    // Killed while a file is being written after some have arrived whole.
+    const bool killed = runAndKillWhen(program.command(list), [&] {
+        int whole = 0;
+        for (const std::string& name : listTree(mount.path())) {
+            whole += name.ends_with(".bin") && !isTempName(name);
+        }
+        return whole >= 6 && tempBytesUnder(mount.path()) > 0;
+    });
+    ASSERT_TRUE(killed) << "the move ended before it could be interrupted";
+    expectSame(reference, src / "tree");
+    expectNothingPartial(mount / "tree", reference);
+
+    const ProcessResult rerun = program.run(list);
+    EXPECT_EQ(rerun.exitCode, 0) << rerun.output;
+    EXPECT_FALSE(exists(src / "tree"));
+    removeLeftovers(mount.path());
+    expectSame(reference, mount / "tree");
+}
+
+// --- out of space, through the program and its log ----------------------------------------
+
+TEST(DiskFullRun, OverwriteKeepBothAndTreeMoveEachLogNotEnoughSpace) {
+    TmpfsMount small(1 << 20);
+    if (!small.ok()) {
+        GTEST_SKIP() << small.reason();
+    }
+    TempDir src, ref;
+    Unattended program;
+    writeFile(src / "f.bin", randomBytes(4 << 20, 2));
+    const std::string old = randomBytes(100000, 3);
+    writeFile(small / "f.bin", old, 0640);
+    for (int i = 0; i < 6; ++i) {
+        makeTree(src / "tree", {{"p" + std::to_string(i) + "/d.bin",
+                                 randomBytes(300000, static_cast<unsigned>(i))}});
+    }
+    const std::string reference = referenceCopy(src / "tree", ref.path());
+    const std::vector<std::string> rows = {entry("C-O", src / "f.bin", small.path()),
+                                           entry("C-N", src / "f.bin", small.path()),
+                                           entry("M-O", src / "tree", small.path())};
+    const ProcessResult result = program.run(program.list(rows));
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    const std::string log = readFile(program.logPath());
+    for (const std::string& row : rows) {
+        EXPECT_NE(log.find("*** ERROR *** " + row +
+                           " did not copy - Not enough free space on destination drive\r\n"),
+                  std::string::npos)
+            << log;
+    }
+    EXPECT_TRUE(readFile(small / "f.bin") == old);
+    EXPECT_EQ(lstatOf(small / "f.bin").st_mode & 07777, 0640u);
+    expectSame(reference, src / "tree");
+    ::unlink((small / "f.bin").c_str());
+    expectNothingPartial(small.path(), src.path());
+}
+
+// --- the source changing under the copy, inside a queue -----------------------------------
+
+TEST(SourceChanges, GrowingOrVanishingFileFailsItsEntryAndTheQueueGoesOn) {
+    TempDir src, dst, logs;
+    writeFile(src / "grows.log", randomBytes(4 << 20, 4));
+    makeTree(src / "tree", {{"a.bin", randomBytes(2 << 20, 5)}, {"z.txt", "z"}});
+    writeFile(src / "after.txt", "after");
+    const std::vector<std::string> rows = {entry("C-N", src / "grows.log", dst / "grown"),
+                                           entry("C-N", src / "tree", dst.path()),
+                                           entry("C-N", src / "after.txt", dst.path())};
+    CopyHooks hooks;
+    hooks.startTime = std::time(nullptr);
+    hooks.perform = [&](ShellOpRecord& record) {
+        AtFirstBlock change([&] {
+            if (record.pFrom.ends_with("grows.log")) {
+                const int fd = ::open((src / "grows.log").c_str(), O_WRONLY | O_APPEND);
+                EXPECT_EQ(::write(fd, "more", 4), 4);
+                ::close(fd);
+            } else {
+                ::unlink((src / "tree/z.txt").c_str());  // walked already, not yet copied
+            }
+        });
+        const int code = DoFileOperation(record, &change);
+        EXPECT_TRUE(change.fired || record.pFrom.ends_with("after.txt")) << record.pFrom;
+        return code;
+    };
+    EXPECT_FALSE(CopyOperation(rows, logs.path(), hooks));
+    const std::string log = readFile(logs / logFileName(hooks.startTime));
+    EXPECT_NE(log.find(rows[0] + " did not copy - Something broke... sorry. Error code is 32."),
+              std::string::npos)
+        << log;
+    // The vanished file either fails the entry or is simply not there; what arrived is whole.
+    EXPECT_TRUE(log.find(rows[1] + " was successful") != std::string::npos ||
+                log.find(rows[1] + " did not copy - Something broke... sorry. Error code is 2.") !=
+                    std::string::npos)
+        << log;
+    EXPECT_NE(log.find(rows[2] + " was successful"), std::string::npos) << log;
+    EXPECT_FALSE(exists(dst / "grown/grows.log"));
+    EXPECT_FALSE(exists(dst / "tree/z.txt"));
+    EXPECT_EQ(readFile(dst / "tree/a.bin"), readFile(src / "tree/a.bin"));
+    for (const std::string& name : listTree(dst.path())) {
+        EXPECT_FALSE(isTempName(name)) << name;
+    }
+}
+
+// --- a long queue ---------------------------------------------------------------------------
+
+TEST(LongQueue, ThousandEntriesLeakNoDescriptor) {
+    TempDir src, dst, logs;
+    makeTree(src.path(), {{"f.txt", "f"}, {"tree/a/b.txt", "b"}, {"tree/c.txt", "c"}});
+    ASSERT_EQ(::mkfifo((src / "pipe").c_str(), 0644), 0);
+    const std::vector<std::string> kinds = {
+        entry("C-O", src / "f.txt", dst.path()),       // overwrites after the first
+        entry("C-O", src / "tree", dst.path()),        // merges after the first
+        entry("C-N", src / "missing", dst.path()),     // 2
+        entry("C-N", src / "tree", src / "tree/a"),    // 118
+        entry("C-N", src / "pipe", dst.path()),        // 1920
+        entry("C-O", src / "f.txt", dst / "f.txt/x"),  // through a file: 3
+        "no entry at all",
+    };
+    std::vector<std::string> rows;
+    for (int i = 0; i < 1000; ++i) {
+        rows.push_back(kinds[static_cast<std::size_t>(i) % kinds.size()]);
+    }
+    const int before = openDescriptors();
+    EXPECT_FALSE(CopyOperation(rows, logs.path()));
+    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(listTree(dst.path()), (std::vector<std::string>{"f.txt", "tree/", "tree/a/",
+                                                              "tree/a/b.txt", "tree/c.txt"}));
+}

@@ -1,0 +1,74 @@
+// The run log under pressure: two unattended runs appending to the same day's log at once, and a
+// log path that someone replaced by a symbolic link.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <set>
+#include <thread>
+
+#include "queue/log.h"
+#include "tests/reliability/unattended.h"
+
+using namespace mivex;
+using namespace mivex::test;
+
+TEST(RunLogRuns, TwoRunsAtOnceWriteOnlyWholeLines) {
+    TempDir src;
+    Unattended program;
+    std::set<std::string> expected;
+    std::vector<std::string> lists;
+    for (const std::string run : {"a", "b"}) {
+        std::vector<std::string> rows;
+        for (int i = 0; i < 400; ++i) {
+            rows.push_back(
+                entry("C-N", src / (run + std::to_string(i) + std::string(200, 'x')), src / "out"));
+            expected.insert("*** ERROR *** " + rows.back() +
+                            " did not copy - Something broke... sorry. Error code is 2.");
+        }
+        lists.push_back(program.list(rows, run + ".flq"));
+    }
+    ProcessResult results[2];
+    std::thread other([&] { results[1] = program.run(lists[1]); });
+    results[0] = program.run(lists[0]);
+    other.join();
+    EXPECT_EQ(results[0].exitCode, 1) << results[0].output;
+    EXPECT_EQ(results[1].exitCode, 1) << results[1].output;
+
+    const std::string log = readFile(program.logPath());
+    std::set<std::string> seen;
+    std::size_t lines = 0;
+    for (std::size_t pos = 0; pos < log.size(); ++lines) {
+        const std::size_t end = log.find("\r\n", pos);
+        ASSERT_NE(end, std::string::npos) << "the log ends in half a line";
+        const std::string line = log.substr(pos, end - pos);
+        const std::size_t tab = line.find('\t');
+        ASSERT_NE(tab, std::string::npos) << line;
+        EXPECT_TRUE(expected.count(line.substr(tab + 1))) << "not a whole line: " << line;
+        seen.insert(line.substr(tab + 1));
+        pos = end + 2;
+    }
+    EXPECT_EQ(lines, 800u);
+    EXPECT_EQ(seen, expected);
+}
+
+// The day's log in the program folder replaced by a link: the program must not append to (or
+// create) whatever the link names.
+TEST(RunLogRuns, LogPathThatIsALinkIsNotFollowed) {
+    TempDir src, elsewhere;
+    Unattended program;
+    writeFile(src / "f.txt", "f");
+    writeFile(elsewhere / "victim.txt", "precious");
+    ASSERT_EQ(::symlink((elsewhere / "victim.txt").c_str(), program.logPath().c_str()), 0);
+    const ProcessResult result =
+        program.run(program.list({entry("C-N", src / "f.txt", src / "out")}));
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(readFile(src / "out/f.txt"), "f");
+    EXPECT_EQ(readFile(elsewhere / "victim.txt"), "precious");
+
+    RunLog dangling;
+    dangling.setPath(elsewhere / "log.txt");
+    ASSERT_EQ(::symlink((elsewhere / "created.txt").c_str(), dangling.path().c_str()), 0);
+    dangling.log("a line");
+    EXPECT_FALSE(exists(elsewhere / "created.txt"));
+    EXPECT_EQ(readFile(elsewhere / "victim.txt"), "precious");
+}

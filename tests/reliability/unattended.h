@@ -1,0 +1,74 @@
+// Running the real program on a list, unattended, from a program folder of the test's own (so the
+// run log lands where the test reads it), and looking for what a transfer leaves behind.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "queue/log.h"
+#include "tests/testsupport.h"
+
+namespace mivex::test {
+
+class Unattended {
+public:
+    Unattended() {
+        ::chmod(prog.path().c_str(), 0755);
+        std::filesystem::copy_file(MIVEX_EXE, exe());
+        ::chmod(exe().c_str(), 0755);
+    }
+    std::string exe() const { return prog / "mivex"; }
+    std::string logPath() const { return prog / logFileName(std::time(nullptr)); }
+    // Writes the rows as a list (CR LF after each) and returns its path.
+    std::string list(const std::vector<std::string>& rows,
+                     const std::string& name = "l.flq") const {
+        std::string body;
+        for (const auto& r : rows) {
+            body += r + "\r\n";
+        }
+        writeFile(lists / name, body);
+        return lists / name;
+    }
+    std::vector<std::string> command(const std::string& listPath) const {
+        return {exe(), listPath, "-auto"};
+    }
+    ProcessResult run(const std::string& listPath) const {
+        return runProcess(command(listPath), 120);
+    }
+
+    TempDir prog;
+    TempDir lists;
+};
+
+inline std::string entry(const char* codes, const std::string& source, const std::string& dest) {
+    return std::string(codes) + " --> " + source + " --> " + dest;
+}
+
+// Whether `name` (a path or a bare name) is one of the engine's hidden temporary files.
+inline bool isTempName(const std::string& name) {
+    const std::string base = name.substr(name.rfind('/') + 1);
+    return base.starts_with(".mivex-") && base.ends_with(".part");
+}
+
+// The bytes held by temporary files below `root`, or -1 when there are none; safe while a
+// transfer runs.
+inline long long tempBytesUnder(const std::string& root) {
+    long long bytes = -1;
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(root, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (isTempName(it->path().filename())) {
+            struct stat st;
+            if (::lstat(it->path().c_str(), &st) == 0) {
+                bytes = std::max(bytes, 0LL) + st.st_size;
+            }
+        }
+    }
+    return bytes;
+}
+
+}  // namespace mivex::test
