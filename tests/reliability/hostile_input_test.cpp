@@ -19,11 +19,6 @@ using namespace mivex::test;
 
 namespace {
 
-void expectSame(const std::string& a, const std::string& b) {
-    std::string why;
-    EXPECT_TRUE(sameTree(a, b, why)) << why;
-}
-
 // Calls `body` at every progress call; aborts the transfer once asked to.
 class Watch : public TransferMonitor {
 public:

@@ -17,11 +17,6 @@ using namespace mivex::test;
 
 namespace {
 
-void expectSame(const std::string& a, const std::string& b) {
-    std::string why;
-    EXPECT_TRUE(sameTree(a, b, why)) << why;
-}
-
 // After a kill, every name below `root` is a folder, a temporary file, or a file identical to its
 // counterpart below `source`: nothing partial under a final name.
 void expectNothingPartial(const std::string& root, const std::string& source) {

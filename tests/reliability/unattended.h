@@ -2,6 +2,7 @@
 // run log lands where the test reads it), and looking for what a transfer leaves behind.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <ctime>
@@ -13,6 +14,11 @@
 #include "tests/testsupport.h"
 
 namespace mivex::test {
+
+inline void expectSame(const std::string& a, const std::string& b) {
+    std::string why;
+    EXPECT_TRUE(sameTree(a, b, why)) << why;
+}
 
 class Unattended {
 public:
