@@ -11,6 +11,7 @@
 #include "app/ttyprogress.h"
 #include "queue/log.h"
 #include "tests/testsupport.h"
+#include "tests/unattended.h"
 
 namespace mivex {
 namespace {
@@ -48,29 +49,14 @@ TEST(ArgumentText, AutoMarkerAndPathCut) {
 
 // A program folder of its own per test, holding a copy of the executable, so the run log lands
 // where the test can read it, and so an unprivileged user can run it.
-class UnattendedRun : public ::testing::Test {
+class UnattendedRun : public ::testing::Test, protected test::Unattended {
 protected:
     void SetUp() override {
-        ::chmod(prog.path().c_str(), 0755);
+        // An unprivileged run must reach the lists and the data.
+        ::chmod(lists.path().c_str(), 0755);
         ::chmod(data.path().c_str(), 0777);
-        std::filesystem::copy_file(MIVEX_EXE, exe());
-        ::chmod(exe().c_str(), 0755);
-    }
-    std::string exe() const { return prog / "mivex"; }
-    std::string logPath() const { return prog / logFileName(std::time(nullptr)); }
-    std::string list(const std::vector<std::string>& rows) const {
-        std::string body;
-        for (const auto& r : rows) {
-            body += r + "\r\n";
-        }
-        writeFile(data / "night.flq", body);
-        return data / "night.flq";
-    }
-    test::ProcessResult run(const std::string& listPath) const {
-        return runProcess({exe(), listPath, "-auto"}, 120);
     }
 
-    TempDir prog;
     TempDir data;
 };
 

@@ -12,7 +12,7 @@
 
 #include "platform/resultcodes.h"
 #include "queue/queueentry.h"
-#include "tests/reliability/unattended.h"
+#include "tests/unattended.h"
 
 using namespace mivex;
 using namespace mivex::test;

@@ -10,7 +10,7 @@
 
 #include "platform/resultcodes.h"
 #include "queue/copyoperation.h"
-#include "tests/reliability/unattended.h"
+#include "tests/unattended.h"
 
 using namespace mivex;
 using namespace mivex::test;

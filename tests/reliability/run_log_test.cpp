@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "queue/log.h"
-#include "tests/reliability/unattended.h"
+#include "tests/unattended.h"
 
 using namespace mivex;
 using namespace mivex::test;
