@@ -14,8 +14,15 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <list>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -30,6 +37,12 @@ namespace {
 constexpr std::size_t kRangeChunk = 4u << 20;
 constexpr std::size_t kBufferSize = 256u << 10;  // the plain read/write fallback
 constexpr int kMaxCollisionNames = 100000;
+// Files of a folder go to the pool in batches of this many; a few batches wait in line at most,
+// so the walk never runs far ahead of the copying (memory and open folders stay bounded).
+constexpr std::size_t kBatchFiles = 256;
+constexpr std::size_t kQueuedBatches = 8;
+// How often the calling thread reports progress and polls for an abort while the pool works.
+constexpr auto kTick = std::chrono::milliseconds(20);
 
 class Fd {
 public:
@@ -107,7 +120,7 @@ struct CopiedItem {
     dev_t dev = 0;
     ino_t ino = 0;
     bool isDir = false;
-    std::vector<CopiedItem> children;
+    std::list<CopiedItem> children;  // a list: pointers to its items stay valid as it grows
 };
 
 // How an item takes its name at the destination.
@@ -117,26 +130,79 @@ enum class Placement {
     KeepBoth,  // the entry's own item under "keep both": first free name of the collision series
 };
 
+// How many threads copy the files of a folder tree besides the one that walks it. For many small
+// files the work is system calls, which two cores do nearly twice as fast; MIVEX_WORKERS overrides
+// the choice (0 copies everything on the calling thread).
+int workerCount() {
+    if (const char* env = std::getenv("MIVEX_WORKERS"); env && *env) {
+        return std::clamp(std::atoi(env), 0, 16);
+    }
+    return std::thread::hardware_concurrency() >= 2 ? 2 : 0;
+}
+
+class Transfer;
+
+// A destination folder being filled. Its descriptors stay open while the walk is inside it or a
+// batch of its files is waiting or being copied; whoever lets go of it last gives the folder its
+// mode and times, so nothing written into it afterwards touches them again.
+struct Folder {
+    Folder(Transfer& transfer, Fd source, Fd dest, const struct stat& attributes,
+           CopiedItem* copied)
+        : owner(transfer),
+          src(std::move(source)),
+          dst(std::move(dest)),
+          st(attributes),
+          record(copied) {}
+    ~Folder();
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    Transfer& owner;
+    Fd src;
+    Fd dst;
+    struct stat st;
+    CopiedItem* record;  // where a move across filesystems notes what it copied, or null
+};
+
+// Some files of one folder, copied by a pool thread.
+struct Batch {
+    std::shared_ptr<Folder> folder;
+    std::vector<std::string> names;
+    std::string srcPath;  // the folder's source path, for progress only
+    Placement placement = Placement::Fresh;
+};
+
 class Transfer {
 public:
     Transfer(const TransferRequest& request, TransferMonitor* monitor)
-        : mRequest(request), mMonitor(monitor), mEuid(::geteuid()), mEgid(::getegid()) {}
+        : mRequest(request),
+          mMonitor(monitor),
+          mEuid(::geteuid()),
+          mEgid(::getegid()),
+          mCaller(std::this_thread::get_id()),
+          mWorkers(workerCount()) {}
+    ~Transfer();
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
 
     TransferOutcome run();
+    void finishFolder(Folder& folder);
 
 private:
     // Each returns 0 or a result code; aborting is recorded in mAborted and returns kSuccess.
+    int copyTree(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                 Placement placement, const std::string& srcPath, CopiedItem* record);
     int copyItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                  const std::string& dstName, Placement placement, const std::string& srcPath,
                  CopiedItem* record);
     int copyFile(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
                  Placement placement, const std::string& srcPath, CopiedItem* record);
     int copyLink(int srcDir, const std::string& name, const struct stat& st, int dstDir,
-                 const std::string& dstName, Placement placement);
+                 const std::string& dstName, Placement placement, CopiedItem* record);
     int copyFolder(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
                    Placement placement, const std::string& srcPath, CopiedItem* record);
-    int copyFolderContents(int srcFd, int dstFd, Placement childPlacement,
-                           const std::string& srcPath, CopiedItem* record);
+    int copyFolderContents(const std::shared_ptr<Folder>& folder, Placement childPlacement,
+                           const std::string& srcPath);
     int copyData(int src, int dst, const struct stat& st);
     int copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite);
     // Gives a finished temporary file or link its name at the destination.
@@ -148,18 +214,31 @@ private:
     int removeCopied(int parent, const CopiedItem& item);
     void keepAttributes(int fd, const struct stat& st);
     void countTotals(int dir, const std::string& name, const struct stat& st);
+    CopiedItem* noteCopied(CopiedItem* record, const std::string& name, const struct stat& st);
 
+    // The pool: started with the first batch, drained by copyTree, joined by the destructor.
+    void submit(Batch batch);
+    void drainPool();
+    void workLoop();
+    void copyBatch(const Batch& batch);
+    void noteFailure(int code);
+    void tick() {
+        checkAbort();
+        report();
+    }
+
+    bool onCaller() const { return std::this_thread::get_id() == mCaller; }
+    // The monitor is only ever asked on the calling thread; the pool sees the flag it sets.
     bool checkAbort() {
-        if (!mAborted && mMonitor && mMonitor->abortRequested()) {
+        if (!mAborted.load(std::memory_order_relaxed) && mMonitor && onCaller() &&
+            mMonitor->abortRequested()) {
             mAborted = true;
         }
-        return mAborted;
+        return mAborted.load(std::memory_order_relaxed);
     }
-    void report() {
-        if (mMonitor) {
-            mMonitor->progress(mProgress);
-        }
-    }
+    bool stopped() { return checkAbort() || mStopped.load(std::memory_order_relaxed); }
+    void started(const std::string& srcPath);
+    void report();
     std::string childPath(const std::string& folder, const std::string& name) const {
         return mMonitor ? folder + "/" + name : std::string();
     }
@@ -168,10 +247,32 @@ private:
     TransferMonitor* mMonitor;
     uid_t mEuid;
     gid_t mEgid;
-    TransferProgress mProgress;
-    bool mAborted = false;
-    std::unique_ptr<char[]> mBuffer;
+    std::thread::id mCaller;
+    const int mWorkers;
+
+    TransferProgress mProgress;  // totals and the current file, as last reported
+    std::atomic<std::uint64_t> mBytesDone{0};
+    std::atomic<std::uint64_t> mFilesDone{0};
+    std::atomic<bool> mAborted{false};
+    std::atomic<bool> mStopped{false};  // a failure that every further file would repeat
+    std::atomic<int> mPoolFailure{0};   // the first failure of a file copied by the pool
+
+    std::mutex mCurrentLock;
+    std::string mCurrentFile;  // set by pool threads, reported by the calling thread
+    std::mutex mRecordLock;
+
+    std::mutex mPoolLock;
+    std::condition_variable mWorkReady;
+    std::condition_variable mWorkDone;
+    std::deque<Batch> mBatches;
+    int mBusy = 0;
+    bool mClosing = false;
+    std::vector<std::thread> mThreads;
 };
+
+Folder::~Folder() {
+    owner.finishFolder(*this);
+}
 
 // ----- naming
 
@@ -312,13 +413,157 @@ TransferOutcome Transfer::run() {
     } else if (isMove) {
         code = moveAcross(srcParent.get(), name, srcSt, dest.get());
     } else {
-        code = copyItem(srcParent.get(), name, srcSt, dest.get(), name, top, source, nullptr);
+        code = copyTree(srcParent.get(), name, srcSt, dest.get(), top, source, nullptr);
     }
     if (mAborted) {
         return {kSuccess, true};
     }
     return {code, false};
 }
+
+Transfer::~Transfer() {
+    {
+        std::lock_guard lock(mPoolLock);
+        mClosing = true;
+    }
+    mWorkReady.notify_all();
+    for (std::thread& t : mThreads) {
+        t.join();
+    }
+}
+
+void Transfer::started(const std::string& srcPath) {
+    if (!mMonitor) {
+        return;
+    }
+    if (onCaller()) {
+        mProgress.currentFile = srcPath;
+        report();
+    } else {
+        std::lock_guard lock(mCurrentLock);
+        mCurrentFile = srcPath;
+    }
+}
+
+void Transfer::report() {
+    if (!mMonitor || !onCaller()) {
+        return;
+    }
+    if (!mThreads.empty()) {
+        std::lock_guard lock(mCurrentLock);
+        if (!mCurrentFile.empty()) {
+            mProgress.currentFile = mCurrentFile;
+        }
+    }
+    if (!mThreads.empty() && mProgress.currentFile.empty()) {
+        return;  // the pool has not started a file yet
+    }
+    mProgress.bytesDone = mBytesDone.load(std::memory_order_relaxed);
+    mProgress.filesDone = mFilesDone.load(std::memory_order_relaxed);
+    mMonitor->progress(mProgress);
+}
+
+CopiedItem* Transfer::noteCopied(CopiedItem* record, const std::string& name,
+                                 const struct stat& st) {
+    if (!record) {
+        return nullptr;
+    }
+    std::lock_guard lock(mRecordLock);
+    return &record->children.emplace_back(
+        CopiedItem{name, st.st_dev, st.st_ino, S_ISDIR(st.st_mode), {}});
+}
+
+// ----- the pool
+
+// Copies an item and waits for the pool to finish what the walk gave it. The first failure wins,
+// whichever thread met it.
+int Transfer::copyTree(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                       Placement placement, const std::string& srcPath, CopiedItem* record) {
+    mPoolFailure = kSuccess;
+    int code = copyItem(srcDir, name, st, dstDir, name, placement, srcPath, record);
+    drainPool();
+    report();
+    return code != kSuccess ? code : mPoolFailure.load();
+}
+
+void Transfer::noteFailure(int code) {
+    if (code == kSuccess) {
+        return;
+    }
+    int none = kSuccess;
+    mPoolFailure.compare_exchange_strong(none, code);
+    if (isFatal(code)) {
+        mStopped = true;
+    }
+}
+
+void Transfer::submit(Batch batch) {
+    std::unique_lock lock(mPoolLock);
+    if (mThreads.empty()) {
+        for (int i = 0; i < mWorkers; ++i) {
+            mThreads.emplace_back([this] { workLoop(); });
+        }
+    }
+    // The walk waits while the line is full, reporting progress and watching for an abort.
+    while (mBatches.size() >= kQueuedBatches) {
+        mWorkDone.wait_for(lock, kTick);
+        lock.unlock();
+        tick();
+        lock.lock();
+    }
+    mBatches.push_back(std::move(batch));
+    lock.unlock();
+    mWorkReady.notify_one();
+}
+
+void Transfer::drainPool() {
+    std::unique_lock lock(mPoolLock);
+    while (!mBatches.empty() || mBusy > 0) {
+        mWorkDone.wait_for(lock, kTick);
+        lock.unlock();
+        tick();
+        lock.lock();
+    }
+}
+
+void Transfer::workLoop() {
+    std::unique_lock lock(mPoolLock);
+    for (;;) {
+        mWorkReady.wait(lock, [this] { return mClosing || !mBatches.empty(); });
+        if (mBatches.empty()) {
+            return;
+        }
+        Batch batch = std::move(mBatches.front());
+        mBatches.pop_front();
+        ++mBusy;
+        lock.unlock();
+        mWorkDone.notify_one();  // room in the line
+        copyBatch(batch);
+        batch = {};  // lets go of the folder, which may finish it
+        lock.lock();
+        --mBusy;
+        mWorkDone.notify_one();
+    }
+}
+
+void Transfer::copyBatch(const Batch& batch) {
+    Folder& folder = *batch.folder;
+    for (const std::string& name : batch.names) {
+        if (stopped()) {
+            return;
+        }
+        noteFailure(copyFile(folder.src.get(), name, folder.dst.get(), name, batch.placement,
+                             childPath(batch.srcPath, name), folder.record));
+    }
+}
+
+void Transfer::finishFolder(Folder& folder) {
+    if (!mAborted) {
+        keepAttributes(folder.dst.get(), folder.st);
+    }
+}
+
+// ----- the copy
 
 void Transfer::countTotals(int dir, const std::string& name, const struct stat& st) {
     if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
@@ -361,11 +606,7 @@ int Transfer::copyItem(int srcDir, const std::string& name, const struct stat& s
         return copyFolder(srcDir, name, dstDir, dstName, placement, srcPath, record);
     }
     if (S_ISLNK(st.st_mode)) {
-        int code = copyLink(srcDir, name, st, dstDir, dstName, placement);
-        if (code == kSuccess && record) {
-            record->children.push_back({name, st.st_dev, st.st_ino, false, {}});
-        }
-        return code;
+        return copyLink(srcDir, name, st, dstDir, dstName, placement, record);
     }
     if (S_ISREG(st.st_mode)) {
         return copyFile(srcDir, name, dstDir, dstName, placement, srcPath, record);
@@ -431,10 +672,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
     if (!S_ISREG(st.st_mode)) {
         return kSpecialFile;
     }
-    if (mMonitor) {
-        mProgress.currentFile = srcPath;
-        report();
-    }
+    started(srcPath);
     if (placement == Placement::Replace) {
         // Checked before the data is written, so a wrong kind of target costs no copy.
         if (int code = checkReplaceable(dstDir, dstName, false); code != kSuccess) {
@@ -480,10 +718,8 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         ::unlinkat(dstDir, temp.c_str(), 0);
         return code;
     }
-    if (record) {
-        record->children.push_back({name, st.st_dev, st.st_ino, false, {}});
-    }
-    ++mProgress.filesDone;
+    noteCopied(record, name, st);
+    ++mFilesDone;
     report();
     return kSuccess;
 }
@@ -557,21 +793,23 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
             }
             return kInUse;  // the source ended early: it shrank under us
         }
-        mProgress.bytesDone += static_cast<std::uint64_t>(n);
+        mBytesDone += static_cast<std::uint64_t>(n);
         report();
     }
     if (!useReadWrite) {
         return kSuccess;
     }
-    if (!mBuffer) {
-        mBuffer = std::make_unique<char[]>(kBufferSize);
+    // One buffer per thread, kept for the thread's later files.
+    thread_local std::unique_ptr<char[]> buffer;
+    if (!buffer) {
+        buffer = std::make_unique<char[]>(kBufferSize);
     }
     while (inOff < end) {
         if (checkAbort()) {
             return kSuccess;
         }
         const auto want = static_cast<std::size_t>(std::min<off_t>(end - inOff, kBufferSize));
-        ssize_t got = ::pread(src, mBuffer.get(), want, inOff);
+        ssize_t got = ::pread(src, buffer.get(), want, inOff);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
@@ -583,7 +821,7 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
         }
         for (ssize_t done = 0; done < got;) {
             ssize_t put =
-                ::pwrite(dst, mBuffer.get() + done, static_cast<std::size_t>(got - done), outOff);
+                ::pwrite(dst, buffer.get() + done, static_cast<std::size_t>(got - done), outOff);
             if (put < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -594,14 +832,14 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
             outOff += put;
         }
         inOff += got;
-        mProgress.bytesDone += static_cast<std::uint64_t>(got);
+        mBytesDone += static_cast<std::uint64_t>(got);
         report();
     }
     return kSuccess;
 }
 
 int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& st, int dstDir,
-                       const std::string& dstName, Placement placement) {
+                       const std::string& dstName, Placement placement, CopiedItem* record) {
     std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
     for (;;) {
         ssize_t n = ::readlinkat(srcDir, name.c_str(), target.data(), target.size());
@@ -639,7 +877,8 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
         ::unlinkat(dstDir, temp.c_str(), 0);
         return code;
     }
-    ++mProgress.filesDone;
+    noteCopied(record, name, st);
+    ++mFilesDone;
     report();
     return kSuccess;
 }
@@ -656,6 +895,7 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
     // Made private (0700) and given its real mode only when filled, so that a read-only source
     // folder can still be filled and nobody else looks into it half made.
     std::string made = dstName;
+    bool merging = false;
     if (placement == Placement::KeepBoth) {
         int n = 0;
         for (; n < kMaxCollisionNames; ++n) {
@@ -681,27 +921,24 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
         if (int code = checkReplaceable(dstDir, made, true); code != kSuccess) {
             return code;
         }
+        merging = true;
     }
     Fd dst(::openat(dstDir, made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!dst.valid()) {
         return errno == ELOOP || errno == ENOTDIR ? kAlreadyExists : codeFromErrno(errno);
     }
-    CopiedItem* self = nullptr;
-    if (record) {
-        record->children.push_back({name, st.st_dev, st.st_ino, true, {}});
-        self = &record->children.back();
-    }
-    const Placement childPlacement =
-        placement == Placement::Replace ? Placement::Replace : Placement::Fresh;
-    int code = copyFolderContents(src.get(), dst.get(), childPlacement, srcPath, self);
-    if (!mAborted) {
-        keepAttributes(dst.get(), st);  // last, so the folder's time is not touched again
-    }
-    return code;
+    CopiedItem* self = noteCopied(record, name, st);
+    // Only a folder that was there already can hold something to replace; in one made just now
+    // every name is claimed without replacing, which spares a look before each file.
+    const Placement childPlacement = merging ? Placement::Replace : Placement::Fresh;
+    auto folder = std::make_shared<Folder>(*this, std::move(src), std::move(dst), st, self);
+    return copyFolderContents(folder, childPlacement, srcPath);
 }
 
-int Transfer::copyFolderContents(int srcFd, int dstFd, Placement childPlacement,
-                                 const std::string& srcPath, CopiedItem* record) {
+int Transfer::copyFolderContents(const std::shared_ptr<Folder>& folder, Placement childPlacement,
+                                 const std::string& srcPath) {
+    const int srcFd = folder->src.get();
+    const int dstFd = folder->dst.get();
     // Read the names first and close the folder, so a deep tree holds two descriptors a level.
     struct Entry {
         std::string name;
@@ -727,32 +964,59 @@ int Transfer::copyFolderContents(int srcFd, int dstFd, Placement childPlacement,
         }
     }
 
+    // One unreadable or special item fails the entry, but the rest is still copied; a full or
+    // read-only destination would fail everything after it the same way, so stop there.
     int first = kSuccess;
-    for (const Entry& e : entries) {
-        if (checkAbort()) {
-            return kSuccess;
-        }
-        int code;
-        const std::string path = childPath(srcPath, e.name);
-        if (e.type == DT_REG) {
-            code = copyFile(srcFd, e.name, dstFd, e.name, childPlacement, path, record);
-        } else if (e.type == DT_DIR) {
-            code = copyFolder(srcFd, e.name, dstFd, e.name, childPlacement, path, record);
-        } else {
-            struct stat st;
-            if (::fstatat(srcFd, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                code = codeFromErrno(errno, true);
-            } else {
-                code = copyItem(srcFd, e.name, st, dstFd, e.name, childPlacement, path, record);
-            }
-        }
-        // One unreadable or special item fails the entry, but the rest is still copied; a full
-        // or read-only destination fails everything after it the same way, so stop there.
+    auto note = [&](int code) {
         if (code != kSuccess && first == kSuccess) {
             first = code;
         }
         if (isFatal(code)) {
+            mStopped = true;
+        }
+    };
+
+    // The files first: with a pool they are handed over in batches, so that it has work while
+    // the walk goes on into the subfolders.
+    Batch batch{folder, {}, srcPath, childPlacement};
+    for (const Entry& e : entries) {
+        if (e.type != DT_REG) {
+            continue;
+        }
+        if (stopped()) {
             break;
+        }
+        if (mWorkers == 0) {
+            note(copyFile(srcFd, e.name, dstFd, e.name, childPlacement, childPath(srcPath, e.name),
+                          folder->record));
+            continue;
+        }
+        batch.names.push_back(e.name);
+        if (batch.names.size() == kBatchFiles) {
+            submit(std::exchange(batch, Batch{folder, {}, srcPath, childPlacement}));
+        }
+    }
+    if (!batch.names.empty() && !stopped()) {
+        submit(std::move(batch));
+    }
+
+    for (const Entry& e : entries) {
+        if (e.type == DT_REG) {
+            continue;
+        }
+        if (stopped()) {
+            break;
+        }
+        const std::string path = childPath(srcPath, e.name);
+        if (e.type == DT_DIR) {
+            note(copyFolder(srcFd, e.name, dstFd, e.name, childPlacement, path, folder->record));
+            continue;
+        }
+        struct stat st;
+        if (::fstatat(srcFd, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            note(codeFromErrno(errno, true));
+        } else {
+            note(copyItem(srcFd, e.name, st, dstFd, e.name, childPlacement, path, folder->record));
         }
     }
     return first;
@@ -770,8 +1034,8 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
         for (int n = 0; n < kMaxCollisionNames; ++n) {
             const std::string candidate = n == 0 ? name : collisionName(name, isDir, n);
             if (renameNoReplace(srcDir, name.c_str(), dstDir, candidate.c_str()) == 0) {
-                mProgress.filesDone = mProgress.filesTotal;
-                mProgress.bytesDone = mProgress.bytesTotal;
+                mFilesDone = mProgress.filesTotal;
+                mBytesDone = mProgress.bytesTotal;
                 report();
                 return kSuccess;
             }
@@ -813,7 +1077,7 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
             return ::unlinkat(srcDir, name.c_str(), 0) == 0 ? kSuccess : codeFromErrno(errno);
         }
         if (::renameat(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
-            ++mProgress.filesDone;
+            ++mFilesDone;
             report();
             return kSuccess;
         }
@@ -875,7 +1139,7 @@ int Transfer::moveAcross(int srcDir, const std::string& name, const struct stat&
     const Placement top =
         mRequest.rule == CollisionRule::KeepBoth ? Placement::KeepBoth : Placement::Replace;
     CopiedItem copied;
-    int code = copyItem(srcDir, name, st, dstDir, name, top, mRequest.source, &copied);
+    int code = copyTree(srcDir, name, st, dstDir, top, mRequest.source, &copied);
     if (code != kSuccess || mAborted) {
         return code;  // the source stays whole
     }

@@ -23,6 +23,21 @@ namespace fs = std::filesystem;
 
 namespace mivex::test {
 
+ScopedEnv::ScopedEnv(const char* name, const char* value) : mName(name) {
+    const char* old = std::getenv(name);
+    mHadOld = old != nullptr;
+    mOld = old ? old : "";
+    ::setenv(name, value, 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (mHadOld) {
+        ::setenv(mName.c_str(), mOld.c_str(), 1);
+    } else {
+        ::unsetenv(mName.c_str());
+    }
+}
+
 TempDir::TempDir(const std::string& under) {
     std::string base = under;
     if (base.empty()) {

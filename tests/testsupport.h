@@ -32,6 +32,20 @@ private:
     std::string mPath;
 };
 
+// Sets an environment variable for one scope and puts back what was there.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string mName;
+    std::string mOld;
+    bool mHadOld;
+};
+
 // A filesystem mounted on a fresh folder for one test, unmounted at destruction. ok() is false,
 // with reason() saying why, where mounting is refused (not root, no mount namespace).
 class ScratchMount {

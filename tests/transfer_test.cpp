@@ -359,6 +359,65 @@ TEST(TransferMove, AcrossFilesystemsBothWays) {
     EXPECT_EQ(listTree(mount / "back"), listTree(ref.path()));
 }
 
+// --- the files of a tree copied by several threads -------------------------------------------
+
+namespace {
+
+// Folders of more files than one batch, read-only folders and files, and set folder times: a
+// folder must get its mode and time only after the last of its files is in.
+void makeWideTree(const std::string& root) {
+    for (int d = 0; d < 6; ++d) {
+        const std::string folder = root + "/d" + std::to_string(d) + (d % 2 ? "/inner" : "");
+        std::vector<std::pair<std::string, std::string>> files;
+        for (int f = 0; f < 150; ++f) {
+            files.push_back(
+                {"f" + std::to_string(f),
+                 randomBytes(f % 7 == 0 ? 70000 : 100, static_cast<unsigned>(d * 1000 + f))});
+        }
+        makeTree(folder, files);
+        ::chmod((folder + "/f3").c_str(), 0444);
+        setMtime(folder, 1400000000 + d, 5000);
+        if (d % 3 == 0) {
+            ::chmod(folder.c_str(), 0555);
+        }
+    }
+    ASSERT_EQ(::symlink("d0/f1", (root + "/link").c_str()), 0);
+}
+
+}  // namespace
+
+TEST(TransferThreads, WideTreeEqualsCpArchiveWhateverTheNumberOfThreads) {
+    TempDir src, ref;
+    makeWideTree(src / "tree");
+    const std::string reference = referenceCopy(src / "tree", ref.path());
+    for (const char* workers : {"0", "1", "2", "4"}) {
+        SCOPED_TRACE(std::string("MIVEX_WORKERS=") + workers);
+        ScopedEnv env("MIVEX_WORKERS", workers);
+        TempDir dst;
+        ASSERT_EQ(transfer(src / "tree", dst.path(), kCopy, kO).code, 0);
+        expectSame(reference, dst / "tree");
+        EXPECT_EQ(listTree(dst.path()), listTree(ref.path()));  // no temporary file left
+        // Onto the copy again: every file replaced, every folder merged.
+        ASSERT_EQ(transfer(src / "tree", dst.path(), kCopy, kO).code, 0);
+        expectSame(reference, dst / "tree");
+        EXPECT_EQ(listTree(dst.path()), listTree(ref.path()));
+    }
+    expectSame(reference, src / "tree");
+}
+
+TEST(TransferThreads, WideTreeMovesAcrossFilesystems) {
+    TmpfsMount mount(64 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    TempDir src, ref;
+    makeWideTree(src / "tree");
+    const std::string reference = referenceCopy(src / "tree", ref.path());
+    ASSERT_EQ(transfer(src / "tree", mount.path(), kMove, kO).code, 0);
+    EXPECT_FALSE(exists(src / "tree"));
+    expectSame(reference, mount / "tree");
+}
+
 // --- progress and abort --------------------------------------------------------------------
 
 namespace {
@@ -406,6 +465,28 @@ TEST(TransferAbort, CopyStopsAndLeavesNothing) {
     EXPECT_EQ(out.code, 0);
     const Names left = listTree(dst.path());
     EXPECT_TRUE(left.empty() || left == Names{"out/"}) << ::testing::PrintToString(left);
+}
+
+TEST(TransferAbort, TreeStopsAndLeavesNoTemporaryFile) {
+    TempDir src, dst;
+    std::vector<std::pair<std::string, std::string>> files;
+    for (int i = 0; i < 40; ++i) {
+        files.push_back({"d" + std::to_string(i % 4) + "/f" + std::to_string(i),
+                         randomBytes(2 << 20, static_cast<unsigned>(i))});
+    }
+    makeTree(src / "tree", files);
+    Recorder rec;
+    rec.abortAfterFirst = true;
+    const TransferOutcome out = transfer(src / "tree", dst.path(), kCopy, kO, &rec);
+    EXPECT_TRUE(out.aborted);
+    const Names left = listTree(dst.path());
+    EXPECT_LT(left.size(), listTree(src.path()).size());
+    for (const std::string& name : left) {
+        EXPECT_EQ(name.find(".mivex-"), std::string::npos) << name;
+        if (!name.ends_with("/")) {
+            EXPECT_EQ(readFile(dst / name), readFile(src / name)) << name;
+        }
+    }
 }
 
 TEST(TransferAbort, MoveAcrossFilesystemsKeepsTheSource) {
