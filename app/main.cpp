@@ -1,8 +1,11 @@
 // Start-up: the command line decides between an unattended run and the window.
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 
 #include "app/commandline.h"
 #include "platform/folders.h"
@@ -28,8 +31,14 @@ int main(int argc, char** argv) {
 #ifdef MIVEX_WITH_GUI
     return mivex::Main(argc, argv, text);
 #else
+    // The window is a program of its own beside this one, so that unattended runs never load
+    // the GUI libraries: that alone took most of a short run's time.
+    const std::string window = mivex::joinPath(mivex::programFolder(), "mivex-gui");
+    ::execv(window.c_str(), argv);
     std::fprintf(stderr,
-                 "mivex: this build has no window; run a list with \"mivex LIST.flq -auto\"\n");
+                 "mivex: cannot start the window (%s: %s); run a list with \"mivex LIST.flq "
+                 "-auto\"\n",
+                 window.c_str(), std::strerror(errno));
     return mivex::kRunNoList;
 #endif
 }

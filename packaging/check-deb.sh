@@ -40,6 +40,7 @@ DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y "$deb"
 dpkg -L mivex | tee "$build/installed-files.txt"
 [[ $(readlink -f /usr/bin/mivex) == /usr/lib/mivex/mivex ]] || fail "bin/mivex does not lead to lib/mivex"
 [[ -f "/usr/lib/mivex/mivex online help.html" ]] || fail "help file missing beside the program"
+[[ -x /usr/lib/mivex/mivex-gui ]] || fail "the window program is missing beside mivex"
 grep -F 'text/x-mivex-queue:*.flq' /usr/share/mime/globs2 || fail "the .flq type is not registered"
 man -w mivex
 
@@ -62,7 +63,7 @@ shot="$build/launched-from-desktop-entry.png"  # the window with the list in its
 export work shot
 xvfb-run -a bash -c '
     gtk-launch mivex "$work/night.flq"
-    for _ in $(seq 50); do pid=$(pgrep -nx mivex) && break; sleep 0.1; done
+    for _ in $(seq 50); do pid=$(pgrep -nx mivex-gui) && break; sleep 0.1; done
     [[ -n ${pid:-} ]] || { echo "mivex did not start"; exit 1; }
     sleep 2
     printf "running: "; tr "\0" " " </proc/$pid/cmdline; echo

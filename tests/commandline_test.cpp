@@ -131,6 +131,27 @@ TEST_F(UnattendedRun, BadListsEndWithStatusTwoAndNoLog) {
     EXPECT_FALSE(exists(logPath()));
 }
 
+// The window is a program of its own beside `mivex`; a stand-in shows what it was given.
+TEST_F(UnattendedRun, WindowProgramGetsTheCommandLineAndUnattendedRunsNeverStartIt) {
+    const auto alone = runProcess({exe(), data / "night.flq"});
+    EXPECT_EQ(alone.exitCode, 2);
+    EXPECT_NE(alone.output.find("cannot start the window"), std::string::npos) << alone.output;
+
+    const std::string window = prog / "mivex-gui";
+    writeFile(window, "#!/bin/sh\necho \"window: $*\"\ntouch \"$0.started\"\n");
+    ::chmod(window.c_str(), 0755);
+    const auto started = runProcess({exe(), data / "a list.flq", "extra"});
+    EXPECT_EQ(started.exitCode, 0);
+    EXPECT_EQ(started.output, "window: " + data / "a list.flq" + " extra\n");
+
+    ::unlink((window + ".started").c_str());
+    writeFile(data / "src.txt", "s");
+    const auto ran = run(list({test::entry("C-N", data / "src.txt", data / "out")}));
+    EXPECT_EQ(ran.exitCode, 0) << ran.output;
+    EXPECT_EQ(readFile(data / "out/src.txt"), "s");
+    EXPECT_FALSE(exists(window + ".started"));
+}
+
 TEST_F(UnattendedRun, FailuresGiveStatusOneAndTheRestStillRuns) {
     test::makeTree(data.path(), {{"src/sub/x.txt", "x"}, {"src/f.txt", "f"}});
     ASSERT_EQ(::mkfifo((data / "src/sub/pipe").c_str(), 0644), 0);
