@@ -180,7 +180,8 @@ public:
           mEuid(::geteuid()),
           mEgid(::getegid()),
           mCaller(std::this_thread::get_id()),
-          mWorkers(workerCount()) {}
+          mWorkers(workerCount()),
+          mNamedOnly(::access("/proc/self/fd", X_OK) != 0) {}
     ~Transfer();
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -205,6 +206,8 @@ private:
                            const std::string& srcPath);
     int copyData(int src, int dst, const struct stat& st);
     int copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite);
+    // Gives a finished unnamed file its name at the destination.
+    int placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement);
     // Gives a finished temporary file or link its name at the destination.
     int placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
                   Placement placement);
@@ -255,6 +258,7 @@ private:
     std::atomic<std::uint64_t> mFilesDone{0};
     std::atomic<bool> mAborted{false};
     std::atomic<bool> mStopped{false};  // a failure that every further file would repeat
+    std::atomic<bool> mNamedOnly;       // no unnamed files: no O_TMPFILE, or no /proc to link
     std::atomic<int> mPoolFailure{0};   // the first failure of a file copied by the pool
 
     std::mutex mCurrentLock;
@@ -625,12 +629,35 @@ int openSource(int dir, const std::string& name, int flags, Fd& fd, struct stat&
 
 // Before an item is put in place: with Replace, a folder must not be replaced by a file or link
 // and a file or link must not be merged into; Fresh and KeepBoth never replace anything.
-int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir) {
+int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir,
+                     bool* occupied = nullptr) {
     struct stat there;
     if (::fstatat(dstDir, dstName.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT ? kSuccess : codeFromErrno(errno);
     }
+    if (occupied) {
+        *occupied = true;
+    }
     return S_ISDIR(there.st_mode) == incomingIsDir ? kSuccess : kAlreadyExists;
+}
+
+// Gives a complete unnamed file (O_TMPFILE) the name `name`; fails with EEXIST where the name is
+// taken, never replacing anything. Linking by descriptor alone takes CAP_DAC_READ_SEARCH;
+// through /proc/self/fd anyone may.
+int linkUnnamed(int fd, int dir, const std::string& name) {
+    static std::atomic<bool> byDescriptor{true};
+    if (byDescriptor.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0) {
+            return 0;
+        }
+        if (errno != ENOENT && errno != EPERM) {
+            return -1;
+        }
+        byDescriptor = false;
+    }
+    std::array<char, 32> proc;
+    std::snprintf(proc.data(), proc.size(), "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, proc.data(), dir, name.c_str(), AT_SYMLINK_FOLLOW);
 }
 
 int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
@@ -660,6 +687,46 @@ int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& 
     return kFileExists;
 }
 
+int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement) {
+    if (placement == Placement::KeepBoth) {
+        for (int n = 0; n < kMaxCollisionNames; ++n) {
+            const std::string candidate = n == 0 ? dstName : collisionName(dstName, false, n);
+            if (linkUnnamed(fd, dstDir, candidate) == 0) {
+                return kSuccess;
+            }
+            if (errno != EEXIST) {
+                return codeFromErrno(errno);
+            }
+        }
+        return kFileExists;
+    }
+    if (linkUnnamed(fd, dstDir, dstName) == 0) {
+        return kSuccess;
+    }
+    if (errno != EEXIST) {
+        return codeFromErrno(errno);
+    }
+    if (placement == Placement::Fresh) {
+        return kFileExists;
+    }
+    // Overwrite, and a file or link arrived at the name since it was looked at: replace it in one
+    // step through a temporary name, as when it had been there from the start.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temp = tempName(dstName);
+        if (linkUnnamed(fd, dstDir, temp) == 0) {
+            const int code = placeTemp(dstDir, temp, dstName, Placement::Replace);
+            if (code != kSuccess) {
+                ::unlinkat(dstDir, temp.c_str(), 0);
+            }
+            return code;
+        }
+        if (errno != EEXIST) {
+            return codeFromErrno(errno);
+        }
+    }
+    return kFileExists;
+}
+
 int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
                        Placement placement, const std::string& srcPath, CopiedItem* record) {
     // O_NONBLOCK: if a FIFO was put in the file's place since the folder was read, opening it
@@ -673,15 +740,29 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         return kSpecialFile;
     }
     started(srcPath);
+    bool occupied = false;
     if (placement == Placement::Replace) {
         // Checked before the data is written, so a wrong kind of target costs no copy.
-        if (int code = checkReplaceable(dstDir, dstName, false); code != kSuccess) {
+        if (int code = checkReplaceable(dstDir, dstName, false, &occupied); code != kSuccess) {
             return code;
         }
     }
 
+    // The copy is written into a file of the destination folder that has no name yet (O_TMPFILE)
+    // and is linked to its name only when complete, so an interrupted run leaves nothing behind.
+    // A copy that replaces a file, and any copy on a filesystem without unnamed files, is written
+    // under a hidden temporary name instead and renamed into place in one step.
     std::string temp;
     Fd dst;
+    if (!occupied && !mNamedOnly.load(std::memory_order_relaxed)) {
+        dst.reset(::openat(dstDir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600));
+        if (!dst.valid()) {
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+                return codeFromErrno(errno);
+            }
+            mNamedOnly = true;
+        }
+    }
     for (int attempt = 0; attempt < 100 && !dst.valid(); ++attempt) {
         temp = tempName(dstName);
         dst.reset(::openat(dstDir, temp.c_str(),
@@ -693,6 +774,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
     if (!dst.valid()) {
         return kFileExists;
     }
+    const bool unnamed = temp.empty();
 
     int code = copyData(src.get(), dst.get(), st);
     if (code == kSuccess && !mAborted) {
@@ -706,17 +788,22 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
     }
     if (code == kSuccess && !mAborted) {
         keepAttributes(dst.get(), st);
-        // close() can report a delayed write error (NFS, some FUSE filesystems).
-        if (::close(dst.release()) != 0) {
+        if (unnamed) {
+            code = placeUnnamed(dst.get(), dstDir, dstName, placement);
+            dst.reset();
+        } else if (::close(dst.release()) != 0) {
+            // close() can report a delayed write error (NFS, some FUSE filesystems).
             code = codeFromErrno(errno);
         }
     }
-    if (code == kSuccess && !mAborted) {
+    if (!unnamed && code == kSuccess && !mAborted) {
         code = placeTemp(dstDir, temp, dstName, placement);
     }
     if (code != kSuccess || mAborted) {
-        ::unlinkat(dstDir, temp.c_str(), 0);
-        return code;
+        if (!unnamed) {
+            ::unlinkat(dstDir, temp.c_str(), 0);
+        }
+        return code;  // an unnamed file goes away with its descriptor
     }
     noteCopied(record, name, st);
     ++mFilesDone;

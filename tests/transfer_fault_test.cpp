@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -37,14 +38,25 @@ TransferOutcome transfer(const std::string& source, const std::string& dest, Tra
 
 struct ChildOutcome {
     bool finished = false;  // false: hung past the limit, or crashed
-    bool dropped = true;    // false: could not become nobody
+    bool dropped = true;    // false: could not become nobody, or could not hide /proc
     int code = -1;
 };
 
-// Runs one transfer in a forked child (as uid/gid 65534 with no groups when `asNobody`), so that
+// In a mount namespace of its own, /proc is unmounted (for the current process only).
+bool hideProc() {
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           ::umount2("/proc", MNT_DETACH) == 0;
+}
+
+// How the child runs: as root, as nobody, and with /proc hidden or not.
+enum Child : unsigned { AsRoot = 0, AsNobody = 1, WithoutProc = 2 };
+
+// Runs one transfer in a forked child (as uid/gid 65534 with no groups for AsNobody), so that
 // a hang is cut off at `seconds` and permission checks apply even though the tests run as root.
-ChildOutcome transferInChild(const TransferRequest& request, bool asNobody = false,
+ChildOutcome transferInChild(const TransferRequest& request, unsigned how = AsRoot,
                              int seconds = 10) {
+    const bool asNobody = how & AsNobody;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         return {};
@@ -52,9 +64,11 @@ ChildOutcome transferInChild(const TransferRequest& request, bool asNobody = fal
     const pid_t pid = ::fork();
     if (pid == 0) {
         int msg[2] = {1, -1};
-        if (asNobody &&
-            (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-             ::setresuid(kNobody, kNobody, kNobody) != 0)) {
+        if ((how & WithoutProc) && !hideProc()) {
+            msg[0] = 0;
+        } else if (asNobody &&
+                   (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+                    ::setresuid(kNobody, kNobody, kNobody) != 0)) {
             msg[0] = 0;
         } else {
             const TransferOutcome out = transferItem(request);
@@ -77,14 +91,14 @@ ChildOutcome transferInChild(const TransferRequest& request, bool asNobody = fal
     return result;
 }
 
-#define EXPECT_CHILD_CODE(outcome, expected)                          \
-    do {                                                              \
-        const ChildOutcome& o_ = (outcome);                           \
-        ASSERT_TRUE(o_.finished) << "the transfer hung or crashed";   \
-        if (!o_.dropped) {                                            \
-            GTEST_SKIP() << "cannot switch to uid 65534 (not root?)"; \
-        }                                                             \
-        EXPECT_EQ(o_.code, (expected));                               \
+#define EXPECT_CHILD_CODE(outcome, expected)                            \
+    do {                                                                \
+        const ChildOutcome& o_ = (outcome);                             \
+        ASSERT_TRUE(o_.finished) << "the transfer hung or crashed";     \
+        if (!o_.dropped) {                                              \
+            GTEST_SKIP() << "cannot switch to uid 65534 or hide /proc"; \
+        }                                                               \
+        EXPECT_EQ(o_.code, (expected));                                 \
     } while (0)
 
 void expectSame(const std::string& a, const std::string& b) {
@@ -201,7 +215,8 @@ TEST_F(Permissions, UnreadableFileInTreeIsAccessDenied) {
     giveToNobody(src.path());
     giveToNobody(dst.path());
     ::chmod((src / "tree/sub/secret.txt").c_str(), 0);
-    EXPECT_CHILD_CODE(transferInChild({src / "tree", dst.path(), kCopy, kN}, true), kAccessDenied);
+    EXPECT_CHILD_CODE(transferInChild({src / "tree", dst.path(), kCopy, kN}, AsNobody),
+                      kAccessDenied);
     EXPECT_FALSE(exists(dst / "tree/sub/secret.txt"));
 }
 
@@ -211,8 +226,9 @@ TEST_F(Permissions, UnwritableDestinationFolderIsAccessDenied) {
     giveToNobody(src.path());
     giveToNobody(dst.path());
     ::chmod(dst.path().c_str(), 0555);
-    EXPECT_CHILD_CODE(transferInChild({src / "f.txt", dst.path(), kCopy, kN}, true), kAccessDenied);
-    EXPECT_CHILD_CODE(transferInChild({src / "f.txt", dst / "sub", kCopy, kN}, true),
+    EXPECT_CHILD_CODE(transferInChild({src / "f.txt", dst.path(), kCopy, kN}, AsNobody),
+                      kAccessDenied);
+    EXPECT_CHILD_CODE(transferInChild({src / "f.txt", dst / "sub", kCopy, kN}, AsNobody),
                       kAccessDenied);
     EXPECT_TRUE(listTree(dst.path()).empty());
 }
@@ -223,7 +239,7 @@ TEST_F(Permissions, ReadOnlyFolderIsFilledBeforeItGetsItsMode) {
     ::chmod((src / "tree/ro").c_str(), 0555);
     giveToNobody(src.path());
     giveToNobody(dst.path());
-    EXPECT_CHILD_CODE(transferInChild({src / "tree", dst.path(), kCopy, kN}, true), 0);
+    EXPECT_CHILD_CODE(transferInChild({src / "tree", dst.path(), kCopy, kN}, AsNobody), 0);
     EXPECT_EQ(readFile(dst / "tree/ro/f.txt"), "f");
     EXPECT_EQ(lstatOf(dst / "tree/ro").st_mode & 07777, 0555u);
 }
@@ -239,7 +255,7 @@ TEST_F(Permissions, MoveAcrossFilesystemsWithUnreadableFileKeepsTheSource) {
     giveToNobody(src.path());
     giveToNobody(mount.path());
     const std::string reference = referenceCopy(src / "tree", ref.path());
-    EXPECT_CHILD_CODE(transferInChild({src / "tree", mount.path(), kMove, kO}, true),
+    EXPECT_CHILD_CODE(transferInChild({src / "tree", mount.path(), kMove, kO}, AsNobody),
                       kAccessDenied);
     expectSame(reference, src / "tree");
     expectOnlyNamesFrom(mount / "tree", reference);
@@ -275,6 +291,28 @@ TEST(OtherMounts, MoveBetweenTwoMountsOfOneFilesystemCopies) {
     EXPECT_FALSE(exists(src / "tree"));
     EXPECT_EQ(listTree(backing / "in"),
               (std::vector<std::string>{"tree/", "tree/a.txt", "tree/sub/", "tree/sub/b.txt"}));
+}
+
+// Files are written unnamed and, for a user without CAP_DAC_READ_SEARCH, linked to their names
+// through /proc/self/fd; without /proc they are written under temporary names, as on filesystems
+// without unnamed files.
+TEST_F(Permissions, WithoutProcFilesArriveUnderTemporaryNames) {
+    TempDir src, dst, ref;
+    makeTree(src / "tree", {{"a.txt", "a"}, {"sub/b.bin", randomBytes(100000, 1)}});
+    writeFile(src / "f.txt", "f");
+    const std::string reference = referenceCopy(src / "tree", ref.path());
+    giveToNobody(src.path());
+    giveToNobody(dst.path());
+    EXPECT_CHILD_CODE(
+        transferInChild({src / "tree", dst.path(), kCopy, kO}, AsNobody | WithoutProc), 0);
+    EXPECT_CHILD_CODE(
+        transferInChild({src / "f.txt", dst.path(), kCopy, kN}, AsNobody | WithoutProc), 0);
+    EXPECT_CHILD_CODE(
+        transferInChild({src / "f.txt", dst.path(), kCopy, kN}, AsNobody | WithoutProc), 0);
+    expectSame(reference, dst / "tree");
+    EXPECT_EQ(listTree(dst.path()),
+              (std::vector<std::string>{"f - Copy.txt", "f.txt", "tree/", "tree/a.txt", "tree/sub/",
+                                        "tree/sub/b.bin"}));
 }
 
 // --- links ---------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <ctime>
 #include <filesystem>
@@ -60,21 +61,14 @@ inline bool isTempName(const std::string& name) {
     return base.starts_with(".mivex-") && base.ends_with(".part");
 }
 
-// The bytes held by temporary files below `root`, or -1 when there are none; safe while a
-// transfer runs.
-inline long long tempBytesUnder(const std::string& root) {
-    long long bytes = -1;
-    std::error_code ec;
-    for (std::filesystem::recursive_directory_iterator it(root, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        if (isTempName(it->path().filename())) {
-            struct stat st;
-            if (::lstat(it->path().c_str(), &st) == 0) {
-                bytes = std::max(bytes, 0LL) + st.st_size;
-            }
-        }
+// The bytes in use on the filesystem holding `path`: what a file being written there adds to,
+// whether it has a name yet or not.
+inline long long usedBytesOn(const std::string& path) {
+    struct statvfs fs;
+    if (::statvfs(path.c_str(), &fs) != 0) {
+        return -1;
     }
-    return bytes;
+    return static_cast<long long>(fs.f_blocks - fs.f_bfree) * static_cast<long long>(fs.f_frsize);
 }
 
 }  // namespace mivex::test

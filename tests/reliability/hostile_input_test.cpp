@@ -179,16 +179,23 @@ TEST(DeepPaths, MoveAcrossFilesystemsOfATreePastPathMax) {
 TEST(ArrivingModes, FileIsPrivateUntilCompleteThenGetsItsMode) {
     TempDir src, dst;
     writeFile(src / "shared.bin", randomBytes(8 << 20, 3), 0644);
+    // The file being written is found among this process's open files: unnamed, or under its
+    // temporary name.
     std::vector<mode_t> seen;
     Watch watch([&] {
-        for (const std::string& name : listTree(dst.path())) {
-            if (isTempName(name)) {
-                seen.push_back(lstatOf(dst / name).st_mode & 07777);
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            const std::string target = std::filesystem::read_symlink(fd.path(), ec);
+            struct stat st;
+            const bool arriving = target.ends_with(" (deleted)") || isTempName(target);
+            if (!ec && target.starts_with(dst.path() + "/") && arriving &&
+                ::stat(fd.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                seen.push_back(st.st_mode & 07777);
             }
         }
     });
     ASSERT_EQ(transferItem({src / "shared.bin", dst.path(), kCopy, kN}, &watch).code, 0);
-    ASSERT_FALSE(seen.empty()) << "no temporary file was seen while the copy ran";
+    ASSERT_FALSE(seen.empty()) << "no file being written was seen while the copy ran";
     for (mode_t mode : seen) {
         EXPECT_EQ(mode, 0600u);
     }

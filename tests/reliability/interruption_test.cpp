@@ -98,15 +98,16 @@ TEST_F(KilledMove, LargeFileIsWholeAtTheSourceAndTheRerunCompletesIt) {
     constexpr int kBlocks = 384;
     writeLarge(src / "big.bin", block, kBlocks);
     const std::string list = program.list({entry("M-O", src / "big.bin", mount / "out")});
-    // Killed once a quarter of the file sits in the temporary file.
+    // Killed once a quarter of the file is written.
+    const long long before = usedBytesOn(mount.path());
     const bool killed = runAndKillWhen(program.command(list), [&] {
-        return tempBytesUnder(mount.path()) >= kBlocks / 4 * static_cast<long long>(block.size());
+        return usedBytesOn(mount.path()) - before >=
+               kBlocks / 4 * static_cast<long long>(block.size());
     });
     ASSERT_TRUE(killed) << "the move ended before it could be interrupted";
     EXPECT_EQ(lstatOf(src / "big.bin").st_size, kBlocks * static_cast<off_t>(block.size()));
-    for (const std::string& name : listTree(mount.path())) {
-        EXPECT_TRUE(name == "out/" || isTempName(name)) << "under a final name: " << name;
-    }
+    // The half-written file had no name; it went with the process.
+    EXPECT_EQ(listTree(mount.path()), std::vector<std::string>{"out/"});
 
     const ProcessResult rerun = program.run(list);
     EXPECT_EQ(rerun.exitCode, 0) << rerun.output;
@@ -125,16 +126,20 @@ TEST_F(KilledMove, TreeIsWholeAtTheSourceAndTheRerunCompletesIt) {
     const std::string reference = referenceCopy(src / "tree", ref.path());
     const std::string list = program.list({entry("M-O", src / "tree", mount.path())});
     // Killed while a file is being written after some have arrived whole.
+    const long long before = usedBytesOn(mount.path());
     const bool killed = runAndKillWhen(program.command(list), [&] {
         int whole = 0;
         for (const std::string& name : listTree(mount.path())) {
-            whole += name.ends_with(".bin") && !isTempName(name);
+            whole += name.ends_with(".bin");
         }
-        return whole >= 6 && tempBytesUnder(mount.path()) > 0;
+        return whole >= 6 && usedBytesOn(mount.path()) - before > (whole * 8LL + 1) << 20;
     });
     ASSERT_TRUE(killed) << "the move ended before it could be interrupted";
     expectSame(reference, src / "tree");
     expectNothingPartial(mount / "tree", reference);
+    for (const std::string& name : listTree(mount.path())) {
+        EXPECT_FALSE(isTempName(name)) << name;
+    }
 
     const ProcessResult rerun = program.run(list);
     EXPECT_EQ(rerun.exitCode, 0) << rerun.output;
