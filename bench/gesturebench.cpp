@@ -47,10 +47,13 @@ int main(int argc, char** argv) {
     }
 
     mivex::ui::frmMain window;
+    window.show();  // every time below includes painting the window again
+    QApplication::processEvents();
     window.dirDest->setPath(QString::fromStdString(work + "/dst"));
     QElapsedTimer clock;
     clock.start();
     window.lstQueue_OLEDragDrop(paths, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
+    QApplication::processEvents();
     const double dropMs = clock.nsecsElapsed() / 1e6;
     bool inOrder = window.queue().size() == static_cast<std::size_t>(files);
     for (int i = 0; inOrder && i < files; ++i) {
@@ -68,16 +71,23 @@ int main(int argc, char** argv) {
     std::ofstream(list, std::ios::binary) << body;
     clock.restart();
     window.LoadQueueList(QString::fromStdString(list));
+    QApplication::processEvents();
     std::printf("loading a list of 32,766 lines: %.1f ms\n", clock.nsecsElapsed() / 1e6);
     window.dirSource->setPath(QString::fromStdString(work + "/src"));
     clock.restart();
     window.AddToQueue(QStringLiteral("Folder"));
+    QApplication::processEvents();
     std::printf("one admission to a queue of 32,766: %.3f ms (queue now %zu)\n",
                 clock.nsecsElapsed() / 1e6, window.queue().size());
     prompts.mSave = QString::fromStdString(work + "/saved.flq");
     clock.restart();
     window.cmdSave_Click();
     std::printf("saving the list of 32,767 lines: %.1f ms\n", clock.nsecsElapsed() / 1e6);
+    clock.restart();
+    window.LoadQueueList(prompts.mSave);
+    QApplication::processEvents();
+    std::printf("loading a list of 32,767 lines: %.1f ms (queue now %zu)\n",
+                clock.nsecsElapsed() / 1e6, window.queue().size());
     std::filesystem::remove_all(work);
     return 0;
 }
