@@ -1,23 +1,45 @@
 #!/usr/bin/env bash
-# Benchmark: Mivex against cp -a, rsync -a and mv on one local filesystem.
+# The benchmark suite: Mivex's unattended mode against cp -a, rsync -a and tar, on a private tmpfs
+# and on the disk, with return times and times including `sync`, plus start-up, peak memory and
+# the window at its limits. One table of ratios first, then the machine, then every single value.
 # See bench/README.md for the datasets, the knobs and how to read the table.
 set -euo pipefail
+export LC_ALL=C
 
-REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-OUT_DIR="$REPO/bench/out"
+BENCH=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+REPO=$(dirname "$BENCH")
+# shellcheck source=lib.sh
+source "$BENCH/lib.sh"
+START_US=${EPOCHREALTIME/./}
+START_DATE=$(date '+%Y-%m-%d %H:%M:%S')
+LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
 
-ROUNDS=${BENCH_ROUNDS:-5}
+# ---------------------------------------------------------------- knobs
+
+QUICK=${BENCH_QUICK:-0}
+sized() { if [[ $QUICK == 1 ]]; then echo "$2"; else echo "$1"; fi; }  # FULL QUICK
+ROUNDS=${BENCH_ROUNDS:-$(sized 5 3)}
 WARMUP=${BENCH_WARMUP:-1}
-BIG_MB=${BENCH_BIG_MB:-1024}
-SMALL_FILES=${BENCH_SMALL_FILES:-20000}
+BIG_MB=${BENCH_BIG_MB:-$(sized 1024 64)}
+SMALL_FILES=${BENCH_SMALL_FILES:-$(sized 20000 2000)}
+SMALL_FOLDERS=${BENCH_SMALL_FOLDERS:-$(sized 200 20)}
 SMALL_KB=${BENCH_SMALL_KB:-4}
+SPARSE_MB=${BENCH_SPARSE_MB:-$(sized 2048 128)}
+SPARSE_DATA_KB=1024
+STARTUP_RUNS=${BENCH_STARTUP_RUNS:-$(sized 30 10)}
+MEM_FILES=${BENCH_MEM_FILES:-$(sized 200000 5000)}
+MEM_FOLDERS=${BENCH_MEM_FOLDERS:-$(sized 2000 50)}
+MEM_KB=${BENCH_MEM_KB:-1}
+MEM_ROUNDS=${BENCH_MEM_ROUNDS:-$(sized 3 1)}
+DROP_FILES=${BENCH_DROP_FILES:-$(sized 10000 1000)}
 PARENT_DIR=${BENCH_DIR:-/var/tmp}
+TMPFS_PARENT=${BENCH_TMPFS_DIR:-}
+TMPFS_SIZE=${BENCH_TMPFS_SIZE:-8G}
+ONLY=${BENCH_ONLY:-D1,D2,D3,D4,D5,D6,D6b,D7,MEM,WIN}
+FSES=${BENCH_FS:-tmpfs,disk}
+DISK_MODE=${BENCH_DISK:-$( ((EUID == 0)) && echo image || echo folder)}
 KEEP=${BENCH_KEEP:-0}
-FILES_PER_FOLDER=100   # files in each leaf folder
-FOLDERS_PER_GROUP=10   # leaf folders in each top-level folder
-
-die() { echo "run.sh: $*" >&2; exit 1; }
-note() { echo "== $*" >&2; }
+OUT_DIR=${BENCH_OUT:-$BENCH/out}
 
 check_count() { # VARIABLE VALUE MINIMUM
     if [[ ! $2 =~ ^(0|[1-9][0-9]{0,8})$ ]] || (($2 < $3)); then
@@ -28,37 +50,116 @@ check_count BENCH_ROUNDS "$ROUNDS" 1
 check_count BENCH_WARMUP "$WARMUP" 0
 check_count BENCH_BIG_MB "$BIG_MB" 1
 check_count BENCH_SMALL_FILES "$SMALL_FILES" 1
+check_count BENCH_SMALL_FOLDERS "$SMALL_FOLDERS" 1
 check_count BENCH_SMALL_KB "$SMALL_KB" 1
+check_count BENCH_SPARSE_MB "$SPARSE_MB" 8
+check_count BENCH_STARTUP_RUNS "$STARTUP_RUNS" 1
+check_count BENCH_MEM_FILES "$MEM_FILES" 1
+check_count BENCH_MEM_FOLDERS "$MEM_FOLDERS" 1
+check_count BENCH_MEM_KB "$MEM_KB" 1
+check_count BENCH_MEM_ROUNDS "$MEM_ROUNDS" 1
+check_count BENCH_DROP_FILES "$DROP_FILES" 1
+[[ $DISK_MODE == image || $DISK_MODE == folder ]] || die "BENCH_DISK must be image or folder"
+[[ $QUICK == [01] && $KEEP == [01] ]] || die "BENCH_QUICK and BENCH_KEEP take 0 or 1"
+((SMALL_FOLDERS <= SMALL_FILES && MEM_FOLDERS <= MEM_FILES)) || die "more folders than files"
 ((ROUNDS >= 5)) || note "warning: BENCH_ROUNDS=$ROUNDS; use at least 5 for numbers worth quoting"
+
+ALL_DATASETS="D1 D2 D3 D4 D5 D6 D6B D7 MEM WIN"
+for ds in ${ONLY//,/ }; do
+    [[ " $ALL_DATASETS " == *" ${ds^^} "* ]] || die "BENCH_ONLY: unknown dataset '$ds' (known: $ALL_DATASETS)"
+done
+for fs in ${FSES//,/ }; do
+    [[ $fs == tmpfs || $fs == disk ]] || die "BENCH_FS: unknown filesystem '$fs' (tmpfs, disk)"
+done
+selected() { [[ ,${ONLY^^}, == *,${1^^},* ]]; }
+FS_LIST=()
+for fs in tmpfs disk; do [[ ,$FSES, != *,$fs,* ]] || FS_LIST+=("$fs"); done
+((${#FS_LIST[@]} > 0)) || die "BENCH_FS names no filesystem"
+
+# D3 copies a real tree: the Qt headers installed on the machine unless BENCH_TREE names another.
+TREE_SRC=${BENCH_TREE:-}
+if [[ -z $TREE_SRC ]] && selected D3; then
+    TREE_SRC=$(qmake6 -query QT_INSTALL_HEADERS 2>/dev/null) || TREE_SRC=/usr/include/x86_64-linux-gnu/qt6
+fi
+if selected D3; then
+    [[ -d $TREE_SRC ]] || die "no tree to copy for D3 at '$TREE_SRC'; set BENCH_TREE"
+    TREE_SRC=$(realpath -e -- "$TREE_SRC")
+    [[ $TREE_SRC != / ]] || die "BENCH_TREE must not be /"
+    TREE_FILES=$(find "$TREE_SRC" -type f | wc -l)
+fi
+
 command -v rsync >/dev/null || die "rsync is not installed"
+if selected MEM && [[ ! -x /usr/bin/time ]]; then
+    ((EUID == 0)) || die "GNU time (/usr/bin/time) is missing; install the package 'time'"
+    note "installing GNU time"
+    apt-get install -y time >/dev/null || die "could not install the package 'time'"
+fi
 
-# ---------------------------------------------------------------- the binary
+# ---------------------------------------------------------------- the binaries
 
+BUILD_DIR="$REPO/build-bench"
+build=()
 if [[ -n ${MIVEX:-} ]]; then
     MIVEX_SRC=$(realpath -e -- "$MIVEX" 2>/dev/null) || MIVEX_SRC=
     [[ -f $MIVEX_SRC && -x $MIVEX_SRC ]] || die "MIVEX=$MIVEX is not an executable file"
 else
-    BUILD_DIR="$REPO/build-bench"
-    note "building Mivex (Release) in $BUILD_DIR"
-    if ! build_out=$(cmake -S "$REPO" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DMIVEX_BUILD_TESTS=OFF 2>&1 && ninja -C "$BUILD_DIR" mivex 2>&1); then
-        echo "$build_out" | grep -E -m 20 'FAILED:|error:|CMake Error|\.cpp:[0-9]+' >&2 || echo "$build_out" | tail -n 20 >&2
-        die "the build failed; fix it or pass MIVEX=binary"
-    fi
+    build+=(mivex)
     MIVEX_SRC="$BUILD_DIR/mivex"
 fi
+GESTUREBENCH=
+if selected WIN; then
+    if [[ -n ${MIVEX_GESTUREBENCH:-} ]]; then
+        GESTUREBENCH=$MIVEX_GESTUREBENCH
+    elif [[ -n ${MIVEX:-} && -x $(dirname "$MIVEX_SRC")/mivex_gesturebench ]]; then
+        GESTUREBENCH="$(dirname "$MIVEX_SRC")/mivex_gesturebench"  # built with that binary
+    else
+        build+=(mivex_gesturebench)
+        GESTUREBENCH="$BUILD_DIR/mivex_gesturebench"
+    fi
+fi
+if ((${#build[@]} > 0)); then
+    note "building ${build[*]} (Release) in $BUILD_DIR"
+    if ! build_out=$(cmake -S "$REPO" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DMIVEX_BUILD_TESTS=OFF 2>&1 && ninja -C "$BUILD_DIR" "${build[@]}" 2>&1); then
+        echo "$build_out" | grep -E -m 20 'FAILED:|error:|CMake Error|\.cpp:[0-9]+' >&2 || echo "$build_out" | tail -n 20 >&2
+        die "the build failed; fix it or pass MIVEX=binary (and MIVEX_GESTUREBENCH=binary)"
+    fi
+fi
+if selected WIN; then
+    GESTUREBENCH=$(realpath -e -- "$GESTUREBENCH" 2>/dev/null) || GESTUREBENCH=
+    [[ -f $GESTUREBENCH && -x $GESTUREBENCH ]] || die "MIVEX_GESTUREBENCH is not an executable file"
+fi
 
-# ---------------------------------------------------------------- the work folder
+# ---------------------------------------------------------------- work folders
 
 [[ -d $PARENT_DIR ]] || die "BENCH_DIR=$PARENT_DIR is not a folder"
-WORK=$(mktemp -d "$PARENT_DIR/mivex-bench.XXXXXX")
+WORK=$(mktemp -d "$(realpath -e -- "$PARENT_DIR")/mivex-bench.XXXXXX")
+TMPFS_MOUNT=
+TMPFS_ROOT=
+DISK_MOUNT=
+DISK_LOOP=
 cleanup() {
     local status=$?
+    trap - EXIT INT TERM
+    cd /
     if [[ $KEEP == 1 ]]; then
-        note "work folder kept: $WORK"
+        note "kept: $WORK${TMPFS_ROOT:+ and $TMPFS_ROOT}${TMPFS_MOUNT:+ (umount $TMPFS_MOUNT when done)}"
     else
-        rm -rf -- "$WORK"
-        sync  # see drop_dest: settled deletions hold up the next run's file creation for less time
+        if [[ -n $TMPFS_MOUNT ]]; then
+            umount -- "$TMPFS_MOUNT" 2>/dev/null || umount -l -- "$TMPFS_MOUNT" ||
+                echo "run.sh: could not unmount $TMPFS_MOUNT" >&2
+        elif [[ -n $TMPFS_ROOT ]]; then
+            rm -rf -- "$TMPFS_ROOT"
+        fi
+        if [[ -n $DISK_MOUNT ]]; then
+            umount -- "$DISK_MOUNT" 2>/dev/null || umount -l -- "$DISK_MOUNT" ||
+                echo "run.sh: could not unmount $DISK_MOUNT" >&2
+        fi
+        [[ -z $DISK_LOOP ]] || losetup -d "$DISK_LOOP" 2>/dev/null || true
+        if ! mountpoint -q -- "$WORK/tmpfs" 2>/dev/null && ! mountpoint -q -- "$WORK/disk" 2>/dev/null; then
+            rm -rf -- "$WORK"
+        fi
+        sync
     fi
     exit "$status"
 }
@@ -66,231 +167,625 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# The command line ends the list path at the first " -", and entries are split at " -->".
-[[ $WORK != *" -"* && $WORK != *$'\n'* && $WORK != *$'\r'* ]] ||
-    die "the work folder path '$WORK' contains ' -' or a line break; choose another BENCH_DIR"
+if [[ -n $TMPFS_PARENT ]]; then
+    TMPFS_ROOT=$(mktemp -d "$(realpath -e -- "$TMPFS_PARENT")/mivex-bench.XXXXXX")
+elif ((EUID == 0)); then
+    mkdir "$WORK/tmpfs"
+    mount -t tmpfs -o "size=$TMPFS_SIZE,mode=0755" mivex-bench "$WORK/tmpfs" ||
+        die "could not mount a tmpfs on $WORK/tmpfs; set BENCH_TMPFS_DIR to a folder on a tmpfs"
+    TMPFS_MOUNT="$WORK/tmpfs"
+    TMPFS_ROOT=$TMPFS_MOUNT
+else
+    TMPFS_ROOT=$(mktemp -d /dev/shm/mivex-bench.XXXXXX)
+fi
+fs_type() { findmnt -n -o FSTYPE -T "$1" 2>/dev/null || stat -f -c %T "$1"; }
+[[ $(fs_type "$TMPFS_ROOT") == tmpfs ]] || die "$TMPFS_ROOT is not on a tmpfs"
+[[ $(fs_type "$WORK") != tmpfs ]] || note "warning: $WORK is on a tmpfs, not on a disk; set BENCH_DIR"
 
-# Run a private copy of the binary: Mivex logs into its own folder, so the logs stay in the work
-# folder and go away with it instead of piling up next to the build.
-mkdir -p "$WORK/bin" "$WORK/lists" "$WORK/data" "$WORK/dest" "$WORK/trash"
-cp -- "$MIVEX_SRC" "$WORK/bin/mivex"
-MIVEX_BIN="$WORK/bin/mivex"
+# Room: the disk keeps every small-file copy until the end (see drop_dest).
+runs=$((WARMUP + ROUNDS))
+small_kib=$((SMALL_FILES * ((SMALL_KB + 3) / 4 * 4) + (SMALL_FOLDERS * 11 / 10 + 1) * 4))
+tree_kib=0
+! selected D3 || tree_kib=$(du -sk -- "$TREE_SRC" | cut -f1)
+big_kib=$(((BIG_MB > SPARSE_MB ? BIG_MB : SPARSE_MB) * 2048))
+need_disk=$((big_kib + (2 + 13 * runs) * small_kib + (1 + 4 * runs) * tree_kib + 512 * 1024))
+need_inodes=$(((2 + 13 * runs) * (SMALL_FILES + SMALL_FOLDERS * 11 / 10 + 1) + (1 + 4 * runs) * ${TREE_FILES:-0} * 11 / 10))
+mem_kib=$((2 * MEM_FILES * ((MEM_KB + 3) / 4 * 4)))
+need_tmpfs=$(((big_kib > mem_kib ? big_kib : mem_kib) + 4 * small_kib + 2 * tree_kib + 256 * 1024))
+free_disk=$(df -Pk "$WORK" | awk 'NR == 2 { print $4 }')
+free_inodes=$(df -Pi "$WORK" | awk 'NR == 2 { print $4 }')
+[[ $DISK_MODE == folder ]] || free_inodes=  # the image gets what it needs
+free_tmpfs=$(df -Pk "$TMPFS_ROOT" | awk 'NR == 2 { print $4 }')
+((free_disk >= need_disk)) || die "need about $((need_disk / 1024)) MiB free under $PARENT_DIR, have $((free_disk / 1024)) MiB"
+[[ ! $free_inodes =~ ^[0-9]+$ ]] || ((free_inodes >= need_inodes)) ||
+    die "need about $need_inodes free inodes under $PARENT_DIR, have $free_inodes"
+((free_tmpfs >= need_tmpfs)) ||
+    die "need about $((need_tmpfs / 1024)) MiB on the tmpfs, have $((free_tmpfs / 1024)) MiB; raise BENCH_TMPFS_SIZE"
 
-FS_TYPE=$(findmnt -n -o FSTYPE -T "$WORK" 2>/dev/null || stat -f -c %T "$WORK")
-[[ $FS_TYPE != tmpfs ]] || note "warning: $WORK is on tmpfs, not on a disk"
 
-# Room for the big file twice (source and copy), the small tree once per copy run plus its source
-# (small copies are only deleted at the end, see drop_dest), and some slack.
-tree_kb=$((SMALL_FILES * (SMALL_KB + 3) / 4 * 4 * 11 / 10))
-need_kb=$((2 * BIG_MB * 1024 + (1 + 3 * (WARMUP + ROUNDS)) * tree_kb + 256 * 1024))
-free_kb=$(df -Pk "$WORK" | awk 'NR == 2 { print $4 }')
-((free_kb >= need_kb)) || die "need about $((need_kb / 1024)) MiB free under $PARENT_DIR, have $((free_kb / 1024)) MiB"
+# The disk: by default a fresh ext4 made with mkfs's defaults (a journal; no online discard) in an
+# image file on the disk under BENCH_DIR, attached with direct I/O so that its writes reach the disk
+# without a second page cache. The machine's own filesystem may be anything (here: ext4 without a
+# journal and mounted with discard, where creating files is slow for minutes after any large
+# delete and every freed block is discarded at once); BENCH_DISK=folder measures on it instead.
+if [[ $DISK_MODE == image ]]; then
+    { command -v mkfs.ext4 && command -v losetup; } >/dev/null ||
+        die "BENCH_DISK=image needs mkfs.ext4 and losetup (e2fsprogs, mount); or set BENCH_DISK=folder"
+    mkfs.ext4 -q -F -N $((need_inodes * 5 / 4 + 65536)) "$WORK/disk.img" $((need_disk * 5 / 4))k >/dev/null ||
+        die "mkfs.ext4 failed on $WORK/disk.img"
+    DISK_LOOP=$(losetup --find --show --direct-io=on "$WORK/disk.img" 2>/dev/null ||
+        losetup --find --show "$WORK/disk.img") || die "could not attach $WORK/disk.img to a loop device; set BENCH_DISK=folder"
+    mkdir "$WORK/disk"
+    mount -- "$DISK_LOOP" "$WORK/disk" || die "could not mount $DISK_LOOP; set BENCH_DISK=folder"
+    DISK_MOUNT="$WORK/disk"
+fi
 
-# ---------------------------------------------------------------- datasets
-
-BIG_SRC="$WORK/data/big.bin"
-TREE_SRC="$WORK/data/tree"   # copied by the small-file runs, then moved to and fro by the move runs
-
-LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
-note "creating ${BIG_MB} MiB random file"
-head -c "$((BIG_MB * 1024 * 1024))" /dev/urandom >"$BIG_SRC"
-
-# SMALL_FILES files of SMALL_KB KiB: tree/gNNN/dNN/fNNN, FILES_PER_FOLDER files per leaf folder,
-# FOLDERS_PER_GROUP leaf folders per top-level folder (20,000 files: 20 x 10 folders of 100).
-note "creating $SMALL_FILES files of $SMALL_KB KiB"
-make_tree() {
-    local root=$1 left=$SMALL_FILES folder=0 n dir
-    while ((left > 0)); do
-        n=$((left < FILES_PER_FOLDER ? left : FILES_PER_FOLDER))
-        printf -v dir '%s/g%03d/d%02d' "$root" $((folder / FOLDERS_PER_GROUP)) $((folder % FOLDERS_PER_GROUP))
-        mkdir -p "$dir"
-        head -c "$((n * SMALL_KB * 1024))" /dev/urandom | split -b "$((SMALL_KB * 1024))" -d -a 3 - "$dir/f"
-        left=$((left - n))
-        folder=$((folder + 1))
-    done
-}
-make_tree "$TREE_SRC"
-count=$(find "$TREE_SRC" -type f | wc -l)
-((count == SMALL_FILES)) || die "made $count small files, expected $SMALL_FILES"
-
-# What a moved tree must look like: every entry's type and relative path, each file's size, and
-# a checksum of each file's content.
-listing() {
-    (
-        cd "$1"
-        find . -mindepth 1 \( -type f -printf 'f %s %P\n' \) -o -printf '%y - %P\n' | LC_ALL=C sort
-        find . -type f -print0 | LC_ALL=C sort -z | xargs -0 -r md5sum
-    )
-}
-listing "$TREE_SRC" >"$WORK/tree.listing"
+declare -A ROOT=([disk]="$WORK/disk" [tmpfs]="$TMPFS_ROOT")
+for fs in disk tmpfs; do
+    # A list line ends its path at " -->" and the command line its list path at " -".
+    [[ ${ROOT[$fs]} != *" -"* && ${ROOT[$fs]} != *[$'\r\n']* ]] ||
+        die "the work folder '${ROOT[$fs]}' contains ' -' or a line break; choose another BENCH_DIR"
+    mkdir -p "${ROOT[$fs]}"/{bin,lists,data,dest,trash,stage}
+    # A private copy of the binary: Mivex writes its day log beside itself, so the log lands on the
+    # filesystem under test and goes away with the work folder.
+    cp -- "$MIVEX_SRC" "${ROOT[$fs]}/bin/mivex"
+done
+TOOL_OUTPUT="${ROOT[tmpfs]}/tool.out"   # on the tmpfs: a sync after a run has nothing to write for it
+RAW="$WORK/times.csv"       # fs,dataset,tool,round,return_us,sync_us (round <= 0: warm-up)
+BLOCKS="$WORK/blocks.csv"   # fs,dataset,tool,round,KiB
+MEMORY="$WORK/memory.csv"   # tool,round,peak_rss_KiB,seconds
+WINDOW="$WORK/window.csv"   # measure,round,ms
+NOTES="$WORK/notes.txt"     # peers whose results differ from the source in metadata only
+WINDOW_LINES="$WORK/window.txt"  # what mivex_gesturebench printed, round by round
+: >"$RAW"
+: >"$BLOCKS"
+: >"$MEMORY"
+: >"$WINDOW"
+: >"$NOTES"
+: >"$WINDOW_LINES"
 
 # ---------------------------------------------------------------- tools
 
-# Each tool puts the source INTO an existing destination folder under the source's own name.
-run_mivex() { # KIND(C|M) SOURCE DESTFOLDER
-    local list="$WORK/lists/entry.flq" status=0
-    printf '%s-O --> %s --> %s\r\n' "$1" "$2" "$3" >"$list"
-    "$MIVEX_BIN" "$list" -auto >/dev/null || status=$?
-    if ((status != 0)); then
-        echo "run.sh: mivex exited with $status for: $(tr -d '\r' <"$list")" >&2
-        local log
-        for log in "$WORK"/bin/*-log.txt; do [[ -f $log ]] && tail -n 5 "$log" >&2; done
-        return 1
-    fi
-}
-run_tool() { # TOOL KIND SOURCE DESTFOLDER
-    case $1 in
-        mivex) run_mivex "$2" "$3" "$4" ;;
-        cp) cp -a -- "$3" "$4/" ;;
-        rsync) rsync -a -- "$3" "$4/" ;;
-        mv) mv -- "$3" "$4/" ;;
-        *) die "unknown tool $1" ;;
+LIST=
+# Sets CMD to the command that puts SOURCE into the existing folder DEST (or moves it there).
+set_cmd() { # FS TOOL SOURCE DEST
+    local fs=$1 tool=$2 src=$3 dest=$4
+    case $tool in
+        mivex | mivex_fresh | mivex_o) mivex_cmd "$fs" C-O "$src" "$dest" ;;
+        mivex_n) mivex_cmd "$fs" C-N "$src" "$dest" ;;
+        mivex_mo) mivex_cmd "$fs" M-O "$src" "$dest" ;;
+        cp | cp_full) CMD=(cp -a -- "$src" "$dest/") ;;
+        rsync) CMD=(rsync -a -- "$src" "$dest/") ;;
+        rsync_S) CMD=(rsync -a -S -- "$src" "$dest/") ;;
+        rsync_I_full) CMD=(rsync -a -I -- "$src" "$dest/") ;;
+        tar) CMD=(tar_pipe "" "${src%/*}" "${src##*/}" "$dest") ;;
+        tar_S) CMD=(tar_pipe -S "${src%/*}" "${src##*/}" "$dest") ;;
+        mv) CMD=(mv -- "$src" "$dest/") ;;
+        cp_sync_rm) CMD=(cp_sync_rm "$src" "$dest") ;;
+        *) die "unknown tool $tool" ;;
     esac
 }
-tool_label() {
-    case $1 in cp) echo "cp -a" ;; rsync) echo "rsync -a" ;; *) echo "$1" ;; esac
+# The list is written before the clock starts; Mivex reads it inside the timed run.
+mivex_cmd() { # FS CODE SOURCE DEST
+    LIST="${ROOT[$1]}/lists/entry.flq"
+    printf '%s --> %s --> %s\r\n' "$2" "$3" "$4" >"$LIST"
+    CMD=("${ROOT[$1]}/bin/mivex" "$LIST" -auto)
+}
+label() {
+    case $1 in
+        mivex) echo "mivex C-O" ;;
+        mivex_fresh) echo "mivex C-O, empty dest" ;;
+        mivex_o) echo "mivex C-O onto full" ;;
+        mivex_n) echo "mivex C-N onto full" ;;
+        mivex_mo) echo "mivex M-O" ;;
+        cp) echo "cp -a" ;;
+        cp_full) echo "cp -a onto full" ;;
+        rsync) echo "rsync -a" ;;
+        rsync_S) echo "rsync -aS" ;;
+        rsync_I_full) echo "rsync -aI onto full" ;;
+        tar) echo "tar | tar" ;;
+        tar_S) echo "tar -S | tar" ;;
+        mv) echo "mv" ;;
+        cp_sync_rm) echo "cp -a;sync;rm -r" ;;
+        *) echo "$1" ;;
+    esac
+}
+round_label() { if (($1 > 0)); then echo "round $1"; else echo "warm-up"; fi; }
+
+tool_failed() { # FS DATASET TOOL ROUND
+    {
+        echo "run.sh: $3 exited with $RUN_STATUS on $2 ($1, $(round_label "$4")): ${CMD[*]}"
+        [[ ${CMD[0]} != */bin/mivex ]] || echo "list: $(tr -d '\r' <"$LIST")"
+        tail -n 20 "$TOOL_OUTPUT"
+        local log
+        for log in "${ROOT[$1]}"/bin/*-log.txt; do
+            [[ ! -f $log || ${CMD[0]} != */bin/mivex ]] || { echo "end of $log:"; tail -n 5 "$log"; }
+        done
+    } >&2
+    exit 1
 }
 
-# ---------------------------------------------------------------- timing
+# Runs CMD once, timed, and records both times.
+run_and_record() { # FS DATASET TOOL ROUND
+    timed_run "${CMD[@]}"
+    ((RUN_STATUS == 0)) || tool_failed "$@"
+    echo "$1,$2,$3,$4,$RUN_RET_US,$RUN_SYNC_US" >>"$RAW"
+    printf '   %-4s %-10s %-13s %-8s %8d ms  with sync %8d ms\n' "$2" "$1" "$3" "$(round_label "$4")" \
+        $((RUN_RET_US / 1000)) $((RUN_SYNC_US / 1000)) >&2
+}
 
-RAW="$WORK/times.csv"   # dataset,tool,round,seconds (timed rounds only)
-: >"$RAW"
-
-# Runs one tool, flushing the previous run's dirty pages first so they are not billed to this one.
-# Round 0 is a warm-up: run the same way, not recorded.
-timed() { # DATASET TOOL ROUND KIND SOURCE DESTFOLDER
-    local t0 t1 secs
-    sync
-    t0=$(date +%s.%N)
-    run_tool "$2" "$4" "$5" "$6" || die "$2 failed on $1, $( (($3 > 0)) && echo "round $3" || echo warm-up)"
-    t1=$(date +%s.%N)
-    secs=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }')
-    if (($3 > 0)); then
-        echo "$1,$2,$3,$secs" >>"$RAW"
-        printf '   %-18s %-6s round %d: %.3f s\n' "$1" "$2" "$3" "$secs" >&2
-    else
-        printf '   %-18s %-6s warm-up: %.3f s\n' "$1" "$2" "$secs" >&2
+# A result whose content differs from what it should be is a failure of the suite, not a number;
+# so is Mivex's result with other metadata. A peer's differing metadata (tar keeps whole seconds;
+# rsync -a leaves a folder's new mtime when it falls in the same second as the source's) is noted
+# once per tool in the report.
+check_result() { # FS DATASET TOOL REFERENCE RESULT
+    local out status=0
+    out=$(same_tree "$4" "$5") || status=$?
+    if ((status == 1)) || { ((status == 2)) && [[ $3 == mivex* ]]; }; then
+        die "$3 on $2 ($1): '$5' does not match '$4': $out"
+    elif ((status == 2)) && ! grep -q "^$3 " "$NOTES"; then
+        printf '%s on %s (%s): %s\n' "$3" "$2" "$1" "$(echo "$out" | tr '\n' ' ')" >>"$NOTES"
+    elif ((status != 0 && status != 2)); then
+        die "checking $3 on $2 ($1) failed: $out"
     fi
 }
 
-# Prints the words starting with word N (mod their count) and wrapping around. Each round starts
-# one tool further along the cycle, so no tool always runs first or last in a round.
-rotate() { # N WORD...
-    local n=$1 i
-    shift
-    for ((i = 0; i < $#; i++)); do
-        local k=$(((i + n) % $# + 1))
-        echo "${!k}"
-    done
-}
-
-# How a used destination is dropped: "delete" removes it at once, "defer" moves it aside into the
-# trash, which goes with the work folder at the end. Small-file copies are deferred: ext4 without a
-# journal does not reuse an inode for a minute or more after its file is deleted and checks every
-# such inode it passes when it creates a file, so deleting 20,000 files between runs makes each
-# following run slower than the last, whichever tool it is (see README.md).
-drop_dest() { # DESTFOLDER delete|defer
-    if [[ $2 == defer ]]; then
-        mv -- "$1" "$(mktemp -d "$WORK/trash/XXXXXX")/"
+# How a used destination goes. On ext4 without a journal a new inode is not taken from those freed
+# in the last minute or more, and the allocator checks each such inode it passes: deleting 20,000
+# files between runs made every following small-file run slower, whichever tool ran. So on the
+# disk small-file copies go to the trash, which is emptied at the end; big files go at once.
+drop_dest() { # FS DEST small|big
+    if [[ $1 == disk && $3 == small ]]; then
+        mv -- "$2" "${ROOT[disk]}/trash/"
     else
-        rm -rf -- "$1"
+        rm -rf -- "$2"
     fi
 }
+new_dest() { mktemp -d "${ROOT[$1]}/dest/XXXXXX"; }
 
-bench_copy() { # DATASET SOURCE delete|defer
-    local dataset=$1 src=$2 drop=$3 round tool dest
-    note "dataset $dataset"
+# ---------------------------------------------------------------- data
+
+# The small-file tree of a filesystem, made once and kept for D2, D5, D6 and D6b.
+small_tree() { echo "${ROOT[$1]}/data/small/tree"; }
+ensure_small_tree() { # FS
+    local tree
+    tree=$(small_tree "$1")
+    [[ ! -d $tree ]] || return 0
+    note "making $SMALL_FILES files of $SMALL_KB KiB in $SMALL_FOLDERS folders on $1"
+    mkdir -p "${tree%/*}"
+    make_tree "$tree" "$SMALL_FILES" "$SMALL_FOLDERS" "$SMALL_KB"
+    local count
+    count=$(find "$tree" -type f | wc -l)
+    ((count == SMALL_FILES)) || die "made $count small files, expected $SMALL_FILES"
+}
+
+# ---------------------------------------------------------------- datasets
+
+# Copies SOURCE into a fresh folder with each tool in turn; checks every copy.
+bench_copy() { # FS DATASET SOURCE small|big TOOL...
+    local fs=$1 ds=$2 src=$3 drop=$4 round tool dest kib
+    shift 4
+    note "$ds on $fs"
     for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
-        for tool in $(rotate "$((round + WARMUP - 1))" mivex cp rsync); do
-            dest="$WORK/dest/$dataset-$tool"
-            mkdir "$dest"
-            timed "$dataset" "$tool" "$((round > 0 ? round : 0))" C "$src" "$dest"
-            if ((round == 1)); then
-                diff -r -q -- "$src" "$dest/$(basename "$src")" >&2 ||
-                    die "$tool: the copy of $src differs from the source"
+        for tool in $(rotate "$((round + WARMUP - 1))" "$@"); do
+            dest=$(new_dest "$fs")
+            set_cmd "$fs" "$tool" "$src" "$dest"
+            run_and_record "$fs" "$ds" "$tool" "$round"
+            check_result "$fs" "$ds" "$tool" "$src" "$dest/${src##*/}"
+            if [[ $ds == D4 ]]; then
+                kib=$(allocated_kib "$dest/${src##*/}")
+                echo "$fs,$ds,$tool,$round,$kib" >>"$BLOCKS"
             fi
-            drop_dest "$dest" "$drop"
+            drop_dest "$fs" "$dest" "$drop"
         done
     done
 }
 
-# The tree is moved into a fresh destination folder, checked, and moved back for the next run: a
-# rename on one filesystem, so nothing is created or deleted between runs.
-bench_move() { # DATASET SOURCE
-    local dataset=$1 src=$2 round tool dest
-    note "dataset $dataset"
+d1() { # FS
+    local src="${ROOT[$1]}/data/big.bin"
+    note "making a $BIG_MB MiB random file on $1"
+    head -c "$((BIG_MB * 1024 * 1024))" /dev/urandom >"$src"
+    bench_copy "$1" D1 "$src" big mivex cp rsync tar
+    rm -f -- "$src"
+}
+
+d2() { # FS
+    ensure_small_tree "$1"
+    bench_copy "$1" D2 "$(small_tree "$1")" small mivex cp rsync tar
+}
+
+d3() { # FS
+    local src="${ROOT[$1]}/data/${TREE_SRC##*/}"
+    note "copying $TREE_SRC onto $1"
+    cp -a -- "$TREE_SRC" "${ROOT[$1]}/data/"
+    bench_copy "$1" D3 "$src" small mivex cp rsync tar
+    drop_dest "$1" "$src" small
+}
+
+# The peers get their sparse options here: rsync -S, and -S on tar's create side.
+d4() { # FS
+    local src="${ROOT[$1]}/data/sparse.bin" kib
+    note "making a $SPARSE_MB MiB sparse file holding $SPARSE_DATA_KB KiB on $1"
+    make_sparse "$src" "$SPARSE_MB" "$SPARSE_DATA_KB"
+    kib=$(allocated_kib "$src")
+    ((kib < SPARSE_DATA_KB * 2)) || die "the sparse source takes $kib KiB; does $1 keep holes?"
+    echo "$1,D4,source,0,$kib" >>"$BLOCKS"
+    bench_copy "$1" D4 "$src" big mivex cp rsync_S tar_S
+    rm -f -- "$src"
+}
+
+# The small tree again, onto a destination already holding all of it (made untimed with cp -a),
+# against Mivex's copy into an empty folder in the same rounds.
+d5() { # FS
+    local fs=$1 src round tool dest count want
+    ensure_small_tree "$fs"
+    src=$(small_tree "$fs")
+    note "D5 on $fs"
     for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
-        for tool in $(rotate "$((round + WARMUP - 1))" mivex mv); do
-            dest="$WORK/dest/$dataset-$tool"
-            mkdir "$dest"
-            timed "$dataset" "$tool" "$((round > 0 ? round : 0))" M "$src" "$dest"
-            [[ ! -e $src ]] || die "$tool: the move left its source $src behind"
-            listing "$dest/$(basename "$src")" >"$WORK/moved.listing"
-            cmp -s "$WORK/moved.listing" "$WORK/tree.listing" ||
-                die "$tool: the moved tree does not match the reference listing"
-            mv -- "$dest/$(basename "$src")" "$src"
+        for tool in $(rotate "$((round + WARMUP - 1))" mivex_fresh mivex_o mivex_n cp_full rsync_I_full); do
+            dest=$(new_dest "$fs")
+            [[ $tool == mivex_fresh ]] || cp -a -- "$src" "$dest/"
+            set_cmd "$fs" "$tool" "$src" "$dest"
+            run_and_record "$fs" D5 "$tool" "$round"
+            check_result "$fs" D5 "$tool" "$src" "$dest/tree"
+            if [[ $tool == mivex_n ]]; then
+                check_result "$fs" D5 "$tool" "$src" "$dest/tree - Copy"
+            fi
+            count=$(find "$dest" -mindepth 1 -maxdepth 1 | wc -l)
+            want=1
+            [[ $tool != mivex_n ]] || want=2
+            ((count == want)) || die "$tool on D5 ($fs): the destination holds $count items, expected $want"
+            drop_dest "$fs" "$dest" small
+        done
+    done
+}
+
+# A copy of the small tree moved into a fresh folder on the same filesystem, checked against the
+# tree it was copied from, and moved back (a rename) for the next run.
+d6() { # FS
+    local fs=$1 ref home round tool dest
+    ensure_small_tree "$fs"
+    ref=$(small_tree "$fs")
+    home="${ROOT[$fs]}/data/move"
+    mkdir -p "$home"
+    cp -a -- "$ref" "$home/"
+    note "D6 on $fs"
+    for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
+        for tool in $(rotate "$((round + WARMUP - 1))" mivex_mo mv); do
+            dest=$(new_dest "$fs")
+            set_cmd "$fs" "$tool" "$home/tree" "$dest"
+            run_and_record "$fs" D6 "$tool" "$round"
+            [[ ! -e $home/tree ]] || die "$tool on D6 ($fs): the source is still there after the move"
+            check_result "$fs" D6 "$tool" "$ref" "$dest/tree"
+            mv -- "$dest/tree" "$home/"
             rmdir -- "$dest"
         done
     done
+    drop_dest "$fs" "$home" small
 }
 
-DS_BIG="big-${BIG_MB}MiB"
-DS_SMALL="small-${SMALL_FILES}x${SMALL_KB}KiB"
-DS_MOVE="move-${SMALL_FILES}x${SMALL_KB}KiB"
-
-bench_copy "$DS_BIG" "$BIG_SRC" delete
-bench_copy "$DS_SMALL" "$TREE_SRC" defer
-bench_move "$DS_MOVE" "$TREE_SRC"
-
-# ---------------------------------------------------------------- report
-
-median() { # DATASET TOOL -> median seconds, unrounded
-    awk -F, -v d="$1" -v t="$2" '$1 == d && $2 == t { print $4 }' "$RAW" | sort -g |
-        awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.3f", a / b; else print "-" }'; }
-
-table() {
-    local dataset tools tool m base cp_ratio
-    printf '%-20s %-9s %10s %11s %9s\n' dataset tool median_s tool/mivex mivex/cp
-    for dataset in "$DS_BIG" "$DS_SMALL" "$DS_MOVE"; do
-        if [[ $dataset == "$DS_MOVE" ]]; then tools="mivex mv"; else tools="mivex cp rsync"; fi
-        base=$(median "$dataset" mivex)
-        cp_ratio=-
-        [[ $dataset == "$DS_MOVE" ]] || cp_ratio=$(ratio "$base" "$(median "$dataset" cp)")
-        for tool in $tools; do
-            m=$(median "$dataset" "$tool")
-            printf '%-20s %-9s %10.3f %11s %9s\n' "$dataset" "$(tool_label "$tool")" "$m" \
-                "$(ratio "$m" "$base")" "$([[ $tool == mivex ]] && echo "$cp_ratio" || echo -)"
+# The small tree moved from the tmpfs to the disk; the source is made again (untimed) each run.
+d6b() {
+    local ref stage="${ROOT[tmpfs]}/stage" round tool dest
+    ensure_small_tree tmpfs
+    ref=$(small_tree tmpfs)
+    note "D6b, tmpfs to disk"
+    for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
+        for tool in $(rotate "$((round + WARMUP - 1))" mivex_mo cp_sync_rm mv); do
+            cp -a -- "$ref" "$stage/"
+            dest=$(new_dest disk)
+            set_cmd disk "$tool" "$stage/tree" "$dest"
+            run_and_record tmpfs+disk D6b "$tool" "$round"
+            [[ ! -e $stage/tree ]] || die "$tool on D6b: the source is still there after the move"
+            check_result tmpfs+disk D6b "$tool" "$ref" "$dest/tree"
+            drop_dest disk "$dest" small
         done
     done
 }
 
-mkdir -p "$OUT_DIR"
-stamp=$(date +%Y%m%d-%H%M%S)
-report="$OUT_DIR/bench-$stamp.txt"
-TABLE=$(table)
-{
-    echo "# mivex benchmark $(date '+%Y-%m-%d %H:%M:%S')"
-    echo "# host $(uname -n), kernel $(uname -r), $(nproc) CPUs, filesystem $FS_TYPE under $PARENT_DIR"
-    echo "# binary $MIVEX_SRC, source $(git -C "$REPO" describe --always --dirty 2>/dev/null || echo unknown)"
-    if [[ -z ${MIVEX:-} ]]; then
-        echo "# build options: $(grep -E '^(CMAKE_BUILD_TYPE|CMAKE_CXX_FLAGS|MIVEX_[A-Z_]+):' "$BUILD_DIR/CMakeCache.txt" |
-            sed 's/:[A-Z]*=/=/' | tr '\n' ' ')"
+# Start-up and exit: one list entry of one small file, many times.
+d7() {
+    local src="${ROOT[tmpfs]}/data/one.bin" run tool dest
+    head -c 4096 /dev/urandom >"$src"
+    note "D7: $STARTUP_RUNS runs of each tool on tmpfs"
+    for ((run = 1 - WARMUP; run <= STARTUP_RUNS; run++)); do
+        for tool in $(rotate "$((run + WARMUP - 1))" mivex cp); do
+            dest=$(new_dest tmpfs)
+            set_cmd tmpfs "$tool" "$src" "$dest"
+            run_and_record tmpfs D7 "$tool" "$run"
+            check_result tmpfs D7 "$tool" "$src" "$dest/one.bin"
+            rm -rf -- "$dest"
+        done
+    done
+    rm -f -- "$src"
+}
+
+# Peak resident memory (GNU time's %M, KiB) while copying a large tree.
+mem() {
+    local src="${ROOT[tmpfs]}/data/mem/tree" round tool dest status rss secs
+    note "MEM: making $MEM_FILES files of $MEM_KB KiB in $MEM_FOLDERS folders on tmpfs"
+    make_tree "$src" "$MEM_FILES" "$MEM_FOLDERS" "$MEM_KB"
+    for ((round = 1; round <= MEM_ROUNDS; round++)); do
+        for tool in $(rotate "$((round - 1))" mivex cp); do
+            dest=$(new_dest tmpfs)
+            set_cmd tmpfs "$tool" "$src" "$dest"
+            sync
+            status=0
+            /usr/bin/time -f '%M %e' -o "$WORK/time.out" "${CMD[@]}" >"$TOOL_OUTPUT" 2>&1 || status=$?
+            RUN_STATUS=$status
+            ((status == 0)) || tool_failed tmpfs MEM "$tool" "$round"
+            read -r rss secs < <(tail -n 1 "$WORK/time.out")
+            [[ $rss =~ ^[0-9]+$ ]] || die "could not read the peak RSS from GNU time: $(cat "$WORK/time.out")"
+            echo "$tool,$round,$rss,$secs" >>"$MEMORY"
+            printf '   MEM  tmpfs      %-13s round %-2d peak RSS %6d KiB, %s s\n' "$tool" "$round" "$rss" "$secs" >&2
+            check_result tmpfs MEM "$tool" "$src" "$dest/tree"
+            rm -rf -- "$dest"
+        done
+    done
+    rm -rf -- "${src%/*}"
+}
+
+# The window at its limits, offscreen (bench/gesturebench.cpp), in a folder on the tmpfs. Each list
+# load it prints (say of 32,766 lines into an empty window and of the saved 32,767) is a measure.
+LIST_SAVE_LINES=32,767
+win() {
+    local dir="${ROOT[tmpfs]}/gesturebench" env_dir="${ROOT[tmpfs]}/xdg" round out line drop load admit save
+    mkdir -m 0700 "$env_dir"
+    note "WIN: $GESTUREBENCH"
+    for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
+        out=$(XDG_RUNTIME_DIR=$env_dir QT_QPA_PLATFORM=offscreen "$GESTUREBENCH" "$dir" "$DROP_FILES" 2>"$TOOL_OUTPUT") ||
+            die "mivex_gesturebench failed: $(tail -n 5 "$TOOL_OUTPUT")"
+        drop=0 load=0 admit=0 save=0
+        while IFS= read -r line; do
+            if [[ $line =~ ^drop\ of\ ([0-9]+)\ files:\ ([0-9.]+)\ ms,\ queue\ holds\ ([0-9]+)\ entries(.*)$ ]]; then
+                [[ ${BASH_REMATCH[1]} == "$DROP_FILES" && ${BASH_REMATCH[3]} == "$DROP_FILES" && ${BASH_REMATCH[4]} == " in drop order" ]] ||
+                    die "mivex_gesturebench: the drop went wrong: $line"
+                echo "drop,$round,${BASH_REMATCH[2]}" >>"$WINDOW"
+                drop=$((drop + 1))
+            elif [[ $line =~ ^loading\ a\ list\ of\ ([0-9,]+)\ lines:\ ([0-9.]+)\ ms(\ \(queue\ now\ [0-9]+\))?$ ]]; then
+                echo "load-${BASH_REMATCH[1]//,/},$round,${BASH_REMATCH[2]}" >>"$WINDOW"
+                load=$((load + 1))
+            elif [[ $line =~ ^one\ admission\ to\ a\ queue\ of\ ([0-9,]+):\ ([0-9.]+)\ ms\ \(queue\ now\ ([0-9]+)\)$ ]]; then
+                [[ ${BASH_REMATCH[1]//,/} -eq $((BASH_REMATCH[3] - 1)) ]] ||
+                    die "mivex_gesturebench: the admission was refused: $line"
+                echo "admit,$round,${BASH_REMATCH[2]}" >>"$WINDOW"
+                admit=$((admit + 1))
+            elif [[ $line =~ ^saving\ the\ list\ of\ ([0-9,]+)\ lines:\ ([0-9.]+)\ ms$ ]]; then
+                LIST_SAVE_LINES=${BASH_REMATCH[1]}
+                echo "save,$round,${BASH_REMATCH[2]}" >>"$WINDOW"
+                save=$((save + 1))
+            fi
+        done <<<"$out"
+        ((drop == 1 && load >= 1 && admit == 1 && save == 1)) ||
+            die "mivex_gesturebench did not print each measure once: $out"
+        while IFS= read -r line; do echo "$round: $line"; done <<<"$out" >>"$WINDOW_LINES"
+        printf '   WIN  %-10s %s\n' "$(round_label "$round")" "$(echo "$out" | tr '\n' ';')" >&2
+    done
+    rm -rf -- "$dir"
+}
+
+# ---------------------------------------------------------------- the runs
+
+# Big files first, then the small-file sets; on the disk the moves within the filesystem (renames,
+# no new inodes) and the move from the tmpfs come before D5, whose overwrites free inodes.
+# (A function called on the right of || or && runs with errexit off, so these are plain ifs.)
+SPENT=()   # seconds each dataset took, checks and data included
+for ds in D1 D4 D3 D2 D6 D6b D5 D7 MEM WIN; do
+    selected "$ds" || continue
+    case $ds in
+        D6b | D7 | MEM | WIN) places=(-) ;;
+        *) places=("${FS_LIST[@]}") ;;
+    esac
+    for fs in "${places[@]}"; do
+        t0=$EPOCHREALTIME
+        if [[ $fs == - ]]; then "${ds,,}"; else "${ds,,}" "$fs"; fi
+        SPENT+=("$ds$([[ $fs == - ]] || echo "/$fs") $(((${EPOCHREALTIME/./} - ${t0/./}) / 1000000)) s")
+    done
+done
+
+LOAD_END=$(cut -d' ' -f1-3 /proc/loadavg)
+note "removing the data"
+t0=$EPOCHREALTIME
+rm -rf -- "${ROOT[disk]}/trash" "${ROOT[disk]}/data" "${ROOT[tmpfs]}/data"
+sync
+DROP_US=$((${EPOCHREALTIME/./} - ${t0/./}))
+
+# ---------------------------------------------------------------- report
+
+med_time() { # FS DATASET TOOL FIELD(5 return, 6 with sync)
+    awk -F, -v f="$1" -v d="$2" -v t="$3" -v c="$4" '$1 == f && $2 == d && $3 == t && $4 > 0 { print $c }' "$RAW" | median
+}
+med_blocks() { # FS TOOL
+    awk -F, -v f="$1" -v t="$2" '$1 == f && $3 == t && $4 > 0 { print $5 }' "$BLOCKS" | median
+}
+max_rss() { # TOOL
+    awk -F, -v t="$1" '$1 == t { print $3 }' "$MEMORY" | maximum
+}
+med_window() { # MEASURE -> microseconds
+    awk -F, -v m="$1" '$1 == m && $2 > 0 { print $3 * 1000 }' "$WINDOW" | median
+}
+
+with_commas() { sed ':a; s/\B[0-9]\{3\}\>/,&/; ta' <<<"$1"; }
+
+ROW_FORMAT='%-4s %-23s %-10s %-21s %9s %9s %6s  %9s %9s %6s  %-8s %-6s %-6s\n'
+# shellcheck disable=SC2059  # one format for every row
+emit_row() { printf "$ROW_FORMAT" "$@"; }
+
+# Mivex's times against a peer's. Target: "le LIMIT" on the ratio, "lt_ms LIMIT" on Mivex's own
+# time, or "-".
+time_row() { # DATASET FS MIVEX_TOOL PEER_TOOL WHAT OP LIMIT
+    local mr ms pr ps rr rs jr=- js=- target=-
+    mr=$(med_time "$2" "$1" "$3" 5)
+    [[ -n $mr ]] || return 0
+    ms=$(med_time "$2" "$1" "$3" 6)
+    pr=$(med_time "$2" "$1" "$4" 5)
+    ps=$(med_time "$2" "$1" "$4" 6)
+    rr=$(ratio "$mr" "$pr")
+    rs=$(ratio "$ms" "$ps")
+    case $6 in
+        le) jr=$(judge "$rr" le "$7") js=$(judge "$rs" le "$7") target="<=$7" ;;
+        lt_ms) jr=$(judge "$mr" lt "$(($7 * 1000))") js=$(judge "$ms" lt "$(($7 * 1000))") target="<$7 ms" ;;
+    esac
+    emit_row "$1" "$5" "$2" "$(label "$4")" "$(fmt_us "$mr")" "$(fmt_us "$pr")" "$rr" \
+        "$(fmt_us "$ms")" "$(fmt_us "$ps")" "$rs" "$target" "$jr" "$js"
+}
+
+table() {
+    local fs m p peer r target j mm mc v
+    printf '%62s%s  %s\n' "" "--------- return ---------" "------- with sync --------"
+    emit_row id what fs against mivex peer ratio mivex peer ratio target return "+sync"
+    for fs in "${FS_LIST[@]}"; do
+        time_row D1 "$fs" mivex cp "copy ${BIG_MB} MiB file" le 1.10
+        time_row D1 "$fs" mivex rsync "" le 0.333
+        time_row D1 "$fs" mivex tar "" - -
+    done
+    for fs in "${FS_LIST[@]}"; do
+        if [[ $fs == tmpfs ]]; then
+            time_row D2 "$fs" mivex cp "copy ${SMALL_FILES} x ${SMALL_KB} KiB" le 0.70
+            time_row D2 "$fs" mivex rsync "" - -
+        else
+            time_row D2 "$fs" mivex cp "copy ${SMALL_FILES} x ${SMALL_KB} KiB" le 1.00
+            time_row D2 "$fs" mivex rsync "" le 0.833
+        fi
+        time_row D2 "$fs" mivex tar "" - -
+    done
+    for fs in "${FS_LIST[@]}"; do
+        time_row D3 "$fs" mivex cp "copy ${TREE_SRC##*/} (${TREE_FILES:-?} files)" le 1.00
+        time_row D3 "$fs" mivex rsync "" - -
+        time_row D3 "$fs" mivex tar "" - -
+    done
+    for fs in "${FS_LIST[@]}"; do
+        time_row D4 "$fs" mivex cp "copy ${SPARSE_MB} MiB sparse" le 1.10
+        time_row D4 "$fs" mivex rsync_S "" - -
+        time_row D4 "$fs" mivex tar_S "" - -
+        m=$(med_blocks "$fs" mivex)
+        [[ -n $m ]] || continue
+        for peer in cp rsync_S tar_S; do
+            p=$(med_blocks "$fs" "$peer")
+            r=$(ratio "$m" "$p")
+            target=- j=-
+            [[ $peer != cp ]] || { target="<=1.00"; j=$(judge "$r" le 1.00); }
+            emit_row D4 "  allocated (du)" "$fs" "$(label "$peer")" "$m KiB" "$p KiB" "$r" - - - "$target" "$j" -
+        done
+    done
+    for fs in "${FS_LIST[@]}"; do
+        time_row D5 "$fs" mivex_o mivex_fresh "C-O onto full dest" le 1.30
+        time_row D5 "$fs" mivex_n mivex_fresh "C-N onto full dest" le 1.30
+        time_row D5 "$fs" mivex_o cp_full "C-O onto full dest" - -
+        time_row D5 "$fs" mivex_o rsync_I_full "C-O onto full dest" - -
+    done
+    for fs in "${FS_LIST[@]}"; do
+        time_row D6 "$fs" mivex_mo mv "move, same filesystem" lt_ms 50
+    done
+    time_row D6b tmpfs+disk mivex_mo cp_sync_rm "move tmpfs to disk" le 1.20
+    time_row D6b tmpfs+disk mivex_mo mv "" - -
+    time_row D7 tmpfs mivex cp "start, copy 4 KiB, exit" lt_ms 20
+    mm=$(max_rss mivex)
+    if [[ -n $mm ]]; then
+        mc=$(max_rss cp)
+        emit_row MEM "peak RSS, $MEM_FILES files" tmpfs "cp -a" "$(awk -v k="$mm" 'BEGIN { printf "%.1f MiB", k / 1024 }')" \
+            "$(awk -v k="$mc" 'BEGIN { printf "%.1f MiB", k / 1024 }')" "$(ratio "$mm" "$mc")" - - - "<64 MiB" \
+            "$(judge "$mm" lt $((64 * 1024)))" -
     fi
-    echo "# load average at start $LOAD_START, at end $(cut -d' ' -f1-3 /proc/loadavg) (other work on the machine adds noise)"
-    echo "# rounds $ROUNDS, big file $BIG_MB MiB, small files $SMALL_FILES x $SMALL_KB KiB"
-    echo "# median wall seconds over the rounds, after $WARMUP untimed warm-up round(s);"
-    echo "# sync before every run; page cache not dropped (sources are read from memory)"
+    v=$(med_window save)
+    if [[ -n $v ]]; then
+        while IFS= read -r m; do
+            r=$(med_window "$m")
+            emit_row WIN "load $(with_commas "${m#load-}")-line list" tmpfs - "$(fmt_us "$r")" - - - - - "<500 ms" "$(judge "$r" lt 500000)" -
+        done < <(cut -d, -f1 "$WINDOW" | grep '^load-' | sort -u -t- -k2n)
+        emit_row WIN "save $LIST_SAVE_LINES-line list" tmpfs - "$(fmt_us "$v")" - - - - - "<100 ms" "$(judge "$v" lt 100000)" -
+        emit_row WIN "admit 1 to full queue" tmpfs - "$(fmt_us "$(med_window admit)")" - - - - - - - -
+        emit_row WIN "drop $DROP_FILES files" tmpfs - "$(fmt_us "$(med_window drop)")" - - - - - - - -
+    fi
+}
+
+legend() {
+    cat <<EOF
+ratio = Mivex's median / the peer's median (below 1: Mivex is faster), over $ROUNDS rounds after
+$WARMUP warm-up round(s) (D7: $STARTUP_RUNS runs). "return": until the command returns; "with sync":
+\`tool; sync\`, timed together. An untimed sync precedes every run. D5 compares Mivex onto a full
+destination with Mivex into an empty one in the same rounds; D6 and D7 targets are on Mivex's
+own median; peak RSS is the largest of $MEM_ROUNDS run(s); WIN is the median of $ROUNDS runs of
+mivex_gesturebench. Sparse peers: rsync -a -S and tar -S on the create side. "tar | tar" is
+\`tar -C SRC -cf - NAME | tar -C DST -xpf -\`. Every result was checked with diff -r and its
+metadata (type, mode, owner, mtime, link target): a content mismatch, or any mismatch in
+Mivex's results, stops the suite; peers whose metadata differ are listed here:
+EOF
+    if [[ -s $NOTES ]]; then sed 's/^/  /' "$NOTES"; else echo "  (none)"; fi
+}
+
+tool_version() { "$@" 2>&1 | head -n 1; }
+details() {
+    echo "# run $START_DATE, took $DURATION"
+    echo "#   per dataset: $(printf '%s, ' "${SPENT[@]}")removing the data at the end $((DROP_US / 1000000)) s"
+    echo "# host $(uname -n), $(nproc) CPUs: $(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo), $(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) RAM"
+    echo "# kernel $(uname -r)"
+    local dev
+    if [[ -n $DISK_MOUNT ]]; then
+        echo "# disk:  a fresh ext4 image in $WORK on $(findmnt -n -o SOURCE,FSTYPE,OPTIONS -T "$WORK" 2>/dev/null || fs_type "$WORK"),"
+        echo "#        attached as $DISK_LOOP (direct I/O: $(cat "/sys/block/${DISK_LOOP##*/}/loop/dio" 2>/dev/null || echo '?')), mounted $(findmnt -n -o OPTIONS "$DISK_MOUNT")"
+    else
+        echo "# disk:  $WORK on $(findmnt -n -o SOURCE,FSTYPE,OPTIONS -T "$WORK" 2>/dev/null || fs_type "$WORK")"
+    fi
+    dev=$(findmnt -n -o SOURCE -T "${ROOT[disk]}" 2>/dev/null) && dev=${dev##*/} || dev=
+    if [[ -n $dev && -r /proc/fs/ext4/$dev/options ]]; then
+        echo "#        ext4 $(compgen -G "/proc/fs/jbd2/$dev-*" >/dev/null && echo "with a journal" || echo "without a journal"), options: $(tr '\n' ' ' <"/proc/fs/ext4/$dev/options")"
+    fi
+    echo "# tmpfs: $TMPFS_ROOT on $(findmnt -n -o SOURCE,FSTYPE,OPTIONS -T "$TMPFS_ROOT" 2>/dev/null || echo tmpfs)"
+    echo "# tools: $(tool_version cp --version); $(tool_version rsync --version); $(tool_version tar --version); $(tool_version diff --version); bash $BASH_VERSION"
+    echo "# load average at start $LOAD_START, at end $LOAD_END"
+    echo "# binary $MIVEX_SRC ($(stat -c '%s bytes, modified %y' "$MIVEX_SRC"), sha256 $(sha256sum "$MIVEX_SRC" | cut -c1-16))"
+    echo "# MIVEX_WORKERS=${MIVEX_WORKERS-(unset)}"
+    local cache
+    cache="$(dirname "$MIVEX_SRC")/CMakeCache.txt"
+    if [[ -f $cache ]]; then
+        echo "# build options: $(grep -E '^(CMAKE_BUILD_TYPE|CMAKE_CXX_COMPILER|CMAKE_CXX_FLAGS|CMAKE_CXX_FLAGS_RELEASE|MIVEX_[A-Z_]+):' "$cache" |
+            sed 's/:[A-Z]*=/=/' | tr '\n' ' ')"
+    else
+        echo "# build options: unknown (no CMakeCache.txt beside the binary)"
+    fi
+    [[ -z $GESTUREBENCH ]] || echo "# mivex_gesturebench $GESTUREBENCH ($(stat -c '%y' "$GESTUREBENCH"))"
+    echo "# source $(git -C "$REPO" describe --always --dirty 2>/dev/null || echo unknown)"
+    echo "# datasets $ONLY on $FSES; rounds $ROUNDS, warm-up $WARMUP; D1 $BIG_MB MiB; D2/D5/D6 $SMALL_FILES x $SMALL_KB KiB in $SMALL_FOLDERS folders;"
+    echo "#   D3 ${TREE_SRC:--}; D4 $SPARSE_MB MiB with $SPARSE_DATA_KB KiB of data; D7 $STARTUP_RUNS runs; MEM $MEM_FILES x $MEM_KB KiB in $MEM_FOLDERS folders, $MEM_ROUNDS round(s); WIN drop of $DROP_FILES files$([[ $QUICK == 0 ]] || echo '; quick mode')"
+    echo "# page cache not dropped: sources are read from memory. On the disk, small-file copies are kept"
+    echo "#   until the end (ext4 without a journal is slow to create files after many deletions)."
+}
+
+every_value() {
+    echo "# every run: filesystem dataset tool round return_s with_sync_s"
+    awk -F, '{ printf "%-10s %-4s %-13s %-8s %10.6f %10.6f\n", $1, $2, $3, ($4 > 0 ? $4 : "warm-up"), $5 / 1e6, $6 / 1e6 }' "$RAW"
+    if [[ -s $BLOCKS ]]; then
+        echo
+        echo "# D4 allocated KiB (du): filesystem tool round KiB"
+        awk -F, '{ printf "%-10s %-13s %-8s %s\n", $1, $3, ($4 > 0 ? $4 : ($3 == "source" ? "-" : "warm-up")), $5 }' "$BLOCKS"
+    fi
+    if [[ -s $MEMORY ]]; then
+        echo
+        echo "# MEM: tool round peak_RSS_KiB seconds (GNU time)"
+        tr ',' ' ' <"$MEMORY"
+    fi
+    if [[ -s $WINDOW_LINES ]]; then
+        echo
+        echo "# WIN: what mivex_gesturebench printed, by round (0 and below: warm-up)"
+        cat -- "$WINDOW_LINES"
+    fi
+}
+
+total=$(((${EPOCHREALTIME/./} - START_US) / 1000000))
+DURATION="$((total / 60)) min $((total % 60)) s"
+mkdir -p "$OUT_DIR"
+report="$OUT_DIR/bench-$(date +%Y%m%d-%H%M%S).txt"
+{
+    echo "# Mivex benchmark $START_DATE, took $DURATION"
+    table
     echo
-    echo "$TABLE"
+    legend
     echo
-    echo "# every run: dataset,tool,round,seconds"
-    cat "$RAW"
+    details
+    echo
+    every_value
 } >"$report"
 cp -- "$report" "$OUT_DIR/latest.txt"
-
-echo
-echo "$TABLE"
-echo
+cat -- "$report"
 note "report written to $report"

@@ -1,0 +1,142 @@
+# Helpers of the benchmark suite, shared by bench/run.sh and bench/selftest.sh. Sourced, not run.
+# shellcheck shell=bash disable=SC2034  # RUN_* and CMD are read by the sourcing script
+
+die() { echo "run.sh: $*" >&2; exit 1; }
+note() { echo "== $*" >&2; }
+
+# ---------------------------------------------------------------- numbers
+
+# The median of the numbers on standard input, one a line; prints nothing for no numbers.
+median() {
+    LC_ALL=C sort -g | awk '{ v[NR] = $1 }
+        END { if (NR == 0) exit; if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# The largest of the numbers on standard input.
+maximum() { LC_ALL=C sort -g | tail -n 1; }
+
+# A / B with three decimals, or "-" when either is missing or B is not above zero.
+ratio() {
+    awk -v a="${1:-}" -v b="${2:-}" 'BEGIN { if (a == "" || b == "" || b + 0 <= 0) print "-"; else printf "%.3f", a / b }'
+}
+
+# Whether VALUE meets a target: "le LIMIT" (at most) or "lt LIMIT" (below). Prints met, MISSED,
+# or "-" when there is no value or no target.
+judge() { # VALUE OP LIMIT
+    awk -v v="${1:-}" -v op="${2:-}" -v l="${3:-}" 'BEGIN {
+        if (v == "" || v == "-" || op == "" || op == "-") { print "-"; exit }
+        ok = (op == "le") ? (v + 0 <= l + 0) : (op == "lt") ? (v + 0 < l + 0) : -1
+        if (ok < 0) { print "bad target " op; exit 1 }
+        print ok ? "met" : "MISSED" }'
+}
+
+# Microseconds for reading: "12.3 ms" below a second, "1.234 s" from there.
+fmt_us() {
+    awk -v u="${1:-}" 'BEGIN { if (u == "" || u == "-") print "-"; else if (u < 1e6) printf "%.1f ms", u / 1e3; else printf "%.3f s", u / 1e6 }'
+}
+
+# Prints the words starting with word N (modulo their count), wrapping around: round r runs the
+# tools starting one further along the cycle, so no tool is always first or last.
+rotate() { # N WORD...
+    local n=$1 i k
+    shift
+    for ((i = 0; i < $#; i++)); do
+        k=$(((i + n) % $# + 1))
+        echo "${!k}"
+    done
+}
+
+# ---------------------------------------------------------------- timing
+
+# Runs a command once after an untimed `sync`, so writeback left by earlier runs is not billed to
+# it. Sets RUN_STATUS, RUN_RET_US (start to return) and RUN_SYNC_US (start to the end of a `sync`
+# run when it returned). $EPOCHREALTIME costs no process; its decimal point is "." under
+# LC_ALL=C. The command's output goes to TOOL_OUTPUT.
+timed_run() { # COMMAND...
+    local t0 t1 t2
+    RUN_STATUS=0
+    sync
+    t0=$EPOCHREALTIME
+    "$@" >"$TOOL_OUTPUT" 2>&1 || RUN_STATUS=$?
+    t1=$EPOCHREALTIME
+    sync
+    t2=$EPOCHREALTIME
+    RUN_RET_US=$((${t1/./} - ${t0/./}))
+    RUN_SYNC_US=$((${t2/./} - ${t0/./}))
+}
+
+# ---------------------------------------------------------------- checks
+
+# What a copy must keep besides the bytes: for every entry its type, mode, owner, mtime and path,
+# the size of files and the target of links.
+tree_meta() { # PATH
+    find "$1" \( -type f -printf 'f %m %U:%G %T@ %s %P\n' \) \
+        -o \( -type l -printf 'l - %U:%G %T@ %P -> %l\n' \) \
+        -o -printf '%y %m %U:%G %T@ %P\n' | LC_ALL=C sort
+}
+
+# Whether COPY equals REFERENCE. Returns 1 when the content differs or something is missing or
+# extra (`diff -r`, links compared as links), 2 when only the metadata of tree_meta differs, and
+# prints the first differences.
+same_tree() { # REFERENCE COPY
+    local out want have
+    if [[ ! -e $2 && ! -L $2 ]]; then
+        echo "missing: $2"
+        return 1
+    fi
+    if ! out=$(diff -r --no-dereference -q -- "$1" "$2" 2>&1); then
+        printf '%s\n' "$out" | head -n 5
+        return 1
+    fi
+    want=$(tree_meta "$1") && have=$(tree_meta "$2") || return 1
+    if [[ $want != "$have" ]]; then
+        echo "metadata differs (< reference, > copy):"
+        diff <(echo "$want") <(echo "$have") | grep '^[<>]' | head -n 4
+        return 2
+    fi
+}
+
+# Allocated size in KiB, as `du` reports it.
+allocated_kib() { du -k -- "$1" | cut -f1; }
+
+# ---------------------------------------------------------------- data
+
+# FILES random files of KIB KiB spread evenly over FOLDERS leaf folders, ten leaf folders to a
+# group folder: ROOT/g000/d00/f000, ... Random, so no filesystem can shortcut the content.
+make_tree() { # ROOT FILES FOLDERS KIB
+    local root=$1 files=$2 folders=$3 kib=$4 per left folder n dir width
+    per=$(((files + folders - 1) / folders))
+    width=${#per}
+    ((width >= 3)) || width=3
+    left=$files
+    for ((folder = 0; left > 0; folder++)); do
+        n=$((left < per ? left : per))
+        printf -v dir '%s/g%03d/d%02d' "$root" $((folder / 10)) $((folder % 10))
+        mkdir -p -- "$dir"
+        head -c "$((n * kib * 1024))" /dev/urandom | split -b "$((kib * 1024))" -d -a "$width" - "$dir/f"
+        left=$((left - n))
+    done
+}
+
+# A file of SIZE_MIB MiB holding DATA_KIB KiB of random data in four equal pieces at 1/8, 3/8,
+# 5/8 and 7/8 of its length: it starts and ends with a hole.
+make_sparse() { # PATH SIZE_MIB DATA_KIB
+    local path=$1 size=$2 piece=$(($3 / 4)) i
+    truncate -s "${size}M" -- "$path"
+    for ((i = 0; i < 4; i++)); do
+        dd if=/dev/urandom of="$path" bs=1K count="$piece" seek="$((size * (2 * i + 1) * 128))" \
+            conv=notrunc iflag=fullblock status=none
+    done
+}
+
+# ---------------------------------------------------------------- peers
+
+# `tar -C PARENT -cf - NAME | tar -C DEST -xpf -`, with CREATE_OPTION (say -S) on the create side.
+tar_pipe() { # CREATE_OPTION|"" PARENT NAME DESTFOLDER
+    tar ${1:+"$1"} -C "$2" -cf - "$3" | tar -C "$4" -xpf -
+}
+
+# The careful way to move across filesystems by hand: copy, make it durable, then remove.
+cp_sync_rm() { # SOURCE DESTFOLDER
+    cp -a -- "$1" "$2/" && sync && rm -r -- "$1"
+}

@@ -1,0 +1,260 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2015  # "COND && pass || fail": pass always succeeds
+# Checks of the benchmark suite itself, in under a minute: its helpers, and whole runs of
+# bench/run.sh on tiny data with stand-ins for mivex and mivex_gesturebench, including stand-ins
+# that get things wrong, which the suite must refuse. No check looks at a time.
+set -euo pipefail
+export LC_ALL=C
+
+BENCH=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=lib.sh
+source "$BENCH/lib.sh"
+T=$(mktemp -d "${BENCH_DIR:-/var/tmp}/mivex-bench-selftest.XXXXXX")
+# A broken run.sh may leave its tmpfs mounted: unmount what is under $T before removing it.
+finish() {
+    local mount
+    while IFS= read -r mount; do
+        umount -- "$mount" || umount -l -- "$mount"
+    done < <(findmnt -rn -o TARGET | sed 's/\\x20/ /g' | grep -F "$T/" || true)
+    rm -rf -- "$T"
+}
+trap finish EXIT
+failed=0
+pass() { echo "ok    $1"; }
+fail() { echo "FAIL  $1${2:+: $2}"; failed=$((failed + 1)); }
+expect() { # NAME WANT HAVE
+    if [[ $2 == "$3" ]]; then pass "$1"; else fail "$1" "want '$2', have '$3'"; fi
+}
+
+# ---------------------------------------------------------------- helpers
+
+expect "median, odd count" 3 "$(printf '5\n1\n3\n' | median)"
+expect "median, even count" 2.5 "$(printf '4\n1\n3\n2\n' | median)"
+expect "median sorts by value, not text" 9 "$(printf '10\n9\n2\n' | median)"
+expect "median of nothing" "" "$(median </dev/null)"
+expect "maximum" 10 "$(printf '9\n10\n2\n' | maximum)"
+expect "ratio" 0.500 "$(ratio 1 2)"
+expect "ratio without a peer" - "$(ratio 1 "")"
+expect "ratio over zero" - "$(ratio 1 0)"
+expect "judge le, on the limit" met "$(judge 1.100 le 1.10)"
+expect "judge le, above" MISSED "$(judge 1.101 le 1.10)"
+expect "judge lt, on the limit" MISSED "$(judge 50000 lt 50000)"
+expect "judge without a value" - "$(judge - le 1)"
+expect "fmt_us below a second" "12.3 ms" "$(fmt_us 12345)"
+expect "fmt_us from a second" "1.500 s" "$(fmt_us 1500000)"
+
+firsts='' all_permutations=1
+for ((r = 0; r < 4; r++)); do
+    order=$(rotate "$r" a b c d | tr '\n' ' ')
+    firsts+=${order%% *}
+    [[ $(tr ' ' '\n' <<<"$order" | sort | tr -d '\n') == abcd ]] || all_permutations=0
+done
+expect "rotate: every tool first once in as many rounds" abcd "$(echo "$firsts" | grep -o . | sort | tr -d '\n')"
+expect "rotate: every round runs every tool once" 1 "$all_permutations"
+
+TOOL_OUTPUT="$T/tool.out"
+timed_run sh -c 'echo said; exit 3'
+expect "timed_run keeps the exit status" 3 "$RUN_STATUS"
+expect "timed_run keeps the output" said "$(cat "$TOOL_OUTPUT")"
+[[ $RUN_RET_US =~ ^[0-9]+$ && $RUN_SYNC_US =~ ^[0-9]+$ ]] && pass "timed_run gives whole microseconds" ||
+    fail "timed_run gives whole microseconds" "$RUN_RET_US / $RUN_SYNC_US"
+
+# same_tree against every kind of damage, each on a fresh copy of one reference tree.
+ref="$T/ref"
+mkdir -p "$ref/sub/empty"
+printf 'alpha' >"$ref/sub/a"
+printf 'beta' >"$ref/b c"
+ln -s "b c" "$ref/link"
+chmod 640 "$ref/sub/a"
+touch -d '2020-01-02 03:04:05.5' "$ref/sub/a" "$ref/sub"
+damage() { # NAME WANT_STATUS COMMAND (run inside the copy)
+    local copy="$T/copy" status=0
+    rm -rf -- "$copy"
+    cp -a -- "$ref" "$copy"
+    (cd "$copy" && eval "$3")
+    same_tree "$ref" "$copy" >/dev/null || status=$?
+    expect "same_tree: $1" "$2" "$status"
+}
+damage "an exact copy" 0 ":"
+damage "changed content, same size and time" 1 "printf 'ALPHA' >sub/a; touch -d '2020-01-02 03:04:05.5' sub/a sub"
+damage "a missing file" 1 "rm 'b c'"
+damage "an extra file" 1 "touch extra"
+damage "a missing empty folder" 1 "rmdir sub/empty"
+damage "another link target" 1 "ln -sfn sub/a link"
+damage "a followed link" 1 "rm link; cp 'b c' link"
+damage "another mode" 2 "chmod 644 sub/a"
+damage "another file time" 2 "touch -d '2020-01-02 03:04:05' sub/a"
+damage "another folder time" 2 "touch sub"
+status=0
+same_tree "$ref" "$T/nothing" >/dev/null || status=$?
+expect "same_tree: a missing copy" 1 "$status"
+
+make_tree "$T/tree" 25 3 2
+expect "make_tree: file count" 25 "$(find "$T/tree" -type f | wc -l)"
+expect "make_tree: leaf folders" 3 "$(find "$T/tree" -mindepth 2 -type d | wc -l)"
+expect "make_tree: file sizes" 2048 "$(find "$T/tree" -type f -printf '%s\n' | sort -u)"
+make_tree "$T/wide" 1500 1 1
+expect "make_tree: more than 1,000 files in a folder" 1500 "$(find "$T/wide" -type f | wc -l)"
+
+make_sparse "$T/sparse" 16 1024
+expect "make_sparse: length" $((16 << 20)) "$(stat -c %s "$T/sparse")"
+kib=$(allocated_kib "$T/sparse")
+((kib >= 1024 && kib <= 1100)) && pass "make_sparse: allocates the data only" || fail "make_sparse: allocates the data only" "$kib KiB"
+nonzero=$(tr -d '\0' <"$T/sparse" | wc -c)  # random data: about 1 byte in 256 is zero
+((nonzero > 1040000 && nonzero <= 1048576)) && pass "make_sparse: writes the data" || fail "make_sparse: writes the data" "$nonzero bytes"
+expect "make_sparse: starts with a hole" 0 "$(head -c 4096 "$T/sparse" | tr -d '\0' | wc -c)"
+expect "make_sparse: ends with a hole" 0 "$(tail -c 4096 "$T/sparse" | tr -d '\0' | wc -c)"
+
+mkdir "$T/to"
+status=0
+{ tar_pipe "" "$T" ref "$T/to" && same_tree "$ref" "$T/to/ref"; } >/dev/null || status=$?
+expect "tar_pipe copies a tree (mtimes to the second)" 2 "$status"
+status=0
+tar_pipe "" "$T" absent "$T/to" 2>/dev/null || status=$?
+[[ $status != 0 ]] && pass "tar_pipe fails when the source is missing" || fail "tar_pipe fails when the source is missing"
+cp -a "$ref" "$T/moving"
+status=0
+touch "$T/not-a-folder"
+cp_sync_rm "$T/moving" "$T/not-a-folder" 2>/dev/null || status=$?
+[[ $status != 0 && -d $T/moving ]] && pass "cp_sync_rm keeps the source when the copy fails" ||
+    fail "cp_sync_rm keeps the source when the copy fails"
+status=0
+{ cp_sync_rm "$T/moving" "$T/to" && [[ ! -e $T/moving ]] && same_tree "$ref" "$T/to/moving"; } >/dev/null || status=$?
+expect "cp_sync_rm moves" 0 "$status"
+
+# ---------------------------------------------------------------- whole runs
+
+# A stand-in for `mivex LIST -auto`: carries out the one line with cp and mv, or gets it wrong as
+# STUB_FAULT says.
+mkdir "$T/stub"
+cat >"$T/stub/mivex" <<'STUB'
+#!/usr/bin/env bash
+set -euo pipefail
+IFS= read -r line <"$1"
+line=${line%$'\r'}
+code=${line%% --> *} rest=${line#* --> }
+src=${rest%% --> *} dest=${rest#* --> }
+name=${src##*/}
+fault=${STUB_FAULT:-}
+case $code in
+    C-O) [[ $fault == fill-holes ]] && cp -a --sparse=never -- "$src" "$dest/" || cp -a -- "$src" "$dest/" ;;
+    C-N) target="$dest/$name"
+         [[ ! -e $target || $fault == keep-both-overwrites ]] || target="$dest/$name - Copy"
+         if [[ -d $target ]]; then cp -a -- "$src" "${target%/*}/"; else cp -a -- "$src" "$target"; fi ;;
+    M-O) [[ $fault == move-copies ]] && cp -a -- "$src" "$dest/" || mv -- "$src" "$dest/" ;;
+    *) exit 2 ;;
+esac
+case $fault in
+    lose-file) rm -f -- "$(find "$dest/$name" -type f | sort | tail -n 1)" ;;
+    touch) touch -- "$dest/$name" ;;
+    exit1) exit 1 ;;
+    sleep) sleep 2 ;;
+esac
+STUB
+cat >"$T/stub/mivex_gesturebench" <<'STUB'
+#!/usr/bin/env bash
+order=" in drop order"
+[[ ${STUB_FAULT:-} != drop-order ]] || order=" (NOT in drop order)"
+echo "drop of $2 files: 1.5 ms, queue holds $2 entries$order"
+echo "loading a list of 32,766 lines: 12.0 ms"
+echo "one admission to a queue of 32,766: 0.100 ms (queue now 32767)"
+echo "saving the list of 32,767 lines: 0.8 ms"
+echo "loading a list of 32,767 lines: 13.0 ms (queue now 32767)"
+STUB
+chmod +x "$T/stub/mivex" "$T/stub/mivex_gesturebench"
+cp -a "$ref" "$T/realtree"
+mkdir "$T/work"
+
+# Runs the suite on tiny data, with more VAR=VALUE settings; leaves its standard output and error
+# in $T/run.out and $T/run.err. The suite runs as this process itself (env executes it).
+suite() { # VAR=VALUE...
+    rm -rf -- "$T/out"
+    exec env BENCH_DISK=folder MIVEX="$T/stub/mivex" MIVEX_GESTUREBENCH="$T/stub/mivex_gesturebench" BENCH_DIR="$T/work" \
+        BENCH_OUT="$T/out" BENCH_TREE="$T/realtree" BENCH_QUICK=1 BENCH_ROUNDS=1 BENCH_WARMUP=1 \
+        BENCH_BIG_MB=2 BENCH_SMALL_FILES=30 BENCH_SMALL_FOLDERS=3 BENCH_SPARSE_MB=8 \
+        BENCH_STARTUP_RUNS=2 BENCH_MEM_FILES=20 BENCH_MEM_FOLDERS=2 BENCH_DROP_FILES=5 \
+        "$@" "$BENCH/run.sh" >"$T/run.out" 2>"$T/run.err"
+}
+# Nothing may stay behind: no work folder, no mount.
+left_nothing() { # NAME [FOLDER]
+    local folder=${2:-$T/work}
+    if [[ -n $(ls -A "$folder") ]] || findmnt -rn -o TARGET | grep -qF "$T/"; then
+        fail "$1: cleans up" "$(ls -A "$folder"; findmnt -rn -o TARGET | grep -F "$T/")"
+    else
+        pass "$1: cleans up"
+    fi
+}
+refuses() { # NAME MESSAGE VAR=VALUE...
+    local name=$1 message=$2 status=0
+    shift 2
+    (suite "$@") || status=$?
+    if ((status == 0)); then
+        fail "$name: the suite fails"
+    elif ! grep -qF -- "$message" "$T/run.err"; then
+        fail "$name: the suite fails saying '$message'" "$(tail -n 3 "$T/run.err")"
+    else
+        pass "$name: the suite fails saying '$message'"
+    fi
+    [[ ! -e $T/out/latest.txt ]] || fail "$name: no report"
+    left_nothing "$name"
+}
+
+status=0
+(suite) || status=$?
+expect "a good run succeeds" 0 "$status"
+if ((status == 0)); then
+    for row in "D1 .* tmpfs .* cp -a" "D1 .* disk .* rsync -a" "D2 .* disk .* tar \| tar" \
+        "D3 .* tmpfs .* cp -a" "D4 .* disk .* tar -S \| tar" "D4 +allocated \(du\) +tmpfs +cp -a .* met" \
+        "D5 +C-O onto full dest +disk +mivex C-O, empty dest" "D5 +C-N onto full dest +tmpfs" \
+        "D6 .* disk +mv" "D6b .* tmpfs\+disk +cp -a;sync;rm -r" "D7 .* tmpfs +cp -a" \
+        "MEM +peak RSS" "WIN +load 32,766-line list .* met" "WIN +load 32,767-line list .* met" \
+        "WIN +save 32,767-line list"; do
+        grep -qE "^$row" "$T/run.out" && pass "the table has a row '$row'" || fail "the table has a row '$row'"
+    done
+    expect "the table comes first" "# Mivex benchmark" "$(head -n 1 "$T/run.out" | cut -c1-17)"
+    expect "the report file holds what was printed" "" "$(cmp "$T/run.out" "$T/out/latest.txt" 2>&1)"
+    expect "a timestamped copy" 2 "$(find "$T/out" -name '*.txt' | wc -l)"
+    # 4 tools x 2 rounds (warm-up and one) x 2 filesystems
+    expect "every D1 run is listed" 16 "$(grep -cE '^(tmpfs|disk) +D1 ' "$T/run.out")"
+    grep -q "^  tar on D1" "$T/run.out" && pass "tar's whole-second times are noted" || fail "tar's whole-second times are noted"
+fi
+left_nothing "a good run"
+
+refuses "a lost file" "does not match" STUB_FAULT=lose-file BENCH_ONLY=D2 BENCH_FS=tmpfs
+refuses "another file time from mivex" "metadata differs" STUB_FAULT=touch BENCH_ONLY=D3 BENCH_FS=disk
+refuses "a failing mivex" "list: C-O --> " STUB_FAULT=exit1 BENCH_ONLY=D7
+refuses "a move that copies" "source is still there" STUB_FAULT=move-copies BENCH_ONLY=D6 BENCH_FS=tmpfs
+refuses "keep-both that overwrites" "tree - Copy" STUB_FAULT=keep-both-overwrites BENCH_ONLY=D5 BENCH_FS=tmpfs
+refuses "a drop out of order" "the drop went wrong" STUB_FAULT=drop-order BENCH_ONLY=WIN
+refuses "an unknown dataset" "unknown dataset 'D9'" BENCH_ONLY=D1,D9
+mkdir "$T/a -b"
+status=0
+(suite BENCH_DIR="$T/a -b" BENCH_ONLY=D7) || status=$?
+((status != 0)) && grep -qF "contains ' -'" "$T/run.err" && pass "a work folder with ' -' is refused" ||
+    fail "a work folder with ' -' is refused" "$(tail -n 1 "$T/run.err")"
+left_nothing "a work folder with ' -'" "$T/a -b"
+
+status=0
+(suite STUB_FAULT=fill-holes BENCH_ONLY=D4 BENCH_FS=tmpfs) || status=$?
+expect "a copy that fills the holes still runs" 0 "$status"
+grep -qE "^D4 +allocated \(du\) +tmpfs +cp -a .* MISSED" "$T/run.out" &&
+    pass "a copy that fills the holes misses the blocks target" || fail "a copy that fills the holes misses the blocks target"
+
+# Stopped in the middle of a run (the stand-in sleeps): the exit status tells, and the tmpfs is
+# unmounted and the work folder removed.
+(suite STUB_FAULT=sleep BENCH_ONLY=D1 BENCH_FS=tmpfs) &
+pid=$!
+for ((i = 0; i < 100; i++)); do
+    grep -q "D1 on tmpfs" "$T/run.err" 2>/dev/null && break
+    sleep 0.1
+done
+sleep 0.5
+kill -TERM "$pid"
+status=0
+wait "$pid" || status=$?
+expect "an interrupted run exits with 143" 143 "$status"
+left_nothing "an interrupted run"
+
+echo
+if ((failed)); then echo "$failed check(s) failed"; exit 1; fi
+echo "all checks passed"
