@@ -1,12 +1,16 @@
 // The browse panes' three lists: drive list, folder list and file list.
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyleOptionViewItem>
 #include <QTest>
 #include <cerrno>
+#include <cstdlib>
 
 #include "testsupport.h"
 #include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
+#include "ui/main/queuelist.h"
 
 using namespace mivex;
 
@@ -31,6 +35,36 @@ private:
     }
 
 private slots:
+    // Rows carry the size the list would measure, so a long entry can still be scrolled to its
+    // end, whichever way it came in.
+    void queueRowsHaveTheirMeasuredSize() {
+        ui::QueueList list;
+        list.resize(300, 120);
+        const QString longRow = "C-N --> /" + QString(300, 'x') + " --> /dest";
+        list.setRows({"C-O --> /a --> /b", longRow});
+        list.appendRow("C-N --> /c --> /" + QString(120, 'y'));
+        list.setRowText(0, "M-O --> /" + QString(200, 'z') + " --> /b");
+        ui::QueueList plain;  // rows with no size given: the delegate measures them
+        QStyleOptionViewItem option;
+        option.initFrom(&plain);
+        option.font = plain.font();
+        for (int row = 0; row < list.count(); ++row) {
+            plain.addItem(list.item(row)->text());
+            const QSize measured =
+                plain.itemDelegate()->sizeHint(option, plain.model()->index(row, 0));
+            const QSize given = list.item(row)->sizeHint();
+            QCOMPARE(given.height(), measured.height());
+            QVERIFY2(std::abs(given.width() - measured.width()) <= 2,
+                     qPrintable(QString("row %1: %2 against %3")
+                                    .arg(row)
+                                    .arg(given.width())
+                                    .arg(measured.width())));
+        }
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QVERIFY(list.horizontalScrollBar()->maximum() >= list.item(1)->sizeHint().width() - 300);
+    }
+
     void folderListShowsAncestorsAndSubfolders() {
         test::TempDir dir;
         test::makeTree(dir.path(), {{"top/open/zz/", ""},

@@ -413,13 +413,12 @@ void frmMain::setQueue(std::vector<std::string> rows) {
 }
 
 void frmMain::queueChanged() {
-    lstQueue->clear();
     QStringList items;
     items.reserve(static_cast<int>(mQueue.size()));
     for (const std::string& row : mQueue.rows()) {
         items << toQ(row);
     }
-    lstQueue->addItems(items);
+    lstQueue->setRows(items);
 }
 
 void frmMain::AddToQueue(const QString& strTypeOfCopy) {
@@ -464,7 +463,7 @@ void frmMain::AddToQueue(const QString& strTypeOfCopy) {
                               .arg(QueueStore::kMaxEntries));
         return;
     }
-    lstQueue->addItem(toQ(entry));
+    lstQueue->appendRow(toQ(entry));
     setQueueButtons(true);
 }
 
@@ -564,7 +563,7 @@ void frmMain::replaceQueueRow(int row, const std::string& entry) {
         return;
     }
     mQueue.replaceAt(static_cast<std::size_t>(row), entry);
-    lstQueue->item(row)->setText(toQ(entry));
+    lstQueue->setRowText(row, toQ(entry));
 }
 
 void frmMain::cmdRemove_Click() {

@@ -7,6 +7,8 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QStyleOptionViewItem>
+#include <algorithm>
 
 namespace mivex::ui {
 
@@ -29,6 +31,37 @@ QueueList::QueueList(QWidget* parent) : QListWidget(parent) {
     viewport()->setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DropOnly);
     setDropIndicatorShown(false);
+}
+
+void QueueList::giveSize(QListWidgetItem* item) {
+    const QString text = item->text();
+    if (mExtraWidth < 0) {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        const QSize measured = itemDelegate()->sizeHint(option, indexFromItem(item));
+        mExtraWidth = std::max(0, measured.width() - fontMetrics().horizontalAdvance(text));
+        mRowHeight = measured.height();
+    }
+    item->setSizeHint(QSize(fontMetrics().horizontalAdvance(text) + mExtraWidth, mRowHeight));
+}
+
+void QueueList::setRows(const QStringList& rows) {
+    clear();
+    addItems(rows);  // one insertion for all, not one per row
+    for (int row = 0; row < count(); ++row) {
+        giveSize(item(row));
+    }
+}
+
+void QueueList::appendRow(const QString& text) {
+    giveSize(new QListWidgetItem(text, this));
+}
+
+void QueueList::setRowText(int row, const QString& text) {
+    if (QListWidgetItem* it = item(row)) {
+        it->setText(text);
+        giveSize(it);
+    }
 }
 
 QList<QByteArray> QueueList::localPaths(const QMimeData* mime) {

@@ -20,6 +20,12 @@ public:
     // escapes decoded to raw bytes (a name need not be valid UTF-8).
     static QList<QByteArray> localPaths(const QMimeData* mime);
 
+    // The rows, each given its size as it comes: without it every change to a queue of thousands
+    // of rows measured the text of every row again (over 100 ms at 32,767 rows).
+    void setRows(const QStringList& rows);
+    void appendRow(const QString& text);
+    void setRowText(int row, const QString& text);
+
 signals:
     // Every drop, whatever it offers; the window decides what to take.
     void pathsDropped(const QList<QByteArray>& paths, Qt::DropActions offered);
@@ -29,6 +35,14 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     Qt::DropActions supportedDropActions() const override;
+
+private:
+    void giveSize(QListWidgetItem* item);
+
+    // Learnt from the item delegate on the first row: what a row adds to its text's width, and
+    // its height.
+    int mExtraWidth = -1;
+    int mRowHeight = 0;
 };
 
 }  // namespace mivex::ui
