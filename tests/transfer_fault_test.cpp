@@ -421,6 +421,26 @@ TEST(DuringTheRun, SourceChangedWhileCopyingIsInUse) {
     EXPECT_TRUE(listTree(dst.path()).empty());
 }
 
+// Overwrite: the name was free when looked at and a file took it while the copy was written.
+// The copy still replaces it in one step; with keep-both it takes the next free name.
+TEST(DuringTheRun, FileThatAppearsAtTheNameMeanwhileIsHandledByTheRule) {
+    TempDir src, dst;
+    const std::string bytes = randomBytes(1 << 20, 7);
+    writeFile(src / "f.bin", bytes);
+    During intruder(true, [&] { writeFile(dst / "f.bin", "intruder"); });
+    ASSERT_EQ(transferItem({src / "f.bin", dst.path(), kCopy, kO}, &intruder).code, 0);
+    ASSERT_TRUE(intruder.fired);
+    EXPECT_EQ(readFile(dst / "f.bin"), bytes);
+    EXPECT_EQ(listTree(dst.path()), std::vector<std::string>{"f.bin"});
+
+    TempDir other;
+    During second(true, [&] { writeFile(other / "f.bin", "intruder"); });
+    ASSERT_EQ(transferItem({src / "f.bin", other.path(), kCopy, kN}, &second).code, 0);
+    ASSERT_TRUE(second.fired);
+    EXPECT_EQ(readFile(other / "f.bin"), "intruder");
+    EXPECT_EQ(readFile(other / "f - Copy.bin"), bytes);
+}
+
 TEST(DuringTheRun, MoveAcrossFilesystemsKeepsWhatAppearedMeanwhile) {
     TmpfsMount mount(16 << 20);
     if (!mount.ok()) {
