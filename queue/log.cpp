@@ -2,6 +2,7 @@
 #include "queue/log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -64,9 +65,16 @@ void RunLog::log(std::string_view message, std::time_t when) const {
     line += message;
     line += "\r\n";
 
-    const int fd =
-        ::open(mPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    // O_NONBLOCK: a FIFO planted at the day's name would otherwise hold the run until some reader
+    // opened it. Only a regular file is written; anything else loses the line.
+    const int fd = ::open(
+        mPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0) {
+        return;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
         return;
     }
     // One write, never retried: with O_APPEND a whole line lands at the end in one piece even when
