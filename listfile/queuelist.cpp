@@ -100,13 +100,22 @@ private:
         mLength = n > 0 ? static_cast<std::size_t>(n) : 0;
         mAtEnd = n <= 0;
         mFailed = n < 0;
+        // A list saved by an editor with a UTF-8 byte-order mark: without this, the mark's first
+        // byte would be the first entry's copy code, and the copy would run as a move.
+        if (mFirstBlock && std::string_view(mBuffer, mLength).starts_with(kByteOrderMark)) {
+            mPos = kByteOrderMark.size();
+        }
+        mFirstBlock = false;
     }
+
+    static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
     int mFd;
     char mBuffer[16384];
     std::size_t mPos = 0;
     std::size_t mLength = 0;
     bool mAfterCR = false;
+    bool mFirstBlock = true;
     bool mAtEnd = false;
     bool mFailed = false;
 };

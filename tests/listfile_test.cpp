@@ -101,6 +101,17 @@ TEST(ListFile, LinesEndAtCrLfCrOrLf) {
     EXPECT_EQ(rowsOf(std::string("A --> \0\xff\r\n", 9)), Rows{std::string("A --> \0\xff", 8)});
 }
 
+TEST(ListFile, LeadingUtf8ByteOrderMarkIsSkipped) {
+    const std::string bom = "\xEF\xBB\xBF";
+    EXPECT_EQ(rowsOf(bom + "C-N --> /a --> /b\r\n"), Rows{"C-N --> /a --> /b"});
+    EXPECT_EQ(rowsOf(bom + "A --> 1\r\n" + bom + "2"), (Rows{"A --> 1", bom + "2"}));
+    TempDir dir;
+    writeFile(dir / "t.flq", bom + "C-N --> /a --> /b\r\n");
+    EXPECT_TRUE(CheckQueueList(dir / "t.flq"));
+    writeFile(dir / "t.flq", bom + bom + "C-N --> /a --> /b\r\n");
+    EXPECT_EQ(readList(dir / "t.flq").rows, Rows{bom + "C-N --> /a --> /b"});
+}
+
 TEST(ListFile, CrLfSplitAcrossReadBlocksIsOneLineEnd) {
     for (std::size_t block : {4096u, 8192u, 16384u, 65536u}) {
         SCOPED_TRACE(block);
