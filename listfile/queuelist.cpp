@@ -55,13 +55,15 @@ class LineReader {
 public:
     explicit LineReader(int fd) : mFd(fd) {}
 
-    // False at the end of the file or on a read error (then failed() is true).
+    // False at the end of the file or on a read error (then failed() is true). A line longer
+    // than kMaxListLineLength is read past and comes back empty, with tooLong() true.
     bool next(std::string& line) {
         line.clear();
+        mLineLength = 0;
         for (;;) {
             if (mPos == mLength) {
                 if (mAtEnd) {
-                    return !line.empty();
+                    return mLineLength != 0;
                 }
                 refill();
                 continue;
@@ -78,7 +80,12 @@ public:
             const char* end = mBuffer + mLength;
             const char* stop =
                 std::find_if(begin, end, [](char c) { return c == '\r' || c == '\n'; });
-            line.append(begin, stop);
+            mLineLength += static_cast<std::size_t>(stop - begin);
+            if (tooLong()) {
+                line.clear();
+            } else {
+                line.append(begin, stop);
+            }
             mPos = static_cast<std::size_t>(stop - mBuffer);
             if (stop != end) {
                 mAfterCR = *stop == '\r';
@@ -89,6 +96,8 @@ public:
     }
 
     bool failed() const { return mFailed; }
+    bool tooLong() const { return mLineLength > kMaxListLineLength; }
+    std::size_t lineLength() const { return mLineLength; }
 
 private:
     void refill() {
@@ -114,6 +123,7 @@ private:
     char mBuffer[16384];
     std::size_t mPos = 0;
     std::size_t mLength = 0;
+    std::size_t mLineLength = 0;  // of the line being read, kept or not
     bool mAfterCR = false;
     bool mFirstBlock = true;
     bool mAtEnd = false;
@@ -189,6 +199,13 @@ ListReadResult ReadQueueList(const std::string& path, std::size_t maxRows) {
     LineReader reader(file.get());
     std::string line;
     while (reader.next(line)) {
+        if (reader.tooLong()) {
+            // No entry is that long: the row stands for the line and fails when carried out. (A
+            // first line that long comes back empty and fails the first-line test.)
+            line = "[line " + std::to_string(result.rows.size() + 1) +
+                   " of the list: " + std::to_string(reader.lineLength()) +
+                   " bytes, longer than any queue entry]";
+        }
         if (result.rows.empty() && !isListFirstLine(line)) {
             result.status = ListReadStatus::NotAList;
             break;

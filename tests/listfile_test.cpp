@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "listfile/queuelist.h"
+#include "queue/queueentry.h"
 #include "queue/queuestore.h"
 #include "tests/testsupport.h"
 
@@ -115,10 +116,41 @@ TEST(ListFile, LeadingUtf8ByteOrderMarkIsSkipped) {
 TEST(ListFile, CrLfSplitAcrossReadBlocksIsOneLineEnd) {
     for (std::size_t block : {4096u, 8192u, 16384u, 65536u}) {
         SCOPED_TRACE(block);
-        const std::string first = "A --> " + std::string(block - 7, 'x');
-        ASSERT_EQ(first.size() + 1, block);  // the CR is the block's last byte
-        EXPECT_EQ(rowsOf(first + "\r\nnext\r\n"), (Rows{first, "next"}));
+        // Lines of 4000 bytes up to one that puts its CR on the block's last byte.
+        std::string content = "A --> 1\r\n";
+        Rows expected = {"A --> 1"};
+        while (content.size() + 4002 < block - 1) {
+            expected.push_back(std::string(4000, 'x'));
+            content += expected.back() + "\r\n";
+        }
+        expected.push_back(std::string(block - 1 - content.size(), 'y'));
+        content += expected.back() + "\r\nnext\r\n";
+        ASSERT_EQ(content.find("\r\nnext"), block - 1);
+        expected.push_back("next");
+        EXPECT_EQ(rowsOf(content), expected);
     }
+}
+
+// No entry is longer than two paths of PATH_MAX: a longer line is read past (it is not kept in
+// memory) and stands as a row that is no entry, so it fails on its own when carried out.
+TEST(ListFile, LineLongerThanAnyEntryIsARowThatNamesIt) {
+    const std::string longest = "C-N --> /" + std::string(kMaxListLineLength - 16, 'a') + " --> /b";
+    ASSERT_EQ(longest.size(), kMaxListLineLength);
+    const std::string over = longest + "c";
+    const Rows rows = rowsOf("A --> 1\r\n" + longest + "\r\n" + over + "\r\nC-N --> /a --> /b");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[1], longest);
+    EXPECT_EQ(rows[2], "[line 3 of the list: " + std::to_string(over.size()) +
+                           " bytes, longer than any queue entry]");
+    EXPECT_EQ(rows[3], "C-N --> /a --> /b");
+    std::string source, dest, copy, overwrite;
+    EXPECT_FALSE(ParseRecord(rows[2], source, dest, copy, overwrite));
+
+    // A first line that long is no queue entry either: the file is no list.
+    TempDir dir;
+    writeFile(dir / "t.flq", over + "\r\nA --> 1\r\n");
+    EXPECT_FALSE(CheckQueueList(dir / "t.flq"));
+    EXPECT_EQ(readList(dir / "t.flq").status, ListReadStatus::NotAList);
 }
 
 TEST(ListFile, FirstLineTest) {
