@@ -376,7 +376,8 @@ TransferOutcome Transfer::run() {
 
     // Missing destination folders are made without asking.
     if (existing != destFolder) {
-        std::size_t pos = existing == "/" ? 1 : existing.size() + 1;
+        // "." is where a relative destination starts: its first folder is the first to make.
+        std::size_t pos = existing == "/" ? 1 : existing == "." ? 0 : existing.size() + 1;
         while (pos <= destFolder.size()) {
             std::size_t next = destFolder.find('/', pos);
             if (next == std::string::npos) {

@@ -98,6 +98,24 @@ TEST(TransferCopy, FileKeepsBytesModeAndNanosecondTimeIntoNewFolders) {
                                            "one/two/three/data.bin", "one/two/three/run.sh"}));
 }
 
+// A relative destination starts at the working folder; its first folder is made like any other,
+// whatever its length.
+TEST(TransferCopy, MissingRelativeDestinationIsCreated) {
+    TempDir src, dst;
+    writeFile(src / "f.txt", "f");
+    const int home = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(home, 0);
+    ASSERT_EQ(::chdir(dst.path().c_str()), 0);
+    for (const std::string dest : {"d", "ab/c", "abc/d", "./e/f"}) {
+        EXPECT_EQ(transfer(src / "f.txt", dest, kCopy, kN).code, 0) << dest;
+    }
+    ASSERT_EQ(::fchdir(home), 0);
+    ::close(home);
+    EXPECT_EQ(listTree(dst.path()),
+              (Names{"ab/", "ab/c/", "ab/c/f.txt", "abc/", "abc/d/", "abc/d/f.txt", "d/", "d/f.txt",
+                     "e/", "e/f/", "e/f/f.txt"}));
+}
+
 TEST(TransferCopy, TreeEqualsCpArchive) {
     TempDir src, dst, ref;
     makeAwkwardTree(src / "tree");
