@@ -1,4 +1,4 @@
-// Queue-list files: the first-line test, the reader and the writer.
+// Queue-list files: the first-line test and the reader.
 #include "listfile/queuelist.h"
 
 #include <fcntl.h>
@@ -6,10 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <string_view>
-#include <system_error>
 
 #include "queue/queueentry.h"
 
@@ -140,43 +138,6 @@ bool isListFirstLine(std::string_view line) {
     return std::min(line.find(kSeparator, from), line.size()) > from;
 }
 
-std::string systemReason(int error) {
-    return std::generic_category().message(error);
-}
-
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Creates a hidden, new file beside `path`; returns its descriptor and sets `tempPath`, or -1.
-int createTempBeside(const std::string& path, std::string& tempPath) {
-    static std::atomic<unsigned> counter{0};
-    const std::size_t slash = path.rfind('/');
-    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
-    const std::string stem = path.substr(0, nameAt) + "." + path.substr(nameAt) + ".saving-" +
-                             std::to_string(::getpid()) + "-";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = stem + std::to_string(counter++);
-        // The mode is the one a plain create would give, with the user's umask applied.
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
-}
-
 }  // namespace
 
 bool CheckQueueList(const std::string& path) {
@@ -227,35 +188,6 @@ ListReadResult ReadQueueList(const std::string& path, std::size_t maxRows) {
         result.rows.clear();
     }
     return result;
-}
-
-bool WriteQueueList(const std::string& path, const std::string& mirror, std::string& error) {
-    std::string tempPath;
-    const int fd = createTempBeside(path, tempPath);
-    if (fd < 0) {
-        error = "The list could not be saved to " + path + ": " + systemReason(errno);
-        return false;
-    }
-    // A list replaced in place keeps the permissions it had.
-    struct stat old;
-    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        ::fchmod(fd, old.st_mode & 07777);
-    }
-    bool ok = writeAll(fd, mirror) && ::fsync(fd) == 0;
-    int failure = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        failure = errno;
-    }
-    if (ok && ::rename(tempPath.c_str(), path.c_str()) != 0) {
-        ok = false;
-        failure = errno;
-    }
-    if (!ok) {
-        ::unlink(tempPath.c_str());
-        error = "The list could not be saved to " + path + ": " + systemReason(failure);
-    }
-    return ok;
 }
 
 }  // namespace mivex

@@ -33,8 +33,10 @@ struct ListReadResult {
 ListReadResult ReadQueueList(const std::string& path, std::size_t maxRows);
 
 // Writes `mirror` (entries each followed by CR LF) to `path` through a temporary file in the same
-// folder renamed into place, so a failed save leaves any old file whole. On failure returns false
-// and sets `error` to a sentence for the user.
+// folder renamed into place, so a failed save leaves any old file whole. A symbolic link is
+// followed and its target replaced; a file with more than one name is written over in place, once
+// the new list is complete in a temporary file beside it. On failure returns false and sets
+// `error` to a sentence for the user.
 bool WriteQueueList(const std::string& path, const std::string& mirror, std::string& error);
 
 }  // namespace mivex

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -89,6 +90,44 @@ TEST(ListFile, SavedListIsTheMirrorAndReadsBackByteForByte) {
     EXPECT_EQ(readFile(again), readFile(path));
     // Nothing but the two lists is left behind in the folder.
     EXPECT_EQ(test::listTree(dir.path()), (Rows{"again.flq", "queue.flq"}));
+}
+
+// A list reached through links (a cron job runs the target): saving writes what the links name
+// and leaves every link as it was, with nothing left beside either name.
+TEST(ListFile, SavingThroughLinksWritesTheirTarget) {
+    const std::string saved = mirrorOf(kThree);
+    for (const std::string& old : {std::string(100, 'z'), std::string("A --> 1\r\n")}) {
+        TempDir dir;
+        ASSERT_EQ(::mkdir((dir / "lists").c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir((dir / "cron").c_str(), 0755), 0);
+        writeFile(dir / "lists/night.flq", old, 0640);
+        ASSERT_EQ(::symlink("../lists/night.flq", (dir / "cron/night.flq").c_str()), 0);
+        ASSERT_EQ(::symlink((dir / "cron/night.flq").c_str(), (dir / "chain.flq").c_str()), 0);
+        ASSERT_EQ(::link((dir / "lists/night.flq").c_str(), (dir / "hard.flq").c_str()), 0);
+        ASSERT_EQ(::symlink("lists/gone.flq", (dir / "dangling.flq").c_str()), 0);
+        const ino_t inode = test::lstatOf(dir / "hard.flq").st_ino;
+
+        for (const std::string name : {"cron/night.flq", "chain.flq", "hard.flq"}) {
+            SCOPED_TRACE(name);
+            writeFile(dir / "hard.flq", old, 0640);
+            std::string error;
+            ASSERT_TRUE(WriteQueueList(dir / name, saved, error)) << error;
+            EXPECT_EQ(readFile(dir / "lists/night.flq"), saved);
+            EXPECT_EQ(readFile(dir / "hard.flq"), saved);
+            EXPECT_EQ(test::lstatOf(dir / "hard.flq").st_ino, inode);
+            EXPECT_EQ(test::lstatOf(dir / "lists/night.flq").st_mode & 0777, 0640u);
+        }
+        std::string error;
+        ASSERT_TRUE(WriteQueueList(dir / "dangling.flq", saved, error)) << error;
+        EXPECT_EQ(readFile(dir / "lists/gone.flq"), saved);
+        EXPECT_EQ(test::linkTarget(dir / "cron/night.flq"), "../lists/night.flq");
+        EXPECT_EQ(test::linkTarget(dir / "chain.flq"), dir / "cron/night.flq");
+        EXPECT_EQ(test::linkTarget(dir / "dangling.flq"), "lists/gone.flq");
+        // Nothing left beside any name (listTree shows links by their targets' names).
+        EXPECT_EQ(test::listTree(dir / "lists"), (Rows{"gone.flq", "night.flq"}));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 5);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "cron"), {}), 1);
+    }
 }
 
 TEST(ListFile, LinesEndAtCrLfCrOrLf) {
@@ -223,6 +262,19 @@ TEST(ListFile, FailedSaveSaysWhyAndKeepsTheOldFile) {
     EXPECT_FALSE(WriteQueueList(dir / "taken", mirrorOf(kThree), error));
     EXPECT_NE(error.find(dir / "taken"), std::string::npos);
     EXPECT_EQ(test::listTree(dir.path()), (Rows{"taken/", "taken/inside"}));
+
+    // A list with two names on a disk without room for the new one: both keep the old list.
+    test::TmpfsMount small(128 * 1024);
+    if (small.ok()) {
+        writeFile(small / "a.flq", "A --> old\r\n");
+        ASSERT_EQ(::link((small / "a.flq").c_str(), (small / "b.flq").c_str()), 0);
+        error.clear();
+        EXPECT_FALSE(WriteQueueList(small / "a.flq", std::string(256 * 1024, 'x'), error));
+        EXPECT_EQ(error, "The list could not be saved to " + small / "a.flq" +
+                             ": No space left on device");
+        EXPECT_EQ(readFile(small / "b.flq"), "A --> old\r\n");
+        EXPECT_EQ(test::listTree(small.path()), (Rows{"a.flq", "b.flq"}));
+    }
 
     // A folder the user may not write to.
     ::chmod(dir.path().c_str(), 0755);
