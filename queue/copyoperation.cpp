@@ -1,6 +1,8 @@
 // Processing the queue: every row from the top, one transfer each, one run-log line each.
 #include "queue/copyoperation.h"
 
+#include <cstdio>
+
 #include "platform/folders.h"
 #include "platform/transfer.h"
 #include "queue/log.h"
@@ -33,7 +35,25 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
     // The day is fixed when the run starts, so a run past midnight stays in one file.
     const std::time_t start = hooks.startTime != 0 ? hooks.startTime : std::time(nullptr);
     RunLog runLog;
-    runLog.setPath(joinPath(logFolder, logFileName(start)));
+    // No folder: there was none to be had, which start-up has said already.
+    runLog.setPath(logFolder.empty() ? "" : joinPath(logFolder, logFileName(start)));
+    // Lost lines are said once, after the run, however many there were.
+    struct LogReport {
+        const RunLog& log;
+        const CopyHooks& hooks;
+        ~LogReport() {
+            if (log.firstFailure().empty()) {
+                return;
+            }
+            const std::string text = "the run log " + log.path() + " could not be written (" +
+                                     log.firstFailure() + "): lines of this run are missing";
+            if (hooks.logTrouble) {
+                hooks.logTrouble(text);
+            } else {
+                std::fprintf(stderr, "mivex: %s\n", text.c_str());
+            }
+        }
+    } report{runLog, hooks};
 
     int errors = 0;
     std::string lastCopyCode;

@@ -89,6 +89,24 @@ TEST_F(CopyOperationTest, EmptyQueueSucceedsWithoutCreatingALog) {
     EXPECT_FALSE(exists(logPath()));
 }
 
+// However many lines are lost, the run says so once; an empty log folder (none could be had,
+// which start-up said) is no log at all, and nothing more is said.
+TEST_F(CopyOperationTest, LostLogLinesAreToldOncePerRun) {
+    hooks.perform = [](ShellOpRecord&) { return 0; };
+    std::vector<std::string> told;
+    hooks.logTrouble = [&](const std::string& text) { told.push_back(text); };
+    const std::vector<std::string> rows = {"C-N --> /a --> /b", "no entry", "C-N --> /c --> /d"};
+    EXPECT_FALSE(CopyOperation(rows, logs / "missing", hooks));
+    EXPECT_EQ(told, std::vector<std::string>{"the run log " + logs / "missing/" +
+                                             logFileName(hooks.startTime) +
+                                             " could not be written (No such file or directory): "
+                                             "lines of this run are missing"});
+    told.clear();
+    EXPECT_FALSE(CopyOperation(rows, "", hooks));
+    EXPECT_TRUE(told.empty());
+    EXPECT_EQ(test::listTree(logs.path()), std::vector<std::string>{});
+}
+
 TEST_F(CopyOperationTest, AbortStopsTheWalkWithoutALineForThatRow) {
     std::vector<std::string> performed;
     hooks.perform = [&](ShellOpRecord& record) {

@@ -54,27 +54,39 @@ TEST(RunLogRuns, TwoRunsAtOnceWriteOnlyWholeLines) {
 
 // Something other than a log file planted at the day's log name in the program folder: the
 // program must not append to (or create) whatever a link names, nor wait for a FIFO's reader. The
-// line is lost and the run goes on.
+// lines are lost, the run goes on, and standard error says so once.
 TEST(RunLogRuns, LogPathThatIsNoFileIsNotWritten) {
     TempDir src, elsewhere;
     writeFile(src / "f.txt", "f");
     writeFile(elsewhere / "victim.txt", "precious");
-    const std::pair<const char*, std::function<int(const std::string&)>> planted[] = {
+    const struct {
+        const char* kind;
+        std::function<int(const std::string&)> plant;
+        const char* why;
+    } planted[] = {
         {"link",
          [&](const std::string& at) {
              return ::symlink((elsewhere / "victim.txt").c_str(), at.c_str());
-         }},
-        {"fifo", [](const std::string& at) { return ::mkfifo(at.c_str(), 0666); }},
+         },
+         "Too many levels of symbolic links"},
+        {"fifo", [](const std::string& at) { return ::mkfifo(at.c_str(), 0666); },
+         "it is not a regular file"},
     };
-    for (const auto& [kind, plant] : planted) {
+    for (const auto& [kind, plant, why] : planted) {
         SCOPED_TRACE(kind);
         Unattended program;
         ASSERT_EQ(plant(program.logPath()), 0);
         removeTree(src / "out");
-        const ProcessResult result = runProcess(
-            program.command(program.list({entry("C-N", src / "f.txt", src / "out")})), 20);
+        const ProcessResult result =
+            runProcess(program.command(program.list({entry("C-N", src / "f.txt", src / "out"),
+                                                     entry("C-N", src / "missing", src / "out")})),
+                       20);
         EXPECT_FALSE(result.timedOut);
-        EXPECT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_EQ(result.exitCode, 1);
+        // Said once for the run, not once per lost line.
+        EXPECT_EQ(result.output, "mivex: the run log " + program.logPath() +
+                                     " could not be written (" + why +
+                                     "): lines of this run are missing\n");
         EXPECT_EQ(readFile(src / "out/f.txt"), "f");
         EXPECT_FALSE(S_ISREG(lstatOf(program.logPath()).st_mode));
     }
