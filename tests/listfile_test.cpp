@@ -105,6 +105,8 @@ TEST(ListFile, SavingThroughLinksWritesTheirTarget) {
         ASSERT_EQ(::symlink((dir / "cron/night.flq").c_str(), (dir / "chain.flq").c_str()), 0);
         ASSERT_EQ(::link((dir / "lists/night.flq").c_str(), (dir / "hard.flq").c_str()), 0);
         ASSERT_EQ(::symlink("lists/gone.flq", (dir / "dangling.flq").c_str()), 0);
+        writeFile(dir / "lists/day.flq", old, 0600);  // one name only: replaced by a rename
+        ASSERT_EQ(::symlink("lists/day.flq", (dir / "day.flq").c_str()), 0);
         const ino_t inode = test::lstatOf(dir / "hard.flq").st_ino;
 
         for (const std::string name : {"cron/night.flq", "chain.flq", "hard.flq"}) {
@@ -119,13 +121,17 @@ TEST(ListFile, SavingThroughLinksWritesTheirTarget) {
         }
         std::string error;
         ASSERT_TRUE(WriteQueueList(dir / "dangling.flq", saved, error)) << error;
+        ASSERT_TRUE(WriteQueueList(dir / "day.flq", saved, error)) << error;
+        EXPECT_EQ(readFile(dir / "lists/day.flq"), saved);
+        EXPECT_EQ(test::lstatOf(dir / "lists/day.flq").st_mode & 0777, 0600u);
+        EXPECT_EQ(test::linkTarget(dir / "day.flq"), "lists/day.flq");
         EXPECT_EQ(readFile(dir / "lists/gone.flq"), saved);
         EXPECT_EQ(test::linkTarget(dir / "cron/night.flq"), "../lists/night.flq");
         EXPECT_EQ(test::linkTarget(dir / "chain.flq"), dir / "cron/night.flq");
         EXPECT_EQ(test::linkTarget(dir / "dangling.flq"), "lists/gone.flq");
         // Nothing left beside any name (listTree shows links by their targets' names).
-        EXPECT_EQ(test::listTree(dir / "lists"), (Rows{"gone.flq", "night.flq"}));
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 5);
+        EXPECT_EQ(test::listTree(dir / "lists"), (Rows{"day.flq", "gone.flq", "night.flq"}));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 6);
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "cron"), {}), 1);
     }
 }
