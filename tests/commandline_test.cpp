@@ -211,24 +211,6 @@ TEST_F(UnattendedRun, PermissionDeniedForAnUnprivilegedUser) {
     EXPECT_NE(log.find(rows[2] + " was successful"), std::string::npos) << log;
 }
 
-// A program folder that belongs to someone else (an installed Mivex belongs to the system) is
-// never written to: the log goes to the user's own state folder.
-TEST_F(UnattendedRun, InstalledProgramLogsInTheStateFolder) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "needs root to give the program folder to another user";
-    }
-    ASSERT_EQ(::chown(prog.path().c_str(), 65534, 65534), 0);
-    TempDir state;
-    writeFile(data / "f.txt", "f");
-    const auto result =
-        runProcess({"env", "XDG_STATE_HOME=" + state.path(), exe(),
-                    list({test::entry("C-N", data / "f.txt", data / "out")}), "-auto"});
-    EXPECT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_FALSE(exists(logPath()));
-    EXPECT_NE(readFile(state / ("mivex/" + logFileName(std::time(nullptr)))).find("was successful"),
-              std::string::npos);
-}
-
 // No HOME, no XDG_STATE_HOME and a home in the password database that does not exist: no log
 // (never a shared folder such as /tmp), one line on standard error, and the run goes on.
 TEST_F(UnattendedRun, UserWithoutAHomeRunsUnloggedAndSaysSo) {

@@ -27,13 +27,10 @@ TEST(ProgramFolder, InstalledOrNot) {
     } cases[] = {
         {dir / "build", "/usr/local", false},
         {dir / "prefix/lib/mivex", dir / "prefix", true},
-        {dir / "prefix/lib/mivex", dir / "prefix/", true},
         {dir / "prefix/lib/mivex", dir / "pre", false},  // whole components only
         {dir / "build", "/", false},                     // "/" would hold every build tree
         {"/usr/lib/mivex", "/usr/local", true},
-        {"/usr/local/lib/mivex", "/", true},
         {"/opt/mivex", "/usr/local", true},
-        {"/usr2/mivex", "/usr/local", true},  // not under /usr, but missing: cannot be examined
         {dir / "missing", "/usr/local", true},
         {dir / "other", "/usr/local", root},  // belongs to another user
     };
