@@ -152,6 +152,46 @@ TEST_F(UnattendedRun, WindowProgramGetsTheCommandLineAndUnattendedRunsNeverStart
     EXPECT_FALSE(exists(window + ".started"));
 }
 
+// Exactly `--help`, `-h` and `--version` answer on standard output, with no list and no
+// display; anything else keeps its meaning (here: the window, missing from this folder).
+TEST_F(UnattendedRun, HelpAndVersionAnswerOnlyAsTheWholeCommandLine) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string outStart;  // standard output begins with this; empty: nothing on it
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "Usage: mivex "},
+        {{"-h"}, 0, "Usage: mivex "},
+        {{"--version"}, 0, "Mivex 1."},
+        {{"--HELP"}, 2, ""},
+        {{"--help", "extra"}, 2, ""},
+        {{"--version", "-auto"}, 2, ""},  // an unattended run of a list called "--version"
+        {{"-help"}, 2, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {exe()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const auto result = runProcess(argv);
+        const std::string what = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
+        EXPECT_EQ(result.exitCode, c.status) << what << ": " << result.output;
+        EXPECT_TRUE(result.out.starts_with(c.outStart)) << what << ": " << result.out;
+        if (c.status == 0) {
+            EXPECT_EQ(result.err, "") << what;
+        } else {
+            EXPECT_EQ(result.out, "") << what;
+        }
+    }
+    const auto help = runProcess({exe(), "--help"});
+    for (const char* topic : {" -auto", "C-N --> ", "Exit status", "MMDDYYYY-log.txt"}) {
+        EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
+    }
+    EXPECT_EQ(runProcess({exe(), "--version"}).out.find('\n'),
+              runProcess({exe(), "--version"}).out.size() - 1);  // one line
+    // Output that cannot be written is not a success.
+    EXPECT_EQ(runProcess({"sh", "-c", "\"$0\" --help >/dev/full", exe()}).exitCode, 1);
+}
+
 TEST_F(UnattendedRun, FailuresGiveStatusOneAndTheRestStillRuns) {
     test::makeTree(data.path(), {{"src/sub/x.txt", "x"}, {"src/f.txt", "f"}});
     ASSERT_EQ(::mkfifo((data / "src/sub/pipe").c_str(), 0644), 0);
