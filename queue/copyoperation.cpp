@@ -2,6 +2,7 @@
 #include "queue/copyoperation.h"
 
 #include "platform/folders.h"
+#include "platform/resultcodes.h"
 #include "platform/transfer.h"
 #include "queue/log.h"
 #include "queue/queueentry.h"
@@ -46,6 +47,9 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
             runLog.log("*** ERROR *** " + entry +
                        " did not copy - This line is not a queue entry (expected "
                        "\"C-N --> source --> destination folder\")");
+            if (hooks.failed) {
+                hooks.failed({row + 1, entry, kNotAnEntry});
+            }
             ++errors;
             continue;
         }
@@ -58,6 +62,9 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
         const int result = hooks.perform ? hooks.perform(record) : DoFileOperation(record);
         if (result != 0) {
             runLog.log("*** ERROR *** " + entry + " did not copy - " + GetErrorText(result));
+            if (hooks.failed) {
+                hooks.failed({row + 1, entry, result});
+            }
             ++errors;
             continue;
         }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "queue/runfailure.h"
+
 namespace mivex {
 
 class TransferMonitor;
@@ -44,6 +46,8 @@ struct CopyHooks {
     // The after-run notice: called once after a run without failures, with the copy code of the
     // last row carried out (empty for an empty queue).
     std::function<void(const std::string& copyCode)> afterRun;
+    // Called for every row that fails, as it fails (a row that is no entry with kNotAnEntry).
+    std::function<void(const RunFailure&)> failed;
     // The run's start time, which names the day's log file; now when 0.
     std::time_t startTime = 0;
 };

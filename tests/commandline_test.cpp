@@ -7,9 +7,12 @@
 
 #include <ctime>
 #include <filesystem>
+#include <regex>
 
 #include "app/ttyprogress.h"
+#include "platform/resultcodes.h"
 #include "queue/log.h"
+#include "queue/runfailure.h"
 #include "tests/testsupport.h"
 #include "tests/unattended.h"
 
@@ -110,7 +113,7 @@ TEST_F(UnattendedRun, RealQueueMatchesCpAByteForByte) {
     EXPECT_EQ(messages, expected);
 }
 
-TEST_F(UnattendedRun, BadListsEndWithStatusTwoAndNoLog) {
+TEST_F(UnattendedRun, BadListsEndWithStatusTwoSayWhyAndLogNothing) {
     std::filesystem::create_directory(data / "folder.flq");
     writeFile(data / "empty.flq", "");
     writeFile(data / "binary.flq", std::string("\x7f"
@@ -123,10 +126,23 @@ TEST_F(UnattendedRun, BadListsEndWithStatusTwoAndNoLog) {
         tooLong += "C-N --> " + data / "missing" + " --> " + data / "out\r\n";
     }
     writeFile(data / "long.flq", tooLong);
-    for (const std::string name :
-         {"missing.flq", "folder.flq", "empty.flq", "binary.flq", "nosep.flq"}) {
+    const std::string notAList =
+        "the file is not a queue list: its first line is not an entry such as \"C-N --> source "
+        "--> destination folder\"";
+    const std::pair<std::string, std::string> cases[] = {
+        {"missing.flq", "the list does not exist"},
+        {"missing.flq/x.flq", "the list does not exist"},
+        {"folder.flq", "the list is a folder"},
+        {"empty.flq", notAList},
+        {"binary.flq", notAList},
+        {"nosep.flq", notAList},
+        {"long.flq", "the list has more than 32767 lines, more than a queue holds"},
+    };
+    for (const auto& [name, why] : cases) {
         const auto result = run(data / name);
         EXPECT_EQ(result.exitCode, 2) << name << ": " << result.output;
+        EXPECT_EQ(result.err, "mivex: " + data / name + ": " + why + "; nothing was run\n");
+        EXPECT_EQ(result.out, "");
     }
     EXPECT_FALSE(exists(logPath()));
 }
@@ -180,6 +196,7 @@ TEST_F(UnattendedRun, HelpAndVersionAnswerOnlyAsTheWholeCommandLine) {
             EXPECT_EQ(result.err, "") << what;
         } else {
             EXPECT_EQ(result.out, "") << what;
+            EXPECT_NE(result.err, "") << what;
         }
     }
     const auto help = runProcess({exe(), "--help"});
@@ -213,6 +230,19 @@ TEST_F(UnattendedRun, FailuresGiveStatusOneAndTheRestStillRuns) {
     EXPECT_NE(log.find(rows[1] + " did not copy - Something broke... sorry. Error code is 1920."),
               std::string::npos);
     EXPECT_NE(log.find(rows[3] + " was successful"), std::string::npos);
+    // Standard error names each failure as it happens, then where the details are.
+    EXPECT_EQ(result.err,
+              "mivex: line 1: " + rows[0] +
+                  ": a folder cannot be copied or moved into itself or one of its subfolders "
+                  "(code 118)\n"
+                  "mivex: line 2: " +
+                  rows[1] +
+                  ": a FIFO, socket or device file cannot be copied or moved (code 1920)\n"
+                  "mivex: line 3: no entry at all: the line is not a queue entry (\"C-N --> "
+                  "source --> destination folder\")\n"
+                  "mivex: 3 of 4 entries failed; the run log is " +
+                  logPath() + "\n");
+    EXPECT_EQ(result.out, "");
 }
 
 TEST_F(UnattendedRun, PermissionDeniedForAnUnprivilegedUser) {
@@ -249,6 +279,40 @@ TEST_F(UnattendedRun, PermissionDeniedForAnUnprivilegedUser) {
               std::string::npos)
         << log;
     EXPECT_NE(log.find(rows[2] + " was successful"), std::string::npos) << log;
+    EXPECT_NE(result.err.find("mivex: line 2: " + rows[1] +
+                              ": access denied: a file or folder could not be read or written "
+                              "(code 5)\n"),
+              std::string::npos)
+        << result.err;
+    // The run log named at the end is the one written, in the per-user folder.
+    EXPECT_TRUE(result.err.ends_with("2 of 3 entries failed; the run log is " + state.path() +
+                                     "/mivex/" + logFileName(std::time(nullptr)) + "\n"))
+        << result.err;
+
+    // A list this user may not read is named as such.
+    ::chmod(listPath.c_str(), 0600);
+    const auto unreadable =
+        runProcess({"env", "XDG_STATE_HOME=" + state.path(), exe(), listPath, "-auto"}, 60, true);
+    EXPECT_EQ(unreadable.exitCode, 2);
+    EXPECT_EQ(
+        unreadable.err,
+        "mivex: " + listPath + ": the list cannot be read (Permission denied); nothing was run\n");
+}
+
+TEST(FailureLine, NamesLineEntryAndReasonInPrintableText) {
+    const std::pair<RunFailure, std::string> cases[] = {
+        {{2, "C-N --> /a --> /b", 2},
+         "line 2: C-N --> /a --> /b: the source does not exist (code 2)"},
+        {{7, "C-O --> /a\x1b[2J\t --> /b", 1223},
+         "line 7: C-O --> /a\\x1b[2J\\x09 --> /b: not enough free space on the destination drive "
+         "(or over quota) (code 1223)"},
+        {{3, "", kNotAnEntry},
+         "line 3: the line is not a queue entry (\"C-N --> source --> destination folder\")"},
+        {{1, "x\x7f", 9999}, "line 1: x\\x7f: error code 9999"},
+    };
+    for (const auto& [failure, text] : cases) {
+        EXPECT_EQ(describeFailure(failure), text);
+    }
 }
 
 TEST(TtyProgressLine, UnitsAndSpeed) {
@@ -279,6 +343,21 @@ TEST_F(UnattendedRun, ProgressLineOnlyOnATerminal) {
     EXPECT_EQ(tty.exitCode, 0);
     EXPECT_NE(tty.output.find("\rEntry 1 of 1: 1.9 MB of 1.9 MB"), std::string::npos) << tty.output;
     EXPECT_EQ(tty.output.back(), '\n');
+
+    // A failure's line replaces the progress line whole, and the progress line comes back.
+    const std::string failing =
+        list({"C-N --> " + (data / "src/big.bin") + " --> " + (data / "out2"),
+              "C-N --> " + (data / "src/gone.bin") + " --> " + (data / "out2")},
+             "failing.flq");
+    const auto mixed =
+        runProcess({"script", "-qec", exe() + " '" + failing + "' -auto", "/dev/null"}, 120);
+    EXPECT_EQ(mixed.exitCode, 1);
+    std::smatch wiped;
+    ASSERT_TRUE(std::regex_search(mixed.output, wiped,
+                                  std::regex("\r(Entry 1 of 2: [^\r]*)\r( +)\rmivex: line 2: ")))
+        << mixed.output;
+    EXPECT_EQ(wiped[1].length(), wiped[2].length());
+    EXPECT_NE(mixed.output.find("\rEntry 2 of 2: ", wiped.position(0)), std::string::npos);
 }
 
 }  // namespace
