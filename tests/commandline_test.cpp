@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "app/display.h"
 #include "app/ttyprogress.h"
 #include "platform/resultcodes.h"
 #include "queue/log.h"
@@ -313,6 +314,61 @@ TEST(FailureLine, NamesLineEntryAndReasonInPrintableText) {
     for (const auto& [failure, text] : cases) {
         EXPECT_EQ(describeFailure(failure), text);
     }
+}
+
+TEST(Display, NeededOnlyForXcbAndWaylandAndFoundInEitherVariable) {
+    struct Case {
+        const char* platform;
+        const char* display;
+        const char* wayland;
+        bool available;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr, false},
+        {"", "", "", false},  // set but empty is no display
+        {"xcb", nullptr, nullptr, false},
+        {"wayland;xcb", nullptr, nullptr, false},
+        {"wayland-egl", nullptr, nullptr, false},
+        {"xcb:nomitshm", nullptr, nullptr, false},
+        {nullptr, ":0", nullptr, true},
+        {nullptr, nullptr, "wayland-0", true},
+        {"xcb", ":1", nullptr, true},
+        {"offscreen", nullptr, nullptr, true},  // the window tests' platform
+        {"vnc:size=800x600", nullptr, nullptr, true},
+        {"wayland;offscreen", nullptr, nullptr, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(displayAvailable(c.platform, c.display, c.wayland), c.available)
+            << (c.platform ? c.platform : "(unset)") << " " << (c.display ? c.display : "(unset)")
+            << " " << (c.wayland ? c.wayland : "(unset)");
+    }
+}
+
+// The real window program with no display: one line that says what to do, never a Qt abort.
+TEST(Display, WindowWithoutOneSaysSoAndEndsWithStatusTwo) {
+    const std::string folder = std::filesystem::path(MIVEX_EXE).parent_path();
+    if (!exists(folder + "/mivex-gui")) {
+        GTEST_SKIP() << "built without the window";
+    }
+    const std::vector<std::string> noDisplay = {"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
+    const std::vector<std::vector<std::string>> commands = {
+        {"-u", "QT_QPA_PLATFORM", MIVEX_EXE},
+        {"-u", "QT_QPA_PLATFORM", MIVEX_EXE, "/tmp/night.flq"},
+        {"QT_QPA_PLATFORM=xcb", folder + "/mivex-gui", "--help", "me"},
+    };
+    for (const auto& tail : commands) {
+        std::vector<std::string> argv = noDisplay;
+        argv.insert(argv.end(), tail.begin(), tail.end());
+        const auto result = runProcess(argv);
+        EXPECT_EQ(result.exitCode, 2) << result.output;
+        EXPECT_EQ(result.err, kNoDisplayMessage);
+        EXPECT_EQ(result.out, "");
+    }
+    // The front door needs no display either, in the window program too.
+    const auto help = runProcess({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u",
+                                  "QT_QPA_PLATFORM", folder + "/mivex-gui", "--help"});
+    EXPECT_EQ(help.exitCode, 0) << help.output;
+    EXPECT_TRUE(help.out.starts_with("Usage: mivex ")) << help.out;
 }
 
 TEST(TtyProgressLine, UnitsAndSpeed) {
