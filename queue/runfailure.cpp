@@ -19,6 +19,18 @@ std::string describeFailure(const RunFailure& failure) {
     return text;
 }
 
+std::string describeRun(const std::vector<RunFailure>& failures, bool stopped,
+                        const std::string& logPath) {
+    std::string text;
+    for (const RunFailure& failure : failures) {
+        text += describeFailure(failure) + "\n";
+    }
+    if (stopped) {
+        text += "The run was stopped; the rest of the queue was not carried out.\n";
+    }
+    return text + "\nRun log: " + printable(logPath);
+}
+
 std::string printable(std::string_view text) {
     std::string out;
     out.reserve(text.size());

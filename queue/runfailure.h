@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mivex {
 
@@ -15,6 +16,11 @@ struct RunFailure {
 
 // "line 3: C-N --> /a --> /b: the source does not exist (code 2)", printable as a whole.
 std::string describeFailure(const RunFailure& failure);
+
+// What a run that did not succeed leaves to read: each failure on a line of its own, whether the
+// run was stopped before its end, and the run log's path.
+std::string describeRun(const std::vector<RunFailure>& failures, bool stopped,
+                        const std::string& logPath);
 
 // `text` with control characters and DEL written as \xNN: a list's bytes must not be able to move
 // the cursor or recolour the terminal that shows them.

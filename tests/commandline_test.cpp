@@ -314,6 +314,11 @@ TEST(FailureLine, NamesLineEntryAndReasonInPrintableText) {
     for (const auto& [failure, text] : cases) {
         EXPECT_EQ(describeFailure(failure), text);
     }
+    // The window's details: every failure, a stop, and the log, whose path is shown as safely.
+    EXPECT_EQ(describeRun({cases[0].first, cases[2].first}, true, "/l/\x1b.txt"),
+              cases[0].second + "\n" + cases[2].second +
+                  "\nThe run was stopped; the rest of the queue was not carried out.\n\nRun log: "
+                  "/l/\\x1b.txt");
 }
 
 TEST(Display, NeededOnlyForXcbAndWaylandAndFoundInEitherVariable) {

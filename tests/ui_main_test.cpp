@@ -11,8 +11,10 @@
 #include <QScreen>
 #include <QTest>
 #include <cerrno>
+#include <ctime>
 
 #include "app/startup.h"
+#include "queue/log.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
 #include "ui/main/drivelist.h"
@@ -255,6 +257,15 @@ private slots:
         QCOMPARE(prompts->texts().value(1),
                  QStringLiteral("Errors occurred during file copy operation"));
         QCOMPARE(w.dirSource->path(), q(data.path()));
+        // Its details name the entry, the reason and the log, which holds the same entry.
+        const QString logPath = q(frmMain::gLogPath + "/" + logFileName(std::time(nullptr)));
+        QCOMPARE(prompts->shown.at(1).details,
+                 q("line 1: M-N --> " + data / "missing" + " --> " + data / "dst" +
+                   ": the source does not exist (code 2)\n\nRun log: ") +
+                     logPath);
+        QVERIFY(QString::fromStdString(test::readFile(logPath.toStdString()))
+                    .contains(q("M-N --> " + data / "missing")));
+        QCOMPARE(prompts->shown.at(0).details, QString());  // success has none
 
         // A move last: the source pane goes to the destination, the file list following.
         writeList(list, {q("M-O --> " + data / "src/b.txt" + " --> " + data / "dst")});

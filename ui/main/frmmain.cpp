@@ -26,6 +26,7 @@
 #include "platform/drives.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
+#include "queue/log.h"
 #include "queue/queueentry.h"
 #include "ui/layout.h"
 #include "ui/main/dialogs.h"
@@ -589,17 +590,31 @@ bool frmMain::CopyOperation() {
     const int count = static_cast<int>(rows.size());
     int number = 0;
     CopyHooks hooks;
-    hooks.perform = [&](ShellOpRecord& record) { return progress.run(record, ++number, count); };
+    bool stopped = false;
+    hooks.perform = [&](ShellOpRecord& record) {
+        const int result = progress.run(record, ++number, count);
+        stopped = stopped || record.fAnyOperationsAborted;
+        return result;
+    };
     hooks.afterRun = [this](const std::string& code) { afterRun(code); };
+    // What failed and where the log is, so that the closing message can tell.
+    std::vector<RunFailure> failures;
+    hooks.failed = [&failures](const RunFailure& failure) { failures.push_back(failure); };
+    hooks.startTime = std::time(nullptr);
     const bool ok = mivex::CopyOperation(rows, gLogPath, hooks);
     progress.hide();
+    mRunDetails =
+        ok ? QString()
+           : toQ(describeRun(failures, stopped, joinPath(gLogPath, logFileName(hooks.startTime))));
     return ok;
 }
 
 void frmMain::cmdCopy_Click() {
     const bool ok = CopyOperation();
-    showMessage(this, ok ? QStringLiteral("Files copied successfully")
-                         : QStringLiteral("Errors occurred during file copy operation"));
+    showMessage(this,
+                ok ? QStringLiteral("Files copied successfully")
+                   : QStringLiteral("Errors occurred during file copy operation"),
+                mRunDetails);
 }
 
 // ----- list files
