@@ -23,7 +23,10 @@ LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
 export CXXFLAGS LDFLAGS
 # Flags are read only when a build folder is first configured: start afresh.
 rm -rf "$build"
-cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIVEX_BUILD_TESTS=OFF >/dev/null
+# The system's C++ runtime rather than a copy of it: Debian updates it for every program at once.
+# A copy saved about 0.8 ms of CPU per start of a one-file run, 3% of the run (README).
+cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIVEX_BUILD_TESTS=OFF \
+    -DMIVEX_STATIC_RUNTIME=OFF >/dev/null
 ninja -C "$build" >&2
 rm -f "$build"/mivex_*.deb
 (cd "$build" && cpack -G DEB >&2)
