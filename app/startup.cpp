@@ -43,6 +43,8 @@ int Main(int argc, char** argv, const std::string& argumentText) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mivex"));
     QApplication::setApplicationVersion(QStringLiteral("1.2.3"));
+    // Wayland desktops match the window to its desktop entry, and so to its icon, by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("mivex"));
 
     ui::frmMain window;  // made hidden; its start-up has run
     if (!argumentText.empty()) {

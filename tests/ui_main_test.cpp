@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QAction>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include "queue/log.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
+#include "ui/icon.h"
 #include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
@@ -81,6 +83,17 @@ private slots:
         QCOMPARE(w.filSource->pattern(), QStringLiteral("*.*"));
         QCOMPARE(q(w.destPath()), drive);
         QVERIFY(prompts->shown.empty());
+        // The window's icon in every size, each the very picture the desktop gets from the build.
+        const QIcon icon = w.windowIcon();
+        for (const int size : kIconSizes) {
+            QCOMPARE(icon.pixmap(size).size(), QSize(size, size));
+            const QString installed = QCoreApplication::applicationDirPath() + "/../icons/" +
+                                      QString::number(size) + "/mivex.png";
+            if (QFileInfo::exists(installed)) {
+                QCOMPARE(QImage(installed).convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                         drawIcon(size));
+            }
+        }
     }
 
     void layoutMatchesTheTableAndCaptionsFit() {
