@@ -2,6 +2,7 @@
 #include "platform/resultcodes.h"
 
 #include <cerrno>
+#include <string>
 
 namespace mivex {
 
@@ -47,6 +48,8 @@ int codeFromErrno(int err, bool onSource) {
 
 std::string_view describeCode(int code) {
     switch (code) {
+        case kNotAnEntry:
+            return "The line is not a queue entry (\"C-N --> source --> destination folder\").";
         case kSuccess:
             return "Success.";
         case kFileNotFound:
@@ -90,6 +93,20 @@ std::string_view describeCode(int code) {
         default:
             return {};
     }
+}
+
+std::string plainReason(int code) {
+    std::string text(describeCode(code));
+    if (text.empty()) {
+        return "error code " + std::to_string(code);
+    }
+    if (text.back() == '.') {
+        text.pop_back();
+    }
+    if (text.front() >= 'A' && text.front() <= 'Z') {
+        text.front() = static_cast<char>(text.front() - 'A' + 'a');
+    }
+    return text;
 }
 
 }  // namespace mivex

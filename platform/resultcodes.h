@@ -4,11 +4,13 @@
 // wrote it. This table is the only place that knows them; the help file lists the same table.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace mivex {
 
 enum ResultCode : int {
+    kNotAnEntry = -1,  // a list row that is no queue entry: it never reaches a transfer
     kSuccess = 0,
     kFileNotFound = 2,  // the source does not exist
     kPathNotFound = 3,  // a folder on the way to the destination is missing or not a folder
@@ -37,5 +39,9 @@ int codeFromErrno(int err, bool onSource = false);
 
 // A short description of a code, for the help file and for messages; empty for unknown codes.
 std::string_view describeCode(int code);
+
+// The same description as a clause to follow a name: "the source does not exist" for 2;
+// "error code N" for an unknown code.
+std::string plainReason(int code);
 
 }  // namespace mivex

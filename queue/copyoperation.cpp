@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/folders.h"
+#include "platform/resultcodes.h"
 #include "platform/transfer.h"
 #include "queue/log.h"
 #include "queue/queueentry.h"
@@ -66,6 +67,9 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
             runLog.log("*** ERROR *** " + entry +
                        " did not copy - This line is not a queue entry (expected "
                        "\"C-N --> source --> destination folder\")");
+            if (hooks.failed) {
+                hooks.failed({row + 1, entry, kNotAnEntry});
+            }
             ++errors;
             continue;
         }
@@ -78,6 +82,9 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
         const int result = hooks.perform ? hooks.perform(record) : DoFileOperation(record);
         if (result != 0) {
             runLog.log("*** ERROR *** " + entry + " did not copy - " + GetErrorText(result));
+            if (hooks.failed) {
+                hooks.failed({row + 1, entry, result});
+            }
             ++errors;
             continue;
         }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "queue/runfailure.h"
+
 namespace mivex {
 
 class TransferMonitor;
@@ -47,6 +49,8 @@ struct CopyHooks {
     // Told once, after a run in which log lines were lost, with a sentence saying where and why;
     // when empty, the sentence goes to standard error.
     std::function<void(const std::string& text)> logTrouble;
+    // Called for every row that fails, as it fails (a row that is no entry with kNotAnEntry).
+    std::function<void(const RunFailure&)> failed;
     // The run's start time, which names the day's log file; now when 0.
     std::time_t startTime = 0;
 };
