@@ -71,7 +71,7 @@ std::string_view describeCode(int code) {
             return "The system refused a request as invalid.";
         case kSameFile:
             return "The destination is the item's own folder (only a copy that keeps both can do "
-                   "that).";
+                   "that), or the very file that the item is or links to.";
         case kIntoItself:
             return "A folder cannot be copied or moved into itself or one of its subfolders.";
         case kDirNotEmpty:

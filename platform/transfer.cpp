@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/identity.h"
 #include "platform/resultcodes.h"
 
 namespace mivex {
@@ -746,6 +747,12 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         if (int code = checkReplaceable(dstDir, dstName, false, &occupied); code != kSuccess) {
             return code;
         }
+        // The destination item may be this very file under another name (a hard link, or the
+        // same folder reached through a bind mount); replacing it by a copy of itself is what
+        // cp refuses as "the same file".
+        if (occupied && replacesItself(srcDir, name, st, dstDir, dstName)) {
+            return kSameFile;
+        }
     }
 
     // The copy is written into a file of the destination folder that has no name yet (O_TMPFILE)
@@ -942,6 +949,11 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
     if (placement == Placement::Replace) {
         if (int code = checkReplaceable(dstDir, dstName, false); code != kSuccess) {
             return code;
+        }
+        // A link that points at the very item it would replace would end up pointing at itself,
+        // and the item's data would be gone: neither side is touched.
+        if (replacesItself(srcDir, name, st, dstDir, dstName)) {
+            return kSameFile;
         }
     }
     std::string temp;
@@ -1159,6 +1171,10 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
         return kAlreadyExists;
     }
     if (!isDir) {
+        // A link onto the very file it points to would replace that file by a link to itself.
+        if (S_ISLNK(st.st_mode) && replacesItself(srcDir, name, st, dstDir, name)) {
+            return kSameFile;
+        }
         if (sameInode(there, st)) {
             // Two hard links of one file: rename would keep both names; drop the source's.
             return ::unlinkat(srcDir, name.c_str(), 0) == 0 ? kSuccess : codeFromErrno(errno);

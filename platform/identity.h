@@ -1,0 +1,18 @@
+// Identity checks of the transfer engine: whether two names are one file, and whether a source
+// item is still the one that was copied. Each answers from (device, inode) and the inode's own
+// times, never from path text, so links, bind mounts and hard links cannot mislead them.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <ctime>
+#include <string>
+
+namespace mivex {
+
+// Whether putting the source item `name` of `srcDir` (its lstat in `st`) in place of `dstName` in
+// `dstDir` would replace the very file that the item is or, for a link, points to.
+bool replacesItself(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                    const std::string& dstName);
+
+}  // namespace mivex
