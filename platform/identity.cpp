@@ -5,6 +5,14 @@
 
 namespace mivex {
 
+namespace {
+
+bool sameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+}  // namespace
+
 bool replacesItself(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                     const std::string& dstName) {
     struct stat there;
@@ -18,6 +26,20 @@ bool replacesItself(int srcDir, const std::string& name, const struct stat& st, 
         return false;
     }
     return resolved.st_dev == there.st_dev && resolved.st_ino == there.st_ino;
+}
+
+CopiedState copiedState(const struct stat& st) {
+    return {st.st_size, st.st_mtim, st.st_ctim, st.st_nlink == 1};
+}
+
+bool stillAsCopied(const CopiedState& copied, const struct stat& now) {
+    if (now.st_size != copied.size || !sameTime(now.st_mtim, copied.mtime)) {
+        return false;
+    }
+    // ctime also catches a write that put the modification time back (touch -d, rsync -t). Removing
+    // one name of a file with several changes its ctime, so a tree holding two links of one file
+    // would refuse its own second removal: there only size and modification time are compared.
+    return !copied.soleLink || sameTime(now.st_ctim, copied.ctime);
 }
 
 }  // namespace mivex

@@ -15,4 +15,15 @@ namespace mivex {
 bool replacesItself(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                     const std::string& dstName);
 
+// What a copied source file looked like, so that its removal can tell it was not changed since.
+struct CopiedState {
+    off_t size = 0;
+    timespec mtime{};
+    timespec ctime{};
+    bool soleLink = false;  // ctime is compared only then (see stillAsCopied)
+};
+
+CopiedState copiedState(const struct stat& st);
+bool stillAsCopied(const CopiedState& copied, const struct stat& now);
+
 }  // namespace mivex

@@ -121,6 +121,7 @@ struct CopiedItem {
     dev_t dev = 0;
     ino_t ino = 0;
     bool isDir = false;
+    CopiedState state;               // a file or link only
     std::list<CopiedItem> children;  // a list: pointers to its items stay valid as it grows
 };
 
@@ -475,7 +476,7 @@ CopiedItem* Transfer::noteCopied(CopiedItem* record, const std::string& name,
     }
     std::lock_guard lock(mRecordLock);
     return &record->children.emplace_back(
-        CopiedItem{name, st.st_dev, st.st_ino, S_ISDIR(st.st_mode), {}});
+        CopiedItem{name, st.st_dev, st.st_ino, S_ISDIR(st.st_mode), copiedState(st), {}});
 }
 
 // ----- the pool
@@ -1267,6 +1268,11 @@ int Transfer::removeCopied(int parent, const CopiedItem& item) {
         return kDirNotEmpty;  // replaced since it was copied: not ours to delete
     }
     if (!item.isDir) {
+        // Written to since it was copied (the same inode, appended or rewritten in place): its
+        // copy holds the old bytes, so the source keeps the only current ones.
+        if (!stillAsCopied(item.state, now)) {
+            return kInUse;
+        }
         return ::unlinkat(parent, item.name.c_str(), 0) == 0 ? kSuccess
                                                              : codeFromErrno(errno, true);
     }

@@ -354,13 +354,20 @@ TEST(Links, LoopingAndDanglingLinksAreCopiedAsLinks) {
 namespace {
 
 // Runs `action` once from inside the transfer: at the first progress call, or (`atEnd`) when the
-// last block has been written.
+// last block has been written, or (afterLastFile) once the last file is in place.
 class During : public TransferMonitor {
 public:
     During(bool atEnd, std::function<void()> action) : mAtEnd(atEnd), mAction(std::move(action)) {}
+    static During afterLastFile(std::function<void()> action) {
+        During d(true, std::move(action));
+        d.mAfterFiles = true;
+        return d;
+    }
     bool wantsTotals() const override { return true; }
     void progress(const TransferProgress& p) override {
-        if (!fired && (!mAtEnd || (p.bytesTotal > 0 && p.bytesDone == p.bytesTotal))) {
+        const bool now = mAfterFiles ? p.filesTotal > 0 && p.filesDone == p.filesTotal
+                                     : !mAtEnd || (p.bytesTotal > 0 && p.bytesDone == p.bytesTotal);
+        if (!fired && now) {
             fired = true;
             mAction();
         }
@@ -369,6 +376,7 @@ public:
 
 private:
     bool mAtEnd;
+    bool mAfterFiles = false;
     std::function<void()> mAction;
 };
 
@@ -453,6 +461,57 @@ TEST(DuringTheRun, MoveAcrossFilesystemsKeepsWhatAppearedMeanwhile) {
     ASSERT_TRUE(late.fired);
     EXPECT_EQ(readFile(src / "tree/late.txt"), "new");
     EXPECT_EQ(readFile(mount / "tree/sub/b.txt"), "b");
+}
+
+// A move across filesystems removes a source file only while it is still what was copied. It is
+// written to after its copy is in place and before the removal: by an append, and by a rewrite of
+// the same length whose modification time is put back (only the change time tells).
+TEST(DuringTheRun, MoveAcrossFilesystemsKeepsAFileWrittenAfterItsCopy) {
+    TmpfsMount mount(16 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    const auto append = [](const std::string& path) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+        ASSERT_EQ(::write(fd, "more", 4), 4);
+        ::close(fd);
+    };
+    const auto rewriteKeepingTime = [](const std::string& path) {
+        const struct stat before = lstatOf(path);
+        ::usleep(20000);  // the change time moves only by the clock's tick
+        const int fd = ::open(path.c_str(), O_WRONLY);
+        ASSERT_EQ(::pwrite(fd, "EDIT", 4, 0), 4);
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::futimens(fd, times), 0);
+        ::close(fd);
+    };
+    const struct {
+        const char* what;
+        bool tree;
+        std::function<void(const std::string&)> edit;
+    } cases[] = {
+        {"file appended", false, append},
+        {"file rewritten, time put back", false, rewriteKeepingTime},
+        {"file in a tree appended", true, append},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir src;
+        const std::string bytes = randomBytes(100000, 5);
+        makeTree(src / "tree", {{"edited.log", bytes}, {"other.txt", "o"}});
+        const std::string edited = src / "tree/edited.log";
+        const std::string source = c.tree ? src / "tree" : edited;
+        std::string current;
+        During edit = During::afterLastFile([&] {
+            c.edit(edited);
+            current = readFile(edited);
+        });
+        EXPECT_EQ(transferItem({source, mount.path(), kMove, kO}, &edit).code, kInUse);
+        ASSERT_TRUE(edit.fired);
+        EXPECT_EQ(readFile(edited), current);
+        removeTree(mount / "tree");
+        removeTree(mount / "edited.log");
+    }
 }
 
 // --- names ---------------------------------------------------------------------------------

@@ -427,6 +427,20 @@ TEST(TransferMove, AcrossFilesystemsBothWays) {
     EXPECT_EQ(listTree(mount / "back"), listTree(ref.path()));
 }
 
+// Removing one name of a file changes its change time; the second name must still go.
+TEST(TransferMove, AcrossFilesystemsTreeWithTwoNamesOfOneFile) {
+    TmpfsMount mount(1 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    TempDir disk;
+    makeTree(disk / "tree", {{"a", "shared"}});
+    ASSERT_EQ(::link((disk / "tree/a").c_str(), (disk / "tree/b").c_str()), 0);
+    ASSERT_EQ(transfer(disk / "tree", mount.path(), kMove, kO).code, 0);
+    EXPECT_FALSE(exists(disk / "tree"));
+    EXPECT_EQ(readFile(mount / "tree/b"), "shared");
+}
+
 // --- the files of a tree copied by several threads -------------------------------------------
 
 namespace {
