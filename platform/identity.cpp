@@ -1,7 +1,12 @@
 // Identity checks of the transfer engine.
 #include "platform/identity.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <unistd.h>
+
+#include <utility>
+#include <vector>
 
 namespace mivex {
 
@@ -26,6 +31,72 @@ bool replacesItself(int srcDir, const std::string& name, const struct stat& st, 
         return false;
     }
     return resolved.st_dev == there.st_dev && resolved.st_ino == there.st_ino;
+}
+
+bool onOneMount(int a, int b) {
+    struct statx sa, sb;
+    if (::statx(a, "", AT_EMPTY_PATH, STATX_MNT_ID, &sa) != 0 ||
+        ::statx(b, "", AT_EMPTY_PATH, STATX_MNT_ID, &sb) != 0 || !(sa.stx_mask & STATX_MNT_ID) ||
+        !(sb.stx_mask & STATX_MNT_ID)) {
+        return false;
+    }
+    return sa.stx_mnt_id == sb.stx_mnt_id;
+}
+
+bool treeHoldsFolder(int dir, const struct stat& target) {
+    // Depth first with one open folder a level: the names of a level's subfolders are read at
+    // once, so a deep tree costs no more descriptors than the copy of it does.
+    struct Level {
+        int fd;
+        std::vector<std::string> folders;
+    };
+    std::vector<Level> stack;
+    auto enter = [&](int fd) {
+        Level level{fd, {}};
+        if (DIR* d = ::fdopendir(::dup(fd))) {
+            while (dirent* e = ::readdir(d)) {
+                const std::string_view n = e->d_name;
+                if (n == "." || n == ".." || (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN)) {
+                    continue;
+                }
+                level.folders.emplace_back(n);
+            }
+            ::closedir(d);
+        }
+        stack.push_back(std::move(level));
+    };
+    const int top = ::dup(dir);
+    if (top < 0) {
+        return false;
+    }
+    enter(top);
+    bool found = false;
+    while (!stack.empty() && !found) {
+        Level& level = stack.back();
+        if (level.folders.empty()) {
+            ::close(level.fd);
+            stack.pop_back();
+            continue;
+        }
+        const std::string name = std::move(level.folders.back());
+        level.folders.pop_back();
+        const int fd =
+            ::openat(level.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st;
+        if (fd < 0) {
+            continue;  // not a folder after all, or unreadable: the copy will say so
+        }
+        if (::fstat(fd, &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
+            found = true;
+            ::close(fd);
+            break;
+        }
+        enter(fd);
+    }
+    for (const Level& level : stack) {
+        ::close(level.fd);
+    }
+    return found;
 }
 
 CopiedState copiedState(const struct stat& st) {

@@ -15,6 +15,13 @@ namespace mivex {
 bool replacesItself(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                     const std::string& dstName);
 
+// Whether two open folders lie on one mount. False when the system cannot say.
+bool onOneMount(int a, int b);
+
+// Whether the folder tree below the open folder `dir` holds a folder that is `target` (device and
+// inode). Links are not followed; mounts inside the tree are entered, as the copy enters them.
+bool treeHoldsFolder(int dir, const struct stat& target);
+
 // What a copied source file looked like, so that its removal can tell it was not changed since.
 struct CopiedState {
     off_t size = 0;

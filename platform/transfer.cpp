@@ -254,6 +254,7 @@ private:
     gid_t mEgid;
     std::thread::id mCaller;
     const int mWorkers;
+    struct stat mDestSt {};  // the destination folder, which the walk of the source must not meet
 
     TransferProgress mProgress;  // totals and the current file, as last reported
     std::atomic<std::uint64_t> mBytesDone{0};
@@ -373,6 +374,18 @@ TransferOutcome Transfer::run() {
             }
             walk = std::move(up);
         }
+        // ".." leads from the root of a bind mount to where it is mounted, not to the folder's
+        // real parent, so the walk up misses a destination that is the source's own subfolder
+        // mounted elsewhere. Then look for the destination in the source instead: only for one
+        // filesystem reached through two mounts, as otherwise the walk up is exact.
+        struct stat probeSt;
+        Fd srcFolder(::openat(srcParent.get(), name.c_str(),
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (srcFolder.valid() && ::fstat(probe.get(), &probeSt) == 0 &&
+            probeSt.st_dev == srcSt.st_dev && !onOneMount(srcFolder.get(), probe.get()) &&
+            treeHoldsFolder(srcFolder.get(), probeSt)) {
+            return {kIntoItself, false};
+        }
     }
     probe.reset();
 
@@ -399,6 +412,7 @@ TransferOutcome Transfer::run() {
     if (::fstat(dest.get(), &destSt) != 0 || ::fstat(srcParent.get(), &parentSt) != 0) {
         return {codeFromErrno(errno), false};
     }
+    mDestSt = destSt;
 
     const bool keepBoth = mRequest.rule == CollisionRule::KeepBoth;
     const bool isMove = mRequest.kind == TransferKind::Move;
@@ -990,6 +1004,11 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
     struct stat st;
     if (int code = openSource(srcDir, name, O_DIRECTORY, src, st); code != kSuccess) {
         return code;
+    }
+    // The source holds the destination through a mount inside it that no check before the walk
+    // could see: going on would copy the copy, again and again.
+    if (sameInode(st, mDestSt)) {
+        return kIntoItself;
     }
 
     // Made private (0700) and given its real mode only when filled, so that a read-only source

@@ -293,6 +293,45 @@ TEST(OtherMounts, MoveBetweenTwoMountsOfOneFilesystemCopies) {
               (std::vector<std::string>{"tree/", "tree/a.txt", "tree/sub/", "tree/sub/b.txt"}));
 }
 
+// ".." from the root of a bind mount leads to where it is mounted, not into the source: a folder
+// copied or moved into a bind mount of its own subfolder must still be refused before anything is
+// written (each case runs in a child: without the check it nests itself thousands of times).
+TEST(OtherMounts, IntoABindMountOfItsOwnSubfolderFailsAndWritesNothing) {
+    TempDir dir;
+    makeTree(dir / "src", {{"a.txt", "a"}, {"sub/x.txt", "x"}});
+    BindMount sub(dir / "src/sub", false);
+    if (!sub.ok()) {
+        GTEST_SKIP() << sub.reason();
+    }
+    const auto before = listTree(dir.path());
+    for (const std::string& dest : {sub.path(), sub / "new/deeper"}) {
+        for (auto kind : {kCopy, kMove}) {
+            for (auto rule : {kO, kN}) {
+                SCOPED_TRACE(dest + (kind == kCopy ? " copy" : " move") +
+                             (rule == kO ? " O" : " N"));
+                EXPECT_CHILD_CODE(transferInChild({dir / "src", dest, kind, rule}, AsRoot, 20),
+                                  kIntoItself);
+                EXPECT_EQ(listTree(dir.path()), before);
+            }
+        }
+    }
+}
+
+// The reverse: the source holds a bind mount of the destination's parent, which no look at the
+// destination can see; the walk of the source meets the destination folder and stops there.
+TEST(OtherMounts, SourceHoldingAMountOfTheDestinationStopsWhereItMeetsIt) {
+    TempDir src, dst;
+    makeTree(src.path(), {{"a.txt", "a"}, {"door/", ""}});
+    makeTree(dst / "d", {{"keep.txt", "k"}});
+    if (::mount(dst.path().c_str(), (src / "door").c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        GTEST_SKIP() << "a bind mount was refused: " << std::strerror(errno);
+    }
+    const ChildOutcome out = transferInChild({src.path(), dst / "d", kCopy, kN}, AsRoot, 20);
+    ::umount2((src / "door").c_str(), MNT_DETACH);
+    EXPECT_CHILD_CODE(out, kIntoItself);
+    EXPECT_EQ(readFile(dst / "d/keep.txt"), "k");
+}
+
 // Files are written unnamed and, for a user without CAP_DAC_READ_SEARCH, linked to their names
 // through /proc/self/fd; without /proc they are written under temporary names, as on filesystems
 // without unnamed files.
