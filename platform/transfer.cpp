@@ -207,6 +207,8 @@ private:
     int copyFolderContents(const std::shared_ptr<Folder>& folder, Placement childPlacement,
                            const std::string& srcPath);
     int copyData(int src, int dst, const struct stat& st);
+    int copyKnownSize(int src, int dst, const struct stat& st);
+    int copyToEnd(int src, int dst);
     int copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite);
     // Gives a finished unnamed file its name at the destination.
     int placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement);
@@ -843,7 +845,82 @@ void Transfer::keepAttributes(int fd, const struct stat& st) {
     ::futimens(fd, times);
 }
 
+// Writes all of `data` at `offset`, or answers a result code.
+int writeAll(int fd, const char* data, std::size_t length, off_t offset) {
+    while (length > 0) {
+        const ssize_t put = ::pwrite(fd, data, length, offset);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return codeFromErrno(errno);
+        }
+        data += put;
+        length -= static_cast<std::size_t>(put);
+        offset += put;
+    }
+    return kSuccess;
+}
+
+// One buffer per thread, kept for the thread's later files.
+char* copyBuffer() {
+    thread_local std::unique_ptr<char[]> buffer;
+    if (!buffer) {
+        buffer = std::make_unique<char[]>(kBufferSize);
+    }
+    return buffer.get();
+}
+
 int Transfer::copyData(int src, int dst, const struct stat& st) {
+    // A size of 0 is what /proc, /sys and some FUSE filesystems report for files whose text is
+    // made as it is read: such a file is read to its end.
+    if (st.st_size == 0) {
+        return copyToEnd(src, dst);
+    }
+    const int code = copyKnownSize(src, dst, st);
+    if (code != kSuccess || mAborted) {
+        return code;
+    }
+    // More data than the size promised: the file grew, or its size is not its length. Either way
+    // the copy is not the file, and a move must not delete the source for it.
+    char probe;
+    ssize_t more;
+    do {
+        more = ::pread(src, &probe, 1, st.st_size);
+    } while (more < 0 && (errno == EINTR || errno == EAGAIN));
+    if (more < 0) {
+        return codeFromErrno(errno, true);
+    }
+    return more == 0 ? kSuccess : kInUse;
+}
+
+int Transfer::copyToEnd(int src, int dst) {
+    char* buffer = copyBuffer();
+    for (off_t offset = 0;;) {
+        if (checkAbort()) {
+            return kSuccess;
+        }
+        const ssize_t got = ::pread(src, buffer, kBufferSize, offset);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            return codeFromErrno(errno, true);
+        }
+        if (got == 0) {
+            return kSuccess;
+        }
+        if (int code = writeAll(dst, buffer, static_cast<std::size_t>(got), offset);
+            code != kSuccess) {
+            return code;
+        }
+        offset += got;
+        mBytesDone += static_cast<std::uint64_t>(got);
+        report();
+    }
+}
+
+int Transfer::copyKnownSize(int src, int dst, const struct stat& st) {
     const off_t size = st.st_size;
     bool useReadWrite = false;
     // Fewer blocks than bytes: the file has holes. Copy only its data and leave the holes.
@@ -908,17 +985,13 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
     if (!useReadWrite) {
         return kSuccess;
     }
-    // One buffer per thread, kept for the thread's later files.
-    thread_local std::unique_ptr<char[]> buffer;
-    if (!buffer) {
-        buffer = std::make_unique<char[]>(kBufferSize);
-    }
+    char* buffer = copyBuffer();
     while (inOff < end) {
         if (checkAbort()) {
             return kSuccess;
         }
         const auto want = static_cast<std::size_t>(std::min<off_t>(end - inOff, kBufferSize));
-        ssize_t got = ::pread(src, buffer.get(), want, inOff);
+        ssize_t got = ::pread(src, buffer, want, inOff);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
@@ -928,18 +1001,11 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
         if (got == 0) {
             return kInUse;
         }
-        for (ssize_t done = 0; done < got;) {
-            ssize_t put =
-                ::pwrite(dst, buffer.get() + done, static_cast<std::size_t>(got - done), outOff);
-            if (put < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return codeFromErrno(errno);
-            }
-            done += put;
-            outOff += put;
+        if (int code = writeAll(dst, buffer, static_cast<std::size_t>(got), outOff);
+            code != kSuccess) {
+            return code;
         }
+        outOff += got;
         inOff += got;
         mBytesDone += static_cast<std::uint64_t>(got);
         report();
