@@ -219,7 +219,7 @@ private:
                  Placement placement);
     int moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir);
     int removeCopied(int parent, const CopiedItem& item);
-    void keepAttributes(int fd, const struct stat& st);
+    int keepAttributes(int fd, const struct stat& st);
     void countTotals(int dir, const std::string& name, const struct stat& st);
     CopiedItem* noteCopied(CopiedItem* record, const std::string& name, const struct stat& st);
 
@@ -581,7 +581,7 @@ void Transfer::copyBatch(const Batch& batch) {
 
 void Transfer::finishFolder(Folder& folder) {
     if (!mAborted) {
-        keepAttributes(folder.dst.get(), folder.st);
+        noteFailure(keepAttributes(folder.dst.get(), folder.st));
     }
 }
 
@@ -811,7 +811,9 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         }
     }
     if (code == kSuccess && !mAborted) {
-        keepAttributes(dst.get(), st);
+        code = keepAttributes(dst.get(), st);
+    }
+    if (code == kSuccess && !mAborted) {
         if (unnamed) {
             code = placeUnnamed(dst.get(), dstDir, dstName, placement);
             dst.reset();
@@ -835,14 +837,23 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
     return kSuccess;
 }
 
-void Transfer::keepAttributes(int fd, const struct stat& st) {
+int Transfer::keepAttributes(int fd, const struct stat& st) {
     // Ownership first: chown clears the set-user-ID and set-group-ID bits that fchmod then sets.
+    // Owners are kept only when running as root, and a filesystem without owners is no fault of
+    // the item, as with cp -a.
     if (mEuid == 0 && (st.st_uid != mEuid || st.st_gid != mEgid)) {
         (void)::fchown(fd, st.st_uid, st.st_gid);
     }
-    ::fchmod(fd, st.st_mode & 07777);
+    // The mode is not optional: an item left at its private 0600/0700, or more open than its
+    // source, would differ from it in who may read it, so a mode that cannot be set fails it.
+    if (::fchmod(fd, st.st_mode & 07777) != 0) {
+        return codeFromErrno(errno);
+    }
+    // Times that cannot be set only make the copy look newer; cp -a merely warns, and so the
+    // item stays a success.
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(fd, times);
+    (void)::futimens(fd, times);
+    return kSuccess;
 }
 
 // Writes all of `data` at `offset`, or answers a result code.
@@ -1317,7 +1328,9 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
     if (first != kSuccess) {
         return first;  // what could not be moved stays in the source folder
     }
-    keepAttributes(dst.get(), st);
+    if (int code = keepAttributes(dst.get(), st); code != kSuccess) {
+        return code;  // the emptied source folder stays, saying what mode it should have had
+    }
     if (::unlinkat(srcDir, name.c_str(), AT_REMOVEDIR) != 0) {
         return errno == ENOTEMPTY || errno == EEXIST ? kDirNotEmpty : codeFromErrno(errno);
     }

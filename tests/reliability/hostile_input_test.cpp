@@ -215,6 +215,45 @@ TEST(ArrivingModes, ReadOnlyFileOverwrittenThenAbortedKeepsItsBytesAndMode) {
     EXPECT_EQ(listTree(dst.path()), std::vector<std::string>{"f.bin"});
 }
 
+// A destination that refuses modes (vfat does): a file left at its private 0600 would be more
+// closed than its source, so the item fails, and a move across filesystems keeps its source.
+TEST(ArrivingModes, ModeThatCannotBeSetFailsTheItemAndAMoveKeepsItsSource) {
+    TmpfsMount mount(4 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    Unattended run;
+    TempDir src, dst;
+    writeFile(src / "f.txt", "f", 0644);
+    makeTree(src / "tree", {{"a.txt", "a"}, {"sub/b.txt", "b"}});
+    makeTree(src / "empty", {{"only-a-folder/", ""}});  // only folders get modes
+    const auto before = listTree(src.path());
+    const std::vector<std::string> rows = {entry("C-N", src / "f.txt", dst.path()),
+                                           entry("M-O", src / "tree", mount.path()),
+                                           entry("C-N", src / "empty", dst.path())};
+    const std::string list = run.list(rows);
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanOptions =
+        std::string(asan ? asan : "") + (asan ? ":" : "") + "verify_asan_link_order=0";
+    ProcessResult result;
+    {
+        ScopedEnv preload("LD_PRELOAD", MIVEX_FAILCHMOD);
+        ScopedEnv asanLinkOrder("ASAN_OPTIONS", asanOptions.c_str());
+        result = run.run(list);
+    }
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_EQ(listTree(src.path()), before);
+    EXPECT_FALSE(exists(dst / "f.txt"));
+    const std::string log = readFile(run.logPath());
+    for (const std::string& row : rows) {
+        EXPECT_NE(log.find("*** ERROR *** " + row +
+                           " did not copy - Something broke... sorry. "
+                           "Error code is 5."),
+                  std::string::npos)
+            << log;
+    }
+}
+
 // --- paths that cannot stand in an entry ----------------------------------------------------
 
 // A path ending in " -->" runs into the separator after it: "M-O --> /a --> --> /b" splits as
