@@ -99,6 +99,21 @@ bool treeHoldsFolder(int dir, const struct stat& target) {
     return found;
 }
 
+void PlacedItems::note(const struct stat& st) {
+    std::lock_guard lock(mLock);
+    mItems.emplace(st.st_dev, st.st_ino);
+}
+
+bool PlacedItems::holds(const struct stat& st) const {
+    std::lock_guard lock(mLock);
+    return mItems.count({st.st_dev, st.st_ino}) != 0;
+}
+
+bool PlacedItems::holdsName(int dir, const std::string& name) const {
+    struct stat there;
+    return ::fstatat(dir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && holds(there);
+}
+
 CopiedState copiedState(const struct stat& st) {
     return {st.st_size, st.st_mtim, st.st_ctim, st.st_nlink == 1};
 }

@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 
 #include <ctime>
+#include <mutex>
+#include <set>
 #include <string>
+#include <utility>
 
 namespace mivex {
 
@@ -21,6 +24,21 @@ bool onOneMount(int a, int b);
 // Whether the folder tree below the open folder `dir` holds a folder that is `target` (device and
 // inode). Links are not followed; mounts inside the tree are entered, as the copy enters them.
 bool treeHoldsFolder(int dir, const struct stat& target);
+
+// The items that one entry has put at the destination where something could already stand (in
+// folders that it merges into). On a destination that ignores case, "a" finds the "A" that the
+// entry placed a moment ago; replacing it would make two source names end in one file.
+class PlacedItems {
+public:
+    void note(const struct stat& st);
+    bool holds(const struct stat& st) const;
+    // Whether the name `name` in `dir` reaches an item that this entry placed.
+    bool holdsName(int dir, const std::string& name) const;
+
+private:
+    mutable std::mutex mLock;
+    std::set<std::pair<dev_t, ino_t>> mItems;
+};
 
 // What a copied source file looked like, so that its removal can tell it was not changed since.
 struct CopiedState {

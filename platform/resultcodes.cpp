@@ -66,7 +66,8 @@ std::string_view describeCode(int code) {
         case kInUse:
             return "A file is in use, or changed while it was being copied.";
         case kFileExists:
-            return "A file of the chosen name appeared at the destination.";
+            return "A file of the chosen name appeared at the destination, or another item of the "
+                   "same operation took the name (a destination that ignores case).";
         case kInvalidParameter:
             return "The system refused a request as invalid.";
         case kSameFile:

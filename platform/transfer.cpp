@@ -222,6 +222,11 @@ private:
     int keepAttributes(int fd, const struct stat& st);
     void countTotals(int dir, const std::string& name, const struct stat& st);
     CopiedItem* noteCopied(CopiedItem* record, const std::string& name, const struct stat& st);
+    void notePlaced(int fd) {
+        if (struct stat st; ::fstat(fd, &st) == 0) {
+            mPlaced.note(st);
+        }
+    }
 
     // The pool: started with the first batch, drained by copyTree, joined by the destructor.
     void submit(Batch batch);
@@ -256,6 +261,7 @@ private:
     gid_t mEgid;
     std::thread::id mCaller;
     const int mWorkers;
+    PlacedItems mPlaced;     // what this entry put where something could already stand
     struct stat mDestSt {};  // the destination folder, which the walk of the source must not meet
 
     TransferProgress mProgress;  // totals and the current file, as last reported
@@ -681,6 +687,11 @@ int linkUnnamed(int fd, int dir, const std::string& name) {
 int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
                         Placement placement) {
     if (placement == Placement::Replace) {
+        // The name reaches what this entry placed moments ago under another name: the destination
+        // ignores case (or folds names otherwise), and replacing would lose that file for this one.
+        if (mPlaced.holdsName(dstDir, dstName)) {
+            return kFileExists;
+        }
         // renameat replaces a file or a link (never what a link points to) in one step. The caller
         // has looked for a folder of that name; one made since then makes this fail (EISDIR).
         return ::renameat(dstDir, temp.c_str(), dstDir, dstName.c_str()) == 0
@@ -812,6 +823,9 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
     }
     if (code == kSuccess && !mAborted) {
         code = keepAttributes(dst.get(), st);
+    }
+    if (code == kSuccess && placement == Placement::Replace) {
+        notePlaced(dst.get());  // before it has its name, so no other thread misses it
     }
     if (code == kSuccess && !mAborted) {
         if (unnamed) {
@@ -1061,6 +1075,10 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
     if (mEuid == 0) {
         (void)::fchownat(dstDir, temp.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
     }
+    if (struct stat placed; placement == Placement::Replace &&
+                            ::fstatat(dstDir, temp.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0) {
+        mPlaced.note(placed);
+    }
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::utimensat(dstDir, temp.c_str(), times, AT_SYMLINK_NOFOLLOW);
     int code = placeTemp(dstDir, temp, dstName, placement);
@@ -1117,11 +1135,19 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
         if (int code = checkReplaceable(dstDir, made, true); code != kSuccess) {
             return code;
         }
+        // A folder this entry made a moment ago under a name that differs only in case: two
+        // source folders would merge into one, and the second's files replace the first's.
+        if (mPlaced.holdsName(dstDir, made)) {
+            return kFileExists;
+        }
         merging = true;
     }
     Fd dst(::openat(dstDir, made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!dst.valid()) {
         return errno == ELOOP || errno == ENOTDIR ? kAlreadyExists : codeFromErrno(errno);
+    }
+    if (placement == Placement::Replace && !merging) {
+        notePlaced(dst.get());
     }
     CopiedItem* self = noteCopied(record, name, st);
     // Only a folder that was there already can hold something to replace; in one made just now
@@ -1250,6 +1276,7 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
         if (errno != ENOENT) {
             return codeFromErrno(errno);
         }
+        mPlaced.note(st);  // a rename keeps the inode
         if (renameNoReplace(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
             return kSuccess;
         }
@@ -1267,6 +1294,10 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
     if (S_ISDIR(there.st_mode) != isDir) {
         return kAlreadyExists;
     }
+    // What stands there was moved in by this entry under a name that differs only in case.
+    if (mPlaced.holds(there)) {
+        return kFileExists;
+    }
     if (!isDir) {
         // A link onto the very file it points to would replace that file by a link to itself.
         if (S_ISLNK(st.st_mode) && replacesItself(srcDir, name, st, dstDir, name)) {
@@ -1276,6 +1307,7 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
             // Two hard links of one file: rename would keep both names; drop the source's.
             return ::unlinkat(srcDir, name.c_str(), 0) == 0 ? kSuccess : codeFromErrno(errno);
         }
+        mPlaced.note(st);
         if (::renameat(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
             ++mFilesDone;
             report();

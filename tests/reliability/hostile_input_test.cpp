@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/resultcodes.h"
@@ -34,6 +35,30 @@ public:
 private:
     std::function<void()> mBody;
 };
+
+// Runs the rows with a preloaded library in the program only, as the sanitizer build allows.
+ProcessResult runPreloaded(const Unattended& run, const std::vector<std::string>& rows,
+                           const char* library) {
+    const std::string list = run.list(rows);
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanOptions =
+        std::string(asan ? asan : "") + (asan ? ":" : "") + "verify_asan_link_order=0";
+    ScopedEnv preload("LD_PRELOAD", library);
+    ScopedEnv asanLinkOrder("ASAN_OPTIONS", asanOptions.c_str());
+    return run.run(list);
+}
+
+// The bytes of every file below `folder`, sorted.
+std::vector<std::string> contentsBelow(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const std::string& name : listTree(folder)) {
+        if (!name.ends_with("/")) {
+            found.push_back(readFile(folder + "/" + name));
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
 
 }  // namespace
 
@@ -231,16 +256,7 @@ TEST(ArrivingModes, ModeThatCannotBeSetFailsTheItemAndAMoveKeepsItsSource) {
     const std::vector<std::string> rows = {entry("C-N", src / "f.txt", dst.path()),
                                            entry("M-O", src / "tree", mount.path()),
                                            entry("C-N", src / "empty", dst.path())};
-    const std::string list = run.list(rows);
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string asanOptions =
-        std::string(asan ? asan : "") + (asan ? ":" : "") + "verify_asan_link_order=0";
-    ProcessResult result;
-    {
-        ScopedEnv preload("LD_PRELOAD", MIVEX_FAILCHMOD);
-        ScopedEnv asanLinkOrder("ASAN_OPTIONS", asanOptions.c_str());
-        result = run.run(list);
-    }
+    const ProcessResult result = runPreloaded(run, rows, MIVEX_FAILCHMOD);
     EXPECT_EQ(result.exitCode, 1) << result.output;
     EXPECT_EQ(listTree(src.path()), before);
     EXPECT_FALSE(exists(dst / "f.txt"));
@@ -251,6 +267,63 @@ TEST(ArrivingModes, ModeThatCannotBeSetFailsTheItemAndAMoveKeepsItsSource) {
                            "Error code is 5."),
                   std::string::npos)
             << log;
+    }
+}
+
+// --- a case-insensitive destination ----------------------------------------------------------
+
+// "A" and "a" of one source folder are one name on a case-insensitive destination (emulated by a
+// preloaded library: this kernel mounts no vfat and has no casefold). Whatever the transfer, no
+// file's bytes may be lost: the second name fails and its source stays.
+TEST(CaseInsensitiveDestination, TwoNamesNeverEndInOneFile) {
+    TmpfsMount mount(4 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    Unattended run;
+    TempDir src, ci;
+    const std::vector<std::pair<std::string, std::string>> pair = {{"A", "upper"}, {"a", "lower"}};
+    const struct {
+        const char* codes;
+        std::string source;
+        std::string dest;
+        bool merge;
+    } cases[] = {
+        {"M-O", src / "one", ci / "one", true},    // renames on one filesystem
+        {"M-O", mount / "two", ci / "two", true},  // copies, then removes
+        {"C-O", src / "three", ci / "three", true}, {"M-N", mount / "four", ci / "four", false},
+        {"C-N", src / "five", ci / "five", false},
+    };
+    std::vector<std::string> rows;
+    for (const auto& c : cases) {
+        makeTree(c.source + "/tree", pair);
+        makeTree(c.dest, {{c.merge ? "tree/keep.txt" : "keep.txt", "keep"}});
+        rows.push_back(entry(c.codes, c.source + "/tree", c.dest));
+    }
+    ScopedEnv folded("MIVEX_CASEFOLD_DIR", ci.path().c_str());
+    const ProcessResult result = runPreloaded(run, rows, MIVEX_CASEFOLD);
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    const std::string log = readFile(run.logPath());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i]);
+        const auto& c = cases[i];
+        EXPECT_NE(log.find("*** ERROR *** " + rows[i] +
+                           " did not copy - Something broke... "
+                           "sorry. Error code is 80."),
+                  std::string::npos)
+            << log;
+        std::vector<std::string> arrived = contentsBelow(c.dest + "/tree");
+        std::erase(arrived, "keep");
+        ASSERT_EQ(arrived.size(), 1u);  // one of the two, whole
+        if (c.codes[0] == 'C') {
+            EXPECT_EQ(contentsBelow(c.source), (std::vector<std::string>{"lower", "upper"}));
+        } else {
+            std::vector<std::string> all = contentsBelow(c.source);
+            all.insert(all.end(), arrived.begin(), arrived.end());
+            std::sort(all.begin(), all.end());
+            EXPECT_NE(std::find(all.begin(), all.end(), "upper"), all.end());
+            EXPECT_NE(std::find(all.begin(), all.end(), "lower"), all.end());
+        }
     }
 }
 
