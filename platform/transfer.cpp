@@ -1276,8 +1276,8 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
         if (errno != ENOENT) {
             return codeFromErrno(errno);
         }
-        mPlaced.note(st);  // a rename keeps the inode
         if (renameNoReplace(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
+            mPlaced.note(st);  // a rename keeps the inode
             return kSuccess;
         }
         if (errno == EXDEV) {
@@ -1307,8 +1307,8 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
             // Two hard links of one file: rename would keep both names; drop the source's.
             return ::unlinkat(srcDir, name.c_str(), 0) == 0 ? kSuccess : codeFromErrno(errno);
         }
-        mPlaced.note(st);
         if (::renameat(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
+            mPlaced.note(st);
             ++mFilesDone;
             report();
             return kSuccess;
