@@ -654,13 +654,16 @@ int openSource(int dir, const std::string& name, int flags, Fd& fd, struct stat&
 // Before an item is put in place: with Replace, a folder must not be replaced by a file or link
 // and a file or link must not be merged into; Fresh and KeepBoth never replace anything.
 int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir,
-                     bool* occupied = nullptr) {
+                     bool* occupied = nullptr, struct stat* found = nullptr) {
     struct stat there;
     if (::fstatat(dstDir, dstName.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT ? kSuccess : codeFromErrno(errno);
     }
     if (occupied) {
         *occupied = true;
+    }
+    if (found) {
+        *found = there;
     }
     return S_ISDIR(there.st_mode) == incomingIsDir ? kSuccess : kAlreadyExists;
 }
@@ -772,13 +775,15 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
     bool occupied = false;
     if (placement == Placement::Replace) {
         // Checked before the data is written, so a wrong kind of target costs no copy.
-        if (int code = checkReplaceable(dstDir, dstName, false, &occupied); code != kSuccess) {
+        struct stat there;
+        if (int code = checkReplaceable(dstDir, dstName, false, &occupied, &there);
+            code != kSuccess) {
             return code;
         }
         // The destination item may be this very file under another name (a hard link, or the
         // same folder reached through a bind mount); replacing it by a copy of itself is what
         // cp refuses as "the same file".
-        if (occupied && replacesItself(srcDir, name, st, dstDir, dstName)) {
+        if (occupied && sameInode(there, st)) {
             return kSameFile;
         }
     }
