@@ -207,9 +207,13 @@ private:
     int copyFolderContents(const std::shared_ptr<Folder>& folder, Placement childPlacement,
                            const std::string& srcPath);
     int copyData(int src, int dst, const struct stat& st);
-    int copyKnownSize(int src, int dst, const struct stat& st);
+    int copyKnownSize(int src, int dst, const struct stat& st, bool& endChecked);
     int copyToEnd(int src, int dst);
-    int copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite);
+    // With `endChecked`, the range ends at the file's size: the last request asks for one byte
+    // more, and a file that gives it is longer than its size (kInUse); `endChecked` then tells
+    // whether that request was made.
+    int copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite,
+                  bool* endChecked = nullptr);
     // Gives a finished unnamed file its name at the destination.
     int placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement);
     // Gives a finished temporary file or link its name at the destination.
@@ -907,12 +911,14 @@ int Transfer::copyData(int src, int dst, const struct stat& st) {
     if (st.st_size == 0) {
         return copyToEnd(src, dst);
     }
-    const int code = copyKnownSize(src, dst, st);
-    if (code != kSuccess || mAborted) {
+    bool endChecked = false;
+    const int code = copyKnownSize(src, dst, st, endChecked);
+    if (code != kSuccess || mAborted || endChecked) {
         return code;
     }
     // More data than the size promised: the file grew, or its size is not its length. Either way
-    // the copy is not the file, and a move must not delete the source for it.
+    // the copy is not the file, and a move must not delete the source for it. The copy itself
+    // looked past the end unless the file ends in a hole or the size is a whole number of chunks.
     char probe;
     ssize_t more;
     do {
@@ -950,7 +956,7 @@ int Transfer::copyToEnd(int src, int dst) {
     }
 }
 
-int Transfer::copyKnownSize(int src, int dst, const struct stat& st) {
+int Transfer::copyKnownSize(int src, int dst, const struct stat& st, bool& endChecked) {
     const off_t size = st.st_size;
     bool useReadWrite = false;
     // Fewer blocks than bytes: the file has holes. Copy only its data and leave the holes.
@@ -962,13 +968,16 @@ int Transfer::copyKnownSize(int src, int dst, const struct stat& st) {
                 if (errno == ENXIO) {
                     break;  // only a hole remains
                 }
-                return copyRange(src, dst, 0, size, useReadWrite);  // no hole support after all
+                // No hole support after all.
+                return copyRange(src, dst, 0, size, useReadWrite, &endChecked);
             }
             off_t hole = ::lseek(src, data, SEEK_HOLE);
             if (hole < 0 || hole > size) {
                 hole = size;
             }
-            if (int code = copyRange(src, dst, data, hole - data, useReadWrite); code != 0) {
+            if (int code = copyRange(src, dst, data, hole - data, useReadWrite,
+                                     hole == size ? &endChecked : nullptr);
+                code != 0) {
                 return code;
             }
             if (mAborted) {
@@ -978,19 +987,29 @@ int Transfer::copyKnownSize(int src, int dst, const struct stat& st) {
         }
         return ::ftruncate(dst, size) == 0 ? kSuccess : codeFromErrno(errno);
     }
-    return copyRange(src, dst, 0, size, useReadWrite);
+    return copyRange(src, dst, 0, size, useReadWrite, &endChecked);
 }
 
-int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite) {
+int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite,
+                        bool* endChecked) {
     off_t inOff = from;
     off_t outOff = from;
     const off_t end = from + length;
+    // How much to ask for next, at most `limit`; one byte more at the end of the file.
+    const auto ask = [&](off_t limit) {
+        const off_t left = end - inOff;
+        if (endChecked && left < limit) {
+            *endChecked = true;
+            return static_cast<std::size_t>(left + 1);
+        }
+        return static_cast<std::size_t>(std::min(left, limit));
+    };
     while (!useReadWrite && inOff < end) {
         if (checkAbort()) {
             return kSuccess;
         }
-        const auto want = static_cast<std::size_t>(std::min<off_t>(end - inOff, kRangeChunk));
-        ssize_t n = ::copy_file_range(src, &inOff, dst, &outOff, want, 0);
+        ssize_t n =
+            ::copy_file_range(src, &inOff, dst, &outOff, ask(static_cast<off_t>(kRangeChunk)), 0);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -1009,6 +1028,9 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
             }
             return kInUse;  // the source ended early: it shrank under us
         }
+        if (inOff > end) {
+            return kInUse;  // longer than its size
+        }
         mBytesDone += static_cast<std::uint64_t>(n);
         report();
     }
@@ -1020,16 +1042,15 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
         if (checkAbort()) {
             return kSuccess;
         }
-        const auto want = static_cast<std::size_t>(std::min<off_t>(end - inOff, kBufferSize));
-        ssize_t got = ::pread(src, buffer, want, inOff);
+        ssize_t got = ::pread(src, buffer, ask(static_cast<off_t>(kBufferSize)), inOff);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
             }
             return codeFromErrno(errno, true);
         }
-        if (got == 0) {
-            return kInUse;
+        if (got == 0 || got > end - inOff) {
+            return kInUse;  // shorter or longer than its size
         }
         if (int code = writeAll(dst, buffer, static_cast<std::size_t>(got), outOff);
             code != kSuccess) {
