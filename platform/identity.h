@@ -1,6 +1,8 @@
-// Identity checks of the transfer engine: whether two names are one file, and whether a source
-// item is still the one that was copied. Each answers from (device, inode) and the inode's own
-// times, never from path text, so links, bind mounts and hard links cannot mislead them.
+// Identity checks of the transfer engine: whether two names are one file, whether a source tree
+// holds the destination, which items an entry has placed, and whether a source item is still the
+// one that was copied. Each answers from (device, inode) and the inode's own times, never from
+// path text, so links, bind mounts, hard links and names that a filesystem folds cannot mislead
+// them.
 #pragma once
 
 #include <sys/stat.h>
