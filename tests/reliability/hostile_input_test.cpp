@@ -256,7 +256,8 @@ TEST(ArrivingModes, ModeThatCannotBeSetFailsTheItemAndAMoveKeepsItsSource) {
     const std::vector<std::string> rows = {entry("C-N", src / "f.txt", dst.path()),
                                            entry("M-O", src / "tree", mount.path()),
                                            entry("C-N", src / "empty", dst.path())};
-    const ProcessResult result = runPreloaded(run, rows, MIVEX_FAILCHMOD);
+    ScopedEnv noChmod("MIVEX_ODDFS_NO_CHMOD", "1");
+    const ProcessResult result = runPreloaded(run, rows, MIVEX_ODDFS);
     EXPECT_EQ(result.exitCode, 1) << result.output;
     EXPECT_EQ(listTree(src.path()), before);
     EXPECT_FALSE(exists(dst / "f.txt"));
@@ -265,6 +266,31 @@ TEST(ArrivingModes, ModeThatCannotBeSetFailsTheItemAndAMoveKeepsItsSource) {
         EXPECT_NE(log.find("*** ERROR *** " + row +
                            " did not copy - Something broke... sorry. "
                            "Error code is 5."),
+                  std::string::npos)
+            << log;
+    }
+}
+
+// A file that holds more than its size says, whether its copy looks past the size in its last
+// request or, for a size of whole copy chunks, with a read of its own: the copy is not the file.
+TEST(SizeNotLength, FileLongerThanItsSizeFails) {
+    Unattended run;
+    TempDir src, dst;
+    writeFile(src / "small.short", randomBytes(1000, 1));
+    writeFile(src / "chunks.short", randomBytes((4 << 20) + 1, 2));  // reports 4 MiB
+    writeFile(src / "honest.txt", "h");
+    const std::vector<std::string> rows = {entry("C-N", src / "small.short", dst.path()),
+                                           entry("C-O", src / "chunks.short", dst.path()),
+                                           entry("C-N", src / "honest.txt", dst.path())};
+    ScopedEnv shortSizes("MIVEX_ODDFS_SHORT", ".short");
+    const ProcessResult result = runPreloaded(run, rows, MIVEX_ODDFS);
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_EQ(listTree(dst.path()), std::vector<std::string>{"honest.txt"});
+    const std::string log = readFile(run.logPath());
+    for (int i : {0, 1}) {
+        EXPECT_NE(log.find("*** ERROR *** " + rows[i] +
+                           " did not copy - Something broke... "
+                           "sorry. Error code is 32."),
                   std::string::npos)
             << log;
     }
