@@ -69,12 +69,13 @@ std::string_view describeCode(int code) {
         case kInUse:
             return "A file is in use, or changed while it was being copied.";
         case kFileExists:
-            return "A file of the chosen name appeared at the destination.";
+            return "A file of the chosen name appeared at the destination, or another item of the "
+                   "same operation took the name (a destination that ignores case).";
         case kInvalidParameter:
             return "The system refused a request as invalid.";
         case kSameFile:
             return "The destination is the item's own folder (only a copy that keeps both can do "
-                   "that).";
+                   "that), or the very file that the item is or links to.";
         case kIntoItself:
             return "A folder cannot be copied or moved into itself or one of its subfolders.";
         case kDirNotEmpty:

@@ -22,7 +22,7 @@ enum ResultCode : int {
     kInUse = 32,           // busy, or the source changed while it was being copied
     kFileExists = 80,      // a file of the chosen name appeared at the destination
     kInvalidParameter = 87,
-    kSameFile = 113,       // the item's destination is its own folder (copy "O" or any move)
+    kSameFile = 113,       // the item's own folder, or the very file it is or links to
     kIntoItself = 118,     // a folder copied or moved into itself or below itself
     kDirNotEmpty = 145,    // a moved folder could not be removed: something new appeared in it
     kAlreadyExists = 183,  // a file arrives where a folder stands, or the reverse

@@ -246,6 +246,30 @@ TEST_F(UnattendedRun, FailuresGiveStatusOneAndTheRestStillRuns) {
     EXPECT_EQ(result.out, "");
 }
 
+TEST_F(UnattendedRun, LinkOntoTheFileItPointsToIsAnErrorAndTheFileStays) {
+    test::makeTree(data.path(), {{"dst/f", "precious"}, {"src/", ""}, {"rel/", ""}});
+    ASSERT_EQ(::symlink((data / "dst/f").c_str(), (data / "src/f").c_str()), 0);
+    ASSERT_EQ(::symlink("../dst/f", (data / "rel/f").c_str()), 0);
+    const std::vector<std::string> rows = {
+        test::entry("C-O", data / "src/f", data / "dst"),
+        test::entry("M-O", data / "rel/f", data / "dst"),
+        test::entry("C-N", data / "src/f", data / "dst"),  // arrives under a new name
+    };
+    const auto result = run(list(rows));
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_EQ(readFile(data / "dst/f"), "precious");
+    EXPECT_EQ(test::linkTarget(data / "dst/f - Copy"), data / "dst/f");
+    const std::string log = readFile(logPath());
+    for (int i : {0, 1}) {
+        EXPECT_NE(log.find("*** ERROR *** " + rows[i] +
+                           " did not copy - Something broke... "
+                           "sorry. Error code is 113."),
+                  std::string::npos)
+            << log;
+    }
+    EXPECT_NE(log.find(rows[2] + " was successful"), std::string::npos) << log;
+}
+
 TEST_F(UnattendedRun, PermissionDeniedForAnUnprivilegedUser) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to run the program as another user";
