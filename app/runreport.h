@@ -24,7 +24,9 @@ public:
 
     void unusableList(const std::string& path, ListReadStatus status) const;
     void failed(const RunFailure& failure);
-    // After the run: when anything failed, how many and where the run log is.
+    // Run-log lines were lost (one sentence for the run, from CopyHooks::logTrouble).
+    void logTrouble(const std::string& text) const { say(printable(text)); }
+    // After the run: when anything failed, how many and where the run log is ("" for none).
     void finish(std::size_t rows, const std::string& logPath) const;
 
 private:

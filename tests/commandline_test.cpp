@@ -406,17 +406,20 @@ TEST_F(UnattendedRun, UserWithoutAHomeRunsUnloggedAndSaysSo) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to run the program as another user";
     }
-    writeFile(data / "f.txt", "f");
     writeFile(data / "g.txt", "g");
     const std::string listPath = list({test::entry("C-N", data / "f.txt", data / "out"),
                                        test::entry("C-N", data / "g.txt", data / "out")});
     ::chmod(listPath.c_str(), 0644);
     const auto result = runProcess(
         {"env", "-u", "HOME", "-u", "XDG_STATE_HOME", exe(), listPath, "-auto"}, 60, true);
-    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    // The summary names no log file that was never written.
     EXPECT_EQ(result.output,
               "mivex: no folder for the run log (/nonexistent: No such file or directory): runs "
-              "are not logged\n");
+              "are not logged\nmivex: line 1: " +
+                  test::entry("C-N", data / "f.txt", data / "out") +
+                  ": the source does not exist (code 2)\nmivex: 1 of 2 entries failed; no run log "
+                  "was written\n");
     EXPECT_EQ(readFile(data / "out/g.txt"), "g");
     EXPECT_FALSE(exists(logPath()));
 }
