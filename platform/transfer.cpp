@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <initializer_list>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -26,7 +27,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/copyoptions.h"
 #include "platform/resultcodes.h"
+#include "platform/xattrs.h"
 
 namespace mivex {
 
@@ -216,6 +219,8 @@ private:
     int moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir);
     int removeCopied(int parent, const CopiedItem& item);
     void keepAttributes(int fd, const struct stat& st);
+    int keepFileAttributes(int src, int dst, const struct stat& st);
+    int copyXattrs(int src, int dst, std::initializer_list<XattrStage> stages);
     void countTotals(int dir, const std::string& name, const struct stat& st);
     CopiedItem* noteCopied(CopiedItem* record, const std::string& name, const struct stat& st);
 
@@ -252,6 +257,7 @@ private:
     gid_t mEgid;
     std::thread::id mCaller;
     const int mWorkers;
+    const CopyOptions mOptions;
 
     TransferProgress mProgress;  // totals and the current file, as last reported
     std::atomic<std::uint64_t> mBytesDone{0};
@@ -563,6 +569,7 @@ void Transfer::copyBatch(const Batch& batch) {
 
 void Transfer::finishFolder(Folder& folder) {
     if (!mAborted) {
+        noteFailure(copyXattrs(folder.src.get(), folder.dst.get(), {XattrStage::FolderFilled}));
         keepAttributes(folder.dst.get(), folder.st);
     }
 }
@@ -787,7 +794,9 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         }
     }
     if (code == kSuccess && !mAborted) {
-        keepAttributes(dst.get(), st);
+        code = keepFileAttributes(src.get(), dst.get(), st);
+    }
+    if (code == kSuccess && !mAborted) {
         if (unnamed) {
             code = placeUnnamed(dst.get(), dstDir, dstName, placement);
             dst.reset();
@@ -819,6 +828,32 @@ void Transfer::keepAttributes(int fd, const struct stat& st) {
     ::fchmod(fd, st.st_mode & 07777);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(fd, times);
+}
+
+int Transfer::keepFileAttributes(int src, int dst, const struct stat& st) {
+    Xattrs xattrs;
+    if (int err = mOptions.keepXattrs ? xattrs.read(src) : 0; err != 0) {
+        return codeFromErrno(err, true);
+    }
+    if (int err = xattrs.apply(dst, XattrStage::FileBeforeOwner, mOptions); err != 0) {
+        return codeFromErrno(err);
+    }
+    keepAttributes(dst, st);
+    const int err = xattrs.apply(dst, XattrStage::FileAfterOwner, mOptions);
+    return err == 0 ? kSuccess : codeFromErrno(err);
+}
+
+int Transfer::copyXattrs(int src, int dst, std::initializer_list<XattrStage> stages) {
+    Xattrs xattrs;
+    if (int err = mOptions.keepXattrs ? xattrs.read(src) : 0; err != 0) {
+        return codeFromErrno(err, true);
+    }
+    for (XattrStage stage : stages) {
+        if (int err = xattrs.apply(dst, stage, mOptions); err != 0) {
+            return codeFromErrno(err);
+        }
+    }
+    return kSuccess;
 }
 
 int Transfer::copyData(int src, int dst, const struct stat& st) {
@@ -1013,6 +1048,9 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
     Fd dst(::openat(dstDir, made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!dst.valid()) {
         return errno == ELOOP || errno == ENOTDIR ? kAlreadyExists : codeFromErrno(errno);
+    }
+    if (int code = copyXattrs(src.get(), dst.get(), {XattrStage::FolderOpened}); code != kSuccess) {
+        return code;
     }
     CopiedItem* self = noteCopied(record, name, st);
     // Only a folder that was there already can hold something to replace; in one made just now
@@ -1214,6 +1252,11 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
     }
     if (first != kSuccess) {
         return first;  // what could not be moved stays in the source folder
+    }
+    if (int code =
+            copyXattrs(src.get(), dst.get(), {XattrStage::FolderOpened, XattrStage::FolderFilled});
+        code != kSuccess) {
+        return code;
     }
     keepAttributes(dst.get(), st);
     if (::unlinkat(srcDir, name.c_str(), AT_REMOVEDIR) != 0) {
