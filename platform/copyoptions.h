@@ -5,6 +5,11 @@
 namespace mivex {
 
 struct CopyOptions {
+    // A file reached by several names inside one entry arrives as one file with those names: the
+    // later names are linked to the first copy instead of being copied again (cp -a does the same
+    // within one invocation). A tree of hard links then needs its space once, not once a name.
+    bool keepHardLinks = true;
+
     // Every extended attribute the source lists is copied to files and folders: user.*, trusted.*
     // and security.* as far as the process may read them, the POSIX ACLs (system.posix_acl_access
     // and, on folders, system.posix_acl_default) and file capabilities (security.capability).

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "platform/copyoptions.h"
+#include "platform/hardlinks.h"
 #include "platform/resultcodes.h"
 #include "platform/xattrs.h"
 
@@ -221,6 +222,8 @@ private:
     void keepAttributes(int fd, const struct stat& st);
     int keepFileAttributes(int src, int dst, const struct stat& st);
     int copyXattrs(int src, int dst, std::initializer_list<XattrStage> stages);
+    int linkToCopy(const HardLinks::Claim& copy, const std::string& name, const struct stat& st,
+                   int dstDir, const std::string& dstName, Placement placement, CopiedItem* record);
     void countTotals(int dir, const std::string& name, const struct stat& st);
     CopiedItem* noteCopied(CopiedItem* record, const std::string& name, const struct stat& st);
 
@@ -258,6 +261,7 @@ private:
     std::thread::id mCaller;
     const int mWorkers;
     const CopyOptions mOptions;
+    HardLinks mLinks;  // the first copies of files with several names, for this entry only
 
     TransferProgress mProgress;  // totals and the current file, as last reported
     std::atomic<std::uint64_t> mBytesDone{0};
@@ -754,6 +758,15 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
             return code;
         }
     }
+    // A later name of a file copied earlier in this entry becomes a link to that copy. The entry's
+    // own item, the only one placed "keep both", has no other name inside the entry.
+    HardLinks::Claim link;
+    if (mOptions.keepHardLinks && st.st_nlink > 1 && placement != Placement::KeepBoth) {
+        link = mLinks.claim(st);
+        if (link.later()) {
+            return linkToCopy(link, name, st, dstDir, dstName, placement, record);
+        }
+    }
 
     // The copy is written into a file of the destination folder that has no name yet (O_TMPFILE)
     // and is linked to its name only when complete, so an interrupted run leaves nothing behind.
@@ -814,6 +827,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         }
         return code;  // an unnamed file goes away with its descriptor
     }
+    link.named(dstDir, dstName);
     noteCopied(record, name, st);
     ++mFilesDone;
     report();
@@ -853,6 +867,24 @@ int Transfer::copyXattrs(int src, int dst, std::initializer_list<XattrStage> sta
             return codeFromErrno(err);
         }
     }
+    return kSuccess;
+}
+
+int Transfer::linkToCopy(const HardLinks::Claim& copy, const std::string& name,
+                         const struct stat& st, int dstDir, const std::string& dstName,
+                         Placement placement, CopiedItem* record) {
+    if (copy.error() != 0) {
+        return codeFromErrno(copy.error());
+    }
+    // Placed like an unnamed copy: a link made under its name, or under "overwrite" over what
+    // stands there in one rename, never leaving the name half replaced.
+    if (int code = placeUnnamed(copy.copy(), dstDir, dstName, placement); code != kSuccess) {
+        return code;
+    }
+    noteCopied(record, name, st);
+    mBytesDone += static_cast<std::uint64_t>(st.st_size);
+    ++mFilesDone;
+    report();
     return kSuccess;
 }
 

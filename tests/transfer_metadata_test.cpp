@@ -1,6 +1,6 @@
-// What a copy or move keeps besides contents, modes and times, as cp -a and mv keep it:
-// extended attributes, ACLs and file capabilities; and what it does where the destination, or
-// the user, cannot keep them.
+// What a copy or move keeps besides contents, modes and times, as cp -a and mv keep it: hard
+// links inside the entry, extended attributes, ACLs and file capabilities; and what it does where
+// the destination, or the user, cannot keep them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -48,7 +48,7 @@ void setTimes(const std::string& path, long nsec) {
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
 }
 
-// User attributes on a file and a folder, an access
+// Three names of one file (one in a subfolder), user attributes on a file and a folder, an access
 // and a default ACL on a folder with one file that inherited it and one made before it, a file
 // capability, a setgid folder of another group and sub-second times everywhere.
 void makeMetadataTree(const std::string& root) {
@@ -57,6 +57,8 @@ void makeMetadataTree(const std::string& root) {
                     {"tool", "#!/bin/sh\n"},
                     {"shared/before.txt", "before the ACL"},
                     {"sub/inner.txt", "inner"}});
+    ASSERT_EQ(::link((root + "/data.bin").c_str(), (root + "/data-again.bin").c_str()), 0);
+    ASSERT_EQ(::link((root + "/data.bin").c_str(), (root + "/sub/data-below.bin").c_str()), 0);
     setXattr(root + "/plain.txt", "user.origin", "scanner 7");
     setXattr(root + "/sub", "user.project", "apollo");
     run({"setfacl", "-m", "u:65534:rwx,g:65534:r-x", root + "/shared"});
@@ -77,7 +79,19 @@ void makeMetadataTree(const std::string& root) {
 
 // The tree's own files as separate files, older and without attributes: what an overwrite meets.
 void makeOlderTree(const std::string& root) {
-    makeTree(root, {{"data.bin", "old"}, {"shared/before.txt", "old"}, {"sub/", ""}});
+    makeTree(root, {{"data.bin", "old"},
+                    {"data-again.bin", "old again"},
+                    {"sub/data-below.bin", "old below"},
+                    {"shared/before.txt", "old"}});
+}
+
+// The three names of data.bin are one file at `root`.
+void expectOneFileOfThreeNames(const std::string& root) {
+    const struct stat first = lstatOf(root + "/data.bin");
+    EXPECT_EQ(first.st_nlink, 3u);
+    for (const char* name : {"data-again.bin", "sub/data-below.bin"}) {
+        EXPECT_EQ(lstatOf(root + "/" + name).st_ino, first.st_ino) << name;
+    }
 }
 
 struct Case {
@@ -117,6 +131,7 @@ TEST_P(TransferMetadata, EqualsCpArchiveUnderRsync) {
 
     ASSERT_EQ(transfer(src / "tree", dest, c.kind, c.rule).code, 0);
     EXPECT_EQ(rsyncDifferences(reference, dest + "/tree"), "");
+    expectOneFileOfThreeNames(dest + "/tree");
     EXPECT_EQ(exists(src / "tree"), c.kind == kCopy);
     EXPECT_EQ(listTree(dest), listTree(ref.path()));  // nothing hidden left behind
 }
@@ -132,6 +147,52 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"MoveMergesIntoOlderTreeOnOneFilesystem", kMove, kO, false, true, "2"}),
     [](const auto& param) { return std::string(param.param.what); });
 
+// The case: a file under two names fits the destination once, not twice.
+TEST(TransferHardLinks, FileOfTwoNamesMovesIntoSpaceForOneCopy) {
+    TmpfsMount mount(3 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    TempDir src;
+    const std::string bytes = randomBytes(2 << 20, 5);
+    makeTree(src / "tree", {{"big.bin", bytes}, {"sub/", ""}});
+    ASSERT_EQ(::link((src / "tree/big.bin").c_str(), (src / "tree/sub/big-too.bin").c_str()), 0);
+    ASSERT_EQ(transfer(src / "tree", mount.path(), kMove, kO).code, 0);
+    EXPECT_FALSE(exists(src / "tree"));
+    EXPECT_EQ(readFile(mount / "tree/sub/big-too.bin"), bytes);
+    EXPECT_EQ(lstatOf(mount / "tree/big.bin").st_nlink, 2u);
+}
+
+// Names of one file spread over batches and folders, so that the copy threads meet later names
+// while the first copy is still being written.
+TEST(TransferHardLinks, LinksAcrossBatchesWhateverTheNumberOfThreads) {
+    TempDir src, ref;
+    std::vector<std::pair<std::string, std::string>> files;
+    for (int i = 0; i < 300; ++i) {
+        files.push_back({"a/f" + std::to_string(i),
+                         randomBytes(i % 10 == 0 ? 300000 : 50, static_cast<unsigned>(i))});
+    }
+    makeTree(src / "tree", files);
+    ::mkdir((src / "tree/b").c_str(), 0755);
+    for (int i = 0; i < 300; ++i) {
+        const std::string first = src / ("tree/a/f" + std::to_string(i));
+        ASSERT_EQ(::link(first.c_str(), (src / ("tree/a/g" + std::to_string(i))).c_str()), 0);
+        ASSERT_EQ(::link(first.c_str(), (src / ("tree/b/h" + std::to_string(i))).c_str()), 0);
+    }
+    const std::string reference = referenceCopy(src / "tree", ref.path());
+    for (const char* workers : {"0", "1", "2", "4"}) {
+        SCOPED_TRACE(std::string("MIVEX_WORKERS=") + workers);
+        ScopedEnv env("MIVEX_WORKERS", workers);
+        TempDir dst;
+        ASSERT_EQ(transfer(src / "tree", dst.path(), kCopy, kO).code, 0);
+        EXPECT_EQ(rsyncDifferences(reference, dst / "tree"), "");
+        // Overwrite: every name replaced by a link to one new copy.
+        ASSERT_EQ(transfer(src / "tree", dst.path(), kCopy, kO).code, 0);
+        EXPECT_EQ(rsyncDifferences(reference, dst / "tree"), "");
+        EXPECT_EQ(lstatOf(dst / "tree/b/h7").st_nlink, 3u);
+    }
+}
+
 // --- where attributes cannot be kept --------------------------------------------------------
 
 TEST(TransferXattrPolicy, DestinationWithoutAttributesStillGetsEverythingElse) {
@@ -144,6 +205,7 @@ TEST(TransferXattrPolicy, DestinationWithoutAttributesStillGetsEverythingElse) {
     const std::string reference = referenceCopy(src / "tree", ref.path());
     ASSERT_EQ(transfer(src / "tree", mount.path(), kCopy, kN).code, 0);
     expectSame(reference, mount / "tree");  // bytes, modes (the setgid bit too) and times
+    expectOneFileOfThreeNames(mount / "tree");
     EXPECT_EQ(xattrOf(mount / "tree/plain.txt", "user.origin"), "<none>");
 }
 
