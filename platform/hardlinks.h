@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -49,6 +50,8 @@ public:
 
     private:
         friend class HardLinks;
+        void release();
+
         HardLinks* mOwner = nullptr;  // set on a first claim until it is named
         Key mKey{};
         int mCopy = -1;
@@ -62,16 +65,28 @@ public:
 private:
     struct First {
         bool named = false;
-        std::string path;  // where its copy is, with every link resolved
-        dev_t dev = 0;     // the copy's identity, checked before linking to it
-        ino_t ino = 0;
+        std::string folder;  // where its copy is, with every link resolved
+        std::string name;
+        Key folderId{};  // the identities of folder and copy, checked before linking to the copy
+        Key id{};
         int error = 0;  // the copy could not be found again
     };
+    // An open folder holding first copies (O_PATH), shared by the threads linking into it.
+    struct OpenFolder {
+        int fd = -1;
+        Key id{};
+        ~OpenFolder();
+    };
     void settle(const Key& key, First* first);
+    // The first copy's folder, from the cache or walked to again; errno value on failure.
+    int openFolder(const First& first, std::shared_ptr<const OpenFolder>& folder);
 
     std::mutex mLock;
     std::condition_variable mSettled;
     std::unordered_map<Key, First, KeyHash> mFiles;
+    // Later names mostly come folder by folder, so a few open folders spare walking each path.
+    std::mutex mFoldersLock;
+    std::unordered_map<std::string, std::shared_ptr<const OpenFolder>> mFolders;
 };
 
 }  // namespace mivex
