@@ -1082,6 +1082,9 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
         return errno == ELOOP || errno == ENOTDIR ? kAlreadyExists : codeFromErrno(errno);
     }
     if (int code = copyXattrs(src.get(), dst.get(), {XattrStage::FolderOpened}); code != kSuccess) {
+        if (!merging) {
+            ::unlinkat(dstDir, made.c_str(), AT_REMOVEDIR);  // still empty, and would stay 0700
+        }
         return code;
     }
     CopiedItem* self = noteCopied(record, name, st);

@@ -250,9 +250,13 @@ TEST(TransferXattrPolicy, AttributeTheDestinationCannotHoldFailsTheItem) {
     }
     ::unlink((dst / "probe").c_str());
     writeFile(mount / "big-attr.txt", "data");
-    setXattr(mount / "big-attr.txt", "user.big", big);
-    EXPECT_NE(transfer(mount / "big-attr.txt", dst.path(), kCopy, kN).code, 0);
-    EXPECT_NE(transfer(mount / "big-attr.txt", dst.path(), kMove, kO).code, 0);
-    EXPECT_TRUE(listTree(dst.path()).empty());
-    EXPECT_TRUE(exists(mount / "big-attr.txt"));
+    makeTree(mount / "big-attr-folder", {{"inside.txt", "i"}});
+    for (const char* item : {"big-attr.txt", "big-attr-folder"}) {
+        SCOPED_TRACE(item);
+        setXattr(mount / item, "user.big", big);
+        EXPECT_NE(transfer(mount / item, dst.path(), kCopy, kN).code, 0);
+        EXPECT_NE(transfer(mount / item, dst.path(), kMove, kO).code, 0);
+        EXPECT_TRUE(exists(mount / item));
+        EXPECT_TRUE(listTree(dst.path()).empty()) << "nothing half made is left";
+    }
 }
