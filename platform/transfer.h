@@ -11,6 +11,8 @@
 //   and
 //     only then removes exactly what it copied;
 //   - links are copied as links, special files are never opened, a folder never goes into itself;
+//   - a copy keeps what cp -a keeps: hard links inside the entry, extended attributes, ACLs and
+//     capabilities too (copyoptions.h holds the rules);
 //   - the tree is walked and written with descriptor-relative calls and O_NOFOLLOW below the two
 //     folders named by the entry, so a folder swapped for a link cannot redirect a write or delete.
 #pragma once
