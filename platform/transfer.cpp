@@ -269,7 +269,10 @@ private:
     std::atomic<bool> mAborted{false};
     std::atomic<bool> mStopped{false};  // a failure that every further file would repeat
     std::atomic<bool> mNamedOnly;       // no unnamed files: no O_TMPFILE, or no /proc to link
-    std::atomic<int> mPoolFailure{0};   // the first failure of a file copied by the pool
+    // A destination folder of this entry has a default ACL, so a new file may inherit an ACL that
+    // its source lacks; until then no file is looked at for one.
+    std::atomic<bool> mDefaultAcls{false};
+    std::atomic<int> mPoolFailure{0};  // the first failure of a file copied by the pool
 
     std::mutex mCurrentLock;
     std::string mCurrentFile;  // set by pool threads, reported by the calling thread
@@ -494,6 +497,7 @@ CopiedItem* Transfer::noteCopied(CopiedItem* record, const std::string& name,
 int Transfer::copyTree(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                        Placement placement, const std::string& srcPath, CopiedItem* record) {
     mPoolFailure = kSuccess;
+    mDefaultAcls = hasDefaultAcl(dstDir);
     int code = copyItem(srcDir, name, st, dstDir, name, placement, srcPath, record);
     drainPool();
     report();
@@ -849,7 +853,8 @@ int Transfer::keepFileAttributes(int src, int dst, const struct stat& st) {
     if (int err = mOptions.keepXattrs ? xattrs.read(src) : 0; err != 0) {
         return codeFromErrno(err, true);
     }
-    if (int err = xattrs.apply(dst, XattrStage::FileBeforeOwner, mOptions); err != 0) {
+    if (int err = xattrs.apply(dst, XattrStage::FileBeforeOwner, mOptions, mDefaultAcls);
+        err != 0) {
         return codeFromErrno(err);
     }
     keepAttributes(dst, st);
@@ -861,6 +866,9 @@ int Transfer::copyXattrs(int src, int dst, std::initializer_list<XattrStage> sta
     Xattrs xattrs;
     if (int err = mOptions.keepXattrs ? xattrs.read(src) : 0; err != 0) {
         return codeFromErrno(err, true);
+    }
+    if (xattrs.hasDefaultAcl()) {
+        mDefaultAcls = true;  // before the folder's files go to the pool
     }
     for (XattrStage stage : stages) {
         if (int err = xattrs.apply(dst, stage, mOptions); err != 0) {

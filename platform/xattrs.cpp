@@ -112,7 +112,25 @@ int Xattrs::read(int fd) {
     return 0;
 }
 
-int Xattrs::apply(int fd, XattrStage stage, const CopyOptions& options) const {
+bool Xattrs::has(std::string_view name) const {
+    for (const auto& attribute : mList) {
+        if (attribute.first == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Xattrs::hasDefaultAcl() const {
+    return has(kDefaultAcl);
+}
+
+bool hasDefaultAcl(int fd) {
+    return ::fgetxattr(fd, std::string(kDefaultAcl).c_str(), nullptr, 0) >= 0;
+}
+
+int Xattrs::apply(int fd, XattrStage stage, const CopyOptions& options,
+                  bool mayHaveInherited) const {
     if (!options.keepXattrs) {
         return 0;
     }
@@ -129,7 +147,7 @@ int Xattrs::apply(int fd, XattrStage stage, const CopyOptions& options) const {
             }
         }
     }
-    if (acl.empty() || aclSet) {
+    if (acl.empty() || aclSet || !mayHaveInherited) {
         return 0;
     }
     // Looked for first: removing an absent ACL costs some filesystems a journal transaction.

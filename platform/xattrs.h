@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -31,13 +32,21 @@ public:
     // attributes lists none.
     int read(int fd);
     bool empty() const { return mList.empty(); }
+    bool hasDefaultAcl() const;
     // Puts the attributes of `stage` on `fd` by the options' rules; 0 or an errno value. The ACL
     // that the stage settles is removed from the copy when the source has none: a new item
-    // inherits its folder's default ACL, which the source item may never have had.
-    int apply(int fd, XattrStage stage, const CopyOptions& options) const;
+    // inherits its folder's default ACL, which the source item may never have had. Without
+    // `mayHaveInherited` (its folder has no default ACL) that costs no look at the copy.
+    int apply(int fd, XattrStage stage, const CopyOptions& options,
+              bool mayHaveInherited = true) const;
 
 private:
+    bool has(std::string_view name) const;
+
     std::vector<std::pair<std::string, std::string>> mList;  // name, value
 };
+
+// Whether the folder open at `fd` has a default ACL, which what is created in it inherits.
+bool hasDefaultAcl(int fd);
 
 }  // namespace mivex

@@ -193,6 +193,21 @@ TEST(TransferHardLinks, LinksAcrossBatchesWhateverTheNumberOfThreads) {
     }
 }
 
+// As with cp -a, the copy has the source's ACLs, not those it would inherit from where it lands.
+TEST(TransferXattrPolicy, NoAclIsInheritedFromTheDestinationFolder) {
+    TempDir src, dst;
+    makeTree(src / "tree", {{"a.txt", "a"}, {"sub/b.txt", "b"}});
+    writeFile(src / "single.txt", "s");
+    run({"setfacl", "-d", "-m", "u:65534:rwx", dst.path()});
+    for (const char* item : {"tree", "single.txt"}) {
+        ASSERT_EQ(transfer(src / item, dst.path(), kCopy, kN).code, 0);
+    }
+    for (const char* name : {"single.txt", "tree", "tree/a.txt", "tree/sub", "tree/sub/b.txt"}) {
+        EXPECT_EQ(xattrOf(dst / name, "system.posix_acl_access"), "<none>") << name;
+    }
+    EXPECT_EQ(xattrOf(dst / "tree/sub", "system.posix_acl_default"), "<none>");
+}
+
 // --- where attributes cannot be kept --------------------------------------------------------
 
 TEST(TransferXattrPolicy, DestinationWithoutAttributesStillGetsEverythingElse) {
