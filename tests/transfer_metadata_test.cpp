@@ -238,6 +238,8 @@ TEST(TransferXattrPolicy, UnprivilegedCopySkipsWhatOnlyPrivilegeMaySet) {
     run({"setcap", "cap_net_raw+ep", src / "tree/tool"});
     setXattr(src / "tree/notes.txt", "trusted.hidden", "only root sees this");
     setXattr(src / "tree/notes.txt", "user.origin", "scanner 7");
+    // Linking to a copy by its descriptor alone takes a privilege too: the link goes another way.
+    ASSERT_EQ(::link((src / "tree/notes.txt").c_str(), (src / "tree/notes-again.txt").c_str()), 0);
     ASSERT_EQ(::chown(dst.path().c_str(), 65534, 65534), 0);
 
     const std::string list = app.list({entry("C-N", src / "tree", dst.path())});
@@ -250,6 +252,7 @@ TEST(TransferXattrPolicy, UnprivilegedCopySkipsWhatOnlyPrivilegeMaySet) {
     EXPECT_EQ(xattrOf(dst / "tree/tool", "security.capability"), "<none>");
     EXPECT_EQ(xattrOf(dst / "tree/notes.txt", "user.origin"), "scanner 7");
     EXPECT_EQ(xattrOf(dst / "tree/notes.txt", "trusted.hidden"), "<none>");
+    EXPECT_EQ(lstatOf(dst / "tree/notes-again.txt").st_ino, lstatOf(dst / "tree/notes.txt").st_ino);
 }
 
 TEST(TransferXattrPolicy, AttributeTheDestinationCannotHoldFailsTheItem) {
