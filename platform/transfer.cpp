@@ -262,6 +262,9 @@ private:
     const int mWorkers;
     const CopyOptions mOptions;
     HardLinks mLinks;  // the first copies of files with several names, for this entry only
+    // A destination folder of this entry has a default ACL, so a new file may inherit an ACL that
+    // its source lacks; until then no file is looked at for one.
+    std::atomic<bool> mDefaultAcls{false};
 
     TransferProgress mProgress;  // totals and the current file, as last reported
     std::atomic<std::uint64_t> mBytesDone{0};
@@ -269,10 +272,7 @@ private:
     std::atomic<bool> mAborted{false};
     std::atomic<bool> mStopped{false};  // a failure that every further file would repeat
     std::atomic<bool> mNamedOnly;       // no unnamed files: no O_TMPFILE, or no /proc to link
-    // A destination folder of this entry has a default ACL, so a new file may inherit an ACL that
-    // its source lacks; until then no file is looked at for one.
-    std::atomic<bool> mDefaultAcls{false};
-    std::atomic<int> mPoolFailure{0};  // the first failure of a file copied by the pool
+    std::atomic<int> mPoolFailure{0};   // the first failure of a file copied by the pool
 
     std::mutex mCurrentLock;
     std::string mCurrentFile;  // set by pool threads, reported by the calling thread
