@@ -83,7 +83,7 @@ TEST(RunLogRuns, LogPathThatIsNoFileIsNotWritten) {
                        20);
         EXPECT_FALSE(result.timedOut);
         EXPECT_EQ(result.exitCode, 1);
-        // Said once for the run, not once per lost line (beside the line for the failed entry).
+        // Said once for the run, not once per lost line, beside the line of the failed entry.
         const std::string said = "mivex: the run log " + program.logPath() +
                                  " could not be written (" + why +
                                  "): lines of this run are missing\n";
