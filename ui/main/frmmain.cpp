@@ -354,8 +354,9 @@ void frmMain::cmdMakeNewDir_Click() {
     if (answer.isEmpty()) {
         return;
     }
-    // A bare name is taken to be below the destination shown, not below the working folder.
-    std::filesystem::path target(fromQ(answer));
+    // "~/x" is the home's x, as in a shell; a bare name is taken to be below the destination
+    // shown, not below the working folder.
+    std::filesystem::path target(expandHome(fromQ(answer)));
     if (target.is_relative()) {
         target = std::filesystem::path(fromQ(current)) / target;
     }
@@ -427,7 +428,7 @@ void frmMain::AddToQueue(const QString& strTypeOfCopy) {
         return;
     }
     // A file goes back into its own folder, or a folder into itself: nothing to do.
-    if (dirSource->path().toLower() == toQ(mDestPath).toLower()) {
+    if (sameFolder(fromQ(dirSource->path()), mDestPath)) {
         Prompts::current().message(this, QStringLiteral("Source and destination are the same!"),
                                    QStringLiteral("Ignoring"), Prompts::Icon::None);
         return;
@@ -513,10 +514,7 @@ void frmMain::filSource_DblClick() {
 }
 
 void frmMain::lstQueue_OLEDragDrop(const QList<QByteArray>& paths, Qt::DropActions offered) {
-    // Desktop file managers offer copy, move and link for files; anything else is not a drop of
-    // files and queues nothing.
-    const Qt::DropActions files = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
-    if ((offered & files) == files) {
+    if (QueueList::takesOffer(offered)) {
         mDeferFileReads = true;
         for (const QByteArray& raw : paths) {
             const std::string path = raw.toStdString();
@@ -567,7 +565,9 @@ void frmMain::replaceQueueRow(int row, const std::string& entry) {
 }
 
 void frmMain::cmdRemove_Click() {
-    const int row = lstQueue->currentRow();
+    // Only a selected row: a row stays current after the user deselects it.
+    const QList<QListWidgetItem*> selected = lstQueue->selectedItems();
+    const int row = selected.isEmpty() ? -1 : lstQueue->row(selected.first());
     if (row < 0 || mQueue.empty()) {
         return;
     }

@@ -111,11 +111,22 @@ void QueueList::dragMoveEvent(QDragMoveEvent* event) {
 void QueueList::dropEvent(QDropEvent* event) {
     const QList<QByteArray> paths = localPaths(event->mimeData());
     const Qt::DropActions offered = event->possibleActions();
-    // Queuing takes nothing away from the drag source: report a copy, never a move, so that the
-    // file manager does not delete what was dropped.
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    if (takesOffer(offered)) {
+        // Queuing takes nothing away from the drag source: report a copy, never a move, so that
+        // the file manager does not delete what was dropped.
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        // Nothing is taken: the drag source must not believe anything was copied.
+        event->setDropAction(Qt::IgnoreAction);
+        event->ignore();
+    }
     emit pathsDropped(paths, offered);
+}
+
+bool QueueList::takesOffer(Qt::DropActions offered) {
+    const Qt::DropActions files = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    return (offered & files) == files;
 }
 
 Qt::DropActions QueueList::supportedDropActions() const {
