@@ -18,6 +18,7 @@
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
 #include "ui/main/dialogs.h"
+#include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
 #include "ui/main/frmabout.h"
 #include "ui/main/frmhelp.h"
@@ -94,9 +95,8 @@ private slots:
             }
             QCOMPARE(d.findChild<QWidget*>(row.c->objectName()), row.c);
         }
-        // The overwrite pair is the dialog's own group, over the copy frame; no Enter button.
+        // The overwrite pair is the dialog's own group, over the copy frame.
         QCOMPARE(d.optOverwrite[0]->parentWidget(), &d);
-        QVERIFY(!d.OKButton->autoDefault() && !d.CancelButton->autoDefault());
         QWidget* order[] = {d.optCopy[0], d.optCopy[1],   d.optOverwrite[0], d.optOverwrite[1],
                             d.OKButton,   d.CancelButton, d.txtPath};
         for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
@@ -295,6 +295,72 @@ private slots:
                 QVERIFY(w.isVisible());
             }
         }
+    }
+
+    // What the mouse does, the keyboard does: each key, pressed on the real window, against what
+    // it must have done.
+    void keyboardReachesEveryGesture() {
+        frmMain w;
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        load(w, {"C-N --> /a --> /b", "C-N --> /c --> /d"});
+
+        // Enter on a queued row opens its options; there, Down picks "Move" and Enter is OK.
+        QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, {},
+                          w.lstQueue->visualItemRect(w.lstQueue->item(0)).center());
+        // Answered once it is open: a timer that fired earlier would press Enter on the list.
+        QString opened;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&] {
+            QWidget* d = QApplication::activeModalWidget();
+            if (!d) {
+                return;
+            }
+            answer.stop();
+            opened = d->objectName();
+            QVERIFY(QTest::qWaitForWindowActive(d));
+            QTest::keyClick(d->focusWidget(), Qt::Key_Down);
+            QTest::keyClick(d->focusWidget(), Qt::Key_Return);
+            if (d->isVisible()) {
+                d->close();  // Enter did not answer: fail below rather than hang
+            }
+        });
+        answer.start(5);
+        QTest::keyClick(w.lstQueue, Qt::Key_Return);
+        QCOMPARE(opened, QStringLiteral("frmOptions"));
+        QCOMPARE(rowsOf(w), QStringList({"M-N --> /a --> /b", "C-N --> /c --> /d"}));
+        QTest::keyClick(w.lstQueue, Qt::Key_Delete);
+        QCOMPARE(rowsOf(w), QStringList({"C-N --> /c --> /d"}));
+        w.lstQueue->clearSelection();
+        QTest::keyClick(w.lstQueue, Qt::Key_Delete);  // a row only current is not selected
+        QCOMPARE(rowsOf(w).size(), 1);
+
+        // Enter on a file adds it, as a double-click does.
+        w.dirSource->setPath(q(scratch->path()));
+        w.filSource->refresh();
+        w.filSource->setFocus();
+        QTest::keyClick(w.filSource, Qt::Key_Down);
+        QTest::keyClick(w.filSource, Qt::Key_Return);
+        QCOMPARE(rowsOf(w).last(), q("C-N --> " + (*scratch / "q.flq") + " --> /"));
+
+        // The menu's keys.
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        prompts->asked.clear();
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(prompts->asked, QStringList({"Load File Queue List FLQ File (*.flq)",
+                                              "Save File Queue List FLQ File (*.flq)"}));
+        QTest::keyClick(&w, Qt::Key_F1);
+        auto* help = w.findChild<frmHelp*>();
+        QVERIFY(help && help->isVisible());
+        QTest::keyClick(help->txtHelp, Qt::Key_Escape);
+        QTRY_VERIFY(!w.findChild<frmHelp*>());
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!w.isVisible());
     }
 
     void helpShowsTheFileOrSaysItIsMissing() {

@@ -3,6 +3,7 @@
 #include "ui/main/frmhelp.h"
 
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QTextBrowser>
 #include <QUrl>
@@ -21,6 +22,15 @@ frmHelp::frmHelp(QWidget* parent) : QWidget(parent, Qt::Window) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(txtHelp);
     resize(720, 560);
+}
+
+// A window of its own, not a dialog: Escape would not close it otherwise.
+void frmHelp::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void frmHelp::showContents(const QString& path) {

@@ -201,6 +201,11 @@ void frmMain::buildWindow() {
     for (const auto& [action, name] : actionNames) {
         action->setObjectName(QString::fromLatin1(name));
     }
+    // The desktop's usual keys; they show beside the captions, which stay as they are.
+    mnuFileLoad->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    mnuFileSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    mnuFileExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    mnuHelpContents->setShortcut(QKeySequence(Qt::Key_F1));
 
     connect(drvSource, &DriveList::driveChanged, this, &frmMain::drvSource_Change);
     connect(drvDest, &DriveList::driveChanged, this, &frmMain::drvDest_Change);
@@ -224,6 +229,9 @@ void frmMain::buildWindow() {
     connect(mnuFileOnTop, &QAction::triggered, this, &frmMain::mnuFileOnTop_Click);
     connect(lstQueue, &QListWidget::itemDoubleClicked, this,
             [this] { ShowOptions(this, QStringLiteral("FromList")); });
+    connect(lstQueue, &QueueList::optionsRequested, this,
+            [this] { ShowOptions(this, QStringLiteral("FromList")); });
+    connect(lstQueue, &QueueList::removeRequested, this, &frmMain::cmdRemove_Click);
     connect(mnuDefaultOptions, &QAction::triggered, this,
             [this] { ShowOptions(this, QStringLiteral("Defaults")); });
     connect(mnuHelpContents, &QAction::triggered, this, [this] { ShowHelp(this); });

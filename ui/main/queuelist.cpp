@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QStyleOptionViewItem>
 #include <algorithm>
@@ -127,6 +128,19 @@ void QueueList::dropEvent(QDropEvent* event) {
 bool QueueList::takesOffer(Qt::DropActions offered) {
     const Qt::DropActions files = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
     return (offered & files) == files;
+}
+
+void QueueList::keyPressEvent(QKeyEvent* event) {
+    const bool rowSelected = !selectedItems().isEmpty();
+    if (event->key() == Qt::Key_Delete && rowSelected) {
+        emit removeRequested();
+        return;
+    }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && rowSelected) {
+        emit optionsRequested();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
 }
 
 Qt::DropActions QueueList::supportedDropActions() const {

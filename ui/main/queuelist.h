@@ -31,6 +31,9 @@ public:
     void setRowText(int row, const QString& text);
 
 signals:
+    // Delete and Enter on a selected row: the keyboard's "Remove Selected Entry" and double-click.
+    void removeRequested();
+    void optionsRequested();
     // Every drop, whatever it offers; the window decides what to take.
     void pathsDropped(const QList<QByteArray>& paths, Qt::DropActions offered);
 
@@ -38,6 +41,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     Qt::DropActions supportedDropActions() const override;
 
 private:
