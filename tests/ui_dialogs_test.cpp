@@ -306,7 +306,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w));
         load(w, {"C-N --> /a --> /b", "C-N --> /c --> /d"});
 
-        // Enter on a queued row opens its options; there, Down picks "Move" and Enter is OK.
+        // Enter on a queued row opens its options; there, Space picks "Move" and Enter is OK.
         QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, {},
                           w.lstQueue->visualItemRect(w.lstQueue->item(0)).center());
         // Answered once it is open: a timer that fired earlier would press Enter on the list.
@@ -320,7 +320,9 @@ private slots:
             answer.stop();
             opened = d->objectName();
             QVERIFY(QTest::qWaitForWindowActive(d));
-            QTest::keyClick(d->focusWidget(), Qt::Key_Down);
+            auto* move = static_cast<frmOptions*>(d)->optCopy[1];
+            move->setFocus();
+            QTest::keyClick(move, Qt::Key_Space);
             QTest::keyClick(d->focusWidget(), Qt::Key_Return);
             if (d->isVisible()) {
                 d->close();  // Enter did not answer: fail below rather than hang
