@@ -1,5 +1,6 @@
 // The options dialog, the About box and the help window, offscreen: layouts, both uses of the
 // options dialog against a real queue, the "Always On Top" round trip, help present and missing.
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
@@ -14,15 +15,18 @@
 #include <QTextBrowser>
 #include <QTimer>
 
+#include "archive/frmstatus.h"
 #include "platform/resultcodes.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
 #include "ui/main/dialogs.h"
+#include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
 #include "ui/main/frmabout.h"
 #include "ui/main/frmhelp.h"
 #include "ui/main/frmmain.h"
+#include "ui/main/frmprogress.h"
 #include "ui/options/frmoptions.h"
 #include "ui/prompts.h"
 
@@ -49,6 +53,32 @@ QStringList rowsOf(const frmMain& w) {
         }
     }
     return out;
+}
+
+// The controls below `iface` that a screen reader would announce without a name, as
+// "role path". Frames, panes and what the toolkit draws inside a list are not controls; a label
+// is named by its text, and an empty one has nothing to say.
+void unnamedControls(QAccessibleInterface* iface, const QString& path, QStringList& out) {
+    static const QAccessible::Role controls[] = {
+        QAccessible::PushButton,  QAccessible::RadioButton, QAccessible::CheckBox,
+        QAccessible::ComboBox,    QAccessible::List,        QAccessible::EditableText,
+        QAccessible::ProgressBar, QAccessible::Document,    QAccessible::MenuItem,
+        QAccessible::Grouping,    QAccessible::Dialog,      QAccessible::Window};
+    if (!iface || iface->state().invisible) {
+        return;
+    }
+    const QString here = path + "/" + (iface->object() ? iface->object()->objectName() : "?");
+    if (std::find(std::begin(controls), std::end(controls), iface->role()) != std::end(controls) &&
+        iface->text(QAccessible::Name).trimmed().isEmpty()) {
+        out << QString::number(iface->role(), 16) + " " + here;
+    }
+    // The rows of a list are its data, named by their own text.
+    if (iface->role() == QAccessible::List) {
+        return;
+    }
+    for (int i = 0; i < iface->childCount(); ++i) {
+        unnamedControls(iface->child(i), here, out);
+    }
 }
 
 }  // namespace
@@ -363,6 +393,27 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
         QVERIFY(!w.isVisible());
+    }
+
+    // Every window as a screen reader walks it (the accessibility tree, as AT-SPI is fed).
+    void everyControlHasAnAccessibleName() {
+        frmMain w;
+        frmOptions options(&w);
+        options.SetupForm(QStringLiteral("Defaults"));
+        frmAbout about(&w);
+        frmHelp help(&w);
+        frmProgress progress(&w);
+        frmStatus status(&w);
+        QStringList unnamed;
+        for (QWidget* window :
+             std::initializer_list<QWidget*>{&w, &options, &about, &help, &progress, &status}) {
+            window->show();
+            unnamedControls(QAccessible::queryAccessibleInterface(window), QString(), unnamed);
+        }
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join("\n")));
+        // The two drive lists are told apart, not both announced by their drive.
+        QCOMPARE(w.drvSource->accessibleName(), QStringLiteral("Source drive"));
+        QCOMPARE(w.drvDest->accessibleName(), QStringLiteral("Destination drive"));
     }
 
     void helpShowsTheFileOrSaysItIsMissing() {

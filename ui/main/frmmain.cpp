@@ -160,6 +160,17 @@ void frmMain::buildWindow() {
                            twipsRect(3120, 480, 2175, 255));
     cmdMakeCab = placeInWindow(new QPushButton(QStringLiteral("Make Archive of Source Files")),
                                "cmdMakeCab", central, twipsRect(240, 6600, 3975, 255));
+    // What a screen reader announces for the controls without a caption of their own; left to
+    // themselves, both drive lists would be announced by their drive alone ("/").
+    const std::pair<QWidget*, const char*> spoken[] = {{drvSource, "Source drive"},
+                                                       {dirSource, "Source folders"},
+                                                       {filSource, "Files"},
+                                                       {drvDest, "Destination drive"},
+                                                       {dirDest, "Destination folders"},
+                                                       {lstQueue, "File Transfer Queue"}};
+    for (const auto& [control, name] : spoken) {
+        control->setAccessibleName(QString::fromLatin1(name));
+    }
     // The two window buttons on the queue frame's bottom row must sit above the frame.
     cmdClear->raise();
     cmdSave->raise();

@@ -128,6 +128,7 @@ frmProgress::frmProgress(QWidget* parent)
     barBytes->setObjectName(QStringLiteral("barBytes"));
     barBytes->setRange(0, kBarRange);
     barBytes->setTextVisible(false);
+    barBytes->setAccessibleName(QStringLiteral("Progress"));
 
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
