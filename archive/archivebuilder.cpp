@@ -150,6 +150,10 @@ void ArchiveBuilder::cancelClose() {
     }
 }
 
+CabinetWriter::Progress ArchiveBuilder::writeProgress() const {
+    return mWriter ? mWriter->progress() : CabinetWriter::Progress{};
+}
+
 bool ArchiveBuilder::IsAlreadyPacked(const std::string& path) {
     return !mPacked.insert(path).second;
 }

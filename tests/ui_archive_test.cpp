@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -17,6 +19,8 @@
 #include "archive/makecab.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
+#include "ui/main/folderlist.h"
+#include "ui/main/frmmain.h"
 #include "ui/prompts.h"
 
 using namespace mivex;
@@ -47,6 +51,12 @@ frmStatus* visibleStatus() {
         }
     }
     return nullptr;
+}
+
+// The status window while the folder walk runs (not yet writing the cabinet).
+frmStatus* walkingStatus() {
+    frmStatus* status = visibleStatus();
+    return status && !status->writing() ? status : nullptr;
 }
 
 // Runs `during` each time the walk lets events through.
@@ -101,7 +111,7 @@ private slots:
         QStringList labels;
         bool checked = false;
         runWith(&owner, rows, [&] {
-            frmStatus* status = visibleStatus();
+            frmStatus* status = walkingStatus();
             if (!status) {
                 return;  // the cabinet is being written
             }
@@ -145,7 +155,7 @@ private slots:
         CabinetWriter::installFactory(&noWriter);
         QStringList labels;
         runWith(nullptr, rows, [&] {
-            if (frmStatus* status = visibleStatus()) {
+            if (frmStatus* status = walkingStatus()) {
                 labels << status->lblStatus->text();
             }
         });
@@ -193,7 +203,7 @@ private slots:
         owner.show();
         int whileWriting = 0;
         runWith(&owner, rows, [&] {
-            whileWriting += visibleStatus() ? 0 : 1;
+            whileWriting += walkingStatus() ? 0 : 1;
             cmdMakeCab_Click(&owner, rows);
             rows.clear();
         });
@@ -221,10 +231,53 @@ private slots:
         QWidget owner;
         owner.show();
         runWith(&owner, rows, [&] {
-            if (duringWalk == (visibleStatus() != nullptr)) {
+            if (duringWalk == (walkingStatus() != nullptr)) {
                 owner.close();
             }
         });
+        QVERIFY(prompts->shown.empty());
+        QVERIFY(!visibleStatus());
+        QVERIFY(test::listTree(out.path()).empty());
+    }
+
+    // The writing phase shows the file being packed and how far the cabinet is; Cancel stops it
+    // and leaves no file; the button stays disabled for the whole run.
+    void writingShowsProgressAndCancels() {
+        TempDir src, out;
+        test::makeTree(src.path(), {{"d/1", test::randomBytes(16 << 20, 1)},
+                                    {"d/2", test::randomBytes(16 << 20, 2)},
+                                    {"d/3", test::randomBytes(16 << 20, 3)}});
+        prompts->answer = q(out / "x.cab");
+        frmMain w;
+        w.show();
+        w.dirSource->setPath(q(src / "d"));
+        QTest::mouseClick(w.cmdAddFolder, Qt::LeftButton);
+        QStringList files;
+        int furthest = 0;
+        bool enabledDuringRun = false;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] {
+            enabledDuringRun = enabledDuringRun || (archiveRunning() && w.cmdMakeCab->isEnabled());
+            frmStatus* status = visibleStatus();
+            if (!status || !status->writing()) {
+                return;
+            }
+            QVERIFY(status->cmdCancel->isVisible() && status->barWrite->isVisible());
+            if (files.isEmpty() || files.last() != status->lblStatus->text()) {
+                files << status->lblStatus->text();
+            }
+            furthest = std::max(furthest, status->barWrite->value());
+            if (status->lblStatus->text() == q(src / "d/2")) {
+                QTest::mouseClick(status->cmdCancel, Qt::LeftButton);
+            }
+        });
+        tick.start(5);
+        QTest::mouseClick(w.cmdMakeCab, Qt::LeftButton);
+        tick.stop();
+        QVERIFY2(files.contains(q(src / "d/2")), qPrintable(files.join(", ")));
+        QVERIFY(furthest > 0);  // the first file's bytes are done
+        QVERIFY(!enabledDuringRun);
+        QVERIFY(w.cmdMakeCab->isEnabled());
         QVERIFY(prompts->shown.empty());
         QVERIFY(!visibleStatus());
         QVERIFY(test::listTree(out.path()).empty());

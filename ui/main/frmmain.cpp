@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -247,8 +248,16 @@ void frmMain::buildWindow() {
             [this] { ShowOptions(this, QStringLiteral("Defaults")); });
     connect(mnuHelpContents, &QAction::triggered, this, [this] { ShowHelp(this); });
     connect(mnuHelpAbout, &QAction::triggered, this, [this] { ShowAbout(this); });
-    connect(cmdMakeCab, &QPushButton::clicked, this,
-            [this] { cmdMakeCab_Click(this, mQueue.rows()); });
+    connect(cmdMakeCab, &QPushButton::clicked, this, [this] {
+        // Disabled while the archive is made: the window stays usable, a second run may not start.
+        cmdMakeCab->setEnabled(false);
+        mMakeCabWanted = true;
+        const QPointer<frmMain> self(this);
+        cmdMakeCab_Click(this, mQueue.rows());
+        if (self) {
+            cmdMakeCab->setEnabled(mMakeCabWanted);
+        }
+    });
 
     // Fixed size: the layout does not stretch. It can still be minimised.
     adjustSize();
@@ -507,7 +516,9 @@ bool frmMain::CheckExists(const std::string& strEntry, int ignoreRow) const {
 
 void frmMain::setQueueButtons(bool enabled) {
     cmdCopy->setEnabled(enabled);
-    cmdMakeCab->setEnabled(enabled);
+    // While an archive is made the button stays disabled; it takes this state when the run ends.
+    mMakeCabWanted = enabled;
+    cmdMakeCab->setEnabled(enabled && !archiveRunning());
 }
 
 // ----- queue gestures
