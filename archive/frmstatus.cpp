@@ -40,6 +40,7 @@ frmStatus::frmStatus(QWidget* owner)
     cmdCancel->setAutoDefault(false);
     barWrite->hide();
     cmdCancel->hide();
+    fitCaptions(this);
 }
 
 void frmStatus::showWriting() {

@@ -19,6 +19,7 @@
 #include "platform/resultcodes.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
+#include "ui/layout.h"
 #include "ui/main/dialogs.h"
 #include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
@@ -395,8 +396,9 @@ private slots:
         QVERIFY(!w.isVisible());
     }
 
-    // Every window as a screen reader walks it (the accessibility tree, as AT-SPI is fed).
-    void everyControlHasAnAccessibleName() {
+    // Every window as a screen reader walks it (the accessibility tree, as AT-SPI is fed), and
+    // every caption in the face in use (the suite runs once more with DejaVu alone).
+    void everyControlHasANameAndItsCaptionFits() {
         frmMain w;
         frmOptions options(&w);
         options.SetupForm(QStringLiteral("Defaults"));
@@ -409,6 +411,9 @@ private slots:
              std::initializer_list<QWidget*>{&w, &options, &about, &help, &progress, &status}) {
             window->show();
             unnamedControls(QAccessible::queryAccessibleInterface(window), QString(), unnamed);
+            for (const QWidget* control : window->findChildren<QWidget*>()) {
+                QVERIFY2(captionFits(control), qPrintable(control->objectName()));
+            }
         }
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join("\n")));
         // The two drive lists are told apart, not both announced by their drive.

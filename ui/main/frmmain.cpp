@@ -180,6 +180,7 @@ void frmMain::buildWindow() {
     queueFont.setPointSizeF(8.25);
     lstQueue->setFont(queueFont);
     lstQueue->setSelectionMode(QAbstractItemView::SingleSelection);
+    fitCaptions(central);
 
     const QWidget* order[] = {drvSource, dirSource,  cmdAddFolder,  drvDest,   dirDest,
                               lstQueue,  cmdRemove,  cmdClear,      cmdSave,   cmdLoad,

@@ -76,6 +76,7 @@ frmOptions::frmOptions(frmMain* main)
     connect(OKButton, &QPushButton::clicked, this, &frmOptions::OKButton_Click);
     connect(CancelButton, &QPushButton::clicked, this, &frmOptions::CancelButton_Click);
     setClientHeight(kDefaultsHeightTwips);
+    fitCaptions(this);
 }
 
 void frmOptions::setClientHeight(int twipsHeight) {
