@@ -45,6 +45,7 @@ frmStatus::frmStatus(QWidget* owner)
 
 void frmStatus::showWriting() {
     setFixedSize(twips(7275), twips(1335));
+    lblStatus->setUpdatesEnabled(true);  // the walk may have left it unpainted
     barWrite->setValue(0);
     barWrite->show();
     cmdCancel->show();
