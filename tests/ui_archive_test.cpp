@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -244,9 +245,14 @@ private slots:
     // and leaves no file; the button stays disabled for the whole run.
     void writingShowsProgressAndCancels() {
         TempDir src, out;
-        test::makeTree(src.path(), {{"d/1", test::randomBytes(16 << 20, 1)},
-                                    {"d/2", test::randomBytes(16 << 20, 2)},
-                                    {"d/3", test::randomBytes(16 << 20, 3)}});
+        // MIVEX_CAB_CANCEL_MB sets each file's size, for a measure on a folder of a gigabyte.
+        const std::size_t mb = qEnvironmentVariableIntValue("MIVEX_CAB_CANCEL_MB") > 0
+                                   ? qEnvironmentVariableIntValue("MIVEX_CAB_CANCEL_MB")
+                                   : 16;
+        test::makeTree(src.path(), {{"d/1", test::randomBytes(mb << 20, 1)},
+                                    {"d/2", test::randomBytes(mb << 20, 2)},
+                                    {"d/3", test::randomBytes(mb << 20, 3)}});
+        QElapsedTimer sinceCancel;
         prompts->answer = q(out / "x.cab");
         frmMain w;
         w.show();
@@ -269,12 +275,17 @@ private slots:
             }
             furthest = std::max(furthest, status->barWrite->value());
             if (status->lblStatus->text() == q(src / "d/2")) {
+                sinceCancel.start();
                 QTest::mouseClick(status->cmdCancel, Qt::LeftButton);
             }
         });
         tick.start(5);
+        QElapsedTimer run;
+        run.start();
         QTest::mouseClick(w.cmdMakeCab, Qt::LeftButton);
         tick.stop();
+        qInfo("3 files of %zu MiB: run %lld ms, Cancel to return %lld ms", mb, run.elapsed(),
+              sinceCancel.isValid() ? sinceCancel.elapsed() : -1);
         QVERIFY2(files.contains(q(src / "d/2")), qPrintable(files.join(", ")));
         QVERIFY(furthest > 0);  // the first file's bytes are done
         QVERIFY(!enabledDuringRun);
