@@ -1,6 +1,7 @@
 // The archive run: queue rows to sources, sources to files, files into the cabinet writer. Folder
-// trees are read with lstat semantics below the queued folder, so links inside a tree are never
-// followed (no loops, nothing from outside the tree) and FIFOs or devices are never opened.
+// trees are read with lstat semantics below the queued folder: a link inside a tree is packed as
+// the regular file it leads to (as a queued link is), never walked into as a folder (no loops),
+// and FIFOs or devices are never opened.
 #include "archive/archivebuilder.h"
 
 #include <dirent.h>
@@ -150,6 +151,10 @@ void ArchiveBuilder::cancelClose() {
     }
 }
 
+CabinetWriter::Progress ArchiveBuilder::writeProgress() const {
+    return mWriter ? mWriter->progress() : CabinetWriter::Progress{};
+}
+
 bool ArchiveBuilder::IsAlreadyPacked(const std::string& path) {
     return !mPacked.insert(path).second;
 }
@@ -188,7 +193,7 @@ bool ArchiveBuilder::AddFolderToArchive(const std::string& folder, bool top) {
         return false;
     }
     for (const Entry& entry : entries) {
-        if (entry.kind == Kind::Folder || entry.kind == Kind::Link) {
+        if (entry.kind == Kind::Folder) {
             continue;
         }
         const std::string path = joinPath(folder, entry.name);
@@ -200,6 +205,19 @@ bool ArchiveBuilder::AddFolderToArchive(const std::string& folder, bool top) {
             // A FIFO, socket or device has no contents to pack; the rest of the tree still can be.
             fail("Cannot add " + path + ": it is not a regular file.");
             continue;
+        }
+        if (entry.kind == Kind::Link) {
+            // Left out silently, a link would be missing from an archive called complete.
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0) {
+                fail("Cannot add " + path + ": the link leads nowhere (" + errnoText(errno) + ").");
+                continue;
+            }
+            if (!S_ISREG(st.st_mode)) {
+                fail("Cannot add " + path +
+                     ": it is a link to something that is not a regular file.");
+                continue;
+            }
         }
         if (!IsAlreadyPacked(path) && !add(path)) {
             return false;

@@ -32,6 +32,8 @@ public:
     void close();
     // Makes a close() under way on another thread give up, leaving no archive.
     void cancelClose();
+    // How far a close() under way is; safe from any thread.
+    CabinetWriter::Progress writeProgress() const;
 
     const std::optional<std::string>& failure() const { return mFailure; }
     bool abandoned() const { return mAbandoned; }

@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -259,6 +260,8 @@ struct CabinetWriter::Impl {
 
     // While the cabinet is written.
     std::size_t nextFile = 0;
+    mutable std::mutex progressMutex;
+    Progress progress;  // guarded by progressMutex
     std::string changed;
     // Cancelled to make a write under way fail: by the checks above, or from another thread.
     GPtr<GCancellable> cancellable{g_cancellable_new()};
@@ -292,6 +295,16 @@ struct CabinetWriter::Impl {
             return TRUE;
         }
         const AddedFile& added = impl->files[impl->nextFile++];
+        {
+            std::lock_guard lock(impl->progressMutex);
+            Progress& p = impl->progress;
+            if (p.fileNumber > 0) {
+                p.bytesDone +=
+                    static_cast<std::uint64_t>(impl->files[p.fileNumber - 1].identity.size);
+            }
+            p.fileNumber = impl->nextFile;
+            p.file = added.path;
+        }
         if (!unchanged(added.path, added.identity)) {
             impl->stop(added.path + " changed or disappeared before it could be archived.");
         }
@@ -458,6 +471,11 @@ std::string CabinetWriter::add(const std::string& path, const std::string& name)
     return {};
 }
 
+CabinetWriter::Progress CabinetWriter::progress() const {
+    std::lock_guard lock(m->progressMutex);
+    return m->progress;
+}
+
 void CabinetWriter::cancel() {
     g_cancellable_cancel(m->cancellable.get());
 }
@@ -477,6 +495,12 @@ std::string CabinetWriter::close() {
 
     m->nextFile = 0;
     m->changed.clear();
+    {
+        std::lock_guard lock(m->progressMutex);
+        m->progress = Progress{};
+        m->progress.fileCount = m->files.size();
+        m->progress.bytesTotal = m->bytes;
+    }
     GPtr<GOutputStream> out(static_cast<GOutputStream*>(g_object_new(outputType(), nullptr)));
     auto* output = reinterpret_cast<CabOutput*>(out.get());
     output->fd = m->fd;

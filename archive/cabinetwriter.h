@@ -44,6 +44,17 @@ public:
     // thread while the writer exists.
     void cancel();
 
+    // How far a close() under way is: the file being read and compressed (counted from 1; 0
+    // before the first), and the bytes of the files before it. Safe from any thread.
+    struct Progress {
+        std::string file;
+        std::size_t fileNumber = 0;
+        std::size_t fileCount = 0;
+        std::uint64_t bytesDone = 0;
+        std::uint64_t bytesTotal = 0;
+    };
+    Progress progress() const;
+
     struct Impl;
 
 private:

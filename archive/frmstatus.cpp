@@ -3,10 +3,17 @@
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <algorithm>
 
 #include "ui/layout.h"
 
 namespace mivex::ui {
+
+namespace {
+constexpr int kBarRange = 1000;
+}  // namespace
 
 frmStatus::frmStatus(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -23,6 +30,37 @@ frmStatus::frmStatus(QWidget* owner)
     lblStatus = place(new QLabel, "lblStatus", Frame1, twipsRect(120, 240, 6735, 255));
     // Paths are shown as they are; one too long for the label is cut at its right edge.
     lblStatus->setTextFormat(Qt::PlainText);
+
+    barWrite = place(new QProgressBar, "barWrite", this, twipsRect(120, 900, 5655, 255));
+    barWrite->setRange(0, kBarRange);
+    barWrite->setTextVisible(false);
+    barWrite->setAccessibleName(QStringLiteral("Progress"));
+    cmdCancel = place(new QPushButton(QStringLiteral("Cancel")), "cmdCancel", this,
+                      twipsRect(5880, 840, 1215, 375));
+    cmdCancel->setAutoDefault(false);
+    barWrite->hide();
+    cmdCancel->hide();
+    fitCaptions(this);
+}
+
+void frmStatus::showWriting() {
+    setFixedSize(twips(7275), twips(1335));
+    lblStatus->setUpdatesEnabled(true);  // the walk may have left it unpainted
+    barWrite->setValue(0);
+    barWrite->show();
+    cmdCancel->show();
+    cmdCancel->setFocus();
+}
+
+bool frmStatus::writing() const {
+    return cmdCancel->isVisible();
+}
+
+void frmStatus::showWritten(const QString& file, double fraction) {
+    if (lblStatus->text() != file) {
+        lblStatus->setText(file);
+    }
+    barWrite->setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * kBarRange));
 }
 
 void frmStatus::showEvent(QShowEvent* event) {

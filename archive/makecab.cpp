@@ -8,8 +8,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <atomic>
 #include <functional>
@@ -40,9 +42,12 @@ public:
 };
 
 // Writing the cabinet reads and compresses every file, which takes long for big ones: it runs on
-// a worker thread while the user interface keeps going. False when the program began to close
-// meanwhile (`closing` says so, or the loop was told to exit); the write is cancelled then.
-bool finishOnWorker(ArchiveBuilder& builder, const std::function<bool()>& closing) {
+// a worker thread while the status window shows the file being packed and how far the cabinet
+// is, and offers Cancel. False when the write was cancelled (Cancel, the status window closed)
+// or the program began to close meanwhile (`closing` says so, or the loop was told to exit); the
+// write is stopped then and leaves no file.
+bool finishOnWorker(ArchiveBuilder& builder, const QPointer<frmStatus>& status,
+                    const std::function<bool()>& closing) {
     QEventLoop loop;
     std::atomic<bool> done = false;
     std::thread worker;
@@ -56,23 +61,45 @@ bool finishOnWorker(ArchiveBuilder& builder, const std::function<bool()>& closin
         builder.close();  // no thread to be had: the window waits instead
         return true;
     }
+    if (status) {
+        status->showWriting();
+        QObject::connect(status->cmdCancel, &QPushButton::clicked, &loop, &QEventLoop::quit);
+    }
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
-        if (closing()) {
-            loop.quit();
+        if (closing() || !status || !status->isVisible()) {
+            loop.quit();  // closing the status window is a Cancel too
+            return;
         }
+        const CabinetWriter::Progress p = builder.writeProgress();
+        // Bytes where the files have any, otherwise files.
+        const double fraction =
+            p.bytesTotal > 0  ? static_cast<double>(p.bytesDone) / static_cast<double>(p.bytesTotal)
+            : p.fileCount > 0 ? static_cast<double>(p.fileNumber > 0 ? p.fileNumber - 1 : 0) /
+                                    static_cast<double>(p.fileCount)
+                              : 0.0;
+        status->showWritten(QString::fromStdString(p.file), fraction);
     });
     watch.start(kWatchMs);
-    loop.exec();
-    const bool finished = done;
-    if (!finished) {
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    if (!done) {
+        loop.exec();
+    }
+    QGuiApplication::restoreOverrideCursor();
+    const bool stopped = !done;
+    if (stopped) {
         builder.cancelClose();
     }
     worker.join();
-    return finished;
+    // A write that ended before the stop reached it is complete, and is reported as such.
+    return !stopped || !builder.failure();
 }
 
 }  // namespace
+
+bool archiveRunning() {
+    return gRunning;
+}
 
 void cmdMakeCab_Click(QWidget* parent, const std::vector<std::string>& rows) {
     if (gRunning) {
@@ -119,13 +146,17 @@ void cmdMakeCab_Click(QWidget* parent, const std::vector<std::string>& rows) {
     for (const std::string& row : queued) {
         builder.addRow(row);
     }
+    if (builder.abandoned()) {
+        if (status) {
+            status->close();
+        }
+        return;  // the builder drops the partial cabinet
+    }
+    const bool written = finishOnWorker(builder, status, programClosing);
     if (status) {
         status->close();
     }
-    if (builder.abandoned()) {
-        return;  // the builder drops the partial cabinet
-    }
-    if (!finishOnWorker(builder, programClosing) || programClosing()) {
+    if (!written || programClosing()) {
         return;
     }
 

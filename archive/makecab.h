@@ -11,5 +11,7 @@ namespace mivex::ui {
 // Asks for the cabinet's name and packs every row's source, showing the status window. A call
 // while one is under way does nothing.
 void cmdMakeCab_Click(QWidget* parent, const std::vector<std::string>& rows);
+// True while an archive is being made (its button is disabled meanwhile).
+bool archiveRunning();
 
 }  // namespace mivex::ui

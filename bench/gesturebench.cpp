@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -88,6 +89,32 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     std::printf("loading a list of 32,767 lines: %.1f ms (queue now %zu)\n",
                 clock.nsecsElapsed() / 1e6, window.queue().size());
+
+    // Processing 32,767 small entries: the window against an unattended run of the same list
+    // (argv[3], the mivex program), each onto a fresh destination.
+    if (argc > 3) {
+        body.clear();
+        for (int i = 0; i < 32767; ++i) {
+            body += "C-O --> " + work + "/src/file" + std::to_string(i % files) + ".txt --> " +
+                    work + "/out\r\n";
+        }
+        const std::string run = work + "/run.flq";
+        std::ofstream(run, std::ios::binary) << body;
+        mivex::ui::frmMain::gLogPath = work;
+        window.LoadQueueList(QString::fromStdString(run));
+        clock.restart();
+        const bool ok = window.CopyOperation();
+        const double windowMs = clock.nsecsElapsed() / 1e6;
+        std::filesystem::remove_all(work + "/out");
+        const std::string command = std::string(argv[3]) + " '" + run + "' -auto";
+        clock.restart();
+        const int status = std::system(command.c_str());
+        const double unattendedMs = clock.nsecsElapsed() / 1e6;
+        std::printf(
+            "processing 32,767 entries: window %.1f ms%s, unattended %.1f ms%s, ratio %.2f\n",
+            windowMs, ok ? "" : " (FAILED)", unattendedMs, status == 0 ? "" : " (FAILED)",
+            windowMs / unattendedMs);
+    }
     std::filesystem::remove_all(work);
     return 0;
 }

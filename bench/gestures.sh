@@ -3,5 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIVEX_BUILD_TESTS=OFF >/dev/null
-ninja -C build-bench mivex_gesturebench >/dev/null
-build-bench/mivex_gesturebench "${BENCH_DIR:-/var/tmp}/mivex-gesturebench" "${BENCH_DROP_FILES:-10000}"
+ninja -C build-bench mivex_gesturebench mivex >/dev/null
+build-bench/mivex_gesturebench "${BENCH_DIR:-/var/tmp}/mivex-gesturebench" "${BENCH_DROP_FILES:-10000}" \
+    "$PWD/build-bench/mivex"

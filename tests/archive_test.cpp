@@ -121,16 +121,51 @@ TEST(ArchiveRun, EachFileIsPackedOnceAndOnlyMalformedRowsFail) {
     EXPECT_EQ(run.met.size(), 4u);  // files met again are still shown, in both walks of "d"
 }
 
-TEST(ArchiveRun, LinksInATreeAreNotFollowedAndSpecialFilesFailWithoutEndingTheWalk) {
-    TempDir src, out;
-    test::makeTree(src.path(), {{"t/1", "1"}, {"t/sub/2", "2"}, {"outside", "o"}});
-    ASSERT_EQ(::symlink("..", (src / "t/sub/loop").c_str()), 0);
-    ASSERT_EQ(::symlink((src / "outside").c_str(), (src / "t/link").c_str()), 0);
-    ASSERT_EQ(::mkfifo((src / "t/fifo").c_str(), 0644), 0);
-    const Outcome run = build(out / "x.cab", {row(src / "t")});
-    EXPECT_EQ(run.failure, "Cannot add " + (src / "t/fifo") + ": it is not a regular file.");
-    EXPECT_EQ(listCabinet(out / "x.cab", true),
-              (Names{inCab(src / "t/1"), inCab(src / "t/sub/2")}));
+// A link inside a queued folder is packed as the file it leads to, as a queued link is; one that
+// leads nowhere, loops, or leads to a folder or a FIFO is a failure, and the walk goes on.
+TEST(ArchiveRun, LinksInATreePackTheirFileOrFailWithoutEndingTheWalk) {
+    const struct {
+        const char* what;
+        std::function<int(const TempDir&)> make;  // makes t/x
+        const char* failure;                      // nullptr: t/x is packed
+    } cases[] = {
+        {"link to a file outside",
+         [](const TempDir& src) {
+             return ::symlink((src / "outside").c_str(), (src / "t/x").c_str());
+         },
+         nullptr},
+        {"dangling link",
+         [](const TempDir& src) { return ::symlink("gone", (src / "t/x").c_str()); },
+         ": the link leads nowhere (No such file or directory)."},
+        {"looping link", [](const TempDir& src) { return ::symlink("x", (src / "t/x").c_str()); },
+         ": the link leads nowhere (Too many levels of symbolic links)."},
+        {"link to a folder",
+         [](const TempDir& src) { return ::symlink("..", (src / "t/x").c_str()); },
+         ": it is a link to something that is not a regular file."},
+        {"link to a FIFO",
+         [](const TempDir& src) {
+             return ::mkfifo((src / "fifo").c_str(), 0644) |
+                    ::symlink((src / "fifo").c_str(), (src / "t/x").c_str());
+         },
+         ": it is a link to something that is not a regular file."},
+        {"FIFO", [](const TempDir& src) { return ::mkfifo((src / "t/x").c_str(), 0644); },
+         ": it is not a regular file."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir src, out;
+        test::makeTree(src.path(), {{"t/1", "1"}, {"t/sub/2", "2"}, {"outside", "o"}});
+        ASSERT_EQ(c.make(src), 0);
+        const Outcome run = build(out / "x.cab", {row(src / "t")});
+        Names packed{inCab(src / "t/1"), inCab(src / "t/sub/2")};
+        if (c.failure) {
+            EXPECT_EQ(run.failure, "Cannot add " + (src / "t/x") + c.failure);
+        } else {
+            EXPECT_FALSE(run.failure) << *run.failure;
+            packed.push_back(inCab(src / "t/x"));
+        }
+        EXPECT_EQ(listCabinet(out / "x.cab", true), packed);
+    }
 }
 
 TEST(ArchiveRun, AQueuedLinkIsFollowedAndTheArchiveDoesNotPackItself) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/folders.h"
 #include "testsupport.h"
 
 namespace mivex {
@@ -54,6 +55,49 @@ TEST(Drives, ParentFolder) {
     EXPECT_EQ(parentFolder("/a/b/"), "/a");
     EXPECT_EQ(parentFolder("/a"), "/");
     EXPECT_EQ(parentFolder("/"), "/");
+}
+
+TEST(Folders, SameFolderIsOneIdentityNotOneSpelling) {
+    test::TempDir dir;
+    test::makeTree(dir.path(), {{"Photos/", ""}, {"photos/", ""}, {"Photos/in/", ""}});
+    ASSERT_EQ(::symlink("Photos", (dir / "link").c_str()), 0);
+    test::BindMount bind(dir / "Photos", false);
+    const struct {
+        std::string a, b;
+        bool same;
+    } cases[] = {
+        {dir / "Photos", dir / "photos", false},  // letter case names another folder
+        {dir / "Photos", dir / "Photos", true},
+        {dir / "Photos", dir / "link", true},  // through a link
+        {dir / "Photos", dir / "Photos/in/..", true},
+        {dir / "Photos", dir / "Photos/in", false},
+        {dir / "gone", dir / "gone", true},  // cannot be looked at: the exact path decides
+        {dir / "gone", dir / "Gone", false},
+        {dir / "gone", dir / "Photos", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(sameFolder(c.a, c.b), c.same) << c.a << " / " << c.b;
+    }
+    if (bind.ok()) {
+        EXPECT_TRUE(sameFolder(dir / "Photos", bind.path()));
+    }
+}
+
+TEST(Folders, ExpandHomeAsAShellDoes) {
+    test::ScopedEnv home("HOME", "/home/ann");
+    const std::pair<std::string, std::string> cases[] = {
+        {"~", "/home/ann"},
+        {"~/", "/home/ann/"},
+        {"~/New/Sub", "/home/ann/New/Sub"},
+        {"~root/x", "/root/x"},
+        {"~nosuchuser1234/x", "~nosuchuser1234/x"},
+        {"/a/~/b", "/a/~/b"},
+        {"New~", "New~"},
+        {"", ""},
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(expandHome(in), out) << in;
+    }
 }
 
 class Listing : public ::testing::Test {

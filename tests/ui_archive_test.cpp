@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -17,6 +20,8 @@
 #include "archive/makecab.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
+#include "ui/main/folderlist.h"
+#include "ui/main/frmmain.h"
 #include "ui/prompts.h"
 
 using namespace mivex;
@@ -47,6 +52,12 @@ frmStatus* visibleStatus() {
         }
     }
     return nullptr;
+}
+
+// The status window while the folder walk runs (not yet writing the cabinet).
+frmStatus* walkingStatus() {
+    frmStatus* status = visibleStatus();
+    return status && !status->writing() ? status : nullptr;
 }
 
 // Runs `during` each time the walk lets events through.
@@ -101,7 +112,7 @@ private slots:
         QStringList labels;
         bool checked = false;
         runWith(&owner, rows, [&] {
-            frmStatus* status = visibleStatus();
+            frmStatus* status = walkingStatus();
             if (!status) {
                 return;  // the cabinet is being written
             }
@@ -145,7 +156,7 @@ private slots:
         CabinetWriter::installFactory(&noWriter);
         QStringList labels;
         runWith(nullptr, rows, [&] {
-            if (frmStatus* status = visibleStatus()) {
+            if (frmStatus* status = walkingStatus()) {
                 labels << status->lblStatus->text();
             }
         });
@@ -193,7 +204,7 @@ private slots:
         owner.show();
         int whileWriting = 0;
         runWith(&owner, rows, [&] {
-            whileWriting += visibleStatus() ? 0 : 1;
+            whileWriting += walkingStatus() ? 0 : 1;
             cmdMakeCab_Click(&owner, rows);
             rows.clear();
         });
@@ -221,13 +232,95 @@ private slots:
         QWidget owner;
         owner.show();
         runWith(&owner, rows, [&] {
-            if (duringWalk == (visibleStatus() != nullptr)) {
+            if (duringWalk == (walkingStatus() != nullptr)) {
                 owner.close();
             }
         });
         QVERIFY(prompts->shown.empty());
         QVERIFY(!visibleStatus());
         QVERIFY(test::listTree(out.path()).empty());
+    }
+
+    // The writing phase shows the file being packed and how far the cabinet is; Cancel stops it
+    // and leaves no file; the button stays disabled for the whole run.
+    void writingShowsProgressAndCancels() {
+        TempDir src, out;
+        // MIVEX_CAB_CANCEL_MB sets each file's size, for a measure on a folder of a gigabyte.
+        const std::size_t mb = qEnvironmentVariableIntValue("MIVEX_CAB_CANCEL_MB") > 0
+                                   ? qEnvironmentVariableIntValue("MIVEX_CAB_CANCEL_MB")
+                                   : 16;
+        test::makeTree(src.path(), {{"d/1", test::randomBytes(mb << 20, 1)},
+                                    {"d/2", test::randomBytes(mb << 20, 2)},
+                                    {"d/3", test::randomBytes(mb << 20, 3)}});
+        QElapsedTimer sinceCancel;
+        prompts->answer = q(out / "x.cab");
+        frmMain w;
+        w.show();
+        w.dirSource->setPath(q(src / "d"));
+        QTest::mouseClick(w.cmdAddFolder, Qt::LeftButton);
+        QStringList files;
+        int furthest = 0;
+        bool enabledDuringRun = false;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] {
+            enabledDuringRun = enabledDuringRun || (archiveRunning() && w.cmdMakeCab->isEnabled());
+            frmStatus* status = visibleStatus();
+            if (!status || !status->writing()) {
+                return;
+            }
+            QVERIFY(status->cmdCancel->isVisible() && status->barWrite->isVisible());
+            QVERIFY(status->lblStatus->updatesEnabled());  // the walk may have left it unpainted
+            if (files.isEmpty() || files.last() != status->lblStatus->text()) {
+                files << status->lblStatus->text();
+            }
+            furthest = std::max(furthest, status->barWrite->value());
+            if (status->lblStatus->text() == q(src / "d/2")) {
+                sinceCancel.start();
+                QTest::mouseClick(status->cmdCancel, Qt::LeftButton);
+            }
+        });
+        tick.start(5);
+        QElapsedTimer run;
+        run.start();
+        QTest::mouseClick(w.cmdMakeCab, Qt::LeftButton);
+        tick.stop();
+        qInfo("3 files of %zu MiB: run %lld ms, Cancel to return %lld ms", mb, run.elapsed(),
+              sinceCancel.isValid() ? sinceCancel.elapsed() : -1);
+        QVERIFY2(files.contains(q(src / "d/2")), qPrintable(files.join(", ")));
+        QVERIFY(furthest > 0);  // the first file's bytes are done
+        QVERIFY(!enabledDuringRun);
+        QVERIFY(w.cmdMakeCab->isEnabled());
+        QVERIFY(prompts->shown.empty());
+        QVERIFY(!visibleStatus());
+        QVERIFY(test::listTree(out.path()).empty());
+    }
+
+    // Not a test: with MIVEX_SCREENSHOT_DIR set (under xvfb-run, scripts/screenshots.sh), saves
+    // the status window while the cabinet is written as status-writing.png there.
+    void screenshotFromEnvironment() {
+        const QString dir = qEnvironmentVariable("MIVEX_SCREENSHOT_DIR");
+        if (dir.isEmpty()) {
+            QSKIP("MIVEX_SCREENSHOT_DIR is not set");
+        }
+        TempDir src, out;
+        test::makeTree(src.path(), {{"Projects/site/clip-1.mp4", test::randomBytes(12 << 20, 1)},
+                                    {"Projects/site/clip-2.mp4", test::randomBytes(12 << 20, 2)},
+                                    {"Projects/site/clip-3.mp4", test::randomBytes(12 << 20, 3)},
+                                    {"Projects/site/clip-4.mp4", test::randomBytes(12 << 20, 4)}});
+        std::vector<std::string> rows{row(src / "Projects")};
+        prompts->answer = q(out / "x.cab");
+        QWidget owner;
+        owner.show();
+        bool saved = false;
+        runWith(&owner, rows, [&] {
+            frmStatus* status = visibleStatus();
+            if (saved || !status || !status->writing() || status->barWrite->value() == 0) {
+                return;
+            }
+            saved = status->grab().save(dir + "/status-writing.png");
+            QTest::mouseClick(status->cmdCancel, Qt::LeftButton);
+        });
+        QVERIFY(saved);
     }
 
     // Not a test: bench/cab.sh runs this with MIVEX_CAB_BENCH="cabinet|source|source...".

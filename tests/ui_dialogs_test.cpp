@@ -1,5 +1,6 @@
 // The options dialog, the About box and the help window, offscreen: layouts, both uses of the
 // options dialog against a real queue, the "Always On Top" round trip, help present and missing.
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
@@ -14,14 +15,19 @@
 #include <QTextBrowser>
 #include <QTimer>
 
+#include "archive/frmstatus.h"
 #include "platform/resultcodes.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
+#include "ui/layout.h"
 #include "ui/main/dialogs.h"
+#include "ui/main/drivelist.h"
+#include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
 #include "ui/main/frmabout.h"
 #include "ui/main/frmhelp.h"
 #include "ui/main/frmmain.h"
+#include "ui/main/frmprogress.h"
 #include "ui/options/frmoptions.h"
 #include "ui/prompts.h"
 
@@ -48,6 +54,32 @@ QStringList rowsOf(const frmMain& w) {
         }
     }
     return out;
+}
+
+// The controls below `iface` that a screen reader would announce without a name, as
+// "role path". Frames, panes and what the toolkit draws inside a list are not controls; a label
+// is named by its text, and an empty one has nothing to say.
+void unnamedControls(QAccessibleInterface* iface, const QString& path, QStringList& out) {
+    static const QAccessible::Role controls[] = {
+        QAccessible::PushButton,  QAccessible::RadioButton, QAccessible::CheckBox,
+        QAccessible::ComboBox,    QAccessible::List,        QAccessible::EditableText,
+        QAccessible::ProgressBar, QAccessible::Document,    QAccessible::MenuItem,
+        QAccessible::Grouping,    QAccessible::Dialog,      QAccessible::Window};
+    if (!iface || iface->state().invisible) {
+        return;
+    }
+    const QString here = path + "/" + (iface->object() ? iface->object()->objectName() : "?");
+    if (std::find(std::begin(controls), std::end(controls), iface->role()) != std::end(controls) &&
+        iface->text(QAccessible::Name).trimmed().isEmpty()) {
+        out << QString::number(iface->role(), 16) + " " + here;
+    }
+    // The rows of a list are its data, named by their own text.
+    if (iface->role() == QAccessible::List) {
+        return;
+    }
+    for (int i = 0; i < iface->childCount(); ++i) {
+        unnamedControls(iface->child(i), here, out);
+    }
 }
 
 }  // namespace
@@ -94,9 +126,8 @@ private slots:
             }
             QCOMPARE(d.findChild<QWidget*>(row.c->objectName()), row.c);
         }
-        // The overwrite pair is the dialog's own group, over the copy frame; no Enter button.
+        // The overwrite pair is the dialog's own group, over the copy frame.
         QCOMPARE(d.optOverwrite[0]->parentWidget(), &d);
-        QVERIFY(!d.OKButton->autoDefault() && !d.CancelButton->autoDefault());
         QWidget* order[] = {d.optCopy[0], d.optCopy[1],   d.optOverwrite[0], d.optOverwrite[1],
                             d.OKButton,   d.CancelButton, d.txtPath};
         for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
@@ -295,6 +326,99 @@ private slots:
                 QVERIFY(w.isVisible());
             }
         }
+    }
+
+    // What the mouse does, the keyboard does: each key, pressed on the real window, against what
+    // it must have done.
+    void keyboardReachesEveryGesture() {
+        frmMain w;
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        load(w, {"C-N --> /a --> /b", "C-N --> /c --> /d"});
+
+        // Enter on a queued row opens its options; there, Space picks "Move" and Enter is OK.
+        QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, {},
+                          w.lstQueue->visualItemRect(w.lstQueue->item(0)).center());
+        // Answered once it is open: a timer that fired earlier would press Enter on the list.
+        QString opened;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&] {
+            QWidget* d = QApplication::activeModalWidget();
+            if (!d) {
+                return;
+            }
+            answer.stop();
+            opened = d->objectName();
+            QVERIFY(QTest::qWaitForWindowActive(d));
+            auto* move = static_cast<frmOptions*>(d)->optCopy[1];
+            move->setFocus();
+            QTest::keyClick(move, Qt::Key_Space);
+            QTest::keyClick(d->focusWidget(), Qt::Key_Return);
+            if (d->isVisible()) {
+                d->close();  // Enter did not answer: fail below rather than hang
+            }
+        });
+        answer.start(5);
+        QTest::keyClick(w.lstQueue, Qt::Key_Return);
+        QCOMPARE(opened, QStringLiteral("frmOptions"));
+        QCOMPARE(rowsOf(w), QStringList({"M-N --> /a --> /b", "C-N --> /c --> /d"}));
+        QTest::keyClick(w.lstQueue, Qt::Key_Delete);
+        QCOMPARE(rowsOf(w), QStringList({"C-N --> /c --> /d"}));
+        w.lstQueue->clearSelection();
+        QTest::keyClick(w.lstQueue, Qt::Key_Delete);  // a row only current is not selected
+        QCOMPARE(rowsOf(w).size(), 1);
+
+        // Enter on a file adds it, as a double-click does.
+        w.dirSource->setPath(q(scratch->path()));
+        w.filSource->refresh();
+        w.filSource->setFocus();
+        QTest::keyClick(w.filSource, Qt::Key_Down);
+        QTest::keyClick(w.filSource, Qt::Key_Return);
+        QCOMPARE(rowsOf(w).last(), q("C-N --> " + (*scratch / "q.flq") + " --> /"));
+
+        // The menu's keys.
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        prompts->asked.clear();
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(prompts->asked, QStringList({"Load File Queue List FLQ File (*.flq)",
+                                              "Save File Queue List FLQ File (*.flq)"}));
+        QTest::keyClick(&w, Qt::Key_F1);
+        auto* help = w.findChild<frmHelp*>();
+        QVERIFY(help && help->isVisible());
+        QTest::keyClick(help->txtHelp, Qt::Key_Escape);
+        QTRY_VERIFY(!w.findChild<frmHelp*>());
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!w.isVisible());
+    }
+
+    // Every window as a screen reader walks it (the accessibility tree, as AT-SPI is fed), and
+    // every caption in the face in use (the suite runs once more with DejaVu alone).
+    void everyControlHasANameAndItsCaptionFits() {
+        frmMain w;
+        frmOptions options(&w);
+        options.SetupForm(QStringLiteral("Defaults"));
+        frmAbout about(&w);
+        frmHelp help(&w);
+        frmProgress progress(&w);
+        frmStatus status(&w);
+        QStringList unnamed;
+        for (QWidget* window :
+             std::initializer_list<QWidget*>{&w, &options, &about, &help, &progress, &status}) {
+            window->show();
+            unnamedControls(QAccessible::queryAccessibleInterface(window), QString(), unnamed);
+            for (const QWidget* control : window->findChildren<QWidget*>()) {
+                QVERIFY2(captionFits(control), qPrintable(control->objectName()));
+            }
+        }
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join("\n")));
+        // The two drive lists are told apart, not both announced by their drive.
+        QCOMPARE(w.drvSource->accessibleName(), QStringLiteral("Source drive"));
+        QCOMPARE(w.drvDest->accessibleName(), QStringLiteral("Destination drive"));
     }
 
     void helpShowsTheFileOrSaysItIsMissing() {

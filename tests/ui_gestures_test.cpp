@@ -1,5 +1,7 @@
 // Putting operations into the queue, offscreen: the admission rules and their messages, removal,
 // the add buttons, double-click, and drops of files and folders.
+#include <unistd.h>
+
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -39,6 +41,24 @@ QByteArray uri(const std::string& path) {
     return "file://" + QByteArray(path.c_str()).toPercentEncoding("/");
 }
 
+// Drags `uriList` over the queue list and drops it there, as a file manager would; the drop event
+// as the drag source sees it afterwards.
+struct DropAnswer {
+    bool accepted;
+    Qt::DropAction action;
+};
+DropAnswer dropOn(frmMain& w, const QByteArray& uriList, Qt::DropActions offered) {
+    QMimeData mime;
+    mime.setData("text/uri-list", uriList);
+    QDragEnterEvent enter(QPoint(5, 5), offered, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.lstQueue->viewport(), &enter);
+    QDropEvent drop(QPointF(5, 5), offered, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.lstQueue->viewport(), &drop);
+    return {drop.isAccepted(), drop.dropAction()};
+}
+
+const auto kFilesOffer = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+
 }  // namespace
 
 class GesturesTest : public QObject {
@@ -75,6 +95,7 @@ private slots:
                                       {"dst/", ""},
                                       {"backup/", ""},
                                       {"backup2/", ""}});
+        QVERIFY(::symlink("dst", (*data / "dstlink").c_str()) == 0);
     }
     void cleanup() {
         Prompts::install(nullptr);
@@ -84,9 +105,14 @@ private slots:
 
     void admissionRulesInOrder() {
         frmMain w;
-        // Same folder, compared without case: refused before anything else is looked at.
+        // The same folder is one identity: letter case names another folder, a link the same.
         point(w, "Dst", "dst");
-        w.cmdAddFolder_Click();
+        QTest::mouseClick(w.cmdAddFolder, Qt::LeftButton);
+        point(w, "dstlink", "dst");
+        QTest::mouseClick(w.cmdAddFolder, Qt::LeftButton);
+        QCOMPARE(prompts->titled(), QStringList{kSame});
+        QCOMPARE(rows(w), QStringList{entry("C-N", "Dst", "dst")});
+        w.cmdClear_Click();
         point(w, "src", "dst");
         addFile(w, "a.txt");
         addFile(w, "A.txt");  // another case, another file
@@ -117,10 +143,19 @@ private slots:
 
     void removeAndClear() {
         frmMain w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
         point(w, "src", "dst");
-        w.cmdRemove_Click();  // nothing selected, nothing queued: harmless
+        QTest::mouseClick(w.cmdRemove, Qt::LeftButton);  // nothing selected, nothing queued
         addFile(w, "a.txt");
         addFile(w, "b.txt");
+        // A row clicked and then deselected stays current, but is not selected: nothing goes.
+        const QPoint first = w.lstQueue->visualItemRect(w.lstQueue->item(0)).center();
+        QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, {}, first);
+        QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, Qt::ControlModifier, first);
+        QCOMPARE(w.lstQueue->currentRow(), 0);
+        QTest::mouseClick(w.cmdRemove, Qt::LeftButton);
+        QCOMPARE(rows(w).size(), 2);
         w.lstQueue->setCurrentRow(0);
         w.cmdRemove_Click();
         QCOMPARE(rows(w), QStringList{entry("C-N", "src/b.txt", "dst")});
@@ -164,19 +199,14 @@ private slots:
                 emit w.filSource->fileDoubleClicked();
             }
         });
-        QMimeData mime;
-        mime.setData("text/uri-list", uri(*data / "src/a.txt") + "\r\n" + uri(*data / "src/sub") +
-                                          "\r\n# a comment\r\n" + uri(*data / "gone") + "\r\n" +
-                                          uri(*data / "src/.hidden") + "\r\n" +
-                                          "http://example.org/x\r\n" + uri(*data / "dst/x") +
-                                          "\r\n");
-        const auto offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
-        QDragEnterEvent enter(QPoint(5, 5), offered, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(w.lstQueue->viewport(), &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(5, 5), offered, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(w.lstQueue->viewport(), &drop);
-        QCOMPARE(drop.dropAction(), Qt::CopyAction);  // never a move: the source keeps its files
+        const DropAnswer answer = dropOn(
+            w,
+            uri(*data / "src/a.txt") + "\r\n" + uri(*data / "src/sub") + "\r\n# a comment\r\n" +
+                uri(*data / "gone") + "\r\n" + uri(*data / "src/.hidden") + "\r\n" +
+                "http://example.org/x\r\n" + uri(*data / "dst/x") + "\r\n",
+            kFilesOffer);
+        QVERIFY(answer.accepted);
+        QCOMPARE(answer.action, Qt::CopyAction);  // never a move: the source keeps its files
         QCOMPARE(rows(w),
                  QStringList({entry("C-N", "src/a.txt", "dst"), entry("C-N", "src/sub", "dst"),
                               entry("C-N", "src/.hidden", "dst")}));
@@ -208,8 +238,13 @@ private slots:
 
         // Only copy, or copy and move: not a drop of files. Nothing queued; panes re-read.
         test::writeFile(*data / "src/new.txt", "n");
-        w.lstQueue_OLEDragDrop({all[3]}, Qt::CopyAction | Qt::MoveAction);
-        w.lstQueue_OLEDragDrop({all[3]}, Qt::CopyAction);
+        // The drag source is told that nothing was taken.
+        for (const Qt::DropActions offer :
+             {Qt::CopyAction | Qt::MoveAction, Qt::DropActions(Qt::CopyAction)}) {
+            const DropAnswer answer = dropOn(w, uri(*data / "src/a.txt"), offer);
+            QVERIFY(!answer.accepted);
+            QCOMPARE(answer.action, Qt::IgnoreAction);
+        }
         QCOMPARE(rows(w).size(), 1);
         QVERIFY(!w.filSource->findItems("new.txt", Qt::MatchExactly).isEmpty());
     }

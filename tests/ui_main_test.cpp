@@ -229,6 +229,17 @@ private slots:
                  QStringList{"The path you attempted to create could not be created. You either "
                              "entered an invalid path or the path you entered already exists."});
         QCOMPARE(prompts->shown[0].title, QStringLiteral("Mivex"));
+
+        // "~/" is the home folder, as in a shell; any other relative path is below the pane's.
+        test::ScopedEnv home("HOME", dst.path().c_str());
+        const std::pair<QString, std::string> relative[] = {
+            {"~/Made/Here", dst / "Made/Here"}, {"~", dst.path()}, {"Rel", dst / "Rel"}};
+        for (const auto& [answer, made] : relative) {
+            prompts->answers << answer;
+            QTest::mouseClick(w.cmdMakeNewDir, Qt::LeftButton);
+            QCOMPARE(w.destPath(), made);
+        }
+        QVERIFY(!test::exists(dst / "~"));
     }
 
     void alwaysOnTopToggles() {

@@ -2,8 +2,12 @@
 // and the compact face their captions were measured for.
 #pragma once
 
+#include <QAbstractButton>
 #include <QFont>
+#include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
 #include <QRect>
 #include <QScreen>
 #include <QString>
@@ -27,6 +31,43 @@ inline QFont compactFont() {
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(8);
     return font;
+}
+
+// Whether the text of `w` fits its control in the font it has now. A push button needs its text
+// and a little room either side; other buttons their whole size hint (the mark and the text).
+inline bool captionFits(const QWidget* w) {
+    const QFontMetrics metrics = w->fontMetrics();
+    if (const auto* push = qobject_cast<const QPushButton*>(w)) {
+        return metrics.horizontalAdvance(push->text()) + 8 <= push->width();
+    }
+    if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
+        return button->sizeHint().width() <= button->width();
+    }
+    if (const auto* label = qobject_cast<const QLabel*>(w)) {
+        const QRect room = label->contentsRect();
+        if (label->wordWrap()) {
+            return metrics.boundingRect(room, Qt::TextWordWrap, label->text()).height() <=
+                   room.height();
+        }
+        return label->text().isEmpty() || metrics.horizontalAdvance(label->text()) <= room.width();
+    }
+    if (const auto* frame = qobject_cast<const QGroupBox*>(w)) {
+        return metrics.horizontalAdvance(frame->title()) + 16 <= frame->width();
+    }
+    return true;
+}
+
+// The layout is fixed, but the face behind "Arial" is whatever the machine has (DejaVu Sans,
+// wider, on a desktop without the Liberation fonts): a caption that would clip is set a little
+// smaller, control by control, so that it fits in any face.
+inline void fitCaptions(QWidget* root) {
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        w->ensurePolished();  // the style may set the font it is measured in
+        for (QFont font = w->font(); !captionFits(w) && font.pointSizeF() > 6.0;) {
+            font.setPointSizeF(font.pointSizeF() - 0.25);
+            w->setFont(font);
+        }
+    }
 }
 
 // Names `w` after its member, gives it to `parent` and puts it at `rect` (parent coordinates).

@@ -1,6 +1,7 @@
 // The source pane's file list: a plain view over readFiles().
 #include "ui/main/filelist.h"
 
+#include <QKeyEvent>
 #include <QStyle>
 
 #include "platform/drives.h"
@@ -11,6 +12,16 @@ FileList::FileList(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setIconSize(QSize(16, 16));  // small icons: the panes are narrow and short
     connect(this, &QListWidget::itemDoubleClicked, this, [this] { emit fileDoubleClicked(); });
+}
+
+// Enter on the selected file is the keyboard's double-click.
+void FileList::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !selectedItems().isEmpty()) {
+        emit fileDoubleClicked();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
 }
 
 const QIcon& FileList::fileIcon() {

@@ -27,6 +27,7 @@ signals:
     void fileDoubleClicked();
 
 private:
+    void keyPressEvent(QKeyEvent* event) override;
     const QIcon& fileIcon();
 
     QIcon mFileIcon;

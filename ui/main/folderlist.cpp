@@ -4,8 +4,10 @@
 
 #include <QDir>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/drives.h"
@@ -132,8 +134,47 @@ int FolderList::fill(const QString& path) {
 
     mPath = path;
     setCurrentRow(chain.size() - 1);
-    scrollToItem(currentItem());
+    showOpenFolder();
     return 0;
+}
+
+QRect FolderList::nameRect(int index) const {
+    const QListWidgetItem* entry = item(index);
+    if (!entry) {
+        return {};
+    }
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualItemRect(entry);
+    option.rect.setLeft(option.rect.left() + entry->data(kDepthRole).toInt() *
+                                                 option.fontMetrics.averageCharWidth() * 2);
+    option.features |= QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+    option.text = entry->text();
+    option.icon = entry->icon();
+    const QRect text = style()->subElementRect(QStyle::SE_ItemViewItemText, &option, this);
+    return {text.topLeft(),
+            QSize(option.fontMetrics.horizontalAdvance(option.text), text.height())};
+}
+
+// Deep in a tree the open folder is indented past the right edge: scroll across until its name
+// ends inside the list (or, for a name wider than the list, begins at its left edge).
+void FolderList::showOpenFolder() {
+    QListWidgetItem* open = currentItem();
+    if (!open) {
+        return;
+    }
+    doItemsLayout();  // the scroll ranges must know the new entries' widths
+    scrollToItem(open);
+    QScrollBar* across = horizontalScrollBar();
+    const QRect name = nameRect(row(open)).translated(across->value(), 0);
+    const int margin = fontMetrics().averageCharWidth();
+    const int wanted = std::min(name.left() - margin, name.right() + margin - viewport()->width());
+    across->setValue(std::max(0, wanted));
+}
+
+void FolderList::resizeEvent(QResizeEvent* event) {
+    QListWidget::resizeEvent(event);
+    showOpenFolder();
 }
 
 void FolderList::keyPressEvent(QKeyEvent* event) {

@@ -25,6 +25,8 @@ public:
     int listIndex() const { return currentRow(); }
     // Reads the open folder from disk again.
     void refresh();
+    // Where the name of the entry at `index` is drawn, in the viewport's coordinates.
+    QRect nameRect(int index) const;
 
     // For tests: opening `folder` or anything below it fails with `err`, as on a device that
     // cannot be read (which a test cannot make fail on demand). An empty folder ends it.
@@ -36,6 +38,8 @@ signals:
 
 private:
     int fill(const QString& path);
+    void showOpenFolder();
+    void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     QString mPath;

@@ -38,6 +38,7 @@ frmAbout::frmAbout(QWidget* parent)
     connect(cmdClose, &QPushButton::clicked, this, &frmAbout::cmdClose_Click);
 
     Form_Load();
+    fitCaptions(this);
 }
 
 void frmAbout::Form_Load() {

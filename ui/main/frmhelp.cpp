@@ -3,6 +3,7 @@
 #include "ui/main/frmhelp.h"
 
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QTextBrowser>
 #include <QUrl>
@@ -17,10 +18,20 @@ frmHelp::frmHelp(QWidget* parent) : QWidget(parent, Qt::Window) {
     txtHelp = new QTextBrowser(this);
     txtHelp->setObjectName(QStringLiteral("txtHelp"));
     txtHelp->setOpenExternalLinks(true);
+    txtHelp->setAccessibleName(QStringLiteral("Mivex Help"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(txtHelp);
     resize(720, 560);
+}
+
+// A window of its own, not a dialog: Escape would not close it otherwise.
+void frmHelp::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void frmHelp::showContents(const QString& path) {

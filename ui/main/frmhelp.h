@@ -17,6 +17,9 @@ public:
     void showContents(const QString& path);
 
     QTextBrowser* txtHelp;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 }  // namespace mivex::ui

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -139,6 +140,17 @@ void frmMain::buildWindow() {
                            twipsRect(3120, 480, 2175, 255));
     cmdMakeCab = placeInWindow(new QPushButton(QStringLiteral("Make Archive of Source Files")),
                                "cmdMakeCab", central, twipsRect(240, 6600, 3975, 255));
+    // What a screen reader announces for the controls without a caption of their own; left to
+    // themselves, both drive lists would be announced by their drive alone ("/").
+    const std::pair<QWidget*, const char*> spoken[] = {{drvSource, "Source drive"},
+                                                       {dirSource, "Source folders"},
+                                                       {filSource, "Files"},
+                                                       {drvDest, "Destination drive"},
+                                                       {dirDest, "Destination folders"},
+                                                       {lstQueue, "File Transfer Queue"}};
+    for (const auto& [control, name] : spoken) {
+        control->setAccessibleName(QString::fromLatin1(name));
+    }
     // The two window buttons on the queue frame's bottom row must sit above the frame.
     cmdClear->raise();
     cmdSave->raise();
@@ -147,6 +159,7 @@ void frmMain::buildWindow() {
     queueFont.setPointSizeF(8.25);
     lstQueue->setFont(queueFont);
     lstQueue->setSelectionMode(QAbstractItemView::SingleSelection);
+    fitCaptions(central);
 
     const QWidget* order[] = {drvSource, dirSource,  cmdAddFolder,  drvDest,   dirDest,
                               lstQueue,  cmdRemove,  cmdClear,      cmdSave,   cmdLoad,
@@ -180,6 +193,11 @@ void frmMain::buildWindow() {
     for (const auto& [action, name] : actionNames) {
         action->setObjectName(QString::fromLatin1(name));
     }
+    // The desktop's usual keys; they show beside the captions, which stay as they are.
+    mnuFileLoad->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    mnuFileSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    mnuFileExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    mnuHelpContents->setShortcut(QKeySequence(Qt::Key_F1));
 
     connect(drvSource, &DriveList::driveChanged, this, &frmMain::drvSource_Change);
     connect(drvDest, &DriveList::driveChanged, this, &frmMain::drvDest_Change);
@@ -203,12 +221,23 @@ void frmMain::buildWindow() {
     connect(mnuFileOnTop, &QAction::triggered, this, &frmMain::mnuFileOnTop_Click);
     connect(lstQueue, &QListWidget::itemDoubleClicked, this,
             [this] { ShowOptions(this, QStringLiteral("FromList")); });
+    connect(lstQueue, &QueueList::optionsRequested, this,
+            [this] { ShowOptions(this, QStringLiteral("FromList")); });
+    connect(lstQueue, &QueueList::removeRequested, this, &frmMain::cmdRemove_Click);
     connect(mnuDefaultOptions, &QAction::triggered, this,
             [this] { ShowOptions(this, QStringLiteral("Defaults")); });
     connect(mnuHelpContents, &QAction::triggered, this, [this] { ShowHelp(this); });
     connect(mnuHelpAbout, &QAction::triggered, this, [this] { ShowAbout(this); });
-    connect(cmdMakeCab, &QPushButton::clicked, this,
-            [this] { cmdMakeCab_Click(this, mQueue.rows()); });
+    connect(cmdMakeCab, &QPushButton::clicked, this, [this] {
+        // Disabled while the archive is made: the window stays usable, a second run may not start.
+        cmdMakeCab->setEnabled(false);
+        mMakeCabWanted = true;
+        const QPointer<frmMain> self(this);
+        cmdMakeCab_Click(this, mQueue.rows());
+        if (self) {
+            cmdMakeCab->setEnabled(mMakeCabWanted);
+        }
+    });
 
     // Fixed size: the layout does not stretch. It can still be minimised.
     adjustSize();
@@ -333,8 +362,9 @@ void frmMain::cmdMakeNewDir_Click() {
     if (answer.isEmpty()) {
         return;
     }
-    // A bare name is taken to be below the destination shown, not below the working folder.
-    std::filesystem::path target(fromQ(answer));
+    // "~/x" is the home's x, as in a shell; a bare name is taken to be below the destination
+    // shown, not below the working folder.
+    std::filesystem::path target(expandHome(fromQ(answer)));
     if (target.is_relative()) {
         target = std::filesystem::path(fromQ(current)) / target;
     }
@@ -406,7 +436,7 @@ void frmMain::AddToQueue(const QString& strTypeOfCopy) {
         return;
     }
     // A file goes back into its own folder, or a folder into itself: nothing to do.
-    if (dirSource->path().toLower() == toQ(mDestPath).toLower()) {
+    if (sameFolder(fromQ(dirSource->path()), mDestPath)) {
         Prompts::current().message(this, QStringLiteral("Source and destination are the same!"),
                                    QStringLiteral("Ignoring"), Prompts::Icon::None);
         return;
@@ -466,7 +496,9 @@ bool frmMain::CheckExists(const std::string& strEntry, int ignoreRow) const {
 
 void frmMain::setQueueButtons(bool enabled) {
     cmdCopy->setEnabled(enabled);
-    cmdMakeCab->setEnabled(enabled);
+    // While an archive is made the button stays disabled; it takes this state when the run ends.
+    mMakeCabWanted = enabled;
+    cmdMakeCab->setEnabled(enabled && !archiveRunning());
 }
 
 // ----- queue gestures
@@ -492,10 +524,7 @@ void frmMain::filSource_DblClick() {
 }
 
 void frmMain::lstQueue_OLEDragDrop(const QList<QByteArray>& paths, Qt::DropActions offered) {
-    // Desktop file managers offer copy, move and link for files; anything else is not a drop of
-    // files and queues nothing.
-    const Qt::DropActions files = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
-    if ((offered & files) == files) {
+    if (QueueList::takesOffer(offered)) {
         mDeferFileReads = true;
         for (const QByteArray& raw : paths) {
             const std::string path = raw.toStdString();
@@ -546,7 +575,9 @@ void frmMain::replaceQueueRow(int row, const std::string& entry) {
 }
 
 void frmMain::cmdRemove_Click() {
-    const int row = lstQueue->currentRow();
+    // Only a selected row: a row stays current after the user deselects it.
+    const QList<QListWidgetItem*> selected = lstQueue->selectedItems();
+    const int row = selected.isEmpty() ? -1 : lstQueue->row(selected.first());
     if (row < 0 || mQueue.empty()) {
         return;
     }

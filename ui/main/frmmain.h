@@ -103,6 +103,7 @@ private:
     // While a drop is taken, the file list is not re-read per dropped path but once at the end:
     // in a large folder, one re-read per path would make the drop quadratic.
     bool mDeferFileReads = false;
+    bool mMakeCabWanted = false;
 
 public:
     // Controls, named as in the layout table (object names equal these names).

@@ -5,6 +5,9 @@
 // and every run joins its worker before it returns.
 #include "ui/main/frmprogress.h"
 
+#include <sys/stat.h>
+
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -17,6 +20,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <iterator>
 #include <mutex>
 #include <new>
@@ -36,6 +41,18 @@ constexpr int kHeight = 170;
 constexpr int kBarRange = 1000;
 // Below this a speed is mostly the cost of counting the totals and opening the first file.
 constexpr qint64 kSpeedAfterMs = 500;
+// An entry that ends within this is waited for without an event loop, and the display is brought
+// up to date only every refresh period: a queue of thousands of small entries otherwise spends
+// most of its time starting loops and repainting, not transferring.
+constexpr auto kQuickEntry = std::chrono::milliseconds(20);
+// A single file this small is transferred on the window's thread: handing it to the worker and
+// back costs two thread wake-ups, which on a busy machine take longer than the copy itself.
+constexpr off_t kInlineBytes = 256 * 1024;
+
+bool isSmallFile(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kInlineBytes;
+}
 
 // Numbers and units are written the same way whatever the system's language, like the rest of
 // the window's text.
@@ -64,8 +81,16 @@ struct frmProgress::Shared {
     TransferProgress latest;  // guarded by mutex
     std::atomic<bool> cancel{false};
     std::atomic<bool> done{false};
+    // One worker serves every entry of a run: starting a thread per entry cost more than a small
+    // entry's transfer. Under mutex: a job is waiting (`pending`), the worker is to end (`quit`),
+    // and the loop to wake when the job is done. `changed` wakes the worker for a job and the
+    // window when one is done.
+    std::condition_variable changed;
+    bool pending = false;
+    bool quit = false;
+    QEventLoop* waiting = nullptr;
     // The worker's own copy of the record and its result; touched by the window only while no
-    // worker runs.
+    // job is pending or running.
     ShellOpRecord record;
     int code = 0;
 };
@@ -128,6 +153,7 @@ frmProgress::frmProgress(QWidget* parent)
     barBytes->setObjectName(QStringLiteral("barBytes"));
     barBytes->setRange(0, kBarRange);
     barBytes->setTextVisible(false);
+    barBytes->setAccessibleName(QStringLiteral("Progress"));
 
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
@@ -159,6 +185,9 @@ frmProgress::frmProgress(QWidget* parent)
         if (mLoop && mShared->done.load()) {
             mLoop->quit();  // in case the worker's own wake-up was lost
         }
+        if (!mInRun && !mLoop) {
+            mTimer->stop();  // caught up after the last quick entry
+        }
     });
 }
 
@@ -166,6 +195,11 @@ frmProgress::~frmProgress() {
     if (mWorker.joinable()) {
         // Closing the window mid-run stops the transfer; run() notices it has no window left.
         mShared->cancel = true;
+        {
+            std::lock_guard lock(mShared->mutex);
+            mShared->quit = true;
+        }
+        mShared->changed.notify_all();
         mWorker.join();
     }
     if (mLoop) {
@@ -173,8 +207,31 @@ frmProgress::~frmProgress() {
     }
 }
 
+// The worker: takes one job at a time until told to quit (after finishing the job it holds).
+void frmProgress::serve(const std::shared_ptr<Shared>& shared) {
+    std::unique_lock lock(shared->mutex);
+    for (;;) {
+        shared->changed.wait(lock, [&] { return shared->pending || shared->quit; });
+        if (!shared->pending) {
+            return;
+        }
+        lock.unlock();
+        SharedMonitor monitor(shared->mutex, shared->latest, shared->cancel);
+        perform(shared->record, monitor, shared->code);
+        lock.lock();
+        shared->pending = false;
+        // Posted under the lock: the window leaves run() (and ends the loop) only after seeing
+        // `done`, so the loop is still there. A wake-up it no longer needs is dropped by Qt.
+        if (shared->waiting) {
+            QMetaObject::invokeMethod(shared->waiting, "quit", Qt::QueuedConnection);
+        }
+        shared->done = true;
+        shared->changed.notify_all();
+    }
+}
+
 void frmProgress::reject() {
-    if (!mLoop) {
+    if (!mLoop && !mInRun) {
         // No transfer to wait for (the run is over): closing simply closes, and nothing of this
         // run starts any more.
         mShared->cancel = true;
@@ -191,7 +248,7 @@ void frmProgress::reject() {
 int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
     // Held locally: the window may be deleted while we wait, the shared block may not.
     const std::shared_ptr<Shared> shared = mShared;
-    if (mWorker.joinable()) {
+    if (mInRun) {
         return kInUse;  // called again from inside its own wait: the window is modal for that
     }
     if (shared->cancel.load()) {
@@ -210,50 +267,87 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
     if (!record.lpszProgressTitle.empty()) {
         setWindowTitle(QString::fromStdString(record.lpszProgressTitle));
     }
-    lblEntry->setText(QStringLiteral("Entry %1 of %2").arg(entryNumber).arg(entryCount));
-    if (!isVisible()) {
+    mEntryNumber = entryNumber;
+    mEntryCount = entryCount;
+    const bool firstShow = !isVisible();
+    if (firstShow) {
         show();  // first, so the path is elided to the laid-out width
+        mSinceProcessed.start();
     }
     mClock.start();
-    refreshDisplay();
+    if (firstShow || !mSinceShown.isValid() || mSinceShown.elapsed() >= kRefreshMs) {
+        refreshDisplay();
+        mSinceShown.start();
+    }
+    mInRun = true;
 
     QEventLoop loop;
-    try {
-        mWorker = std::thread([shared, target = &loop] {
-            SharedMonitor monitor(shared->mutex, shared->latest, shared->cancel);
-            perform(shared->record, monitor, shared->code);
-            shared->done = true;
-            // The loop outlives this call: run() joins before it leaves. A wake-up posted to
-            // a loop that has gone meanwhile is dropped by Qt.
-            QMetaObject::invokeMethod(target, "quit", Qt::QueuedConnection);
-        });
-    } catch (const std::system_error&) {
-        // No thread to be had: do the entry here, without a live display.
+    bool queued = false;
+    const bool onThisThread = isSmallFile(record.pFrom);
+    if (!onThisThread && !mWorker.joinable()) {
+        try {
+            mWorker = std::thread([shared] { serve(shared); });
+        } catch (const std::system_error&) {
+            // No thread to be had: entries are done here, without a live display.
+        }
+    }
+    if (!onThisThread && mWorker.joinable()) {
+        {
+            std::lock_guard lock(shared->mutex);
+            shared->pending = true;
+            shared->waiting = &loop;
+        }
+        shared->changed.notify_all();
+        queued = true;
+    } else {
         SharedMonitor monitor(shared->mutex, shared->latest, shared->cancel);
         perform(shared->record, monitor, shared->code);
         shared->done = true;
     }
+    if (queued) {
+        std::unique_lock lock(shared->mutex);
+        shared->changed.wait_for(lock, kQuickEntry, [&] { return shared->done.load(); });
+    }
 
     const QPointer<frmProgress> self(this);
-    if (!shared->done.load()) {
+    const bool quick = shared->done.load();
+    if (!quick) {
         mLoop = &loop;
         mTimer->start();
         loop.exec();
     }
+    if (!shared->done.load()) {
+        // The loop was ended from outside (the application quitting, the window closed): the
+        // transfer stops at its next block, and the job is over before its loop goes.
+        shared->cancel = true;
+        std::unique_lock lock(shared->mutex);
+        shared->changed.wait(lock, [&] { return shared->done.load(); });
+    }
+    {
+        std::lock_guard lock(shared->mutex);
+        shared->waiting = nullptr;
+    }
     if (self) {
         mLoop = nullptr;
-        mTimer->stop();
-        if (mWorker.joinable()) {
-            // Normally the worker is done; if the loop was ended from outside (the application
-            // quitting) the transfer is stopped at its next block.
-            if (!shared->done.load()) {
-                shared->cancel = true;
-            }
-            mWorker.join();
+        if (!quick || mSinceShown.elapsed() >= kRefreshMs) {
+            mTimer->stop();
+            refreshDisplay();
+            mSinceShown.start();
+        } else if (!mTimer->isActive()) {
+            mTimer->start();  // the display catches up within a period, also after the last entry
         }
-        refreshDisplay();
+        const bool letThrough = quick && mSinceProcessed.elapsed() >= kRefreshMs;
+        if (letThrough) {
+            // No loop ran for this entry: let Cancel, repaints and the rest through now and then.
+            QCoreApplication::processEvents();
+        }
+        if (self) {
+            if (!quick || letThrough) {
+                mSinceProcessed.start();
+            }
+            mInRun = false;
+        }
     }
-    // Without a window the destructor has joined the worker already.
     record.fAnyOperationsAborted = shared->record.fAnyOperationsAborted;
     return shared->code;
 }
@@ -265,6 +359,7 @@ void frmProgress::refreshDisplay() {
         now = mShared->latest;
     }
     const QLocale& locale = englishLocale();
+    lblEntry->setText(QStringLiteral("Entry %1 of %2").arg(mEntryNumber).arg(mEntryCount));
 
     const QString path = QString::fromStdString(now.currentFile);
     const int width = lblFile->contentsRect().width();

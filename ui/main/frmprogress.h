@@ -39,6 +39,7 @@ protected:
 
 private:
     struct Shared;
+    static void serve(const std::shared_ptr<Shared>& shared);
     void refreshDisplay();
 
     std::shared_ptr<Shared> mShared;
@@ -50,7 +51,12 @@ private:
     QProgressBar* barBytes;
     QPushButton* cmdCancel;
     QTimer* mTimer;
-    QElapsedTimer mClock;  // since the current entry started
+    QElapsedTimer mClock;           // since the current entry started
+    QElapsedTimer mSinceShown;      // since the display was last brought up to date
+    QElapsedTimer mSinceProcessed;  // since pending events were last let through
+    bool mInRun = false;
+    int mEntryNumber = 0;
+    int mEntryCount = 0;  // inside run(), also between its worker and its wait
     std::thread mWorker;
     QEventLoop* mLoop = nullptr;  // the wait of the run in progress
 };

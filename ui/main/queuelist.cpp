@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QStyleOptionViewItem>
 #include <algorithm>
@@ -111,11 +112,35 @@ void QueueList::dragMoveEvent(QDragMoveEvent* event) {
 void QueueList::dropEvent(QDropEvent* event) {
     const QList<QByteArray> paths = localPaths(event->mimeData());
     const Qt::DropActions offered = event->possibleActions();
-    // Queuing takes nothing away from the drag source: report a copy, never a move, so that the
-    // file manager does not delete what was dropped.
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    if (takesOffer(offered)) {
+        // Queuing takes nothing away from the drag source: report a copy, never a move, so that
+        // the file manager does not delete what was dropped.
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        // Nothing is taken: the drag source must not believe anything was copied.
+        event->setDropAction(Qt::IgnoreAction);
+        event->ignore();
+    }
     emit pathsDropped(paths, offered);
+}
+
+bool QueueList::takesOffer(Qt::DropActions offered) {
+    const Qt::DropActions files = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    return (offered & files) == files;
+}
+
+void QueueList::keyPressEvent(QKeyEvent* event) {
+    const bool rowSelected = !selectedItems().isEmpty();
+    if (event->key() == Qt::Key_Delete && rowSelected) {
+        emit removeRequested();
+        return;
+    }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && rowSelected) {
+        emit optionsRequested();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
 }
 
 Qt::DropActions QueueList::supportedDropActions() const {

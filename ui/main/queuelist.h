@@ -20,6 +20,10 @@ public:
     // escapes decoded to raw bytes (a name need not be valid UTF-8).
     static QList<QByteArray> localPaths(const QMimeData* mime);
 
+    // Desktop file managers offer copy, move and link for files; any other offer is not a drop
+    // of files and is not taken.
+    static bool takesOffer(Qt::DropActions offered);
+
     // The rows, each given its size as it comes: without it every change to a queue of thousands
     // of rows measured the text of every row again (over 100 ms at 32,767 rows).
     void setRows(const QStringList& rows);
@@ -27,6 +31,9 @@ public:
     void setRowText(int row, const QString& text);
 
 signals:
+    // Delete and Enter on a selected row: the keyboard's "Remove Selected Entry" and double-click.
+    void removeRequested();
+    void optionsRequested();
     // Every drop, whatever it offers; the window decides what to take.
     void pathsDropped(const QList<QByteArray>& paths, Qt::DropActions offered);
 
@@ -34,6 +41,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     Qt::DropActions supportedDropActions() const override;
 
 private:

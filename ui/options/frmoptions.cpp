@@ -64,9 +64,8 @@ frmOptions::frmOptions(frmMain* main)
         mCopyGroup->addButton(optCopy[i], i);
         mOverwriteGroup->addButton(optOverwrite[i], i);
     }
-    // Neither button answers Enter: a stray Enter must not rewrite an entry.
-    OKButton->setAutoDefault(false);
-    CancelButton->setAutoDefault(false);
+    // Enter presses OK, unless the focus is on Cancel (then Enter presses Cancel).
+    OKButton->setDefault(true);
 
     QWidget* order[] = {optCopy[0], optCopy[1],   optOverwrite[0], optOverwrite[1],
                         OKButton,   CancelButton, txtPath};
@@ -77,6 +76,7 @@ frmOptions::frmOptions(frmMain* main)
     connect(OKButton, &QPushButton::clicked, this, &frmOptions::OKButton_Click);
     connect(CancelButton, &QPushButton::clicked, this, &frmOptions::CancelButton_Click);
     setClientHeight(kDefaultsHeightTwips);
+    fitCaptions(this);
 }
 
 void frmOptions::setClientHeight(int twipsHeight) {
