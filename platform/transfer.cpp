@@ -26,7 +26,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/nameclaim.h"
 #include "platform/resultcodes.h"
+#include "platform/tempnames.h"
 
 namespace mivex {
 
@@ -36,7 +38,6 @@ namespace {
 // kernel caps one call below 2 GiB anyway.
 constexpr std::size_t kRangeChunk = 4u << 20;
 constexpr std::size_t kBufferSize = 256u << 10;  // the plain read/write fallback
-constexpr int kMaxCollisionNames = 100000;
 // Files of a folder go to the pool in batches of this many; a few batches wait in line at most,
 // so the walk never runs far ahead of the copying (memory and open folders stay bounded).
 constexpr std::size_t kBatchFiles = 256;
@@ -98,19 +99,9 @@ std::string stripTrailingSlashes(std::string path) {
     return path;
 }
 
-int renameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
-    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return -1;
-    }
-    // A filesystem without RENAME_NOREPLACE: a hard link claims the name just as atomically.
-    if (::linkat(fromDir, from, toDir, to, 0) != 0) {
-        return -1;
-    }
-    ::unlinkat(fromDir, from, 0);
-    return 0;
+// The code for a name search that failed: every candidate taken, or what the filesystem said.
+int claimFailure() {
+    return errno == EEXIST ? kFileExists : codeFromErrno(errno);
 }
 
 // What was copied, so that a move across filesystems removes exactly that and nothing that
@@ -277,36 +268,6 @@ private:
 Folder::~Folder() {
     owner.finishFolder(*this);
 }
-
-// ----- naming
-
-std::string tempName(const std::string& name) {
-    static std::atomic<unsigned> counter{0};
-    static const unsigned pid = static_cast<unsigned>(::getpid());
-    const unsigned n = counter.fetch_add(1) * 2654435761u ^ pid;
-    std::array<char, 16> tag;
-    std::snprintf(tag.data(), tag.size(), "%08x", n);
-    // Hidden, recognisable, and short enough for NAME_MAX whatever the final name's length.
-    return ".mivex-" + std::string(tag.data()) + "-" + name.substr(0, 180) + ".part";
-}
-
-}  // namespace
-
-std::string collisionName(const std::string& name, bool isFolder, int n) {
-    std::string stem = name;
-    std::string ext;
-    if (!isFolder) {
-        auto dot = name.find_last_of('.');
-        if (dot != std::string::npos && dot != 0) {
-            stem = name.substr(0, dot);
-            ext = name.substr(dot);
-        }
-    }
-    std::string suffix = n <= 1 ? " - Copy" : " - Copy (" + std::to_string(n) + ")";
-    return stem + suffix + ext;
-}
-
-namespace {
 
 // ----- the walk
 
@@ -629,14 +590,10 @@ int openSource(int dir, const std::string& name, int flags, Fd& fd, struct stat&
 
 // Before an item is put in place: with Replace, a folder must not be replaced by a file or link
 // and a file or link must not be merged into; Fresh and KeepBoth never replace anything.
-int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir,
-                     bool* occupied = nullptr) {
+int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir) {
     struct stat there;
     if (::fstatat(dstDir, dstName.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT ? kSuccess : codeFromErrno(errno);
-    }
-    if (occupied) {
-        *occupied = true;
     }
     return S_ISDIR(there.st_mode) == incomingIsDir ? kSuccess : kAlreadyExists;
 }
@@ -675,30 +632,18 @@ int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& 
         }
         return errno == EEXIST ? kFileExists : codeFromErrno(errno);
     }
-    for (int n = 0; n < kMaxCollisionNames; ++n) {
-        const std::string candidate = n == 0 ? dstName : collisionName(dstName, false, n);
-        if (renameNoReplace(dstDir, temp.c_str(), dstDir, candidate.c_str()) == 0) {
-            return kSuccess;
-        }
-        if (errno != EEXIST) {
-            return codeFromErrno(errno);
-        }
-    }
-    return kFileExists;
+    const auto rename = [&](const std::string& candidate) {
+        return renameNoReplace(dstDir, temp.c_str(), dstDir, candidate.c_str());
+    };
+    return claimCollisionName(dstDir, dstName, false, rename) == 0 ? kSuccess : claimFailure();
 }
 
 int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement) {
+    const auto link = [&](const std::string& candidate) {
+        return linkUnnamed(fd, dstDir, candidate);
+    };
     if (placement == Placement::KeepBoth) {
-        for (int n = 0; n < kMaxCollisionNames; ++n) {
-            const std::string candidate = n == 0 ? dstName : collisionName(dstName, false, n);
-            if (linkUnnamed(fd, dstDir, candidate) == 0) {
-                return kSuccess;
-            }
-            if (errno != EEXIST) {
-                return codeFromErrno(errno);
-            }
-        }
-        return kFileExists;
+        return claimCollisionName(dstDir, dstName, false, link) == 0 ? kSuccess : claimFailure();
     }
     if (linkUnnamed(fd, dstDir, dstName) == 0) {
         return kSuccess;
@@ -709,22 +654,19 @@ int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Place
     if (placement == Placement::Fresh) {
         return kFileExists;
     }
-    // Overwrite, and a file or link arrived at the name since it was looked at: replace it in one
-    // step through a temporary name, as when it had been there from the start.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temp = tempName(dstName);
-        if (linkUnnamed(fd, dstDir, temp) == 0) {
-            const int code = placeTemp(dstDir, temp, dstName, Placement::Replace);
-            if (code != kSuccess) {
-                ::unlinkat(dstDir, temp.c_str(), 0);
-            }
-            return code;
-        }
-        if (errno != EEXIST) {
-            return codeFromErrno(errno);
-        }
+    // Overwrite: a file or link stands at the name. It is replaced in one step through a
+    // temporary name, which the file gets only now, complete: a run killed before this point
+    // leaves nothing behind, and one killed in the instant between leaves a whole file that the
+    // next run into this folder removes.
+    std::string temp;
+    if (claimTempName(dstName, link, temp) != 0) {
+        return claimFailure();
     }
-    return kFileExists;
+    const int code = placeTemp(dstDir, temp, dstName, Placement::Replace);
+    if (code != kSuccess) {
+        ::unlinkat(dstDir, temp.c_str(), 0);
+    }
+    return code;
 }
 
 int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
@@ -740,21 +682,20 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         return kSpecialFile;
     }
     started(srcPath);
-    bool occupied = false;
     if (placement == Placement::Replace) {
         // Checked before the data is written, so a wrong kind of target costs no copy.
-        if (int code = checkReplaceable(dstDir, dstName, false, &occupied); code != kSuccess) {
+        if (int code = checkReplaceable(dstDir, dstName, false); code != kSuccess) {
             return code;
         }
     }
 
     // The copy is written into a file of the destination folder that has no name yet (O_TMPFILE)
-    // and is linked to its name only when complete, so an interrupted run leaves nothing behind.
-    // A copy that replaces a file, and any copy on a filesystem without unnamed files, is written
-    // under a hidden temporary name instead and renamed into place in one step.
+    // and is named only when complete, so an interrupted run leaves nothing behind; that holds for
+    // a copy that replaces a file too. On a filesystem without unnamed files it is written under a
+    // hidden temporary name instead and renamed into place in one step.
     std::string temp;
     Fd dst;
-    if (!occupied && !mNamedOnly.load(std::memory_order_relaxed)) {
+    if (!mNamedOnly.load(std::memory_order_relaxed)) {
         dst.reset(::openat(dstDir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600));
         if (!dst.valid()) {
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
@@ -763,16 +704,15 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
             mNamedOnly = true;
         }
     }
-    for (int attempt = 0; attempt < 100 && !dst.valid(); ++attempt) {
-        temp = tempName(dstName);
-        dst.reset(::openat(dstDir, temp.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!dst.valid() && errno != EEXIST) {
-            return codeFromErrno(errno);
-        }
-    }
     if (!dst.valid()) {
-        return kFileExists;
+        const auto create = [&](const std::string& candidate) {
+            dst.reset(::openat(dstDir, candidate.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            return dst.valid() ? 0 : -1;
+        };
+        if (claimTempName(dstName, create, temp) != 0) {
+            return claimFailure();
+        }
     }
     const bool unnamed = temp.empty();
 
@@ -945,14 +885,11 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
         }
     }
     std::string temp;
-    for (int attempt = 0;; ++attempt) {
-        temp = tempName(dstName);
-        if (::symlinkat(target.c_str(), dstDir, temp.c_str()) == 0) {
-            break;
-        }
-        if (errno != EEXIST || attempt > 100) {
-            return codeFromErrno(errno);
-        }
+    const auto make = [&](const std::string& candidate) {
+        return ::symlinkat(target.c_str(), dstDir, candidate.c_str());
+    };
+    if (claimTempName(dstName, make, temp) != 0) {
+        return claimFailure();
     }
     if (mEuid == 0) {
         (void)::fchownat(dstDir, temp.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
@@ -984,18 +921,11 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
     std::string made = dstName;
     bool merging = false;
     if (placement == Placement::KeepBoth) {
-        int n = 0;
-        for (; n < kMaxCollisionNames; ++n) {
-            made = n == 0 ? dstName : collisionName(dstName, true, n);
-            if (::mkdirat(dstDir, made.c_str(), 0700) == 0) {
-                break;
-            }
-            if (errno != EEXIST) {
-                return codeFromErrno(errno);
-            }
-        }
-        if (n == kMaxCollisionNames) {
-            return kFileExists;
+        const auto make = [&](const std::string& candidate) {
+            return ::mkdirat(dstDir, candidate.c_str(), 0700);
+        };
+        if (claimCollisionName(dstDir, dstName, true, make, &made) != 0) {
+            return claimFailure();
         }
     } else if (::mkdirat(dstDir, made.c_str(), 0700) != 0) {
         if (errno != EEXIST) {
@@ -1118,22 +1048,16 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
     }
     const bool isDir = S_ISDIR(st.st_mode);
     if (placement == Placement::KeepBoth) {
-        for (int n = 0; n < kMaxCollisionNames; ++n) {
-            const std::string candidate = n == 0 ? name : collisionName(name, isDir, n);
-            if (renameNoReplace(srcDir, name.c_str(), dstDir, candidate.c_str()) == 0) {
-                mFilesDone = mProgress.filesTotal;
-                mBytesDone = mProgress.bytesTotal;
-                report();
-                return kSuccess;
-            }
-            if (errno == EXDEV) {
-                return moveAcross(srcDir, name, st, dstDir);
-            }
-            if (errno != EEXIST) {
-                return codeFromErrno(errno);
-            }
+        const auto rename = [&](const std::string& candidate) {
+            return renameNoReplace(srcDir, name.c_str(), dstDir, candidate.c_str());
+        };
+        if (claimCollisionName(dstDir, name, isDir, rename) == 0) {
+            mFilesDone = mProgress.filesTotal;
+            mBytesDone = mProgress.bytesTotal;
+            report();
+            return kSuccess;
         }
-        return kFileExists;
+        return errno == EXDEV ? moveAcross(srcDir, name, st, dstDir) : claimFailure();
     }
 
     struct stat there;
