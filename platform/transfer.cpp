@@ -367,6 +367,10 @@ TransferOutcome Transfer::run() {
         return {kSameFile, false};
     }
 
+    // Space held by the temporary files of a killed earlier run is given back before this run
+    // needs it. Folders made by this run hold none; merged ones are looked through as they come.
+    removeStaleTemps(dest.get());
+
     if (mMonitor && mMonitor->wantsTotals()) {
         countTotals(srcParent.get(), name, srcSt);
     }
@@ -943,6 +947,9 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
     Fd dst(::openat(dstDir, made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!dst.valid()) {
         return errno == ELOOP || errno == ENOTDIR ? kAlreadyExists : codeFromErrno(errno);
+    }
+    if (merging) {
+        removeStaleTemps(dst.get());
     }
     CopiedItem* self = noteCopied(record, name, st);
     // Only a folder that was there already can hold something to replace; in one made just now
