@@ -521,6 +521,10 @@ const DeepCase kDeepCases[] = {
     {"MoveAcrossFilesystems", kMove, kO, false, true},
 };
 
+void PrintTo(const DeepCase& c, std::ostream* out) {
+    *out << c.what;
+}
+
 class DeepTree : public ::testing::TestWithParam<DeepCase> {};
 
 }  // namespace

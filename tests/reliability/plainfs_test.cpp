@@ -55,6 +55,11 @@ const Placing kPlacings[] = {
     {"overwrite a file", "C-O", "f.txt", {"f.txt"}, {"f.txt"}},
 };
 
+// Names the case in test listings instead of its bytes.
+void PrintTo(const Placing& c, std::ostream* out) {
+    *out << c.what;
+}
+
 class PlainFs : public ::testing::TestWithParam<Placing> {};
 
 }  // namespace
