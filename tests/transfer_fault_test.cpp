@@ -444,6 +444,25 @@ TEST(DuringTheRun, DestinationFolderSwappedForLinkCannotRedirectTheWrite) {
     EXPECT_EQ(readFile(victim / "x.txt"), "victim");
 }
 
+// Deep below, the walk keeps no descriptor for the upper folders and comes back to them through
+// "..": a folder moved away meanwhile must not be taken for the one it left, or the walk would go
+// on in whatever folder now holds it.
+TEST(DuringTheRun, UpperFolderMovedAwayEndsTheWalkOnTheWayBack) {
+    ScopedEnv oneThread("MIVEX_WORKERS", "0");  // the leaf is copied while the walk is down there
+    TempDir src, dst;
+    std::string deep = "tree";
+    for (int level = 1; level <= 40; ++level) {
+        deep += "/d";
+    }
+    makeTree(src / deep, {{"leaf.txt", "leaf"}});
+    During move(false, [&] {
+        ASSERT_EQ(::rename((src / "tree/d/d/d/d/d").c_str(), (src / "moved").c_str()), 0);
+    });
+    EXPECT_EQ(transferItem({src / "tree", dst.path(), kCopy, kN}, &move).code, kInUse);
+    ASSERT_TRUE(move.fired);
+    EXPECT_EQ(readFile(dst / deep + "/leaf.txt"), "leaf");
+}
+
 TEST(DuringTheRun, SourceChangedWhileCopyingIsInUse) {
     TempDir src, dst;
     writeFile(src / "grows.log", randomBytes(4 << 20, 1));
