@@ -19,17 +19,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <initializer_list>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/copyoptions.h"
 #include "platform/folderwalk.h"
+#include "platform/hardlinks.h"
 #include "platform/identity.h"
 #include "platform/nameclaim.h"
 #include "platform/resultcodes.h"
 #include "platform/tempnames.h"
+#include "platform/xattrs.h"
 
 namespace mivex {
 
@@ -210,6 +215,10 @@ private:
     int moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir);
     int removeCopied(int parent, const CopiedItem& item);
     int keepAttributes(int fd, const struct stat& st);
+    int keepFileAttributes(int src, int dst, const struct stat& st);
+    int copyXattrs(int src, int dst, std::initializer_list<XattrStage> stages);
+    int linkToCopy(const HardLinks::Claim& copy, const std::string& name, const struct stat& st,
+                   int dstDir, const std::string& dstName, Placement placement, CopiedItem* record);
     void countTotals(int dir, const std::string& name, const struct stat& st);
     CopiedItem* noteCopied(CopiedItem* record, const std::string& name, const struct stat& st);
     void notePlaced(int fd) {
@@ -253,6 +262,11 @@ private:
     const int mWorkers;
     PlacedItems mPlaced;     // what this entry put where something could already stand
     struct stat mDestSt {};  // the destination folder, which the walk of the source must not meet
+    const CopyOptions mOptions;
+    HardLinks mLinks;  // the first copies of files with several names, for this entry only
+    // A destination folder of this entry has a default ACL, so a new file may inherit an ACL that
+    // its source lacks; until then no file is looked at for one.
+    std::atomic<bool> mDefaultAcls{false};
 
     TransferProgress mProgress;  // totals and the current file, as last reported
     std::atomic<std::uint64_t> mBytesDone{0};
@@ -472,6 +486,7 @@ CopiedItem* Transfer::noteCopied(CopiedItem* record, const std::string& name,
 int Transfer::copyTree(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                        Placement placement, const std::string& srcPath, CopiedItem* record) {
     mPoolFailure = kSuccess;
+    mDefaultAcls = hasDefaultAcl(dstDir);
     int code = copyItem(srcDir, name, st, dstDir, name, placement, srcPath, record);
     drainPool();
     report();
@@ -760,6 +775,15 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
             return kSameFile;
         }
     }
+    // A later name of a file copied earlier in this entry becomes a link to that copy. The entry's
+    // own item, the only one placed "keep both", has no other name inside the entry.
+    HardLinks::Claim link;
+    if (mOptions.keepHardLinks && st.st_nlink > 1 && placement != Placement::KeepBoth) {
+        link = mLinks.claim(st);
+        if (link.later()) {
+            return linkToCopy(link, name, st, dstDir, dstName, placement, record);
+        }
+    }
 
     // The copy is written into a file of the destination folder that has no name yet (O_TMPFILE)
     // and is named only when complete, so an interrupted run leaves nothing behind; that holds for
@@ -799,7 +823,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         }
     }
     if (code == kSuccess && !mAborted) {
-        code = keepAttributes(dst.get(), st);
+        code = keepFileAttributes(src.get(), dst.get(), st);
     }
     if (code == kSuccess && placement == Placement::Replace) {
         notePlaced(dst.get());  // before it has its name, so no other thread misses it
@@ -822,6 +846,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         }
         return code;  // an unnamed file goes away with its descriptor
     }
+    link.named(dstDir, dstName);
     noteCopied(record, name, st);
     ++mFilesDone;
     report();
@@ -874,6 +899,56 @@ char* copyBuffer() {
         buffer = std::make_unique<char[]>(kBufferSize);
     }
     return buffer.get();
+}
+
+int Transfer::keepFileAttributes(int src, int dst, const struct stat& st) {
+    Xattrs xattrs;
+    if (int err = mOptions.keepXattrs ? xattrs.read(src) : 0; err != 0) {
+        return codeFromErrno(err, true);
+    }
+    if (int err = xattrs.apply(dst, XattrStage::FileBeforeOwner, mOptions, mDefaultAcls);
+        err != 0) {
+        return codeFromErrno(err);
+    }
+    if (int code = keepAttributes(dst, st); code != kSuccess) {
+        return code;
+    }
+    const int err = xattrs.apply(dst, XattrStage::FileAfterOwner, mOptions);
+    return err == 0 ? kSuccess : codeFromErrno(err);
+}
+
+int Transfer::copyXattrs(int src, int dst, std::initializer_list<XattrStage> stages) {
+    Xattrs xattrs;
+    if (int err = mOptions.keepXattrs ? xattrs.read(src) : 0; err != 0) {
+        return codeFromErrno(err, true);
+    }
+    if (xattrs.hasDefaultAcl()) {
+        mDefaultAcls = true;  // before the folder's files go to the pool
+    }
+    for (XattrStage stage : stages) {
+        if (int err = xattrs.apply(dst, stage, mOptions); err != 0) {
+            return codeFromErrno(err);
+        }
+    }
+    return kSuccess;
+}
+
+int Transfer::linkToCopy(const HardLinks::Claim& copy, const std::string& name,
+                         const struct stat& st, int dstDir, const std::string& dstName,
+                         Placement placement, CopiedItem* record) {
+    if (copy.error() != 0) {
+        return codeFromErrno(copy.error());
+    }
+    // Placed like an unnamed copy: a link made under its name, or under "overwrite" over what
+    // stands there in one rename, never leaving the name half replaced.
+    if (int code = placeUnnamed(copy.copy(), dstDir, dstName, placement); code != kSuccess) {
+        return code;
+    }
+    noteCopied(record, name, st);
+    mBytesDone += static_cast<std::uint64_t>(st.st_size);
+    ++mFilesDone;
+    report();
+    return kSuccess;
 }
 
 int Transfer::copyData(int src, int dst, const struct stat& st) {
@@ -1123,7 +1198,11 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
         // written into it afterwards would touch again.
         waitForBatches(top.batches);
         if (!mAborted) {
-            keepFirst(first, keepAttributes(dst.current(), top.st));
+            // The mode is given even when an attribute failed, so the folder is not left at 0700.
+            const int xattrCode =
+                copyXattrs(src.current(), dst.current(), {XattrStage::FolderFilled});
+            const int modeCode = keepAttributes(dst.current(), top.st);
+            keepFirst(first, xattrCode != kSuccess ? xattrCode : modeCode);
         }
         stack.pop_back();
         if (src.leave() != 0 || dst.leave() != 0) {
@@ -1190,6 +1269,15 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const std::string& nam
     }
     if (merging) {
         removeStaleTemps(dst.current());
+    }
+    if (const int xattrs = copyXattrs(src.current(), dst.current(), {XattrStage::FolderOpened});
+        xattrs != kSuccess) {
+        dst.leave();
+        src.leave();
+        if (!merging) {
+            ::unlinkat(dst.current(), made.c_str(), AT_REMOVEDIR);  // still empty, would stay 0700
+        }
+        return xattrs;
     }
     if (placement == Placement::Replace && !merging) {
         notePlaced(dst.current());
@@ -1386,6 +1474,10 @@ int Transfer::mergeFolder(int srcDir, const std::string& name, const struct stat
         const MergeFrame done = std::move(stack.back());
         stack.pop_back();
         int code = done.first;
+        if (code == kSuccess) {
+            code = copyXattrs(src.current(), dst.current(),
+                              {XattrStage::FolderOpened, XattrStage::FolderFilled});
+        }
         if (code == kSuccess) {
             // Failing, the emptied source folder stays, saying what mode it should have had.
             code = keepAttributes(dst.current(), done.st);
