@@ -28,9 +28,12 @@
 #include <vector>
 
 #include "platform/copyoptions.h"
+#include "platform/folderwalk.h"
 #include "platform/hardlinks.h"
 #include "platform/identity.h"
+#include "platform/nameclaim.h"
 #include "platform/resultcodes.h"
+#include "platform/tempnames.h"
 #include "platform/xattrs.h"
 
 namespace mivex {
@@ -41,39 +44,12 @@ namespace {
 // kernel caps one call below 2 GiB anyway.
 constexpr std::size_t kRangeChunk = 4u << 20;
 constexpr std::size_t kBufferSize = 256u << 10;  // the plain read/write fallback
-constexpr int kMaxCollisionNames = 100000;
 // Files of a folder go to the pool in batches of this many; a few batches wait in line at most,
 // so the walk never runs far ahead of the copying (memory and open folders stay bounded).
 constexpr std::size_t kBatchFiles = 256;
 constexpr std::size_t kQueuedBatches = 8;
 // How often the calling thread reports progress and polls for an abort while the pool works.
 constexpr auto kTick = std::chrono::milliseconds(20);
-
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : mFd(fd) {}
-    Fd(Fd&& other) noexcept : mFd(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept {
-        reset(other.release());
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return mFd; }
-    bool valid() const { return mFd >= 0; }
-    int release() { return std::exchange(mFd, -1); }
-    void reset(int fd = -1) {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-        mFd = fd;
-    }
-
-private:
-    int mFd = -1;
-};
 
 bool isSpecial(mode_t mode) {
     return !S_ISREG(mode) && !S_ISDIR(mode) && !S_ISLNK(mode);
@@ -103,19 +79,9 @@ std::string stripTrailingSlashes(std::string path) {
     return path;
 }
 
-int renameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
-    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return -1;
-    }
-    // A filesystem without RENAME_NOREPLACE: a hard link claims the name just as atomically.
-    if (::linkat(fromDir, from, toDir, to, 0) != 0) {
-        return -1;
-    }
-    ::unlinkat(fromDir, from, 0);
-    return 0;
+// The code for a name search that failed: every candidate taken, or what the filesystem said.
+int claimFailure() {
+    return errno == EEXIST ? kFileExists : codeFromErrno(errno);
 }
 
 // What was copied, so that a move across filesystems removes exactly that and nothing that
@@ -125,9 +91,12 @@ struct CopiedItem {
     dev_t dev = 0;
     ino_t ino = 0;
     bool isDir = false;
-    CopiedState state;               // a file or link only
-    std::list<CopiedItem> children;  // a list: pointers to its items stay valid as it grows
+    CopiedState state;                  // a file or link only
+    std::vector<CopiedItem*> children;  // items of the store
 };
+// The items of one move across filesystems. A deque keeps them in place as it grows, and frees
+// them without recursing however deep the tree.
+using CopiedStore = std::deque<CopiedItem>;
 
 // How an item takes its name at the destination.
 enum class Placement {
@@ -146,36 +115,40 @@ int workerCount() {
     return std::thread::hardware_concurrency() >= 2 ? 2 : 0;
 }
 
-class Transfer;
-
-// A destination folder being filled. Its descriptors stay open while the walk is inside it or a
-// batch of its files is waiting or being copied; whoever lets go of it last gives the folder its
-// mode and times, so nothing written into it afterwards touches them again.
-struct Folder {
-    Folder(Transfer& transfer, Fd source, Fd dest, const struct stat& attributes,
-           CopiedItem* copied)
-        : owner(transfer),
-          src(std::move(source)),
-          dst(std::move(dest)),
-          st(attributes),
-          record(copied) {}
-    ~Folder();
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-
-    Transfer& owner;
+// One source folder and its copy, open for the batches of its files: they keep it open while
+// they wait or are copied, whatever folder the walk has gone on to.
+struct BatchFolder {
     Fd src;
     Fd dst;
-    struct stat st;
     CopiedItem* record;  // where a move across filesystems notes what it copied, or null
 };
 
 // Some files of one folder, copied by a pool thread.
 struct Batch {
-    std::shared_ptr<Folder> folder;
+    std::shared_ptr<BatchFolder> folder;
     std::vector<std::string> names;
     std::string srcPath;  // the folder's source path, for progress only
     Placement placement = Placement::Fresh;
+};
+
+// A folder of the tree being copied, from the time its copy is made until everything in it is.
+struct CopyFrame {
+    struct stat st;  // the source folder: the copy gets its mode and times last
+    CopiedItem* record;
+    Placement childPlacement;
+    std::string srcPath;
+    std::vector<DirEntry> rest;  // what is not a plain file, still to copy, in folder order
+    std::size_t next = 0;
+    std::weak_ptr<BatchFolder> batches;  // alive while a batch of its files waits or runs
+};
+
+// A folder being merged into the folder of that name by a move on one filesystem.
+struct MergeFrame {
+    std::string name;
+    struct stat st;
+    std::vector<std::string> names;
+    std::size_t next = 0;
+    int first = 0;  // the first failure among its items: then it stays, with what is left
 };
 
 class Transfer {
@@ -193,7 +166,6 @@ public:
     Transfer& operator=(const Transfer&) = delete;
 
     TransferOutcome run();
-    void finishFolder(Folder& folder);
 
 private:
     // Each returns 0 or a result code; aborting is recorded in mAborted and returns kSuccess.
@@ -206,10 +178,22 @@ private:
                  Placement placement, const std::string& srcPath, CopiedItem* record);
     int copyLink(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                  const std::string& dstName, Placement placement, CopiedItem* record);
+    // Folders are walked with a stack on the heap, never by recursion: depth costs memory only.
     int copyFolder(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
                    Placement placement, const std::string& srcPath, CopiedItem* record);
-    int copyFolderContents(const std::shared_ptr<Folder>& folder, Placement childPlacement,
-                           const std::string& srcPath);
+    int enterCopy(FolderPath& src, FolderPath& dst, const std::string& name,
+                  const std::string& dstName, Placement placement, const std::string& srcPath,
+                  CopiedItem* record, std::vector<CopyFrame>& stack);
+    int copyFiles(int srcFd, int dstFd, CopyFrame& frame, std::vector<DirEntry>& entries);
+    void waitForBatches(const std::weak_ptr<BatchFolder>& folder);
+    void keepFirst(int& first, int code) {
+        if (code != kSuccess && first == kSuccess) {
+            first = code;
+        }
+        if (isFatal(code)) {
+            mStopped = true;  // a full or read-only destination fails everything after it
+        }
+    }
     int copyData(int src, int dst, const struct stat& st);
     int copyKnownSize(int src, int dst, const struct stat& st, bool& endChecked);
     int copyToEnd(int src, int dst);
@@ -225,6 +209,9 @@ private:
                   Placement placement);
     int moveItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                  Placement placement);
+    int moveOne(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                Placement placement, bool& merge);
+    int mergeFolder(int srcDir, const std::string& name, const struct stat& st, int dstDir);
     int moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir);
     int removeCopied(int parent, const CopiedItem& item);
     int keepAttributes(int fd, const struct stat& st);
@@ -292,6 +279,7 @@ private:
     std::mutex mCurrentLock;
     std::string mCurrentFile;  // set by pool threads, reported by the calling thread
     std::mutex mRecordLock;
+    CopiedStore* mCopied = nullptr;  // during a move across filesystems
 
     std::mutex mPoolLock;
     std::condition_variable mWorkReady;
@@ -301,40 +289,6 @@ private:
     bool mClosing = false;
     std::vector<std::thread> mThreads;
 };
-
-Folder::~Folder() {
-    owner.finishFolder(*this);
-}
-
-// ----- naming
-
-std::string tempName(const std::string& name) {
-    static std::atomic<unsigned> counter{0};
-    static const unsigned pid = static_cast<unsigned>(::getpid());
-    const unsigned n = counter.fetch_add(1) * 2654435761u ^ pid;
-    std::array<char, 16> tag;
-    std::snprintf(tag.data(), tag.size(), "%08x", n);
-    // Hidden, recognisable, and short enough for NAME_MAX whatever the final name's length.
-    return ".mivex-" + std::string(tag.data()) + "-" + name.substr(0, 180) + ".part";
-}
-
-}  // namespace
-
-std::string collisionName(const std::string& name, bool isFolder, int n) {
-    std::string stem = name;
-    std::string ext;
-    if (!isFolder) {
-        auto dot = name.find_last_of('.');
-        if (dot != std::string::npos && dot != 0) {
-            stem = name.substr(0, dot);
-            ext = name.substr(dot);
-        }
-    }
-    std::string suffix = n <= 1 ? " - Copy" : " - Copy (" + std::to_string(n) + ")";
-    return stem + suffix + ext;
-}
-
-namespace {
 
 // ----- the walk
 
@@ -448,6 +402,10 @@ TransferOutcome Transfer::run() {
         return {kSameFile, false};
     }
 
+    // Space held by the temporary files of a killed earlier run is given back before this run
+    // needs it. Folders made by this run hold none; merged ones are looked through as they come.
+    removeStaleTemps(dest.get());
+
     if (mMonitor && mMonitor->wantsTotals()) {
         countTotals(srcParent.get(), name, srcSt);
     }
@@ -511,12 +469,14 @@ void Transfer::report() {
 
 CopiedItem* Transfer::noteCopied(CopiedItem* record, const std::string& name,
                                  const struct stat& st) {
-    if (!record) {
+    if (!record || !mCopied) {
         return nullptr;
     }
     std::lock_guard lock(mRecordLock);
-    return &record->children.emplace_back(
+    CopiedItem& item = mCopied->emplace_back(
         CopiedItem{name, st.st_dev, st.st_ino, S_ISDIR(st.st_mode), copiedState(st), {}});
+    record->children.push_back(&item);
+    return &item;
 }
 
 // ----- the pool
@@ -594,7 +554,7 @@ void Transfer::workLoop() {
 }
 
 void Transfer::copyBatch(const Batch& batch) {
-    Folder& folder = *batch.folder;
+    BatchFolder& folder = *batch.folder;
     for (const std::string& name : batch.names) {
         if (stopped()) {
             return;
@@ -604,47 +564,67 @@ void Transfer::copyBatch(const Batch& batch) {
     }
 }
 
-void Transfer::finishFolder(Folder& folder) {
-    if (!mAborted) {
-        // The mode is given even when an attribute failed, so the folder is not left at 0700.
-        const int xattrCode =
-            copyXattrs(folder.src.get(), folder.dst.get(), {XattrStage::FolderFilled});
-        const int modeCode = keepAttributes(folder.dst.get(), folder.st);
-        noteFailure(xattrCode != kSuccess ? xattrCode : modeCode);
+void Transfer::waitForBatches(const std::weak_ptr<BatchFolder>& folder) {
+    std::unique_lock lock(mPoolLock);
+    while (!folder.expired()) {
+        mWorkDone.wait_for(lock, kTick);
+        lock.unlock();
+        tick();
+        lock.lock();
     }
 }
 
 // ----- the copy
 
 void Transfer::countTotals(int dir, const std::string& name, const struct stat& st) {
-    if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
-        ++mProgress.filesTotal;
-        if (S_ISREG(st.st_mode)) {
-            mProgress.bytesTotal += static_cast<std::uint64_t>(st.st_size);
+    auto count = [this](const struct stat& item) {
+        if (S_ISREG(item.st_mode) || S_ISLNK(item.st_mode)) {
+            ++mProgress.filesTotal;
         }
-        return;
-    }
+        if (S_ISREG(item.st_mode)) {
+            mProgress.bytesTotal += static_cast<std::uint64_t>(item.st_size);
+        }
+    };
     if (!S_ISDIR(st.st_mode)) {
+        count(st);
         return;
     }
-    Fd fd(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.valid()) {
-        return;
-    }
-    DIR* d = ::fdopendir(::dup(fd.get()));
-    if (!d) {
-        return;
-    }
-    while (dirent* e = ::readdir(d)) {
-        if (std::string_view n = e->d_name; n == "." || n == "..") {
+    // Per level entered, the subfolders still to count.
+    FolderPath path(dir);
+    std::vector<std::vector<std::string>> pending;
+    auto enter = [&](const std::string& folder) {
+        if (path.enter(folder) != 0) {
+            return;
+        }
+        std::vector<DirEntry> entries;
+        readFolder(path.current(), entries);
+        std::vector<std::string> subfolders;
+        for (DirEntry& e : entries) {
+            struct stat child;
+            if (::fstatat(path.current(), e.name.c_str(), &child, AT_SYMLINK_NOFOLLOW) != 0) {
+                continue;
+            }
+            if (S_ISDIR(child.st_mode)) {
+                subfolders.push_back(std::move(e.name));
+            } else {
+                count(child);
+            }
+        }
+        pending.push_back(std::move(subfolders));
+    };
+    enter(name);
+    while (!pending.empty()) {
+        if (!pending.back().empty()) {
+            const std::string next = std::move(pending.back().back());
+            pending.back().pop_back();
+            enter(next);
             continue;
         }
-        struct stat child;
-        if (::fstatat(fd.get(), e->d_name, &child, AT_SYMLINK_NOFOLLOW) == 0) {
-            countTotals(fd.get(), e->d_name, child);
+        pending.pop_back();
+        if (path.leave() != 0) {
+            return;  // moved meanwhile: the totals are only a guide
         }
     }
-    ::closedir(d);
 }
 
 int Transfer::copyItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
@@ -730,30 +710,18 @@ int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& 
         }
         return errno == EEXIST ? kFileExists : codeFromErrno(errno);
     }
-    for (int n = 0; n < kMaxCollisionNames; ++n) {
-        const std::string candidate = n == 0 ? dstName : collisionName(dstName, false, n);
-        if (renameNoReplace(dstDir, temp.c_str(), dstDir, candidate.c_str()) == 0) {
-            return kSuccess;
-        }
-        if (errno != EEXIST) {
-            return codeFromErrno(errno);
-        }
-    }
-    return kFileExists;
+    const auto rename = [&](const std::string& candidate) {
+        return renameNoReplace(dstDir, temp.c_str(), dstDir, candidate.c_str());
+    };
+    return claimCollisionName(dstDir, dstName, false, rename) == 0 ? kSuccess : claimFailure();
 }
 
 int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement) {
+    const auto link = [&](const std::string& candidate) {
+        return linkUnnamed(fd, dstDir, candidate);
+    };
     if (placement == Placement::KeepBoth) {
-        for (int n = 0; n < kMaxCollisionNames; ++n) {
-            const std::string candidate = n == 0 ? dstName : collisionName(dstName, false, n);
-            if (linkUnnamed(fd, dstDir, candidate) == 0) {
-                return kSuccess;
-            }
-            if (errno != EEXIST) {
-                return codeFromErrno(errno);
-            }
-        }
-        return kFileExists;
+        return claimCollisionName(dstDir, dstName, false, link) == 0 ? kSuccess : claimFailure();
     }
     if (linkUnnamed(fd, dstDir, dstName) == 0) {
         return kSuccess;
@@ -764,22 +732,19 @@ int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Place
     if (placement == Placement::Fresh) {
         return kFileExists;
     }
-    // Overwrite, and a file or link arrived at the name since it was looked at: replace it in one
-    // step through a temporary name, as when it had been there from the start.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temp = tempName(dstName);
-        if (linkUnnamed(fd, dstDir, temp) == 0) {
-            const int code = placeTemp(dstDir, temp, dstName, Placement::Replace);
-            if (code != kSuccess) {
-                ::unlinkat(dstDir, temp.c_str(), 0);
-            }
-            return code;
-        }
-        if (errno != EEXIST) {
-            return codeFromErrno(errno);
-        }
+    // Overwrite: a file or link stands at the name. It is replaced in one step through a
+    // temporary name, which the file gets only now, complete: a run killed before this point
+    // leaves nothing behind, and one killed in the instant between leaves a whole file that the
+    // next run into this folder removes.
+    std::string temp;
+    if (claimTempName(dstName, link, temp) != 0) {
+        return claimFailure();
     }
-    return kFileExists;
+    const int code = placeTemp(dstDir, temp, dstName, Placement::Replace);
+    if (code != kSuccess) {
+        ::unlinkat(dstDir, temp.c_str(), 0);
+    }
+    return code;
 }
 
 int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
@@ -795,9 +760,9 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         return kSpecialFile;
     }
     started(srcPath);
-    bool occupied = false;
     if (placement == Placement::Replace) {
         // Checked before the data is written, so a wrong kind of target costs no copy.
+        bool occupied = false;
         struct stat there;
         if (int code = checkReplaceable(dstDir, dstName, false, &occupied, &there);
             code != kSuccess) {
@@ -821,12 +786,12 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
     }
 
     // The copy is written into a file of the destination folder that has no name yet (O_TMPFILE)
-    // and is linked to its name only when complete, so an interrupted run leaves nothing behind.
-    // A copy that replaces a file, and any copy on a filesystem without unnamed files, is written
-    // under a hidden temporary name instead and renamed into place in one step.
+    // and is named only when complete, so an interrupted run leaves nothing behind; that holds for
+    // a copy that replaces a file too. On a filesystem without unnamed files it is written under a
+    // hidden temporary name instead and renamed into place in one step.
     std::string temp;
     Fd dst;
-    if (!occupied && !mNamedOnly.load(std::memory_order_relaxed)) {
+    if (!mNamedOnly.load(std::memory_order_relaxed)) {
         dst.reset(::openat(dstDir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600));
         if (!dst.valid()) {
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
@@ -835,16 +800,15 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
             mNamedOnly = true;
         }
     }
-    for (int attempt = 0; attempt < 100 && !dst.valid(); ++attempt) {
-        temp = tempName(dstName);
-        dst.reset(::openat(dstDir, temp.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!dst.valid() && errno != EEXIST) {
-            return codeFromErrno(errno);
-        }
-    }
     if (!dst.valid()) {
-        return kFileExists;
+        const auto create = [&](const std::string& candidate) {
+            dst.reset(::openat(dstDir, candidate.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            return dst.valid() ? 0 : -1;
+        };
+        if (claimTempName(dstName, create, temp) != 0) {
+            return claimFailure();
+        }
     }
     const bool unnamed = temp.empty();
 
@@ -1171,14 +1135,11 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
         }
     }
     std::string temp;
-    for (int attempt = 0;; ++attempt) {
-        temp = tempName(dstName);
-        if (::symlinkat(target.c_str(), dstDir, temp.c_str()) == 0) {
-            break;
-        }
-        if (errno != EEXIST || attempt > 100) {
-            return codeFromErrno(errno);
-        }
+    const auto make = [&](const std::string& candidate) {
+        return ::symlinkat(target.c_str(), dstDir, candidate.c_str());
+    };
+    if (claimTempName(dstName, make, temp) != 0) {
+        return claimFailure();
     }
     if (mEuid == 0) {
         if (::fchownat(dstDir, temp.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -1204,157 +1165,179 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
 int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
                          const std::string& dstName, Placement placement,
                          const std::string& srcPath, CopiedItem* record) {
-    Fd src;
+    FolderPath src(srcDir);
+    FolderPath dst(dstDir);
+    std::vector<CopyFrame> stack;
+    int first = enterCopy(src, dst, name, dstName, placement, srcPath, record, stack);
+    if (stack.empty()) {
+        return first;
+    }
+    // One unreadable or special item fails the entry, but the rest is still copied.
+    while (!stack.empty()) {
+        CopyFrame& top = stack.back();
+        if (top.next < top.rest.size() && !stopped()) {
+            // Copied out: entering a folder grows the stack and moves the frames.
+            const DirEntry e = top.rest[top.next++];
+            const Placement inside = top.childPlacement;
+            CopiedItem* const parent = top.record;
+            const std::string path = childPath(top.srcPath, e.name);
+            struct stat st;
+            if (e.type == DT_DIR) {
+                keepFirst(first, enterCopy(src, dst, e.name, e.name, inside, path, parent, stack));
+            } else if (::fstatat(src.current(), e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                keepFirst(first, codeFromErrno(errno, true));
+            } else if (S_ISDIR(st.st_mode)) {
+                keepFirst(first, enterCopy(src, dst, e.name, e.name, inside, path, parent, stack));
+            } else {
+                keepFirst(first, copyItem(src.current(), e.name, st, dst.current(), e.name, inside,
+                                          path, parent));
+            }
+            continue;
+        }
+        // Everything in it is done once its batches are: now its mode and times, which nothing
+        // written into it afterwards would touch again.
+        waitForBatches(top.batches);
+        if (!mAborted) {
+            // The mode is given even when an attribute failed, so the folder is not left at 0700.
+            const int xattrCode =
+                copyXattrs(src.current(), dst.current(), {XattrStage::FolderFilled});
+            const int modeCode = keepAttributes(dst.current(), top.st);
+            keepFirst(first, xattrCode != kSuccess ? xattrCode : modeCode);
+        }
+        stack.pop_back();
+        if (src.leave() != 0 || dst.leave() != 0) {
+            // A folder on the way back up was moved meanwhile: the walk cannot go on safely.
+            keepFirst(first, kInUse);
+            break;
+        }
+    }
+    return first;
+}
+
+// Opens the source folder `name`, makes (or, merging, finds) its copy, starts its files and puts
+// the rest on the stack. Nothing is pushed when the copy could not be made.
+int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const std::string& name,
+                        const std::string& dstName, Placement placement, const std::string& srcPath,
+                        CopiedItem* record, std::vector<CopyFrame>& stack) {
+    if (checkAbort()) {
+        return kSuccess;
+    }
     struct stat st;
-    if (int code = openSource(srcDir, name, O_DIRECTORY, src, st); code != kSuccess) {
-        return code;
+    if (const int entered = src.enter(name, &st); entered != 0) {
+        return entered == FolderPath::kLoop ? kIntoItself : codeFromErrno(errno, true);
     }
     // The source holds the destination through a mount inside it that no check before the walk
     // could see: going on would copy the copy, again and again.
     if (sameInode(st, mDestSt)) {
+        src.leave();
         return kIntoItself;
     }
-
     // Made private (0700) and given its real mode only when filled, so that a read-only source
     // folder can still be filled and nobody else looks into it half made.
     std::string made = dstName;
     bool merging = false;
+    int code = kSuccess;
     if (placement == Placement::KeepBoth) {
-        int n = 0;
-        for (; n < kMaxCollisionNames; ++n) {
-            made = n == 0 ? dstName : collisionName(dstName, true, n);
-            if (::mkdirat(dstDir, made.c_str(), 0700) == 0) {
-                break;
-            }
-            if (errno != EEXIST) {
-                return codeFromErrno(errno);
-            }
+        const auto make = [&](const std::string& candidate) {
+            return ::mkdirat(dst.current(), candidate.c_str(), 0700);
+        };
+        if (claimCollisionName(dst.current(), dstName, true, make, &made) != 0) {
+            code = claimFailure();
         }
-        if (n == kMaxCollisionNames) {
-            return kFileExists;
-        }
-    } else if (::mkdirat(dstDir, made.c_str(), 0700) != 0) {
+    } else if (::mkdirat(dst.current(), made.c_str(), 0700) != 0) {
         if (errno != EEXIST) {
-            return codeFromErrno(errno);
+            code = codeFromErrno(errno);
+        } else if (placement == Placement::Fresh) {
+            code = kAlreadyExists;
+        } else {
+            // Overwrite: merge into the folder of that name, but never into what a link points to.
+            code = checkReplaceable(dst.current(), made, true);
+            // A folder this entry made a moment ago under a name that differs only in case: two
+            // source folders would merge into one, and the second's files replace the first's.
+            if (code == kSuccess && mPlaced.holdsName(dst.current(), made)) {
+                code = kFileExists;
+            }
+            merging = true;
         }
-        if (placement == Placement::Fresh) {
-            return kAlreadyExists;
-        }
-        // Overwrite: merge into the folder of that name, but never into what a link points to.
-        if (int code = checkReplaceable(dstDir, made, true); code != kSuccess) {
-            return code;
-        }
-        // A folder this entry made a moment ago under a name that differs only in case: two
-        // source folders would merge into one, and the second's files replace the first's.
-        if (mPlaced.holdsName(dstDir, made)) {
-            return kFileExists;
-        }
-        merging = true;
     }
-    Fd dst(::openat(dstDir, made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!dst.valid()) {
-        return errno == ELOOP || errno == ENOTDIR ? kAlreadyExists : codeFromErrno(errno);
+    if (code == kSuccess && dst.enter(made) != 0) {
+        code = errno == ELOOP || errno == ENOTDIR ? kAlreadyExists : codeFromErrno(errno);
     }
-    if (int code = copyXattrs(src.get(), dst.get(), {XattrStage::FolderOpened}); code != kSuccess) {
-        if (!merging) {
-            ::unlinkat(dstDir, made.c_str(), AT_REMOVEDIR);  // still empty, and would stay 0700
-        }
+    if (code != kSuccess) {
+        src.leave();
         return code;
     }
-    if (placement == Placement::Replace && !merging) {
-        notePlaced(dst.get());
+    if (merging) {
+        removeStaleTemps(dst.current());
     }
-    CopiedItem* self = noteCopied(record, name, st);
+    if (const int xattrs = copyXattrs(src.current(), dst.current(), {XattrStage::FolderOpened});
+        xattrs != kSuccess) {
+        dst.leave();
+        src.leave();
+        if (!merging) {
+            ::unlinkat(dst.current(), made.c_str(), AT_REMOVEDIR);  // still empty, would stay 0700
+        }
+        return xattrs;
+    }
+    if (placement == Placement::Replace && !merging) {
+        notePlaced(dst.current());
+    }
     // Only a folder that was there already can hold something to replace; in one made just now
     // every name is claimed without replacing, which spares a look before each file.
-    const Placement childPlacement = merging ? Placement::Replace : Placement::Fresh;
-    auto folder = std::make_shared<Folder>(*this, std::move(src), std::move(dst), st, self);
-    return copyFolderContents(folder, childPlacement, srcPath);
+    CopyFrame frame{st,
+                    noteCopied(record, name, st),
+                    merging ? Placement::Replace : Placement::Fresh,
+                    srcPath,
+                    {},
+                    0,
+                    {}};
+    std::vector<DirEntry> entries;
+    if (const int err = readFolder(src.current(), entries); err != 0) {
+        code = codeFromErrno(err, true);
+    } else {
+        code = copyFiles(src.current(), dst.current(), frame, entries);
+    }
+    stack.push_back(std::move(frame));
+    return code;
 }
 
-int Transfer::copyFolderContents(const std::shared_ptr<Folder>& folder, Placement childPlacement,
-                                 const std::string& srcPath) {
-    const int srcFd = folder->src.get();
-    const int dstFd = folder->dst.get();
-    // Read the names first and close the folder, so a deep tree holds two descriptors a level.
-    struct Entry {
-        std::string name;
-        unsigned char type;
-    };
-    std::vector<Entry> entries;
-    {
-        DIR* d = ::fdopendir(::dup(srcFd));
-        if (!d) {
-            return codeFromErrno(errno, true);
-        }
-        errno = 0;
-        while (dirent* e = ::readdir(d)) {
-            std::string_view n = e->d_name;
-            if (n != "." && n != "..") {
-                entries.push_back({std::string(n), e->d_type});
-            }
-        }
-        const int readErr = errno;
-        ::closedir(d);
-        if (readErr != 0) {
-            return codeFromErrno(readErr, true);
-        }
-    }
-
-    // One unreadable or special item fails the entry, but the rest is still copied; a full or
-    // read-only destination would fail everything after it the same way, so stop there.
+// The files first: with a pool they are handed over in batches, so that it has work while the
+// walk goes on into the subfolders. What is not a plain file stays in the frame for the walk.
+int Transfer::copyFiles(int srcFd, int dstFd, CopyFrame& frame, std::vector<DirEntry>& entries) {
     int first = kSuccess;
-    auto note = [&](int code) {
-        if (code != kSuccess && first == kSuccess) {
-            first = code;
-        }
-        if (isFatal(code)) {
-            mStopped = true;
-        }
-    };
-
-    // The files first: with a pool they are handed over in batches, so that it has work while
-    // the walk goes on into the subfolders.
-    Batch batch{folder, {}, srcPath, childPlacement};
-    for (const Entry& e : entries) {
+    std::shared_ptr<BatchFolder> folder;
+    Batch batch;
+    for (DirEntry& e : entries) {
         if (e.type != DT_REG) {
+            frame.rest.push_back(std::move(e));
             continue;
         }
         if (stopped()) {
-            break;
-        }
-        if (mWorkers == 0) {
-            note(copyFile(srcFd, e.name, dstFd, e.name, childPlacement, childPath(srcPath, e.name),
-                          folder->record));
             continue;
         }
-        batch.names.push_back(e.name);
+        if (mWorkers == 0) {
+            keepFirst(first, copyFile(srcFd, e.name, dstFd, e.name, frame.childPlacement,
+                                      childPath(frame.srcPath, e.name), frame.record));
+            continue;
+        }
+        if (!folder) {
+            folder = std::make_shared<BatchFolder>(
+                BatchFolder{Fd(::fcntl(srcFd, F_DUPFD_CLOEXEC, 0)),
+                            Fd(::fcntl(dstFd, F_DUPFD_CLOEXEC, 0)), frame.record});
+            if (!folder->src.valid() || !folder->dst.valid()) {
+                keepFirst(first, codeFromErrno(errno));
+                return first;
+            }
+            frame.batches = folder;
+            batch = Batch{folder, {}, frame.srcPath, frame.childPlacement};
+        }
+        batch.names.push_back(std::move(e.name));
         if (batch.names.size() == kBatchFiles) {
-            submit(std::exchange(batch, Batch{folder, {}, srcPath, childPlacement}));
+            submit(std::exchange(batch, Batch{folder, {}, frame.srcPath, frame.childPlacement}));
         }
     }
     if (!batch.names.empty() && !stopped()) {
         submit(std::move(batch));
-    }
-
-    for (const Entry& e : entries) {
-        if (e.type == DT_REG) {
-            continue;
-        }
-        if (stopped()) {
-            break;
-        }
-        const std::string path = childPath(srcPath, e.name);
-        if (e.type == DT_DIR) {
-            note(copyFolder(srcFd, e.name, dstFd, e.name, childPlacement, path, folder->record));
-            continue;
-        }
-        struct stat st;
-        if (::fstatat(srcFd, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            note(codeFromErrno(errno, true));
-        } else {
-            note(copyItem(srcFd, e.name, st, dstFd, e.name, childPlacement, path, folder->record));
-        }
     }
     return first;
 }
@@ -1363,27 +1346,29 @@ int Transfer::copyFolderContents(const std::shared_ptr<Folder>& folder, Placemen
 
 int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                        Placement placement) {
+    bool merge = false;
+    const int code = moveOne(srcDir, name, st, dstDir, placement, merge);
+    return merge ? mergeFolder(srcDir, name, st, dstDir) : code;
+}
+
+// Moves one item by a rename, or sets `merge` where a folder meets a folder of its name.
+int Transfer::moveOne(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                      Placement placement, bool& merge) {
     if (checkAbort()) {
         return kSuccess;
     }
     const bool isDir = S_ISDIR(st.st_mode);
     if (placement == Placement::KeepBoth) {
-        for (int n = 0; n < kMaxCollisionNames; ++n) {
-            const std::string candidate = n == 0 ? name : collisionName(name, isDir, n);
-            if (renameNoReplace(srcDir, name.c_str(), dstDir, candidate.c_str()) == 0) {
-                mFilesDone = mProgress.filesTotal;
-                mBytesDone = mProgress.bytesTotal;
-                report();
-                return kSuccess;
-            }
-            if (errno == EXDEV) {
-                return moveAcross(srcDir, name, st, dstDir);
-            }
-            if (errno != EEXIST) {
-                return codeFromErrno(errno);
-            }
+        const auto rename = [&](const std::string& candidate) {
+            return renameNoReplace(srcDir, name.c_str(), dstDir, candidate.c_str());
+        };
+        if (claimCollisionName(dstDir, name, isDir, rename) == 0) {
+            mFilesDone = mProgress.filesTotal;
+            mBytesDone = mProgress.bytesTotal;
+            report();
+            return kSuccess;
         }
-        return kFileExists;
+        return errno == EXDEV ? moveAcross(srcDir, name, st, dstDir) : claimFailure();
     }
 
     struct stat there;
@@ -1413,87 +1398,111 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
     if (mPlaced.holds(there)) {
         return kFileExists;
     }
-    if (!isDir) {
-        // A link onto the very file it points to would replace that file by a link to itself.
-        if (S_ISLNK(st.st_mode) && replacesItself(srcDir, name, st, dstDir, name)) {
-            return kSameFile;
-        }
-        if (sameInode(there, st)) {
-            // Two hard links of one file: rename would keep both names; drop the source's.
-            return ::unlinkat(srcDir, name.c_str(), 0) == 0 ? kSuccess : codeFromErrno(errno);
-        }
-        if (::renameat(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
-            mPlaced.note(st);
-            ++mFilesDone;
-            report();
-            return kSuccess;
-        }
-        return errno == EXDEV ? moveAcross(srcDir, name, st, dstDir) : codeFromErrno(errno);
+    if (isDir) {
+        merge = true;
+        return kSuccess;
     }
+    // A link onto the very file it points to would replace that file by a link to itself.
+    if (S_ISLNK(st.st_mode) && replacesItself(srcDir, name, st, dstDir, name)) {
+        return kSameFile;
+    }
+    if (sameInode(there, st)) {
+        // Two hard links of one file: rename would keep both names; drop the source's.
+        return ::unlinkat(srcDir, name.c_str(), 0) == 0 ? kSuccess : codeFromErrno(errno);
+    }
+    if (::renameat(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
+        mPlaced.note(st);
+        ++mFilesDone;
+        report();
+        return kSuccess;
+    }
+    return errno == EXDEV ? moveAcross(srcDir, name, st, dstDir) : codeFromErrno(errno);
+}
 
-    // A folder onto a folder: merge, child by child, then remove the emptied source folder.
-    Fd src(::openat(srcDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    Fd dst(::openat(dstDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!src.valid()) {
-        return codeFromErrno(errno, true);
-    }
-    if (!dst.valid()) {
-        return errno == ELOOP ? kAlreadyExists : codeFromErrno(errno);
-    }
-    std::vector<std::string> names;
-    {
-        DIR* d = ::fdopendir(::dup(src.get()));
-        if (!d) {
+// A folder onto a folder: merge, child by child and level by level, then remove each emptied
+// source folder. What could not be moved stays in its source folder, which then stays too.
+int Transfer::mergeFolder(int srcDir, const std::string& name, const struct stat& st, int dstDir) {
+    FolderPath src(srcDir);
+    FolderPath dst(dstDir);
+    std::vector<MergeFrame> stack;
+    auto enter = [&](const std::string& folder, const struct stat& folderSt) -> int {
+        if (src.enter(folder) != 0) {
             return codeFromErrno(errno, true);
         }
-        while (dirent* e = ::readdir(d)) {
-            std::string_view n = e->d_name;
-            if (n != "." && n != "..") {
-                names.emplace_back(n);
-            }
+        if (dst.enter(folder) != 0) {
+            const int code = errno == ELOOP ? kAlreadyExists : codeFromErrno(errno);
+            src.leave();
+            return code;
         }
-        ::closedir(d);
-    }
-    int first = kSuccess;
-    for (const std::string& child : names) {
-        struct stat childSt;
-        int code;
-        if (::fstatat(src.get(), child.c_str(), &childSt, AT_SYMLINK_NOFOLLOW) != 0) {
-            code = codeFromErrno(errno, true);
-        } else if (isSpecial(childSt.st_mode)) {
-            code = kSpecialFile;
-        } else {
-            code = moveItem(src.get(), child, childSt, dst.get(), Placement::Replace);
+        MergeFrame frame{folder, folderSt, {}, 0, kSuccess};
+        std::vector<DirEntry> entries;
+        if (const int err = readFolder(src.current(), entries); err != 0) {
+            frame.first = codeFromErrno(err, true);
         }
-        if (mAborted) {
-            return kSuccess;
+        for (DirEntry& e : entries) {
+            frame.names.push_back(std::move(e.name));
         }
-        if (code != kSuccess && first == kSuccess) {
-            first = code;
-        }
-    }
-    if (first != kSuccess) {
-        return first;  // what could not be moved stays in the source folder
-    }
-    if (int code =
-            copyXattrs(src.get(), dst.get(), {XattrStage::FolderOpened, XattrStage::FolderFilled});
-        code != kSuccess) {
+        stack.push_back(std::move(frame));
+        return kSuccess;
+    };
+    if (const int code = enter(name, st); code != kSuccess) {
         return code;
     }
-    if (int code = keepAttributes(dst.get(), st); code != kSuccess) {
-        return code;  // the emptied source folder stays, saying what mode it should have had
+    for (;;) {
+        if (stack.back().next < stack.back().names.size()) {
+            const std::string child = stack.back().names[stack.back().next++];
+            struct stat childSt;
+            bool merge = false;
+            int code;
+            if (::fstatat(src.current(), child.c_str(), &childSt, AT_SYMLINK_NOFOLLOW) != 0) {
+                code = codeFromErrno(errno, true);
+            } else if (isSpecial(childSt.st_mode)) {
+                code = kSpecialFile;
+            } else {
+                code = moveOne(src.current(), child, childSt, dst.current(), Placement::Replace,
+                               merge);
+            }
+            if (mAborted) {
+                return kSuccess;
+            }
+            if (merge) {
+                code = enter(child, childSt);
+            }
+            keepFirst(stack.back().first, code);
+            continue;
+        }
+        const MergeFrame done = std::move(stack.back());
+        stack.pop_back();
+        int code = done.first;
+        if (code == kSuccess) {
+            code = copyXattrs(src.current(), dst.current(),
+                              {XattrStage::FolderOpened, XattrStage::FolderFilled});
+        }
+        if (code == kSuccess) {
+            // Failing, the emptied source folder stays, saying what mode it should have had.
+            code = keepAttributes(dst.current(), done.st);
+        }
+        if (src.leave() != 0 || dst.leave() != 0) {
+            return kInUse;  // moved meanwhile: the walk cannot go on safely
+        }
+        if (code == kSuccess && ::unlinkat(src.current(), done.name.c_str(), AT_REMOVEDIR) != 0) {
+            code = errno == ENOTEMPTY || errno == EEXIST ? kDirNotEmpty : codeFromErrno(errno);
+        }
+        if (stack.empty()) {
+            return code;
+        }
+        keepFirst(stack.back().first, code);
     }
-    if (::unlinkat(srcDir, name.c_str(), AT_REMOVEDIR) != 0) {
-        return errno == ENOTEMPTY || errno == EEXIST ? kDirNotEmpty : codeFromErrno(errno);
-    }
-    return kSuccess;
 }
 
 int Transfer::moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir) {
     const Placement top =
         mRequest.rule == CollisionRule::KeepBoth ? Placement::KeepBoth : Placement::Replace;
+    CopiedStore store;
     CopiedItem copied;
+    mCopied = &store;
     int code = copyTree(srcDir, name, st, dstDir, top, mRequest.source, &copied);
+    mCopied = nullptr;
     if (code != kSuccess || mAborted) {
         return code;  // the source stays whole
     }
@@ -1501,42 +1510,71 @@ int Transfer::moveAcross(int srcDir, const std::string& name, const struct stat&
     if (::syncfs(dstDir) != 0) {
         return codeFromErrno(errno);
     }
-    for (const CopiedItem& item : copied.children) {
-        if (int removed = removeCopied(srcDir, item); removed != kSuccess) {
+    for (const CopiedItem* item : copied.children) {
+        if (int removed = removeCopied(srcDir, *item); removed != kSuccess) {
             return removed;
         }
     }
     return kSuccess;
 }
 
-int Transfer::removeCopied(int parent, const CopiedItem& item) {
-    struct stat now;
-    if (::fstatat(parent, item.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
-        return errno == ENOENT ? kSuccess : codeFromErrno(errno, true);
+// Removes what was copied, and only that: an item replaced since it was copied stays, and so does
+// every folder above it.
+int Transfer::removeCopied(int parent, const CopiedItem& top) {
+    struct Frame {
+        const CopiedItem* item;
+        std::size_t next;
+    };
+    FolderPath path(parent);
+    std::vector<Frame> stack;
+    auto visit = [&](const CopiedItem& item) -> int {
+        struct stat now;
+        if (::fstatat(path.current(), item.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+            return errno == ENOENT ? kSuccess : codeFromErrno(errno, true);
+        }
+        if (now.st_dev != item.dev || now.st_ino != item.ino) {
+            return kDirNotEmpty;  // replaced since it was copied: not ours to delete
+        }
+        if (!item.isDir) {
+            // Written to since it was copied (the same inode, appended or rewritten in place): its
+            // copy holds the old bytes, so the source keeps the only current ones.
+            if (!stillAsCopied(item.state, now)) {
+                return kInUse;
+            }
+            return ::unlinkat(path.current(), item.name.c_str(), 0) == 0
+                       ? kSuccess
+                       : codeFromErrno(errno, true);
+        }
+        if (path.enter(item.name, &now) != 0) {
+            return codeFromErrno(errno, true);
+        }
+        if (now.st_dev != item.dev || now.st_ino != item.ino) {
+            path.leave();
+            return kDirNotEmpty;  // swapped between the look and the opening
+        }
+        stack.push_back({&item, 0});
+        return kSuccess;
+    };
+    if (const int code = visit(top); code != kSuccess) {
+        return code;
     }
-    if (now.st_dev != item.dev || now.st_ino != item.ino) {
-        return kDirNotEmpty;  // replaced since it was copied: not ours to delete
-    }
-    if (!item.isDir) {
-        // Written to since it was copied (the same inode, appended or rewritten in place): its
-        // copy holds the old bytes, so the source keeps the only current ones.
-        if (!stillAsCopied(item.state, now)) {
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next < frame.item->children.size()) {
+            if (const int code = visit(*frame.item->children[frame.next++]); code != kSuccess) {
+                return code;
+            }
+            continue;
+        }
+        const CopiedItem& done = *frame.item;
+        stack.pop_back();
+        if (path.leave() != 0) {
             return kInUse;
         }
-        return ::unlinkat(parent, item.name.c_str(), 0) == 0 ? kSuccess
-                                                             : codeFromErrno(errno, true);
-    }
-    Fd fd(::openat(parent, item.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.valid()) {
-        return codeFromErrno(errno, true);
-    }
-    for (const CopiedItem& child : item.children) {
-        if (int code = removeCopied(fd.get(), child); code != kSuccess) {
-            return code;
+        if (::unlinkat(path.current(), done.name.c_str(), AT_REMOVEDIR) != 0) {
+            return errno == ENOTEMPTY || errno == EEXIST ? kDirNotEmpty
+                                                         : codeFromErrno(errno, true);
         }
-    }
-    if (::unlinkat(parent, item.name.c_str(), AT_REMOVEDIR) != 0) {
-        return errno == ENOTEMPTY || errno == EEXIST ? kDirNotEmpty : codeFromErrno(errno, true);
     }
     return kSuccess;
 }

@@ -1,6 +1,7 @@
 // Helpers shared by the tests.
 #include "tests/testsupport.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -297,6 +298,121 @@ bool runAndKillWhen(const std::vector<std::string>& argv, const std::function<bo
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return killed;
+}
+
+namespace {
+
+bool holdsFile(int level, int levels) {
+    return level % 1000 == 0 || level == levels;
+}
+
+}  // namespace
+
+void makeDeepTree(const std::string& root, int levels, const std::string& tag) {
+    if (::mkdir(root.c_str(), 0755) != 0) {
+        throw std::runtime_error("cannot make " + root);
+    }
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || ::symlinkat("d", fd, "l") != 0) {
+        throw std::runtime_error("cannot open " + root);
+    }
+    for (int level = 1; level <= levels; ++level) {
+        const int next = ::mkdirat(fd, "d", 0755) == 0
+                             ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                             : -1;
+        ::close(fd);
+        fd = next;
+        if (fd < 0) {
+            throw std::runtime_error("cannot make level " + std::to_string(level));
+        }
+        if (holdsFile(level, levels)) {
+            const std::string text = tag + std::to_string(level);
+            const int file = ::openat(fd, "f", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            const bool written =
+                file >= 0 && ::write(file, text.data(), text.size()) == ssize_t(text.size());
+            ::close(file);
+            if (!written) {
+                throw std::runtime_error("cannot write level " + std::to_string(level));
+            }
+        }
+    }
+    ::close(fd);
+}
+
+int deepTreeLevels(const std::string& root, const std::string& tag) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int levels = 0;
+    std::vector<int> withFile;
+    while (fd >= 0) {
+        char text[64];
+        const int file = ::openat(fd, "f", O_RDONLY | O_CLOEXEC);
+        if (file >= 0) {
+            const ssize_t n = ::read(file, text, sizeof text);
+            ::close(file);
+            if (std::string(text, n < 0 ? 0 : std::size_t(n)) != tag + std::to_string(levels)) {
+                ::close(fd);
+                return -1;
+            }
+            withFile.push_back(levels);
+        }
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+        levels += fd >= 0;
+    }
+    for (int level = 1; level <= levels; ++level) {
+        if (holdsFile(level, levels) &&
+            !std::binary_search(withFile.begin(), withFile.end(), level)) {
+            return -1;
+        }
+    }
+    return levels;
+}
+
+void removeDeepTree(const std::string& path) {
+    // Down through the first folder of each level, removing everything else on the way; then up
+    // through "..", removing the emptied folders: one descriptor, and two visits a level.
+    std::vector<std::string> names;
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    while (fd >= 0) {
+        std::string sub;
+        DIR* d = ::fdopendir(::dup(fd));
+        while (const dirent* e = d ? ::readdir(d) : nullptr) {
+            const std::string n = e->d_name;
+            if (n == "." || n == "..") {
+                continue;
+            }
+            if (::unlinkat(fd, n.c_str(), 0) != 0 && sub.empty()) {
+                sub = n;  // a folder
+            }
+        }
+        if (d) {
+            ::closedir(d);
+        }
+        if (!sub.empty()) {
+            const int next = ::openat(fd, sub.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+            if (next >= 0) {
+                names.push_back(sub);
+                ::close(fd);
+                fd = next;
+                continue;
+            }
+        }
+        if (names.empty()) {
+            break;
+        }
+        const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = up;
+        if (fd >= 0) {
+            ::unlinkat(fd, names.back().c_str(), AT_REMOVEDIR);
+        }
+        names.pop_back();
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    removeTree(path);
 }
 
 std::string linkTarget(const std::string& path) {

@@ -115,6 +115,16 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
 bool runAndKillWhen(const std::vector<std::string>& argv, const std::function<bool()>& killWhen,
                     int timeoutSeconds = 60);
 
+// A chain of `levels` folders named "d" below the new folder `root`, made relative to
+// descriptors (its paths exceed PATH_MAX). Every 1000th level and the last hold a file "f" with
+// `tag` and the level's number, and the first level a link "l".
+void makeDeepTree(const std::string& root, int levels, const std::string& tag);
+// How many levels of "d" lie below `root`; -1 when a file makeDeepTree puts there is missing or
+// does not hold `tag` and its level's number.
+int deepTreeLevels(const std::string& root, const std::string& tag);
+// Removes a tree of any depth (std::filesystem gives up below PATH_MAX).
+void removeDeepTree(const std::string& path);
+
 // The target text of the link at `path`; "<not a link>" when it is none.
 std::string linkTarget(const std::string& path);
 // A `cp -a` of `source` into `folder`, made by coreutils as a reference; returns the copy's path.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -41,7 +42,18 @@ public:
         return lists / name;
     }
     std::vector<std::string> command(const std::string& listPath) const {
-        return {exe(), listPath, "-auto"};
+        if (preload.empty()) {
+            return {exe(), listPath, "-auto"};
+        }
+        // The shim comes before the sanitizers' runtime, which would otherwise refuse to start.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        return {"env",
+                "LD_PRELOAD=" + preload,
+                std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") +
+                    "verify_asan_link_order=0",
+                exe(),
+                listPath,
+                "-auto"};
     }
     ProcessResult run(const std::string& listPath) const {
         return runProcess(command(listPath), 120);
@@ -49,7 +61,11 @@ public:
 
     TempDir prog;
     TempDir lists;
+    std::string preload;  // a shared library loaded into the program's runs, or empty
 };
+
+// Runs of the program see filesystems without RENAME_NOREPLACE, hard links or unnamed files.
+inline constexpr const char* kPlainFs = MIVEX_PLAINFS;
 
 inline std::string entry(const char* codes, const std::string& source, const std::string& dest) {
     return std::string(codes) + " --> " + source + " --> " + dest;

@@ -199,6 +199,35 @@ TEST(DeepPaths, MoveAcrossFilesystemsOfATreePastPathMax) {
     EXPECT_FALSE(sourceLeft);
 }
 
+// A tree so deep that walking it by recursion overflowed the stack: the crash ended the whole
+// queue, and the entries after it got no log line. Now each entry is carried out and logged.
+TEST(DeepPaths, TwentyThousandLevelsInAQueueAndTheEntriesAfterIt) {
+    TmpfsMount here(256 << 20), there(256 << 20);
+    if (!here.ok() || !there.ok()) {
+        GTEST_SKIP() << here.reason() << there.reason();
+    }
+    constexpr int kLevels = 20000;
+    makeDeepTree(here / "deep", kLevels, "x");
+    writeFile(here / "after.txt", "after");
+    Unattended program;
+    const std::vector<std::string> rows = {entry("C-N", here / "deep", there / "copy"),
+                                           entry("M-O", here / "deep", there.path()),
+                                           entry("C-N", here / "after.txt", there.path())};
+    const ProcessResult result = program.run(program.list(rows));
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    const std::string log = exists(program.logPath()) ? readFile(program.logPath()) : "";
+    for (const std::string& row : rows) {
+        EXPECT_NE(log.find(row + " was successful"), std::string::npos) << log;
+    }
+    EXPECT_EQ(deepTreeLevels(there / "copy/deep", "x"), kLevels);
+    EXPECT_EQ(deepTreeLevels(there / "deep", "x"), kLevels);
+    EXPECT_FALSE(exists(here / "deep"));
+    EXPECT_EQ(readFile(there / "after.txt"), "after");
+    removeDeepTree(here / "deep");
+    removeDeepTree(there / "copy/deep");
+    removeDeepTree(there / "deep");
+}
+
 // --- modes while a file arrives --------------------------------------------------------------
 
 TEST(ArrivingModes, FileIsPrivateUntilCompleteThenGetsItsMode) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -42,6 +43,16 @@ void writeLarge(const std::string& path, const std::string& block, int times) {
     for (int i = 0; i < times; ++i) {
         out.write(block.data(), static_cast<std::streamsize>(block.size()));
     }
+}
+
+// The first `bytes` of a file, for files too large to read whole.
+std::string headOf(const std::string& path, std::size_t bytes) {
+    std::string head(bytes, '\0');
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const ssize_t n = fd < 0 ? -1 : ::pread(fd, head.data(), bytes, 0);
+    ::close(fd);
+    head.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+    return head;
 }
 
 // Runs `body` from inside the transfer, once, at the first progress call.
@@ -129,6 +140,68 @@ TEST_F(KilledMove, TreeIsWholeAtTheSourceAndTheRerunCompletesIt) {
     EXPECT_FALSE(exists(src / "tree"));
     expectSame(reference, mount / "tree");
 }
+
+// --- killed with SIGKILL while a file is being replaced ------------------------------------
+
+// The destination has room for the old file and one new one beside it, not for a third: a file
+// left behind by the killed run would make the rerun fail for lack of space.
+class KilledOverwrite : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        if (!mount.ok()) {
+            GTEST_SKIP() << mount.reason();
+        }
+        if (GetParam()) {
+            program.preload = kPlainFs;  // no unnamed files: a named temporary file is unavoidable
+        }
+    }
+    static constexpr int kBlocks = 200;
+    TmpfsMount mount{450ULL << 20};
+    TempDir src;
+    Unattended program;
+};
+
+TEST_P(KilledOverwrite, LeavesNoSpaceTakenAndTheRerunReplacesTheFile) {
+    const std::string oldBlock = randomBytes(1 << 20, 1);
+    const std::string newBlock = randomBytes(1 << 20, 2);
+    ::mkdir((mount / "out").c_str(), 0755);
+    writeLarge(mount / "out/big.bin", oldBlock, kBlocks);
+    writeLarge(src / "big.bin", newBlock, kBlocks);
+    const std::string list = program.list({entry("C-O", src / "big.bin", mount / "out")});
+    const long long before = usedBytesOn(mount.path());
+    const bool killed = runAndKillWhen(program.command(list), [&] {
+        return usedBytesOn(mount.path()) - before >= 3LL * kBlocks / 4 << 20;
+    });
+    ASSERT_TRUE(killed) << "the copy ended before it could be interrupted";
+    EXPECT_EQ(lstatOf(mount / "out/big.bin").st_size, kBlocks << 20);
+    EXPECT_TRUE(headOf(mount / "out/big.bin", 1 << 20) == oldBlock);
+    std::vector<std::string> left = listTree(mount / "out");
+    if (GetParam()) {
+        // The dead run's temporary file; a live process's one beside it must survive the rerun.
+        ASSERT_EQ(left.size(), 2u);
+        ASSERT_TRUE(isTempName(left[0])) << left[0];
+        std::string live = left[0];
+        const std::size_t pidAt = live.find('-', std::string(".mivex-").size()) + 1;
+        live.replace(pidAt, live.find('-', pidAt) - pidAt, std::to_string(::getpid()));
+        writeFile(mount / ("out/" + live), "in use");
+        left = {live};
+    } else {
+        EXPECT_EQ(left, std::vector<std::string>{"big.bin"});  // the copy had no name yet
+        left.clear();
+    }
+
+    const ProcessResult rerun = program.run(list);
+    EXPECT_EQ(rerun.exitCode, 0) << rerun.output;
+    EXPECT_EQ(lstatOf(mount / "out/big.bin").st_size, kBlocks << 20);
+    EXPECT_TRUE(headOf(mount / "out/big.bin", 1 << 20) == newBlock);
+    left.push_back("big.bin");
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(listTree(mount / "out"), left);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, KilledOverwrite, ::testing::Bool(), [](const auto& param) {
+    return param.param ? std::string("Named") : std::string("Unnamed");
+});
 
 // --- out of space, through the program and its log ----------------------------------------
 

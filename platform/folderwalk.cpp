@@ -1,0 +1,78 @@
+// Reading folders, and re-opening the folders of a deep walk through "..".
+#include "platform/folderwalk.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+
+#include <cerrno>
+#include <string_view>
+
+namespace mivex {
+
+int readFolder(int dir, std::vector<DirEntry>& entries) {
+    const int own = ::dup(dir);
+    DIR* d = own < 0 ? nullptr : ::fdopendir(own);
+    if (!d) {
+        const int err = errno;
+        if (own >= 0) {
+            ::close(own);
+        }
+        return err;
+    }
+    // The descriptor was duplicated, so its reading position is shared with `dir`: start over.
+    ::rewinddir(d);
+    errno = 0;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view n = e->d_name;
+        if (n != "." && n != "..") {
+            entries.push_back({std::string(n), e->d_type});
+        }
+    }
+    const int err = errno;
+    ::closedir(d);
+    return err;
+}
+
+int FolderPath::enter(const std::string& name, struct stat* st) {
+    Fd fd(::openat(current(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat here;
+    if (!fd.valid() || ::fstat(fd.get(), &here) != 0) {
+        return -1;
+    }
+    if (!mOnPath.insert({here.st_dev, here.st_ino}).second) {
+        errno = ELOOP;
+        return kLoop;
+    }
+    if (st) {
+        *st = here;
+    }
+    mLevels.push_back({std::move(fd), here.st_dev, here.st_ino});
+    if (mLevels.size() > kWindow) {
+        mLevels[mLevels.size() - 1 - kWindow].fd.reset();
+    }
+    return 0;
+}
+
+int FolderPath::leave() {
+    if (mLevels.empty()) {
+        return 0;
+    }
+    Fd child = std::move(mLevels.back().fd);
+    mOnPath.erase({mLevels.back().dev, mLevels.back().ino});
+    mLevels.pop_back();
+    if (mLevels.empty() || mLevels.back().fd.valid()) {
+        return 0;
+    }
+    Level& parent = mLevels.back();
+    Fd up(::openat(child.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st;
+    if (!up.valid() || ::fstat(up.get(), &st) != 0 || st.st_dev != parent.dev ||
+        st.st_ino != parent.ino) {
+        errno = ESTALE;
+        return -1;
+    }
+    parent.fd = std::move(up);
+    return 0;
+}
+
+}  // namespace mivex

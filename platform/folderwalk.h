@@ -1,0 +1,84 @@
+// The tools of a walk through a folder tree that costs memory, not stack or descriptors, with
+// depth: one descriptor class, one folder reader, and the chain of open folders from a kept base
+// down to where the walk is.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace mivex {
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : mFd(fd) {}
+    Fd(Fd&& other) noexcept : mFd(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    int get() const { return mFd; }
+    bool valid() const { return mFd >= 0; }
+    int release() { return std::exchange(mFd, -1); }
+    void reset(int fd = -1) {
+        if (mFd >= 0) {
+            ::close(mFd);
+        }
+        mFd = fd;
+    }
+
+private:
+    int mFd = -1;
+};
+
+struct DirEntry {
+    std::string name;
+    unsigned char type;  // DT_REG, DT_DIR, ...; DT_UNKNOWN where the filesystem does not say
+};
+
+// The names in the open folder `dir` except "." and "..": 0, or the errno of the failure.
+int readFolder(int dir, std::vector<DirEntry>& entries);
+
+// The folders from a base (not owned, kept open by the caller) down to the deepest one entered.
+// Only the deepest kWindow levels keep their descriptor. A level that lost it is re-opened through
+// ".." of the level below when the walk comes back up (as fts does), and must then be the very
+// folder that was entered (device and inode): a folder moved or swapped for another during the run
+// ends the walk instead of leading it somewhere else. ".." is never a link.
+class FolderPath {
+public:
+    static constexpr std::size_t kWindow = 16;
+
+    explicit FolderPath(int base) : mBase(base) {}
+    // The deepest folder entered, or the base.
+    int current() const { return mLevels.empty() ? mBase : mLevels.back().fd.get(); }
+    std::size_t depth() const { return mLevels.size(); }
+    // Opens the folder `name` in current() without following a link: 0, or -1 with errno set;
+    // kLoop where it is a folder the path already holds (a bind mount can make a tree endless).
+    static constexpr int kLoop = -2;
+    int enter(const std::string& name, struct stat* st = nullptr);
+    // Goes back to the level above: 0, or -1 with errno set (ESTALE: it is no longer the folder
+    // that was entered, or cannot be reached).
+    int leave();
+
+private:
+    struct Level {
+        Fd fd;
+        dev_t dev;
+        ino_t ino;
+    };
+    int mBase;
+    std::vector<Level> mLevels;
+    std::set<std::pair<dev_t, ino_t>> mOnPath;
+};
+
+}  // namespace mivex

@@ -1,0 +1,29 @@
+// Claiming a name in a folder without a race: nothing that stands at the name, or arrives there
+// meanwhile, is ever replaced, whatever the filesystem offers (RENAME_NOREPLACE, hard links, both
+// or neither), and the search for a free name is one loop, written once.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace mivex {
+
+// Renames `from` (in `fromDir`) to `to` (in `toDir`) only where `to` is free: 0, or -1 with
+// errno set (EEXIST where the name is taken, EXDEV across filesystems).
+int renameNoReplace(int fromDir, const char* from, int toDir, const char* to);
+
+// One attempt at taking `candidate`: 0 when taken, else -1 with errno set. EEXIST means the name
+// is someone else's and the next candidate is tried; any other errno ends the search.
+using ClaimAttempt = std::function<int(const std::string& candidate)>;
+
+// Keep both: takes the first free name of `name`, "name - Copy", "name - Copy (2)", ... in the
+// folder `dir`. The number last taken for this folder and name is remembered for the rest of the
+// process, and the numbered search starts after it, so that the n-th copy costs a few attempts
+// instead of n. 0 with the name in `taken`, or -1 with errno set (EEXIST when none is free).
+int claimCollisionName(int dir, const std::string& name, bool isFolder, const ClaimAttempt& attempt,
+                       std::string* taken = nullptr);
+
+// A hidden temporary name beside `name`: 0 with it in `taken`, or -1 with errno set.
+int claimTempName(const std::string& name, const ClaimAttempt& attempt, std::string& taken);
+
+}  // namespace mivex

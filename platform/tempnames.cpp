@@ -1,0 +1,121 @@
+// Temporary names that tell their owner, and the clean-up of those whose owner is gone.
+#include "platform/tempnames.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <string_view>
+#include <utility>
+
+namespace mivex {
+
+namespace {
+
+constexpr std::string_view kPrefix = ".mivex-";
+constexpr std::string_view kSuffix = ".part";
+// Folders looked through for stale files are remembered up to this many; then the memory starts
+// afresh (a second look costs time, never safety).
+constexpr std::size_t kRememberedFolders = 4096;
+
+// The machine (its host name) and the process namespace (the inode of /proc/self/ns/pid): a pid
+// only means something to a process that shares both.
+unsigned hostTag() {
+    static const unsigned tag = [] {
+        std::uint32_t h = 2166136261u;  // FNV-1a
+        auto mix = [&h](const void* data, std::size_t size) {
+            const auto* p = static_cast<const unsigned char*>(data);
+            for (std::size_t i = 0; i < size; ++i) {
+                h = (h ^ p[i]) * 16777619u;
+            }
+        };
+        std::array<char, 256> host{};
+        ::gethostname(host.data(), host.size() - 1);
+        mix(host.data(), std::string_view(host.data()).size());
+        struct stat ns;
+        if (::stat("/proc/self/ns/pid", &ns) == 0) {
+            mix(&ns.st_dev, sizeof ns.st_dev);
+            mix(&ns.st_ino, sizeof ns.st_ino);
+        }
+        return static_cast<unsigned>(h);
+    }();
+    return tag;
+}
+
+// The owner's pid of a temporary name made on this machine and namespace, or 0.
+pid_t ownerOf(std::string_view name) {
+    if (!isTempName(std::string(name))) {
+        return 0;
+    }
+    unsigned tag = 0;
+    unsigned long pid = 0;
+    int used = 0;
+    const std::string head(name.substr(kPrefix.size(), 32));
+    if (std::sscanf(head.c_str(), "%8x-%lu-%n", &tag, &pid, &used) != 2 || used == 0 ||
+        tag != hostTag() || pid == 0 || pid > 0x7fffffff) {
+        return 0;
+    }
+    return static_cast<pid_t>(pid);
+}
+
+std::mutex gLookedLock;
+std::set<std::pair<dev_t, ino_t>> gLooked;
+
+}  // namespace
+
+std::string tempName(const std::string& name) {
+    static std::atomic<unsigned> serial{0};
+    std::array<char, 48> tag;
+    std::snprintf(tag.data(), tag.size(), "%08x-%ld-%x-", hostTag(), static_cast<long>(::getpid()),
+                  serial.fetch_add(1));
+    // Short enough for NAME_MAX whatever the final name's length.
+    return std::string(kPrefix) + tag.data() + name.substr(0, 180) + std::string(kSuffix);
+}
+
+bool isTempName(const std::string& name) {
+    return name.size() > kPrefix.size() + kSuffix.size() && name.starts_with(kPrefix) &&
+           name.ends_with(kSuffix);
+}
+
+void removeStaleTemps(int dir) {
+    struct stat st;
+    if (::fstat(dir, &st) != 0) {
+        return;
+    }
+    {
+        std::lock_guard lock(gLookedLock);
+        if (gLooked.size() >= kRememberedFolders) {
+            gLooked.clear();
+        }
+        if (!gLooked.insert({st.st_dev, st.st_ino}).second) {
+            return;
+        }
+    }
+    const int own = ::dup(dir);
+    DIR* d = own < 0 ? nullptr : ::fdopendir(own);
+    if (!d) {
+        if (own >= 0) {
+            ::close(own);
+        }
+        return;
+    }
+    while (const dirent* e = ::readdir(d)) {
+        const pid_t pid = ownerOf(e->d_name);
+        // ESRCH only: EPERM means the process lives under another user.
+        if (pid != 0 && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH) {
+            ::unlinkat(dir, e->d_name, 0);
+        }
+    }
+    ::closedir(d);
+}
+
+}  // namespace mivex
