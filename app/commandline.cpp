@@ -48,7 +48,9 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder)
     const std::string logFolder = chooseLogFolder(programFolder);
     CopyHooks hooks;
     hooks.startTime = std::time(nullptr);  // names the log file that the last line points to
-    const std::string logPath = joinPath(logFolder, logFileName(hooks.startTime));
+    // No folder: start-up has said why, and the run goes on without a log.
+    const std::string logPath =
+        logFolder.empty() ? std::string() : joinPath(logFolder, logFileName(hooks.startTime));
     // On a terminal, a progress line; rows that are no entry never reach a transfer.
     std::optional<TtyProgress> display;
     if (::isatty(STDERR_FILENO) == 1) {
@@ -64,6 +66,8 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder)
     }
     RunReport report(STDERR_FILENO, display ? &*display : nullptr);
     hooks.failed = [&report](const RunFailure& failure) { report.failed(failure); };
+    // Said while the progress line may still stand: through the report, which wipes it first.
+    hooks.logTrouble = [&report](const std::string& text) { report.note(text); };
     const bool ok = CopyOperation(queue.rows(), logFolder, hooks);
     if (display) {
         display->finish();

@@ -61,7 +61,9 @@ void RunReport::finish(std::size_t rows, const std::string& logPath) const {
         return;
     }
     say(std::to_string(mFailures) + " of " + std::to_string(rows) +
-        (rows == 1 ? " entry" : " entries") + " failed; the run log is " + printable(logPath));
+        (rows == 1 ? " entry" : " entries") + " failed; " +
+        (logPath.empty() ? std::string("this run has no log")
+                         : "the run log is " + printable(logPath)));
 }
 
 void RunReport::say(const std::string& text) const {

@@ -24,7 +24,10 @@ public:
 
     void unusableList(const std::string& path, ListReadStatus status) const;
     void failed(const RunFailure& failure);
-    // After the run: when anything failed, how many and where the run log is.
+    // Any other line, "mivex: " + `text`.
+    void note(const std::string& text) const { say(text); }
+    // After the run: when anything failed, how many and where the run log is (empty: there is
+    // none).
     void finish(std::size_t rows, const std::string& logPath) const;
 
 private:

@@ -343,6 +343,8 @@ TEST(FailureLine, NamesLineEntryAndReasonInPrintableText) {
               cases[0].second + "\n" + cases[2].second +
                   "\nThe run was stopped; the rest of the queue was not carried out.\n\nRun log: "
                   "/l/\\x1b.txt");
+    EXPECT_EQ(describeRun({cases[0].first}, false, ""),
+              cases[0].second + "\n\nThis run has no log.");
 }
 
 TEST(Display, NeededOnlyForXcbAndWaylandAndFoundInEitherVariable) {
@@ -419,6 +421,16 @@ TEST_F(UnattendedRun, UserWithoutAHomeRunsUnloggedAndSaysSo) {
               "are not logged\n");
     EXPECT_EQ(readFile(data / "out/g.txt"), "g");
     EXPECT_FALSE(exists(logPath()));
+
+    // A failure then points to no log file.
+    const std::string failing =
+        list({test::entry("C-N", data / "gone.txt", data / "out")}, "f.flq");
+    ::chmod(failing.c_str(), 0644);
+    const auto failed = runProcess(
+        {"env", "-u", "HOME", "-u", "XDG_STATE_HOME", exe(), failing, "-auto"}, 60, true);
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_TRUE(failed.err.ends_with("mivex: 1 of 1 entry failed; this run has no log\n"))
+        << failed.err;
 }
 
 TEST(TtyProgressLine, UnitsAndSpeed) {
