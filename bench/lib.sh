@@ -118,6 +118,21 @@ make_tree() { # ROOT FILES FOLDERS KIB
     done
 }
 
+# make_tree's files with what cp -a keeps beyond the listing of tree_meta: a user attribute on
+# every file, an access and a default ACL on every folder, a second name below links/ for every
+# file of the first group folder, and with CAPS=1 (root only) a capability on ten files.
+make_meta_tree() { # ROOT FILES FOLDERS KIB CAPS
+    local root=$1 caps=() file
+    make_tree "$root" "$2" "$3" "$4"
+    find "$root" -type f -exec setfattr -n user.origin -v mivex-bench {} +
+    find "$root" -type d -exec setfacl -m u:65534:rwx,d:u:65534:r-x {} +
+    if (($5)); then
+        while IFS= read -r file; do caps+=(cap_net_raw+ep "$file"); done < <(find "$root" -type f | LC_ALL=C sort | head -n 10)
+        setcap "${caps[@]}" >/dev/null
+    fi
+    cp -al -- "$root/g000" "$root/links"
+}
+
 # A file of SIZE_MIB MiB holding DATA_KIB KiB of random data in four equal pieces at 1/8, 3/8,
 # 5/8 and 7/8 of its length: it starts and ends with a hole.
 make_sparse() { # PATH SIZE_MIB DATA_KIB

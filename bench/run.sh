@@ -32,10 +32,12 @@ MEM_FOLDERS=${BENCH_MEM_FOLDERS:-$(sized 2000 50)}
 MEM_KB=${BENCH_MEM_KB:-1}
 MEM_ROUNDS=${BENCH_MEM_ROUNDS:-$(sized 3 1)}
 DROP_FILES=${BENCH_DROP_FILES:-$(sized 10000 1000)}
+META_FILES=${BENCH_META_FILES:-$(sized 2000 500)}
+META_FOLDERS=${BENCH_META_FOLDERS:-$(sized 20 5)}
 PARENT_DIR=${BENCH_DIR:-/var/tmp}
 TMPFS_PARENT=${BENCH_TMPFS_DIR:-}
 TMPFS_SIZE=${BENCH_TMPFS_SIZE:-8G}
-ONLY=${BENCH_ONLY:-D1,D2,D3,D4,D5,D6,D6b,D7,MEM,WIN}
+ONLY=${BENCH_ONLY:-D1,D2,D3,D4,D5,D6,D6b,D7,D8,MEM,WIN}
 FSES=${BENCH_FS:-tmpfs,disk}
 DISK_MODE=${BENCH_DISK:-$( ((EUID == 0)) && echo image || echo folder)}
 KEEP=${BENCH_KEEP:-0}
@@ -59,12 +61,15 @@ check_count BENCH_MEM_FOLDERS "$MEM_FOLDERS" 1
 check_count BENCH_MEM_KB "$MEM_KB" 1
 check_count BENCH_MEM_ROUNDS "$MEM_ROUNDS" 1
 check_count BENCH_DROP_FILES "$DROP_FILES" 1
+check_count BENCH_META_FILES "$META_FILES" 1
+check_count BENCH_META_FOLDERS "$META_FOLDERS" 1
 [[ $DISK_MODE == image || $DISK_MODE == folder ]] || die "BENCH_DISK must be image or folder"
 [[ $QUICK == [01] && $KEEP == [01] ]] || die "BENCH_QUICK and BENCH_KEEP take 0 or 1"
-((SMALL_FOLDERS <= SMALL_FILES && MEM_FOLDERS <= MEM_FILES)) || die "more folders than files"
+((SMALL_FOLDERS <= SMALL_FILES && MEM_FOLDERS <= MEM_FILES && META_FOLDERS <= META_FILES)) ||
+    die "more folders than files"
 ((ROUNDS >= 5)) || note "warning: BENCH_ROUNDS=$ROUNDS; use at least 5 for numbers worth quoting"
 
-ALL_DATASETS="D1 D2 D3 D4 D5 D6 D6B D7 MEM WIN"
+ALL_DATASETS="D1 D2 D3 D4 D5 D6 D6B D7 D8 MEM WIN"
 for ds in ${ONLY//,/ }; do
     [[ " $ALL_DATASETS " == *" ${ds^^} "* ]] || die "BENCH_ONLY: unknown dataset '$ds' (known: $ALL_DATASETS)"
 done
@@ -89,6 +94,11 @@ if selected D3; then
 fi
 
 command -v rsync >/dev/null || die "rsync is not installed"
+if selected D8 && ! { command -v setfacl && command -v setfattr; } >/dev/null; then
+    ((EUID == 0)) || die "D8 needs setfacl and setfattr; install the packages 'acl' and 'attr'"
+    note "installing acl and attr"
+    apt-get install -y acl attr >/dev/null || die "could not install the packages 'acl' and 'attr'"
+fi
 if selected MEM && [[ ! -x /usr/bin/time ]]; then
     ((EUID == 0)) || die "GNU time (/usr/bin/time) is missing; install the package 'time'"
     note "installing GNU time"
@@ -188,10 +198,12 @@ small_kib=$((SMALL_FILES * ((SMALL_KB + 3) / 4 * 4) + (SMALL_FOLDERS * 11 / 10 +
 tree_kib=0
 ! selected D3 || tree_kib=$(du -sk -- "$TREE_SRC" | cut -f1)
 big_kib=$(((BIG_MB > SPARSE_MB ? BIG_MB : SPARSE_MB) * 2048))
-need_disk=$((big_kib + (2 + 13 * runs) * small_kib + (1 + 4 * runs) * tree_kib + 512 * 1024))
-need_inodes=$(((2 + 13 * runs) * (SMALL_FILES + SMALL_FOLDERS * 11 / 10 + 1) + (1 + 4 * runs) * ${TREE_FILES:-0} * 11 / 10))
+meta_kib=$((META_FILES * ((SMALL_KB + 3) / 4 * 4) + (META_FOLDERS * 11 / 10 + 1) * 12))
+need_disk=$((big_kib + (2 + 13 * runs) * small_kib + (1 + 4 * runs) * tree_kib + (2 + 3 * runs) * meta_kib + 512 * 1024))
+need_inodes=$(((2 + 13 * runs) * (SMALL_FILES + SMALL_FOLDERS * 11 / 10 + 1) + (1 + 4 * runs) * ${TREE_FILES:-0} * 11 / 10 +
+    (2 + 3 * runs) * (META_FILES + META_FOLDERS * 22 / 10 + 2)))
 mem_kib=$((2 * MEM_FILES * ((MEM_KB + 3) / 4 * 4)))
-need_tmpfs=$(((big_kib > mem_kib ? big_kib : mem_kib) + 4 * small_kib + 2 * tree_kib + 256 * 1024))
+need_tmpfs=$(((big_kib > mem_kib ? big_kib : mem_kib) + 4 * small_kib + 2 * tree_kib + 3 * meta_kib + 256 * 1024))
 free_disk=$(df -Pk "$WORK" | awk 'NR == 2 { print $4 }')
 free_inodes=$(df -Pi "$WORK" | awk 'NR == 2 { print $4 }')
 [[ $DISK_MODE == folder ]] || free_inodes=  # the image gets what it needs
@@ -258,6 +270,7 @@ set_cmd() { # FS TOOL SOURCE DEST
         rsync) CMD=(rsync -a -- "$src" "$dest/") ;;
         rsync_S) CMD=(rsync -a -S -- "$src" "$dest/") ;;
         rsync_I_full) CMD=(rsync -a -I -- "$src" "$dest/") ;;
+        rsync_HAX) CMD=(rsync -aHAX -- "$src" "$dest/") ;;
         tar) CMD=(tar_pipe "" "${src%/*}" "${src##*/}" "$dest") ;;
         tar_S) CMD=(tar_pipe -S "${src%/*}" "${src##*/}" "$dest") ;;
         mv) CMD=(mv -- "$src" "$dest/") ;;
@@ -283,6 +296,7 @@ label() {
         rsync) echo "rsync -a" ;;
         rsync_S) echo "rsync -aS" ;;
         rsync_I_full) echo "rsync -aI onto full" ;;
+        rsync_HAX) echo "rsync -aHAX" ;;
         tar) echo "tar | tar" ;;
         tar_S) echo "tar -S | tar" ;;
         mv) echo "mv" ;;
@@ -330,6 +344,20 @@ check_result() { # FS DATASET TOOL REFERENCE RESULT
     fi
 }
 
+# What the metadata listing does not see: hard links, ACLs and extended attributes, compared with
+# the copy cp -a made (rsync -naiHAX lists what it would change). Mivex may differ in nothing.
+check_like_cp() { # FS DATASET TOOL CP_COPY RESULT
+    local out
+    out=$(rsync -naiHAX --delete -- "$4/" "$5/" 2>&1) || die "rsync -naiHAX failed on $3's result on $2 ($1): $out"
+    [[ -n $out ]] || return 0
+    out=$(head -n 4 <<<"$out" | tr '\n' ' ')
+    if [[ $3 == mivex* ]]; then
+        die "$3 on $2 ($1): links or attributes differ from cp -a's copy (rsync -naiHAX): $out"
+    elif ! grep -q "^$3 " "$NOTES"; then
+        printf '%s on %s (%s): differs from cp -a under rsync -naiHAX: %s\n' "$3" "$2" "$1" "$out" >>"$NOTES"
+    fi
+}
+
 # How a used destination goes. On ext4 without a journal a new inode is not taken from those freed
 # in the last minute or more, and the allocator checks each such inode it passes: deleting 20,000
 # files between runs made every following small-file run slower, whichever tool ran. So on the
@@ -372,6 +400,9 @@ bench_copy() { # FS DATASET SOURCE small|big TOOL...
             set_cmd "$fs" "$tool" "$src" "$dest"
             run_and_record "$fs" "$ds" "$tool" "$round"
             check_result "$fs" "$ds" "$tool" "$src" "$dest/${src##*/}"
+            if [[ $ds == D8 ]]; then
+                check_like_cp "$fs" "$ds" "$tool" "$META_REF/${src##*/}" "$dest/${src##*/}"
+            fi
             if [[ $ds == D4 ]]; then
                 kib=$(allocated_kib "$dest/${src##*/}")
                 echo "$fs,$ds,$tool,$round,$kib" >>"$BLOCKS"
@@ -400,6 +431,20 @@ d3() { # FS
     cp -a -- "$TREE_SRC" "${ROOT[$1]}/data/"
     bench_copy "$1" D3 "$src" small mivex cp rsync tar
     drop_dest "$1" "$src" small
+}
+
+# A tree of hard links, extended attributes and ACLs (and capabilities as root). cp -a's copy of
+# it, made once untimed, is what every result must equal under rsync -naiHAX.
+META_REF=
+d8() { # FS
+    local home="${ROOT[$1]}/data/meta"
+    note "making $META_FILES files of $SMALL_KB KiB with hard links, attributes and ACLs on $1"
+    mkdir -p "$home/ref"
+    make_meta_tree "$home/tree" "$META_FILES" "$META_FOLDERS" "$SMALL_KB" $((EUID == 0 ? 1 : 0))
+    cp -a -- "$home/tree" "$home/ref/"
+    META_REF="$home/ref"
+    bench_copy "$1" D8 "$home/tree" small mivex cp rsync_HAX
+    drop_dest "$1" "$home" small
 }
 
 # The peers get their sparse options here: rsync -S, and -S on tar's create side.
@@ -570,7 +615,7 @@ win() {
 # no new inodes) and the move from the tmpfs come before D5, whose overwrites free inodes.
 # (A function called on the right of || or && runs with errexit off, so these are plain ifs.)
 SPENT=()   # seconds each dataset took, checks and data included
-for ds in D1 D4 D3 D2 D6 D6b D5 D7 MEM WIN; do
+for ds in D1 D4 D3 D2 D8 D6 D6b D5 D7 MEM WIN; do
     selected "$ds" || continue
     case $ds in
         D6b | D7 | MEM | WIN) places=(-) ;;
@@ -655,6 +700,10 @@ table() {
         time_row D3 "$fs" mivex tar "" - -
     done
     for fs in "${FS_LIST[@]}"; do
+        time_row D8 "$fs" mivex cp "copy ${META_FILES}, links+ACLs" - -
+        time_row D8 "$fs" mivex rsync_HAX "" - -
+    done
+    for fs in "${FS_LIST[@]}"; do
         time_row D4 "$fs" mivex cp "copy ${SPARSE_MB} MiB sparse" le 1.10
         time_row D4 "$fs" mivex rsync_S "" - -
         time_row D4 "$fs" mivex tar_S "" - -
@@ -708,8 +757,9 @@ destination with Mivex into an empty one in the same rounds; D6 and D7 targets a
 own median; peak RSS is the largest of $MEM_ROUNDS run(s); WIN is the median of $ROUNDS runs of
 mivex_gesturebench. Sparse peers: rsync -a -S and tar -S on the create side. "tar | tar" is
 \`tar -C SRC -cf - NAME | tar -C DST -xpf -\`. Every result was checked with diff -r and its
-metadata (type, mode, owner, mtime, link target): a content mismatch, or any mismatch in
-Mivex's results, stops the suite; peers whose metadata differ are listed here:
+metadata (type, mode, owner, mtime, link target), D8's also with rsync -naiHAX against cp -a's
+copy (hard links, ACLs, extended attributes): a content mismatch, or any mismatch in Mivex's
+results, stops the suite; peers whose metadata differ are listed here:
 EOF
     if [[ -s $NOTES ]]; then sed 's/^/  /' "$NOTES"; else echo "  (none)"; fi
 }
@@ -747,7 +797,8 @@ details() {
     [[ -z $GESTUREBENCH ]] || echo "# mivex_gesturebench $GESTUREBENCH ($(stat -c '%y' "$GESTUREBENCH"))"
     echo "# source $(git -C "$REPO" describe --always --dirty 2>/dev/null || echo unknown)"
     echo "# datasets $ONLY on $FSES; rounds $ROUNDS, warm-up $WARMUP; D1 $BIG_MB MiB; D2/D5/D6 $SMALL_FILES x $SMALL_KB KiB in $SMALL_FOLDERS folders;"
-    echo "#   D3 ${TREE_SRC:--}; D4 $SPARSE_MB MiB with $SPARSE_DATA_KB KiB of data; D7 $STARTUP_RUNS runs; MEM $MEM_FILES x $MEM_KB KiB in $MEM_FOLDERS folders, $MEM_ROUNDS round(s); WIN drop of $DROP_FILES files$([[ $QUICK == 0 ]] || echo '; quick mode')"
+    echo "#   D3 ${TREE_SRC:--}; D4 $SPARSE_MB MiB with $SPARSE_DATA_KB KiB of data; D7 $STARTUP_RUNS runs; MEM $MEM_FILES x $MEM_KB KiB in $MEM_FOLDERS folders, $MEM_ROUNDS round(s); WIN drop of $DROP_FILES files;"
+    echo "#   D8 $META_FILES x $SMALL_KB KiB in $META_FOLDERS folders, a user attribute on each, an access and a default ACL on each folder, every file of g000 also under links/$( ((EUID == 0)) && echo ', 10 files with a capability')$([[ $QUICK == 0 ]] || echo '; quick mode')"
     echo "# page cache not dropped: sources are read from memory. On the disk, small-file copies are kept"
     echo "#   until the end (ext4 without a journal is slow to create files after many deletions)."
 }

@@ -137,7 +137,11 @@ src=${rest%% --> *} dest=${rest#* --> }
 name=${src##*/}
 fault=${STUB_FAULT:-}
 case $code in
-    C-O) [[ $fault == fill-holes ]] && cp -a --sparse=never -- "$src" "$dest/" || cp -a -- "$src" "$dest/" ;;
+    C-O) case $fault in
+             fill-holes) cp -a --sparse=never -- "$src" "$dest/" ;;
+             split-links) cp -a --no-preserve=links -- "$src" "$dest/" ;;
+             *) cp -a -- "$src" "$dest/" ;;
+         esac ;;
     C-N) target="$dest/$name"
          [[ ! -e $target || $fault == keep-both-overwrites ]] || target="$dest/$name - Copy"
          if [[ -d $target ]]; then cp -a -- "$src" "${target%/*}/"; else cp -a -- "$src" "$target"; fi ;;
@@ -173,6 +177,7 @@ suite() { # VAR=VALUE...
         BENCH_OUT="$T/out" BENCH_TREE="$T/realtree" BENCH_QUICK=1 BENCH_ROUNDS=1 BENCH_WARMUP=1 \
         BENCH_BIG_MB=2 BENCH_SMALL_FILES=30 BENCH_SMALL_FOLDERS=3 BENCH_SPARSE_MB=8 \
         BENCH_STARTUP_RUNS=2 BENCH_MEM_FILES=20 BENCH_MEM_FOLDERS=2 BENCH_DROP_FILES=5 \
+        BENCH_META_FILES=30 BENCH_META_FOLDERS=3 \
         "$@" "$BENCH/run.sh" >"$T/run.out" 2>"$T/run.err"
 }
 # Nothing may stay behind: no work folder, no mount.
@@ -206,7 +211,7 @@ if ((status == 0)); then
     for row in "D1 .* tmpfs .* cp -a" "D1 .* disk .* rsync -a" "D2 .* disk .* tar \| tar" \
         "D3 .* tmpfs .* cp -a" "D4 .* disk .* tar -S \| tar" "D4 +allocated \(du\) +tmpfs +cp -a .* met" \
         "D5 +C-O onto full dest +disk +mivex C-O, empty dest" "D5 +C-N onto full dest +tmpfs" \
-        "D6 .* disk +mv" "D6b .* tmpfs\+disk +cp -a;sync;rm -r" "D7 .* tmpfs +cp -a" \
+        "D6 .* disk +mv" "D8 .* tmpfs +cp -a" "D8 .* disk +rsync -aHAX" "D6b .* tmpfs\+disk +cp -a;sync;rm -r" "D7 .* tmpfs +cp -a" \
         "MEM +peak RSS" "WIN +load 32,766-line list .* met" "WIN +load 32,767-line list .* met" \
         "WIN +save 32,767-line list"; do
         grep -qE "^$row" "$T/run.out" && pass "the table has a row '$row'" || fail "the table has a row '$row'"
@@ -223,6 +228,7 @@ left_nothing "a good run"
 refuses "a lost file" "does not match" STUB_FAULT=lose-file BENCH_ONLY=D2 BENCH_FS=tmpfs
 refuses "another file time from mivex" "metadata differs" STUB_FAULT=touch BENCH_ONLY=D3 BENCH_FS=disk
 refuses "a failing mivex" "list: C-O --> " STUB_FAULT=exit1 BENCH_ONLY=D7
+refuses "a copy that splits hard links" "differ from cp -a's copy" STUB_FAULT=split-links BENCH_ONLY=D8 BENCH_FS=tmpfs
 refuses "a move that copies" "source is still there" STUB_FAULT=move-copies BENCH_ONLY=D6 BENCH_FS=tmpfs
 refuses "keep-both that overwrites" "tree - Copy" STUB_FAULT=keep-both-overwrites BENCH_ONLY=D5 BENCH_FS=tmpfs
 refuses "a drop out of order" "the drop went wrong" STUB_FAULT=drop-order BENCH_ONLY=WIN

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <initializer_list>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -26,8 +27,11 @@
 #include <utility>
 #include <vector>
 
+#include "platform/copyoptions.h"
+#include "platform/hardlinks.h"
 #include "platform/identity.h"
 #include "platform/resultcodes.h"
+#include "platform/xattrs.h"
 
 namespace mivex {
 
@@ -224,6 +228,10 @@ private:
     int moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir);
     int removeCopied(int parent, const CopiedItem& item);
     int keepAttributes(int fd, const struct stat& st);
+    int keepFileAttributes(int src, int dst, const struct stat& st);
+    int copyXattrs(int src, int dst, std::initializer_list<XattrStage> stages);
+    int linkToCopy(const HardLinks::Claim& copy, const std::string& name, const struct stat& st,
+                   int dstDir, const std::string& dstName, Placement placement, CopiedItem* record);
     void countTotals(int dir, const std::string& name, const struct stat& st);
     CopiedItem* noteCopied(CopiedItem* record, const std::string& name, const struct stat& st);
     void notePlaced(int fd) {
@@ -267,6 +275,11 @@ private:
     const int mWorkers;
     PlacedItems mPlaced;     // what this entry put where something could already stand
     struct stat mDestSt {};  // the destination folder, which the walk of the source must not meet
+    const CopyOptions mOptions;
+    HardLinks mLinks;  // the first copies of files with several names, for this entry only
+    // A destination folder of this entry has a default ACL, so a new file may inherit an ACL that
+    // its source lacks; until then no file is looked at for one.
+    std::atomic<bool> mDefaultAcls{false};
 
     TransferProgress mProgress;  // totals and the current file, as last reported
     std::atomic<std::uint64_t> mBytesDone{0};
@@ -513,6 +526,7 @@ CopiedItem* Transfer::noteCopied(CopiedItem* record, const std::string& name,
 int Transfer::copyTree(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                        Placement placement, const std::string& srcPath, CopiedItem* record) {
     mPoolFailure = kSuccess;
+    mDefaultAcls = hasDefaultAcl(dstDir);
     int code = copyItem(srcDir, name, st, dstDir, name, placement, srcPath, record);
     drainPool();
     report();
@@ -592,7 +606,11 @@ void Transfer::copyBatch(const Batch& batch) {
 
 void Transfer::finishFolder(Folder& folder) {
     if (!mAborted) {
-        noteFailure(keepAttributes(folder.dst.get(), folder.st));
+        // The mode is given even when an attribute failed, so the folder is not left at 0700.
+        const int xattrCode =
+            copyXattrs(folder.src.get(), folder.dst.get(), {XattrStage::FolderFilled});
+        const int modeCode = keepAttributes(folder.dst.get(), folder.st);
+        noteFailure(xattrCode != kSuccess ? xattrCode : modeCode);
     }
 }
 
@@ -792,6 +810,15 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
             return kSameFile;
         }
     }
+    // A later name of a file copied earlier in this entry becomes a link to that copy. The entry's
+    // own item, the only one placed "keep both", has no other name inside the entry.
+    HardLinks::Claim link;
+    if (mOptions.keepHardLinks && st.st_nlink > 1 && placement != Placement::KeepBoth) {
+        link = mLinks.claim(st);
+        if (link.later()) {
+            return linkToCopy(link, name, st, dstDir, dstName, placement, record);
+        }
+    }
 
     // The copy is written into a file of the destination folder that has no name yet (O_TMPFILE)
     // and is linked to its name only when complete, so an interrupted run leaves nothing behind.
@@ -832,7 +859,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         }
     }
     if (code == kSuccess && !mAborted) {
-        code = keepAttributes(dst.get(), st);
+        code = keepFileAttributes(src.get(), dst.get(), st);
     }
     if (code == kSuccess && placement == Placement::Replace) {
         notePlaced(dst.get());  // before it has its name, so no other thread misses it
@@ -855,6 +882,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         }
         return code;  // an unnamed file goes away with its descriptor
     }
+    link.named(dstDir, dstName);
     noteCopied(record, name, st);
     ++mFilesDone;
     report();
@@ -907,6 +935,56 @@ char* copyBuffer() {
         buffer = std::make_unique<char[]>(kBufferSize);
     }
     return buffer.get();
+}
+
+int Transfer::keepFileAttributes(int src, int dst, const struct stat& st) {
+    Xattrs xattrs;
+    if (int err = mOptions.keepXattrs ? xattrs.read(src) : 0; err != 0) {
+        return codeFromErrno(err, true);
+    }
+    if (int err = xattrs.apply(dst, XattrStage::FileBeforeOwner, mOptions, mDefaultAcls);
+        err != 0) {
+        return codeFromErrno(err);
+    }
+    if (int code = keepAttributes(dst, st); code != kSuccess) {
+        return code;
+    }
+    const int err = xattrs.apply(dst, XattrStage::FileAfterOwner, mOptions);
+    return err == 0 ? kSuccess : codeFromErrno(err);
+}
+
+int Transfer::copyXattrs(int src, int dst, std::initializer_list<XattrStage> stages) {
+    Xattrs xattrs;
+    if (int err = mOptions.keepXattrs ? xattrs.read(src) : 0; err != 0) {
+        return codeFromErrno(err, true);
+    }
+    if (xattrs.hasDefaultAcl()) {
+        mDefaultAcls = true;  // before the folder's files go to the pool
+    }
+    for (XattrStage stage : stages) {
+        if (int err = xattrs.apply(dst, stage, mOptions); err != 0) {
+            return codeFromErrno(err);
+        }
+    }
+    return kSuccess;
+}
+
+int Transfer::linkToCopy(const HardLinks::Claim& copy, const std::string& name,
+                         const struct stat& st, int dstDir, const std::string& dstName,
+                         Placement placement, CopiedItem* record) {
+    if (copy.error() != 0) {
+        return codeFromErrno(copy.error());
+    }
+    // Placed like an unnamed copy: a link made under its name, or under "overwrite" over what
+    // stands there in one rename, never leaving the name half replaced.
+    if (int code = placeUnnamed(copy.copy(), dstDir, dstName, placement); code != kSuccess) {
+        return code;
+    }
+    noteCopied(record, name, st);
+    mBytesDone += static_cast<std::uint64_t>(st.st_size);
+    ++mFilesDone;
+    report();
+    return kSuccess;
 }
 
 int Transfer::copyData(int src, int dst, const struct stat& st) {
@@ -1177,6 +1255,12 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
     if (!dst.valid()) {
         return errno == ELOOP || errno == ENOTDIR ? kAlreadyExists : codeFromErrno(errno);
     }
+    if (int code = copyXattrs(src.get(), dst.get(), {XattrStage::FolderOpened}); code != kSuccess) {
+        if (!merging) {
+            ::unlinkat(dstDir, made.c_str(), AT_REMOVEDIR);  // still empty, and would stay 0700
+        }
+        return code;
+    }
     if (placement == Placement::Replace && !merging) {
         notePlaced(dst.get());
     }
@@ -1390,6 +1474,11 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
     }
     if (first != kSuccess) {
         return first;  // what could not be moved stays in the source folder
+    }
+    if (int code =
+            copyXattrs(src.get(), dst.get(), {XattrStage::FolderOpened, XattrStage::FolderFilled});
+        code != kSuccess) {
+        return code;
     }
     if (int code = keepAttributes(dst.get(), st); code != kSuccess) {
         return code;  // the emptied source folder stays, saying what mode it should have had

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev util-linux coreutils rsync
-    qt6-base-dev libqt6test6 fonts-liberation2 libgcab-dev pkg-config cabextract gcab)
+    qt6-base-dev libqt6test6 fonts-liberation2 libgcab-dev pkg-config cabextract gcab acl libcap2-bin)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -65,6 +65,14 @@ TmpfsMount::TmpfsMount(unsigned long long bytes) {
     }
 }
 
+RamfsMount::RamfsMount() {
+    if (::mount("ramfs", mDir.path().c_str(), "ramfs", 0, "mode=0755") == 0) {
+        mMounted = true;
+    } else {
+        mReason = std::string("mounting a ramfs was refused: ") + std::strerror(errno);
+    }
+}
+
 ScratchMount::~ScratchMount() {
     if (mMounted) {
         ::umount2(mDir.path().c_str(), MNT_DETACH);
@@ -307,6 +315,14 @@ std::string referenceCopy(const std::string& source, const std::string& folder) 
         name.pop_back();
     }
     return folder + "/" + name.substr(name.rfind('/') + 1);
+}
+
+std::string rsyncDifferences(const std::string& a, const std::string& b) {
+    ProcessResult r = runProcess({"rsync", "-naiHAXc", "--delete", "--", a + "/", b + "/"});
+    if (r.exitCode != 0) {
+        throw std::runtime_error("rsync " + a + " " + b + " failed: " + r.output);
+    }
+    return r.output;
 }
 
 namespace {

@@ -71,6 +71,13 @@ public:
     explicit TmpfsMount(unsigned long long bytes);
 };
 
+// A ramfs: a filesystem that keeps no extended attributes at all (every one is refused with
+// ENOTSUP), where a vfat image would need a module this kernel may not have.
+class RamfsMount : public ScratchMount {
+public:
+    RamfsMount();
+};
+
 // `source` mounted once more, read-only when asked. A bind mount is another mount of the same
 // filesystem: rename(2) between it and its source fails with EXDEV.
 class BindMount : public ScratchMount {
@@ -116,5 +123,9 @@ std::string referenceCopy(const std::string& source, const std::string& folder);
 // True when `a` and `b` hold the same tree: names, types, bytes, permission bits, link targets and
 // modification times of files and of folders below the top. `why` tells the first difference.
 bool sameTree(const std::string& a, const std::string& b, std::string& why);
+
+// What `rsync -naiHAXc --delete` would change to make `b` like `a`: empty when the two trees hold
+// the same names, bytes, modes, owners, times, hard links, ACLs and extended attributes.
+std::string rsyncDifferences(const std::string& a, const std::string& b);
 
 }  // namespace mivex::test

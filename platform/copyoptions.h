@@ -1,0 +1,31 @@
+// What a copy keeps besides contents, modes, owners and times, and what it does when the
+// destination cannot keep it: the engine's promises on one screen, the same as `cp -a`'s.
+#pragma once
+
+namespace mivex {
+
+struct CopyOptions {
+    // A file reached by several names inside one entry arrives as one file with those names: the
+    // later names are linked to the first copy instead of being copied again (cp -a does the same
+    // within one invocation). A tree of hard links then needs its space once, not once a name.
+    bool keepHardLinks = true;
+
+    // Every extended attribute the source lists is copied to files and folders: user.*, trusted.*
+    // and security.* as far as the process may read them, the POSIX ACLs (system.posix_acl_access
+    // and, on folders, system.posix_acl_default) and file capabilities (security.capability).
+    // Links keep none of their own: user.* cannot exist on a link, and the others could only be set
+    // through the link's path, which the engine never re-resolves.
+    bool keepXattrs = true;
+
+    // A destination filesystem that keeps no attributes, or not of this kind, answers ENOTSUP: the
+    // item still arrives, without them, as with cp -a. Its permission bits, which every filesystem
+    // keeps, still hold what an ACL's mask allows.
+    bool skipUnsupportedXattrs = true;
+
+    // Setting trusted.* takes CAP_SYS_ADMIN and security.* (capabilities among them) CAP_SETFCAP;
+    // refused with EPERM, the item arrives without that attribute, as with cp -a. Any other refusal
+    // (no space for the attribute, an I/O error) fails the item.
+    bool skipPrivilegedXattrs = true;
+};
+
+}  // namespace mivex

@@ -1,0 +1,184 @@
+// Hard links inside one entry.
+//
+// A first copy is found again by the path /proc gives for its folder, with every link resolved,
+// walked one name at a time with O_NOFOLLOW and checked by identity: a folder swapped for a link
+// since then cannot make a later name link to anything but the copy. A path, not an open
+// descriptor, is kept for each file: a tree copied out of a backup made with hard links holds such
+// files by the hundred thousand, most of whose other names lie outside the entry.
+#include "platform/hardlinks.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+
+namespace mivex {
+
+namespace {
+
+constexpr std::size_t kCachedFolders = 32;
+
+// Opens (O_PATH) the folder `path` names without following any link on the way; -1 and errno if
+// not.
+int openFolderWithoutLinks(const std::string& path) {
+    int dir = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (std::size_t at = 1; dir >= 0 && at < path.size();) {
+        std::size_t slash = path.find('/', at);
+        if (slash == std::string::npos) {
+            slash = path.size();
+        }
+        const std::string part = path.substr(at, slash - at);
+        const int next = ::openat(dir, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int err = errno;
+        ::close(dir);
+        errno = err;
+        dir = next;
+        at = slash + 1;
+    }
+    return dir;
+}
+
+}  // namespace
+
+HardLinks::OpenFolder::~OpenFolder() {
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+HardLinks::Claim& HardLinks::Claim::operator=(Claim&& other) noexcept {
+    if (this != &other) {
+        release();
+        mOwner = std::exchange(other.mOwner, nullptr);
+        mKey = other.mKey;
+        mCopy = std::exchange(other.mCopy, -1);
+        mError = std::exchange(other.mError, 0);
+    }
+    return *this;
+}
+
+HardLinks::Claim::~Claim() {
+    release();
+}
+
+void HardLinks::Claim::release() {
+    if (mCopy >= 0) {
+        ::close(mCopy);
+        mCopy = -1;
+    }
+    if (mOwner) {
+        mOwner->settle(mKey, nullptr);
+        mOwner = nullptr;
+    }
+}
+
+void HardLinks::Claim::named(int dir, const std::string& name) {
+    if (!mOwner) {
+        return;
+    }
+    First first;
+    first.named = true;
+    first.name = name;
+    std::array<char, 32> proc;
+    std::snprintf(proc.data(), proc.size(), "/proc/self/fd/%d", dir);
+    std::string folder(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(proc.data(), folder.data(), folder.size());
+    struct stat folderSt, st;
+    if (n < 0 || static_cast<std::size_t>(n) == folder.size()) {
+        first.error = n < 0 ? errno : ENAMETOOLONG;
+    } else if (::fstat(dir, &folderSt) != 0 ||
+               ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        first.error = errno;
+    } else {
+        folder.resize(static_cast<std::size_t>(n));
+        first.folder = std::move(folder);
+        first.folderId = {folderSt.st_dev, folderSt.st_ino};
+        first.id = {st.st_dev, st.st_ino};
+    }
+    mOwner->settle(mKey, &first);
+    mOwner = nullptr;
+}
+
+HardLinks::Claim HardLinks::claim(const struct stat& source) {
+    Claim claim;
+    claim.mKey = {source.st_dev, source.st_ino};
+    First first;
+    {
+        std::unique_lock lock(mLock);
+        for (;;) {
+            const auto [it, inserted] = mFiles.try_emplace(claim.mKey);
+            if (inserted) {
+                claim.mOwner = this;
+                return claim;
+            }
+            if (it->second.named) {
+                first = it->second;
+                break;
+            }
+            mSettled.wait(lock);
+        }
+    }
+    std::shared_ptr<const OpenFolder> folder;
+    if (first.error != 0) {
+        claim.mError = first.error;
+    } else if (const int err = openFolder(first, folder); err != 0) {
+        claim.mError = err;
+    } else {
+        const int fd = ::openat(folder->fd, first.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st;
+        if (fd < 0) {
+            claim.mError = errno;
+        } else if (::fstat(fd, &st) != 0 || Key{st.st_dev, st.st_ino} != first.id) {
+            ::close(fd);
+            claim.mError = ESTALE;  // the copy was replaced since it was made
+        } else {
+            claim.mCopy = fd;
+        }
+    }
+    return claim;
+}
+
+int HardLinks::openFolder(const First& first, std::shared_ptr<const OpenFolder>& folder) {
+    {
+        std::lock_guard lock(mFoldersLock);
+        if (auto it = mFolders.find(first.folder);
+            it != mFolders.end() && it->second->id == first.folderId) {
+            folder = it->second;
+            return 0;
+        }
+    }
+    auto opened = std::make_shared<OpenFolder>();
+    opened->fd = openFolderWithoutLinks(first.folder);
+    struct stat st;
+    if (opened->fd < 0 || ::fstat(opened->fd, &st) != 0) {
+        return errno;
+    }
+    opened->id = {st.st_dev, st.st_ino};
+    if (opened->id != first.folderId) {
+        return ESTALE;  // another folder stands at that path now
+    }
+    std::lock_guard lock(mFoldersLock);
+    if (mFolders.size() >= kCachedFolders) {
+        mFolders.clear();  // a thread still linking into one keeps it open until done
+    }
+    mFolders.insert_or_assign(first.folder, opened);
+    folder = std::move(opened);
+    return 0;
+}
+
+void HardLinks::settle(const Key& key, First* first) {
+    {
+        std::lock_guard lock(mLock);
+        if (first) {
+            mFiles[key] = std::move(*first);
+        } else {
+            mFiles.erase(key);  // the next name to come copies it
+        }
+    }
+    mSettled.notify_all();
+}
+
+}  // namespace mivex

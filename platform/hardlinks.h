@@ -1,0 +1,92 @@
+// Hard links inside one entry: a source file met under a second name is linked to its first copy
+// instead of being copied again.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+namespace mivex {
+
+class HardLinks {
+    struct Key {
+        dev_t dev;
+        ino_t ino;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& k) const noexcept {
+            return std::hash<ino_t>()(k.ino) ^ (std::hash<dev_t>()(k.dev) << 1);
+        }
+    };
+
+public:
+    // One name of a source file that has several. The first name of a file is copied by whoever
+    // claimed it, who calls named() once the copy is complete and has its name; a later name gets
+    // the first copy to link to.
+    class Claim {
+    public:
+        Claim() = default;
+        Claim(Claim&& other) noexcept { *this = std::move(other); }
+        Claim& operator=(Claim&& other) noexcept;
+        Claim(const Claim&) = delete;
+        Claim& operator=(const Claim&) = delete;
+        // A first claim never named lets the next name copy the file instead.
+        ~Claim();
+
+        // A later name: copy() is a descriptor (O_PATH) of the first copy, or error() the errno
+        // value that kept it from being reached.
+        bool later() const { return mCopy >= 0 || mError != 0; }
+        int copy() const { return mCopy; }
+        int error() const { return mError; }
+        // The first name: its copy is complete and named `name` in the folder `dir`.
+        void named(int dir, const std::string& name);
+
+    private:
+        friend class HardLinks;
+        void release();
+
+        HardLinks* mOwner = nullptr;  // set on a first claim until it is named
+        Key mKey{};
+        int mCopy = -1;
+        int mError = 0;
+    };
+
+    // Called for a source file whose link count is above 1, from any thread. Waits while another
+    // thread copies the file's first name, so nothing is ever linked to a copy still being made.
+    Claim claim(const struct stat& source);
+
+private:
+    struct First {
+        bool named = false;
+        std::string folder;  // where its copy is, with every link resolved
+        std::string name;
+        Key folderId{};  // the identities of folder and copy, checked before linking to the copy
+        Key id{};
+        int error = 0;  // the copy could not be found again
+    };
+    // An open folder holding first copies (O_PATH), shared by the threads linking into it.
+    struct OpenFolder {
+        int fd = -1;
+        Key id{};
+        ~OpenFolder();
+    };
+    void settle(const Key& key, First* first);
+    // The first copy's folder, from the cache or walked to again; errno value on failure.
+    int openFolder(const First& first, std::shared_ptr<const OpenFolder>& folder);
+
+    std::mutex mLock;
+    std::condition_variable mSettled;
+    std::unordered_map<Key, First, KeyHash> mFiles;
+    // Later names mostly come folder by folder, so a few open folders spare walking each path.
+    std::mutex mFoldersLock;
+    std::unordered_map<std::string, std::shared_ptr<const OpenFolder>> mFolders;
+};
+
+}  // namespace mivex
