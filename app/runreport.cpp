@@ -62,7 +62,7 @@ void RunReport::finish(std::size_t rows, const std::string& logPath) const {
     }
     say(std::to_string(mFailures) + " of " + std::to_string(rows) +
         (rows == 1 ? " entry" : " entries") + " failed; " +
-        (logPath.empty() ? std::string("no run log was written")
+        (logPath.empty() ? std::string("this run has no log")
                          : "the run log is " + printable(logPath)));
 }
 

@@ -28,7 +28,8 @@ std::string describeRun(const std::vector<RunFailure>& failures, bool stopped,
     if (stopped) {
         text += "The run was stopped; the rest of the queue was not carried out.\n";
     }
-    return text + "\nRun log: " + printable(logPath);
+    return text + (logPath.empty() ? std::string("\nThis run has no log.")
+                                   : "\nRun log: " + printable(logPath));
 }
 
 std::string printable(std::string_view text) {

@@ -18,7 +18,7 @@ struct RunFailure {
 std::string describeFailure(const RunFailure& failure);
 
 // What a run that did not succeed leaves to read: each failure on a line of its own, whether the
-// run was stopped before its end, and the run log's path.
+// run was stopped before its end, and the run log's path (empty: the run has no log).
 std::string describeRun(const std::vector<RunFailure>& failures, bool stopped,
                         const std::string& logPath);
 

@@ -343,6 +343,8 @@ TEST(FailureLine, NamesLineEntryAndReasonInPrintableText) {
               cases[0].second + "\n" + cases[2].second +
                   "\nThe run was stopped; the rest of the queue was not carried out.\n\nRun log: "
                   "/l/\\x1b.txt");
+    EXPECT_EQ(describeRun({cases[0].first}, false, ""),
+              cases[0].second + "\n\nThis run has no log.");
 }
 
 TEST(Display, NeededOnlyForXcbAndWaylandAndFoundInEitherVariable) {
@@ -414,12 +416,13 @@ TEST_F(UnattendedRun, UserWithoutAHomeRunsUnloggedAndSaysSo) {
         {"env", "-u", "HOME", "-u", "XDG_STATE_HOME", exe(), listPath, "-auto"}, 60, true);
     EXPECT_EQ(result.exitCode, 1) << result.output;
     // The summary names no log file that was never written.
-    EXPECT_EQ(result.output,
-              "mivex: no folder for the run log (/nonexistent: No such file or directory): runs "
-              "are not logged\nmivex: line 1: " +
-                  test::entry("C-N", data / "f.txt", data / "out") +
-                  ": the source does not exist (code 2)\nmivex: 1 of 2 entries failed; no run log "
-                  "was written\n");
+    EXPECT_EQ(
+        result.output,
+        "mivex: no folder for the run log (/nonexistent: No such file or directory): runs "
+        "are not logged\nmivex: line 1: " +
+            test::entry("C-N", data / "f.txt", data / "out") +
+            ": the source does not exist (code 2)\nmivex: 1 of 2 entries failed; this run has "
+            "no log\n");
     EXPECT_EQ(readFile(data / "out/g.txt"), "g");
     EXPECT_FALSE(exists(logPath()));
 }

@@ -614,7 +614,9 @@ bool frmMain::CopyOperation() {
     progress.hide();
     mRunDetails =
         ok ? QString()
-           : toQ(describeRun(failures, stopped, joinPath(gLogPath, logFileName(hooks.startTime))));
+           : toQ(describeRun(failures, stopped,
+                             gLogPath.empty() ? std::string()  // no folder: no log
+                                              : joinPath(gLogPath, logFileName(hooks.startTime))));
     return ok;
 }
 
