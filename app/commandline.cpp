@@ -4,11 +4,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
+#include <optional>
 
+#include "app/runreport.h"
 #include "app/ttyprogress.h"
 #include "listfile/queuelist.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
+#include "queue/log.h"
 #include "queue/queueentry.h"
 #include "queue/queuestore.h"
 
@@ -36,27 +40,35 @@ CommandLine parseArgumentText(std::string_view text) {
 int RunUnattended(const std::string& listPath, const std::string& programFolder) {
     ListReadResult list = ReadQueueList(listPath, QueueStore::kMaxEntries);
     if (list.status != ListReadStatus::Ok) {
+        RunReport(STDERR_FILENO).unusableList(listPath, list.status);
         return kRunNoList;
     }
     QueueStore queue;
     queue.assign(std::move(list.rows));
     const std::string logFolder = chooseLogFolder(programFolder);
-    if (::isatty(STDERR_FILENO) != 1) {
-        return CopyOperation(queue.rows(), logFolder) ? kRunOk : kRunHadFailures;
-    }
-    // On a terminal, a progress line; rows that are no entry never reach a transfer.
-    const auto entries = std::count_if(queue.rows().begin(), queue.rows().end(), [](auto& row) {
-        std::string source, dest, copyCode, overwriteCode;
-        return ParseRecord(row, source, dest, copyCode, overwriteCode);
-    });
-    TtyProgress display(STDERR_FILENO, static_cast<std::size_t>(entries));
     CopyHooks hooks;
-    hooks.perform = [&display](ShellOpRecord& record) {
-        display.startEntry();
-        return DoFileOperation(record, &display);
-    };
+    hooks.startTime = std::time(nullptr);  // names the log file that the last line points to
+    const std::string logPath = joinPath(logFolder, logFileName(hooks.startTime));
+    // On a terminal, a progress line; rows that are no entry never reach a transfer.
+    std::optional<TtyProgress> display;
+    if (::isatty(STDERR_FILENO) == 1) {
+        const auto entries = std::count_if(queue.rows().begin(), queue.rows().end(), [](auto& row) {
+            std::string source, dest, copyCode, overwriteCode;
+            return ParseRecord(row, source, dest, copyCode, overwriteCode);
+        });
+        display.emplace(STDERR_FILENO, static_cast<std::size_t>(entries));
+        hooks.perform = [&display](ShellOpRecord& record) {
+            display->startEntry();
+            return DoFileOperation(record, &*display);
+        };
+    }
+    RunReport report(STDERR_FILENO, display ? &*display : nullptr);
+    hooks.failed = [&report](const RunFailure& failure) { report.failed(failure); };
     const bool ok = CopyOperation(queue.rows(), logFolder, hooks);
-    display.finish();
+    if (display) {
+        display->finish();
+    }
+    report.finish(queue.size(), logPath);
     return ok ? kRunOk : kRunHadFailures;
 }
 

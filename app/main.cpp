@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/commandline.h"
+#include "app/frontdoor.h"
 #include "platform/folders.h"
 #ifdef MIVEX_WITH_GUI
 #include "app/startup.h"
@@ -15,6 +16,12 @@
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");  // log time stamps follow the user's locale
+    // Before anything else: these need neither a list nor a display.
+    if (const auto text = mivex::frontDoorText(argc, argv)) {
+        std::fputs(text->c_str(), stdout);
+        // A help text cut short (a full disk, a closed pipe) must not look like success.
+        return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
+    }
     // A deep tree holds two folder descriptors a level while it is copied.
     struct rlimit files;
     if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <cstdio>
 
+#include "app/commandline.h"
+#include "app/display.h"
 #include "ui/main/frmmain.h"
 #include "ui/prompts.h"
 
@@ -32,9 +35,16 @@ void OpenFromCommandLine(ui::frmMain& window, const std::string& argumentText) {
 }
 
 int Main(int argc, char** argv, const std::string& argumentText) {
+    // Qt would abort with a message about reinstalling; say what is missing and what to do.
+    if (!displayAvailable()) {
+        std::fputs(kNoDisplayMessage, stderr);
+        return kRunNoList;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mivex"));
     QApplication::setApplicationVersion(QStringLiteral("1.2.3"));
+    // Wayland desktops match the window to its desktop entry, and so to its icon, by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("mivex"));
 
     ui::frmMain window;  // made hidden; its start-up has run
     if (!argumentText.empty()) {

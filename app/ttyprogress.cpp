@@ -69,6 +69,16 @@ void TtyProgress::finish() {
     }
     draw();
     writeAll(mFd, "\n");
+    mShownWidth = 0;  // that line is finished: nothing left to wipe
+}
+
+void TtyProgress::clearLine() {
+    if (mShownWidth == 0) {
+        return;
+    }
+    writeAll(mFd, "\r" + std::string(mShownWidth, ' ') + "\r");
+    mShownWidth = 0;
+    mDrawn = false;
 }
 
 void TtyProgress::draw() {

@@ -26,6 +26,9 @@ public:
 
     void startEntry();
     void finish();
+    // Wipes the line drawn so far, so that a message can take its place; the line comes back
+    // with the next progress.
+    void clearLine();
 
     bool wantsTotals() const override { return true; }
     void progress(const TransferProgress& now) override;

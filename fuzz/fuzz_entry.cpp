@@ -56,6 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string wantCopy = (data[0] & 1) ? "C" : "M";
     const std::string wantOverwrite = (data[0] & 2) ? "N" : "O";
     const std::string entry = mivex::BuildEntry(wantCopy, wantOverwrite, wantSource, wantDest);
+    if (entry.size() > mivex::kMaxListLineLength) {
+        return 0;  // longer than any real entry: the reader does not keep such a line
+    }
     std::string error;
     if (!mivex::WriteQueueList(scratchList(), entry + "\r\n", error)) {
         std::abort();

@@ -1,4 +1,4 @@
-// Queue-list files: the first-line test, the reader and the writer.
+// Queue-list files: the first-line test and the reader.
 #include "listfile/queuelist.h"
 
 #include <fcntl.h>
@@ -6,10 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <string_view>
-#include <system_error>
 
 #include "queue/queueentry.h"
 
@@ -55,13 +53,15 @@ class LineReader {
 public:
     explicit LineReader(int fd) : mFd(fd) {}
 
-    // False at the end of the file or on a read error (then failed() is true).
+    // False at the end of the file or on a read error (then failed() is true). A line longer
+    // than kMaxListLineLength is read past and comes back empty, with tooLong() true.
     bool next(std::string& line) {
         line.clear();
+        mLineLength = 0;
         for (;;) {
             if (mPos == mLength) {
                 if (mAtEnd) {
-                    return !line.empty();
+                    return mLineLength != 0;
                 }
                 refill();
                 continue;
@@ -78,7 +78,12 @@ public:
             const char* end = mBuffer + mLength;
             const char* stop =
                 std::find_if(begin, end, [](char c) { return c == '\r' || c == '\n'; });
-            line.append(begin, stop);
+            mLineLength += static_cast<std::size_t>(stop - begin);
+            if (tooLong()) {
+                line.clear();
+            } else {
+                line.append(begin, stop);
+            }
             mPos = static_cast<std::size_t>(stop - mBuffer);
             if (stop != end) {
                 mAfterCR = *stop == '\r';
@@ -89,6 +94,8 @@ public:
     }
 
     bool failed() const { return mFailed; }
+    bool tooLong() const { return mLineLength > kMaxListLineLength; }
+    std::size_t lineLength() const { return mLineLength; }
 
 private:
     void refill() {
@@ -100,13 +107,23 @@ private:
         mLength = n > 0 ? static_cast<std::size_t>(n) : 0;
         mAtEnd = n <= 0;
         mFailed = n < 0;
+        // A list saved by an editor with a UTF-8 byte-order mark: without this, the mark's first
+        // byte would be the first entry's copy code, and the copy would run as a move.
+        if (mFirstBlock && std::string_view(mBuffer, mLength).starts_with(kByteOrderMark)) {
+            mPos = kByteOrderMark.size();
+        }
+        mFirstBlock = false;
     }
+
+    static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
     int mFd;
     char mBuffer[16384];
     std::size_t mPos = 0;
     std::size_t mLength = 0;
+    std::size_t mLineLength = 0;  // of the line being read, kept or not
     bool mAfterCR = false;
+    bool mFirstBlock = true;
     bool mAtEnd = false;
     bool mFailed = false;
 };
@@ -119,43 +136,6 @@ bool isListFirstLine(std::string_view line) {
     }
     const std::size_t from = first + kSeparator.size();
     return std::min(line.find(kSeparator, from), line.size()) > from;
-}
-
-std::string systemReason(int error) {
-    return std::generic_category().message(error);
-}
-
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Creates a hidden, new file beside `path`; returns its descriptor and sets `tempPath`, or -1.
-int createTempBeside(const std::string& path, std::string& tempPath) {
-    static std::atomic<unsigned> counter{0};
-    const std::size_t slash = path.rfind('/');
-    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
-    const std::string stem = path.substr(0, nameAt) + "." + path.substr(nameAt) + ".saving-" +
-                             std::to_string(::getpid()) + "-";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = stem + std::to_string(counter++);
-        // The mode is the one a plain create would give, with the user's umask applied.
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
 }
 
 }  // namespace
@@ -180,6 +160,13 @@ ListReadResult ReadQueueList(const std::string& path, std::size_t maxRows) {
     LineReader reader(file.get());
     std::string line;
     while (reader.next(line)) {
+        if (reader.tooLong()) {
+            // No entry is that long: the row stands for the line and fails when carried out. (A
+            // first line that long comes back empty and fails the first-line test.)
+            line = "[line " + std::to_string(result.rows.size() + 1) +
+                   " of the list: " + std::to_string(reader.lineLength()) +
+                   " bytes, longer than any queue entry]";
+        }
         if (result.rows.empty() && !isListFirstLine(line)) {
             result.status = ListReadStatus::NotAList;
             break;
@@ -201,35 +188,6 @@ ListReadResult ReadQueueList(const std::string& path, std::size_t maxRows) {
         result.rows.clear();
     }
     return result;
-}
-
-bool WriteQueueList(const std::string& path, const std::string& mirror, std::string& error) {
-    std::string tempPath;
-    const int fd = createTempBeside(path, tempPath);
-    if (fd < 0) {
-        error = "The list could not be saved to " + path + ": " + systemReason(errno);
-        return false;
-    }
-    // A list replaced in place keeps the permissions it had.
-    struct stat old;
-    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        ::fchmod(fd, old.st_mode & 07777);
-    }
-    bool ok = writeAll(fd, mirror) && ::fsync(fd) == 0;
-    int failure = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        failure = errno;
-    }
-    if (ok && ::rename(tempPath.c_str(), path.c_str()) != 0) {
-        ok = false;
-        failure = errno;
-    }
-    if (!ok) {
-        ::unlink(tempPath.c_str());
-        error = "The list could not be saved to " + path + ": " + systemReason(failure);
-    }
-    return ok;
 }
 
 }  // namespace mivex

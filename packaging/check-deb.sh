@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package, installs it on this machine and checks it as a desktop and a cron
-# user would meet it: the desktop entry starts the window and hands it a .flq file, an
-# unprivileged user's unattended run logs in that user's state folder, and removal leaves
+# user would meet it: lintian, AppStream and the desktop entry find nothing to complain about, the
+# desktop entry starts the window and hands it a .flq file, an unprivileged user's unattended run
+# logs in that user's state folder, a run as root writes nothing under /usr, and removal leaves
 # nothing behind. Needs root (or sudo) and a Debian system; changes the system's packages.
 #
 #   packaging/check-deb.sh [BUILD_DIR]      (default: build-deb beside the sources)
@@ -15,7 +16,8 @@ sudo_cmd=()
 step() { printf '\n== %s\n' "$*"; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
-tools=(dpkg-dev xvfb libgtk-3-bin shared-mime-info desktop-file-utils imagemagick)
+tools=(dpkg-dev xvfb libgtk-3-bin shared-mime-info desktop-file-utils imagemagick lintian
+    appstream)
 missing=()
 for p in "${tools[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -26,14 +28,17 @@ if ((${#missing[@]})); then
 fi
 
 step "build and package"
-cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIVEX_BUILD_TESTS=OFF >/dev/null
-ninja -C "$build"
-rm -f "$build"/mivex_*.deb
-(cd "$build" && cpack -G DEB)
-deb=$(ls "$build"/mivex_*.deb)
+deb=$("$src/packaging/build-deb.sh" "$build")
 dpkg-deb --field "$deb" Package Version Architecture Depends Recommends
 dpkg-deb --contents "$deb"
 dpkg-deb --field "$deb" Depends | grep -q libqt6widgets6 || fail "no Qt dependency found by shlibdeps"
+
+step "lintian, AppStream, desktop entry"
+# Errors and warnings fail; informational tags are shown.
+lintian --info --display-info "$deb" | tee "$build/lintian.txt"
+grep -qE '^[EW]: ' "$build/lintian.txt" && fail "lintian reports errors or warnings"
+appstreamcli validate --no-net "$src"/packaging/*.metainfo.xml
+desktop-file-validate "$src/packaging/mivex.desktop"
 
 step "install"
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y "$deb"
@@ -43,6 +48,10 @@ dpkg -L mivex | tee "$build/installed-files.txt"
 [[ -x /usr/lib/mivex/mivex-gui ]] || fail "the window program is missing beside mivex"
 grep -F 'text/x-mivex-queue:*.flq' /usr/share/mime/globs2 || fail "the .flq type is not registered"
 man -w mivex
+for size in 16 32 48 64 128 256; do
+    [[ -f /usr/share/icons/hicolor/${size}x${size}/apps/mivex.png ]] || fail "no ${size} px icon"
+done
+appstreamcli validate --no-net /usr/share/metainfo/example.mivex.mivex.metainfo.xml
 
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -94,6 +103,21 @@ ls "$work/home/.local/state/mivex"/*-log.txt
 cat -A "$work/home/.local/state/mivex"/*-log.txt
 compgen -G "/usr/lib/mivex/*-log.txt" >/dev/null && fail "a log landed in the program folder"
 
+step "a run as root writes nothing under /usr"
+# root may write into the program folder, but an installed Mivex keeps its logs out of /usr.
+mkdir "$work/roothome" "$work/rootdest"
+printf 'C-N --> %s --> %s\r\n' "$work/src/report.doc" "$work/rootdest" >"$work/root.flq"
+stamp="$work/stamp"
+touch "$stamp"
+sleep 1
+env -i PATH=/usr/bin:/bin HOME="$work/roothome" mivex "$work/root.flq" -auto ||
+    fail "unattended run as root"
+written=$(find /usr -xdev -newer "$stamp" ! -type d 2>/dev/null || true)
+# Told at the end: the package is removed first either way.
+problems=()
+[[ -z $written ]] || problems+=("a run as root wrote under /usr: $written")
+ls "$work/roothome/.local/state/mivex"/*-log.txt || problems+=("no log in root's state folder")
+
 step "remove"
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get remove -y mivex
 left=()
@@ -101,6 +125,11 @@ while read -r f; do
     [[ -e $f && ! -d $f ]] && left+=("$f")
 done <"$build/installed-files.txt"
 [[ ! -e /usr/lib/mivex ]] || left+=(/usr/lib/mivex)
-((${#left[@]} == 0)) || fail "left behind: ${left[*]}"
-grep -F 'text/x-mivex-queue' /usr/share/mime/globs2 && fail "the .flq type is still registered"
+((${#left[@]} == 0)) || problems+=("left behind: ${left[*]}")
+grep -F 'text/x-mivex-queue' /usr/share/mime/globs2 && problems+=("the .flq type is still registered")
+if ((${#problems[@]})); then
+    rm -rf /usr/lib/mivex  # what a faulty run left, so the machine is clean for the next check
+    for p in "${problems[@]}"; do echo "FAILED: $p" >&2; done
+    exit 1
+fi
 echo "removed cleanly"

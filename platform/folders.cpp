@@ -1,13 +1,110 @@
 // Where the program lives and where its run logs go.
 #include "platform/folders.h"
 
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace mivex {
+
+namespace {
+
+// `path` is `folder` or lies below it, compared by whole components ("/usr2" is not under "/usr").
+bool isUnder(std::string_view path, std::string_view folder) {
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.remove_suffix(1);
+    }
+    if (folder.empty() || !path.starts_with(folder)) {
+        return false;
+    }
+    return path.size() == folder.size() || folder == "/" || path[folder.size()] == '/';
+}
+
+std::string envOrEmpty(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+class Dir {
+public:
+    explicit Dir(int fd) : mFd(fd) {}
+    ~Dir() {
+        if (mFd >= 0) {
+            ::close(mFd);
+        }
+    }
+    Dir(const Dir&) = delete;
+    Dir& operator=(const Dir&) = delete;
+    int get() const { return mFd; }
+    void reset(int fd) {
+        if (mFd >= 0) {
+            ::close(mFd);
+        }
+        mFd = fd;
+    }
+
+private:
+    int mFd;
+};
+
+// Makes (or finds) `base`/`below`, one component at a time, refusing a link or a folder of
+// another user anywhere from `base` down. `base` itself may be reached through links (a home
+// folder often is), but it must belong to this user unless `trustBase` (a folder the user named).
+bool ownFolder(const std::string& base, const std::string& below, bool trustBase,
+               std::string& why) {
+    const uid_t me = ::geteuid();
+    Dir dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st;
+    if (dir.get() < 0 || ::fstat(dir.get(), &st) != 0) {
+        why = base + ": " + std::generic_category().message(errno);
+        return false;
+    }
+    if (!trustBase && st.st_uid != me) {
+        why = base + " belongs to another user";
+        return false;
+    }
+    std::string path = base;
+    for (std::size_t pos = 0; pos < below.size();) {
+        std::size_t end = below.find('/', pos);
+        if (end == std::string::npos) {
+            end = below.size();
+        }
+        const std::string name = below.substr(pos, end - pos);
+        pos = end + 1;
+        path = joinPath(path, name);
+        if (::mkdirat(dir.get(), name.c_str(), 0700) != 0 && errno != EEXIST) {
+            why = path + ": " + std::generic_category().message(errno);
+            return false;
+        }
+        const int next =
+            ::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            why = path + (errno == ELOOP || errno == ENOTDIR
+                              ? std::string(" is a link or not a folder")
+                              : ": " + std::generic_category().message(errno));
+            return false;
+        }
+        dir.reset(next);
+        if (::fstat(dir.get(), &st) != 0 || st.st_uid != me) {
+            why = path + " belongs to another user";
+            return false;
+        }
+    }
+    if (::faccessat(dir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
+        why = path + ": " + std::generic_category().message(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 std::string programFolder() {
     std::error_code ec;
@@ -19,21 +116,69 @@ std::string programFolder() {
     return folder.empty() ? "/" : folder;
 }
 
+std::string installPrefix() {
+    return MIVEX_INSTALL_PREFIX;
+}
+
+bool isInstalledFolder(const std::string& folder, const std::string& prefix) {
+    // A prefix of "/" would hold every build tree too; /usr and /opt still count then.
+    if (prefix != "/" && isUnder(folder, prefix)) {
+        return true;
+    }
+    if (isUnder(folder, "/usr") || isUnder(folder, "/opt")) {
+        return true;
+    }
+    struct stat st;
+    return ::stat(folder.c_str(), &st) != 0 || st.st_uid != ::geteuid();
+}
+
+LogPlaces currentLogPlaces(const std::string& programFolder) {
+    LogPlaces places;
+    places.programFolder = programFolder;
+    places.installPrefix = installPrefix();
+    places.stateHome = envOrEmpty("XDG_STATE_HOME");
+    places.home = envOrEmpty("HOME");
+    if (const struct passwd* entry = ::getpwuid(::geteuid()); entry && entry->pw_dir) {
+        places.passwdHome = entry->pw_dir;
+    }
+    return places;
+}
+
+std::string findLogFolder(const LogPlaces& places, std::string& problem) {
+    if (!isInstalledFolder(places.programFolder, places.installPrefix) &&
+        ::faccessat(AT_FDCWD, places.programFolder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
+        return places.programFolder;
+    }
+    struct Candidate {
+        const std::string& base;
+        const char* below;
+        bool trustBase;
+    };
+    const Candidate candidates[] = {
+        {places.stateHome, "mivex", true},
+        {places.home, ".local/state/mivex", false},
+        {places.passwdHome, ".local/state/mivex", false},
+    };
+    std::string why = "no home folder is known";
+    for (const Candidate& c : candidates) {
+        // Relative paths are not meant for this (the XDG rules say to ignore them).
+        if (c.base.empty() || c.base.front() != '/') {
+            continue;
+        }
+        if (ownFolder(c.base, c.below, c.trustBase, why)) {
+            return joinPath(c.base, c.below);
+        }
+    }
+    problem = "no folder for the run log (" + why + "): runs are not logged";
+    return "";
+}
+
 std::string chooseLogFolder(const std::string& programFolder) {
-    if (::access(programFolder.c_str(), W_OK | X_OK) == 0) {
-        return programFolder;
+    std::string problem;
+    std::string folder = findLogFolder(currentLogPlaces(programFolder), problem);
+    if (folder.empty()) {
+        std::fprintf(stderr, "mivex: %s\n", problem.c_str());
     }
-    std::string state;
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/') {
-        state = xdg;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        state = std::string(home) + "/.local/state";
-    } else {
-        state = "/tmp";
-    }
-    std::string folder = joinPath(state, "mivex");
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);  // a failure only loses the log lines
     return folder;
 }
 

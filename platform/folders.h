@@ -8,8 +8,36 @@ namespace mivex {
 // The folder of the running executable, links resolved, without a trailing "/" except for "/".
 std::string programFolder();
 
-// The log folder: the program folder when this user may write there, otherwise
-// $XDG_STATE_HOME/mivex (default ~/.local/state/mivex), created when missing.
+// The prefix this build installs under (CMAKE_INSTALL_PREFIX).
+std::string installPrefix();
+
+// Whether `folder` holds an installed Mivex, which never writes beside itself: it lies under
+// `prefix` (unless that is "/"), under /usr or /opt, or it belongs to someone other than the user
+// running the program (the system, or another user). A folder that cannot be examined counts too.
+bool isInstalledFolder(const std::string& folder, const std::string& prefix);
+
+// What the choice of the log folder depends on; empty strings for what is not set.
+struct LogPlaces {
+    std::string programFolder;
+    std::string installPrefix;
+    std::string stateHome;   // $XDG_STATE_HOME
+    std::string home;        // $HOME
+    std::string passwdHome;  // the home of the effective user in the password database
+};
+
+// The places of this process.
+LogPlaces currentLogPlaces(const std::string& programFolder);
+
+// The log folder: the program folder when Mivex runs from its own folder (a build tree, an
+// unpacked copy) and may write there. Otherwise the first of $XDG_STATE_HOME/mivex,
+// $HOME/.local/state/mivex and the password database's home's .local/state/mivex that is, or can
+// be made, a real folder (no link on the way) owned by this user and writable; missing folders
+// are made with mode 0700. Never a shared folder: when none fits, returns "" (the runs are not
+// logged) and sets `problem` to a sentence saying why.
+std::string findLogFolder(const LogPlaces& places, std::string& problem);
+
+// The log folder of this process, chosen once at start-up; when there is none, says so on
+// standard error and returns "".
 std::string chooseLogFolder(const std::string& programFolder);
 
 // `folder` + "/" + `name`, without doubling the "/" of the root.

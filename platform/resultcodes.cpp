@@ -2,6 +2,7 @@
 #include "platform/resultcodes.h"
 
 #include <cerrno>
+#include <string>
 
 namespace mivex {
 
@@ -47,6 +48,8 @@ int codeFromErrno(int err, bool onSource) {
 
 std::string_view describeCode(int code) {
     switch (code) {
+        case kNotAnEntry:
+            return "The line is not a queue entry (\"C-N --> source --> destination folder\").";
         case kSuccess:
             return "Success.";
         case kFileNotFound:
@@ -66,12 +69,13 @@ std::string_view describeCode(int code) {
         case kInUse:
             return "A file is in use, or changed while it was being copied.";
         case kFileExists:
-            return "A file of the chosen name appeared at the destination.";
+            return "A file of the chosen name appeared at the destination, or another item of the "
+                   "same operation took the name (a destination that ignores case).";
         case kInvalidParameter:
             return "The system refused a request as invalid.";
         case kSameFile:
             return "The destination is the item's own folder (only a copy that keeps both can do "
-                   "that).";
+                   "that), or the very file that the item is or links to.";
         case kIntoItself:
             return "A folder cannot be copied or moved into itself or one of its subfolders.";
         case kDirNotEmpty:
@@ -90,6 +94,20 @@ std::string_view describeCode(int code) {
         default:
             return {};
     }
+}
+
+std::string plainReason(int code) {
+    std::string text(describeCode(code));
+    if (text.empty()) {
+        return "error code " + std::to_string(code);
+    }
+    if (text.back() == '.') {
+        text.pop_back();
+    }
+    if (text.front() >= 'A' && text.front() <= 'Z') {
+        text.front() = static_cast<char>(text.front() - 'A' + 'a');
+    }
+    return text;
 }
 
 }  // namespace mivex

@@ -4,11 +4,13 @@
 // wrote it. This table is the only place that knows them; the help file lists the same table.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace mivex {
 
 enum ResultCode : int {
+    kNotAnEntry = -1,  // a list row that is no queue entry: it never reaches a transfer
     kSuccess = 0,
     kFileNotFound = 2,  // the source does not exist
     kPathNotFound = 3,  // a folder on the way to the destination is missing or not a folder
@@ -20,7 +22,7 @@ enum ResultCode : int {
     kInUse = 32,           // busy, or the source changed while it was being copied
     kFileExists = 80,      // a file of the chosen name appeared at the destination
     kInvalidParameter = 87,
-    kSameFile = 113,       // the item's destination is its own folder (copy "O" or any move)
+    kSameFile = 113,       // the item's own folder, or the very file it is or links to
     kIntoItself = 118,     // a folder copied or moved into itself or below itself
     kDirNotEmpty = 145,    // a moved folder could not be removed: something new appeared in it
     kAlreadyExists = 183,  // a file arrives where a folder stands, or the reverse
@@ -37,5 +39,9 @@ int codeFromErrno(int err, bool onSource = false);
 
 // A short description of a code, for the help file and for messages; empty for unknown codes.
 std::string_view describeCode(int code);
+
+// The same description as a clause to follow a name: "the source does not exist" for 2;
+// "error code N" for an unknown code.
+std::string plainReason(int code);
 
 }  // namespace mivex

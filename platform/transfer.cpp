@@ -29,6 +29,7 @@
 
 #include "platform/copyoptions.h"
 #include "platform/hardlinks.h"
+#include "platform/identity.h"
 #include "platform/resultcodes.h"
 #include "platform/xattrs.h"
 
@@ -124,6 +125,7 @@ struct CopiedItem {
     dev_t dev = 0;
     ino_t ino = 0;
     bool isDir = false;
+    CopiedState state;               // a file or link only
     std::list<CopiedItem> children;  // a list: pointers to its items stay valid as it grows
 };
 
@@ -209,7 +211,13 @@ private:
     int copyFolderContents(const std::shared_ptr<Folder>& folder, Placement childPlacement,
                            const std::string& srcPath);
     int copyData(int src, int dst, const struct stat& st);
-    int copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite);
+    int copyKnownSize(int src, int dst, const struct stat& st, bool& endChecked);
+    int copyToEnd(int src, int dst);
+    // With `endChecked`, the range ends at the file's size: the last request asks for one byte
+    // more, and a file that gives it is longer than its size (kInUse); `endChecked` then tells
+    // whether that request was made.
+    int copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite,
+                  bool* endChecked = nullptr);
     // Gives a finished unnamed file its name at the destination.
     int placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement);
     // Gives a finished temporary file or link its name at the destination.
@@ -219,13 +227,18 @@ private:
                  Placement placement);
     int moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir);
     int removeCopied(int parent, const CopiedItem& item);
-    void keepAttributes(int fd, const struct stat& st);
+    int keepAttributes(int fd, const struct stat& st);
     int keepFileAttributes(int src, int dst, const struct stat& st);
     int copyXattrs(int src, int dst, std::initializer_list<XattrStage> stages);
     int linkToCopy(const HardLinks::Claim& copy, const std::string& name, const struct stat& st,
                    int dstDir, const std::string& dstName, Placement placement, CopiedItem* record);
     void countTotals(int dir, const std::string& name, const struct stat& st);
     CopiedItem* noteCopied(CopiedItem* record, const std::string& name, const struct stat& st);
+    void notePlaced(int fd) {
+        if (struct stat st; ::fstat(fd, &st) == 0) {
+            mPlaced.note(st);
+        }
+    }
 
     // The pool: started with the first batch, drained by copyTree, joined by the destructor.
     void submit(Batch batch);
@@ -260,6 +273,8 @@ private:
     gid_t mEgid;
     std::thread::id mCaller;
     const int mWorkers;
+    PlacedItems mPlaced;     // what this entry put where something could already stand
+    struct stat mDestSt {};  // the destination folder, which the walk of the source must not meet
     const CopyOptions mOptions;
     HardLinks mLinks;  // the first copies of files with several names, for this entry only
     // A destination folder of this entry has a default ACL, so a new file may inherit an ACL that
@@ -384,12 +399,25 @@ TransferOutcome Transfer::run() {
             }
             walk = std::move(up);
         }
+        // ".." leads from the root of a bind mount to where it is mounted, not to the folder's
+        // real parent, so the walk up misses a destination that is the source's own subfolder
+        // mounted elsewhere. Then look for the destination in the source instead: only for one
+        // filesystem reached through two mounts, as otherwise the walk up is exact.
+        struct stat probeSt;
+        Fd srcFolder(::openat(srcParent.get(), name.c_str(),
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (srcFolder.valid() && ::fstat(probe.get(), &probeSt) == 0 &&
+            probeSt.st_dev == srcSt.st_dev && !onOneMount(srcFolder.get(), probe.get()) &&
+            treeHoldsFolder(srcFolder.get(), probeSt)) {
+            return {kIntoItself, false};
+        }
     }
     probe.reset();
 
     // Missing destination folders are made without asking.
     if (existing != destFolder) {
-        std::size_t pos = existing == "/" ? 1 : existing.size() + 1;
+        // "." is where a relative destination starts: its first folder is the first to make.
+        std::size_t pos = existing == "/" ? 1 : existing == "." ? 0 : existing.size() + 1;
         while (pos <= destFolder.size()) {
             std::size_t next = destFolder.find('/', pos);
             if (next == std::string::npos) {
@@ -410,6 +438,7 @@ TransferOutcome Transfer::run() {
     if (::fstat(dest.get(), &destSt) != 0 || ::fstat(srcParent.get(), &parentSt) != 0) {
         return {codeFromErrno(errno), false};
     }
+    mDestSt = destSt;
 
     const bool keepBoth = mRequest.rule == CollisionRule::KeepBoth;
     const bool isMove = mRequest.kind == TransferKind::Move;
@@ -487,7 +516,7 @@ CopiedItem* Transfer::noteCopied(CopiedItem* record, const std::string& name,
     }
     std::lock_guard lock(mRecordLock);
     return &record->children.emplace_back(
-        CopiedItem{name, st.st_dev, st.st_ino, S_ISDIR(st.st_mode), {}});
+        CopiedItem{name, st.st_dev, st.st_ino, S_ISDIR(st.st_mode), copiedState(st), {}});
 }
 
 // ----- the pool
@@ -578,7 +607,7 @@ void Transfer::copyBatch(const Batch& batch) {
 void Transfer::finishFolder(Folder& folder) {
     if (!mAborted) {
         noteFailure(copyXattrs(folder.src.get(), folder.dst.get(), {XattrStage::FolderFilled}));
-        keepAttributes(folder.dst.get(), folder.st);
+        noteFailure(keepAttributes(folder.dst.get(), folder.st));
     }
 }
 
@@ -645,13 +674,16 @@ int openSource(int dir, const std::string& name, int flags, Fd& fd, struct stat&
 // Before an item is put in place: with Replace, a folder must not be replaced by a file or link
 // and a file or link must not be merged into; Fresh and KeepBoth never replace anything.
 int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir,
-                     bool* occupied = nullptr) {
+                     bool* occupied = nullptr, struct stat* found = nullptr) {
     struct stat there;
     if (::fstatat(dstDir, dstName.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT ? kSuccess : codeFromErrno(errno);
     }
     if (occupied) {
         *occupied = true;
+    }
+    if (found) {
+        *found = there;
     }
     return S_ISDIR(there.st_mode) == incomingIsDir ? kSuccess : kAlreadyExists;
 }
@@ -678,6 +710,11 @@ int linkUnnamed(int fd, int dir, const std::string& name) {
 int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
                         Placement placement) {
     if (placement == Placement::Replace) {
+        // The name reaches what this entry placed moments ago under another name: the destination
+        // ignores case (or folds names otherwise), and replacing would lose that file for this one.
+        if (mPlaced.holdsName(dstDir, dstName)) {
+            return kFileExists;
+        }
         // renameat replaces a file or a link (never what a link points to) in one step. The caller
         // has looked for a folder of that name; one made since then makes this fail (EISDIR).
         return ::renameat(dstDir, temp.c_str(), dstDir, dstName.c_str()) == 0
@@ -758,8 +795,16 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
     bool occupied = false;
     if (placement == Placement::Replace) {
         // Checked before the data is written, so a wrong kind of target costs no copy.
-        if (int code = checkReplaceable(dstDir, dstName, false, &occupied); code != kSuccess) {
+        struct stat there;
+        if (int code = checkReplaceable(dstDir, dstName, false, &occupied, &there);
+            code != kSuccess) {
             return code;
+        }
+        // The destination item may be this very file under another name (a hard link, or the
+        // same folder reached through a bind mount); replacing it by a copy of itself is what
+        // cp refuses as "the same file".
+        if (occupied && sameInode(there, st)) {
+            return kSameFile;
         }
     }
     // A later name of a file copied earlier in this entry becomes a link to that copy. The entry's
@@ -813,6 +858,9 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
     if (code == kSuccess && !mAborted) {
         code = keepFileAttributes(src.get(), dst.get(), st);
     }
+    if (code == kSuccess && placement == Placement::Replace) {
+        notePlaced(dst.get());  // before it has its name, so no other thread misses it
+    }
     if (code == kSuccess && !mAborted) {
         if (unnamed) {
             code = placeUnnamed(dst.get(), dstDir, dstName, placement);
@@ -838,14 +886,52 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
     return kSuccess;
 }
 
-void Transfer::keepAttributes(int fd, const struct stat& st) {
+int Transfer::keepAttributes(int fd, const struct stat& st) {
     // Ownership first: chown clears the set-user-ID and set-group-ID bits that fchmod then sets.
+    // Owners are kept only when running as root, and a filesystem without owners is no fault of
+    // the item, as with cp -a.
     if (mEuid == 0 && (st.st_uid != mEuid || st.st_gid != mEgid)) {
-        (void)::fchown(fd, st.st_uid, st.st_gid);
+        // Owners are kept when permitted; a refusal does not fail the entry. (A cast to void
+        // does not quiet glibc's warn_unused_result under _FORTIFY_SOURCE.)
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+        }
     }
-    ::fchmod(fd, st.st_mode & 07777);
+    // The mode is not optional: an item left at its private 0600/0700, or more open than its
+    // source, would differ from it in who may read it, so a mode that cannot be set fails it.
+    if (::fchmod(fd, st.st_mode & 07777) != 0) {
+        return codeFromErrno(errno);
+    }
+    // Times that cannot be set only make the copy look newer; cp -a merely warns, and so the
+    // item stays a success.
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(fd, times);
+    (void)::futimens(fd, times);
+    return kSuccess;
+}
+
+// Writes all of `data` at `offset`, or answers a result code.
+int writeAll(int fd, const char* data, std::size_t length, off_t offset) {
+    while (length > 0) {
+        const ssize_t put = ::pwrite(fd, data, length, offset);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return codeFromErrno(errno);
+        }
+        data += put;
+        length -= static_cast<std::size_t>(put);
+        offset += put;
+    }
+    return kSuccess;
+}
+
+// One buffer per thread, kept for the thread's later files.
+char* copyBuffer() {
+    thread_local std::unique_ptr<char[]> buffer;
+    if (!buffer) {
+        buffer = std::make_unique<char[]>(kBufferSize);
+    }
+    return buffer.get();
 }
 
 int Transfer::keepFileAttributes(int src, int dst, const struct stat& st) {
@@ -857,7 +943,9 @@ int Transfer::keepFileAttributes(int src, int dst, const struct stat& st) {
         err != 0) {
         return codeFromErrno(err);
     }
-    keepAttributes(dst, st);
+    if (int code = keepAttributes(dst, st); code != kSuccess) {
+        return code;
+    }
     const int err = xattrs.apply(dst, XattrStage::FileAfterOwner, mOptions);
     return err == 0 ? kSuccess : codeFromErrno(err);
 }
@@ -897,6 +985,57 @@ int Transfer::linkToCopy(const HardLinks::Claim& copy, const std::string& name,
 }
 
 int Transfer::copyData(int src, int dst, const struct stat& st) {
+    // A size of 0 is what /proc, /sys and some FUSE filesystems report for files whose text is
+    // made as it is read: such a file is read to its end.
+    if (st.st_size == 0) {
+        return copyToEnd(src, dst);
+    }
+    bool endChecked = false;
+    const int code = copyKnownSize(src, dst, st, endChecked);
+    if (code != kSuccess || mAborted || endChecked) {
+        return code;
+    }
+    // More data than the size promised: the file grew, or its size is not its length. Either way
+    // the copy is not the file, and a move must not delete the source for it. The copy itself
+    // looked past the end unless the file ends in a hole or the size is a whole number of chunks.
+    char probe;
+    ssize_t more;
+    do {
+        more = ::pread(src, &probe, 1, st.st_size);
+    } while (more < 0 && (errno == EINTR || errno == EAGAIN));
+    if (more < 0) {
+        return codeFromErrno(errno, true);
+    }
+    return more == 0 ? kSuccess : kInUse;
+}
+
+int Transfer::copyToEnd(int src, int dst) {
+    char* buffer = copyBuffer();
+    for (off_t offset = 0;;) {
+        if (checkAbort()) {
+            return kSuccess;
+        }
+        const ssize_t got = ::pread(src, buffer, kBufferSize, offset);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            return codeFromErrno(errno, true);
+        }
+        if (got == 0) {
+            return kSuccess;
+        }
+        if (int code = writeAll(dst, buffer, static_cast<std::size_t>(got), offset);
+            code != kSuccess) {
+            return code;
+        }
+        offset += got;
+        mBytesDone += static_cast<std::uint64_t>(got);
+        report();
+    }
+}
+
+int Transfer::copyKnownSize(int src, int dst, const struct stat& st, bool& endChecked) {
     const off_t size = st.st_size;
     bool useReadWrite = false;
     // Fewer blocks than bytes: the file has holes. Copy only its data and leave the holes.
@@ -908,13 +1047,16 @@ int Transfer::copyData(int src, int dst, const struct stat& st) {
                 if (errno == ENXIO) {
                     break;  // only a hole remains
                 }
-                return copyRange(src, dst, 0, size, useReadWrite);  // no hole support after all
+                // No hole support after all.
+                return copyRange(src, dst, 0, size, useReadWrite, &endChecked);
             }
             off_t hole = ::lseek(src, data, SEEK_HOLE);
             if (hole < 0 || hole > size) {
                 hole = size;
             }
-            if (int code = copyRange(src, dst, data, hole - data, useReadWrite); code != 0) {
+            if (int code = copyRange(src, dst, data, hole - data, useReadWrite,
+                                     hole == size ? &endChecked : nullptr);
+                code != 0) {
                 return code;
             }
             if (mAborted) {
@@ -924,19 +1066,29 @@ int Transfer::copyData(int src, int dst, const struct stat& st) {
         }
         return ::ftruncate(dst, size) == 0 ? kSuccess : codeFromErrno(errno);
     }
-    return copyRange(src, dst, 0, size, useReadWrite);
+    return copyRange(src, dst, 0, size, useReadWrite, &endChecked);
 }
 
-int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite) {
+int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite,
+                        bool* endChecked) {
     off_t inOff = from;
     off_t outOff = from;
     const off_t end = from + length;
+    // How much to ask for next, at most `limit`; one byte more at the end of the file.
+    const auto ask = [&](off_t limit) {
+        const off_t left = end - inOff;
+        if (endChecked && left < limit) {
+            *endChecked = true;
+            return static_cast<std::size_t>(left + 1);
+        }
+        return static_cast<std::size_t>(std::min(left, limit));
+    };
     while (!useReadWrite && inOff < end) {
         if (checkAbort()) {
             return kSuccess;
         }
-        const auto want = static_cast<std::size_t>(std::min<off_t>(end - inOff, kRangeChunk));
-        ssize_t n = ::copy_file_range(src, &inOff, dst, &outOff, want, 0);
+        ssize_t n =
+            ::copy_file_range(src, &inOff, dst, &outOff, ask(static_cast<off_t>(kRangeChunk)), 0);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -955,44 +1107,35 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
             }
             return kInUse;  // the source ended early: it shrank under us
         }
+        if (inOff > end) {
+            return kInUse;  // longer than its size
+        }
         mBytesDone += static_cast<std::uint64_t>(n);
         report();
     }
     if (!useReadWrite) {
         return kSuccess;
     }
-    // One buffer per thread, kept for the thread's later files.
-    thread_local std::unique_ptr<char[]> buffer;
-    if (!buffer) {
-        buffer = std::make_unique<char[]>(kBufferSize);
-    }
+    char* buffer = copyBuffer();
     while (inOff < end) {
         if (checkAbort()) {
             return kSuccess;
         }
-        const auto want = static_cast<std::size_t>(std::min<off_t>(end - inOff, kBufferSize));
-        ssize_t got = ::pread(src, buffer.get(), want, inOff);
+        ssize_t got = ::pread(src, buffer, ask(static_cast<off_t>(kBufferSize)), inOff);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
             }
             return codeFromErrno(errno, true);
         }
-        if (got == 0) {
-            return kInUse;
+        if (got == 0 || got > end - inOff) {
+            return kInUse;  // shorter or longer than its size
         }
-        for (ssize_t done = 0; done < got;) {
-            ssize_t put =
-                ::pwrite(dst, buffer.get() + done, static_cast<std::size_t>(got - done), outOff);
-            if (put < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return codeFromErrno(errno);
-            }
-            done += put;
-            outOff += put;
+        if (int code = writeAll(dst, buffer, static_cast<std::size_t>(got), outOff);
+            code != kSuccess) {
+            return code;
         }
+        outOff += got;
         inOff += got;
         mBytesDone += static_cast<std::uint64_t>(got);
         report();
@@ -1018,6 +1161,11 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
         if (int code = checkReplaceable(dstDir, dstName, false); code != kSuccess) {
             return code;
         }
+        // A link that points at the very item it would replace would end up pointing at itself,
+        // and the item's data would be gone: neither side is touched.
+        if (replacesItself(srcDir, name, st, dstDir, dstName)) {
+            return kSameFile;
+        }
     }
     std::string temp;
     for (int attempt = 0;; ++attempt) {
@@ -1030,7 +1178,12 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
         }
     }
     if (mEuid == 0) {
-        (void)::fchownat(dstDir, temp.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
+        if (::fchownat(dstDir, temp.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
+        }  // as for files: owners kept when permitted
+    }
+    if (struct stat placed; placement == Placement::Replace &&
+                            ::fstatat(dstDir, temp.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0) {
+        mPlaced.note(placed);
     }
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::utimensat(dstDir, temp.c_str(), times, AT_SYMLINK_NOFOLLOW);
@@ -1052,6 +1205,11 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
     struct stat st;
     if (int code = openSource(srcDir, name, O_DIRECTORY, src, st); code != kSuccess) {
         return code;
+    }
+    // The source holds the destination through a mount inside it that no check before the walk
+    // could see: going on would copy the copy, again and again.
+    if (sameInode(st, mDestSt)) {
+        return kIntoItself;
     }
 
     // Made private (0700) and given its real mode only when filled, so that a read-only source
@@ -1083,6 +1241,11 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
         if (int code = checkReplaceable(dstDir, made, true); code != kSuccess) {
             return code;
         }
+        // A folder this entry made a moment ago under a name that differs only in case: two
+        // source folders would merge into one, and the second's files replace the first's.
+        if (mPlaced.holdsName(dstDir, made)) {
+            return kFileExists;
+        }
         merging = true;
     }
     Fd dst(::openat(dstDir, made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -1094,6 +1257,9 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
             ::unlinkat(dstDir, made.c_str(), AT_REMOVEDIR);  // still empty, and would stay 0700
         }
         return code;
+    }
+    if (placement == Placement::Replace && !merging) {
+        notePlaced(dst.get());
     }
     CopiedItem* self = noteCopied(record, name, st);
     // Only a folder that was there already can hold something to replace; in one made just now
@@ -1223,6 +1389,7 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
             return codeFromErrno(errno);
         }
         if (renameNoReplace(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
+            mPlaced.note(st);  // a rename keeps the inode
             return kSuccess;
         }
         if (errno == EXDEV) {
@@ -1239,12 +1406,21 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
     if (S_ISDIR(there.st_mode) != isDir) {
         return kAlreadyExists;
     }
+    // What stands there was moved in by this entry under a name that differs only in case.
+    if (mPlaced.holds(there)) {
+        return kFileExists;
+    }
     if (!isDir) {
+        // A link onto the very file it points to would replace that file by a link to itself.
+        if (S_ISLNK(st.st_mode) && replacesItself(srcDir, name, st, dstDir, name)) {
+            return kSameFile;
+        }
         if (sameInode(there, st)) {
             // Two hard links of one file: rename would keep both names; drop the source's.
             return ::unlinkat(srcDir, name.c_str(), 0) == 0 ? kSuccess : codeFromErrno(errno);
         }
         if (::renameat(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
+            mPlaced.note(st);
             ++mFilesDone;
             report();
             return kSuccess;
@@ -1301,7 +1477,9 @@ int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& s
         code != kSuccess) {
         return code;
     }
-    keepAttributes(dst.get(), st);
+    if (int code = keepAttributes(dst.get(), st); code != kSuccess) {
+        return code;  // the emptied source folder stays, saying what mode it should have had
+    }
     if (::unlinkat(srcDir, name.c_str(), AT_REMOVEDIR) != 0) {
         return errno == ENOTEMPTY || errno == EEXIST ? kDirNotEmpty : codeFromErrno(errno);
     }
@@ -1337,6 +1515,11 @@ int Transfer::removeCopied(int parent, const CopiedItem& item) {
         return kDirNotEmpty;  // replaced since it was copied: not ours to delete
     }
     if (!item.isDir) {
+        // Written to since it was copied (the same inode, appended or rewritten in place): its
+        // copy holds the old bytes, so the source keeps the only current ones.
+        if (!stillAsCopied(item.state, now)) {
+            return kInUse;
+        }
         return ::unlinkat(parent, item.name.c_str(), 0) == 0 ? kSuccess
                                                              : codeFromErrno(errno, true);
     }

@@ -1,7 +1,10 @@
 // Processing the queue: every row from the top, one transfer each, one run-log line each.
 #include "queue/copyoperation.h"
 
+#include <cstdio>
+
 #include "platform/folders.h"
+#include "platform/resultcodes.h"
 #include "platform/transfer.h"
 #include "queue/log.h"
 #include "queue/queueentry.h"
@@ -33,7 +36,25 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
     // The day is fixed when the run starts, so a run past midnight stays in one file.
     const std::time_t start = hooks.startTime != 0 ? hooks.startTime : std::time(nullptr);
     RunLog runLog;
-    runLog.setPath(joinPath(logFolder, logFileName(start)));
+    // No folder: there was none to be had, which start-up has said already.
+    runLog.setPath(logFolder.empty() ? "" : joinPath(logFolder, logFileName(start)));
+    // Lost lines are said once, after the run, however many there were.
+    struct LogReport {
+        const RunLog& log;
+        const CopyHooks& hooks;
+        ~LogReport() {
+            if (log.firstFailure().empty()) {
+                return;
+            }
+            const std::string text = "the run log " + log.path() + " could not be written (" +
+                                     log.firstFailure() + "): lines of this run are missing";
+            if (hooks.logTrouble) {
+                hooks.logTrouble(text);
+            } else {
+                std::fprintf(stderr, "mivex: %s\n", text.c_str());
+            }
+        }
+    } report{runLog, hooks};
 
     int errors = 0;
     std::string lastCopyCode;
@@ -46,6 +67,9 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
             runLog.log("*** ERROR *** " + entry +
                        " did not copy - This line is not a queue entry (expected "
                        "\"C-N --> source --> destination folder\")");
+            if (hooks.failed) {
+                hooks.failed({row + 1, entry, kNotAnEntry});
+            }
             ++errors;
             continue;
         }
@@ -58,6 +82,9 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
         const int result = hooks.perform ? hooks.perform(record) : DoFileOperation(record);
         if (result != 0) {
             runLog.log("*** ERROR *** " + entry + " did not copy - " + GetErrorText(result));
+            if (hooks.failed) {
+                hooks.failed({row + 1, entry, result});
+            }
             ++errors;
             continue;
         }

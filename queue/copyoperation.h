@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "queue/runfailure.h"
+
 namespace mivex {
 
 class TransferMonitor;
@@ -44,13 +46,18 @@ struct CopyHooks {
     // The after-run notice: called once after a run without failures, with the copy code of the
     // last row carried out (empty for an empty queue).
     std::function<void(const std::string& copyCode)> afterRun;
+    // Told once, after a run in which log lines were lost, with a sentence saying where and why;
+    // when empty, the sentence goes to standard error.
+    std::function<void(const std::string& text)> logTrouble;
+    // Called for every row that fails, as it fails (a row that is no entry with kNotAnEntry).
+    std::function<void(const RunFailure&)> failed;
     // The run's start time, which names the day's log file; now when 0.
     std::time_t startTime = 0;
 };
 
-// Carries out every row from the top and logs each outcome in `logFolder`. True when every row
-// succeeded; false when any failed or a transfer was aborted (the walk stops there, that row gets
-// no line, and no after-run notice follows).
+// Carries out every row from the top and logs each outcome in `logFolder` (no log when empty). True
+// when every row succeeded; false when any failed or a transfer was aborted (the walk stops there,
+// that row gets no line, and no after-run notice follows).
 bool CopyOperation(const std::vector<std::string>& rows, const std::string& logFolder,
                    const CopyHooks& hooks = {});
 

@@ -2,10 +2,13 @@
 #include "queue/log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <initializer_list>
+#include <system_error>
 
 namespace mivex {
 
@@ -33,6 +36,10 @@ bool isPlainCLocale(const char* name) {
     return false;
 }
 
+std::string reasonOf(int error) {
+    return std::generic_category().message(error);
+}
+
 }  // namespace
 
 std::string logFileName(std::time_t when) {
@@ -54,25 +61,73 @@ std::string logTimestamp(std::time_t when) {
     return stamp;
 }
 
-void RunLog::log(std::string_view message) const {
+void RunLog::log(std::string_view message) {
     log(message, std::time(nullptr));
 }
 
-void RunLog::log(std::string_view message, std::time_t when) const {
-    std::string line = logTimestamp(when);
+void RunLog::log(std::string_view message, std::time_t when) {
+    if (mPath.empty()) {
+        return;
+    }
+    const bool first = !mStarted;
+    mStarted = true;
+    // Read too: the first line looks at how the file ends. O_NONBLOCK: a FIFO planted at the day's
+    // name would otherwise hold the run until some reader opened it. Only a regular file is
+    // written; anything else loses the line.
+    const int fd = ::open(mPath.c_str(),
+                          O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        fail(reasonOf(errno));
+        return;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        fail(reasonOf(errno));
+        ::close(fd);
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        fail("it is not a regular file");
+        ::close(fd);
+        return;
+    }
+
+    std::string line;
+    // A line torn by a crash or an older program would swallow this run's first line.
+    if (first && st.st_size > 0) {
+        char tail[2] = {};
+        const off_t from = st.st_size >= 2 ? st.st_size - 2 : 0;
+        const ssize_t got = ::pread(fd, tail, 2, from);
+        if (got != 2 || tail[0] != '\r' || tail[1] != '\n') {
+            line = "\r\n";
+        }
+    }
+    line += logTimestamp(when);
     line += '\t';
     line += message;
     line += "\r\n";
 
-    const int fd =
-        ::open(mPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        return;
-    }
     // One write, never retried: with O_APPEND a whole line lands at the end in one piece even when
     // another run appends at the same moment, whereas a second write could land after its lines.
-    [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
+    const ssize_t written = ::write(fd, line.data(), line.size());
+    if (written < 0) {
+        fail(reasonOf(errno));
+    } else if (static_cast<std::size_t>(written) < line.size()) {
+        // The disk filled inside the line: cut the torn piece off, so the file still ends in a
+        // whole line. The offset after an appending write is where this piece ends.
+        const off_t end = ::lseek(fd, 0, SEEK_CUR);
+        if (end >= written) {
+            [[maybe_unused]] const int cut = ::ftruncate(fd, end - written);
+        }
+        fail(reasonOf(ENOSPC));
+    }
     ::close(fd);
+}
+
+void RunLog::fail(const std::string& reason) {
+    if (mFailure.empty()) {
+        mFailure = reason;
+    }
 }
 
 }  // namespace mivex

@@ -31,9 +31,12 @@ bool ParseRecord(std::string_view strString, std::string& strSource, std::string
         start = hit + kSeparator.size();
     }
 
+    // A NUL ends a path for the system, so a row holding one would act on a shorter path than it
+    // names ("/src/a\0junk" copies /src/a): it is no entry.
+    const bool entry = count == pieces.size() && strString.find('\0') == std::string_view::npos;
     // Built aside first: `strString` may view one of the outputs.
     std::string copy, overwrite, source, dest;
-    if (count == pieces.size()) {
+    if (entry) {
         if (!pieces[0].empty()) {
             copy = pieces[0].front();
             overwrite = pieces[0].back();
@@ -45,7 +48,7 @@ bool ParseRecord(std::string_view strString, std::string& strSource, std::string
     strOverwrite = std::move(overwrite);
     strSource = std::move(source);
     strDest = std::move(dest);
-    return count == pieces.size();
+    return entry;
 }
 
 bool isStorablePath(std::string_view path) {

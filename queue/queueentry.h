@@ -17,7 +17,7 @@ std::string BuildEntry(std::string_view strCopy, std::string_view strOverwrite,
 // Splits an entry at every " --> ". The copy code is the first character of piece 0 and the
 // overwrite code its last; the source is piece 1 and the destination piece 2; later pieces are
 // ignored. Returns false, leaving the four outputs empty, when the entry has fewer than three
-// pieces (a hand-edited list can hold such a row).
+// pieces (a hand-edited list can hold such a row) or holds a NUL byte.
 bool ParseRecord(std::string_view strString, std::string& strSource, std::string& strDest,
                  std::string& strCopy, std::string& strOverwrite);
 

@@ -7,9 +7,13 @@
 
 #include <ctime>
 #include <filesystem>
+#include <regex>
 
+#include "app/display.h"
 #include "app/ttyprogress.h"
+#include "platform/resultcodes.h"
 #include "queue/log.h"
+#include "queue/runfailure.h"
 #include "tests/testsupport.h"
 #include "tests/unattended.h"
 
@@ -110,7 +114,7 @@ TEST_F(UnattendedRun, RealQueueMatchesCpAByteForByte) {
     EXPECT_EQ(messages, expected);
 }
 
-TEST_F(UnattendedRun, BadListsEndWithStatusTwoAndNoLog) {
+TEST_F(UnattendedRun, BadListsEndWithStatusTwoSayWhyAndLogNothing) {
     std::filesystem::create_directory(data / "folder.flq");
     writeFile(data / "empty.flq", "");
     writeFile(data / "binary.flq", std::string("\x7f"
@@ -123,10 +127,23 @@ TEST_F(UnattendedRun, BadListsEndWithStatusTwoAndNoLog) {
         tooLong += "C-N --> " + data / "missing" + " --> " + data / "out\r\n";
     }
     writeFile(data / "long.flq", tooLong);
-    for (const std::string name :
-         {"missing.flq", "folder.flq", "empty.flq", "binary.flq", "nosep.flq"}) {
+    const std::string notAList =
+        "the file is not a queue list: its first line is not an entry such as \"C-N --> source "
+        "--> destination folder\"";
+    const std::pair<std::string, std::string> cases[] = {
+        {"missing.flq", "the list does not exist"},
+        {"missing.flq/x.flq", "the list does not exist"},
+        {"folder.flq", "the list is a folder"},
+        {"empty.flq", notAList},
+        {"binary.flq", notAList},
+        {"nosep.flq", notAList},
+        {"long.flq", "the list has more than 32767 lines, more than a queue holds"},
+    };
+    for (const auto& [name, why] : cases) {
         const auto result = run(data / name);
         EXPECT_EQ(result.exitCode, 2) << name << ": " << result.output;
+        EXPECT_EQ(result.err, "mivex: " + data / name + ": " + why + "; nothing was run\n");
+        EXPECT_EQ(result.out, "");
     }
     EXPECT_FALSE(exists(logPath()));
 }
@@ -152,6 +169,47 @@ TEST_F(UnattendedRun, WindowProgramGetsTheCommandLineAndUnattendedRunsNeverStart
     EXPECT_FALSE(exists(window + ".started"));
 }
 
+// Exactly `--help`, `-h` and `--version` answer on standard output, with no list and no
+// display; anything else keeps its meaning (here: the window, missing from this folder).
+TEST_F(UnattendedRun, HelpAndVersionAnswerOnlyAsTheWholeCommandLine) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string outStart;  // standard output begins with this; empty: nothing on it
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "Usage: mivex "},
+        {{"-h"}, 0, "Usage: mivex "},
+        {{"--version"}, 0, "Mivex 1."},
+        {{"--HELP"}, 2, ""},
+        {{"--help", "extra"}, 2, ""},
+        {{"--version", "-auto"}, 2, ""},  // an unattended run of a list called "--version"
+        {{"-help"}, 2, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {exe()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const auto result = runProcess(argv);
+        const std::string what = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
+        EXPECT_EQ(result.exitCode, c.status) << what << ": " << result.output;
+        EXPECT_TRUE(result.out.starts_with(c.outStart)) << what << ": " << result.out;
+        if (c.status == 0) {
+            EXPECT_EQ(result.err, "") << what;
+        } else {
+            EXPECT_EQ(result.out, "") << what;
+            EXPECT_NE(result.err, "") << what;
+        }
+    }
+    const auto help = runProcess({exe(), "--help"});
+    for (const char* topic : {" -auto", "C-N --> ", "Exit status", "MMDDYYYY-log.txt"}) {
+        EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
+    }
+    EXPECT_EQ(runProcess({exe(), "--version"}).out.find('\n'),
+              runProcess({exe(), "--version"}).out.size() - 1);  // one line
+    // Output that cannot be written is not a success.
+    EXPECT_EQ(runProcess({"sh", "-c", "\"$0\" --help >/dev/full", exe()}).exitCode, 1);
+}
+
 TEST_F(UnattendedRun, FailuresGiveStatusOneAndTheRestStillRuns) {
     test::makeTree(data.path(), {{"src/sub/x.txt", "x"}, {"src/f.txt", "f"}});
     ASSERT_EQ(::mkfifo((data / "src/sub/pipe").c_str(), 0644), 0);
@@ -173,6 +231,43 @@ TEST_F(UnattendedRun, FailuresGiveStatusOneAndTheRestStillRuns) {
     EXPECT_NE(log.find(rows[1] + " did not copy - Something broke... sorry. Error code is 1920."),
               std::string::npos);
     EXPECT_NE(log.find(rows[3] + " was successful"), std::string::npos);
+    // Standard error names each failure as it happens, then where the details are.
+    EXPECT_EQ(result.err,
+              "mivex: line 1: " + rows[0] +
+                  ": a folder cannot be copied or moved into itself or one of its subfolders "
+                  "(code 118)\n"
+                  "mivex: line 2: " +
+                  rows[1] +
+                  ": a FIFO, socket or device file cannot be copied or moved (code 1920)\n"
+                  "mivex: line 3: no entry at all: the line is not a queue entry (\"C-N --> "
+                  "source --> destination folder\")\n"
+                  "mivex: 3 of 4 entries failed; the run log is " +
+                  logPath() + "\n");
+    EXPECT_EQ(result.out, "");
+}
+
+TEST_F(UnattendedRun, LinkOntoTheFileItPointsToIsAnErrorAndTheFileStays) {
+    test::makeTree(data.path(), {{"dst/f", "precious"}, {"src/", ""}, {"rel/", ""}});
+    ASSERT_EQ(::symlink((data / "dst/f").c_str(), (data / "src/f").c_str()), 0);
+    ASSERT_EQ(::symlink("../dst/f", (data / "rel/f").c_str()), 0);
+    const std::vector<std::string> rows = {
+        test::entry("C-O", data / "src/f", data / "dst"),
+        test::entry("M-O", data / "rel/f", data / "dst"),
+        test::entry("C-N", data / "src/f", data / "dst"),  // arrives under a new name
+    };
+    const auto result = run(list(rows));
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_EQ(readFile(data / "dst/f"), "precious");
+    EXPECT_EQ(test::linkTarget(data / "dst/f - Copy"), data / "dst/f");
+    const std::string log = readFile(logPath());
+    for (int i : {0, 1}) {
+        EXPECT_NE(log.find("*** ERROR *** " + rows[i] +
+                           " did not copy - Something broke... "
+                           "sorry. Error code is 113."),
+                  std::string::npos)
+            << log;
+    }
+    EXPECT_NE(log.find(rows[2] + " was successful"), std::string::npos) << log;
 }
 
 TEST_F(UnattendedRun, PermissionDeniedForAnUnprivilegedUser) {
@@ -209,6 +304,121 @@ TEST_F(UnattendedRun, PermissionDeniedForAnUnprivilegedUser) {
               std::string::npos)
         << log;
     EXPECT_NE(log.find(rows[2] + " was successful"), std::string::npos) << log;
+    EXPECT_NE(result.err.find("mivex: line 2: " + rows[1] +
+                              ": access denied: a file or folder could not be read or written "
+                              "(code 5)\n"),
+              std::string::npos)
+        << result.err;
+    // The run log named at the end is the one written, in the per-user folder.
+    EXPECT_TRUE(result.err.ends_with("2 of 3 entries failed; the run log is " + state.path() +
+                                     "/mivex/" + logFileName(std::time(nullptr)) + "\n"))
+        << result.err;
+
+    // A list this user may not read is named as such.
+    ::chmod(listPath.c_str(), 0600);
+    const auto unreadable =
+        runProcess({"env", "XDG_STATE_HOME=" + state.path(), exe(), listPath, "-auto"}, 60, true);
+    EXPECT_EQ(unreadable.exitCode, 2);
+    EXPECT_EQ(
+        unreadable.err,
+        "mivex: " + listPath + ": the list cannot be read (Permission denied); nothing was run\n");
+}
+
+TEST(FailureLine, NamesLineEntryAndReasonInPrintableText) {
+    const std::pair<RunFailure, std::string> cases[] = {
+        {{2, "C-N --> /a --> /b", 2},
+         "line 2: C-N --> /a --> /b: the source does not exist (code 2)"},
+        {{7, "C-O --> /a\x1b[2J\t --> /b", 1223},
+         "line 7: C-O --> /a\\x1b[2J\\x09 --> /b: not enough free space on the destination drive "
+         "(or over quota) (code 1223)"},
+        {{3, "", kNotAnEntry},
+         "line 3: the line is not a queue entry (\"C-N --> source --> destination folder\")"},
+        {{1, "x\x7f", 9999}, "line 1: x\\x7f: error code 9999"},
+    };
+    for (const auto& [failure, text] : cases) {
+        EXPECT_EQ(describeFailure(failure), text);
+    }
+    // The window's details: every failure, a stop, and the log, whose path is shown as safely.
+    EXPECT_EQ(describeRun({cases[0].first, cases[2].first}, true, "/l/\x1b.txt"),
+              cases[0].second + "\n" + cases[2].second +
+                  "\nThe run was stopped; the rest of the queue was not carried out.\n\nRun log: "
+                  "/l/\\x1b.txt");
+}
+
+TEST(Display, NeededOnlyForXcbAndWaylandAndFoundInEitherVariable) {
+    struct Case {
+        const char* platform;
+        const char* display;
+        const char* wayland;
+        bool available;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr, false},
+        {"", "", "", false},  // set but empty is no display
+        {"xcb", nullptr, nullptr, false},
+        {"wayland;xcb", nullptr, nullptr, false},
+        {"wayland-egl", nullptr, nullptr, false},
+        {"xcb:nomitshm", nullptr, nullptr, false},
+        {nullptr, ":0", nullptr, true},
+        {nullptr, nullptr, "wayland-0", true},
+        {"xcb", ":1", nullptr, true},
+        {"offscreen", nullptr, nullptr, true},  // the window tests' platform
+        {"vnc:size=800x600", nullptr, nullptr, true},
+        {"wayland;offscreen", nullptr, nullptr, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(displayAvailable(c.platform, c.display, c.wayland), c.available)
+            << (c.platform ? c.platform : "(unset)") << " " << (c.display ? c.display : "(unset)")
+            << " " << (c.wayland ? c.wayland : "(unset)");
+    }
+}
+
+// The real window program with no display: one line that says what to do, never a Qt abort.
+TEST(Display, WindowWithoutOneSaysSoAndEndsWithStatusTwo) {
+    const std::string folder = std::filesystem::path(MIVEX_EXE).parent_path();
+    if (!exists(folder + "/mivex-gui")) {
+        GTEST_SKIP() << "built without the window";
+    }
+    const std::vector<std::string> noDisplay = {"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
+    const std::vector<std::vector<std::string>> commands = {
+        {"-u", "QT_QPA_PLATFORM", MIVEX_EXE},
+        {"-u", "QT_QPA_PLATFORM", MIVEX_EXE, "/tmp/night.flq"},
+        {"QT_QPA_PLATFORM=xcb", folder + "/mivex-gui", "--help", "me"},
+    };
+    for (const auto& tail : commands) {
+        std::vector<std::string> argv = noDisplay;
+        argv.insert(argv.end(), tail.begin(), tail.end());
+        const auto result = runProcess(argv);
+        EXPECT_EQ(result.exitCode, 2) << result.output;
+        EXPECT_EQ(result.err, kNoDisplayMessage);
+        EXPECT_EQ(result.out, "");
+    }
+    // The front door needs no display either, in the window program too.
+    const auto help = runProcess({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u",
+                                  "QT_QPA_PLATFORM", folder + "/mivex-gui", "--help"});
+    EXPECT_EQ(help.exitCode, 0) << help.output;
+    EXPECT_TRUE(help.out.starts_with("Usage: mivex ")) << help.out;
+}
+
+// No HOME, no XDG_STATE_HOME and a home in the password database that does not exist: no log
+// (never a shared folder such as /tmp), one line on standard error, and the run goes on.
+TEST_F(UnattendedRun, UserWithoutAHomeRunsUnloggedAndSaysSo) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run the program as another user";
+    }
+    writeFile(data / "f.txt", "f");
+    writeFile(data / "g.txt", "g");
+    const std::string listPath = list({test::entry("C-N", data / "f.txt", data / "out"),
+                                       test::entry("C-N", data / "g.txt", data / "out")});
+    ::chmod(listPath.c_str(), 0644);
+    const auto result = runProcess(
+        {"env", "-u", "HOME", "-u", "XDG_STATE_HOME", exe(), listPath, "-auto"}, 60, true);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output,
+              "mivex: no folder for the run log (/nonexistent: No such file or directory): runs "
+              "are not logged\n");
+    EXPECT_EQ(readFile(data / "out/g.txt"), "g");
+    EXPECT_FALSE(exists(logPath()));
 }
 
 TEST(TtyProgressLine, UnitsAndSpeed) {
@@ -239,6 +449,21 @@ TEST_F(UnattendedRun, ProgressLineOnlyOnATerminal) {
     EXPECT_EQ(tty.exitCode, 0);
     EXPECT_NE(tty.output.find("\rEntry 1 of 1: 1.9 MB of 1.9 MB"), std::string::npos) << tty.output;
     EXPECT_EQ(tty.output.back(), '\n');
+
+    // A failure's line replaces the progress line whole, and the progress line comes back.
+    const std::string failing =
+        list({"C-N --> " + (data / "src/big.bin") + " --> " + (data / "out2"),
+              "C-N --> " + (data / "src/gone.bin") + " --> " + (data / "out2")},
+             "failing.flq");
+    const auto mixed =
+        runProcess({"script", "-qec", exe() + " '" + failing + "' -auto", "/dev/null"}, 120);
+    EXPECT_EQ(mixed.exitCode, 1);
+    std::smatch wiped;
+    ASSERT_TRUE(std::regex_search(mixed.output, wiped,
+                                  std::regex("\r(Entry 1 of 2: [^\r]*)\r( +)\rmivex: line 2: ")))
+        << mixed.output;
+    EXPECT_EQ(wiped[1].length(), wiped[2].length());
+    EXPECT_NE(mixed.output.find("\rEntry 2 of 2: ", wiped.position(0)), std::string::npos);
 }
 
 }  // namespace

@@ -89,6 +89,24 @@ TEST_F(CopyOperationTest, EmptyQueueSucceedsWithoutCreatingALog) {
     EXPECT_FALSE(exists(logPath()));
 }
 
+// However many lines are lost, the run says so once; an empty log folder (none could be had,
+// which start-up said) is no log at all, and nothing more is said.
+TEST_F(CopyOperationTest, LostLogLinesAreToldOncePerRun) {
+    hooks.perform = [](ShellOpRecord&) { return 0; };
+    std::vector<std::string> told;
+    hooks.logTrouble = [&](const std::string& text) { told.push_back(text); };
+    const std::vector<std::string> rows = {"C-N --> /a --> /b", "no entry", "C-N --> /c --> /d"};
+    EXPECT_FALSE(CopyOperation(rows, logs / "missing", hooks));
+    EXPECT_EQ(told, std::vector<std::string>{"the run log " + logs / "missing/" +
+                                             logFileName(hooks.startTime) +
+                                             " could not be written (No such file or directory): "
+                                             "lines of this run are missing"});
+    told.clear();
+    EXPECT_FALSE(CopyOperation(rows, "", hooks));
+    EXPECT_TRUE(told.empty());
+    EXPECT_EQ(test::listTree(logs.path()), std::vector<std::string>{});
+}
+
 TEST_F(CopyOperationTest, AbortStopsTheWalkWithoutALineForThatRow) {
     std::vector<std::string> performed;
     hooks.perform = [&](ShellOpRecord& record) {
@@ -127,17 +145,21 @@ TEST_F(CopyOperationTest, CodesFollowTheExactLetterRule) {
 TEST_F(CopyOperationTest, RowsThatAreNoEntriesFailOnTheirOwn) {
     int performed = 0;
     hooks.perform = [&](ShellOpRecord&) { return ++performed, 0; };
-    const std::vector<std::string> rows = {"", "no separator here", "A --> B", "C-N --> a --> b"};
+    using namespace std::string_literals;
+    const std::vector<std::string> rows = {
+        "", "no separator here", "A --> B",
+        // A NUL would cut the path the system sees short of the one the row names.
+        "C-N --> /src/a\0junk --> /dst"s, "C-N --> /src/a --> /dst\0/../../x"s, "C-N --> a --> b"};
     EXPECT_FALSE(CopyOperation(rows, logs.path(), hooks));
     EXPECT_EQ(performed, 1);
     const auto lines = messages();
-    ASSERT_EQ(lines.size(), 4u);
-    for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(lines.size(), rows.size());
+    for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
         EXPECT_EQ(
             lines[i].rfind("*** ERROR *** " + rows[i] + " did not copy - This line is not", 0), 0u)
             << lines[i];
     }
-    EXPECT_EQ(lines[3], "C-N --> a --> b was successful");
+    EXPECT_EQ(lines.back(), "C-N --> a --> b was successful");
 }
 
 TEST(GetErrorText, WordsForEachKindOfCode) {

@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "listfile/queuelist.h"
+#include "queue/queueentry.h"
 #include "queue/queuestore.h"
 #include "tests/testsupport.h"
 
@@ -90,6 +92,50 @@ TEST(ListFile, SavedListIsTheMirrorAndReadsBackByteForByte) {
     EXPECT_EQ(test::listTree(dir.path()), (Rows{"again.flq", "queue.flq"}));
 }
 
+// A list reached through links (a cron job runs the target): saving writes what the links name
+// and leaves every link as it was, with nothing left beside either name.
+TEST(ListFile, SavingThroughLinksWritesTheirTarget) {
+    const std::string saved = mirrorOf(kThree);
+    for (const std::string& old : {std::string(100, 'z'), std::string("A --> 1\r\n")}) {
+        TempDir dir;
+        ASSERT_EQ(::mkdir((dir / "lists").c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir((dir / "cron").c_str(), 0755), 0);
+        writeFile(dir / "lists/night.flq", old, 0640);
+        ASSERT_EQ(::symlink("../lists/night.flq", (dir / "cron/night.flq").c_str()), 0);
+        ASSERT_EQ(::symlink((dir / "cron/night.flq").c_str(), (dir / "chain.flq").c_str()), 0);
+        ASSERT_EQ(::link((dir / "lists/night.flq").c_str(), (dir / "hard.flq").c_str()), 0);
+        ASSERT_EQ(::symlink("lists/gone.flq", (dir / "dangling.flq").c_str()), 0);
+        writeFile(dir / "lists/day.flq", old, 0600);  // one name only: replaced by a rename
+        ASSERT_EQ(::symlink("lists/day.flq", (dir / "day.flq").c_str()), 0);
+        const ino_t inode = test::lstatOf(dir / "hard.flq").st_ino;
+
+        for (const std::string name : {"cron/night.flq", "chain.flq", "hard.flq"}) {
+            SCOPED_TRACE(name);
+            writeFile(dir / "hard.flq", old, 0640);
+            std::string error;
+            ASSERT_TRUE(WriteQueueList(dir / name, saved, error)) << error;
+            EXPECT_EQ(readFile(dir / "lists/night.flq"), saved);
+            EXPECT_EQ(readFile(dir / "hard.flq"), saved);
+            EXPECT_EQ(test::lstatOf(dir / "hard.flq").st_ino, inode);
+            EXPECT_EQ(test::lstatOf(dir / "lists/night.flq").st_mode & 0777, 0640u);
+        }
+        std::string error;
+        ASSERT_TRUE(WriteQueueList(dir / "dangling.flq", saved, error)) << error;
+        ASSERT_TRUE(WriteQueueList(dir / "day.flq", saved, error)) << error;
+        EXPECT_EQ(readFile(dir / "lists/day.flq"), saved);
+        EXPECT_EQ(test::lstatOf(dir / "lists/day.flq").st_mode & 0777, 0600u);
+        EXPECT_EQ(test::linkTarget(dir / "day.flq"), "lists/day.flq");
+        EXPECT_EQ(readFile(dir / "lists/gone.flq"), saved);
+        EXPECT_EQ(test::linkTarget(dir / "cron/night.flq"), "../lists/night.flq");
+        EXPECT_EQ(test::linkTarget(dir / "chain.flq"), dir / "cron/night.flq");
+        EXPECT_EQ(test::linkTarget(dir / "dangling.flq"), "lists/gone.flq");
+        // Nothing left beside any name (listTree shows links by their targets' names).
+        EXPECT_EQ(test::listTree(dir / "lists"), (Rows{"day.flq", "gone.flq", "night.flq"}));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 6);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "cron"), {}), 1);
+    }
+}
+
 TEST(ListFile, LinesEndAtCrLfCrOrLf) {
     EXPECT_EQ(rowsOf("A --> 1\n2\n3\n"), (Rows{"A --> 1", "2", "3"}));
     EXPECT_EQ(rowsOf("A --> 1\r2\r3\r"), (Rows{"A --> 1", "2", "3"}));
@@ -101,13 +147,55 @@ TEST(ListFile, LinesEndAtCrLfCrOrLf) {
     EXPECT_EQ(rowsOf(std::string("A --> \0\xff\r\n", 9)), Rows{std::string("A --> \0\xff", 8)});
 }
 
+TEST(ListFile, LeadingUtf8ByteOrderMarkIsSkipped) {
+    const std::string bom = "\xEF\xBB\xBF";
+    EXPECT_EQ(rowsOf(bom + "C-N --> /a --> /b\r\n"), Rows{"C-N --> /a --> /b"});
+    EXPECT_EQ(rowsOf(bom + "A --> 1\r\n" + bom + "2"), (Rows{"A --> 1", bom + "2"}));
+    TempDir dir;
+    writeFile(dir / "t.flq", bom + "C-N --> /a --> /b\r\n");
+    EXPECT_TRUE(CheckQueueList(dir / "t.flq"));
+    writeFile(dir / "t.flq", bom + bom + "C-N --> /a --> /b\r\n");
+    EXPECT_EQ(readList(dir / "t.flq").rows, Rows{bom + "C-N --> /a --> /b"});
+}
+
 TEST(ListFile, CrLfSplitAcrossReadBlocksIsOneLineEnd) {
     for (std::size_t block : {4096u, 8192u, 16384u, 65536u}) {
         SCOPED_TRACE(block);
-        const std::string first = "A --> " + std::string(block - 7, 'x');
-        ASSERT_EQ(first.size() + 1, block);  // the CR is the block's last byte
-        EXPECT_EQ(rowsOf(first + "\r\nnext\r\n"), (Rows{first, "next"}));
+        // Lines of 4000 bytes up to one that puts its CR on the block's last byte.
+        std::string content = "A --> 1\r\n";
+        Rows expected = {"A --> 1"};
+        while (content.size() + 4002 < block - 1) {
+            expected.push_back(std::string(4000, 'x'));
+            content += expected.back() + "\r\n";
+        }
+        expected.push_back(std::string(block - 1 - content.size(), 'y'));
+        content += expected.back() + "\r\nnext\r\n";
+        ASSERT_EQ(content.find("\r\nnext"), block - 1);
+        expected.push_back("next");
+        EXPECT_EQ(rowsOf(content), expected);
     }
+}
+
+// No entry is longer than two paths of PATH_MAX: a longer line is read past (it is not kept in
+// memory) and stands as a row that is no entry, so it fails on its own when carried out.
+TEST(ListFile, LineLongerThanAnyEntryIsARowThatNamesIt) {
+    const std::string longest = "C-N --> /" + std::string(kMaxListLineLength - 16, 'a') + " --> /b";
+    ASSERT_EQ(longest.size(), kMaxListLineLength);
+    const std::string over = longest + "c";
+    const Rows rows = rowsOf("A --> 1\r\n" + longest + "\r\n" + over + "\r\nC-N --> /a --> /b");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[1], longest);
+    EXPECT_EQ(rows[2], "[line 3 of the list: " + std::to_string(over.size()) +
+                           " bytes, longer than any queue entry]");
+    EXPECT_EQ(rows[3], "C-N --> /a --> /b");
+    std::string source, dest, copy, overwrite;
+    EXPECT_FALSE(ParseRecord(rows[2], source, dest, copy, overwrite));
+
+    // A first line that long is no queue entry either: the file is no list.
+    TempDir dir;
+    writeFile(dir / "t.flq", over + "\r\nA --> 1\r\n");
+    EXPECT_FALSE(CheckQueueList(dir / "t.flq"));
+    EXPECT_EQ(readList(dir / "t.flq").status, ListReadStatus::NotAList);
 }
 
 TEST(ListFile, FirstLineTest) {
@@ -180,6 +268,24 @@ TEST(ListFile, FailedSaveSaysWhyAndKeepsTheOldFile) {
     EXPECT_FALSE(WriteQueueList(dir / "taken", mirrorOf(kThree), error));
     EXPECT_NE(error.find(dir / "taken"), std::string::npos);
     EXPECT_EQ(test::listTree(dir.path()), (Rows{"taken/", "taken/inside"}));
+
+    // A list with two names on a disk without room for the new one (256 KiB), or with room for
+    // it beside the old one but not for writing it over the old one as well (72 KiB): both names
+    // keep the whole old list.
+    test::TmpfsMount small(128 * 1024);
+    if (small.ok()) {
+        writeFile(small / "a.flq", "A --> old\r\n");
+        ASSERT_EQ(::link((small / "a.flq").c_str(), (small / "b.flq").c_str()), 0);
+        for (std::size_t size : {256 * 1024, 72 * 1024}) {
+            SCOPED_TRACE(size);
+            error.clear();
+            EXPECT_FALSE(WriteQueueList(small / "a.flq", std::string(size, 'x'), error));
+            EXPECT_EQ(error, "The list could not be saved to " + small / "a.flq" +
+                                 ": No space left on device");
+            EXPECT_EQ(readFile(small / "b.flq"), "A --> old\r\n");
+            EXPECT_EQ(test::listTree(small.path()), (Rows{"a.flq", "b.flq"}));
+        }
+    }
 
     // A folder the user may not write to.
     ::chmod(dir.path().c_str(), 0755);

@@ -1,7 +1,9 @@
 // The run log: file names, line stamps, appending, and lines written from many threads at once.
 #include "queue/log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <regex>
@@ -88,6 +90,65 @@ TEST(RunLog, UnwritableLogIsSilentlySkipped) {
 
     RunLog unset;
     unset.log("lost too");  // no path at all
+}
+
+// A log left without a final CR LF (a crash, an older program) must not swallow the next run's
+// first line; one run checks the end once, before its first line only.
+TEST(RunLog, RunStartsOnAFreshLineAfterATornEnd) {
+    TimeLocale locale("C");
+    const std::time_t when = localTime(2026, 12, 5, 9, 30, 0);
+    const std::string line = "12/05/2026 09:30:00\tm\r\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},           {"old\r\n", "old\r\n"}, {"torn", "torn\r\n"},
+        {"x\r", "x\r\r\n"}, {"\n", "\n\r\n"},       {"\r\n\n", "\r\n\n\r\n"},
+    };
+    for (const auto& [before, kept] : cases) {
+        SCOPED_TRACE(testing::PrintToString(before));
+        TempDir dir;
+        if (!before.empty()) {
+            test::writeFile(dir / "log.txt", before);
+        }
+        RunLog log;
+        log.setPath(dir / "log.txt");
+        log.log("m", when);
+        log.log("m", when);
+        EXPECT_EQ(readFile(dir / "log.txt"), kept + line + line);
+        EXPECT_EQ(log.firstFailure(), "");
+    }
+}
+
+// The disk fills in the middle of a line: the piece written is cut off again, so the file ends
+// in the last whole line, and the next line (the disk has room again) follows it directly.
+TEST(RunLog, DiskFullInsideALineLeavesNoTornLine) {
+    test::TmpfsMount small(64 * 1024);
+    if (!small.ok()) {
+        GTEST_SKIP() << small.reason();
+    }
+    TimeLocale locale("C");
+    const std::time_t when = localTime(2026, 12, 5, 9, 30, 0);
+    RunLog log;
+    log.setPath(small / "log.txt");
+    log.log("first", when);
+    const std::string before = readFile(small / "log.txt");
+    ASSERT_EQ(before, "12/05/2026 09:30:00\tfirst\r\n");
+    // Fill every free block, so only the rest of the log's own last page takes bytes.
+    {
+        const int fd = ::open((small / "filler").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        const std::string block(4096, 'f');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        ::close(fd);
+    }
+    log.log(std::string(20000, 'x'), when);
+    EXPECT_EQ(readFile(small / "log.txt"), before);
+    EXPECT_EQ(log.firstFailure(), "No space left on device");
+
+    ASSERT_EQ(::unlink((small / "filler").c_str()), 0);
+    RunLog next;
+    next.setPath(small / "log.txt");
+    next.log("second", when);
+    EXPECT_EQ(readFile(small / "log.txt"), before + "12/05/2026 09:30:00\tsecond\r\n");
 }
 
 TEST(RunLog, ConcurrentWritersLeaveOnlyWholeLines) {

@@ -15,9 +15,14 @@ public:
     struct Shown {
         QString text, title;
         Icon icon;
+        QString details;  // what the box offers to unfold; empty when nothing
     };
     void message(QWidget*, const QString& text, const QString& title, Icon icon) override {
-        shown.push_back({text, title, icon});
+        shown.push_back({text, title, icon, {}});
+    }
+    void detailedMessage(QWidget*, const QString& text, const QString& title, Icon icon,
+                         const QString& details) override {
+        shown.push_back({text, title, icon, details});
     }
     QString input(QWidget*, const QString& prompt, const QString& title,
                   const QString& defaultText) override {

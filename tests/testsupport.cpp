@@ -2,6 +2,7 @@
 #include "tests/testsupport.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -201,26 +202,48 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
     }
     args.push_back(nullptr);
 
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    int outFds[2], errFds[2];
+    if (::pipe2(outFds, O_CLOEXEC) != 0 || ::pipe2(errFds, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
     pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(pipeFds[1], 1);
-        ::dup2(pipeFds[1], 2);
+        ::dup2(outFds[1], 1);
+        ::dup2(errFds[1], 2);
         int devnull = ::open("/dev/null", O_RDONLY);
         ::dup2(devnull, 0);
         ::execvp(args[0], args.data());
         _exit(127);
     }
-    ::close(pipeFds[1]);
+    ::close(outFds[1]);
+    ::close(errFds[1]);
     ProcessResult result;
+    // One reader for both pipes keeps `output` in the order the two streams were written.
     std::thread reader([&] {
+        pollfd fds[2] = {{outFds[0], POLLIN, 0}, {errFds[0], POLLIN, 0}};
+        std::string* parts[2] = {&result.out, &result.err};
+        int open = 2;
         char buf[4096];
-        ssize_t n;
-        while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) {
-            result.output.append(buf, static_cast<std::size_t>(n));
+        while (open > 0) {
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                break;
+            }
+            for (int i = 0; i < 2; ++i) {
+                if (fds[i].fd < 0 || fds[i].revents == 0) {
+                    continue;
+                }
+                const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+                if (n <= 0) {
+                    fds[i].fd = -1;
+                    --open;
+                    continue;
+                }
+                parts[i]->append(buf, static_cast<std::size_t>(n));
+                result.output.append(buf, static_cast<std::size_t>(n));
+            }
         }
     });
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
@@ -239,7 +262,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     reader.join();
-    ::close(pipeFds[0]);
+    ::close(outFds[0]);
+    ::close(errFds[0]);
     result.exitCode = (!result.timedOut && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
     return result;
 }

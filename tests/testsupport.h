@@ -101,6 +101,8 @@ struct ProcessResult {
     int exitCode = -1;  // -1 when killed by a signal or the time limit
     bool timedOut = false;
     std::string output;  // standard output and error together
+    std::string out;     // standard output alone
+    std::string err;     // standard error alone
 };
 // Runs argv[0] with the arguments, killing it after `timeoutSeconds`. With `asNobody` it runs
 // through setpriv as uid/gid 65534 with no groups, for permission cases (root ignores modes).

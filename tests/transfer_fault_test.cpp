@@ -200,6 +200,35 @@ TEST(SpecialFiles, FifoSocketOrDeviceAsSourceFails) {
 
 // --- permissions (as uid 65534: root ignores modes) ----------------------------------------
 
+// Files whose size is not their length: /proc reports 0 for text made as it is read, sysfs
+// 4096 for a few bytes. The first is read to its end; the second cannot be trusted and fails.
+TEST(PseudoFiles, SizeThatIsNotTheLength) {
+    const struct {
+        const char* path;
+        int code;
+    } cases[] = {
+        {"/proc/version", kSuccess},
+        {"/proc/filesystems", kSuccess},
+        {"/sys/kernel/mm/transparent_hugepage/enabled", kInUse},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        if (!exists(c.path)) {
+            continue;
+        }
+        TempDir dst;
+        EXPECT_EQ(transfer(c.path, dst.path(), kCopy, kN).code, c.code);
+        const std::string name = std::string(c.path).substr(std::string(c.path).rfind('/') + 1);
+        if (c.code == kSuccess) {
+            const std::string copied = readFile(dst / name);
+            EXPECT_FALSE(copied.empty());
+            EXPECT_EQ(copied, readFile(c.path));
+        } else {
+            EXPECT_TRUE(listTree(dst.path()).empty());
+        }
+    }
+}
+
 class Permissions : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -293,6 +322,45 @@ TEST(OtherMounts, MoveBetweenTwoMountsOfOneFilesystemCopies) {
               (std::vector<std::string>{"tree/", "tree/a.txt", "tree/sub/", "tree/sub/b.txt"}));
 }
 
+// ".." from the root of a bind mount leads to where it is mounted, not into the source: a folder
+// copied or moved into a bind mount of its own subfolder must still be refused before anything is
+// written (each case runs in a child: without the check it nests itself thousands of times).
+TEST(OtherMounts, IntoABindMountOfItsOwnSubfolderFailsAndWritesNothing) {
+    TempDir dir;
+    makeTree(dir / "src", {{"a.txt", "a"}, {"sub/x.txt", "x"}});
+    BindMount sub(dir / "src/sub", false);
+    if (!sub.ok()) {
+        GTEST_SKIP() << sub.reason();
+    }
+    const auto before = listTree(dir.path());
+    for (const std::string& dest : {sub.path(), sub / "new/deeper"}) {
+        for (auto kind : {kCopy, kMove}) {
+            for (auto rule : {kO, kN}) {
+                SCOPED_TRACE(dest + (kind == kCopy ? " copy" : " move") +
+                             (rule == kO ? " O" : " N"));
+                EXPECT_CHILD_CODE(transferInChild({dir / "src", dest, kind, rule}, AsRoot, 20),
+                                  kIntoItself);
+                EXPECT_EQ(listTree(dir.path()), before);
+            }
+        }
+    }
+}
+
+// The reverse: the source holds a bind mount of the destination's parent, which no look at the
+// destination can see; the walk of the source meets the destination folder and stops there.
+TEST(OtherMounts, SourceHoldingAMountOfTheDestinationStopsWhereItMeetsIt) {
+    TempDir src, dst;
+    makeTree(src.path(), {{"a.txt", "a"}, {"door/", ""}});
+    makeTree(dst / "d", {{"keep.txt", "k"}});
+    if (::mount(dst.path().c_str(), (src / "door").c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        GTEST_SKIP() << "a bind mount was refused: " << std::strerror(errno);
+    }
+    const ChildOutcome out = transferInChild({src.path(), dst / "d", kCopy, kN}, AsRoot, 20);
+    ::umount2((src / "door").c_str(), MNT_DETACH);
+    EXPECT_CHILD_CODE(out, kIntoItself);
+    EXPECT_EQ(readFile(dst / "d/keep.txt"), "k");
+}
+
 // Files are written unnamed and, for a user without CAP_DAC_READ_SEARCH, linked to their names
 // through /proc/self/fd; without /proc they are written under temporary names, as on filesystems
 // without unnamed files.
@@ -354,13 +422,20 @@ TEST(Links, LoopingAndDanglingLinksAreCopiedAsLinks) {
 namespace {
 
 // Runs `action` once from inside the transfer: at the first progress call, or (`atEnd`) when the
-// last block has been written.
+// last block has been written, or (afterLastFile) once the last file is in place.
 class During : public TransferMonitor {
 public:
     During(bool atEnd, std::function<void()> action) : mAtEnd(atEnd), mAction(std::move(action)) {}
+    static During afterLastFile(std::function<void()> action) {
+        During d(true, std::move(action));
+        d.mAfterFiles = true;
+        return d;
+    }
     bool wantsTotals() const override { return true; }
     void progress(const TransferProgress& p) override {
-        if (!fired && (!mAtEnd || (p.bytesTotal > 0 && p.bytesDone == p.bytesTotal))) {
+        const bool now = mAfterFiles ? p.filesTotal > 0 && p.filesDone == p.filesTotal
+                                     : !mAtEnd || (p.bytesTotal > 0 && p.bytesDone == p.bytesTotal);
+        if (!fired && now) {
             fired = true;
             mAction();
         }
@@ -369,6 +444,7 @@ public:
 
 private:
     bool mAtEnd;
+    bool mAfterFiles = false;
     std::function<void()> mAction;
 };
 
@@ -453,6 +529,57 @@ TEST(DuringTheRun, MoveAcrossFilesystemsKeepsWhatAppearedMeanwhile) {
     ASSERT_TRUE(late.fired);
     EXPECT_EQ(readFile(src / "tree/late.txt"), "new");
     EXPECT_EQ(readFile(mount / "tree/sub/b.txt"), "b");
+}
+
+// A move across filesystems removes a source file only while it is still what was copied. It is
+// written to after its copy is in place and before the removal: by an append, and by a rewrite of
+// the same length whose modification time is put back (only the change time tells).
+TEST(DuringTheRun, MoveAcrossFilesystemsKeepsAFileWrittenAfterItsCopy) {
+    TmpfsMount mount(16 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    const auto append = [](const std::string& path) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+        ASSERT_EQ(::write(fd, "more", 4), 4);
+        ::close(fd);
+    };
+    const auto rewriteKeepingTime = [](const std::string& path) {
+        const struct stat before = lstatOf(path);
+        ::usleep(20000);  // the change time moves only by the clock's tick
+        const int fd = ::open(path.c_str(), O_WRONLY);
+        ASSERT_EQ(::pwrite(fd, "EDIT", 4, 0), 4);
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::futimens(fd, times), 0);
+        ::close(fd);
+    };
+    const struct {
+        const char* what;
+        bool tree;
+        std::function<void(const std::string&)> edit;
+    } cases[] = {
+        {"file appended", false, append},
+        {"file rewritten, time put back", false, rewriteKeepingTime},
+        {"file in a tree appended", true, append},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir src;
+        const std::string bytes = randomBytes(100000, 5);
+        makeTree(src / "tree", {{"edited.log", bytes}, {"other.txt", "o"}});
+        const std::string edited = src / "tree/edited.log";
+        const std::string source = c.tree ? src / "tree" : edited;
+        std::string current;
+        During edit = During::afterLastFile([&] {
+            c.edit(edited);
+            current = readFile(edited);
+        });
+        EXPECT_EQ(transferItem({source, mount.path(), kMove, kO}, &edit).code, kInUse);
+        ASSERT_TRUE(edit.fired);
+        EXPECT_EQ(readFile(edited), current);
+        removeTree(mount / "tree");
+        removeTree(mount / "edited.log");
+    }
 }
 
 // --- names ---------------------------------------------------------------------------------

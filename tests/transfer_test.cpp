@@ -98,6 +98,24 @@ TEST(TransferCopy, FileKeepsBytesModeAndNanosecondTimeIntoNewFolders) {
                                            "one/two/three/data.bin", "one/two/three/run.sh"}));
 }
 
+// A relative destination starts at the working folder; its first folder is made like any other,
+// whatever its length.
+TEST(TransferCopy, MissingRelativeDestinationIsCreated) {
+    TempDir src, dst;
+    writeFile(src / "f.txt", "f");
+    const int home = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(home, 0);
+    ASSERT_EQ(::chdir(dst.path().c_str()), 0);
+    for (const std::string dest : {"d", "ab/c", "abc/d", "./e/f"}) {
+        EXPECT_EQ(transfer(src / "f.txt", dest, kCopy, kN).code, 0) << dest;
+    }
+    ASSERT_EQ(::fchdir(home), 0);
+    ::close(home);
+    EXPECT_EQ(listTree(dst.path()),
+              (Names{"ab/", "ab/c/", "ab/c/f.txt", "abc/", "abc/d/", "abc/d/f.txt", "d/", "d/f.txt",
+                     "e/", "e/f/", "e/f/f.txt"}));
+}
+
 TEST(TransferCopy, TreeEqualsCpArchive) {
     TempDir src, dst, ref;
     makeAwkwardTree(src / "tree");
@@ -219,6 +237,74 @@ TEST(TransferOverwrite, FileWhereFolderStandsInsideMergeFails) {
     makeTree(dst / "proj", {{"clash/keep.txt", "k"}});
     EXPECT_EQ(transfer(src / "proj", dst.path(), kCopy, kO).code, kAlreadyExists);
     EXPECT_EQ(listTree(dst / "proj"), (Names{"clash/", "clash/keep.txt"}));
+}
+
+// A link (or a hard link) arriving onto the very file it points to, at the top of the entry or
+// inside a merged tree, by copy, by rename and by a move across filesystems: the file must stay.
+TEST(TransferOverwrite, LinkOntoTheFileItPointsToFailsAndKeepsTheFile) {
+    const struct {
+        const char* what;
+        TransferKind kind;
+        bool acrossMount;
+        bool inTree;
+        bool relative;
+        bool hardLink;
+    } cases[] = {
+        {"copy of a link", kCopy, false, false, false, false},
+        {"copy of a hard link", kCopy, false, false, false, true},
+        {"copy of a link inside a tree", kCopy, false, true, true, false},
+        {"move of a relative link", kMove, false, false, true, false},
+        {"move of a relative link inside a tree", kMove, false, true, true, false},
+        {"move of a link across filesystems", kMove, true, false, false, false},
+        {"move of a link inside a tree across filesystems", kMove, true, true, false, false},
+    };
+    TmpfsMount mount(1 << 20);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.acrossMount && !mount.ok()) {
+            GTEST_SKIP() << mount.reason();
+        }
+        TempDir dst, onDisk;
+        const std::string srcRoot = c.acrossMount ? mount / "s" : onDisk.path();
+        const std::string dir = c.inTree ? "/tree" : "";
+        makeTree(dst.path() + dir, {{"f", "precious"}});
+        makeTree(srcRoot + dir, {{"other.txt", "o"}});
+        const std::string target = dst.path() + dir + "/f";
+        const std::string link = srcRoot + dir + "/f";
+        if (c.hardLink) {
+            ASSERT_EQ(::link(target.c_str(), link.c_str()), 0);
+        } else {
+            // The two scratch folders are siblings: up to their parent, then into the other.
+            const std::string leaf = dst.path().substr(dst.path().rfind('/') + 1);
+            const std::string text =
+                c.relative ? (c.inTree ? "../../" : "../") + leaf + dir + "/f" : target;
+            ASSERT_EQ(::symlink(text.c_str(), link.c_str()), 0);
+            ASSERT_EQ(readFile(link), "precious");
+        }
+        const std::string source = c.inTree ? srcRoot + "/tree" : link;
+        EXPECT_EQ(transfer(source, dst.path(), c.kind, kO).code, kSameFile);
+        EXPECT_TRUE(S_ISREG(lstatOf(target).st_mode));
+        ASSERT_EQ(readFile(target), "precious");
+        EXPECT_TRUE(exists(link));
+        if (c.inTree) {  // the rest of the tree still arrives
+            EXPECT_EQ(readFile(dst.path() + dir + "/other.txt"), "o");
+        }
+        if (c.acrossMount) {
+            removeTree(mount / "s");
+        }
+    }
+}
+
+TEST(TransferOverwrite, LinkOntoAnotherFileOfTheNameReplacesIt) {
+    TempDir src, dst;
+    writeFile(dst / "f", "replaced");
+    writeFile(src / "elsewhere", "kept");
+    ASSERT_EQ(::symlink("elsewhere", (src / "f").c_str()), 0);
+    for (auto kind : {kCopy, kMove}) {
+        ASSERT_EQ(transfer(src / "f", dst.path(), kind, kO).code, 0);
+        EXPECT_EQ(linkTarget(dst / "f"), "elsewhere");
+    }
+    EXPECT_EQ(readFile(src / "elsewhere"), "kept");
 }
 
 // --- keep both -----------------------------------------------------------------------------
@@ -357,6 +443,20 @@ TEST(TransferMove, AcrossFilesystemsBothWays) {
     EXPECT_FALSE(exists(disk / "in/tree"));
     expectSame(reference, mount / "back/tree");
     EXPECT_EQ(listTree(mount / "back"), listTree(ref.path()));
+}
+
+// Removing one name of a file changes its change time; the second name must still go.
+TEST(TransferMove, AcrossFilesystemsTreeWithTwoNamesOfOneFile) {
+    TmpfsMount mount(1 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    TempDir disk;
+    makeTree(disk / "tree", {{"a", "shared"}});
+    ASSERT_EQ(::link((disk / "tree/a").c_str(), (disk / "tree/b").c_str()), 0);
+    ASSERT_EQ(transfer(disk / "tree", mount.path(), kMove, kO).code, 0);
+    EXPECT_FALSE(exists(disk / "tree"));
+    EXPECT_EQ(readFile(mount / "tree/b"), "shared");
 }
 
 // --- the files of a tree copied by several threads -------------------------------------------

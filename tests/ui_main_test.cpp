@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QAction>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,10 +12,13 @@
 #include <QScreen>
 #include <QTest>
 #include <cerrno>
+#include <ctime>
 
 #include "app/startup.h"
+#include "queue/log.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
+#include "ui/icon.h"
 #include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
@@ -79,6 +83,17 @@ private slots:
         QCOMPARE(w.filSource->pattern(), QStringLiteral("*.*"));
         QCOMPARE(q(w.destPath()), drive);
         QVERIFY(prompts->shown.empty());
+        // The window's icon in every size, each the very picture the desktop gets from the build.
+        const QIcon icon = w.windowIcon();
+        for (const int size : kIconSizes) {
+            QCOMPARE(icon.pixmap(size).size(), QSize(size, size));
+            const QString installed = QCoreApplication::applicationDirPath() + "/../icons/" +
+                                      QString::number(size) + "/mivex.png";
+            if (QFileInfo::exists(installed)) {
+                QCOMPARE(QImage(installed).convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                         drawIcon(size));
+            }
+        }
     }
 
     void layoutMatchesTheTableAndCaptionsFit() {
@@ -255,6 +270,15 @@ private slots:
         QCOMPARE(prompts->texts().value(1),
                  QStringLiteral("Errors occurred during file copy operation"));
         QCOMPARE(w.dirSource->path(), q(data.path()));
+        // Its details name the entry, the reason and the log, which holds the same entry.
+        const QString logPath = q(frmMain::gLogPath + "/" + logFileName(std::time(nullptr)));
+        QCOMPARE(prompts->shown.at(1).details,
+                 q("line 1: M-N --> " + data / "missing" + " --> " + data / "dst" +
+                   ": the source does not exist (code 2)\n\nRun log: ") +
+                     logPath);
+        QVERIFY(QString::fromStdString(test::readFile(logPath.toStdString()))
+                    .contains(q("M-N --> " + data / "missing")));
+        QCOMPARE(prompts->shown.at(0).details, QString());  // success has none
 
         // A move last: the source pane goes to the destination, the file list following.
         writeList(list, {q("M-O --> " + data / "src/b.txt" + " --> " + data / "dst")});

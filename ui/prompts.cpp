@@ -12,8 +12,13 @@ namespace {
 class QtPrompts : public Prompts {
 public:
     void message(QWidget* parent, const QString& text, const QString& title, Icon icon) override {
+        detailedMessage(parent, text, title, icon, QString());
+    }
+    void detailedMessage(QWidget* parent, const QString& text, const QString& title, Icon icon,
+                         const QString& details) override {
         QMessageBox box(icon == Icon::Critical ? QMessageBox::Critical : QMessageBox::NoIcon, title,
                         text, QMessageBox::Ok, parent);
+        box.setDetailedText(details);  // none when empty
         box.exec();
     }
     QString input(QWidget* parent, const QString& prompt, const QString& title,
@@ -49,6 +54,11 @@ void Prompts::install(Prompts* prompts) {
 
 void showMessage(QWidget* parent, const QString& text) {
     Prompts::current().message(parent, text, QStringLiteral("Mivex"), Prompts::Icon::None);
+}
+
+void showMessage(QWidget* parent, const QString& text, const QString& details) {
+    Prompts::current().detailedMessage(parent, text, QStringLiteral("Mivex"), Prompts::Icon::None,
+                                       details);
 }
 
 void showError(QWidget* parent, const QString& text) {

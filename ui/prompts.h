@@ -15,6 +15,13 @@ public:
     virtual ~Prompts() = default;
 
     virtual void message(QWidget* parent, const QString& text, const QString& title, Icon icon) = 0;
+    // The same with `details` the user can unfold below the text (QMessageBox::setDetailedText).
+    // Prompts that cannot show details show the text alone.
+    virtual void detailedMessage(QWidget* parent, const QString& text, const QString& title,
+                                 Icon icon, const QString& details) {
+        (void)details;
+        message(parent, text, title, icon);
+    }
     // The answer, or an empty text when the user cancelled.
     virtual QString input(QWidget* parent, const QString& prompt, const QString& title,
                           const QString& defaultText) = 0;
@@ -30,6 +37,8 @@ public:
 
 // A plain message: OK only, no icon, titled "Mivex".
 void showMessage(QWidget* parent, const QString& text);
+// The same with details to unfold.
+void showMessage(QWidget* parent, const QString& text, const QString& details);
 // The stop-icon message titled "Error".
 void showError(QWidget* parent, const QString& text);
 

@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/resultcodes.h"
@@ -34,6 +35,30 @@ public:
 private:
     std::function<void()> mBody;
 };
+
+// Runs the rows with a preloaded library in the program only, as the sanitizer build allows.
+ProcessResult runPreloaded(const Unattended& run, const std::vector<std::string>& rows,
+                           const char* library) {
+    const std::string list = run.list(rows);
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanOptions =
+        std::string(asan ? asan : "") + (asan ? ":" : "") + "verify_asan_link_order=0";
+    ScopedEnv preload("LD_PRELOAD", library);
+    ScopedEnv asanLinkOrder("ASAN_OPTIONS", asanOptions.c_str());
+    return run.run(list);
+}
+
+// The bytes of every file below `folder`, sorted.
+std::vector<std::string> contentsBelow(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const std::string& name : listTree(folder)) {
+        if (!name.ends_with("/")) {
+            found.push_back(readFile(folder + "/" + name));
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
 
 }  // namespace
 
@@ -213,6 +238,119 @@ TEST(ArrivingModes, ReadOnlyFileOverwrittenThenAbortedKeepsItsBytesAndMode) {
     EXPECT_EQ(readFile(dst / "f.bin"), "old");
     EXPECT_EQ(lstatOf(dst / "f.bin").st_mode & 07777, 0444u);
     EXPECT_EQ(listTree(dst.path()), std::vector<std::string>{"f.bin"});
+}
+
+// A destination that refuses modes (vfat does): a file left at its private 0600 would be more
+// closed than its source, so the item fails, and a move across filesystems keeps its source.
+TEST(ArrivingModes, ModeThatCannotBeSetFailsTheItemAndAMoveKeepsItsSource) {
+    TmpfsMount mount(4 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    Unattended run;
+    TempDir src, dst;
+    writeFile(src / "f.txt", "f", 0644);
+    makeTree(src / "tree", {{"a.txt", "a"}, {"sub/b.txt", "b"}});
+    makeTree(src / "empty", {{"only-a-folder/", ""}});  // only folders get modes
+    const auto before = listTree(src.path());
+    const std::vector<std::string> rows = {entry("C-N", src / "f.txt", dst.path()),
+                                           entry("M-O", src / "tree", mount.path()),
+                                           entry("C-N", src / "empty", dst.path())};
+    ScopedEnv noChmod("MIVEX_ODDFS_NO_CHMOD", "1");
+    const ProcessResult result = runPreloaded(run, rows, MIVEX_ODDFS);
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_EQ(listTree(src.path()), before);
+    EXPECT_FALSE(exists(dst / "f.txt"));
+    const std::string log = readFile(run.logPath());
+    for (const std::string& row : rows) {
+        EXPECT_NE(log.find("*** ERROR *** " + row +
+                           " did not copy - Something broke... sorry. "
+                           "Error code is 5."),
+                  std::string::npos)
+            << log;
+    }
+}
+
+// A file that holds more than its size says, whether its copy looks past the size in its last
+// request or, for a size of whole copy chunks, with a read of its own: the copy is not the file.
+TEST(SizeNotLength, FileLongerThanItsSizeFails) {
+    Unattended run;
+    TempDir src, dst;
+    writeFile(src / "small.short", randomBytes(1000, 1));
+    writeFile(src / "chunks.short", randomBytes((4 << 20) + 1, 2));  // reports 4 MiB
+    writeFile(src / "honest.txt", "h");
+    const std::vector<std::string> rows = {entry("C-N", src / "small.short", dst.path()),
+                                           entry("C-O", src / "chunks.short", dst.path()),
+                                           entry("C-N", src / "honest.txt", dst.path())};
+    ScopedEnv shortSizes("MIVEX_ODDFS_SHORT", ".short");
+    const ProcessResult result = runPreloaded(run, rows, MIVEX_ODDFS);
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_EQ(listTree(dst.path()), std::vector<std::string>{"honest.txt"});
+    const std::string log = readFile(run.logPath());
+    for (int i : {0, 1}) {
+        EXPECT_NE(log.find("*** ERROR *** " + rows[i] +
+                           " did not copy - Something broke... "
+                           "sorry. Error code is 32."),
+                  std::string::npos)
+            << log;
+    }
+}
+
+// --- a case-insensitive destination ----------------------------------------------------------
+
+// "A" and "a" of one source folder are one name on a case-insensitive destination (emulated by a
+// preloaded library: this kernel mounts no vfat and has no casefold). Whatever the transfer, no
+// file's bytes may be lost: the second name fails and its source stays.
+TEST(CaseInsensitiveDestination, TwoNamesNeverEndInOneFile) {
+    TmpfsMount mount(4 << 20);
+    if (!mount.ok()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    Unattended run;
+    TempDir src, ci;
+    const std::vector<std::pair<std::string, std::string>> pair = {{"A", "upper"}, {"a", "lower"}};
+    const struct {
+        const char* codes;
+        std::string source;
+        std::string dest;
+        bool merge;
+    } cases[] = {
+        {"M-O", src / "one", ci / "one", true},    // renames on one filesystem
+        {"M-O", mount / "two", ci / "two", true},  // copies, then removes
+        {"C-O", src / "three", ci / "three", true}, {"M-N", mount / "four", ci / "four", false},
+        {"C-N", src / "five", ci / "five", false},
+    };
+    std::vector<std::string> rows;
+    for (const auto& c : cases) {
+        makeTree(c.source + "/tree", pair);
+        makeTree(c.dest, {{c.merge ? "tree/keep.txt" : "keep.txt", "keep"}});
+        rows.push_back(entry(c.codes, c.source + "/tree", c.dest));
+    }
+    ScopedEnv folded("MIVEX_CASEFOLD_DIR", ci.path().c_str());
+    const ProcessResult result = runPreloaded(run, rows, MIVEX_CASEFOLD);
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    const std::string log = readFile(run.logPath());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i]);
+        const auto& c = cases[i];
+        EXPECT_NE(log.find("*** ERROR *** " + rows[i] +
+                           " did not copy - Something broke... "
+                           "sorry. Error code is 80."),
+                  std::string::npos)
+            << log;
+        std::vector<std::string> arrived = contentsBelow(c.dest + "/tree");
+        std::erase(arrived, "keep");
+        ASSERT_EQ(arrived.size(), 1u);  // one of the two, whole
+        if (c.codes[0] == 'C') {
+            EXPECT_EQ(contentsBelow(c.source), (std::vector<std::string>{"lower", "upper"}));
+        } else {
+            std::vector<std::string> all = contentsBelow(c.source);
+            all.insert(all.end(), arrived.begin(), arrived.end());
+            std::sort(all.begin(), all.end());
+            EXPECT_NE(std::find(all.begin(), all.end(), "upper"), all.end());
+            EXPECT_NE(std::find(all.begin(), all.end(), "lower"), all.end());
+        }
+    }
 }
 
 // --- paths that cannot stand in an entry ----------------------------------------------------

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -51,18 +52,44 @@ TEST(RunLogRuns, TwoRunsAtOnceWriteOnlyWholeLines) {
     EXPECT_EQ(seen, expected);
 }
 
-// The day's log in the program folder replaced by a link: the program must not append to (or
-// create) whatever the link names.
-TEST(RunLogRuns, LogPathThatIsALinkIsNotFollowed) {
+// Something other than a log file planted at the day's log name in the program folder: the
+// program must not append to (or create) whatever a link names, nor wait for a FIFO's reader. The
+// lines are lost, the run goes on, and standard error says so once.
+TEST(RunLogRuns, LogPathThatIsNoFileIsNotWritten) {
     TempDir src, elsewhere;
-    Unattended program;
     writeFile(src / "f.txt", "f");
     writeFile(elsewhere / "victim.txt", "precious");
-    ASSERT_EQ(::symlink((elsewhere / "victim.txt").c_str(), program.logPath().c_str()), 0);
-    const ProcessResult result =
-        program.run(program.list({entry("C-N", src / "f.txt", src / "out")}));
-    EXPECT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_EQ(readFile(src / "out/f.txt"), "f");
+    const struct {
+        const char* kind;
+        std::function<int(const std::string&)> plant;
+        const char* why;
+    } planted[] = {
+        {"link",
+         [&](const std::string& at) {
+             return ::symlink((elsewhere / "victim.txt").c_str(), at.c_str());
+         },
+         "Too many levels of symbolic links"},
+        {"fifo", [](const std::string& at) { return ::mkfifo(at.c_str(), 0666); },
+         "it is not a regular file"},
+    };
+    for (const auto& [kind, plant, why] : planted) {
+        SCOPED_TRACE(kind);
+        Unattended program;
+        ASSERT_EQ(plant(program.logPath()), 0);
+        removeTree(src / "out");
+        const ProcessResult result =
+            runProcess(program.command(program.list({entry("C-N", src / "f.txt", src / "out"),
+                                                     entry("C-N", src / "missing", src / "out")})),
+                       20);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitCode, 1);
+        // Said once for the run, not once per lost line.
+        EXPECT_EQ(result.output, "mivex: the run log " + program.logPath() +
+                                     " could not be written (" + why +
+                                     "): lines of this run are missing\n");
+        EXPECT_EQ(readFile(src / "out/f.txt"), "f");
+        EXPECT_FALSE(S_ISREG(lstatOf(program.logPath()).st_mode));
+    }
     EXPECT_EQ(readFile(elsewhere / "victim.txt"), "precious");
 
     RunLog dangling;

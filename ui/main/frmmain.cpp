@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -26,7 +25,9 @@
 #include "platform/drives.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
+#include "queue/log.h"
 #include "queue/queueentry.h"
+#include "ui/icon.h"
 #include "ui/layout.h"
 #include "ui/main/dialogs.h"
 #include "ui/main/drivelist.h"
@@ -55,25 +56,6 @@ W* placeInWindow(W* w, const char* name, QWidget* parent, QRect windowRect) {
         origin += p->pos();
     }
     return place(w, name, parent, windowRect.translated(-origin));
-}
-
-// Two sheets with an arrow between them: a file on its way somewhere.
-QPixmap drawIcon(int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const qreal u = size / 16.0;
-    p.setPen(QPen(QColor(40, 40, 40), qMax(1.0, u * 0.75)));
-    p.setBrush(QColor(250, 250, 235));
-    p.drawRect(QRectF(1 * u, 1 * u, 7 * u, 9 * u));
-    p.setBrush(QColor(255, 220, 90));
-    p.drawRect(QRectF(8 * u, 6 * u, 7 * u, 9 * u));
-    p.setPen(QPen(QColor(20, 90, 200), qMax(1.5, u * 1.5), Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(3 * u, 12 * u), QPointF(6.5 * u, 12 * u));
-    p.drawLine(QPointF(5 * u, 10.5 * u), QPointF(6.5 * u, 12 * u));
-    p.drawLine(QPointF(5 * u, 13.5 * u), QPointF(6.5 * u, 12 * u));
-    return pixmap;
 }
 
 // From /proc/self/stat's start time (clock ticks since boot) to now on the same clock.
@@ -113,10 +95,7 @@ frmMain::~frmMain() = default;
 
 void frmMain::buildWindow() {
     setWindowTitle(QStringLiteral("Mivex"));
-    QIcon icon;
-    icon.addPixmap(drawIcon(16));
-    icon.addPixmap(drawIcon(32));
-    setWindowIcon(icon);
+    setWindowIcon(programIcon());
 
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("central"));
@@ -589,17 +568,31 @@ bool frmMain::CopyOperation() {
     const int count = static_cast<int>(rows.size());
     int number = 0;
     CopyHooks hooks;
-    hooks.perform = [&](ShellOpRecord& record) { return progress.run(record, ++number, count); };
+    bool stopped = false;
+    hooks.perform = [&](ShellOpRecord& record) {
+        const int result = progress.run(record, ++number, count);
+        stopped = stopped || record.fAnyOperationsAborted;
+        return result;
+    };
     hooks.afterRun = [this](const std::string& code) { afterRun(code); };
+    // What failed and where the log is, so that the closing message can tell.
+    std::vector<RunFailure> failures;
+    hooks.failed = [&failures](const RunFailure& failure) { failures.push_back(failure); };
+    hooks.startTime = std::time(nullptr);
     const bool ok = mivex::CopyOperation(rows, gLogPath, hooks);
     progress.hide();
+    mRunDetails =
+        ok ? QString()
+           : toQ(describeRun(failures, stopped, joinPath(gLogPath, logFileName(hooks.startTime))));
     return ok;
 }
 
 void frmMain::cmdCopy_Click() {
     const bool ok = CopyOperation();
-    showMessage(this, ok ? QStringLiteral("Files copied successfully")
-                         : QStringLiteral("Errors occurred during file copy operation"));
+    showMessage(this,
+                ok ? QStringLiteral("Files copied successfully")
+                   : QStringLiteral("Errors occurred during file copy operation"),
+                mRunDetails);
 }
 
 // ----- list files

@@ -36,7 +36,9 @@ public:
     const std::string& destPath() const { return mDestPath; }
 
     // Carries out the whole queue with the progress window; true when every entry succeeded.
+    // Otherwise runDetails() names what failed and where the run log is.
     bool CopyOperation();
+    const QString& runDetails() const { return mRunDetails; }
     // Queues the selected file ("File") or the open source folder ("Folder") with the default
     // codes, unless the admission rules refuse it (the user is told why).
     void AddToQueue(const QString& strTypeOfCopy);
@@ -96,6 +98,7 @@ private:
     QueueStore mQueue;
     std::string mDestPath;
     std::string mHelpFile;
+    QString mRunDetails;
     bool mStartupReported = false;
     // While a drop is taken, the file list is not re-read per dropped path but once at the end:
     // in a large folder, one re-read per path would make the drop quadratic.

@@ -1,0 +1,48 @@
+// The answers to `--help` and `--version`.
+#include "app/frontdoor.h"
+
+#include <string_view>
+
+namespace mivex {
+
+namespace {
+
+constexpr std::string_view kUsage =
+    R"(Usage: mivex                  open the window with an empty queue
+       mivex LIST.flq         open the window with the queue list LIST.flq
+       mivex LIST.flq -auto   run the list unattended: no window, no display needed
+       mivex --help | --version
+
+A queue list holds one operation per line:
+  C-N --> /home/ann/report.doc --> /backup
+C copies and M moves; N keeps both (the incoming item arrives as "name - Copy.ext"),
+O overwrites.
+
+An unattended run prints nothing when every entry succeeds. Each entry that fails is
+named on standard error with the reason. Exit status: 0 every entry succeeded, 1 an
+entry failed or the run was stopped, 2 the list is missing, unreadable, not a queue
+list or too long (nothing was run).
+
+Every run appends one line per entry to the day's run log MMDDYYYY-log.txt in
+$XDG_STATE_HOME/mivex (by default ~/.local/state/mivex); a copy of Mivex that runs
+from a folder of its own that the user may write (a build folder) logs there instead.
+More in mivex(1).
+)";
+
+}  // namespace
+
+std::optional<std::string> frontDoorText(int argc, const char* const* argv) {
+    if (argc != 2) {
+        return std::nullopt;
+    }
+    const std::string_view argument = argv[1];
+    if (argument == "--help" || argument == "-h") {
+        return std::string(kUsage);
+    }
+    if (argument == "--version") {
+        return std::string("Mivex ") + MIVEX_VERSION + "\n";
+    }
+    return std::nullopt;
+}
+
+}  // namespace mivex

@@ -1,0 +1,84 @@
+// What an unattended run says on standard error.
+#include "app/runreport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/ttyprogress.h"
+#include "queue/queuestore.h"
+
+namespace mivex {
+
+std::string listProblem(const std::string& path, ListReadStatus status) {
+    switch (status) {
+        case ListReadStatus::Ok:
+            return {};
+        case ListReadStatus::TooManyEntries:
+            return "the list has more than " + std::to_string(QueueStore::kMaxEntries) +
+                   " lines, more than a queue holds";
+        case ListReadStatus::CannotRead:
+            return "the list could not be read to its end";
+        case ListReadStatus::NotAList:
+            break;
+    }
+    // The reader says only "not a list"; what the user must mend is found out here.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return errno == ENOENT || errno == ENOTDIR
+                   ? std::string("the list does not exist")
+                   : "the list cannot be reached (" + std::string(std::strerror(errno)) + ")";
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return "the list is a folder";
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return "the list is not a regular file";
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return "the list cannot be read (" + std::string(std::strerror(errno)) + ")";
+    }
+    ::close(fd);
+    return "the file is not a queue list: its first line is not an entry such as "
+           "\"C-N --> source --> destination folder\"";
+}
+
+void RunReport::unusableList(const std::string& path, ListReadStatus status) const {
+    say(printable(path) + ": " + listProblem(path, status) + "; nothing was run");
+}
+
+void RunReport::failed(const RunFailure& failure) {
+    ++mFailures;
+    say(describeFailure(failure));
+}
+
+void RunReport::finish(std::size_t rows, const std::string& logPath) const {
+    if (mFailures == 0) {
+        return;
+    }
+    say(std::to_string(mFailures) + " of " + std::to_string(rows) +
+        (rows == 1 ? " entry" : " entries") + " failed; the run log is " + printable(logPath));
+}
+
+void RunReport::say(const std::string& text) const {
+    if (mProgress) {
+        mProgress->clearLine();
+    }
+    const std::string line = "mivex: " + text + "\n";
+    for (std::size_t at = 0; at < line.size();) {
+        const ssize_t n = ::write(mFd, line.data() + at, line.size() - at);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;  // nowhere to say it: the exit status and the run log still tell
+        }
+        at += static_cast<std::size_t>(n);
+    }
+}
+
+}  // namespace mivex

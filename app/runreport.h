@@ -1,0 +1,38 @@
+// What an unattended run says on standard error. A run that succeeds says nothing; a failed
+// entry or an unusable list gets one line each, so that cron mails the failure to its owner.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "listfile/queuelist.h"
+#include "queue/runfailure.h"
+
+namespace mivex {
+
+class TtyProgress;
+
+// Why the list at `path` cannot be run, after the reader answered `status`: it is missing, a
+// folder, unreadable, not a queue list or too long. For the message "mivex: PATH: WHY; ...".
+std::string listProblem(const std::string& path, ListReadStatus status);
+
+// Writes the run's lines on `fd`; with a progress line on that terminal, each line is written
+// over it and the progress line comes back below.
+class RunReport {
+public:
+    explicit RunReport(int fd, TtyProgress* progress = nullptr) : mFd(fd), mProgress(progress) {}
+
+    void unusableList(const std::string& path, ListReadStatus status) const;
+    void failed(const RunFailure& failure);
+    // After the run: when anything failed, how many and where the run log is.
+    void finish(std::size_t rows, const std::string& logPath) const;
+
+private:
+    void say(const std::string& text) const;
+
+    int mFd;
+    TtyProgress* mProgress;
+    std::size_t mFailures = 0;
+};
+
+}  // namespace mivex

@@ -1,0 +1,131 @@
+// Identity checks of the transfer engine.
+#include "platform/identity.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <utility>
+#include <vector>
+
+namespace mivex {
+
+namespace {
+
+bool sameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+}  // namespace
+
+bool replacesItself(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                    const std::string& dstName) {
+    struct stat there;
+    if (::fstatat(dstDir, dstName.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;  // nothing to replace
+    }
+    // A link is judged by what it resolves to at the source (a relative target from the link's
+    // own folder); a dangling or looping link resolves to nothing that could stand there.
+    struct stat resolved = st;
+    if (S_ISLNK(st.st_mode) && ::fstatat(srcDir, name.c_str(), &resolved, 0) != 0) {
+        return false;
+    }
+    return resolved.st_dev == there.st_dev && resolved.st_ino == there.st_ino;
+}
+
+bool onOneMount(int a, int b) {
+    struct statx sa, sb;
+    if (::statx(a, "", AT_EMPTY_PATH, STATX_MNT_ID, &sa) != 0 ||
+        ::statx(b, "", AT_EMPTY_PATH, STATX_MNT_ID, &sb) != 0 || !(sa.stx_mask & STATX_MNT_ID) ||
+        !(sb.stx_mask & STATX_MNT_ID)) {
+        return false;
+    }
+    return sa.stx_mnt_id == sb.stx_mnt_id;
+}
+
+bool treeHoldsFolder(int dir, const struct stat& target) {
+    // Depth first with one open folder a level: the names of a level's subfolders are read at
+    // once, so a deep tree costs no more descriptors than the copy of it does.
+    struct Level {
+        int fd;
+        std::vector<std::string> folders;
+    };
+    std::vector<Level> stack;
+    auto enter = [&](int fd) {
+        Level level{fd, {}};
+        if (DIR* d = ::fdopendir(::dup(fd))) {
+            while (dirent* e = ::readdir(d)) {
+                const std::string_view n = e->d_name;
+                if (n == "." || n == ".." || (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN)) {
+                    continue;
+                }
+                level.folders.emplace_back(n);
+            }
+            ::closedir(d);
+        }
+        stack.push_back(std::move(level));
+    };
+    const int top = ::dup(dir);
+    if (top < 0) {
+        return false;
+    }
+    enter(top);
+    bool found = false;
+    while (!stack.empty() && !found) {
+        Level& level = stack.back();
+        if (level.folders.empty()) {
+            ::close(level.fd);
+            stack.pop_back();
+            continue;
+        }
+        const std::string name = std::move(level.folders.back());
+        level.folders.pop_back();
+        const int fd =
+            ::openat(level.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st;
+        if (fd < 0) {
+            continue;  // not a folder after all, or unreadable: the copy will say so
+        }
+        if (::fstat(fd, &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
+            found = true;
+            ::close(fd);
+            break;
+        }
+        enter(fd);
+    }
+    for (const Level& level : stack) {
+        ::close(level.fd);
+    }
+    return found;
+}
+
+void PlacedItems::note(const struct stat& st) {
+    std::lock_guard lock(mLock);
+    mItems.emplace(st.st_dev, st.st_ino);
+}
+
+bool PlacedItems::holds(const struct stat& st) const {
+    std::lock_guard lock(mLock);
+    return mItems.count({st.st_dev, st.st_ino}) != 0;
+}
+
+bool PlacedItems::holdsName(int dir, const std::string& name) const {
+    struct stat there;
+    return ::fstatat(dir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && holds(there);
+}
+
+CopiedState copiedState(const struct stat& st) {
+    return {st.st_size, st.st_mtim, st.st_ctim, st.st_nlink == 1};
+}
+
+bool stillAsCopied(const CopiedState& copied, const struct stat& now) {
+    if (now.st_size != copied.size || !sameTime(now.st_mtim, copied.mtime)) {
+        return false;
+    }
+    // ctime also catches a write that put the modification time back (touch -d, rsync -t). Removing
+    // one name of a file with several changes its ctime, so a tree holding two links of one file
+    // would refuse its own second removal: there only size and modification time are compared.
+    return !copied.soleLink || sameTime(now.st_ctim, copied.ctime);
+}
+
+}  // namespace mivex

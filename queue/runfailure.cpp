@@ -1,0 +1,50 @@
+// A failed entry of a run, in words.
+#include "queue/runfailure.h"
+
+#include <cstdio>
+
+#include "platform/resultcodes.h"
+
+namespace mivex {
+
+std::string describeFailure(const RunFailure& failure) {
+    std::string text = "line " + std::to_string(failure.line) + ": ";
+    if (!failure.entry.empty()) {  // a blank line has nothing to show
+        text += printable(failure.entry) + ": ";
+    }
+    text += plainReason(failure.code);
+    if (failure.code != kNotAnEntry && !describeCode(failure.code).empty()) {
+        text += " (code " + std::to_string(failure.code) + ")";
+    }
+    return text;
+}
+
+std::string describeRun(const std::vector<RunFailure>& failures, bool stopped,
+                        const std::string& logPath) {
+    std::string text;
+    for (const RunFailure& failure : failures) {
+        text += describeFailure(failure) + "\n";
+    }
+    if (stopped) {
+        text += "The run was stopped; the rest of the queue was not carried out.\n";
+    }
+    return text + "\nRun log: " + printable(logPath);
+}
+
+std::string printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace mivex
