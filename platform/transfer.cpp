@@ -606,8 +606,11 @@ void Transfer::copyBatch(const Batch& batch) {
 
 void Transfer::finishFolder(Folder& folder) {
     if (!mAborted) {
-        noteFailure(copyXattrs(folder.src.get(), folder.dst.get(), {XattrStage::FolderFilled}));
-        noteFailure(keepAttributes(folder.dst.get(), folder.st));
+        // The mode is given even when an attribute failed, so the folder is not left at 0700.
+        const int xattrCode =
+            copyXattrs(folder.src.get(), folder.dst.get(), {XattrStage::FolderFilled});
+        const int modeCode = keepAttributes(folder.dst.get(), folder.st);
+        noteFailure(xattrCode != kSuccess ? xattrCode : modeCode);
     }
 }
 

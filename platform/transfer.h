@@ -11,11 +11,11 @@
 //   and
 //     only then removes exactly what it copied;
 //   - links are copied as links, special files are never opened, a folder never goes into itself;
-//   - a copy keeps what cp -a keeps: hard links inside the entry, extended attributes, ACLs and
-//     capabilities too (copyoptions.h holds the rules);
 //   - an item never replaces the file it is or links to, two source names never end in one file
 //     (a destination that ignores case), and a move removes a source file only while it is
 //     unchanged since its copy; a mode that cannot be set fails the item;
+//   - a copy keeps what cp -a keeps: hard links inside the entry, extended attributes, ACLs and
+//     capabilities too (copyoptions.h holds the rules);
 //   - the tree is walked and written with descriptor-relative calls and O_NOFOLLOW below the two
 //     folders named by the entry, so a folder swapped for a link cannot redirect a write or delete.
 #pragma once
