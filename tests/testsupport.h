@@ -85,6 +85,13 @@ public:
     BindMount(const std::string& source, bool readOnly);
 };
 
+// Declares `var`, a mount of `Kind` made from the arguments, or skips the test saying why it
+// could not be had (not root, no such filesystem).
+#define MIVEX_MOUNT_OR_SKIP(var, Kind, ...) \
+    Kind var(__VA_ARGS__);                  \
+    if (!var.ok())                          \
+    GTEST_SKIP() << var.reason()
+
 void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644);
 std::string readFile(const std::string& path);  // throws std::runtime_error when unreadable
 bool exists(const std::string& path);           // lstat: a dangling link exists

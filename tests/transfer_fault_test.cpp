@@ -287,10 +287,7 @@ TEST_F(Permissions, ReadOnlyFolderIsFilledBeforeItGetsItsMode) {
 }
 
 TEST_F(Permissions, MoveAcrossFilesystemsWithUnreadableFileKeepsTheSource) {
-    TmpfsMount mount(8 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 8 << 20);
     TempDir src, ref;
     makeTree(src / "tree", {{"a.txt", "a"}, {"sub/secret.txt", "secret"}, {"z.txt", "z"}});
     ::chmod((src / "tree/sub/secret.txt").c_str(), 0);
@@ -309,10 +306,7 @@ TEST(OtherMounts, ReadOnlyIsWriteProtected) {
     TempDir src, backing;
     writeFile(src / "f.txt", "new");
     writeFile(backing / "f.txt", "old");
-    BindMount ro(backing.path(), true);
-    if (!ro.ok()) {
-        GTEST_SKIP() << ro.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(ro, BindMount, backing.path(), true);
     EXPECT_EQ(transfer(src / "f.txt", ro.path(), kCopy, kN).code, kWriteProtected);
     EXPECT_EQ(transfer(src / "f.txt", ro.path(), kCopy, kO).code, kWriteProtected);
     EXPECT_EQ(transfer(src / "f.txt", ro / "new/folder", kCopy, kN).code, kWriteProtected);
@@ -325,10 +319,7 @@ TEST(OtherMounts, ReadOnlyIsWriteProtected) {
 TEST(OtherMounts, MoveBetweenTwoMountsOfOneFilesystemCopies) {
     TempDir src, backing;
     makeTree(src / "tree", {{"a.txt", "a"}, {"sub/b.txt", "b"}});
-    BindMount other(backing.path(), false);
-    if (!other.ok()) {
-        GTEST_SKIP() << other.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(other, BindMount, backing.path(), false);
     ASSERT_EQ(transfer(src / "tree", other / "in", kMove, kN).code, 0);  // rename says EXDEV
     EXPECT_FALSE(exists(src / "tree"));
     EXPECT_EQ(listTree(backing / "in"),
@@ -341,10 +332,7 @@ TEST(OtherMounts, MoveBetweenTwoMountsOfOneFilesystemCopies) {
 TEST(OtherMounts, IntoABindMountOfItsOwnSubfolderFailsAndWritesNothing) {
     TempDir dir;
     makeTree(dir / "src", {{"a.txt", "a"}, {"sub/x.txt", "x"}});
-    BindMount sub(dir / "src/sub", false);
-    if (!sub.ok()) {
-        GTEST_SKIP() << sub.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(sub, BindMount, dir / "src/sub", false);
     const auto before = listTree(dir.path());
     for (const std::string& dest : {sub.path(), sub / "new/deeper"}) {
         for (auto kind : {kCopy, kMove}) {
@@ -492,10 +480,7 @@ void swapForLink(const std::string& path, const std::string& target) {
 }  // namespace
 
 TEST(DuringTheRun, SourceFolderSwappedForLinkCannotRedirectTheDelete) {
-    TmpfsMount mount(16 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 16 << 20);
     TempDir src, victim;
     makeTree(src / "tree",
              {{"a.bin", randomBytes(1 << 20, 1)}, {"sub/x.txt", "x"}, {"sub/y.txt", "y"}});
@@ -572,10 +557,7 @@ TEST(DuringTheRun, FileThatAppearsAtTheNameMeanwhileIsHandledByTheRule) {
 }
 
 TEST(DuringTheRun, MoveAcrossFilesystemsKeepsWhatAppearedMeanwhile) {
-    TmpfsMount mount(16 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 16 << 20);
     TempDir src;
     makeTree(src / "tree", {{"a.bin", randomBytes(1 << 20, 1)}, {"sub/b.txt", "b"}});
     During late(true, [&] { writeFile(src / "tree/late.txt", "new"); });
@@ -589,10 +571,7 @@ TEST(DuringTheRun, MoveAcrossFilesystemsKeepsWhatAppearedMeanwhile) {
 // written to after its copy is in place and before the removal: by an append, and by a rewrite of
 // the same length whose modification time is put back (only the change time tells).
 TEST(DuringTheRun, MoveAcrossFilesystemsKeepsAFileWrittenAfterItsCopy) {
-    TmpfsMount mount(16 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 16 << 20);
     const auto append = [](const std::string& path) {
         const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
         ASSERT_EQ(::write(fd, "more", 4), 4);

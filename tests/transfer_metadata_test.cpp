@@ -149,10 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The case: a file under two names fits the destination once, not twice.
 TEST(TransferHardLinks, FileOfTwoNamesMovesIntoSpaceForOneCopy) {
-    TmpfsMount mount(3 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 3 << 20);
     TempDir src;
     const std::string bytes = randomBytes(2 << 20, 5);
     makeTree(src / "tree", {{"big.bin", bytes}, {"sub/", ""}});
@@ -256,10 +253,7 @@ TEST(TransferXattrPolicy, UnprivilegedCopySkipsWhatOnlyPrivilegeMaySet) {
 }
 
 TEST(TransferXattrPolicy, AttributeTheDestinationCannotHoldFailsTheItem) {
-    TmpfsMount mount(16 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 16 << 20);
     TempDir dst;
     const std::string big(60000, 'x');
     writeFile(dst / "probe", "");

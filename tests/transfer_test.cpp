@@ -459,10 +459,7 @@ TEST(TransferMove, KeepBothGetsCopyName) {
 }
 
 TEST(TransferMove, AcrossFilesystemsBothWays) {
-    TmpfsMount mount(64 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 64 << 20);
     TempDir disk, ref;
     makeAwkwardTree(mount / "tree");
     const std::string reference = referenceCopy(mount / "tree", ref.path());
@@ -479,10 +476,7 @@ TEST(TransferMove, AcrossFilesystemsBothWays) {
 
 // Removing one name of a file changes its change time; the second name must still go.
 TEST(TransferMove, AcrossFilesystemsTreeWithTwoNamesOfOneFile) {
-    TmpfsMount mount(1 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 1 << 20);
     TempDir disk;
     makeTree(disk / "tree", {{"a", "shared"}});
     ASSERT_EQ(::link((disk / "tree/a").c_str(), (disk / "tree/b").c_str()), 0);
@@ -538,10 +532,7 @@ TEST(TransferThreads, WideTreeEqualsCpArchiveWhateverTheNumberOfThreads) {
 }
 
 TEST(TransferThreads, WideTreeMovesAcrossFilesystems) {
-    TmpfsMount mount(64 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 64 << 20);
     TempDir src, ref;
     makeWideTree(src / "tree");
     const std::string reference = referenceCopy(src / "tree", ref.path());
@@ -622,10 +613,7 @@ TEST(TransferAbort, TreeStopsAndLeavesNoTemporaryFile) {
 }
 
 TEST(TransferAbort, MoveAcrossFilesystemsKeepsTheSource) {
-    TmpfsMount mount(128 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 128 << 20);
     TempDir src;
     const std::string bytes = randomBytes(64 << 20, 6);
     writeFile(src / "big.bin", bytes);

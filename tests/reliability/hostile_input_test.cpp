@@ -97,10 +97,7 @@ TEST(PlantedLinks, OverwriteReplacesADanglingLinkWithoutCreatingItsTarget) {
 // --- special files in a tree, through the program, under a time limit -----------------------
 
 TEST(SpecialFilesRun, SocketDeviceAndFifoInTreesFailTheirEntriesAndTheQueueGoesOn) {
-    TmpfsMount mount(8 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 8 << 20);
     TempDir src, dst;
     Unattended program;
     makeTree(src.path(), {{"s/a.txt", "a"}, {"d/a.txt", "a"}, {"p/a.txt", "a"}, {"ok.txt", "ok"}});
@@ -143,10 +140,7 @@ TEST(SpecialFilesRun, SocketDeviceAndFifoInTreesFailTheirEntriesAndTheQueueGoesO
 // --- odd names and odd links, copied and moved through the program --------------------------
 
 TEST(OddNamesRun, SpacesDashesBytesAndLinksArriveExactlyByCopyAndByMove) {
-    TmpfsMount mount(8 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 8 << 20);
     TempDir src, dst, ref;
     Unattended program;
     const std::string top = src / "-lead  dir ";  // a leading dash, two blanks, a trailing blank
@@ -172,10 +166,7 @@ TEST(OddNamesRun, SpacesDashesBytesAndLinksArriveExactlyByCopyAndByMove) {
 }
 
 TEST(DeepPaths, MoveAcrossFilesystemsOfATreePastPathMax) {
-    TmpfsMount mount(8 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 8 << 20);
     TempDir src;
     const std::string level(200, 'd');
     int fd = ::open(src.path().c_str(), O_DIRECTORY | O_RDONLY);
@@ -272,10 +263,7 @@ TEST(ArrivingModes, ReadOnlyFileOverwrittenThenAbortedKeepsItsBytesAndMode) {
 // A destination that refuses modes (vfat does): a file left at its private 0600 would be more
 // closed than its source, so the item fails, and a move across filesystems keeps its source.
 TEST(ArrivingModes, ModeThatCannotBeSetFailsTheItemAndAMoveKeepsItsSource) {
-    TmpfsMount mount(4 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 4 << 20);
     Unattended run;
     TempDir src, dst;
     writeFile(src / "f.txt", "f", 0644);
@@ -331,10 +319,7 @@ TEST(SizeNotLength, FileLongerThanItsSizeFails) {
 // preloaded library: this kernel mounts no vfat and has no casefold). Whatever the transfer, no
 // file's bytes may be lost: the second name fails and its source stays.
 TEST(CaseInsensitiveDestination, TwoNamesNeverEndInOneFile) {
-    TmpfsMount mount(4 << 20);
-    if (!mount.ok()) {
-        GTEST_SKIP() << mount.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 4 << 20);
     Unattended run;
     TempDir src, ci;
     const std::vector<std::pair<std::string, std::string>> pair = {{"A", "upper"}, {"a", "lower"}};

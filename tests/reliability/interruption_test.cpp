@@ -206,10 +206,7 @@ INSTANTIATE_TEST_SUITE_P(Files, KilledOverwrite, ::testing::Bool(), [](const aut
 // --- out of space, through the program and its log ----------------------------------------
 
 TEST(DiskFullRun, OverwriteKeepBothAndTreeMoveEachLogNotEnoughSpace) {
-    TmpfsMount small(1 << 20);
-    if (!small.ok()) {
-        GTEST_SKIP() << small.reason();
-    }
+    MIVEX_MOUNT_OR_SKIP(small, TmpfsMount, 1 << 20);
     TempDir src, ref;
     Unattended program;
     writeFile(src / "f.bin", randomBytes(4 << 20, 2));
