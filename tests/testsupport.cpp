@@ -470,6 +470,8 @@ bool sameTreeAt(const fs::path& a, const fs::path& b, const std::string& rel, st
             why = rel + ": modification time differs";
             return false;
         }
+    }
+    if (S_ISREG(sa.st_mode)) {
         if (readFile(a.string()) != readFile(b.string())) {
             why = rel + ": content differs";
             return false;
