@@ -8,6 +8,9 @@
 // libgcab writes its headers a few bytes per call and ignores short writes, so the output is a
 // small buffered stream of our own that always takes a write whole (GBufferedOutputStream takes
 // only what fits in its buffer, and the rest of a data block would be lost).
+//
+// A little over 500 lines: the limit checks, the write and its cancellation all guard one libgcab
+// cabinet, and read best together.
 #include "archive/cabinetwriter.h"
 
 #include <fcntl.h>

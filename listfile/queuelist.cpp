@@ -9,27 +9,12 @@
 #include <cerrno>
 #include <string_view>
 
+#include "platform/fd.h"
 #include "queue/queueentry.h"
 
 namespace mivex {
 
 namespace {
-
-class FileHandle {
-public:
-    explicit FileHandle(int fd) : mFd(fd) {}
-    ~FileHandle() {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int get() const { return mFd; }
-
-private:
-    int mFd;
-};
 
 // Lists are opened for reading only when they are regular files. O_NONBLOCK keeps a FIFO named
 // as a list from hanging the program until some writer turns up.
@@ -141,7 +126,7 @@ bool isListFirstLine(std::string_view line) {
 }  // namespace
 
 bool CheckQueueList(const std::string& path) {
-    FileHandle file(openList(path));
+    Fd file(openList(path));
     if (file.get() < 0) {
         return false;
     }
@@ -152,7 +137,7 @@ bool CheckQueueList(const std::string& path) {
 
 ListReadResult ReadQueueList(const std::string& path, std::size_t maxRows) {
     ListReadResult result;
-    FileHandle file(openList(path));
+    Fd file(openList(path));
     if (file.get() < 0) {
         result.status = ListReadStatus::NotAList;
         return result;

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/fd.h"
+
 namespace mivex {
 
 namespace {
@@ -32,35 +34,13 @@ std::string envOrEmpty(const char* name) {
     return value != nullptr ? value : "";
 }
 
-class Dir {
-public:
-    explicit Dir(int fd) : mFd(fd) {}
-    ~Dir() {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-    }
-    Dir(const Dir&) = delete;
-    Dir& operator=(const Dir&) = delete;
-    int get() const { return mFd; }
-    void reset(int fd) {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-        mFd = fd;
-    }
-
-private:
-    int mFd;
-};
-
 // Makes (or finds) `base`/`below`, one component at a time, refusing a link or a folder of
 // another user anywhere from `base` down. `base` itself may be reached through links (a home
 // folder often is), but it must belong to this user unless `trustBase` (a folder the user named).
 bool ownFolder(const std::string& base, const std::string& below, bool trustBase,
                std::string& why) {
     const uid_t me = ::geteuid();
-    Dir dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st;
     if (dir.get() < 0 || ::fstat(dir.get(), &st) != 0) {
         why = base + ": " + std::generic_category().message(errno);

@@ -1,5 +1,5 @@
 // The tools of a walk through a folder tree that costs memory, not stack or descriptors, with
-// depth: one descriptor class, one folder reader, and the chain of open folders from a kept base
+// depth: one folder reader, and the chain of open folders from a kept base
 // down to where the walk is.
 #pragma once
 
@@ -13,33 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/fd.h"
+
 namespace mivex {
-
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : mFd(fd) {}
-    Fd(Fd&& other) noexcept : mFd(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept {
-        reset(other.release());
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return mFd; }
-    bool valid() const { return mFd >= 0; }
-    int release() { return std::exchange(mFd, -1); }
-    void reset(int fd = -1) {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-        mFd = fd;
-    }
-
-private:
-    int mFd = -1;
-};
 
 struct DirEntry {
     std::string name;

@@ -1,4 +1,7 @@
 // The main window: layout, start-up, the browse panes' chains, processing, list files.
+//
+// Over 500 lines: the window's handlers share its panes and queue. Processing and the queue list
+// are the next pieces to move out, once the queue is shown through a model over the store.
 #include "ui/main/frmmain.h"
 
 #include <sys/stat.h>
