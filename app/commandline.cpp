@@ -9,7 +9,7 @@
 
 #include "app/runreport.h"
 #include "app/ttyprogress.h"
-#include "listfile/queuelist.h"
+#include "listfile/listfile.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
 #include "queue/log.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "listfile/queuelist.h"
+#include "listfile/listfile.h"
 
 namespace mivex {
 

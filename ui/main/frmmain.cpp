@@ -25,7 +25,7 @@
 #include <sstream>
 
 #include "archive/makecab.h"
-#include "listfile/queuelist.h"
+#include "listfile/listfile.h"
 #include "platform/drives.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
