@@ -1,5 +1,5 @@
 // The command line and the unattended run, through the real executable.
-#include "app/commandline.h"
+#include "run/commandline.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/display.h"
-#include "app/ttyprogress.h"
 #include "platform/resultcodes.h"
 #include "queue/log.h"
 #include "queue/runfailure.h"
+#include "run/display.h"
+#include "run/ttyprogress.h"
 #include "tests/testsupport.h"
 #include "tests/unattended.h"
 

@@ -15,10 +15,10 @@
 #include <QTextBrowser>
 #include <QTimer>
 
-#include "archive/frmstatus.h"
 #include "platform/resultcodes.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
+#include "ui/archive/frmstatus.h"
 #include "ui/layout.h"
 #include "ui/main/dialogs.h"
 #include "ui/main/drivelist.h"

@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <ctime>
 
-#include "app/startup.h"
 #include "queue/log.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
@@ -24,6 +23,7 @@
 #include "ui/main/folderlist.h"
 #include "ui/main/frmmain.h"
 #include "ui/prompts.h"
+#include "ui/startup.h"
 
 using namespace mivex;
 using namespace mivex::ui;

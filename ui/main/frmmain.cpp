@@ -24,13 +24,13 @@
 #include <fstream>
 #include <sstream>
 
-#include "archive/makecab.h"
 #include "listfile/listfile.h"
 #include "platform/drives.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
 #include "queue/log.h"
 #include "queue/queueentry.h"
+#include "ui/archive/makecab.h"
 #include "ui/icon.h"
 #include "ui/layout.h"
 #include "ui/main/dialogs.h"

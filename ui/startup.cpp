@@ -1,13 +1,13 @@
 // Interactive start-up: the command line's list, then the main window until it closes.
-#include "app/startup.h"
+#include "ui/startup.h"
 
 #include <sys/stat.h>
 
 #include <QApplication>
 #include <cstdio>
 
-#include "app/commandline.h"
-#include "app/display.h"
+#include "run/commandline.h"
+#include "run/display.h"
 #include "ui/main/frmmain.h"
 #include "ui/prompts.h"
 

@@ -1,5 +1,5 @@
 // The answers to `--help` and `--version`.
-#include "app/frontdoor.h"
+#include "run/frontdoor.h"
 
 #include <string_view>
 

@@ -1,5 +1,5 @@
 // The progress line of an unattended run on a terminal.
-#include "app/ttyprogress.h"
+#include "run/ttyprogress.h"
 
 #include <unistd.h>
 
