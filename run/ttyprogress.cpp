@@ -3,8 +3,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-
 namespace mivex {
 namespace {
 
@@ -19,22 +17,6 @@ void writeAll(int fd, const std::string& text) {
 }
 
 }  // namespace
-
-std::string formatBytes(std::uint64_t bytes) {
-    if (bytes < 1024) {
-        return std::to_string(bytes) + " B";
-    }
-    static const char* const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
-    double value = static_cast<double>(bytes) / 1024.0;
-    std::size_t unit = 0;
-    while (value >= 1023.95 && unit + 1 < std::size(units)) {
-        value /= 1024.0;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-    return text;
-}
 
 std::string formatProgressLine(std::size_t entry, std::size_t entries, std::uint64_t bytesDone,
                                std::uint64_t bytesTotal, double bytesPerSecond) {
