@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "version.h"
+
 namespace mivex {
 
 namespace {
@@ -40,7 +42,7 @@ std::optional<std::string> frontDoorText(int argc, const char* const* argv) {
         return std::string(kUsage);
     }
     if (argument == "--version") {
-        return std::string("Mivex ") + MIVEX_VERSION + "\n";
+        return std::string("Mivex ") + kVersion + "\n";
     }
     return std::nullopt;
 }

@@ -24,6 +24,7 @@
 #include "ui/main/frmmain.h"
 #include "ui/prompts.h"
 #include "ui/startup.h"
+#include "version.h"
 
 using namespace mivex;
 using namespace mivex::ui;
@@ -68,7 +69,7 @@ private slots:
 
     void startUpState() {
         frmMain w;
-        QCOMPARE(w.windowTitle(), QStringLiteral("Mivex Version 1.2.3"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Mivex Version ") + QLatin1String(kVersion));
         QVERIFY(!w.cmdCopy->isEnabled());
         QVERIFY(!w.cmdMakeCab->isEnabled());
         QCOMPARE(w.lstQueue->count(), 0);

@@ -10,6 +10,7 @@
 #include "run/display.h"
 #include "ui/main/frmmain.h"
 #include "ui/prompts.h"
+#include "version.h"
 
 namespace mivex {
 
@@ -42,7 +43,7 @@ int Main(int argc, char** argv, const std::string& argumentText) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mivex"));
-    QApplication::setApplicationVersion(QStringLiteral("1.2.3"));
+    QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     // Wayland desktops match the window to its desktop entry, and so to its icon, by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("mivex"));
 

@@ -40,6 +40,7 @@
 #include "ui/main/frmprogress.h"
 #include "ui/main/queuelist.h"
 #include "ui/prompts.h"
+#include "version.h"
 
 namespace mivex::ui {
 
@@ -256,7 +257,10 @@ void frmMain::Form_Load() {
         gLogPath = chooseLogFolder(program);  // once per process, never changed afterwards
     }
     mHelpFile = joinPath(program, "mivex online help.html");
-    setWindowTitle(QStringLiteral("Mivex Version %1.%2.%3").arg(1).arg(2).arg(3));
+    setWindowTitle(QStringLiteral("Mivex Version %1.%2.%3")
+                       .arg(kVersionMajor)
+                       .arg(kVersionMinor)
+                       .arg(kVersionRevision));
     cmdCopy->setEnabled(false);
     cmdMakeCab->setEnabled(false);
 
