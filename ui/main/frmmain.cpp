@@ -17,12 +17,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
-#include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "listfile/listfile.h"
 #include "platform/drives.h"
@@ -61,24 +57,6 @@ W* placeInWindow(W* w, const char* name, QWidget* parent, QRect windowRect) {
         origin += p->pos();
     }
     return place(w, name, parent, windowRect.translated(-origin));
-}
-
-// From /proc/self/stat's start time (clock ticks since boot) to now on the same clock.
-double millisecondsSinceProcessStart() {
-    std::ifstream stat("/proc/self/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) {
-        return -1;
-    }
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    for (int i = 3; i <= 22 && fields >> field; ++i) {
-    }
-    timespec now{};
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    const double startMs = std::stod(field) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
-    return now.tv_sec * 1000.0 + now.tv_nsec / 1e6 - startMs;
 }
 
 QString toQ(const std::string& s) {
@@ -277,20 +255,6 @@ void frmMain::Form_Load() {
         QRect frame = frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
-    }
-}
-
-void frmMain::showEvent(QShowEvent* event) {
-    QMainWindow::showEvent(event);
-    // For the start-up benchmark: report the time from process start to the first shown (and
-    // painted) window, then leave.
-    if (qEnvironmentVariableIsSet("MIVEX_BENCH_STARTUP") && !mStartupReported) {
-        mStartupReported = true;
-        QTimer::singleShot(0, this, [] {
-            std::printf("startup-ms %.1f\n", millisecondsSinceProcessStart());
-            std::fflush(stdout);
-            QCoreApplication::quit();
-        });
     }
 }
 
