@@ -228,23 +228,18 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
 
 int Transfer::keepAttributes(int fd, const struct stat& st) {
     // Ownership first: chown clears the set-user-ID and set-group-ID bits that fchmod then sets.
-    // Owners are kept only when running as root, and a filesystem without owners is no fault of
-    // the item, as with cp -a.
-    if (mEuid == 0 && (st.st_uid != mEuid || st.st_gid != mEgid)) {
-        // Owners are kept when permitted; a refusal does not fail the entry. (A cast to void
-        // does not quiet glibc's warn_unused_result under _FORTIFY_SOURCE.)
+    // (A cast to void does not quiet glibc's warn_unused_result under _FORTIFY_SOURCE.)
+    if (mOptions.keepOwners && mEuid == 0 && (st.st_uid != mEuid || st.st_gid != mEgid)) {
         if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
         }
     }
-    // The mode is not optional: an item left at its private 0600/0700, or more open than its
-    // source, would differ from it in who may read it, so a mode that cannot be set fails it.
-    if (::fchmod(fd, st.st_mode & 07777) != 0) {
+    if (::fchmod(fd, st.st_mode & 07777) != 0 && mOptions.modeRefusalFails) {
         return codeFromErrno(errno);
     }
-    // Times that cannot be set only make the copy look newer; cp -a merely warns, and so the
-    // item stays a success.
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    (void)::futimens(fd, times);
+    if (::futimens(fd, times) != 0 && mOptions.timesRefusalFails) {
+        return codeFromErrno(errno);
+    }
     return kSuccess;
 }
 
@@ -329,7 +324,7 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
     if (claimTempName(dstName, make, temp) != 0) {
         return claimFailure();
     }
-    if (mEuid == 0) {
+    if (mOptions.keepOwners && mEuid == 0) {
         if (::fchownat(dstDir, temp.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
         }  // as for files: owners kept when permitted
     }
@@ -338,8 +333,14 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
         mPlaced.note(placed);
     }
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(dstDir, temp.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    int code = placeTemp(dstDir, temp, dstName, placement);
+    int code = kSuccess;
+    if (::utimensat(dstDir, temp.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 &&
+        mOptions.timesRefusalFails) {
+        code = codeFromErrno(errno);
+    }
+    if (code == kSuccess) {
+        code = placeTemp(dstDir, temp, dstName, placement);
+    }
     if (code != kSuccess) {
         ::unlinkat(dstDir, temp.c_str(), 0);
         return code;
