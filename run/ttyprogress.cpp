@@ -3,20 +3,9 @@
 
 #include <unistd.h>
 
+#include "platform/posixio.h"
+
 namespace mivex {
-namespace {
-
-void writeAll(int fd, const std::string& text) {
-    for (std::size_t at = 0; at < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
-        if (n <= 0) {
-            return;  // a terminal that went away costs only the display
-        }
-        at += static_cast<std::size_t>(n);
-    }
-}
-
-}  // namespace
 
 std::string formatProgressLine(std::size_t entry, std::size_t entries, std::uint64_t bytesDone,
                                std::uint64_t bytesTotal, double bytesPerSecond) {
@@ -74,7 +63,7 @@ void TtyProgress::draw() {
         text.append(mShownWidth - line.size(), ' ');
     }
     mShownWidth = line.size();
-    writeAll(mFd, text);
+    writeAll(mFd, text);  // a terminal that went away costs only the display
     mLastDraw = now;
     mDrawn = true;
 }
