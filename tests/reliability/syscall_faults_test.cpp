@@ -44,6 +44,7 @@ const Fault kCases[] = {
     {"write EIO named", "copy_file_range:ENOSYS:victim,write:EIO:faulty/:3", "C-N", 1117,
      NamedOnly},
     {"write EIO moving across", "write:EIO:faulty/:2", "M-O", 1117, Across},
+    {"close EIO", "close:EIO:faulty/", "C-N", 1117, Plain},
     {"close EIO named", "close:EIO:faulty/", "C-N", 1117, NamedOnly},
     {"syncfs EIO moving across", "syncfs:EIO:faulty", "M-O", 1117, Across | Kept},
     {"copy range EXDEV", "copy_file_range:EXDEV:victim", "C-N", 0, Plain},
