@@ -438,45 +438,44 @@ void frmMain::AddToQueue(const QString& strTypeOfCopy) {
     if (!isFile && strTypeOfCopy != QLatin1String("Folder")) {
         return;
     }
-    // A file goes back into its own folder, or a folder into itself: nothing to do.
-    if (sameFolder(fromQ(dirSource->path()), mDestPath)) {
-        Prompts::current().message(this, QStringLiteral("Source and destination are the same!"),
-                                   QStringLiteral("Ignoring"), Prompts::Icon::None);
-        return;
-    }
-    std::string source;
+    const std::string folder = fromQ(dirSource->path());
+    QueueEntry entry{gCopy, gOverwrite, folder, mDestPath};
     if (isFile) {
-        source = fromQ(filSource->path());
-        if (source.empty() || source.back() != '/') {
-            source += '/';
+        entry.source = fromQ(filSource->path());
+        if (entry.source.empty() || entry.source.back() != '/') {
+            entry.source += '/';
         }
-        source += fromQ(filSource->fileName());
-    } else {
-        source = fromQ(dirSource->path());
+        entry.source += fromQ(filSource->fileName());
     }
-    // A name the panes could not decode shows U+FFFD; the queue could not find it again.
-    for (const std::string& path : {source, mDestPath}) {
-        if (!isStorablePath(path) || toQ(path).contains(QChar::ReplacementCharacter)) {
-            refuseUnstorable(toQ(path));
+    switch (mQueue.admit(entry, folder)) {
+        case Admission::Admitted:
+            lstQueue->appendRow(toQ(mQueue.rows().back()));
+            setQueueButtons(true);
             return;
-        }
+        case Admission::SameFolder:
+            Prompts::current().message(this, QStringLiteral("Source and destination are the same!"),
+                                       QStringLiteral("Ignoring"), Prompts::Icon::None);
+            return;
+        case Admission::SourceNotStorable:
+            refuseUnstorable(toQ(entry.source));
+            return;
+        case Admission::DestinationNotStorable:
+            refuseUnstorable(toQ(entry.dest));
+            return;
+        case Admission::Duplicate:
+        case Admission::MovedEarlier:
+            showMessage(this,
+                        QStringLiteral("This file operation cannot be performed. The operation "
+                                       "already exists in your queue or the operation references "
+                                       "as source file that would have been previously moved in "
+                                       "the batch"));
+            return;
+        case Admission::QueueFull:
+            showMessage(this, QStringLiteral("The queue is full: it holds %1 entries, the most it "
+                                             "can hold. Nothing more can be added.")
+                                  .arg(QueueStore::kMaxEntries));
+            return;
     }
-    const std::string entry = BuildEntry(gCopy, gOverwrite, source, mDestPath);
-    if (CheckExists(entry)) {
-        showMessage(
-            this, QStringLiteral("This file operation cannot be performed. The operation already "
-                                 "exists in your queue or the operation references as source file "
-                                 "that would have been previously moved in the batch"));
-        return;
-    }
-    if (!mQueue.append(entry)) {
-        showMessage(this, QStringLiteral("The queue is full: it holds %1 entries, the most it can "
-                                         "hold. Nothing more can be added.")
-                              .arg(QueueStore::kMaxEntries));
-        return;
-    }
-    lstQueue->appendRow(toQ(entry));
-    setQueueButtons(true);
 }
 
 void frmMain::refuseUnstorable(const QString& path) {
@@ -484,17 +483,6 @@ void frmMain::refuseUnstorable(const QString& path) {
                                      "contain \" --> \" or a line break, must not end in \" -->\", "
                                      "and must be valid UTF-8.")
                           .arg(path));
-}
-
-bool frmMain::CheckExists(const std::string& strEntry, int ignoreRow) const {
-    // Whole entries are compared: "/backup" is not taken for a queued "/backup2". The move form
-    // still counts, since a copy of a source that an earlier row moves away would find nothing.
-    const bool ignoring = ignoreRow >= 0 && static_cast<std::size_t>(ignoreRow) < mQueue.size();
-    auto queued = [&](const std::string& entry) {
-        const bool edited = ignoring && mQueue.at(static_cast<std::size_t>(ignoreRow)) == entry;
-        return mQueue.count(entry) > (edited ? 1u : 0u);
-    };
-    return queued(strEntry) || (!strEntry.empty() && queued("M" + strEntry.substr(1)));
 }
 
 void frmMain::setQueueButtons(bool enabled) {

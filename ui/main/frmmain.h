@@ -42,9 +42,6 @@ public:
     // Queues the selected file ("File") or the open source folder ("Folder") with the default
     // codes, unless the admission rules refuse it (the user is told why).
     void AddToQueue(const QString& strTypeOfCopy);
-    // True when `strEntry` counts as queued already: the same entry, or its move form (a queued
-    // move of that source). `ignoreRow` leaves one row out, for an entry being edited.
-    bool CheckExists(const std::string& strEntry, int ignoreRow = -1) const;
     // Replaces one row's entry (the options dialog's edit).
     void replaceQueueRow(int row, const std::string& entry);
     // Modal dialogs take a topmost window out of the topmost band for their time (and clear the
