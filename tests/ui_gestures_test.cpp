@@ -128,7 +128,7 @@ private slots:
         addFile(w, "a.txt");
         addFile(w, "b.txt");
         // A row clicked and then deselected stays current, but is not selected: nothing goes.
-        const QPoint first = w.lstQueue->visualItemRect(w.lstQueue->item(0)).center();
+        const QPoint first = w.lstQueue->visualRect(w.lstQueue->model()->index(0, 0)).center();
         QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, {}, first);
         QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, Qt::ControlModifier, first);
         QCOMPARE(w.lstQueue->currentRow(), 0);

@@ -1,7 +1,7 @@
 // The main window: layout, start-up, the browse panes' chains, processing, list files.
 //
-// Over 500 lines: the window's handlers share its panes and queue. Processing and the queue list
-// are the next pieces to move out, once the queue is shown through a model over the store.
+// Over 500 lines: the window's handlers share its panes and queue. Processing is the next piece
+// to move out.
 #include "ui/main/frmmain.h"
 
 #include <sys/stat.h>
@@ -12,7 +12,6 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenuBar>
 #include <QPointer>
 #include <QPushButton>
@@ -39,6 +38,7 @@
 #include "ui/main/folderlist.h"
 #include "ui/main/frmprogress.h"
 #include "ui/main/queuelist.h"
+#include "ui/main/queuemodel.h"
 #include "ui/prompts.h"
 
 namespace mivex::ui {
@@ -123,6 +123,8 @@ void frmMain::buildWindow() {
     dirDest =
         placeInWindow(new FolderList, "dirDest", Destination, twipsRect(5880, 720, 2775, 3240));
     lstQueue = placeInWindow(new QueueList, "lstQueue", Frame3, twipsRect(240, 4800, 8415, 1110));
+    mQueue = new QueueModel(this);
+    lstQueue->setModel(mQueue);
     cmdRemove = placeInWindow(new QPushButton(QStringLiteral("Remove Selected Entry")), "cmdRemove",
                               Frame3, twipsRect(240, 6120, 1935, 255));
     cmdClear = placeInWindow(new QPushButton(QStringLiteral("Clear List")), "cmdClear", central,
@@ -222,7 +224,7 @@ void frmMain::buildWindow() {
     connect(mnuFileSave, &QAction::triggered, this, &frmMain::cmdSave_Click);
     connect(mnuFileExit, &QAction::triggered, this, &QWidget::close);
     connect(mnuFileOnTop, &QAction::triggered, this, &frmMain::mnuFileOnTop_Click);
-    connect(lstQueue, &QListWidget::itemDoubleClicked, this,
+    connect(lstQueue, &QueueList::doubleClicked, this,
             [this] { ShowOptions(this, QStringLiteral("FromList")); });
     connect(lstQueue, &QueueList::optionsRequested, this,
             [this] { ShowOptions(this, QStringLiteral("FromList")); });
@@ -236,7 +238,7 @@ void frmMain::buildWindow() {
         cmdMakeCab->setEnabled(false);
         mMakeCabWanted = true;
         const QPointer<frmMain> self(this);
-        cmdMakeCab_Click(this, mQueue.rows());
+        cmdMakeCab_Click(this, queue().rows());
         if (self) {
             cmdMakeCab->setEnabled(mMakeCabWanted);
         }
@@ -420,17 +422,7 @@ void frmMain::afterRun(const std::string& copyCode) {
 // ----- the queue
 
 void frmMain::setQueue(std::vector<std::string> rows) {
-    mQueue.assign(std::move(rows));
-    queueChanged();
-}
-
-void frmMain::queueChanged() {
-    QStringList items;
-    items.reserve(static_cast<int>(mQueue.size()));
-    for (const std::string& row : mQueue.rows()) {
-        items << toQ(row);
-    }
-    lstQueue->setRows(items);
+    mQueue->assign(std::move(rows));
 }
 
 void frmMain::AddToQueue(const QString& strTypeOfCopy) {
@@ -447,9 +439,8 @@ void frmMain::AddToQueue(const QString& strTypeOfCopy) {
         }
         entry.source += fromQ(filSource->fileName());
     }
-    switch (mQueue.admit(entry, folder)) {
+    switch (mQueue->admit(entry, folder)) {
         case Admission::Admitted:
-            lstQueue->appendRow(toQ(mQueue.rows().back()));
             setQueueButtons(true);
             return;
         case Admission::SameFolder:
@@ -558,23 +549,17 @@ void frmMain::dropFolder(const std::string& path) {
 }
 
 void frmMain::replaceQueueRow(int row, const std::string& entry) {
-    if (row < 0 || static_cast<std::size_t>(row) >= mQueue.size()) {
-        return;
-    }
-    mQueue.replaceAt(static_cast<std::size_t>(row), entry);
-    lstQueue->setRowText(row, toQ(entry));
+    mQueue->replaceAt(row, entry);
 }
 
 void frmMain::cmdRemove_Click() {
     // Only a selected row: a row stays current after the user deselects it.
-    const QList<QListWidgetItem*> selected = lstQueue->selectedItems();
-    const int row = selected.isEmpty() ? -1 : lstQueue->row(selected.first());
-    if (row < 0 || mQueue.empty()) {
+    const int row = lstQueue->selectedRow();
+    if (row < 0 || queue().empty()) {
         return;
     }
-    mQueue.removeAt(static_cast<std::size_t>(row));
-    delete lstQueue->takeItem(row);
-    if (mQueue.empty()) {
+    mQueue->removeAt(row);
+    if (queue().empty()) {
         setQueueButtons(false);
     }
 }
@@ -585,7 +570,7 @@ void frmMain::cmdClear_Click() {
 }
 
 bool frmMain::CopyOperation() {
-    const std::vector<std::string> rows = mQueue.rows();  // the queue is read once
+    const std::vector<std::string> rows = queue().rows();  // the queue is read once
     frmProgress progress(this);
     const int count = static_cast<int>(rows.size());
     int number = 0;
@@ -622,7 +607,7 @@ void frmMain::cmdCopy_Click() {
 // ----- list files
 
 void frmMain::cmdSave_Click() {
-    const std::string mirror = mQueue.gQueueMirror();
+    const std::string mirror = gQueueMirror();
     if (mirror.empty()) {
         showMessage(this, QStringLiteral("There's no list to save!"));
         return;
@@ -666,7 +651,7 @@ void frmMain::LoadQueueList(const QString& path) {
             return;
     }
     setQueue(std::move(list.rows));
-    if (!mQueue.empty()) {
+    if (!queue().empty()) {
         cmdCopy->setEnabled(true);
     }
 }

@@ -6,11 +6,11 @@
 
 #include "queue/queuestore.h"
 #include "ui/main/queuelist.h"
+#include "ui/main/queuemodel.h"
 
 class QAction;
 class QGroupBox;
 class QLabel;
-class QListWidget;
 class QPushButton;
 
 namespace mivex::ui {
@@ -31,8 +31,8 @@ public:
     std::string gCopy = "C";
     std::string gOverwrite = "N";
 
-    const QueueStore& queue() const { return mQueue; }
-    std::string gQueueMirror() const { return mQueue.gQueueMirror(); }
+    const QueueStore& queue() const { return mQueue->store(); }
+    std::string gQueueMirror() const { return queue().gQueueMirror(); }
     const std::string& destPath() const { return mDestPath; }
 
     // Carries out the whole queue with the progress window; true when every entry succeeded.
@@ -86,13 +86,12 @@ private:
     void folderClicked(DriveList* drive, FolderList* folder);
     void afterRun(const std::string& copyCode);
     void setQueue(std::vector<std::string> rows);
-    void queueChanged();
     void setQueueButtons(bool enabled);
     void dropFile(const std::string& path);
     void refuseUnstorable(const QString& path);
     void dropFolder(const std::string& path);
 
-    QueueStore mQueue;
+    QueueModel* mQueue;  // what lstQueue shows
     std::string mDestPath;
     std::string mHelpFile;
     QString mRunDetails;

@@ -5,7 +5,6 @@
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 
