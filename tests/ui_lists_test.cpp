@@ -3,7 +3,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <cerrno>
-#include <cstdlib>
 
 #include "testsupport.h"
 #include "ui/main/drivelist.h"
