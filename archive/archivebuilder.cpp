@@ -146,11 +146,12 @@ void ArchiveBuilder::addRow(const std::string& row) {
     if (mAbandoned) {
         return;
     }
-    std::string source, dest, copy, overwrite;
-    if (!ParseRecord(row, source, dest, copy, overwrite)) {
+    const std::optional<QueueEntry> entry = ParseRecord(row);
+    if (!entry) {
         fail("The queue row \"" + row + "\" names no source.");
         return;
     }
+    const std::string& source = entry->source;
     struct stat st {};
     if (::stat(source.c_str(), &st) != 0) {
         if (errno != ENOENT && errno != ENOTDIR) {
