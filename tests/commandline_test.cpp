@@ -1,5 +1,5 @@
 // The command line and the unattended run, through the real executable.
-#include "app/commandline.h"
+#include "run/commandline.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/display.h"
-#include "app/ttyprogress.h"
 #include "platform/resultcodes.h"
 #include "queue/log.h"
 #include "queue/runfailure.h"
+#include "run/display.h"
+#include "run/ttyprogress.h"
 #include "tests/testsupport.h"
 #include "tests/unattended.h"
 
@@ -427,16 +427,21 @@ TEST_F(UnattendedRun, UserWithoutAHomeRunsUnloggedAndSaysSo) {
     EXPECT_FALSE(exists(logPath()));
 }
 
+// The one byte formatter, of the window's progress and the terminal's, at each unit's edges.
 TEST(TtyProgressLine, UnitsAndSpeed) {
-    EXPECT_EQ(formatBytes(0), "0 B");
-    EXPECT_EQ(formatBytes(1023), "1023 B");
-    EXPECT_EQ(formatBytes(1024), "1.0 KB");
-    EXPECT_EQ(formatBytes(1536 * 1024), "1.5 MB");
-    EXPECT_EQ(formatBytes(1024 * 1024 - 1), "1.0 MB");  // never "1024.0 KB"
-    EXPECT_EQ(formatBytes(5ULL << 40), "5.0 TB");
+    const std::pair<std::uint64_t, const char*> counts[] = {
+        {0, "0 bytes"},         {1023, "1023 bytes"},    {1024, "1.0 KB"},
+        {1048524, "1023.9 KB"},  // the last count below the next unit
+        {1048525, "1.0 MB"},     // 1023.95 KB would be written "1024.0 KB"
+        {1048575, "1.0 MB"},    {1536 * 1024, "1.5 MB"}, {(1ULL << 30) - 1, "1.0 GB"},
+        {5ULL << 40, "5.0 TB"}, {~0ULL, "16.0 EB"},
+    };
+    for (const auto& [bytes, text] : counts) {
+        EXPECT_EQ(formatBytes(bytes), text) << bytes;
+    }
     EXPECT_EQ(formatProgressLine(2, 5, 1536 * 1024, 4 << 20, 12.0 * (1 << 20)),
               "Entry 2 of 5: 1.5 MB of 4.0 MB, 12.0 MB/s");
-    EXPECT_EQ(formatProgressLine(1, 1, 0, 10, -1), "Entry 1 of 1: 0 B of 10 B");
+    EXPECT_EQ(formatProgressLine(1, 1, 0, 10, -1), "Entry 1 of 1: 0 bytes of 10 bytes");
 }
 
 // On a terminal the run draws its line in place and ends it; elsewhere it stays silent.

@@ -16,10 +16,10 @@
 #include <functional>
 
 #include "archive/cabinetwriter.h"
-#include "archive/frmstatus.h"
-#include "archive/makecab.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
+#include "ui/archive/frmstatus.h"
+#include "ui/archive/makecab.h"
 #include "ui/main/folderlist.h"
 #include "ui/main/frmmain.h"
 #include "ui/prompts.h"

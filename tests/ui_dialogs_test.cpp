@@ -15,10 +15,10 @@
 #include <QTextBrowser>
 #include <QTimer>
 
-#include "archive/frmstatus.h"
 #include "platform/resultcodes.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
+#include "ui/archive/frmstatus.h"
 #include "ui/layout.h"
 #include "ui/main/dialogs.h"
 #include "ui/main/drivelist.h"
@@ -30,6 +30,7 @@
 #include "ui/main/frmprogress.h"
 #include "ui/options/frmoptions.h"
 #include "ui/prompts.h"
+#include "version.h"
 
 using namespace mivex;
 using namespace mivex::ui;
@@ -139,7 +140,7 @@ private slots:
         }
 
         frmAbout about(&w);
-        QCOMPARE(about.windowTitle(), QStringLiteral("Mivex version 1.2.3"));
+        QCOMPARE(about.windowTitle(), QStringLiteral("Mivex version ") + QLatin1String(kVersion));
         QCOMPARE(about.size(), QSize(px(4680), px(3015)));
         QCOMPARE(about.lblInfo->geometry(), QRect(px(120), px(240), px(4455), px(2175)));
         QCOMPARE(about.cmdClose->geometry(), QRect(px(1680), px(2640), px(1215), px(255)));

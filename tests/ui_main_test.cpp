@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <ctime>
 
-#include "app/startup.h"
 #include "queue/log.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
@@ -25,6 +24,8 @@
 #include "ui/main/folderlist.h"
 #include "ui/main/frmmain.h"
 #include "ui/prompts.h"
+#include "ui/startup.h"
+#include "version.h"
 
 using namespace mivex;
 using namespace mivex::ui;
@@ -101,7 +102,7 @@ private slots:
 
     void startUpState() {
         frmMain w;
-        QCOMPARE(w.windowTitle(), QStringLiteral("Mivex Version 1.2.3"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Mivex Version ") + QLatin1String(kVersion));
         QVERIFY(!w.cmdCopy->isEnabled());
         QVERIFY(!w.cmdMakeCab->isEnabled());
         QCOMPARE(w.lstQueue->count(), 0);
