@@ -52,7 +52,7 @@ MUTATIONS = [
      "if (sameInode(destSt, parentSt) && (isMove && !keepBoth)) {", "OwnFolder"),
     ("file-folder-clash", "a file may replace a folder and a folder a file",
      "return S_ISDIR(there.st_mode) == incomingIsDir ? kSuccess : kAlreadyExists;",
-     "return kSuccess;", "TransferOverwrite|Links"),
+     "return S_ISDIR(there.st_mode) == incomingIsDir ? kSuccess : kSuccess;", "Placing|Overwrite|Links"),
     ("no-file-times", "copied files keep the time of their copying",
      "    (void)::futimens(fd, times);", "    (void)times;", "TransferCopy|Metadata|Threads"),
     ("mode-without-special-bits", "set-user-ID, set-group-ID and sticky bits are dropped",

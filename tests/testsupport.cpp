@@ -173,13 +173,15 @@ void plantTree(const std::string& root, const std::vector<std::string>& entries)
 
 std::vector<std::string> describeTree(const std::string& root) {
     std::vector<std::string> out;
-    for (const std::string& name : listTree(root)) {
-        const std::string path = root + "/" + name;
-        const struct stat st = lstatOf(path);
-        out.push_back(S_ISLNK(st.st_mode)   ? name + "->" + linkTarget(path)
-                      : S_ISREG(st.st_mode) ? name + "=" + readFile(path)
-                                            : name);
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        // Lexically: a link is named by where it stands, not by what it leads to.
+        const std::string name = entry.path().lexically_relative(root).string();
+        const struct stat st = lstatOf(entry.path().string());
+        out.push_back(S_ISLNK(st.st_mode)   ? name + "->" + linkTarget(entry.path().string())
+                      : S_ISREG(st.st_mode) ? name + "=" + readFile(entry.path().string())
+                                            : name + "/");
     }
+    std::sort(out.begin(), out.end());
     return out;
 }
 

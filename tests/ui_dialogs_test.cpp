@@ -129,7 +129,10 @@ bool noOverlap(const QWidget* window) {
         }
         for (int i = 0; i < controls.size(); ++i) {
             for (int k = i + 1; k < controls.size(); ++k) {
-                if (controls[i]->geometry().intersects(controls[k]->geometry())) {
+                // Neighbours may share an edge: the layout puts a caption's last, blank row of
+                // pixels under the list below it.
+                const QRect both = controls[i]->geometry() & controls[k]->geometry();
+                if (both.width() > 1 && both.height() > 1) {
                     qWarning() << controls[i]->objectName() << "covers"
                                << controls[k]->objectName();
                     return false;
@@ -341,6 +344,9 @@ private slots:
             window->show();
             unnamedControls(QAccessible::queryAccessibleInterface(window), QString(), unnamed);
             for (const QWidget* control : window->findChildren<QWidget*>()) {
+                if (control->objectName().startsWith("qt_")) {
+                    continue;  // the toolkit's own parts, such as a menu bar's overflow button
+                }
                 const QString name = window->objectName() + "/" + control->objectName();
                 QVERIFY2(fitsItsCaption(control), qPrintable(name));
                 QVERIFY2(control->font().pointSizeF() >= 6.0, qPrintable(name));

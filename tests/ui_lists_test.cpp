@@ -102,6 +102,29 @@ private slots:
         QCOMPARE(changed.count(), 1);
     }
 
+    void driveListReportsRealChangesOnly() {
+        ui::DriveList::setDrivesForTesting({"/", "/media/usb", "/mnt/data"});
+        ui::DriveList drives;
+        QSignalSpy changed(&drives, &ui::DriveList::driveChanged);
+        QCOMPARE(drives.drive(), QString("/"));
+
+        drives.setDrive("/media/usb/photos");
+        QCOMPARE(drives.drive(), QString("/media/usb"));
+        drives.setDrive("/media/usb");
+        drives.refresh();
+        QCOMPARE(changed.count(), 1);
+
+        // A drive that went away leaves the one that now holds its mount point, quietly.
+        ui::DriveList::setDrivesForTesting({"/", "/mnt/data"});
+        drives.refresh();
+        QCOMPARE(drives.drive(), QString("/"));
+        QCOMPARE(changed.count(), 1);
+
+        drives.setCurrentIndex(1);  // as a user's pick
+        QCOMPARE(changed.count(), 2);
+        ui::DriveList::setDrivesForTesting({});
+    }
+
     void fileListFiltersAndSelects() {
         test::TempDir dir;
         test::makeTree(

@@ -125,6 +125,34 @@ private slots:
         QVERIFY(prompts->shown.empty());
     }
 
+    void unreadableDriveFallsBackToTheRoot() {
+        TempDir media, other;
+        DriveList::setDrivesForTesting({"/", q(media.path()), q(other.path())});
+        FolderList::failFolderForTesting(q(media.path()), ENOMEDIUM);
+        frmMain w;
+        w.dirSource->setPath(q(other.path()));
+        w.drvSource->setDrive(q(media.path()));
+        w.drvDest->setDrive(q(media.path()));
+        QCOMPARE(prompts->texts(), QStringList({"The drive you selected cannot be accessed.",
+                                                "The drive you selected cannot be accessed."}));
+        QCOMPARE(prompts->shown[0].title, QStringLiteral("Error"));
+        QVERIFY(prompts->shown[0].icon == Prompts::Icon::Critical);
+        QCOMPARE(w.drvSource->drive(), QStringLiteral("/"));
+        QCOMPARE(w.dirSource->path(), QStringLiteral("/"));
+        QCOMPARE(w.filSource->path(), QStringLiteral("/"));
+        QCOMPARE(w.drvDest->drive(), QStringLiteral("/"));
+        QCOMPARE(w.destPath(), std::string("/"));
+
+        // Any other failure is passed over: the folder list stays where it was.
+        prompts->shown.clear();
+        FolderList::failFolderForTesting(q(media.path()), EACCES);
+        w.drvSource->setDrive(q(media.path()));
+        QVERIFY(prompts->shown.empty());
+        QCOMPARE(w.dirSource->path(), QStringLiteral("/"));
+        FolderList::failFolderForTesting({}, 0);
+        DriveList::setDrivesForTesting({});
+    }
+
     void makeNewFolderHere() {
         TempDir dst;
         test::writeFile(dst / "file.txt", "x");

@@ -2,10 +2,14 @@
 // files while they arrive, sizes that are not lengths and a destination that ignores case.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/resultcodes.h"
 #include "queue/queueentry.h"
@@ -48,6 +52,49 @@ std::vector<std::string> contentsBelow(const std::string& folder) {
 
 // --- links planted at the destination -------------------------------------------------------
 
+// --- special files in a tree, through the program, under a time limit -----------------------
+
+TEST(SpecialFilesRun, SocketDeviceAndFifoInTreesFailTheirEntriesAndTheQueueGoesOn) {
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 8 << 20);
+    TempDir src, dst;
+    Unattended program;
+    makeTree(src.path(), {{"s/a.txt", "a"}, {"d/a.txt", "a"}, {"p/a.txt", "a"}, {"ok.txt", "ok"}});
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sockPath = src / "s/sock";
+    ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, sockPath.c_str(), sockPath.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::mkfifo((src / "p/pipe").c_str(), 0644), 0);
+    std::vector<std::string> rows = {entry("C-N", src / "s", dst.path()),
+                                     entry("M-O", src / "p", mount.path())};
+    if (::mknod((src / "d/zero").c_str(), S_IFCHR | 0666, makedev(1, 5)) == 0) {
+        rows.push_back(entry("C-O", src / "d", dst.path()));
+    }
+    rows.push_back(entry("C-N", src / "ok.txt", dst.path()));
+    const auto before = listTree(src.path());
+    const ProcessResult result = runProcess(program.command(program.list(rows)), 30);
+    ::close(sock);
+    ASSERT_FALSE(result.timedOut) << "the run hung on a special file";
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    const std::string log = readFile(program.logPath());
+    for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
+        EXPECT_NE(
+            log.find(rows[i] + " did not copy - Something broke... sorry. Error code is 1920."),
+            std::string::npos)
+            << log;
+    }
+    EXPECT_NE(log.find(rows.back() + " was successful"), std::string::npos) << log;
+    EXPECT_EQ(listTree(src.path()), before);
+    EXPECT_EQ(readFile(dst / "ok.txt"), "ok");
+    for (const std::string& root : {dst.path(), mount.path()}) {
+        for (const std::string& name : listTree(root)) {
+            EXPECT_TRUE(name == "ok.txt" || name.ends_with("/") || name.ends_with("a.txt")) << name;
+        }
+    }
+}
+
 // --- odd names and odd links, copied and moved through the program --------------------------
 
 TEST(OddNamesRun, SpacesDashesBytesAndLinksArriveExactlyByCopyAndByMove) {
@@ -74,6 +121,31 @@ TEST(OddNamesRun, SpacesDashesBytesAndLinksArriveExactlyByCopyAndByMove) {
     expectSame(reference, dst / "-lead  dir ");
     expectSame(reference, mount / "moved/-lead  dir ");
     EXPECT_FALSE(exists(top));
+}
+
+TEST(DeepPaths, MoveAcrossFilesystemsOfATreePastPathMax) {
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 8 << 20);
+    TempDir src;
+    const std::string level(200, 'd');
+    int fd = ::open(src.path().c_str(), O_DIRECTORY | O_RDONLY);
+    for (int i = 0; i < 50; ++i) {  // about 10,000 bytes deep
+        ASSERT_EQ(::mkdirat(fd, level.c_str(), 0755), 0);
+        const int next = ::openat(fd, level.c_str(), O_DIRECTORY | O_RDONLY);
+        ::close(fd);
+        fd = next;
+    }
+    const std::string leaf = randomBytes(70000, 2);
+    writeFile("/proc/self/fd/" + std::to_string(fd) + "/leaf.bin", leaf, 0640);
+    ::close(fd);
+    const int code = transferItem({src / level, mount.path(), kMove, kO}).code;
+    // Paths this long only work relative to a folder: find -execdir.
+    const auto found = runProcess(
+        {"find", mount.path(), "-name", "leaf.bin", "-perm", "0640", "-execdir", "cat", "{}", ";"});
+    const bool sourceLeft = exists(src / level);
+    runProcess({"rm", "-rf", src / level});
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(found.output == leaf) << "the leaf did not arrive whole with its mode";
+    EXPECT_FALSE(sourceLeft);
 }
 
 // --- modes while a file arrives --------------------------------------------------------------

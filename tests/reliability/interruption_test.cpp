@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "platform/resultcodes.h"
 #include "queue/copyoperation.h"
@@ -54,6 +55,23 @@ std::string headOf(const std::string& path, std::size_t bytes) {
     head.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
     return head;
 }
+
+// Runs `body` from inside the transfer, once, at the first progress call.
+class AtFirstBlock : public TransferMonitor {
+public:
+    explicit AtFirstBlock(std::function<void()> body) : mBody(std::move(body)) {}
+    bool wantsTotals() const override { return true; }
+    void progress(const TransferProgress&) override {
+        if (!fired) {
+            fired = true;
+            mBody();
+        }
+    }
+    bool fired = false;
+
+private:
+    std::function<void()> mBody;
+};
 
 }  // namespace
 
@@ -162,6 +180,54 @@ TEST_P(KilledOverwrite, LeavesNoSpaceTakenAndTheRerunReplacesTheFile) {
 INSTANTIATE_TEST_SUITE_P(Files, KilledOverwrite, ::testing::Bool(), [](const auto& param) {
     return param.param ? std::string("Named") : std::string("Unnamed");
 });
+
+// --- the source changing under the copy, inside a queue -----------------------------------
+
+TEST(SourceChanges, GrowingOrVanishingFileFailsItsEntryAndTheQueueGoesOn) {
+    // One thread, so that the file surely vanishes after the folder was read and before it is
+    // copied; with a pool it may already be copied by then.
+    ScopedEnv oneThread("MIVEX_WORKERS", "0");
+    TempDir src, dst, logs;
+    writeFile(src / "grows.log", randomBytes(4 << 20, 4));
+    makeTree(src / "tree", {{"a.bin", randomBytes(2 << 20, 5)}, {"z.txt", "z"}});
+    writeFile(src / "after.txt", "after");
+    const std::vector<std::string> rows = {entry("C-N", src / "grows.log", dst / "grown"),
+                                           entry("C-N", src / "tree", dst.path()),
+                                           entry("C-N", src / "after.txt", dst.path())};
+    CopyHooks hooks;
+    hooks.startTime = std::time(nullptr);
+    hooks.perform = [&](ShellOpRecord& record) {
+        AtFirstBlock change([&] {
+            if (record.pFrom.ends_with("grows.log")) {
+                const int fd = ::open((src / "grows.log").c_str(), O_WRONLY | O_APPEND);
+                EXPECT_EQ(::write(fd, "more", 4), 4);
+                ::close(fd);
+            } else {
+                ::unlink((src / "tree/z.txt").c_str());  // walked already, not yet copied
+            }
+        });
+        const int code = DoFileOperation(record, &change);
+        EXPECT_TRUE(change.fired || record.pFrom.ends_with("after.txt")) << record.pFrom;
+        return code;
+    };
+    EXPECT_FALSE(CopyOperation(rows, logs.path(), hooks));
+    const std::string log = readFile(logs / logFileName(hooks.startTime));
+    EXPECT_NE(log.find(rows[0] + " did not copy - Something broke... sorry. Error code is 32."),
+              std::string::npos)
+        << log;
+    // The vanished file either fails the entry or is simply not there; what arrived is whole.
+    EXPECT_TRUE(log.find(rows[1] + " was successful") != std::string::npos ||
+                log.find(rows[1] + " did not copy - Something broke... sorry. Error code is 2.") !=
+                    std::string::npos)
+        << log;
+    EXPECT_NE(log.find(rows[2] + " was successful"), std::string::npos) << log;
+    EXPECT_FALSE(exists(dst / "grown/grows.log"));
+    EXPECT_FALSE(exists(dst / "tree/z.txt"));
+    EXPECT_EQ(readFile(dst / "tree/a.bin"), readFile(src / "tree/a.bin"));
+    for (const std::string& name : listTree(dst.path())) {
+        EXPECT_FALSE(isTempName(name)) << name;
+    }
+}
 
 // --- a long queue ---------------------------------------------------------------------------
 
