@@ -8,7 +8,8 @@
 #include <cerrno>
 #include <clocale>
 #include <initializer_list>
-#include <system_error>
+
+#include "platform/posixio.h"
 
 namespace mivex {
 
@@ -34,10 +35,6 @@ bool isPlainCLocale(const char* name) {
         }
     }
     return false;
-}
-
-std::string reasonOf(int error) {
-    return std::generic_category().message(error);
 }
 
 }  // namespace
@@ -77,12 +74,12 @@ void RunLog::log(std::string_view message, std::time_t when) {
     const int fd = ::open(mPath.c_str(),
                           O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0) {
-        fail(reasonOf(errno));
+        fail(errnoText(errno));
         return;
     }
     struct stat st;
     if (::fstat(fd, &st) != 0) {
-        fail(reasonOf(errno));
+        fail(errnoText(errno));
         ::close(fd);
         return;
     }
@@ -111,7 +108,7 @@ void RunLog::log(std::string_view message, std::time_t when) {
     // another run appends at the same moment, whereas a second write could land after its lines.
     const ssize_t written = ::write(fd, line.data(), line.size());
     if (written < 0) {
-        fail(reasonOf(errno));
+        fail(errnoText(errno));
     } else if (static_cast<std::size_t>(written) < line.size()) {
         // The disk filled inside the line: cut the torn piece off, so the file still ends in a
         // whole line. The offset after an appending write is where this piece ends.
@@ -119,7 +116,7 @@ void RunLog::log(std::string_view message, std::time_t when) {
         if (end >= written) {
             [[maybe_unused]] const int cut = ::ftruncate(fd, end - written);
         }
-        fail(reasonOf(ENOSPC));
+        fail(errnoText(ENOSPC));
     }
     ::close(fd);
 }
