@@ -1,10 +1,36 @@
-// What a copy keeps besides contents, modes, owners and times, and what it does when the
-// destination cannot keep it: the engine's promises on one screen, the same as `cp -a`'s.
+// What a copy keeps besides contents, and what it does with links, special files and attributes
+// the destination refuses: the engine's promises on one screen, the same as `cp -a`'s.
 #pragma once
 
 namespace mivex {
 
 struct CopyOptions {
+    // ----- what is never different: stated here so that every promise is on one screen
+
+    // Symbolic links are copied as links (their target text), never followed: a link in the source
+    // must not lead the copy outside the tree, or into it twice.
+    static constexpr bool kLinksAsLinks = true;
+
+    // Sockets, FIFOs and device files are never opened (a FIFO would block, a device could have
+    // side effects): each fails its item with kSpecialFile, and the rest of the entry goes on.
+    static constexpr bool kSpecialFilesFail = true;
+
+    // ----- attributes that cannot be set
+
+    // Owners and groups are kept when running as root; a refusal (a filesystem without owners)
+    // leaves the item with the process's own and does not fail it, as with cp -a.
+    bool keepOwners = true;
+
+    // Permission bits that cannot be set fail the item: a copy left at its private 0600/0700, or
+    // more open than its source, would differ from it in who may read it.
+    bool modeRefusalFails = true;
+
+    // Times that cannot be set only make the copy look newer; cp -a merely warns, and the item
+    // stays a success.
+    bool timesRefusalFails = false;
+
+    // ----- hard links and extended attributes
+
     // A file reached by several names inside one entry arrives as one file with those names: the
     // later names are linked to the first copy instead of being copied again (cp -a does the same
     // within one invocation). A tree of hard links then needs its space once, not once a name.

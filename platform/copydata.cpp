@@ -1,0 +1,210 @@
+// The bytes of one file: copy_file_range where the filesystems allow it (it may share the
+// blocks), else a read/write loop; holes stay holes, and a file that changes size meanwhile is
+// noticed.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <memory>
+
+#include "platform/transferengine.h"
+
+namespace mivex::engine {
+
+namespace {
+
+// copy_file_range is asked for at most this much per call, so progress and abort stay prompt; the
+// kernel caps one call below 2 GiB anyway.
+constexpr std::size_t kRangeChunk = 4u << 20;
+constexpr std::size_t kBufferSize = 256u << 10;  // the plain read/write fallback
+
+// Writes all of `data` at `offset`, or answers a result code.
+int writeAll(int fd, const char* data, std::size_t length, off_t offset) {
+    while (length > 0) {
+        const ssize_t put = ::pwrite(fd, data, length, offset);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return codeFromErrno(errno);
+        }
+        data += put;
+        length -= static_cast<std::size_t>(put);
+        offset += put;
+    }
+    return kSuccess;
+}
+
+// One buffer per thread, kept for the thread's later files.
+char* copyBuffer() {
+    thread_local std::unique_ptr<char[]> buffer;
+    if (!buffer) {
+        buffer = std::make_unique<char[]>(kBufferSize);
+    }
+    return buffer.get();
+}
+
+}  // namespace
+
+int Transfer::copyData(int src, int dst, const struct stat& st) {
+    // A size of 0 is what /proc, /sys and some FUSE filesystems report for files whose text is
+    // made as it is read: such a file is read to its end.
+    if (st.st_size == 0) {
+        return copyToEnd(src, dst);
+    }
+    bool endChecked = false;
+    const int code = copyKnownSize(src, dst, st, endChecked);
+    if (code != kSuccess || mAborted || endChecked) {
+        return code;
+    }
+    // More data than the size promised: the file grew, or its size is not its length. Either way
+    // the copy is not the file, and a move must not delete the source for it. The copy itself
+    // looked past the end unless the file ends in a hole or the size is a whole number of chunks.
+    char probe;
+    ssize_t more;
+    do {
+        more = ::pread(src, &probe, 1, st.st_size);
+    } while (more < 0 && (errno == EINTR || errno == EAGAIN));
+    if (more < 0) {
+        return codeFromErrno(errno, true);
+    }
+    return more == 0 ? kSuccess : kInUse;
+}
+
+int Transfer::copyToEnd(int src, int dst) {
+    char* buffer = copyBuffer();
+    for (off_t offset = 0;;) {
+        if (checkAbort()) {
+            return kSuccess;
+        }
+        const ssize_t got = ::pread(src, buffer, kBufferSize, offset);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            return codeFromErrno(errno, true);
+        }
+        if (got == 0) {
+            return kSuccess;
+        }
+        if (int code = writeAll(dst, buffer, static_cast<std::size_t>(got), offset);
+            code != kSuccess) {
+            return code;
+        }
+        offset += got;
+        mBytesDone += static_cast<std::uint64_t>(got);
+        report();
+    }
+}
+
+int Transfer::copyKnownSize(int src, int dst, const struct stat& st, bool& endChecked) {
+    const off_t size = st.st_size;
+    bool useReadWrite = false;
+    // Fewer blocks than bytes: the file has holes. Copy only its data and leave the holes.
+    if (size > 0 && st.st_blocks * 512 < size) {
+        off_t pos = 0;
+        while (pos < size) {
+            off_t data = ::lseek(src, pos, SEEK_DATA);
+            if (data < 0) {
+                if (errno == ENXIO) {
+                    break;  // only a hole remains
+                }
+                // No hole support after all.
+                return copyRange(src, dst, 0, size, useReadWrite, &endChecked);
+            }
+            off_t hole = ::lseek(src, data, SEEK_HOLE);
+            if (hole < 0 || hole > size) {
+                hole = size;
+            }
+            if (int code = copyRange(src, dst, data, hole - data, useReadWrite,
+                                     hole == size ? &endChecked : nullptr);
+                code != 0) {
+                return code;
+            }
+            if (mAborted) {
+                return kSuccess;
+            }
+            pos = hole;
+        }
+        return ::ftruncate(dst, size) == 0 ? kSuccess : codeFromErrno(errno);
+    }
+    return copyRange(src, dst, 0, size, useReadWrite, &endChecked);
+}
+
+int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite,
+                        bool* endChecked) {
+    off_t inOff = from;
+    off_t outOff = from;
+    const off_t end = from + length;
+    // How much to ask for next, at most `limit`; one byte more at the end of the file.
+    const auto ask = [&](off_t limit) {
+        const off_t left = end - inOff;
+        if (endChecked && left < limit) {
+            *endChecked = true;
+            return static_cast<std::size_t>(left + 1);
+        }
+        return static_cast<std::size_t>(std::min(left, limit));
+    };
+    while (!useReadWrite && inOff < end) {
+        if (checkAbort()) {
+            return kSuccess;
+        }
+        ssize_t n =
+            ::copy_file_range(src, &inOff, dst, &outOff, ask(static_cast<off_t>(kRangeChunk)), 0);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL) {
+                useReadWrite = true;
+                break;
+            }
+            // EIO, ENOSPC, EDQUOT and the rest are the answer; another way would not help.
+            return codeFromErrno(errno);
+        }
+        if (n == 0) {
+            if (inOff == from) {
+                useReadWrite = true;  // some filesystems copy nothing and say so only like this
+                break;
+            }
+            return kInUse;  // the source ended early: it shrank under us
+        }
+        if (inOff > end) {
+            return kInUse;  // longer than its size
+        }
+        mBytesDone += static_cast<std::uint64_t>(n);
+        report();
+    }
+    if (!useReadWrite) {
+        return kSuccess;
+    }
+    char* buffer = copyBuffer();
+    while (inOff < end) {
+        if (checkAbort()) {
+            return kSuccess;
+        }
+        ssize_t got = ::pread(src, buffer, ask(static_cast<off_t>(kBufferSize)), inOff);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            return codeFromErrno(errno, true);
+        }
+        if (got == 0 || got > end - inOff) {
+            return kInUse;  // shorter or longer than its size
+        }
+        if (int code = writeAll(dst, buffer, static_cast<std::size_t>(got), outOff);
+            code != kSuccess) {
+            return code;
+        }
+        outOff += got;
+        inOff += got;
+        mBytesDone += static_cast<std::uint64_t>(got);
+        report();
+    }
+    return kSuccess;
+}
+
+}  // namespace mivex::engine

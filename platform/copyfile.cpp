@@ -1,0 +1,354 @@
+// One file or link put in place: written under no name (or a hidden one), given its attributes,
+// and named only when complete, replacing, never replacing, or keeping both as the entry says.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "platform/nameclaim.h"
+#include "platform/tempnames.h"
+#include "platform/transferengine.h"
+
+namespace mivex::engine {
+
+namespace {
+
+// Opens a source item without following a link in its place, and looks at what was opened.
+int openSource(int dir, const std::string& name, int flags, Fd& fd, struct stat& st) {
+    fd.reset(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | flags));
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+        return codeFromErrno(errno, true);
+    }
+    return kSuccess;
+}
+
+// Gives a complete unnamed file (O_TMPFILE) the name `name`; fails with EEXIST where the name is
+// taken, never replacing anything. Linking by descriptor alone takes CAP_DAC_READ_SEARCH;
+// through /proc/self/fd anyone may.
+int linkUnnamed(int fd, int dir, const std::string& name) {
+    static std::atomic<bool> byDescriptor{true};
+    if (byDescriptor.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0) {
+            return 0;
+        }
+        if (errno != ENOENT && errno != EPERM) {
+            return -1;
+        }
+        byDescriptor = false;
+    }
+    std::array<char, 32> proc;
+    std::snprintf(proc.data(), proc.size(), "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, proc.data(), dir, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
+}  // namespace
+
+int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir, bool* occupied,
+                     struct stat* found) {
+    struct stat there;
+    if (::fstatat(dstDir, dstName.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? kSuccess : codeFromErrno(errno);
+    }
+    if (occupied) {
+        *occupied = true;
+    }
+    if (found) {
+        *found = there;
+    }
+    return S_ISDIR(there.st_mode) == incomingIsDir ? kSuccess : kAlreadyExists;
+}
+
+int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
+                        Placement placement) {
+    if (placement == Placement::Replace) {
+        // The name reaches what this entry placed moments ago under another name: the destination
+        // ignores case (or folds names otherwise), and replacing would lose that file for this one.
+        if (mPlaced.holdsName(dstDir, dstName)) {
+            return kFileExists;
+        }
+        // renameat replaces a file or a link (never what a link points to) in one step. The caller
+        // has looked for a folder of that name; one made since then makes this fail (EISDIR).
+        return ::renameat(dstDir, temp.c_str(), dstDir, dstName.c_str()) == 0
+                   ? kSuccess
+                   : codeFromErrno(errno);
+    }
+    if (placement == Placement::Fresh) {
+        if (renameNoReplace(dstDir, temp.c_str(), dstDir, dstName.c_str()) == 0) {
+            return kSuccess;
+        }
+        return errno == EEXIST ? kFileExists : codeFromErrno(errno);
+    }
+    const auto rename = [&](const std::string& candidate) {
+        return renameNoReplace(dstDir, temp.c_str(), dstDir, candidate.c_str());
+    };
+    return claimCollisionName(dstDir, dstName, false, rename) == 0 ? kSuccess : claimFailure();
+}
+
+int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement) {
+    const auto link = [&](const std::string& candidate) {
+        return linkUnnamed(fd, dstDir, candidate);
+    };
+    if (placement == Placement::KeepBoth) {
+        return claimCollisionName(dstDir, dstName, false, link) == 0 ? kSuccess : claimFailure();
+    }
+    if (linkUnnamed(fd, dstDir, dstName) == 0) {
+        return kSuccess;
+    }
+    if (errno != EEXIST) {
+        return codeFromErrno(errno);
+    }
+    if (placement == Placement::Fresh) {
+        return kFileExists;
+    }
+    // Overwrite: a file or link stands at the name. It is replaced in one step through a
+    // temporary name, which the file gets only now, complete: a run killed before this point
+    // leaves nothing behind, and one killed in the instant between leaves a whole file that the
+    // next run into this folder removes.
+    std::string temp;
+    if (claimTempName(dstName, link, temp) != 0) {
+        return claimFailure();
+    }
+    const int code = placeTemp(dstDir, temp, dstName, Placement::Replace);
+    if (code != kSuccess) {
+        ::unlinkat(dstDir, temp.c_str(), 0);
+    }
+    return code;
+}
+
+int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
+                       Placement placement, const std::string& srcPath, CopiedItem* record) {
+    // O_NONBLOCK: if a FIFO was put in the file's place since the folder was read, opening it
+    // must not wait for a writer; the type check below then refuses it.
+    Fd src;
+    struct stat st;
+    if (int code = openSource(srcDir, name, O_NONBLOCK, src, st); code != kSuccess) {
+        return code;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return kSpecialFile;
+    }
+    started(srcPath);
+    if (placement == Placement::Replace) {
+        // Checked before the data is written, so a wrong kind of target costs no copy.
+        bool occupied = false;
+        struct stat there;
+        if (int code = checkReplaceable(dstDir, dstName, false, &occupied, &there);
+            code != kSuccess) {
+            return code;
+        }
+        // The destination item may be this very file under another name (a hard link, or the
+        // same folder reached through a bind mount); replacing it by a copy of itself is what
+        // cp refuses as "the same file".
+        if (occupied && sameInode(there, st)) {
+            return kSameFile;
+        }
+    }
+    // A later name of a file copied earlier in this entry becomes a link to that copy. The entry's
+    // own item, the only one placed "keep both", has no other name inside the entry.
+    HardLinks::Claim link;
+    if (mOptions.keepHardLinks && st.st_nlink > 1 && placement != Placement::KeepBoth) {
+        link = mLinks.claim(st);
+        if (link.later()) {
+            return linkToCopy(link, name, st, dstDir, dstName, placement, record);
+        }
+    }
+
+    // The copy is written into a file of the destination folder that has no name yet (O_TMPFILE)
+    // and is named only when complete, so an interrupted run leaves nothing behind; that holds for
+    // a copy that replaces a file too. On a filesystem without unnamed files it is written under a
+    // hidden temporary name instead and renamed into place in one step.
+    std::string temp;
+    Fd dst;
+    if (!mNamedOnly.load(std::memory_order_relaxed)) {
+        dst.reset(::openat(dstDir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600));
+        if (!dst.valid()) {
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+                return codeFromErrno(errno);
+            }
+            mNamedOnly = true;
+        }
+    }
+    if (!dst.valid()) {
+        const auto create = [&](const std::string& candidate) {
+            dst.reset(::openat(dstDir, candidate.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            return dst.valid() ? 0 : -1;
+        };
+        if (claimTempName(dstName, create, temp) != 0) {
+            return claimFailure();
+        }
+    }
+    const bool unnamed = temp.empty();
+
+    int code = copyData(src.get(), dst.get(), st);
+    if (code == kSuccess && !mAborted) {
+        // A source that grew, shrank or was rewritten meanwhile gives no consistent copy.
+        struct stat after;
+        if (::fstat(src.get(), &after) != 0 || after.st_size != st.st_size ||
+            after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+            after.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
+            code = kInUse;
+        }
+    }
+    if (code == kSuccess && !mAborted) {
+        code = keepFileAttributes(src.get(), dst.get(), st);
+    }
+    if (code == kSuccess && placement == Placement::Replace) {
+        notePlaced(dst.get());  // before it has its name, so no other thread misses it
+    }
+    if (code == kSuccess && !mAborted) {
+        if (unnamed) {
+            code = placeUnnamed(dst.get(), dstDir, dstName, placement);
+            dst.reset();
+        } else if (::close(dst.release()) != 0) {
+            // close() can report a delayed write error (NFS, some FUSE filesystems).
+            code = codeFromErrno(errno);
+        }
+    }
+    if (!unnamed && code == kSuccess && !mAborted) {
+        code = placeTemp(dstDir, temp, dstName, placement);
+    }
+    if (code != kSuccess || mAborted) {
+        if (!unnamed) {
+            ::unlinkat(dstDir, temp.c_str(), 0);
+        }
+        return code;  // an unnamed file goes away with its descriptor
+    }
+    link.named(dstDir, dstName);
+    noteCopied(record, name, st);
+    ++mFilesDone;
+    report();
+    return kSuccess;
+}
+
+int Transfer::keepAttributes(int fd, const struct stat& st) {
+    // Ownership first: chown clears the set-user-ID and set-group-ID bits that fchmod then sets.
+    // (A cast to void does not quiet glibc's warn_unused_result under _FORTIFY_SOURCE.)
+    if (mOptions.keepOwners && mEuid == 0 && (st.st_uid != mEuid || st.st_gid != mEgid)) {
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+        }
+    }
+    if (::fchmod(fd, st.st_mode & 07777) != 0 && mOptions.modeRefusalFails) {
+        return codeFromErrno(errno);
+    }
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::futimens(fd, times) != 0 && mOptions.timesRefusalFails) {
+        return codeFromErrno(errno);
+    }
+    return kSuccess;
+}
+
+int Transfer::keepFileAttributes(int src, int dst, const struct stat& st) {
+    Xattrs xattrs;
+    if (int err = mOptions.keepXattrs ? xattrs.read(src) : 0; err != 0) {
+        return codeFromErrno(err, true);
+    }
+    if (int err = xattrs.apply(dst, XattrStage::FileBeforeOwner, mOptions, mDefaultAcls);
+        err != 0) {
+        return codeFromErrno(err);
+    }
+    if (int code = keepAttributes(dst, st); code != kSuccess) {
+        return code;
+    }
+    const int err = xattrs.apply(dst, XattrStage::FileAfterOwner, mOptions);
+    return err == 0 ? kSuccess : codeFromErrno(err);
+}
+
+int Transfer::copyXattrs(int src, int dst, std::initializer_list<XattrStage> stages) {
+    Xattrs xattrs;
+    if (int err = mOptions.keepXattrs ? xattrs.read(src) : 0; err != 0) {
+        return codeFromErrno(err, true);
+    }
+    if (xattrs.hasDefaultAcl()) {
+        mDefaultAcls = true;  // before the folder's files go to the pool
+    }
+    for (XattrStage stage : stages) {
+        if (int err = xattrs.apply(dst, stage, mOptions); err != 0) {
+            return codeFromErrno(err);
+        }
+    }
+    return kSuccess;
+}
+
+int Transfer::linkToCopy(const HardLinks::Claim& copy, const std::string& name,
+                         const struct stat& st, int dstDir, const std::string& dstName,
+                         Placement placement, CopiedItem* record) {
+    if (copy.error() != 0) {
+        return codeFromErrno(copy.error());
+    }
+    // Placed like an unnamed copy: a link made under its name, or under "overwrite" over what
+    // stands there in one rename, never leaving the name half replaced.
+    if (int code = placeUnnamed(copy.copy(), dstDir, dstName, placement); code != kSuccess) {
+        return code;
+    }
+    noteCopied(record, name, st);
+    mBytesDone += static_cast<std::uint64_t>(st.st_size);
+    ++mFilesDone;
+    report();
+    return kSuccess;
+}
+
+int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                       const std::string& dstName, Placement placement, CopiedItem* record) {
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    for (;;) {
+        ssize_t n = ::readlinkat(srcDir, name.c_str(), target.data(), target.size());
+        if (n < 0) {
+            return codeFromErrno(errno, true);
+        }
+        if (static_cast<std::size_t>(n) < target.size()) {
+            target.resize(static_cast<std::size_t>(n));
+            break;
+        }
+        target.resize(target.size() * 2);  // the link grew since it was looked at
+    }
+    if (placement == Placement::Replace) {
+        if (int code = checkReplaceable(dstDir, dstName, false); code != kSuccess) {
+            return code;
+        }
+        // A link that points at the very item it would replace would end up pointing at itself,
+        // and the item's data would be gone: neither side is touched.
+        if (replacesItself(srcDir, name, st, dstDir, dstName)) {
+            return kSameFile;
+        }
+    }
+    std::string temp;
+    const auto make = [&](const std::string& candidate) {
+        return ::symlinkat(target.c_str(), dstDir, candidate.c_str());
+    };
+    if (claimTempName(dstName, make, temp) != 0) {
+        return claimFailure();
+    }
+    if (mOptions.keepOwners && mEuid == 0) {
+        if (::fchownat(dstDir, temp.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
+        }  // as for files: owners kept when permitted
+    }
+    if (struct stat placed; placement == Placement::Replace &&
+                            ::fstatat(dstDir, temp.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0) {
+        mPlaced.note(placed);
+    }
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    int code = kSuccess;
+    if (::utimensat(dstDir, temp.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 &&
+        mOptions.timesRefusalFails) {
+        code = codeFromErrno(errno);
+    }
+    if (code == kSuccess) {
+        code = placeTemp(dstDir, temp, dstName, placement);
+    }
+    if (code != kSuccess) {
+        ::unlinkat(dstDir, temp.c_str(), 0);
+        return code;
+    }
+    noteCopied(record, name, st);
+    ++mFilesDone;
+    report();
+    return kSuccess;
+}
+
+}  // namespace mivex::engine

@@ -1,0 +1,297 @@
+// The walk of a tree being copied: folders made (or merged into) on the way down and given their
+// mode and times on the way back up, their files handed to the pool in batches, everything else
+// copied by the walking thread in folder order.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/nameclaim.h"
+#include "platform/tempnames.h"
+#include "platform/transferengine.h"
+
+namespace mivex::engine {
+
+// Copies an item and waits for the pool to finish what the walk gave it. The first failure wins,
+// whichever thread met it.
+int Transfer::copyTree(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                       Placement placement, const std::string& srcPath, CopiedItem* record) {
+    mPool.clearFailure();
+    mDefaultAcls = hasDefaultAcl(dstDir);
+    int code = copyItem(srcDir, name, st, dstDir, name, placement, srcPath, record);
+    mPool.drain();
+    report();
+    return code != kSuccess ? code : mPool.failure();
+}
+
+void Transfer::copyBatch(const Batch& batch) {
+    BatchFolder& folder = *batch.folder;
+    for (const std::string& name : batch.names) {
+        if (stopped()) {
+            return;
+        }
+        noteFailure(copyFile(folder.src.get(), name, folder.dst.get(), name, batch.placement,
+                             childPath(batch.srcPath, name), folder.record));
+    }
+}
+
+void Transfer::countTotals(int dir, const std::string& name, const struct stat& st) {
+    auto count = [this](const struct stat& item) {
+        if (S_ISREG(item.st_mode) || S_ISLNK(item.st_mode)) {
+            ++mProgress.filesTotal;
+        }
+        if (S_ISREG(item.st_mode)) {
+            mProgress.bytesTotal += static_cast<std::uint64_t>(item.st_size);
+        }
+    };
+    if (!S_ISDIR(st.st_mode)) {
+        count(st);
+        return;
+    }
+    // Per level entered, the subfolders still to count.
+    FolderPath path(dir);
+    std::vector<std::vector<std::string>> pending;
+    auto enter = [&](const std::string& folder) {
+        if (path.enter(folder) != 0) {
+            return;
+        }
+        std::vector<DirEntry> entries;
+        readFolder(path.current(), entries);
+        std::vector<std::string> subfolders;
+        for (DirEntry& e : entries) {
+            struct stat child;
+            if (::fstatat(path.current(), e.name.c_str(), &child, AT_SYMLINK_NOFOLLOW) != 0) {
+                continue;
+            }
+            if (S_ISDIR(child.st_mode)) {
+                subfolders.push_back(std::move(e.name));
+            } else {
+                count(child);
+            }
+        }
+        pending.push_back(std::move(subfolders));
+    };
+    enter(name);
+    while (!pending.empty()) {
+        if (!pending.back().empty()) {
+            const std::string next = std::move(pending.back().back());
+            pending.back().pop_back();
+            enter(next);
+            continue;
+        }
+        pending.pop_back();
+        if (path.leave() != 0) {
+            return;  // moved meanwhile: the totals are only a guide
+        }
+    }
+}
+
+int Transfer::copyItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                       const std::string& dstName, Placement placement, const std::string& srcPath,
+                       CopiedItem* record) {
+    if (checkAbort()) {
+        return kSuccess;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return copyFolder(srcDir, name, dstDir, dstName, placement, srcPath, record);
+    }
+    if (S_ISLNK(st.st_mode)) {
+        return copyLink(srcDir, name, st, dstDir, dstName, placement, record);
+    }
+    if (S_ISREG(st.st_mode)) {
+        return copyFile(srcDir, name, dstDir, dstName, placement, srcPath, record);
+    }
+    return kSpecialFile;  // never opened: a FIFO would block, a device could have side effects
+}
+
+int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
+                         const std::string& dstName, Placement placement,
+                         const std::string& srcPath, CopiedItem* record) {
+    FolderPath src(srcDir);
+    FolderPath dst(dstDir);
+    std::vector<CopyFrame> stack;
+    int first = enterCopy(src, dst, name, dstName, placement, srcPath, record, stack);
+    if (stack.empty()) {
+        return first;
+    }
+    // One unreadable or special item fails the entry, but the rest is still copied.
+    while (!stack.empty()) {
+        CopyFrame& top = stack.back();
+        if (top.next < top.rest.size() && !stopped()) {
+            // Copied out: entering a folder grows the stack and moves the frames.
+            const DirEntry e = top.rest[top.next++];
+            const Placement inside = top.childPlacement;
+            CopiedItem* const parent = top.record;
+            const std::string path = childPath(top.srcPath, e.name);
+            struct stat st;
+            if (e.type == DT_DIR) {
+                keepFirst(first, enterCopy(src, dst, e.name, e.name, inside, path, parent, stack));
+            } else if (::fstatat(src.current(), e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                keepFirst(first, codeFromErrno(errno, true));
+            } else if (S_ISDIR(st.st_mode)) {
+                keepFirst(first, enterCopy(src, dst, e.name, e.name, inside, path, parent, stack));
+            } else {
+                keepFirst(first, copyItem(src.current(), e.name, st, dst.current(), e.name, inside,
+                                          path, parent));
+            }
+            continue;
+        }
+        // Everything in it is done once its batches are: now its mode and times, which nothing
+        // written into it afterwards would touch again.
+        if (!top.batches.expired()) {
+            const std::weak_ptr<BatchFolder> batches = top.batches;
+            mPool.waitUntil([&batches] { return batches.expired(); });
+        }
+        if (!mAborted) {
+            // The mode is given even when an attribute failed, so the folder is not left at 0700.
+            const int xattrCode =
+                copyXattrs(src.current(), dst.current(), {XattrStage::FolderFilled});
+            const int modeCode = keepAttributes(dst.current(), top.st);
+            keepFirst(first, xattrCode != kSuccess ? xattrCode : modeCode);
+        }
+        stack.pop_back();
+        if (src.leave() != 0 || dst.leave() != 0) {
+            // A folder on the way back up was moved meanwhile: the walk cannot go on safely.
+            keepFirst(first, kInUse);
+            break;
+        }
+    }
+    return first;
+}
+
+// Opens the source folder `name`, makes (or, merging, finds) its copy, starts its files and puts
+// the rest on the stack. Nothing is pushed when the copy could not be made.
+int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const std::string& name,
+                        const std::string& dstName, Placement placement, const std::string& srcPath,
+                        CopiedItem* record, std::vector<CopyFrame>& stack) {
+    if (checkAbort()) {
+        return kSuccess;
+    }
+    struct stat st;
+    if (const int entered = src.enter(name, &st); entered != 0) {
+        return entered == FolderPath::kLoop ? kIntoItself : codeFromErrno(errno, true);
+    }
+    // The source holds the destination through a mount inside it that no check before the walk
+    // could see: going on would copy the copy, again and again.
+    if (sameInode(st, mDestSt)) {
+        src.leave();
+        return kIntoItself;
+    }
+    // Made private (0700) and given its real mode only when filled, so that a read-only source
+    // folder can still be filled and nobody else looks into it half made.
+    std::string made = dstName;
+    bool merging = false;
+    int code = kSuccess;
+    if (placement == Placement::KeepBoth) {
+        const auto make = [&](const std::string& candidate) {
+            return ::mkdirat(dst.current(), candidate.c_str(), 0700);
+        };
+        if (claimCollisionName(dst.current(), dstName, true, make, &made) != 0) {
+            code = claimFailure();
+        }
+    } else if (::mkdirat(dst.current(), made.c_str(), 0700) != 0) {
+        if (errno != EEXIST) {
+            code = codeFromErrno(errno);
+        } else if (placement == Placement::Fresh) {
+            code = kAlreadyExists;
+        } else {
+            // Overwrite: merge into the folder of that name, but never into what a link points to.
+            code = checkReplaceable(dst.current(), made, true);
+            // A folder this entry made a moment ago under a name that differs only in case: two
+            // source folders would merge into one, and the second's files replace the first's.
+            if (code == kSuccess && mPlaced.holdsName(dst.current(), made)) {
+                code = kFileExists;
+            }
+            merging = true;
+        }
+    }
+    if (code == kSuccess && dst.enter(made) != 0) {
+        code = errno == ELOOP || errno == ENOTDIR ? kAlreadyExists : codeFromErrno(errno);
+    }
+    if (code != kSuccess) {
+        src.leave();
+        return code;
+    }
+    if (merging) {
+        removeStaleTemps(dst.current());
+    }
+    if (const int xattrs = copyXattrs(src.current(), dst.current(), {XattrStage::FolderOpened});
+        xattrs != kSuccess) {
+        dst.leave();
+        src.leave();
+        if (!merging) {
+            ::unlinkat(dst.current(), made.c_str(), AT_REMOVEDIR);  // still empty, would stay 0700
+        }
+        return xattrs;
+    }
+    if (placement == Placement::Replace && !merging) {
+        notePlaced(dst.current());
+    }
+    // Only a folder that was there already can hold something to replace; in one made just now
+    // every name is claimed without replacing, which spares a look before each file.
+    CopyFrame frame{st,
+                    noteCopied(record, name, st),
+                    merging ? Placement::Replace : Placement::Fresh,
+                    srcPath,
+                    {},
+                    0,
+                    {}};
+    std::vector<DirEntry> entries;
+    if (const int err = readFolder(src.current(), entries); err != 0) {
+        code = codeFromErrno(err, true);
+    } else {
+        code = copyFiles(src.current(), dst.current(), frame, entries);
+    }
+    stack.push_back(std::move(frame));
+    return code;
+}
+
+// The files first: with a pool they are handed over in batches, so that it has work while the
+// walk goes on into the subfolders. What is not a plain file stays in the frame for the walk.
+int Transfer::copyFiles(int srcFd, int dstFd, CopyFrame& frame, std::vector<DirEntry>& entries) {
+    int first = kSuccess;
+    std::shared_ptr<BatchFolder> folder;
+    Batch batch;
+    for (DirEntry& e : entries) {
+        if (e.type != DT_REG) {
+            frame.rest.push_back(std::move(e));
+            continue;
+        }
+        if (stopped()) {
+            continue;
+        }
+        if (mPool.threads() == 0) {
+            keepFirst(first, copyFile(srcFd, e.name, dstFd, e.name, frame.childPlacement,
+                                      childPath(frame.srcPath, e.name), frame.record));
+            continue;
+        }
+        if (!folder) {
+            folder = std::make_shared<BatchFolder>(
+                BatchFolder{Fd(::fcntl(srcFd, F_DUPFD_CLOEXEC, 0)),
+                            Fd(::fcntl(dstFd, F_DUPFD_CLOEXEC, 0)), frame.record});
+            if (!folder->src.valid() || !folder->dst.valid()) {
+                keepFirst(first, codeFromErrno(errno));
+                return first;
+            }
+            frame.batches = folder;
+            batch = Batch{folder, {}, frame.srcPath, frame.childPlacement};
+        }
+        batch.names.push_back(std::move(e.name));
+        if (batch.names.size() == kBatchFiles) {
+            submitBatch(
+                std::exchange(batch, Batch{folder, {}, frame.srcPath, frame.childPlacement}));
+        }
+    }
+    if (!batch.names.empty() && !stopped()) {
+        submitBatch(std::move(batch));
+    }
+    return first;
+}
+
+}  // namespace mivex::engine

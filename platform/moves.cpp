@@ -1,0 +1,267 @@
+// Moves: a rename on one filesystem (a folder onto a folder merges, child by child), and across
+// filesystems a copy made durable before exactly what was copied is removed.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/nameclaim.h"
+#include "platform/transferengine.h"
+
+namespace mivex::engine {
+
+namespace {
+
+// A folder being merged into the folder of that name by a move on one filesystem.
+struct MergeFrame {
+    std::string name;
+    struct stat st;
+    std::vector<std::string> names;
+    std::size_t next = 0;
+    int first = 0;  // the first failure among its items: then it stays, with what is left
+};
+
+}  // namespace
+
+// ----- moves
+
+int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                       Placement placement) {
+    bool merge = false;
+    const int code = moveOne(srcDir, name, st, dstDir, placement, merge);
+    return merge ? mergeFolder(srcDir, name, st, dstDir) : code;
+}
+
+// Moves one item by a rename, or sets `merge` where a folder meets a folder of its name.
+int Transfer::moveOne(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                      Placement placement, bool& merge) {
+    if (checkAbort()) {
+        return kSuccess;
+    }
+    const bool isDir = S_ISDIR(st.st_mode);
+    if (placement == Placement::KeepBoth) {
+        const auto rename = [&](const std::string& candidate) {
+            return renameNoReplace(srcDir, name.c_str(), dstDir, candidate.c_str());
+        };
+        if (claimCollisionName(dstDir, name, isDir, rename) == 0) {
+            mFilesDone = mProgress.filesTotal;
+            mBytesDone = mProgress.bytesTotal;
+            report();
+            return kSuccess;
+        }
+        return errno == EXDEV ? moveAcross(srcDir, name, st, dstDir) : claimFailure();
+    }
+
+    struct stat there;
+    if (::fstatat(dstDir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+            return codeFromErrno(errno);
+        }
+        if (renameNoReplace(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
+            mPlaced.note(st);  // a rename keeps the inode
+            return kSuccess;
+        }
+        if (errno == EXDEV) {
+            return moveAcross(srcDir, name, st, dstDir);
+        }
+        if (errno != EEXIST) {
+            return codeFromErrno(errno);
+        }
+        // Something appeared there meanwhile: look again and go on as for an existing item.
+        if (::fstatat(dstDir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+            return codeFromErrno(errno);
+        }
+    }
+    if (S_ISDIR(there.st_mode) != isDir) {
+        return kAlreadyExists;
+    }
+    // What stands there was moved in by this entry under a name that differs only in case.
+    if (mPlaced.holds(there)) {
+        return kFileExists;
+    }
+    if (isDir) {
+        merge = true;
+        return kSuccess;
+    }
+    // A link onto the very file it points to would replace that file by a link to itself.
+    if (S_ISLNK(st.st_mode) && replacesItself(srcDir, name, st, dstDir, name)) {
+        return kSameFile;
+    }
+    if (sameInode(there, st)) {
+        // Two hard links of one file: rename would keep both names; drop the source's.
+        return ::unlinkat(srcDir, name.c_str(), 0) == 0 ? kSuccess : codeFromErrno(errno);
+    }
+    if (::renameat(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
+        mPlaced.note(st);
+        ++mFilesDone;
+        report();
+        return kSuccess;
+    }
+    return errno == EXDEV ? moveAcross(srcDir, name, st, dstDir) : codeFromErrno(errno);
+}
+
+// A folder onto a folder: merge, child by child and level by level, then remove each emptied
+// source folder. What could not be moved stays in its source folder, which then stays too.
+int Transfer::mergeFolder(int srcDir, const std::string& name, const struct stat& st, int dstDir) {
+    FolderPath src(srcDir);
+    FolderPath dst(dstDir);
+    std::vector<MergeFrame> stack;
+    auto enter = [&](const std::string& folder, const struct stat& folderSt) -> int {
+        if (src.enter(folder) != 0) {
+            return codeFromErrno(errno, true);
+        }
+        if (dst.enter(folder) != 0) {
+            const int code = errno == ELOOP ? kAlreadyExists : codeFromErrno(errno);
+            src.leave();
+            return code;
+        }
+        MergeFrame frame{folder, folderSt, {}, 0, kSuccess};
+        std::vector<DirEntry> entries;
+        if (const int err = readFolder(src.current(), entries); err != 0) {
+            frame.first = codeFromErrno(err, true);
+        }
+        for (DirEntry& e : entries) {
+            frame.names.push_back(std::move(e.name));
+        }
+        stack.push_back(std::move(frame));
+        return kSuccess;
+    };
+    if (const int code = enter(name, st); code != kSuccess) {
+        return code;
+    }
+    for (;;) {
+        if (stack.back().next < stack.back().names.size()) {
+            const std::string child = stack.back().names[stack.back().next++];
+            struct stat childSt;
+            bool merge = false;
+            int code;
+            if (::fstatat(src.current(), child.c_str(), &childSt, AT_SYMLINK_NOFOLLOW) != 0) {
+                code = codeFromErrno(errno, true);
+            } else if (isSpecial(childSt.st_mode)) {
+                code = kSpecialFile;
+            } else {
+                code = moveOne(src.current(), child, childSt, dst.current(), Placement::Replace,
+                               merge);
+            }
+            if (mAborted) {
+                return kSuccess;
+            }
+            if (merge) {
+                code = enter(child, childSt);
+            }
+            keepFirst(stack.back().first, code);
+            continue;
+        }
+        const MergeFrame done = std::move(stack.back());
+        stack.pop_back();
+        int code = done.first;
+        if (code == kSuccess) {
+            code = copyXattrs(src.current(), dst.current(),
+                              {XattrStage::FolderOpened, XattrStage::FolderFilled});
+        }
+        if (code == kSuccess) {
+            // Failing, the emptied source folder stays, saying what mode it should have had.
+            code = keepAttributes(dst.current(), done.st);
+        }
+        if (src.leave() != 0 || dst.leave() != 0) {
+            return kInUse;  // moved meanwhile: the walk cannot go on safely
+        }
+        if (code == kSuccess && ::unlinkat(src.current(), done.name.c_str(), AT_REMOVEDIR) != 0) {
+            code = errno == ENOTEMPTY || errno == EEXIST ? kDirNotEmpty : codeFromErrno(errno);
+        }
+        if (stack.empty()) {
+            return code;
+        }
+        keepFirst(stack.back().first, code);
+    }
+}
+
+int Transfer::moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir) {
+    const Placement top =
+        mRequest.rule == CollisionRule::KeepBoth ? Placement::KeepBoth : Placement::Replace;
+    CopiedStore store;
+    CopiedItem copied;
+    mCopied = &store;
+    int code = copyTree(srcDir, name, st, dstDir, top, mRequest.source, &copied);
+    mCopied = nullptr;
+    if (code != kSuccess || mAborted) {
+        return code;  // the source stays whole
+    }
+    // The source goes only once the copy is on disk.
+    if (::syncfs(dstDir) != 0) {
+        return codeFromErrno(errno);
+    }
+    for (const CopiedItem* item : copied.children) {
+        if (int removed = removeCopied(srcDir, *item); removed != kSuccess) {
+            return removed;
+        }
+    }
+    return kSuccess;
+}
+
+// Removes what was copied, and only that: an item replaced since it was copied stays, and so does
+// every folder above it.
+int Transfer::removeCopied(int parent, const CopiedItem& top) {
+    struct Frame {
+        const CopiedItem* item;
+        std::size_t next;
+    };
+    FolderPath path(parent);
+    std::vector<Frame> stack;
+    auto visit = [&](const CopiedItem& item) -> int {
+        struct stat now;
+        if (::fstatat(path.current(), item.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+            return errno == ENOENT ? kSuccess : codeFromErrno(errno, true);
+        }
+        if (now.st_dev != item.dev || now.st_ino != item.ino) {
+            return kDirNotEmpty;  // replaced since it was copied: not ours to delete
+        }
+        if (!item.isDir) {
+            // Written to since it was copied (the same inode, appended or rewritten in place): its
+            // copy holds the old bytes, so the source keeps the only current ones.
+            if (!stillAsCopied(item.state, now)) {
+                return kInUse;
+            }
+            return ::unlinkat(path.current(), item.name.c_str(), 0) == 0
+                       ? kSuccess
+                       : codeFromErrno(errno, true);
+        }
+        if (path.enter(item.name, &now) != 0) {
+            return codeFromErrno(errno, true);
+        }
+        if (now.st_dev != item.dev || now.st_ino != item.ino) {
+            path.leave();
+            return kDirNotEmpty;  // swapped between the look and the opening
+        }
+        stack.push_back({&item, 0});
+        return kSuccess;
+    };
+    if (const int code = visit(top); code != kSuccess) {
+        return code;
+    }
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next < frame.item->children.size()) {
+            if (const int code = visit(*frame.item->children[frame.next++]); code != kSuccess) {
+                return code;
+            }
+            continue;
+        }
+        const CopiedItem& done = *frame.item;
+        stack.pop_back();
+        if (path.leave() != 0) {
+            return kInUse;
+        }
+        if (::unlinkat(path.current(), done.name.c_str(), AT_REMOVEDIR) != 0) {
+            return errno == ENOTEMPTY || errno == EEXIST ? kDirNotEmpty
+                                                         : codeFromErrno(errno, true);
+        }
+    }
+    return kSuccess;
+}
+
+}  // namespace mivex::engine

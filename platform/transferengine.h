@@ -1,0 +1,258 @@
+// Inside the transfer engine: the one object that carries out one queue entry, shared by the
+// engine's files (transfer.cpp: the checks before anything is written and progress; copytree.cpp:
+// the walk of a tree being copied; copyfile.cpp: one file or link put in place; copydata.cpp: the
+// bytes; moves.cpp: moves). Nothing outside the engine includes this; platform/transfer.h is its
+// face.
+//
+// Threads: the calling thread runs everything but the files of folders, which the pool's threads
+// copy (copyBatch and all it calls). Members marked "pool" are touched by those threads, and say
+// how; the others belong to the calling thread alone.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <deque>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/copyoptions.h"
+#include "platform/fd.h"
+#include "platform/folderwalk.h"
+#include "platform/hardlinks.h"
+#include "platform/identity.h"
+#include "platform/resultcodes.h"
+#include "platform/transfer.h"
+#include "platform/workpool.h"
+#include "platform/xattrs.h"
+
+namespace mivex::engine {
+
+inline bool isSpecial(mode_t mode) {
+    return !S_ISREG(mode) && !S_ISDIR(mode) && !S_ISLNK(mode);
+}
+
+inline bool sameInode(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Failures that will only repeat for every further item at the destination: stop the walk.
+inline bool isFatal(int code) {
+    return code == kDiskFull || code == kWriteProtected || code == kIoError;
+}
+
+// The code for a name search that failed: every candidate taken, or what the filesystem said.
+inline int claimFailure() {
+    return errno == EEXIST ? kFileExists : codeFromErrno(errno);
+}
+
+// What was copied, so that a move across filesystems removes exactly that and nothing that
+// appeared in the source meanwhile.
+struct CopiedItem {
+    std::string name;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool isDir = false;
+    CopiedState state;                  // a file or link only
+    std::vector<CopiedItem*> children;  // items of the store
+};
+// The items of one move across filesystems. A deque keeps them in place as it grows, and frees
+// them without recursing however deep the tree.
+using CopiedStore = std::deque<CopiedItem>;
+
+// How an item takes its name at the destination.
+enum class Placement {
+    Replace,   // overwrite: replace a file or link, merge into a folder
+    Fresh,     // inside a newly made folder: nothing may stand there; never replace
+    KeepBoth,  // the entry's own item under "keep both": first free name of the collision series
+};
+
+// Before an item is put in place: with Replace, a folder must not be replaced by a file or link
+// and a file or link must not be merged into; Fresh and KeepBoth never replace anything.
+int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir,
+                     bool* occupied = nullptr, struct stat* found = nullptr);
+
+// Files of a folder go to the pool in batches of this many; a few batches wait in line at most,
+// so the walk never runs far ahead of the copying (memory and open folders stay bounded).
+constexpr std::size_t kBatchFiles = 256;
+constexpr std::size_t kQueuedBatches = 8;
+
+// One source folder and its copy, open for the batches of its files: they keep it open while
+// they wait or are copied, whatever folder the walk has gone on to.
+struct BatchFolder {
+    Fd src;
+    Fd dst;
+    CopiedItem* record;  // where a move across filesystems notes what it copied, or null
+};
+
+// Some files of one folder, copied by a pool thread.
+struct Batch {
+    std::shared_ptr<BatchFolder> folder;
+    std::vector<std::string> names;
+    std::string srcPath;  // the folder's source path, for progress only
+    Placement placement = Placement::Fresh;
+};
+
+// A folder of the tree being copied, from the time its copy is made until everything in it is.
+struct CopyFrame {
+    struct stat st;  // the source folder: the copy gets its mode and times last
+    CopiedItem* record;
+    Placement childPlacement;
+    std::string srcPath;
+    std::vector<DirEntry> rest;  // what is not a plain file, still to copy, in folder order
+    std::size_t next = 0;
+    std::weak_ptr<BatchFolder> batches;  // alive while a batch of its files waits or runs
+};
+
+class Transfer {
+public:
+    Transfer(const TransferRequest& request, TransferMonitor* monitor);
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    TransferOutcome run();
+
+private:
+    // Each returns 0 or a result code; aborting is recorded in mAborted and returns kSuccess.
+
+    // ----- copytree.cpp
+    int copyTree(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                 Placement placement, const std::string& srcPath, CopiedItem* record);
+    int copyItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                 const std::string& dstName, Placement placement, const std::string& srcPath,
+                 CopiedItem* record);
+    // Folders are walked with a stack on the heap, never by recursion: depth costs memory only.
+    int copyFolder(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
+                   Placement placement, const std::string& srcPath, CopiedItem* record);
+    int enterCopy(FolderPath& src, FolderPath& dst, const std::string& name,
+                  const std::string& dstName, Placement placement, const std::string& srcPath,
+                  CopiedItem* record, std::vector<CopyFrame>& stack);
+    int copyFiles(int srcFd, int dstFd, CopyFrame& frame, std::vector<DirEntry>& entries);
+    void submitBatch(Batch batch) {
+        mPool.submit([this, b = std::move(batch)] { copyBatch(b); });
+    }
+    void copyBatch(const Batch& batch);  // on a pool thread
+    void countTotals(int dir, const std::string& name, const struct stat& st);
+    void keepFirst(int& first, int code) {
+        if (code != kSuccess && first == kSuccess) {
+            first = code;
+        }
+        if (isFatal(code)) {
+            mStopped = true;  // a full or read-only destination fails everything after it
+        }
+    }
+    void noteFailure(int code) {
+        mPool.noteFailure(code);
+        if (isFatal(code)) {
+            mStopped = true;
+        }
+    }
+
+    // ----- copyfile.cpp
+    int copyFile(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
+                 Placement placement, const std::string& srcPath, CopiedItem* record);
+    int copyLink(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                 const std::string& dstName, Placement placement, CopiedItem* record);
+    int linkToCopy(const HardLinks::Claim& copy, const std::string& name, const struct stat& st,
+                   int dstDir, const std::string& dstName, Placement placement, CopiedItem* record);
+    // Gives a finished unnamed file its name at the destination.
+    int placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement);
+    // Gives a finished temporary file or link its name at the destination.
+    int placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
+                  Placement placement);
+    int keepAttributes(int fd, const struct stat& st);
+    int keepFileAttributes(int src, int dst, const struct stat& st);
+    int copyXattrs(int src, int dst, std::initializer_list<XattrStage> stages);
+
+    // ----- copydata.cpp
+    int copyData(int src, int dst, const struct stat& st);
+    int copyKnownSize(int src, int dst, const struct stat& st, bool& endChecked);
+    int copyToEnd(int src, int dst);
+    // With `endChecked`, the range ends at the file's size: the last request asks for one byte
+    // more, and a file that gives it is longer than its size (kInUse); `endChecked` then tells
+    // whether that request was made.
+    int copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite,
+                  bool* endChecked = nullptr);
+
+    // ----- moves.cpp
+    int moveItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                 Placement placement);
+    int moveOne(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                Placement placement, bool& merge);
+    int mergeFolder(int srcDir, const std::string& name, const struct stat& st, int dstDir);
+    int moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir);
+    int removeCopied(int parent, const CopiedItem& item);
+
+    // ----- transfer.cpp: progress and the notes kept on the way
+    CopiedItem* noteCopied(CopiedItem* record, const std::string& name, const struct stat& st);
+    void notePlaced(int fd) {
+        if (struct stat st; ::fstat(fd, &st) == 0) {
+            mPlaced.note(st);
+        }
+    }
+    void tick() {
+        checkAbort();
+        report();
+    }
+    bool onCaller() const { return std::this_thread::get_id() == mCaller; }
+    // The monitor is only ever asked on the calling thread; the pool sees the flag it sets.
+    bool checkAbort() {
+        if (!mAborted.load(std::memory_order_relaxed) && mMonitor && onCaller() &&
+            mMonitor->abortRequested()) {
+            mAborted = true;
+        }
+        return mAborted.load(std::memory_order_relaxed);
+    }
+    bool stopped() { return checkAbort() || mStopped.load(std::memory_order_relaxed); }
+    void started(const std::string& srcPath);
+    void report();
+    std::string childPath(const std::string& folder, const std::string& name) const {
+        return mMonitor ? folder + "/" + name : std::string();
+    }
+
+    // Set before the pool starts and never changed: pool threads read them freely.
+    const TransferRequest& mRequest;
+    TransferMonitor* mMonitor;  // asked on the calling thread only
+    const uid_t mEuid;
+    const gid_t mEgid;
+    const std::thread::id mCaller;
+    const CopyOptions mOptions;
+    struct stat mDestSt {};  // the destination folder, which the walk of the source must not meet
+
+    // Pool: each has its own lock inside.
+    PlacedItems mPlaced;  // what this entry put where something could already stand
+    HardLinks mLinks;     // the first copies of files with several names, for this entry only
+
+    // Pool: atomics.
+    // A destination folder of this entry has a default ACL, so a new file may inherit an ACL that
+    // its source lacks; until then no file is looked at for one.
+    std::atomic<bool> mDefaultAcls{false};
+    std::atomic<std::uint64_t> mBytesDone{0};
+    std::atomic<std::uint64_t> mFilesDone{0};
+    std::atomic<bool> mAborted{false};  // set on the calling thread only
+    std::atomic<bool> mStopped{false};  // a failure that every further file would repeat
+    std::atomic<bool> mNamedOnly;       // no unnamed files: no O_TMPFILE, or no /proc to link
+
+    // Pool: under mCurrentLock.
+    std::mutex mCurrentLock;
+    std::string mCurrentFile;  // set by pool threads, reported by the calling thread
+
+    // Pool: the pointer is set and cleared by the calling thread while the pool is idle; the
+    // store it points to is written under mRecordLock.
+    std::mutex mRecordLock;
+    CopiedStore* mCopied = nullptr;  // during a move across filesystems
+
+    TransferProgress mProgress;  // the calling thread only: totals and the current file
+
+    // Last, so that it is destroyed first: its threads are joined before anything they use goes.
+    WorkPool mPool;
+};
+
+}  // namespace mivex::engine
