@@ -154,7 +154,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
     if (mOptions.keepHardLinks && st.st_nlink > 1 && placement != Placement::KeepBoth) {
         link = mLinks.claim(st);
         if (link.later()) {
-            return linkToCopy(link, name, st, dstDir, dstName, placement, record);
+            return linkToCopy(link, st, dstDir, dstName, placement, record);
         }
     }
 
@@ -220,7 +220,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         return code;  // an unnamed file goes away with its descriptor
     }
     link.named(dstDir, dstName);
-    noteCopied(record, name, st);
+    noteCopied(record, st);
     ++mFilesDone;
     report();
     return kSuccess;
@@ -275,9 +275,8 @@ int Transfer::copyXattrs(int src, int dst, std::initializer_list<XattrStage> sta
     return kSuccess;
 }
 
-int Transfer::linkToCopy(const HardLinks::Claim& copy, const std::string& name,
-                         const struct stat& st, int dstDir, const std::string& dstName,
-                         Placement placement, CopiedItem* record) {
+int Transfer::linkToCopy(const HardLinks::Claim& copy, const struct stat& st, int dstDir,
+                         const std::string& dstName, Placement placement, CopiedItem* record) {
     if (copy.error() != 0) {
         return codeFromErrno(copy.error());
     }
@@ -286,7 +285,7 @@ int Transfer::linkToCopy(const HardLinks::Claim& copy, const std::string& name,
     if (int code = placeUnnamed(copy.copy(), dstDir, dstName, placement); code != kSuccess) {
         return code;
     }
-    noteCopied(record, name, st);
+    noteCopied(record, st);
     mBytesDone += static_cast<std::uint64_t>(st.st_size);
     ++mFilesDone;
     report();
@@ -345,7 +344,7 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
         ::unlinkat(dstDir, temp.c_str(), 0);
         return code;
     }
-    noteCopied(record, name, st);
+    noteCopied(record, st);
     ++mFilesDone;
     report();
     return kSuccess;
