@@ -2,6 +2,7 @@
 #include "platform/workpool.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -42,8 +43,15 @@ int workerCount(dev_t destination) {
     if (const char* env = std::getenv("MIVEX_WORKERS"); env && *env) {
         return std::clamp(std::atoi(env), 0, 16);
     }
-    // The cores are counted once (three system calls each time otherwise).
-    static const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    // The cores this process may run on (taskset, a container's cpuset), counted once: three
+    // system calls each time otherwise.
+    static const int cores = [] {
+        cpu_set_t set;
+        if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+            return CPU_COUNT(&set);
+        }
+        return static_cast<int>(std::thread::hardware_concurrency());
+    }();
     const int count = cores < 2 ? 0 : std::min(cores, 16);
     // Up to 2 the disk is never asked.
     return count > 2 && isRotating(destination) ? 2 : count;

@@ -20,11 +20,12 @@ namespace mivex {
 
 // How many threads copy the files of a folder tree besides the one that walks it, into a
 // destination on the filesystem `destination`. For many small files the work is system calls,
-// which scale with the cores: one thread a core, up to 16 (past that the one walking thread, which
-// reads every folder and hands out every name, is the limit; bench/RESULTS.md has the model). One
-// core copies on the calling thread. A destination on a rotating disk gets at most 2, as more
-// threads only make its head seek between their files. The machine and each disk are asked once
-// per process. MIVEX_WORKERS overrides the choice (0 copies everything on the calling thread).
+// which scale with the cores this process may use: one thread a core, up to 16 (past that the one
+// walking thread, which reads every folder and hands out every name, is the limit; bench/RESULTS.md
+// has the model). One core copies on the calling thread. A destination on a rotating disk gets at
+// most 2, as more threads only make its head seek between their files. The machine and each disk
+// are asked once per process. MIVEX_WORKERS overrides the choice (0 copies everything on the
+// calling thread).
 int workerCount(dev_t destination);
 
 // Whether the block device under the filesystem `dev` says that it rotates (the whole disk's
