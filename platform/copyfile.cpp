@@ -89,21 +89,26 @@ int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& 
     return claimCollisionName(dstDir, dstName, false, rename) == 0 ? kSuccess : claimFailure();
 }
 
-int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement) {
+int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement,
+                           bool taken) {
     const auto link = [&](const std::string& candidate) {
         return linkUnnamed(fd, dstDir, candidate);
     };
     if (placement == Placement::KeepBoth) {
         return claimCollisionName(dstDir, dstName, false, link) == 0 ? kSuccess : claimFailure();
     }
-    if (linkUnnamed(fd, dstDir, dstName) == 0) {
-        return kSuccess;
-    }
-    if (errno != EEXIST) {
-        return codeFromErrno(errno);
-    }
-    if (placement == Placement::Fresh) {
-        return kFileExists;
+    // A name seen taken a moment ago is replaced at once: linking to it would only fail. Gone
+    // meanwhile, the rename below still puts the file there.
+    if (!taken || placement != Placement::Replace) {
+        if (linkUnnamed(fd, dstDir, dstName) == 0) {
+            return kSuccess;
+        }
+        if (errno != EEXIST) {
+            return codeFromErrno(errno);
+        }
+        if (placement == Placement::Fresh) {
+            return kFileExists;
+        }
     }
     // Overwrite: a file or link stands at the name. It is replaced in one step through a
     // temporary name, which the file gets only now, complete: a run killed before this point
@@ -133,9 +138,9 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         return kSpecialFile;
     }
     started(srcPath);
+    bool occupied = false;  // something stood at the name when the copy began
     if (placement == Placement::Replace) {
         // Checked before the data is written, so a wrong kind of target costs no copy.
-        bool occupied = false;
         struct stat there;
         if (int code = checkReplaceable(dstDir, dstName, false, &occupied, &there);
             code != kSuccess) {
@@ -203,7 +208,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
     }
     if (code == kSuccess && !mAborted) {
         if (unnamed) {
-            code = placeUnnamed(dst.get(), dstDir, dstName, placement);
+            code = placeUnnamed(dst.get(), dstDir, dstName, placement, occupied);
             dst.reset();
         } else if (::close(dst.release()) != 0) {
             // close() can report a delayed write error (NFS, some FUSE filesystems).

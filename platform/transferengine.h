@@ -160,8 +160,10 @@ private:
                  const std::string& dstName, Placement placement, CopiedItem* record);
     int linkToCopy(const HardLinks::Claim& copy, const struct stat& st, int dstDir,
                    const std::string& dstName, Placement placement, CopiedItem* record);
-    // Gives a finished unnamed file its name at the destination.
-    int placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement);
+    // Gives a finished unnamed file its name at the destination; `taken`: something was seen
+    // standing at the name.
+    int placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement,
+                     bool taken = false);
     // Gives a finished temporary file or link its name at the destination.
     int placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
                   Placement placement);
