@@ -45,15 +45,20 @@ std::uint64_t markOf(const struct stat& st, bool withChangeTime) {
     return h;
 }
 
-CopiedRecord::Folder::Item itemOf(const struct stat& st) {
-    const std::uint64_t mark = markOf(st, !S_ISDIR(st.st_mode) && st.st_nlink == 1);
-    return {static_cast<std::uint32_t>(st.st_ino), static_cast<std::uint32_t>(mark),
-            static_cast<std::uint32_t>(mark >> 32)};
+constexpr int kMarkBits = 40;
+constexpr std::uint64_t kMarkMask = (std::uint64_t{1} << kMarkBits) - 1;
+
+std::uint64_t tagOf(const struct stat& st) {
+    return static_cast<std::uint64_t>(st.st_ino) & ((std::uint64_t{1} << (64 - kMarkBits)) - 1);
 }
 
-bool marks(const CopiedRecord::Folder::Item& item, std::uint64_t mark) {
-    return item.markLow == static_cast<std::uint32_t>(mark) &&
-           item.markHigh == static_cast<std::uint32_t>(mark >> 32);
+CopiedRecord::Folder::Item itemOf(const struct stat& st) {
+    const std::uint64_t mark = markOf(st, !S_ISDIR(st.st_mode) && st.st_nlink == 1);
+    return (tagOf(st) << kMarkBits) | (mark & kMarkMask);
+}
+
+bool marks(CopiedRecord::Folder::Item item, std::uint64_t mark) {
+    return (item & kMarkMask) == (mark & kMarkMask);
 }
 
 }  // namespace
@@ -78,17 +83,19 @@ CopiedRecord::Folder* CopiedRecord::note(Folder* folder, const struct stat& st) 
 }
 
 int CopiedRecord::remove(int parentDir, const std::string& name) {
-    const auto byIno = [](const Folder::Item& a, const Folder::Item& b) {
-        return a.inoLow < b.inoLow;
-    };
     // What the name standing in a folder whose copied items are `folder` (sorted) is to the move.
     enum class Found { Foreign, Changed, File, Subfolder };
     const auto find = [&](const Folder& folder, const struct stat& now, Folder** below) -> Found {
-        const Folder::Item key{static_cast<std::uint32_t>(now.st_ino), 0, 0};
-        const auto [from, to] =
-            std::equal_range(folder.mItems.begin(), folder.mItems.end(), key, byIno);
+        // Sorted, the items that share the inode's low bits stand together.
+        const std::uint64_t tag = tagOf(now);
+        const auto from =
+            std::lower_bound(folder.mItems.begin(), folder.mItems.end(), tag << kMarkBits);
+        const bool lastTag = tag + 1 == std::uint64_t{1} << (64 - kMarkBits);  // no next tag
+        const auto to = lastTag
+                            ? folder.mItems.end()
+                            : std::lower_bound(from, folder.mItems.end(), (tag + 1) << kMarkBits);
         for (auto it = from; it != to; ++it) {
-            const Folder::Item& item = *it;
+            const Folder::Item item = *it;
             if (S_ISDIR(now.st_mode)) {
                 if (marks(item, markOf(now, false))) {
                     if (auto sub = mFolders.find({now.st_dev, now.st_ino}); sub != mFolders.end()) {
@@ -144,7 +151,7 @@ int CopiedRecord::remove(int parentDir, const std::string& name) {
             return kDirNotEmpty;  // swapped between the look and the opening
         }
         // Sorted once, in place, so that each of its names is found in a few steps.
-        std::sort(below->mItems.begin(), below->mItems.end(), byIno);
+        std::sort(below->mItems.begin(), below->mItems.end());
         Frame frame{below, {}, 0, item};
         if (const int err = readFolder(path.current(), frame.names); err != 0) {
             path.leave();
@@ -154,7 +161,7 @@ int CopiedRecord::remove(int parentDir, const std::string& name) {
         return kSuccess;
     };
 
-    std::sort(mTop.mItems.begin(), mTop.mItems.end(), byIno);
+    std::sort(mTop.mItems.begin(), mTop.mItems.end());
     if (const int code = visit(mTop, name); code != kSuccess) {
         return code;
     }

@@ -1,6 +1,6 @@
 // What a move across filesystems copied, so that it then removes exactly that from the source and
 // nothing that appeared or changed there meanwhile, in memory that stays small however large the
-// tree: 12 bytes a file or link (the low half of its inode number and a 64-bit mark of its
+// tree: 8 bytes a file or link (the low 24 bits of its inode number and a 40-bit mark of its
 // identity and state as copied) and one small record a folder. Names are not kept: the removal
 // reads each source folder again and takes from it only the items whose mark it finds.
 #pragma once
@@ -23,14 +23,13 @@ public:
     // The items copied into one folder (the top one: the entry's own item, in its source folder).
     class Folder {
     public:
-        // One item as copied. Packed into 12 bytes: the low half of the inode number finds it, the
-        // mark (device, inode, type, and for a file or link its size, modification time and, when
-        // it had a single name, its change time) tells whether it is still that item unchanged.
-        struct Item {
-            std::uint32_t inoLow;
-            std::uint32_t markLow;
-            std::uint32_t markHigh;
-        };
+        // One item as copied, in 8 bytes: the top 24 bits are the low bits of its inode number,
+        // which find it; the low 40 bits a mark of its device, inode and type and, for a file or
+        // link, its size, modification time and (when it had a single name) change time, which
+        // tells whether it is still that item unchanged. A file written to since its copy keeps
+        // the same mark by chance once in 2^40 (10^12) changes; its size and times alone, which
+        // move in steps of a clock tick, miss far more.
+        using Item = std::uint64_t;
 
     private:
         friend class CopiedRecord;
