@@ -53,10 +53,8 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder)
     // On a terminal, a progress line; rows that are no entry never reach a transfer.
     std::optional<TtyProgress> display;
     if (::isatty(STDERR_FILENO) == 1) {
-        const auto entries = std::count_if(queue.rows().begin(), queue.rows().end(), [](auto& row) {
-            std::string source, dest, copyCode, overwriteCode;
-            return ParseRecord(row, source, dest, copyCode, overwriteCode);
-        });
+        const auto entries = std::count_if(queue.rows().begin(), queue.rows().end(),
+                                           [](auto& row) { return ParseRecord(row).has_value(); });
         display.emplace(STDERR_FILENO, static_cast<std::size_t>(entries));
         hooks.perform = [&display](ShellOpRecord& record) {
             display->startEntry();

@@ -5,21 +5,9 @@
 
 #include <cstdio>
 
+#include "platform/posixio.h"
+
 namespace mivex {
-namespace {
-
-void writeAll(int fd, const std::string& text) {
-    for (std::size_t at = 0; at < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
-        if (n <= 0) {
-            return;  // a terminal that went away costs only the display
-        }
-        at += static_cast<std::size_t>(n);
-    }
-}
-
-}  // namespace
-
 std::string formatBytes(std::uint64_t bytes) {
     if (bytes < 1024) {
         return std::to_string(bytes) + " B";
@@ -92,7 +80,7 @@ void TtyProgress::draw() {
         text.append(mShownWidth - line.size(), ' ');
     }
     mShownWidth = line.size();
-    writeAll(mFd, text);
+    writeAll(mFd, text);  // a terminal that went away costs only the display
     mLastDraw = now;
     mDrawn = true;
 }

@@ -10,10 +10,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
 #include <vector>
 
+#include "platform/fd.h"
 #include "platform/folders.h"
+#include "platform/posixio.h"
 #include "queue/queueentry.h"
 
 namespace mivex {
@@ -37,32 +38,18 @@ Kind kindOf(mode_t mode) {
     return S_ISLNK(mode) ? Kind::Link : Kind::Special;
 }
 
-std::string errnoText(int error) {
-    return std::system_category().message(error);
-}
-
 // The folder's entries in the order the system lists them. A queued folder may be reached through
 // a link (the user chose it); the folders below it are opened only as real folders.
 std::string listFolder(const std::string& folder, bool top, std::vector<Entry>& entries) {
-    const int fd =
-        ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (top ? 0 : O_NOFOLLOW));
-    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
-    if (!dir) {
-        const int error = errno;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return "Cannot read the folder " + folder + ": " + errnoText(error);
+    const Fd dir(
+        ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (top ? 0 : O_NOFOLLOW)));
+    if (!dir.valid()) {
+        return "Cannot read the folder " + folder + ": " + errnoText(errno);
     }
     std::string failure;
-    errno = 0;
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string_view name = e->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
+    const int error = readFolderEntries(dir.get(), [&](const char* name, unsigned char type) {
         Kind kind;
-        switch (e->d_type) {
+        switch (type) {
             case DT_REG:
                 kind = Kind::File;
                 break;
@@ -74,15 +61,12 @@ std::string listFolder(const std::string& folder, bool top, std::vector<Entry>& 
                 break;
             case DT_UNKNOWN: {
                 struct stat st {};
-                if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (::fstatat(dir.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                     if (errno == ENOENT) {
-                        errno = 0;
-                        continue;  // removed while listed
+                        return true;  // removed while listed
                     }
-                    failure =
-                        "Cannot read " + joinPath(folder, e->d_name) + ": " + errnoText(errno);
-                    ::closedir(dir);
-                    return failure;
+                    failure = "Cannot read " + joinPath(folder, name) + ": " + errnoText(errno);
+                    return false;
                 }
                 kind = kindOf(st.st_mode);
                 break;
@@ -91,12 +75,11 @@ std::string listFolder(const std::string& folder, bool top, std::vector<Entry>& 
                 kind = Kind::Special;
         }
         entries.push_back({std::string(name), kind});
-        errno = 0;
+        return true;
+    });
+    if (failure.empty() && error != 0) {
+        failure = "Cannot read the folder " + folder + ": " + errnoText(error);
     }
-    if (errno != 0) {
-        failure = "Cannot read the folder " + folder + ": " + errnoText(errno);
-    }
-    ::closedir(dir);
     return failure;
 }
 
@@ -163,11 +146,12 @@ void ArchiveBuilder::addRow(const std::string& row) {
     if (mAbandoned) {
         return;
     }
-    std::string source, dest, copy, overwrite;
-    if (!ParseRecord(row, source, dest, copy, overwrite)) {
+    const std::optional<QueueEntry> entry = ParseRecord(row);
+    if (!entry) {
         fail("The queue row \"" + row + "\" names no source.");
         return;
     }
+    const std::string& source = entry->source;
     struct stat st {};
     if (::stat(source.c_str(), &st) != 0) {
         if (errno != ENOENT && errno != ENOTDIR) {

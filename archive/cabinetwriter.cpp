@@ -21,9 +21,10 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
-#include <system_error>
 #include <utility>
 #include <vector>
+
+#include "platform/posixio.h"
 
 namespace mivex {
 
@@ -47,10 +48,6 @@ constexpr std::uint32_t kBlockBytes = 32768;
 constexpr int kHeaderBytes = 44;
 
 CabinetWriter::Factory gFactory = nullptr;
-
-std::string errnoText(int error) {
-    return std::system_category().message(error);
-}
 
 std::string grouped(std::uint64_t n) {
     std::string digits = std::to_string(n);
@@ -124,18 +121,9 @@ gboolean outputFailed(CabOutput* out, int error, GError** gerror) {
     return FALSE;
 }
 
-gboolean writeAll(CabOutput* out, const guint8* data, gsize count, GError** gerror) {
-    while (count > 0) {
-        const ssize_t n = ::write(out->fd, data, count);
-        if (n < 0 && errno != EINTR) {
-            return outputFailed(out, errno, gerror);
-        }
-        if (n > 0) {
-            data += n;
-            count -= static_cast<gsize>(n);
-        }
-    }
-    return TRUE;
+gboolean writeOut(CabOutput* out, const guint8* data, gsize count, GError** gerror) {
+    const int error = writeAll(out->fd, data, count);
+    return error == 0 ? TRUE : outputFailed(out, error, gerror);
 }
 
 gboolean flushOutput(CabOutput* out, GError** gerror) {
@@ -144,7 +132,7 @@ gboolean flushOutput(CabOutput* out, GError** gerror) {
     }
     const gsize used = out->used;
     out->used = 0;
-    return writeAll(out, out->buffer, used, gerror);
+    return writeOut(out, out->buffer, used, gerror);
 }
 
 gssize outputWrite(GOutputStream* stream, const void* data, gsize count, GCancellable*,
@@ -154,7 +142,7 @@ gssize outputWrite(GOutputStream* stream, const void* data, gsize count, GCancel
         return -1;
     }
     if (count >= kOutputBuffer) {
-        if (!writeAll(out, static_cast<const guint8*>(data), count, gerror)) {
+        if (!writeOut(out, static_cast<const guint8*>(data), count, gerror)) {
             return -1;
         }
     } else {

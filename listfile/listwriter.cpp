@@ -7,32 +7,13 @@
 #include <atomic>
 #include <cerrno>
 #include <string_view>
-#include <system_error>
 
 #include "listfile/queuelist.h"
+#include "platform/posixio.h"
 
 namespace mivex {
 
 namespace {
-
-std::string systemReason(int error) {
-    return std::generic_category().message(error);
-}
-
-bool writeAll(int fd, std::string_view text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // Creates a hidden, new file beside `path`; returns its descriptor and sets `tempPath`, or -1.
 int createTempBeside(const std::string& path, std::string& tempPath) {
@@ -89,7 +70,7 @@ bool writeTemp(const std::string& path, const std::string& mirror, mode_t mode,
     if (mode != 0) {
         ::fchmod(fd, mode);
     }
-    bool ok = writeAll(fd, mirror) && ::fsync(fd) == 0;
+    bool ok = writeAll(fd, mirror) == 0 && ::fsync(fd) == 0;
     failure = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -108,7 +89,7 @@ bool overwriteInPlace(const std::string& path, const std::string& mirror, std::s
     std::string tempPath;
     int failure = 0;
     if (!writeTemp(path, mirror, 0, tempPath, failure)) {
-        error = "The list could not be saved to " + path + ": " + systemReason(failure);
+        error = "The list could not be saved to " + path + ": " + errnoText(failure);
         return false;
     }
     const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -119,7 +100,7 @@ bool overwriteInPlace(const std::string& path, const std::string& mirror, std::s
             ::close(fd);
         }
         ::unlink(tempPath.c_str());
-        error = "The list could not be saved to " + path + ": " + systemReason(failure);
+        error = "The list could not be saved to " + path + ": " + errnoText(failure);
         return false;
     }
     const auto size = static_cast<off_t>(mirror.size());
@@ -128,10 +109,10 @@ bool overwriteInPlace(const std::string& path, const std::string& mirror, std::s
         [[maybe_unused]] const int restored = ::ftruncate(fd, st.st_size);
         ::close(fd);
         ::unlink(tempPath.c_str());
-        error = "The list could not be saved to " + path + ": " + systemReason(failure);
+        error = "The list could not be saved to " + path + ": " + errnoText(failure);
         return false;
     }
-    bool ok = writeAll(fd, mirror) && ::ftruncate(fd, size) == 0 && ::fsync(fd) == 0;
+    bool ok = writeAll(fd, mirror) == 0 && ::ftruncate(fd, size) == 0 && ::fsync(fd) == 0;
     failure = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -139,7 +120,7 @@ bool overwriteInPlace(const std::string& path, const std::string& mirror, std::s
     }
     if (!ok) {
         // The old list is partly overwritten: the whole new one stays beside it.
-        error = "The list could not be saved to " + path + ": " + systemReason(failure) +
+        error = "The list could not be saved to " + path + ": " + errnoText(failure) +
                 ". The complete list is in " + tempPath;
         return false;
     }
@@ -153,7 +134,7 @@ bool WriteQueueList(const std::string& path, const std::string& mirror, std::str
     std::string target;
     int failure = 0;
     if (!followLinks(path, target, failure)) {
-        error = "The list could not be saved to " + path + ": " + systemReason(failure);
+        error = "The list could not be saved to " + path + ": " + errnoText(failure);
         return false;
     }
     struct stat old;
@@ -164,13 +145,13 @@ bool WriteQueueList(const std::string& path, const std::string& mirror, std::str
     // A list replaced in place keeps the permissions it had.
     std::string tempPath;
     if (!writeTemp(target, mirror, exists ? old.st_mode & 07777 : 0, tempPath, failure)) {
-        error = "The list could not be saved to " + path + ": " + systemReason(failure);
+        error = "The list could not be saved to " + path + ": " + errnoText(failure);
         return false;
     }
     if (::rename(tempPath.c_str(), target.c_str()) != 0) {
         failure = errno;
         ::unlink(tempPath.c_str());
-        error = "The list could not be saved to " + path + ": " + systemReason(failure);
+        error = "The list could not be saved to " + path + ": " + errnoText(failure);
         return false;
     }
     return true;

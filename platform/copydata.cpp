@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "platform/posixio.h"
 #include "platform/transferengine.h"
 
 namespace mivex::engine {
@@ -19,23 +20,6 @@ namespace {
 // kernel caps one call below 2 GiB anyway.
 constexpr std::size_t kRangeChunk = 4u << 20;
 constexpr std::size_t kBufferSize = 256u << 10;  // the plain read/write fallback
-
-// Writes all of `data` at `offset`, or answers a result code.
-int writeAll(int fd, const char* data, std::size_t length, off_t offset) {
-    while (length > 0) {
-        const ssize_t put = ::pwrite(fd, data, length, offset);
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return codeFromErrno(errno);
-        }
-        data += put;
-        length -= static_cast<std::size_t>(put);
-        offset += put;
-    }
-    return kSuccess;
-}
 
 // One buffer per thread, kept for the thread's later files.
 char* copyBuffer() {
@@ -89,9 +73,8 @@ int Transfer::copyToEnd(int src, int dst) {
         if (got == 0) {
             return kSuccess;
         }
-        if (int code = writeAll(dst, buffer, static_cast<std::size_t>(got), offset);
-            code != kSuccess) {
-            return code;
+        if (int err = writeAll(dst, buffer, static_cast<std::size_t>(got), offset); err != 0) {
+            return codeFromErrno(err);
         }
         offset += got;
         mBytesDone += static_cast<std::uint64_t>(got);
@@ -195,9 +178,8 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
         if (got == 0 || got > end - inOff) {
             return kInUse;  // shorter or longer than its size
         }
-        if (int code = writeAll(dst, buffer, static_cast<std::size_t>(got), outOff);
-            code != kSuccess) {
-            return code;
+        if (int err = writeAll(dst, buffer, static_cast<std::size_t>(got), outOff); err != 0) {
+            return codeFromErrno(err);
         }
         outOff += got;
         inOff += got;

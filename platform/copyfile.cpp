@@ -207,11 +207,18 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         notePlaced(dst.get());  // before it has its name, so no other thread misses it
     }
     if (code == kSuccess && !mAborted) {
+        // close() can report a delayed write error (NFS, some FUSE filesystems). An unnamed file
+        // needs its descriptor to get a name, but every close of a descriptor asks the
+        // filesystem to flush (not only the last), so closing a duplicate hears that error
+        // while the file still has no name.
         if (unnamed) {
-            code = placeUnnamed(dst.get(), dstDir, dstName, placement, occupied);
+            const int dup = ::fcntl(dst.get(), F_DUPFD_CLOEXEC, 0);
+            code = dup < 0 || ::close(dup) != 0 ? codeFromErrno(errno) : kSuccess;
+            if (code == kSuccess) {
+                code = placeUnnamed(dst.get(), dstDir, dstName, placement, occupied);
+            }
             dst.reset();
         } else if (::close(dst.release()) != 0) {
-            // close() can report a delayed write error (NFS, some FUSE filesystems).
             code = codeFromErrno(errno);
         }
     }

@@ -26,8 +26,9 @@ int Transfer::copyTree(int srcDir, const std::string& name, const struct stat& s
     mDefaultAcls = hasDefaultAcl(dstDir);
     int code = copyItem(srcDir, name, st, dstDir, name, placement, srcPath, record);
     mPool.drain();
+    mPool.noteFailure(code);
     report();
-    return code != kSuccess ? code : mPool.failure();
+    return mPool.failure();
 }
 
 void Transfer::copyBatch(const Batch& batch) {
@@ -116,7 +117,8 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
     FolderPath src(srcDir);
     FolderPath dst(dstDir);
     std::vector<CopyFrame> stack;
-    int first = enterCopy(src, dst, name, dstName, placement, srcPath, record, stack);
+    int first = kSuccess;
+    keepFirstOfCopy(first, enterCopy(src, dst, name, dstName, placement, srcPath, record, stack));
     if (stack.empty()) {
         return first;
     }
@@ -131,14 +133,16 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
             const std::string path = childPath(top.srcPath, e.name);
             struct stat st;
             if (e.type == DT_DIR) {
-                keepFirst(first, enterCopy(src, dst, e.name, e.name, inside, path, parent, stack));
+                keepFirstOfCopy(first,
+                                enterCopy(src, dst, e.name, e.name, inside, path, parent, stack));
             } else if (::fstatat(src.current(), e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                keepFirst(first, codeFromErrno(errno, true));
+                keepFirstOfCopy(first, codeFromErrno(errno, true));
             } else if (S_ISDIR(st.st_mode)) {
-                keepFirst(first, enterCopy(src, dst, e.name, e.name, inside, path, parent, stack));
+                keepFirstOfCopy(first,
+                                enterCopy(src, dst, e.name, e.name, inside, path, parent, stack));
             } else {
-                keepFirst(first, copyItem(src.current(), e.name, st, dst.current(), e.name, inside,
-                                          path, parent));
+                keepFirstOfCopy(first, copyItem(src.current(), e.name, st, dst.current(), e.name,
+                                                inside, path, parent));
             }
             continue;
         }
@@ -153,12 +157,12 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
             const int xattrCode =
                 copyXattrs(src.current(), dst.current(), {XattrStage::FolderFilled});
             const int modeCode = keepAttributes(dst.current(), top.st);
-            keepFirst(first, xattrCode != kSuccess ? xattrCode : modeCode);
+            keepFirstOfCopy(first, xattrCode != kSuccess ? xattrCode : modeCode);
         }
         stack.pop_back();
         if (src.leave() != 0 || dst.leave() != 0) {
             // A folder on the way back up was moved meanwhile: the walk cannot go on safely.
-            keepFirst(first, kInUse);
+            keepFirstOfCopy(first, kInUse);
             break;
         }
     }

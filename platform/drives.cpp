@@ -12,6 +12,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/fd.h"
+#include "platform/posixio.h"
+
 namespace mivex {
 
 namespace {
@@ -64,20 +67,21 @@ std::string unescapeOctal(std::string_view text) {
     return out;
 }
 
-std::vector<std::string_view> splitFields(std::string_view line) {
-    std::vector<std::string_view> fields;
+// The non-empty pieces of `text` between the separators.
+std::vector<std::string_view> splitOn(std::string_view text, char separator) {
+    std::vector<std::string_view> pieces;
     std::size_t pos = 0;
-    while (pos < line.size()) {
-        std::size_t end = line.find(' ', pos);
+    while (pos < text.size()) {
+        std::size_t end = text.find(separator, pos);
         if (end == std::string_view::npos) {
-            end = line.size();
+            end = text.size();
         }
         if (end > pos) {
-            fields.push_back(line.substr(pos, end - pos));
+            pieces.push_back(text.substr(pos, end - pos));
         }
         pos = end + 1;
     }
-    return fields;
+    return pieces;
 }
 
 bool keepMount(const std::string& mountPoint, std::string_view fsType) {
@@ -97,12 +101,12 @@ bool isDotName(const char* name) {
 
 // The type of a directory entry, following links; DT_UNKNOWN for dangling links and entries that
 // vanished meanwhile.
-unsigned char entryType(int dirFd, const dirent* entry) {
-    if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) {
-        return entry->d_type;
+unsigned char entryType(int dirFd, const char* name, unsigned char type) {
+    if (type != DT_LNK && type != DT_UNKNOWN) {
+        return type;
     }
     struct stat st {};
-    if (::fstatat(dirFd, entry->d_name, &st, 0) != 0) {
+    if (::fstatat(dirFd, name, &st, 0) != 0) {
         return DT_UNKNOWN;
     }
     if (S_ISDIR(st.st_mode)) {
@@ -117,24 +121,17 @@ template <typename Accept>
 bool readEntries(const std::string& folder, unsigned char wanted, Accept accept,
                  std::vector<std::string>& names, int& err) {
     names.clear();
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) {
+    const Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) {
         err = errno;
         return false;
     }
-    const int fd = ::dirfd(dir);
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir);
-        if (entry == nullptr) {
-            break;
+    const int readErr = readFolderEntries(dir.get(), [&](const char* name, unsigned char type) {
+        if (!isDotName(name) && entryType(dir.get(), name, type) == wanted && accept(name)) {
+            names.emplace_back(name);
         }
-        if (!isDotName(entry->d_name) && entryType(fd, entry) == wanted && accept(entry->d_name)) {
-            names.emplace_back(entry->d_name);
-        }
-    }
-    const int readErr = errno;
-    ::closedir(dir);
+        return true;
+    });
     if (readErr != 0) {
         // A device that fails half-way through gives no trustworthy listing at all.
         names.clear();
@@ -149,32 +146,21 @@ bool readEntries(const std::string& folder, unsigned char wanted, Accept accept,
 bool matchesPattern(const std::string& pattern, const char* name) {
     // "*.*" keeps its old meaning of "every file", dot or no dot. Several patterns may be given,
     // separated by ";" ("*.txt;*.doc").
-    std::size_t pos = 0;
-    for (;;) {
-        std::size_t end = pattern.find(';', pos);
-        std::string one = pattern.substr(pos, end == std::string::npos ? end : end - pos);
-        if (one == "*.*" || (!one.empty() && ::fnmatch(one.c_str(), name, 0) == 0)) {
+    for (const std::string_view piece : splitOn(pattern, ';')) {
+        const std::string one(piece);
+        if (one == "*.*" || ::fnmatch(one.c_str(), name, 0) == 0) {
             return true;
         }
-        if (end == std::string::npos) {
-            return false;
-        }
-        pos = end + 1;
     }
+    return false;
 }
 
 }  // namespace
 
 std::vector<std::string> drivesFromMountInfo(std::string_view mountinfo) {
     std::vector<std::string> drives;
-    std::size_t pos = 0;
-    while (pos < mountinfo.size()) {
-        std::size_t end = mountinfo.find('\n', pos);
-        if (end == std::string_view::npos) {
-            end = mountinfo.size();
-        }
-        const std::vector<std::string_view> fields = splitFields(mountinfo.substr(pos, end - pos));
-        pos = end + 1;
+    for (const std::string_view line : splitOn(mountinfo, '\n')) {
+        const std::vector<std::string_view> fields = splitOn(line, ' ');
         // id parent major:minor root mount-point options [optional...] - type source super-options
         auto dash = std::find(fields.begin() + std::min<std::size_t>(fields.size(), 6),
                               fields.end(), std::string_view("-"));

@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
-#include <system_error>
 
 #include "platform/fd.h"
+#include "platform/posixio.h"
 
 namespace mivex {
 
@@ -43,7 +43,7 @@ bool ownFolder(const std::string& base, const std::string& below, bool trustBase
     Fd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st;
     if (dir.get() < 0 || ::fstat(dir.get(), &st) != 0) {
-        why = base + ": " + std::generic_category().message(errno);
+        why = base + ": " + errnoText(errno);
         return false;
     }
     if (!trustBase && st.st_uid != me) {
@@ -60,7 +60,7 @@ bool ownFolder(const std::string& base, const std::string& below, bool trustBase
         pos = end + 1;
         path = joinPath(path, name);
         if (::mkdirat(dir.get(), name.c_str(), 0700) != 0 && errno != EEXIST) {
-            why = path + ": " + std::generic_category().message(errno);
+            why = path + ": " + errnoText(errno);
             return false;
         }
         const int next =
@@ -68,7 +68,7 @@ bool ownFolder(const std::string& base, const std::string& below, bool trustBase
         if (next < 0) {
             why = path + (errno == ELOOP || errno == ENOTDIR
                               ? std::string(" is a link or not a folder")
-                              : ": " + std::generic_category().message(errno));
+                              : ": " + errnoText(errno));
             return false;
         }
         dir.reset(next);
@@ -78,7 +78,7 @@ bool ownFolder(const std::string& base, const std::string& below, bool trustBase
         }
     }
     if (::faccessat(dir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
-        why = path + ": " + std::generic_category().message(errno);
+        why = path + ": " + errnoText(errno);
         return false;
     }
     return true;

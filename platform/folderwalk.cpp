@@ -1,36 +1,19 @@
 // Reading folders, and re-opening the folders of a deep walk through "..".
 #include "platform/folderwalk.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 
 #include <cerrno>
-#include <string_view>
+
+#include "platform/posixio.h"
 
 namespace mivex {
 
 int readFolder(int dir, std::vector<DirEntry>& entries) {
-    const int own = ::dup(dir);
-    DIR* d = own < 0 ? nullptr : ::fdopendir(own);
-    if (!d) {
-        const int err = errno;
-        if (own >= 0) {
-            ::close(own);
-        }
-        return err;
-    }
-    // The descriptor was duplicated, so its reading position is shared with `dir`: start over.
-    ::rewinddir(d);
-    errno = 0;
-    while (const dirent* e = ::readdir(d)) {
-        const std::string_view n = e->d_name;
-        if (n != "." && n != "..") {
-            entries.push_back({std::string(n), e->d_type});
-        }
-    }
-    const int err = errno;
-    ::closedir(d);
-    return err;
+    return readFolderEntries(dir, [&entries](const char* name, unsigned char type) {
+        entries.push_back({name, type});
+        return true;
+    });
 }
 
 int FolderPath::enter(const std::string& name, struct stat* st) {

@@ -43,18 +43,12 @@ int openFolderWithoutLinks(const std::string& path) {
 
 }  // namespace
 
-HardLinks::OpenFolder::~OpenFolder() {
-    if (fd >= 0) {
-        ::close(fd);
-    }
-}
-
 HardLinks::Claim& HardLinks::Claim::operator=(Claim&& other) noexcept {
     if (this != &other) {
         release();
         mOwner = std::exchange(other.mOwner, nullptr);
         mKey = other.mKey;
-        mCopy = std::exchange(other.mCopy, -1);
+        mCopy = std::move(other.mCopy);
         mError = std::exchange(other.mError, 0);
     }
     return *this;
@@ -65,10 +59,7 @@ HardLinks::Claim::~Claim() {
 }
 
 void HardLinks::Claim::release() {
-    if (mCopy >= 0) {
-        ::close(mCopy);
-        mCopy = -1;
-    }
+    mCopy.reset();
     if (mOwner) {
         mOwner->settle(mKey, nullptr);
         mOwner = nullptr;
@@ -127,15 +118,14 @@ HardLinks::Claim HardLinks::claim(const struct stat& source) {
     } else if (const int err = openFolder(first, folder); err != 0) {
         claim.mError = err;
     } else {
-        const int fd = ::openat(folder->fd, first.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        Fd fd(::openat(folder->fd.get(), first.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat st;
-        if (fd < 0) {
+        if (!fd.valid()) {
             claim.mError = errno;
-        } else if (::fstat(fd, &st) != 0 || Key{st.st_dev, st.st_ino} != first.id) {
-            ::close(fd);
+        } else if (::fstat(fd.get(), &st) != 0 || Key{st.st_dev, st.st_ino} != first.id) {
             claim.mError = ESTALE;  // the copy was replaced since it was made
         } else {
-            claim.mCopy = fd;
+            claim.mCopy = std::move(fd);
         }
     }
     return claim;
@@ -151,9 +141,9 @@ int HardLinks::openFolder(const First& first, std::shared_ptr<const OpenFolder>&
         }
     }
     auto opened = std::make_shared<OpenFolder>();
-    opened->fd = openFolderWithoutLinks(first.folder);
+    opened->fd.reset(openFolderWithoutLinks(first.folder));
     struct stat st;
-    if (opened->fd < 0 || ::fstat(opened->fd, &st) != 0) {
+    if (!opened->fd.valid() || ::fstat(opened->fd.get(), &st) != 0) {
         return errno;
     }
     opened->id = {st.st_dev, st.st_ino};

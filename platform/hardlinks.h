@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/fd.h"
+
 namespace mivex {
 
 class HardLinks {
@@ -42,8 +44,8 @@ public:
 
         // A later name: copy() is a descriptor (O_PATH) of the first copy, or error() the errno
         // value that kept it from being reached.
-        bool later() const { return mCopy >= 0 || mError != 0; }
-        int copy() const { return mCopy; }
+        bool later() const { return mCopy.valid() || mError != 0; }
+        int copy() const { return mCopy.get(); }
         int error() const { return mError; }
         // The first name: its copy is complete and named `name` in the folder `dir`.
         void named(int dir, const std::string& name);
@@ -54,7 +56,7 @@ public:
 
         HardLinks* mOwner = nullptr;  // set on a first claim until it is named
         Key mKey{};
-        int mCopy = -1;
+        Fd mCopy;
         int mError = 0;
     };
 
@@ -73,9 +75,8 @@ private:
     };
     // An open folder holding first copies (O_PATH), shared by the threads linking into it.
     struct OpenFolder {
-        int fd = -1;
+        Fd fd;
         Key id{};
-        ~OpenFolder();
     };
     void settle(const Key& key, First* first);
     // The first copy's folder, from the cache or walked to again; errno value on failure.

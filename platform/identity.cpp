@@ -8,6 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/fd.h"
+#include "platform/posixio.h"
+
 namespace mivex {
 
 namespace {
@@ -47,56 +50,47 @@ bool treeHoldsFolder(int dir, const struct stat& target) {
     // Depth first with one open folder a level: the names of a level's subfolders are read at
     // once, so a deep tree costs no more descriptors than the copy of it does.
     struct Level {
-        int fd;
+        Fd fd;
         std::vector<std::string> folders;
     };
     std::vector<Level> stack;
-    auto enter = [&](int fd) {
-        Level level{fd, {}};
-        if (DIR* d = ::fdopendir(::dup(fd))) {
-            while (dirent* e = ::readdir(d)) {
-                const std::string_view n = e->d_name;
-                if (n == "." || n == ".." || (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN)) {
-                    continue;
-                }
-                level.folders.emplace_back(n);
+    auto enter = [&](Fd fd) {
+        Level level{std::move(fd), {}};
+        // A folder that cannot be read is left out: the copy will say why.
+        readFolderEntries(level.fd.get(), [&level](const char* name, unsigned char type) {
+            if (type == DT_DIR || type == DT_UNKNOWN) {
+                level.folders.emplace_back(name);
             }
-            ::closedir(d);
-        }
+            return true;
+        });
         stack.push_back(std::move(level));
     };
-    const int top = ::dup(dir);
-    if (top < 0) {
+    Fd top(::fcntl(dir, F_DUPFD_CLOEXEC, 0));
+    if (!top.valid()) {
         return false;
     }
-    enter(top);
-    bool found = false;
-    while (!stack.empty() && !found) {
+    enter(std::move(top));
+    while (!stack.empty()) {
         Level& level = stack.back();
         if (level.folders.empty()) {
-            ::close(level.fd);
             stack.pop_back();
             continue;
         }
         const std::string name = std::move(level.folders.back());
         level.folders.pop_back();
-        const int fd =
-            ::openat(level.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        Fd fd(::openat(level.fd.get(), name.c_str(),
+                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat st;
-        if (fd < 0) {
+        if (!fd.valid()) {
             continue;  // not a folder after all, or unreadable: the copy will say so
         }
-        if (::fstat(fd, &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
-            found = true;
-            ::close(fd);
-            break;
+        if (::fstat(fd.get(), &st) == 0 && st.st_dev == target.st_dev &&
+            st.st_ino == target.st_ino) {
+            return true;
         }
-        enter(fd);
+        enter(std::move(fd));
     }
-    for (const Level& level : stack) {
-        ::close(level.fd);
-    }
-    return found;
+    return false;
 }
 
 void PlacedItems::note(const struct stat& st) {

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,8 +34,29 @@ struct MergeFrame {
 int Transfer::moveItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                        Placement placement) {
     bool merge = false;
-    const int code = moveOne(srcDir, name, st, dstDir, placement, merge);
-    return merge ? mergeFolder(srcDir, name, st, dstDir) : code;
+    int code = moveOne(srcDir, name, st, dstDir, placement, merge);
+    if (merge) {
+        code = mergeFolder(srcDir, name, st, dstDir);
+    }
+    if (code == kSuccess && !mAborted) {
+        // Everything is at the destination, whatever went in folders renamed whole.
+        mFilesDone = std::max(mFilesDone.load(), mProgress.filesTotal);
+        mBytesDone = std::max(mBytesDone.load(), mProgress.bytesTotal);
+        report();
+    }
+    return code;
+}
+
+// The one way a rename is counted: a file or link as itself. A folder renamed whole took along
+// files that were never counted one by one; they count when the entry is done (moveItem).
+void Transfer::movedByRename(const struct stat& st) {
+    if (!S_ISDIR(st.st_mode)) {
+        ++mFilesDone;
+        if (S_ISREG(st.st_mode)) {
+            mBytesDone += static_cast<std::uint64_t>(st.st_size);
+        }
+    }
+    report();
 }
 
 // Moves one item by a rename, or sets `merge` where a folder meets a folder of its name.
@@ -48,9 +71,7 @@ int Transfer::moveOne(int srcDir, const std::string& name, const struct stat& st
             return renameNoReplace(srcDir, name.c_str(), dstDir, candidate.c_str());
         };
         if (claimCollisionName(dstDir, name, isDir, rename) == 0) {
-            mFilesDone = mProgress.filesTotal;
-            mBytesDone = mProgress.bytesTotal;
-            report();
+            movedByRename(st);
             return kSuccess;
         }
         return errno == EXDEV ? moveAcross(srcDir, name, st, dstDir) : claimFailure();
@@ -63,6 +84,7 @@ int Transfer::moveOne(int srcDir, const std::string& name, const struct stat& st
         }
         if (renameNoReplace(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
             mPlaced.note(st);  // a rename keeps the inode
+            movedByRename(st);
             return kSuccess;
         }
         if (errno == EXDEV) {
@@ -93,12 +115,15 @@ int Transfer::moveOne(int srcDir, const std::string& name, const struct stat& st
     }
     if (sameInode(there, st)) {
         // Two hard links of one file: rename would keep both names; drop the source's.
-        return ::unlinkat(srcDir, name.c_str(), 0) == 0 ? kSuccess : codeFromErrno(errno);
+        if (::unlinkat(srcDir, name.c_str(), 0) != 0) {
+            return codeFromErrno(errno);
+        }
+        movedByRename(st);
+        return kSuccess;
     }
     if (::renameat(srcDir, name.c_str(), dstDir, name.c_str()) == 0) {
         mPlaced.note(st);
-        ++mFilesDone;
-        report();
+        movedByRename(st);
         return kSuccess;
     }
     return errno == EXDEV ? moveAcross(srcDir, name, st, dstDir) : codeFromErrno(errno);

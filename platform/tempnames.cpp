@@ -17,6 +17,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/posixio.h"
+
 namespace mivex {
 
 namespace {
@@ -103,22 +105,15 @@ void removeStaleTemps(int dir, const struct stat& st) {
             return;
         }
     }
-    const int own = ::dup(dir);
-    DIR* d = own < 0 ? nullptr : ::fdopendir(own);
-    if (!d) {
-        if (own >= 0) {
-            ::close(own);
-        }
-        return;
-    }
-    while (const dirent* e = ::readdir(d)) {
-        const pid_t pid = ownerOf(e->d_name);
+    // A folder that cannot be read holds nothing this could remove: the copy will say why.
+    readFolderEntries(dir, [dir](const char* name, unsigned char) {
+        const pid_t pid = ownerOf(name);
         // ESRCH only: EPERM means the process lives under another user.
         if (pid != 0 && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH) {
-            ::unlinkat(dir, e->d_name, 0);
+            ::unlinkat(dir, name, 0);
         }
-    }
-    ::closedir(d);
+        return true;
+    });
 }
 
 }  // namespace mivex

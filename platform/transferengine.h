@@ -146,6 +146,12 @@ private:
             mStopped = true;  // a full or read-only destination fails everything after it
         }
     }
+    // In the walk of a copy: its failures are noted where the pool's are, as they happen, so that
+    // the first one met wins, whichever thread met it.
+    void keepFirstOfCopy(int& first, int code) {
+        keepFirst(first, code);
+        mPool.noteFailure(code);
+    }
     void noteFailure(int code) {
         mPool.noteFailure(code);
         if (isFatal(code)) {
@@ -188,6 +194,7 @@ private:
                 Placement placement, bool& merge);
     int mergeFolder(int srcDir, const std::string& name, const struct stat& st, int dstDir);
     int moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir);
+    void movedByRename(const struct stat& st);
 
     // ----- transfer.cpp: progress and the notes kept on the way
     CopiedItem* noteCopied(CopiedItem* record, const struct stat& st) {

@@ -64,8 +64,8 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
     const std::size_t count = rows.size();
     for (std::size_t row = 0; row < count; ++row) {
         const std::string& entry = rows[row];
-        std::string source, dest, copyCode, overwriteCode;
-        if (!ParseRecord(entry, source, dest, copyCode, overwriteCode)) {
+        const std::optional<QueueEntry> fields = ParseRecord(entry);
+        if (!fields) {
             // A hand-edited list can hold a row that is no entry at all: it fails on its own.
             runLog.log("*** ERROR *** " + entry +
                        " did not copy - This line is not a queue entry (expected "
@@ -77,11 +77,11 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
             continue;
         }
         ShellOpRecord record;
-        record.wFunc = isCopyCode(copyCode) ? ShellOpRecord::FO_COPY : ShellOpRecord::FO_MOVE;
-        record.pFrom = source;
-        record.pTo = dest;
-        record.fFlags = isKeepBothCode(overwriteCode) ? ShellOpRecord::kKeepBothFlags
-                                                      : ShellOpRecord::kOverwriteFlags;
+        record.wFunc = fields->copies() ? ShellOpRecord::FO_COPY : ShellOpRecord::FO_MOVE;
+        record.pFrom = fields->source;
+        record.pTo = fields->dest;
+        record.fFlags =
+            fields->keepsBoth() ? ShellOpRecord::kKeepBothFlags : ShellOpRecord::kOverwriteFlags;
         const int result = hooks.perform ? hooks.perform(record) : DoFileOperation(record);
         if (result != 0) {
             runLog.log("*** ERROR *** " + entry + " did not copy - " + GetErrorText(result));
@@ -95,7 +95,7 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
             return false;  // the rest of the queue is left as it is; this row gets no line
         }
         runLog.log(entry + " was successful");
-        lastCopyCode = copyCode;
+        lastCopyCode = fields->copy;
     }
     if (errors != 0) {
         return false;

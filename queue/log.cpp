@@ -8,8 +8,9 @@
 #include <cerrno>
 #include <clocale>
 #include <initializer_list>
-#include <system_error>
 #include <utility>
+
+#include "platform/posixio.h"
 
 namespace mivex {
 
@@ -35,10 +36,6 @@ bool isPlainCLocale(const char* name) {
         }
     }
     return false;
-}
-
-std::string reasonOf(int error) {
-    return std::generic_category().message(error);
 }
 
 }  // namespace
@@ -83,12 +80,12 @@ bool RunLog::open(std::string& prefix) {
     Fd fd(::open(mPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
                  0644));
     if (!fd.valid()) {
-        fail(reasonOf(errno));
+        fail(errnoText(errno));
         return false;
     }
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) {
-        fail(reasonOf(errno));
+        fail(errnoText(errno));
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
@@ -127,7 +124,7 @@ void RunLog::log(std::string_view message, std::time_t when) {
     const int fd = mFile.get();
     const ssize_t written = ::write(fd, line.data(), line.size());
     if (written < 0) {
-        fail(reasonOf(errno));
+        fail(errnoText(errno));
     } else if (static_cast<std::size_t>(written) < line.size()) {
         // The disk filled inside the line: cut the torn piece off, so the file still ends in a
         // whole line. The offset after an appending write is where this piece ends.
@@ -135,7 +132,7 @@ void RunLog::log(std::string_view message, std::time_t when) {
         if (end >= written) {
             [[maybe_unused]] const int cut = ::ftruncate(fd, end - written);
         }
-        fail(reasonOf(ENOSPC));
+        fail(errnoText(ENOSPC));
     }
 }
 

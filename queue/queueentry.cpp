@@ -5,19 +5,17 @@
 
 namespace mivex {
 
-std::string BuildEntry(std::string_view strCopy, std::string_view strOverwrite,
-                       std::string_view strSource, std::string_view strDest) {
+std::string QueueEntry::text() const {
     std::string entry;
-    entry.reserve(strCopy.size() + 1 + strOverwrite.size() + 2 * kSeparator.size() +
-                  strSource.size() + strDest.size());
-    entry.append(strCopy).append("-").append(strOverwrite);
-    entry.append(kSeparator).append(strSource);
-    entry.append(kSeparator).append(strDest);
+    entry.reserve(copy.size() + 1 + overwrite.size() + 2 * kSeparator.size() + source.size() +
+                  dest.size());
+    entry.append(copy).append("-").append(overwrite);
+    entry.append(kSeparator).append(source);
+    entry.append(kSeparator).append(dest);
     return entry;
 }
 
-bool ParseRecord(std::string_view strString, std::string& strSource, std::string& strDest,
-                 std::string& strCopy, std::string& strOverwrite) {
+std::optional<QueueEntry> ParseRecord(std::string_view strString) {
     // Only the first three pieces matter; the rest of the line is never looked at.
     std::array<std::string_view, 3> pieces;
     std::size_t count = 0;
@@ -30,24 +28,18 @@ bool ParseRecord(std::string_view strString, std::string& strSource, std::string
         }
         start = hit + kSeparator.size();
     }
-
     // A NUL ends a path for the system, so a row holding one would act on a shorter path than it
     // names ("/src/a\0junk" copies /src/a): it is no entry.
-    const bool entry = count == pieces.size() && strString.find('\0') == std::string_view::npos;
-    // Built aside first: `strString` may view one of the outputs.
-    std::string copy, overwrite, source, dest;
-    if (entry) {
-        if (!pieces[0].empty()) {
-            copy = pieces[0].front();
-            overwrite = pieces[0].back();
-        }
-        source = pieces[1];
-        dest = pieces[2];
+    if (count < pieces.size() || strString.find('\0') != std::string_view::npos) {
+        return std::nullopt;
     }
-    strCopy = std::move(copy);
-    strOverwrite = std::move(overwrite);
-    strSource = std::move(source);
-    strDest = std::move(dest);
+    QueueEntry entry;
+    if (!pieces[0].empty()) {
+        entry.copy = pieces[0].front();
+        entry.overwrite = pieces[0].back();
+    }
+    entry.source = pieces[1];
+    entry.dest = pieces[2];
     return entry;
 }
 

@@ -3,7 +3,64 @@
 
 #include <utility>
 
+#include "platform/folders.h"
+
 namespace mivex {
+
+namespace {
+
+// U+FFFD stands in for bytes that a name could not be decoded from; a path holding it names no
+// file that could be found again.
+bool storable(const std::string& path) {
+    return isStorablePath(path) && path.find("\xEF\xBF\xBD") == std::string::npos;
+}
+
+}  // namespace
+
+Admission QueueStore::check(const QueueEntry& entry, const std::string& sourceFolder) const {
+    // A file back into its own folder, or a folder into itself: nothing to do. The folders are
+    // compared by identity, so letter case names another folder and a link the same one.
+    if (sameFolder(sourceFolder, entry.dest)) {
+        return Admission::SameFolder;
+    }
+    if (!storable(entry.source)) {
+        return Admission::SourceNotStorable;
+    }
+    if (!storable(entry.dest)) {
+        return Admission::DestinationNotStorable;
+    }
+    if (const Admission queued = queuedAs(entry, kNoRow); queued != Admission::Admitted) {
+        return queued;
+    }
+    return mRows.size() >= kMaxEntries ? Admission::QueueFull : Admission::Admitted;
+}
+
+Admission QueueStore::admit(const QueueEntry& entry, const std::string& sourceFolder) {
+    const Admission result = check(entry, sourceFolder);
+    if (result == Admission::Admitted) {
+        append(entry.text());
+    }
+    return result;
+}
+
+bool QueueStore::CheckExists(const QueueEntry& entry, std::size_t ignoreRow) const {
+    return queuedAs(entry, ignoreRow) != Admission::Admitted;
+}
+
+Admission QueueStore::queuedAs(const QueueEntry& entry, std::size_t ignoreRow) const {
+    // Whole entries are compared: "/backup" is not taken for a queued "/backup2". The move form
+    // counts too, since a copy of a source that an earlier row moves away would find nothing.
+    auto queued = [&](const std::string& text) {
+        const bool edited = ignoreRow < mRows.size() && mRows[ignoreRow] == text;
+        return count(text) > (edited ? 1u : 0u);
+    };
+    QueueEntry moved = entry;
+    moved.copy = "M";
+    if (queued(entry.text())) {
+        return Admission::Duplicate;
+    }
+    return queued(moved.text()) ? Admission::MovedEarlier : Admission::Admitted;
+}
 
 bool QueueStore::append(std::string entry) {
     if (mRows.size() >= kMaxEntries) {

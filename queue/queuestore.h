@@ -11,7 +11,21 @@
 #include <unordered_map>
 #include <vector>
 
+#include "queue/queueentry.h"
+
 namespace mivex {
+
+// What became of an entry offered to the queue. The rules are tested in this order, and the
+// first that refuses decides.
+enum class Admission {
+    Admitted,
+    SameFolder,              // the destination is the folder the source was taken from
+    SourceNotStorable,       // a path that an entry cannot hold (isStorablePath), or that holds
+    DestinationNotStorable,  //   U+FFFD, which stands for a name that could not be decoded
+    Duplicate,               // the very entry is queued
+    MovedEarlier,            // a queued move takes the source away before this entry would run
+    QueueFull,               // kMaxEntries are queued
+};
 
 class QueueStore {
 public:
@@ -23,7 +37,19 @@ public:
     bool empty() const { return mRows.empty(); }
     const std::string& at(std::size_t row) const { return mRows.at(row); }
 
-    // Appends one entry; false (and nothing changes) when the queue is full.
+    // The admission rules for a new entry. `sourceFolder` is the folder the source was chosen
+    // in: a file's folder, or a folder source itself. check() only answers; admit() also appends
+    // an admitted entry.
+    Admission check(const QueueEntry& entry, const std::string& sourceFolder) const;
+    Admission admit(const QueueEntry& entry, const std::string& sourceFolder);
+
+    // True when `entry` counts as queued already: the same entry, or its move form (a queued
+    // move of that source). `ignoreRow` leaves one row out, for an entry being edited.
+    bool CheckExists(const QueueEntry& entry, std::size_t ignoreRow = kNoRow) const;
+    static constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
+
+    // Appends one row as it stands (a loaded list's row need not be an entry); false (and
+    // nothing changes) when the queue is full.
     bool append(std::string entry);
     // Removes one row; out-of-range rows are ignored.
     void removeAt(std::size_t row);
@@ -41,6 +67,7 @@ public:
     std::size_t count(const std::string& entry) const;
 
 private:
+    Admission queuedAs(const QueueEntry& entry, std::size_t ignoreRow) const;
     void counted(const std::string& entry, int delta);
 
     std::vector<std::string> mRows;

@@ -188,8 +188,7 @@ TEST(ListFile, LineLongerThanAnyEntryIsARowThatNamesIt) {
     EXPECT_EQ(rows[2], "[line 3 of the list: " + std::to_string(over.size()) +
                            " bytes, longer than any queue entry]");
     EXPECT_EQ(rows[3], "C-N --> /a --> /b");
-    std::string source, dest, copy, overwrite;
-    EXPECT_FALSE(ParseRecord(rows[2], source, dest, copy, overwrite));
+    EXPECT_FALSE(ParseRecord(rows[2]));
 
     // A first line that long is no queue entry either: the file is no list.
     TempDir dir;

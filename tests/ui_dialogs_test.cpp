@@ -49,7 +49,7 @@ QStringList rowsOf(const frmMain& w) {
     QStringList out;
     for (int i = 0; i < int(w.queue().size()); ++i) {
         out << q(w.queue().at(i));
-        if (w.lstQueue->item(i)->text() != out.last()) {
+        if (w.lstQueue->model()->index(i, 0).data().toString() != out.last()) {
             out << QStringLiteral("<list differs>");
         }
     }
@@ -317,7 +317,7 @@ private slots:
                         d->CancelButton->click();
                     }
                 });
-                a ? a->trigger() : emit w.lstQueue->itemDoubleClicked(w.lstQueue->item(0));
+                a ? a->trigger() : emit w.lstQueue->doubleClicked(w.lstQueue->model()->index(0, 0));
                 QCOMPARE(seen,
                          QString::fromLatin1(a == w.mnuHelpAbout ? "frmAbout" : "frmOptions"));
                 QVERIFY(!topWhileOpen);
@@ -339,7 +339,7 @@ private slots:
 
         // Enter on a queued row opens its options; there, Space picks "Move" and Enter is OK.
         QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, {},
-                          w.lstQueue->visualItemRect(w.lstQueue->item(0)).center());
+                          w.lstQueue->visualRect(w.lstQueue->model()->index(0, 0)).center());
         // Answered once it is open: a timer that fired earlier would press Enter on the list.
         QString opened;
         QTimer answer;

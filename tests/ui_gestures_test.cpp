@@ -1,4 +1,4 @@
-// Putting operations into the queue, offscreen: the admission rules and their messages, removal,
+// Putting operations into the queue, offscreen: the admission rules' messages, removal,
 // the add buttons, double-click, and drops of files and folders.
 #include <unistd.h>
 
@@ -91,10 +91,8 @@ private slots:
                                       {"src/b.txt", "b"},
                                       {"src/.hidden", "h"},
                                       {"src/sub/c.txt", "c"},
-                                      {"Dst/", ""},
                                       {"dst/", ""},
-                                      {"backup/", ""},
-                                      {"backup2/", ""}});
+                                      {"backup/", ""}});
         QVERIFY(::symlink("dst", (*data / "dstlink").c_str()) == 0);
     }
     void cleanup() {
@@ -103,42 +101,22 @@ private slots:
         delete data;
     }
 
-    void admissionRulesInOrder() {
+    // The rules are the core's (queue_test); the window tells each refusal in its own box.
+    void admissionRefusalsAsMessages() {
         frmMain w;
-        // The same folder is one identity: letter case names another folder, a link the same.
-        point(w, "Dst", "dst");
+        point(w, "dstlink", "dst");  // the same folder, through a link
         QTest::mouseClick(w.cmdAddFolder, Qt::LeftButton);
-        point(w, "dstlink", "dst");
-        QTest::mouseClick(w.cmdAddFolder, Qt::LeftButton);
-        QCOMPARE(prompts->titled(), QStringList{kSame});
-        QCOMPARE(rows(w), QStringList{entry("C-N", "Dst", "dst")});
-        w.cmdClear_Click();
         point(w, "src", "dst");
         addFile(w, "a.txt");
-        addFile(w, "A.txt");  // another case, another file
         addFile(w, "a.txt");
-        QCOMPARE(prompts->titled(), QStringList({kSame, kDuplicate}));
-        QCOMPARE(rows(w),
-                 QStringList({entry("C-N", "src/a.txt", "dst"), entry("C-N", "src/A.txt", "dst")}));
-        QVERIFY(w.cmdCopy->isEnabled() && w.cmdMakeCab->isEnabled());
-
-        // A move after a copy is admitted; a copy after a move of the same source is not.
         w.gCopy = "M";
-        addFile(w, "a.txt");
         addFile(w, "b.txt");
         w.gCopy = "C";
-        addFile(w, "b.txt");
-        QCOMPARE(prompts->titled().size(), 3);
-        QCOMPARE(prompts->titled().last(), kDuplicate);
-        QCOMPARE(rows(w).size(), 4);
-
-        // Whole entries: a queued "/backup2" does not stand for "/backup".
-        point(w, "src", "backup2");
-        w.cmdAddFolder_Click();
-        point(w, "src", "backup");
-        w.cmdAddFolder_Click();
-        QCOMPARE(rows(w).last(), entry("C-N", "src", "backup"));
-        QCOMPARE(prompts->titled().size(), 3);
+        addFile(w, "b.txt");  // a copy of what a queued move takes away
+        QCOMPARE(prompts->titled(), QStringList({kSame, kDuplicate, kDuplicate}));
+        QCOMPARE(rows(w),
+                 QStringList({entry("C-N", "src/a.txt", "dst"), entry("M-N", "src/b.txt", "dst")}));
+        QVERIFY(w.cmdCopy->isEnabled() && w.cmdMakeCab->isEnabled());
     }
 
     void removeAndClear() {
@@ -150,7 +128,7 @@ private slots:
         addFile(w, "a.txt");
         addFile(w, "b.txt");
         // A row clicked and then deselected stays current, but is not selected: nothing goes.
-        const QPoint first = w.lstQueue->visualItemRect(w.lstQueue->item(0)).center();
+        const QPoint first = w.lstQueue->visualRect(w.lstQueue->model()->index(0, 0)).center();
         QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, {}, first);
         QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, Qt::ControlModifier, first);
         QCOMPARE(w.lstQueue->currentRow(), 0);

@@ -1,16 +1,15 @@
 // The browse panes' three lists: drive list, folder list and file list.
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QStyleOptionViewItem>
 #include <QTest>
 #include <cerrno>
-#include <cstdlib>
 
 #include "testsupport.h"
 #include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
 #include "ui/main/queuelist.h"
+#include "ui/main/queuemodel.h"
 
 using namespace mivex;
 
@@ -35,34 +34,34 @@ private:
     }
 
 private slots:
-    // Rows carry the size the list would measure, so a long entry can still be scrolled to its
-    // end, whichever way it came in.
-    void queueRowsHaveTheirMeasuredSize() {
+    // Every row can be scrolled to its end, whichever way it came in; a row that goes takes its
+    // width along.
+    void queueRowsScrollToTheirEnd() {
+        ui::QueueModel model;
         ui::QueueList list;
+        list.setModel(&model);
         list.resize(300, 120);
-        const QString longRow = "C-N --> /" + QString(300, 'x') + " --> /dest";
-        list.setRows({"C-O --> /a --> /b", longRow});
-        list.appendRow("C-N --> /c --> /" + QString(120, 'y'));
-        list.setRowText(0, "M-O --> /" + QString(200, 'z') + " --> /b");
-        ui::QueueList plain;  // rows with no size given: the delegate measures them
-        QStyleOptionViewItem option;
-        option.initFrom(&plain);
-        option.font = plain.font();
-        for (int row = 0; row < list.count(); ++row) {
-            plain.addItem(list.item(row)->text());
-            const QSize measured =
-                plain.itemDelegate()->sizeHint(option, plain.model()->index(row, 0));
-            const QSize given = list.item(row)->sizeHint();
-            QCOMPARE(given.height(), measured.height());
-            QVERIFY2(std::abs(given.width() - measured.width()) <= 2,
-                     qPrintable(QString("row %1: %2 against %3")
-                                    .arg(row)
-                                    .arg(given.width())
-                                    .arg(measured.width())));
-        }
         list.show();
         QVERIFY(QTest::qWaitForWindowExposed(&list));
-        QVERIFY(list.horizontalScrollBar()->maximum() >= list.item(1)->sizeHint().width() - 300);
+        // How far the rows reach, and how wide a row's text is.
+        const auto reach = [&list] {
+            return list.horizontalScrollBar()->maximum() + list.viewport()->width();
+        };
+        const auto width = [&list](const std::string& row) {
+            return list.fontMetrics().horizontalAdvance(QString::fromStdString(row));
+        };
+        const std::string wide = "C-N --> /" + std::string(300, 'x') + " --> /dest";
+        const std::string wider = "M-O --> /" + std::string(400, 'z') + " --> /b";
+        const QueueEntry widest{"C", "N", "/" + std::string(500, 'y'), "/d"};
+        QVERIFY(model.assign({"C-O --> /a --> /b", wide}));
+        QTRY_VERIFY(reach() >= width(wide));
+        model.replaceAt(0, wider);
+        QTRY_VERIFY(reach() >= width(wider));
+        QCOMPARE(model.admit(widest, "/"), Admission::Admitted);
+        QTRY_VERIFY(reach() >= width(widest.text()));
+        model.removeAt(2);
+        model.removeAt(0);
+        QTRY_VERIFY(reach() >= width(wide) && reach() < width(wider));
     }
 
     void folderListShowsAncestorsAndSubfolders() {

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <cerrno>
 #include <ctime>
 
@@ -35,6 +36,38 @@ namespace {
 QString q(const std::string& s) {
     return QString::fromStdString(s);
 }
+
+// A press of a button or key in a window whose queue holds src/a.txt and src/b.txt (the first
+// selected), with src/c.txt selected in the file list, and what it leads to.
+struct Press {
+    const char* name;
+    const char* control;  // object name; empty: the window
+    int key;              // 0: a mouse click
+    Qt::KeyboardModifiers modifiers;
+    const char* answer;  // to the dialog or input box, below the data folder
+    QStringList queue;   // the sources queued afterwards
+    const char* made;    // a path that exists afterwards
+    const char* shown;   // the start of the message shown
+    const char* opened;  // the title of the window opened
+};
+const QStringList kAB{"src/a.txt", "src/b.txt"};
+const Press kPresses[] = {
+    {"Add Selected Folder", "cmdAddFolder", 0, {}, "", kAB + QStringList{"src"}, "", "", ""},
+    {"Add Selected File", "cmdAddFile", 0, {}, "", kAB + QStringList{"src/c.txt"}, "", "", ""},
+    {"Make New Folder Here", "cmdMakeNewDir", 0, {}, "dst/New", kAB, "dst/New", "", ""},
+    {"Remove Selected Entry", "cmdRemove", 0, {}, "", {"src/b.txt"}, "", "", ""},
+    {"Clear List", "cmdClear", 0, {}, "", {}, "", "", ""},
+    {"Save File Copy List", "cmdSave", 0, {}, "saved.flq", kAB, "saved.flq", "", ""},
+    {"Load File Copy List", "cmdLoad", 0, {}, "other.flq", {"src/c.txt"}, "", "", ""},
+    {"Process Files!", "cmdCopy", 0, {}, "", kAB, "dst/b.txt", "Files copied successfully", ""},
+    {"Make Archive", "cmdMakeCab", 0, {}, "out.cab", kAB, "out.cab", "The archive file ", ""},
+    {"Ctrl+O", "", Qt::Key_O, Qt::ControlModifier, "other.flq", {"src/c.txt"}, "", "", ""},
+    {"Ctrl+S", "", Qt::Key_S, Qt::ControlModifier, "saved.flq", kAB, "saved.flq", "", ""},
+    {"F1", "", Qt::Key_F1, {}, "", kAB, "", "", "Mivex Help"},
+    {"Delete", "lstQueue", Qt::Key_Delete, {}, "", {"src/b.txt"}, "", "", ""},
+    {"Return", "lstQueue", Qt::Key_Return, {}, "", kAB, "", "", "Options for this operation"},
+    {"Space", "cmdClear", Qt::Key_Space, {}, "", {}, "", "", ""},
+};
 
 }  // namespace
 
@@ -335,6 +368,72 @@ private slots:
         prompts->answers << QString();  // cancelled
         w.cmdLoad_Click();
         QCOMPARE(w.lstQueue->count(), 3);
+    }
+
+    // Every command button pressed with the mouse, and the window's keys, each checked by its
+    // effect: a miswired button or key fails here.
+    void pressesReachTheirCommands_data() {
+        QTest::addColumn<int>("press");
+        for (std::size_t i = 0; i < std::size(kPresses); ++i) {
+            QTest::newRow(kPresses[i].name) << int(i);
+        }
+    }
+    void pressesReachTheirCommands() {
+        QFETCH(int, press);
+        const Press& p = kPresses[press];
+        TempDir data;
+        test::makeTree(data.path(),
+                       {{"src/a.txt", "a"}, {"src/b.txt", "b"}, {"src/c.txt", "c"}, {"dst/", ""}});
+        writeList(data / "other.flq",
+                  {q("C-N --> " + data / "src/c.txt" + " --> " + data / "dst")});
+        frmMain w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.dirSource->setPath(q(data / "src"));
+        w.dirDest->setPath(q(data / "dst"));
+        for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+            w.filSource->selectFile(name);
+            if (name[0] != 'c') {
+                w.AddToQueue("File");  // queued, not loaded: the archive button stays enabled
+            }
+        }
+        w.lstQueue->setCurrentIndex(w.lstQueue->model()->index(0, 0));
+        if (*p.answer) {
+            prompts->answers << q(data / p.answer);
+        }
+        // A modal window that opens is noted and closed; so is any other that stays open.
+        QStringList opened;
+        QTimer modal;
+        connect(&modal, &QTimer::timeout, [&opened] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                opened << dialog->windowTitle();
+                dialog->close();
+            }
+        });
+        modal.start(10);
+        QWidget* target = *p.control ? w.findChild<QWidget*>(p.control) : &w;
+        QVERIFY(target);
+        if (p.key == 0) {
+            QTest::mouseClick(target, Qt::LeftButton);
+        } else {
+            QTest::keyClick(target, Qt::Key(p.key), p.modifiers);
+        }
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window != &w && window->isVisible()) {
+                opened << window->windowTitle();
+                window->close();
+            }
+        }
+        QStringList sources;
+        for (const std::string& r : w.queue().rows()) {
+            sources << q(r).section(" --> ", 1, 1).mid(int(data.path().size()) + 1);
+        }
+        QCOMPARE(sources, p.queue);
+        QVERIFY2(!*p.made || test::exists(data / p.made), p.made);
+        const QString shown = QString::fromUtf8(p.shown);
+        QCOMPARE(prompts->texts().value(0).left(shown.size()), shown);
+        QCOMPARE(prompts->shown.size(), shown.isEmpty() ? 0u : 1u);
+        QCOMPARE(opened.join("; "), QString::fromUtf8(p.opened));
     }
 
     void commandLineLists() {

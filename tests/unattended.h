@@ -66,6 +66,8 @@ public:
 
 // Runs of the program see filesystems without RENAME_NOREPLACE, hard links or unnamed files.
 inline constexpr const char* kPlainFs = MIVEX_PLAINFS;
+// Runs of the program see the system calls named in MIVEX_FAULT fail (see tests/shims/faults.cpp).
+inline constexpr const char* kFaults = MIVEX_FAULTS;
 
 inline std::string entry(const char* codes, const std::string& source, const std::string& dest) {
     return std::string(codes) + " --> " + source + " --> " + dest;

@@ -375,9 +375,6 @@ TEST(EntryPaths, PathEndingInAnArrowIsRefused) {
     EXPECT_FALSE(isStorablePath("/data/old -->"));
     EXPECT_TRUE(isStorablePath("/data/old -->x"));
     EXPECT_TRUE(isStorablePath("/data/old-->"));
-    const std::string row = BuildEntry("M", "O", "/data/-->x", "/b -->");
-    std::string source, dest, copy, overwrite;
-    ASSERT_TRUE(ParseRecord(row, source, dest, copy, overwrite));
-    EXPECT_EQ(source, "/data/-->x");
-    EXPECT_EQ(dest, "/b -->");
+    const QueueEntry entry{"M", "O", "/data/-->x", "/b -->"};
+    EXPECT_EQ(ParseRecord(entry.text()), entry);
 }

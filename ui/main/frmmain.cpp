@@ -1,7 +1,7 @@
 // The main window: layout, start-up, the browse panes' chains, processing, list files.
 //
-// Over 500 lines: the window's handlers share its panes and queue. Processing and the queue list
-// are the next pieces to move out, once the queue is shown through a model over the store.
+// Over 500 lines: the window's handlers share its panes and queue. Processing is the next piece
+// to move out.
 #include "ui/main/frmmain.h"
 
 #include <sys/stat.h>
@@ -12,7 +12,6 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenuBar>
 #include <QPointer>
 #include <QPushButton>
@@ -39,6 +38,7 @@
 #include "ui/main/folderlist.h"
 #include "ui/main/frmprogress.h"
 #include "ui/main/queuelist.h"
+#include "ui/main/queuemodel.h"
 #include "ui/prompts.h"
 
 namespace mivex::ui {
@@ -123,6 +123,8 @@ void frmMain::buildWindow() {
     dirDest =
         placeInWindow(new FolderList, "dirDest", Destination, twipsRect(5880, 720, 2775, 3240));
     lstQueue = placeInWindow(new QueueList, "lstQueue", Frame3, twipsRect(240, 4800, 8415, 1110));
+    mQueue = new QueueModel(this);
+    lstQueue->setModel(mQueue);
     cmdRemove = placeInWindow(new QPushButton(QStringLiteral("Remove Selected Entry")), "cmdRemove",
                               Frame3, twipsRect(240, 6120, 1935, 255));
     cmdClear = placeInWindow(new QPushButton(QStringLiteral("Clear List")), "cmdClear", central,
@@ -222,7 +224,7 @@ void frmMain::buildWindow() {
     connect(mnuFileSave, &QAction::triggered, this, &frmMain::cmdSave_Click);
     connect(mnuFileExit, &QAction::triggered, this, &QWidget::close);
     connect(mnuFileOnTop, &QAction::triggered, this, &frmMain::mnuFileOnTop_Click);
-    connect(lstQueue, &QListWidget::itemDoubleClicked, this,
+    connect(lstQueue, &QueueList::doubleClicked, this,
             [this] { ShowOptions(this, QStringLiteral("FromList")); });
     connect(lstQueue, &QueueList::optionsRequested, this,
             [this] { ShowOptions(this, QStringLiteral("FromList")); });
@@ -236,7 +238,7 @@ void frmMain::buildWindow() {
         cmdMakeCab->setEnabled(false);
         mMakeCabWanted = true;
         const QPointer<frmMain> self(this);
-        cmdMakeCab_Click(this, mQueue.rows());
+        cmdMakeCab_Click(this, queue().rows());
         if (self) {
             cmdMakeCab->setEnabled(mMakeCabWanted);
         }
@@ -420,17 +422,7 @@ void frmMain::afterRun(const std::string& copyCode) {
 // ----- the queue
 
 void frmMain::setQueue(std::vector<std::string> rows) {
-    mQueue.assign(std::move(rows));
-    queueChanged();
-}
-
-void frmMain::queueChanged() {
-    QStringList items;
-    items.reserve(static_cast<int>(mQueue.size()));
-    for (const std::string& row : mQueue.rows()) {
-        items << toQ(row);
-    }
-    lstQueue->setRows(items);
+    mQueue->assign(std::move(rows));
 }
 
 void frmMain::AddToQueue(const QString& strTypeOfCopy) {
@@ -438,45 +430,43 @@ void frmMain::AddToQueue(const QString& strTypeOfCopy) {
     if (!isFile && strTypeOfCopy != QLatin1String("Folder")) {
         return;
     }
-    // A file goes back into its own folder, or a folder into itself: nothing to do.
-    if (sameFolder(fromQ(dirSource->path()), mDestPath)) {
-        Prompts::current().message(this, QStringLiteral("Source and destination are the same!"),
-                                   QStringLiteral("Ignoring"), Prompts::Icon::None);
-        return;
-    }
-    std::string source;
+    const std::string folder = fromQ(dirSource->path());
+    QueueEntry entry{gCopy, gOverwrite, folder, mDestPath};
     if (isFile) {
-        source = fromQ(filSource->path());
-        if (source.empty() || source.back() != '/') {
-            source += '/';
+        entry.source = fromQ(filSource->path());
+        if (entry.source.empty() || entry.source.back() != '/') {
+            entry.source += '/';
         }
-        source += fromQ(filSource->fileName());
-    } else {
-        source = fromQ(dirSource->path());
+        entry.source += fromQ(filSource->fileName());
     }
-    // A name the panes could not decode shows U+FFFD; the queue could not find it again.
-    for (const std::string& path : {source, mDestPath}) {
-        if (!isStorablePath(path) || toQ(path).contains(QChar::ReplacementCharacter)) {
-            refuseUnstorable(toQ(path));
+    switch (mQueue->admit(entry, folder)) {
+        case Admission::Admitted:
+            setQueueButtons(true);
             return;
-        }
+        case Admission::SameFolder:
+            Prompts::current().message(this, QStringLiteral("Source and destination are the same!"),
+                                       QStringLiteral("Ignoring"), Prompts::Icon::None);
+            return;
+        case Admission::SourceNotStorable:
+            refuseUnstorable(toQ(entry.source));
+            return;
+        case Admission::DestinationNotStorable:
+            refuseUnstorable(toQ(entry.dest));
+            return;
+        case Admission::Duplicate:
+        case Admission::MovedEarlier:
+            showMessage(this,
+                        QStringLiteral("This file operation cannot be performed. The operation "
+                                       "already exists in your queue or the operation references "
+                                       "as source file that would have been previously moved in "
+                                       "the batch"));
+            return;
+        case Admission::QueueFull:
+            showMessage(this, QStringLiteral("The queue is full: it holds %1 entries, the most it "
+                                             "can hold. Nothing more can be added.")
+                                  .arg(QueueStore::kMaxEntries));
+            return;
     }
-    const std::string entry = BuildEntry(gCopy, gOverwrite, source, mDestPath);
-    if (CheckExists(entry)) {
-        showMessage(
-            this, QStringLiteral("This file operation cannot be performed. The operation already "
-                                 "exists in your queue or the operation references as source file "
-                                 "that would have been previously moved in the batch"));
-        return;
-    }
-    if (!mQueue.append(entry)) {
-        showMessage(this, QStringLiteral("The queue is full: it holds %1 entries, the most it can "
-                                         "hold. Nothing more can be added.")
-                              .arg(QueueStore::kMaxEntries));
-        return;
-    }
-    lstQueue->appendRow(toQ(entry));
-    setQueueButtons(true);
 }
 
 void frmMain::refuseUnstorable(const QString& path) {
@@ -484,17 +474,6 @@ void frmMain::refuseUnstorable(const QString& path) {
                                      "contain \" --> \" or a line break, must not end in \" -->\", "
                                      "and must be valid UTF-8.")
                           .arg(path));
-}
-
-bool frmMain::CheckExists(const std::string& strEntry, int ignoreRow) const {
-    // Whole entries are compared: "/backup" is not taken for a queued "/backup2". The move form
-    // still counts, since a copy of a source that an earlier row moves away would find nothing.
-    const bool ignoring = ignoreRow >= 0 && static_cast<std::size_t>(ignoreRow) < mQueue.size();
-    auto queued = [&](const std::string& entry) {
-        const bool edited = ignoring && mQueue.at(static_cast<std::size_t>(ignoreRow)) == entry;
-        return mQueue.count(entry) > (edited ? 1u : 0u);
-    };
-    return queued(strEntry) || (!strEntry.empty() && queued("M" + strEntry.substr(1)));
 }
 
 void frmMain::setQueueButtons(bool enabled) {
@@ -570,23 +549,17 @@ void frmMain::dropFolder(const std::string& path) {
 }
 
 void frmMain::replaceQueueRow(int row, const std::string& entry) {
-    if (row < 0 || static_cast<std::size_t>(row) >= mQueue.size()) {
-        return;
-    }
-    mQueue.replaceAt(static_cast<std::size_t>(row), entry);
-    lstQueue->setRowText(row, toQ(entry));
+    mQueue->replaceAt(row, entry);
 }
 
 void frmMain::cmdRemove_Click() {
     // Only a selected row: a row stays current after the user deselects it.
-    const QList<QListWidgetItem*> selected = lstQueue->selectedItems();
-    const int row = selected.isEmpty() ? -1 : lstQueue->row(selected.first());
-    if (row < 0 || mQueue.empty()) {
+    const int row = lstQueue->selectedRow();
+    if (row < 0 || queue().empty()) {
         return;
     }
-    mQueue.removeAt(static_cast<std::size_t>(row));
-    delete lstQueue->takeItem(row);
-    if (mQueue.empty()) {
+    mQueue->removeAt(row);
+    if (queue().empty()) {
         setQueueButtons(false);
     }
 }
@@ -597,7 +570,7 @@ void frmMain::cmdClear_Click() {
 }
 
 bool frmMain::CopyOperation() {
-    const std::vector<std::string> rows = mQueue.rows();  // the queue is read once
+    const std::vector<std::string> rows = queue().rows();  // the queue is read once
     frmProgress progress(this);
     const int count = static_cast<int>(rows.size());
     int number = 0;
@@ -634,7 +607,7 @@ void frmMain::cmdCopy_Click() {
 // ----- list files
 
 void frmMain::cmdSave_Click() {
-    const std::string mirror = mQueue.gQueueMirror();
+    const std::string mirror = gQueueMirror();
     if (mirror.empty()) {
         showMessage(this, QStringLiteral("There's no list to save!"));
         return;
@@ -678,7 +651,7 @@ void frmMain::LoadQueueList(const QString& path) {
             return;
     }
     setQueue(std::move(list.rows));
-    if (!mQueue.empty()) {
+    if (!queue().empty()) {
         cmdCopy->setEnabled(true);
     }
 }

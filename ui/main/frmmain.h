@@ -6,11 +6,11 @@
 
 #include "queue/queuestore.h"
 #include "ui/main/queuelist.h"
+#include "ui/main/queuemodel.h"
 
 class QAction;
 class QGroupBox;
 class QLabel;
-class QListWidget;
 class QPushButton;
 
 namespace mivex::ui {
@@ -31,8 +31,8 @@ public:
     std::string gCopy = "C";
     std::string gOverwrite = "N";
 
-    const QueueStore& queue() const { return mQueue; }
-    std::string gQueueMirror() const { return mQueue.gQueueMirror(); }
+    const QueueStore& queue() const { return mQueue->store(); }
+    std::string gQueueMirror() const { return queue().gQueueMirror(); }
     const std::string& destPath() const { return mDestPath; }
 
     // Carries out the whole queue with the progress window; true when every entry succeeded.
@@ -42,9 +42,6 @@ public:
     // Queues the selected file ("File") or the open source folder ("Folder") with the default
     // codes, unless the admission rules refuse it (the user is told why).
     void AddToQueue(const QString& strTypeOfCopy);
-    // True when `strEntry` counts as queued already: the same entry, or its move form (a queued
-    // move of that source). `ignoreRow` leaves one row out, for an entry being edited.
-    bool CheckExists(const std::string& strEntry, int ignoreRow = -1) const;
     // Replaces one row's entry (the options dialog's edit).
     void replaceQueueRow(int row, const std::string& entry);
     // Modal dialogs take a topmost window out of the topmost band for their time (and clear the
@@ -89,13 +86,12 @@ private:
     void folderClicked(DriveList* drive, FolderList* folder);
     void afterRun(const std::string& copyCode);
     void setQueue(std::vector<std::string> rows);
-    void queueChanged();
     void setQueueButtons(bool enabled);
     void dropFile(const std::string& path);
     void refuseUnstorable(const QString& path);
     void dropFolder(const std::string& path);
 
-    QueueStore mQueue;
+    QueueModel* mQueue;  // what lstQueue shows
     std::string mDestPath;
     std::string mHelpFile;
     QString mRunDetails;

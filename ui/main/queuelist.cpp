@@ -8,7 +8,7 @@
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QMimeData>
-#include <QStyleOptionViewItem>
+#include <QStyledItemDelegate>
 #include <algorithm>
 
 namespace mivex::ui {
@@ -25,44 +25,99 @@ bool isThisMachine(const QByteArray& host) {
     return ::gethostname(name, sizeof name - 1) == 0 && host == QByteArray(name);
 }
 
+// Every row one size (the view then measures one row, not each of up to 32,767): the height of
+// a row, and the width of the widest row's text with what the style adds around a text.
+class UniformRows : public QStyledItemDelegate {
+public:
+    explicit UniformRows(QueueList* list) : QStyledItemDelegate(list), mList(list) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const QSize measured = QStyledItemDelegate::sizeHint(option, index);
+        const int around =
+            measured.width() - mList->fontMetrics().horizontalAdvance(index.data().toString());
+        return {std::max(measured.width(), mList->widestText() + around), measured.height()};
+    }
+
+private:
+    QueueList* mList;
+};
+
 }  // namespace
 
-QueueList::QueueList(QWidget* parent) : QListWidget(parent) {
+QueueList::QueueList(QWidget* parent) : QListView(parent) {
+    setUniformItemSizes(true);
+    setItemDelegate(new UniformRows(this));
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DropOnly);
     setDropIndicatorShown(false);
 }
 
-void QueueList::giveSize(QListWidgetItem* item) {
-    const QString text = item->text();
-    if (mExtraWidth < 0) {
-        QStyleOptionViewItem option;
-        initViewItemOption(&option);
-        const QSize measured = itemDelegate()->sizeHint(option, indexFromItem(item));
-        mExtraWidth = std::max(0, measured.width() - fontMetrics().horizontalAdvance(text));
-        mRowHeight = measured.height();
-    }
-    item->setSizeHint(QSize(fontMetrics().horizontalAdvance(text) + mExtraWidth, mRowHeight));
+int QueueList::count() const {
+    return model() ? model()->rowCount() : 0;
 }
 
-void QueueList::setRows(const QStringList& rows) {
-    clear();
-    addItems(rows);  // one insertion for all, not one per row
-    for (int row = 0; row < count(); ++row) {
-        giveSize(item(row));
-    }
+int QueueList::currentRow() const {
+    return currentIndex().row();
 }
 
-void QueueList::appendRow(const QString& text) {
-    giveSize(new QListWidgetItem(text, this));
+void QueueList::setCurrentRow(int row) {
+    setCurrentIndex(model() ? model()->index(row, 0) : QModelIndex());
 }
 
-void QueueList::setRowText(int row, const QString& text) {
-    if (QListWidgetItem* it = item(row)) {
-        it->setText(text);
-        giveSize(it);
+int QueueList::selectedRow() const {
+    const QModelIndexList selected =
+        selectionModel() ? selectionModel()->selectedIndexes() : QModelIndexList();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+int QueueList::textWidth(int row) const {
+    return fontMetrics().horizontalAdvance(model()->index(row, 0).data().toString());
+}
+
+int QueueList::widestText() const {
+    if (!mWidestKnown) {
+        mWidest = 0;
+        for (int row = 0; row < count(); ++row) {
+            mWidest = std::max(mWidest, textWidth(row));
+        }
+        mWidestKnown = true;
     }
+    return mWidest;
+}
+
+void QueueList::rowsInserted(const QModelIndex& parent, int start, int end) {
+    if (mWidestKnown) {
+        for (int row = start; row <= end; ++row) {
+            mWidest = std::max(mWidest, textWidth(row));
+        }
+    }
+    QListView::rowsInserted(parent, start, end);
+}
+
+void QueueList::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
+    // Only losing the widest row can narrow the list.
+    for (int row = start; mWidestKnown && row <= end; ++row) {
+        mWidestKnown = textWidth(row) < mWidest;
+    }
+    QListView::rowsAboutToBeRemoved(parent, start, end);
+}
+
+void QueueList::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                            const QList<int>& roles) {
+    mWidestKnown = false;  // what the row held before is gone: it may have been the widest
+    QListView::dataChanged(topLeft, bottomRight, roles);
+}
+
+void QueueList::reset() {
+    mWidestKnown = false;
+    QListView::reset();
+}
+
+void QueueList::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange) {
+        mWidestKnown = false;
+    }
+    QListView::changeEvent(event);
 }
 
 QList<QByteArray> QueueList::localPaths(const QMimeData* mime) {
@@ -131,7 +186,7 @@ bool QueueList::takesOffer(Qt::DropActions offered) {
 }
 
 void QueueList::keyPressEvent(QKeyEvent* event) {
-    const bool rowSelected = !selectedItems().isEmpty();
+    const bool rowSelected = selectedRow() >= 0;
     if (event->key() == Qt::Key_Delete && rowSelected) {
         emit removeRequested();
         return;
@@ -140,11 +195,7 @@ void QueueList::keyPressEvent(QKeyEvent* event) {
         emit optionsRequested();
         return;
     }
-    QListWidget::keyPressEvent(event);
-}
-
-Qt::DropActions QueueList::supportedDropActions() const {
-    return Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    QListView::keyPressEvent(event);
 }
 
 }  // namespace mivex::ui

@@ -5,7 +5,6 @@
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -94,7 +93,8 @@ bool frmOptions::SetupForm(const QString& strValue) {
         }
         // The entry as the queue holds it (bytes), not as the list shows it.
         mOldEntry = mMain->queue().at(static_cast<std::size_t>(mRow));
-        if (!ParseRecord(mOldEntry, mSource, mDest, mCopy, mOverwrite)) {
+        const std::optional<QueueEntry> entry = ParseRecord(mOldEntry);
+        if (!entry) {
             showMessage(mMain,
                         QStringLiteral("This line of the queue is not a file operation, so it has "
                                        "no options to change. An entry reads \"C-N --> source "
@@ -102,8 +102,9 @@ bool frmOptions::SetupForm(const QString& strValue) {
                                        "in the list file and load the list again."));
             return false;
         }
-        optCopy[mCopy == "C" ? 0 : 1]->setChecked(true);
-        optOverwrite[mOverwrite == "O" ? 1 : 0]->setChecked(true);
+        mEntry = *entry;
+        optCopy[mEntry.copy == "C" ? 0 : 1]->setChecked(true);
+        optOverwrite[mEntry.overwrite == "O" ? 1 : 0]->setChecked(true);
         FrameLog->hide();
         setClientHeight(kEntryHeightTwips);
         return true;
@@ -128,20 +129,20 @@ void frmOptions::OKButton_Click() {
         accept();
         return;
     }
-    mCopy = copy;
-    mOverwrite = overwrite;
-    mNewEntry = BuildEntry(mCopy, mOverwrite, mSource, mDest);
-    if (mNewEntry == mOldEntry) {
+    mEntry.copy = copy;
+    mEntry.overwrite = overwrite;
+    const std::string newEntry = mEntry.text();
+    if (newEntry == mOldEntry) {
         accept();
         return;
     }
     // The row being edited does not count against its own replacement.
-    if (mMain->CheckExists(mNewEntry, mRow)) {
+    if (mMain->queue().CheckExists(mEntry, static_cast<std::size_t>(mRow))) {
         showMessage(this, QStringLiteral("This operation already exists in the queue."));
         reject();
         return;
     }
-    mMain->replaceQueueRow(mRow, mNewEntry);
+    mMain->replaceQueueRow(mRow, newEntry);
     accept();
 }
 

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <string>
 
+#include "queue/queueentry.h"
+
 class QButtonGroup;
 class QGroupBox;
 class QLineEdit;
@@ -48,13 +50,9 @@ private:
     QButtonGroup* mCopyGroup;
     QButtonGroup* mOverwriteGroup;
     bool mFromList = false;
-    int mRow = -1;  // the edited row, fixed when the dialog is set up
-    std::string mOldEntry;
-    std::string mNewEntry;
-    std::string mCopy;
-    std::string mOverwrite;
-    std::string mSource;
-    std::string mDest;
+    int mRow = -1;          // the edited row, fixed when the dialog is set up
+    std::string mOldEntry;  // the row as the queue holds it
+    QueueEntry mEntry;      // its fields, as the dialog changes them
 };
 
 }  // namespace mivex::ui

@@ -1,0 +1,71 @@
+// errno as text, whole writes and the one folder reader.
+#include "platform/posixio.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace mivex {
+
+std::string errnoText(int error) {
+    return std::system_category().message(error);
+}
+
+int writeAll(int fd, const void* data, std::size_t length, off_t offset) {
+    const char* at = static_cast<const char*>(data);
+    while (length > 0) {
+        const ssize_t put =
+            offset >= 0 ? ::pwrite(fd, at, length, offset) : ::write(fd, at, length);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (put == 0) {
+            return EIO;  // nothing written and nothing said: do not spin
+        }
+        at += put;
+        length -= static_cast<std::size_t>(put);
+        if (offset >= 0) {
+            offset += put;
+        }
+    }
+    return 0;
+}
+
+int readFolderEntries(int dir, const FolderVisitor& each) {
+    // A duplicate shares the reading position with `dir`, so the reading starts over below; and
+    // fdopendir takes it only when it succeeds.
+    const int own = ::fcntl(dir, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) {
+        return errno;
+    }
+    DIR* d = ::fdopendir(own);
+    if (!d) {
+        const int err = errno;
+        ::close(own);
+        return err;
+    }
+    ::rewinddir(d);
+    int err = 0;
+    for (;;) {
+        errno = 0;  // readdir's end and its failure differ only in errno
+        const dirent* e = ::readdir(d);
+        if (!e) {
+            err = errno;
+            break;
+        }
+        const std::string_view name = e->d_name;
+        if (name != "." && name != ".." && !each(e->d_name, e->d_type)) {
+            break;
+        }
+    }
+    ::closedir(d);
+    return err;
+}
+
+}  // namespace mivex

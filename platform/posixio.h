@@ -1,0 +1,32 @@
+// Small tools for files and folders on descriptors, written once for every part of the program:
+// errno as text, a write that finishes, and a folder reader that tells a failure from the end.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace mivex {
+
+// What errno `error` means, as the system says it.
+std::string errnoText(int error);
+
+// Writes all of `data`, going on after short writes and EINTR: 0, or the errno of the failure.
+// With `offset` >= 0 it writes there (pwrite) and leaves the file position alone.
+int writeAll(int fd, const void* data, std::size_t length, off_t offset = -1);
+inline int writeAll(int fd, std::string_view text) {
+    return writeAll(fd, text.data(), text.size());
+}
+
+// Called for each name of a folder but "." and "..", with its d_type (DT_UNKNOWN where the
+// filesystem does not say); returning false ends the reading there.
+using FolderVisitor = std::function<bool(const char* name, unsigned char type)>;
+
+// Reads the open folder `dir` from its start, through a descriptor of its own (`dir` stays open and
+// is not moved): 0, or the errno of opening or reading it. A visitor that stops it is no failure.
+int readFolderEntries(int dir, const FolderVisitor& each);
+
+}  // namespace mivex

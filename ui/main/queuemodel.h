@@ -1,0 +1,39 @@
+// The queue as the queue list shows it: a list model over the queue store. The store is the one
+// place the rows live; every change to the queue goes through here, so that the list hears of it
+// as it happens and never holds a copy of its own.
+#pragma once
+
+#include <QAbstractListModel>
+#include <string>
+#include <vector>
+
+#include "queue/queuestore.h"
+
+namespace mivex::ui {
+
+class QueueModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    const QueueStore& store() const { return mStore; }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    // A row shows its entry as it stands.
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+    // The store's admission rules; an admitted entry becomes the last row.
+    Admission admit(const QueueEntry& entry, const std::string& sourceFolder);
+    // Out-of-range rows are ignored.
+    void replaceAt(int row, std::string entry);
+    void removeAt(int row);
+    // Replaces every row; false (and nothing changes) for more than the queue can hold.
+    bool assign(std::vector<std::string> rows);
+
+private:
+    bool holds(int row) const { return row >= 0 && static_cast<std::size_t>(row) < mStore.size(); }
+
+    QueueStore mStore;
+};
+
+}  // namespace mivex::ui
