@@ -3,6 +3,8 @@
 # and on the disk, with return times and times including `sync`, plus start-up, peak memory and
 # the window at its limits. One table of ratios first, then the machine, then every single value.
 # See bench/README.md for the datasets, the knobs and how to read the table.
+# Over 500 lines: one dataset a function, all in one script so that a run needs only bash, the
+# peers and GNU time, and a subset runs with BENCH_ONLY; the shared helpers are in lib.sh.
 set -euo pipefail
 export LC_ALL=C
 
