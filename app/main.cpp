@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/commandline.h"
-#include "app/frontdoor.h"
 #include "platform/folders.h"
+#include "run/commandline.h"
+#include "run/frontdoor.h"
 #ifdef MIVEX_WITH_GUI
-#include "app/startup.h"
+#include "ui/startup.h"
 #endif
 
 int main(int argc, char** argv) {

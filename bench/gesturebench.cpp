@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "listfile/queuelist.h"
+#include "listfile/listfile.h"
 #include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
 #include "ui/main/frmmain.h"

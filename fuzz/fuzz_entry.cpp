@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "listfile/queuelist.h"
+#include "listfile/listfile.h"
 #include "queue/queueentry.h"
 
 namespace {

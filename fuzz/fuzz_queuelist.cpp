@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "listfile/queuelist.h"
+#include "listfile/listfile.h"
 
 namespace {
 

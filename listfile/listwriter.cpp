@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <string_view>
 
-#include "listfile/queuelist.h"
+#include "listfile/listfile.h"
 #include "platform/posixio.h"
 
 namespace mivex {

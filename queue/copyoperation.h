@@ -13,8 +13,9 @@ namespace mivex {
 
 class TransferMonitor;
 
-// The operation record handed to the transfer for one entry. Its fields keep the names and values
-// that run logs and list files of the original shell-based program were made with.
+// The operation record handed to the transfer for one entry. Its fields and flags keep the names
+// and numbers of a shell file-operation record (SHFILEOPSTRUCT), as processing is described in
+// terms of that record: FO_COPY is 2, the keep-both flags are 1560.
 struct ShellOpRecord {
     static constexpr std::uint32_t FO_MOVE = 1;
     static constexpr std::uint32_t FO_COPY = 2;

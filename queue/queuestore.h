@@ -29,7 +29,8 @@ enum class Admission {
 
 class QueueStore {
 public:
-    // Row counts and indexes were 16-bit in the original design; the queue never holds more.
+    // Row counts and row indexes are 16-bit signed numbers, so the queue holds at most 32,767
+    // entries.
     static constexpr std::size_t kMaxEntries = 32767;
 
     const std::vector<std::string>& rows() const { return mRows; }

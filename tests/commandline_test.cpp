@@ -1,5 +1,5 @@
 // The command line and the unattended run, through the real executable.
-#include "app/commandline.h"
+#include "run/commandline.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/display.h"
-#include "app/ttyprogress.h"
 #include "platform/resultcodes.h"
 #include "queue/log.h"
 #include "queue/runfailure.h"
+#include "run/display.h"
+#include "run/ttyprogress.h"
 #include "tests/testsupport.h"
 #include "tests/unattended.h"
 
@@ -246,30 +246,6 @@ TEST_F(UnattendedRun, FailuresGiveStatusOneAndTheRestStillRuns) {
     EXPECT_EQ(result.out, "");
 }
 
-TEST_F(UnattendedRun, LinkOntoTheFileItPointsToIsAnErrorAndTheFileStays) {
-    test::makeTree(data.path(), {{"dst/f", "precious"}, {"src/", ""}, {"rel/", ""}});
-    ASSERT_EQ(::symlink((data / "dst/f").c_str(), (data / "src/f").c_str()), 0);
-    ASSERT_EQ(::symlink("../dst/f", (data / "rel/f").c_str()), 0);
-    const std::vector<std::string> rows = {
-        test::entry("C-O", data / "src/f", data / "dst"),
-        test::entry("M-O", data / "rel/f", data / "dst"),
-        test::entry("C-N", data / "src/f", data / "dst"),  // arrives under a new name
-    };
-    const auto result = run(list(rows));
-    EXPECT_EQ(result.exitCode, 1) << result.output;
-    EXPECT_EQ(readFile(data / "dst/f"), "precious");
-    EXPECT_EQ(test::linkTarget(data / "dst/f - Copy"), data / "dst/f");
-    const std::string log = readFile(logPath());
-    for (int i : {0, 1}) {
-        EXPECT_NE(log.find("*** ERROR *** " + rows[i] +
-                           " did not copy - Something broke... "
-                           "sorry. Error code is 113."),
-                  std::string::npos)
-            << log;
-    }
-    EXPECT_NE(log.find(rows[2] + " was successful"), std::string::npos) << log;
-}
-
 TEST_F(UnattendedRun, PermissionDeniedForAnUnprivilegedUser) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to run the program as another user";
@@ -402,41 +378,21 @@ TEST(Display, WindowWithoutOneSaysSoAndEndsWithStatusTwo) {
     EXPECT_TRUE(help.out.starts_with("Usage: mivex ")) << help.out;
 }
 
-// No HOME, no XDG_STATE_HOME and a home in the password database that does not exist: no log
-// (never a shared folder such as /tmp), one line on standard error, and the run goes on.
-TEST_F(UnattendedRun, UserWithoutAHomeRunsUnloggedAndSaysSo) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "needs root to run the program as another user";
-    }
-    writeFile(data / "g.txt", "g");
-    const std::string listPath = list({test::entry("C-N", data / "f.txt", data / "out"),
-                                       test::entry("C-N", data / "g.txt", data / "out")});
-    ::chmod(listPath.c_str(), 0644);
-    const auto result = runProcess(
-        {"env", "-u", "HOME", "-u", "XDG_STATE_HOME", exe(), listPath, "-auto"}, 60, true);
-    EXPECT_EQ(result.exitCode, 1) << result.output;
-    // The summary names no log file that was never written.
-    EXPECT_EQ(
-        result.output,
-        "mivex: no folder for the run log (/nonexistent: No such file or directory): runs "
-        "are not logged\nmivex: line 1: " +
-            test::entry("C-N", data / "f.txt", data / "out") +
-            ": the source does not exist (code 2)\nmivex: 1 of 2 entries failed; this run has "
-            "no log\n");
-    EXPECT_EQ(readFile(data / "out/g.txt"), "g");
-    EXPECT_FALSE(exists(logPath()));
-}
-
+// The one byte formatter, of the window's progress and the terminal's, at each unit's edges.
 TEST(TtyProgressLine, UnitsAndSpeed) {
-    EXPECT_EQ(formatBytes(0), "0 B");
-    EXPECT_EQ(formatBytes(1023), "1023 B");
-    EXPECT_EQ(formatBytes(1024), "1.0 KB");
-    EXPECT_EQ(formatBytes(1536 * 1024), "1.5 MB");
-    EXPECT_EQ(formatBytes(1024 * 1024 - 1), "1.0 MB");  // never "1024.0 KB"
-    EXPECT_EQ(formatBytes(5ULL << 40), "5.0 TB");
+    const std::pair<std::uint64_t, const char*> counts[] = {
+        {0, "0 bytes"},         {1023, "1023 bytes"},    {1024, "1.0 KB"},
+        {1048524, "1023.9 KB"},  // the last count below the next unit
+        {1048525, "1.0 MB"},     // 1023.95 KB would be written "1024.0 KB"
+        {1048575, "1.0 MB"},    {1536 * 1024, "1.5 MB"}, {(1ULL << 30) - 1, "1.0 GB"},
+        {5ULL << 40, "5.0 TB"}, {~0ULL, "16.0 EB"},
+    };
+    for (const auto& [bytes, text] : counts) {
+        EXPECT_EQ(formatBytes(bytes), text) << bytes;
+    }
     EXPECT_EQ(formatProgressLine(2, 5, 1536 * 1024, 4 << 20, 12.0 * (1 << 20)),
               "Entry 2 of 5: 1.5 MB of 4.0 MB, 12.0 MB/s");
-    EXPECT_EQ(formatProgressLine(1, 1, 0, 10, -1), "Entry 1 of 1: 0 B of 10 B");
+    EXPECT_EQ(formatProgressLine(1, 1, 0, 10, -1), "Entry 1 of 1: 0 bytes of 10 bytes");
 }
 
 // On a terminal the run draws its line in place and ends it; elsewhere it stays silent.

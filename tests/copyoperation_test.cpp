@@ -218,25 +218,5 @@ TEST(GetErrorText, WordsForEachKindOfCode) {
     EXPECT_EQ(GetErrorText(118), "Something broke... sorry. Error code is 118.");
 }
 
-TEST(CopyOperationDiskFull, LogsNotEnoughSpaceAndKeepsTheOldFile) {
-    test::TmpfsMount small(256 * 1024);
-    if (!small.ok()) {
-        GTEST_SKIP() << small.reason();
-    }
-    TempDir src, logs;
-    writeFile(src / "big.bin", test::randomBytes(1 << 20, 7));
-    writeFile(small / "big.bin", "old contents");
-    const std::string row = "C-O --> " + src / "big.bin" + " --> " + small.path();
-    CopyHooks hooks;
-    hooks.startTime = std::time(nullptr);
-    EXPECT_FALSE(CopyOperation({row}, logs.path(), hooks));
-    EXPECT_EQ(logMessages(readFile(logs / logFileName(hooks.startTime))),
-              std::vector<std::string>{"*** ERROR *** " + row +
-                                       " did not copy - Not enough free space on destination "
-                                       "drive"});
-    EXPECT_EQ(readFile(small / "big.bin"), "old contents");
-    EXPECT_EQ(test::listTree(small.path()), std::vector<std::string>{"big.bin"});
-}
-
 }  // namespace
 }  // namespace mivex

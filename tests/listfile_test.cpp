@@ -1,4 +1,6 @@
 // Queue-list files: writing, reading back, the first-line test, and failed saves.
+#include "listfile/listfile.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "listfile/queuelist.h"
 #include "queue/queueentry.h"
 #include "queue/queuestore.h"
 #include "tests/testsupport.h"

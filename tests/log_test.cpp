@@ -1,4 +1,5 @@
-// The run log: file names, line stamps, appending, and lines written from many threads at once.
+// The run log: file names, line stamps, appending, lines written from many threads at once, and a
+// log path that someone replaced by a link or a FIFO.
 #include "queue/log.h"
 
 #include <fcntl.h>
@@ -6,13 +7,14 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/testsupport.h"
+#include "tests/unattended.h"
 
 namespace mivex {
 namespace {
@@ -190,3 +192,58 @@ TEST(RunLog, ConcurrentWritersLeaveOnlyWholeLines) {
 
 }  // namespace
 }  // namespace mivex
+
+using namespace mivex;
+using namespace mivex::test;
+
+// Something other than a log file planted at the day's log name in the program folder: the
+// program must not append to (or create) whatever a link names, nor wait for a FIFO's reader. The
+// lines are lost, the run goes on, and standard error says so once.
+TEST(RunLog, LogPathThatIsNoFileIsNotWritten) {
+    TempDir src, elsewhere;
+    writeFile(src / "f.txt", "f");
+    writeFile(elsewhere / "victim.txt", "precious");
+    const struct {
+        const char* kind;
+        std::function<int(const std::string&)> plant;
+        const char* why;
+    } planted[] = {
+        {"link",
+         [&](const std::string& at) {
+             return ::symlink((elsewhere / "victim.txt").c_str(), at.c_str());
+         },
+         "Too many levels of symbolic links"},
+        {"fifo", [](const std::string& at) { return ::mkfifo(at.c_str(), 0666); },
+         "it is not a regular file"},
+    };
+    for (const auto& [kind, plant, why] : planted) {
+        SCOPED_TRACE(kind);
+        Unattended program;
+        ASSERT_EQ(plant(program.logPath()), 0);
+        removeTree(src / "out");
+        const std::string failing = entry("C-N", src / "missing", src / "out");
+        const ProcessResult result = runProcess(
+            program.command(program.list({entry("C-N", src / "f.txt", src / "out"), failing})), 20);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitCode, 1);
+        // Said once for the run, not once per lost line, between the failed entry's line and the
+        // run's last line.
+        EXPECT_EQ(result.output, "mivex: line 2: " + failing +
+                                     ": the source does not exist (code 2)\n"
+                                     "mivex: the run log " +
+                                     program.logPath() + " could not be written (" + why +
+                                     "): lines of this run are missing\n"
+                                     "mivex: 1 of 2 entries failed; the run log is " +
+                                     program.logPath() + "\n");
+        EXPECT_EQ(readFile(src / "out/f.txt"), "f");
+        EXPECT_FALSE(S_ISREG(lstatOf(program.logPath()).st_mode));
+    }
+    EXPECT_EQ(readFile(elsewhere / "victim.txt"), "precious");
+
+    RunLog dangling;
+    dangling.setPath(elsewhere / "log.txt");
+    ASSERT_EQ(::symlink((elsewhere / "created.txt").c_str(), dangling.path().c_str()), 0);
+    dangling.log("a line");
+    EXPECT_FALSE(exists(elsewhere / "created.txt"));
+    EXPECT_EQ(readFile(elsewhere / "victim.txt"), "precious");
+}

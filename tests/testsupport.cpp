@@ -156,6 +156,35 @@ void makeTree(const std::string& root,
     }
 }
 
+void plantTree(const std::string& root, const std::vector<std::string>& entries) {
+    for (const std::string& e : entries) {
+        const std::size_t link = e.find("->"), eq = e.find('=');
+        const std::string name = e.substr(0, std::min(link, eq));
+        fs::create_directories(fs::path(root + "/" + name).parent_path());
+        if (name.ends_with("/")) {
+            fs::create_directories(root + "/" + name);
+        } else if (link < eq) {
+            fs::create_symlink(e.substr(link + 2), root + "/" + name);
+        } else {
+            writeFile(root + "/" + name, e.substr(eq + 1));
+        }
+    }
+}
+
+std::vector<std::string> describeTree(const std::string& root) {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        // Lexically: a link is named by where it stands, not by what it leads to.
+        const std::string name = entry.path().lexically_relative(root).string();
+        const struct stat st = lstatOf(entry.path().string());
+        out.push_back(S_ISLNK(st.st_mode)   ? name + "->" + linkTarget(entry.path().string())
+                      : S_ISREG(st.st_mode) ? name + "=" + readFile(entry.path().string())
+                                            : name + "/");
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 std::vector<std::string> listTree(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ec;
@@ -191,7 +220,8 @@ void removeTree(const std::string& path) {
     fs::remove_all(path, ec);
 }
 
-ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds, bool asNobody) {
+ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds, bool asNobody,
+                         const std::function<bool()>& killWhen) {
     std::vector<std::string> full;
     if (asNobody) {
         full = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
@@ -254,50 +284,21 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
         if (r == pid) {
             break;
         }
-        if (std::chrono::steady_clock::now() > deadline) {
+        result.killed = killWhen && killWhen();
+        if (result.killed || std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
-            result.timedOut = true;
+            result.timedOut = !result.killed;
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(killWhen ? 1 : 5));
     }
     reader.join();
     ::close(outFds[0]);
     ::close(errFds[0]);
-    result.exitCode = (!result.timedOut && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
+    result.exitCode =
+        (!result.timedOut && !result.killed && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
     return result;
-}
-
-bool runAndKillWhen(const std::vector<std::string>& argv, const std::function<bool()>& killWhen,
-                    int timeoutSeconds) {
-    std::vector<std::string> copy = argv;
-    std::vector<char*> args;
-    for (auto& a : copy) {
-        args.push_back(a.data());
-    }
-    args.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int devnull = ::open("/dev/null", O_RDWR);
-        ::dup2(devnull, 0);
-        ::dup2(devnull, 1);
-        ::dup2(devnull, 2);
-        ::execvp(args[0], args.data());
-        _exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    bool killed = false;
-    while (::waitpid(pid, nullptr, WNOHANG) != pid) {
-        killed = killWhen();
-        if (killed || std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return killed;
 }
 
 namespace {
@@ -370,49 +371,9 @@ int deepTreeLevels(const std::string& root, const std::string& tag) {
 }
 
 void removeDeepTree(const std::string& path) {
-    // Down through the first folder of each level, removing everything else on the way; then up
-    // through "..", removing the emptied folders: one descriptor, and two visits a level.
-    std::vector<std::string> names;
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    while (fd >= 0) {
-        std::string sub;
-        DIR* d = ::fdopendir(::dup(fd));
-        while (const dirent* e = d ? ::readdir(d) : nullptr) {
-            const std::string n = e->d_name;
-            if (n == "." || n == "..") {
-                continue;
-            }
-            if (::unlinkat(fd, n.c_str(), 0) != 0 && sub.empty()) {
-                sub = n;  // a folder
-            }
-        }
-        if (d) {
-            ::closedir(d);
-        }
-        if (!sub.empty()) {
-            const int next = ::openat(fd, sub.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-            if (next >= 0) {
-                names.push_back(sub);
-                ::close(fd);
-                fd = next;
-                continue;
-            }
-        }
-        if (names.empty()) {
-            break;
-        }
-        const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ::close(fd);
-        fd = up;
-        if (fd >= 0) {
-            ::unlinkat(fd, names.back().c_str(), AT_REMOVEDIR);
-        }
-        names.pop_back();
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    removeTree(path);
+    // std::filesystem gives up below PATH_MAX; rm walks by descriptors.
+    ::chmod(path.c_str(), 0755);
+    runProcess({"rm", "-rf", "--", path});
 }
 
 std::string linkTarget(const std::string& path) {

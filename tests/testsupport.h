@@ -2,6 +2,7 @@
 // processes with a time limit.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <functional>
@@ -100,27 +101,28 @@ struct stat lstatOf(const std::string& path);   // throws when missing
 std::string randomBytes(std::size_t bytes, unsigned seed);
 void makeTree(const std::string& root,
               const std::vector<std::pair<std::string, std::string>>& files);
+// A tree written as text, one entry a string: "a/b.txt=bytes" a file, "a/c/" a folder, "a/l->t" a
+// link. plantTree makes the entries below `root` (with their folders); describeTree gives every
+// entry below `root` in that form, sorted.
+void plantTree(const std::string& root, const std::vector<std::string>& entries);
+std::vector<std::string> describeTree(const std::string& root);
 // Names below `folder`, sorted, relative, folders with a trailing "/"; hidden names included.
 std::vector<std::string> listTree(const std::string& folder);
 void removeTree(const std::string& path);
 
 struct ProcessResult {
-    int exitCode = -1;  // -1 when killed by a signal or the time limit
+    int exitCode = -1;  // -1 when killed by a signal, the time limit or `killWhen`
     bool timedOut = false;
-    std::string output;  // standard output and error together
-    std::string out;     // standard output alone
-    std::string err;     // standard error alone
+    bool killed = false;  // by `killWhen`
+    std::string output;   // standard output and error together
+    std::string out;      // standard output alone
+    std::string err;      // standard error alone
 };
-// Runs argv[0] with the arguments, killing it after `timeoutSeconds`. With `asNobody` it runs
-// through setpriv as uid/gid 65534 with no groups, for permission cases (root ignores modes).
+// Runs argv[0] with the arguments, killing it after `timeoutSeconds`, or with SIGKILL as soon as
+// `killWhen` answers true (asked every millisecond). With `asNobody` it runs through setpriv as
+// uid/gid 65534 with no groups, for permission cases (root ignores modes).
 ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds = 60,
-                         bool asNobody = false);
-
-// Starts argv[0] with the arguments (output discarded) and kills it with SIGKILL as soon as
-// `killWhen` answers true (asked every millisecond) or after `timeoutSeconds`. True when
-// `killWhen` killed it; false when it ended first or ran out of time.
-bool runAndKillWhen(const std::vector<std::string>& argv, const std::function<bool()>& killWhen,
-                    int timeoutSeconds = 60);
+                         bool asNobody = false, const std::function<bool()>& killWhen = {});
 
 // A chain of `levels` folders named "d" below the new folder `root`, made relative to
 // descriptors (its paths exceed PATH_MAX). Every 1000th level and the last hold a file "f" with
@@ -140,6 +142,10 @@ std::string referenceCopy(const std::string& source, const std::string& folder);
 // True when `a` and `b` hold the same tree: names, types, bytes, permission bits, link targets and
 // modification times of files and of folders below the top. `why` tells the first difference.
 bool sameTree(const std::string& a, const std::string& b, std::string& why);
+inline void expectSame(const std::string& a, const std::string& b) {
+    std::string why;
+    EXPECT_TRUE(sameTree(a, b, why)) << why;
+}
 
 // What `rsync -naiHAXc --delete` would change to make `b` like `a`: empty when the two trees hold
 // the same names, bytes, modes, owners, times, hard links, ACLs and extended attributes.

@@ -50,7 +50,7 @@ void setTimes(const std::string& path, long nsec) {
 
 // Three names of one file (one in a subfolder), user attributes on a file and a folder, an access
 // and a default ACL on a folder with one file that inherited it and one made before it, a file
-// capability, a setgid folder of another group and sub-second times everywhere.
+// capability, a setgid folder of another group, links and sub-second times everywhere.
 void makeMetadataTree(const std::string& root) {
     makeTree(root, {{"data.bin", randomBytes(200000, 11)},
                     {"plain.txt", "plain"},
@@ -59,6 +59,11 @@ void makeMetadataTree(const std::string& root) {
                     {"sub/inner.txt", "inner"}});
     ASSERT_EQ(::link((root + "/data.bin").c_str(), (root + "/data-again.bin").c_str()), 0);
     ASSERT_EQ(::link((root + "/data.bin").c_str(), (root + "/sub/data-below.bin").c_str()), 0);
+    // An empty folder, a read-only file, a relative link and one that leads nowhere.
+    makeTree(root, {{"empty/", ""}});
+    ::chmod((root + "/plain.txt").c_str(), 0444);
+    ASSERT_EQ(::symlink("../plain.txt", (root + "/sub/up-link").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere/at/all", (root + "/dangling").c_str()), 0);
     setXattr(root + "/plain.txt", "user.origin", "scanner 7");
     setXattr(root + "/sub", "user.project", "apollo");
     run({"setfacl", "-m", "u:65534:rwx,g:65534:r-x", root + "/shared"});
@@ -71,8 +76,9 @@ void makeMetadataTree(const std::string& root) {
     ASSERT_EQ(::chown((root + "/sub").c_str(), 0, 65534), 0);
     ASSERT_EQ(::chmod((root + "/sub").c_str(), 02775), 0);
     long ns = 111111111;
-    for (const char* name : {"data.bin", "plain.txt", "tool", "shared/before.txt",
-                             "shared/inherited.txt", "sub/inner.txt", "shared", "sub", ""}) {
+    for (const char* name :
+         {"data.bin", "plain.txt", "tool", "shared/before.txt", "shared/inherited.txt",
+          "sub/inner.txt", "shared", "sub", "empty", ""}) {
         setTimes(root + "/" + name, ns += 1000);
     }
 }

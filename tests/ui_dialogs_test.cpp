@@ -1,5 +1,6 @@
-// The options dialog, the About box and the help window, offscreen: layouts, both uses of the
-// options dialog against a real queue, the "Always On Top" round trip, help present and missing.
+// The options dialog, the About box and the help window, offscreen: both uses of the options
+// dialog against a real queue, the keyboard, captions and overlaps, help present and missing.
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
@@ -15,10 +16,10 @@
 #include <QTextBrowser>
 #include <QTimer>
 
-#include "archive/frmstatus.h"
 #include "platform/resultcodes.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
+#include "ui/archive/frmstatus.h"
 #include "ui/layout.h"
 #include "ui/main/dialogs.h"
 #include "ui/main/drivelist.h"
@@ -30,6 +31,7 @@
 #include "ui/main/frmprogress.h"
 #include "ui/options/frmoptions.h"
 #include "ui/prompts.h"
+#include "version.h"
 
 using namespace mivex;
 using namespace mivex::ui;
@@ -82,6 +84,68 @@ void unnamedControls(QAccessibleInterface* iface, const QString& path, QStringLi
     }
 }
 
+// Whether the text of a control is drawn whole: the caption's own width (and a mark's, for the
+// option buttons) within the control, a wrapped label's lines within its height.
+bool fitsItsCaption(const QWidget* w) {
+    const QFontMetrics m = w->fontMetrics();
+    if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
+        const int mark = qobject_cast<const QPushButton*>(w) ? 4 : 16;
+        return m.horizontalAdvance(button->text()) + mark <= button->width();
+    }
+    if (const auto* label = qobject_cast<const QLabel*>(w)) {
+        if (label->wordWrap()) {
+            return m.boundingRect(label->contentsRect(), Qt::TextWordWrap, label->text())
+                       .height() <= label->contentsRect().height();
+        }
+        return m.horizontalAdvance(label->text()) <= label->contentsRect().width();
+    }
+    if (const auto* frame = qobject_cast<const QGroupBox*>(w)) {
+        return m.horizontalAdvance(frame->title()) <= frame->width();
+    }
+    return true;
+}
+
+// No two visible controls of one parent share a pixel, and each lies within its parent. Frames
+// are drawn around controls that are their siblings, so they are left out of the first test.
+bool noOverlap(const QWidget* window) {
+    QList<const QWidget*> all = {window};
+    for (const QWidget* w : window->findChildren<QWidget*>()) {
+        all << w;
+    }
+    for (const QWidget* parent : all) {
+        QList<const QWidget*> controls;
+        for (const QObject* o : parent->children()) {
+            const auto* c = qobject_cast<const QWidget*>(o);
+            if (!c || !c->isVisible() || c->isWindow() || parent->inherits("QAbstractScrollArea") ||
+                parent->inherits("QComboBox") || o->objectName().startsWith("qt_")) {
+                continue;
+            }
+            if (!parent->rect().contains(c->geometry()) && parent != window) {
+                qWarning() << c->objectName() << "leaves" << parent->objectName();
+                return false;
+            }
+            if (!qobject_cast<const QGroupBox*>(c) && !c->inherits("QFrame")) {
+                controls << c;
+            } else if (qobject_cast<const QAbstractScrollArea*>(c) || c->inherits("QLabel")) {
+                controls << c;
+            }
+        }
+        for (int i = 0; i < controls.size(); ++i) {
+            for (int k = i + 1; k < controls.size(); ++k) {
+                // Neighbours may share an edge: the layout puts a caption's last, blank row of
+                // pixels under the list below it.
+                const QRect both = controls[i]->geometry() & controls[k]->geometry();
+                if (both.width() > 1 && both.height() > 1) {
+                    qWarning() << controls[i]->objectName() << "covers"
+                               << controls[k]->objectName();
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 class DialogsTest : public QObject {
@@ -105,49 +169,6 @@ private slots:
         Prompts::install(nullptr);
         delete prompts;
         delete scratch;
-    }
-
-    void layoutsMatchTheTablesAndCaptionsFit() {
-        frmMain w;
-        frmOptions d(&w);
-        const struct {
-            QWidget* c;
-            int l, t, wd, h;
-        } table[] = {
-            {d.optCopy[0], 360, 240, 3015, 255},       {d.optCopy[1], 360, 480, 3015, 255},
-            {d.optOverwrite[0], 480, 1080, 3975, 255}, {d.optOverwrite[1], 480, 1320, 3975, 255},
-            {d.OKButton, 4680, 120, 1215, 375},        {d.CancelButton, 4680, 600, 1215, 375},
-            {d.Frame1, 120, 120, 4455, 1575},          {d.FrameLog, 120, 1800, 5895, 615},
-            {d.txtPath, 120, 240, 5775, 285}};
-        for (const auto& row : table) {
-            QCOMPARE(row.c->geometry(), QRect(px(row.l), px(row.t), px(row.wd), px(row.h)));
-            if (auto* b = qobject_cast<QAbstractButton*>(row.c)) {
-                QVERIFY2(b->sizeHint().width() <= b->width(), qPrintable(b->text()));
-            }
-            QCOMPARE(d.findChild<QWidget*>(row.c->objectName()), row.c);
-        }
-        // The overwrite pair is the dialog's own group, over the copy frame.
-        QCOMPARE(d.optOverwrite[0]->parentWidget(), &d);
-        QWidget* order[] = {d.optCopy[0], d.optCopy[1],   d.optOverwrite[0], d.optOverwrite[1],
-                            d.OKButton,   d.CancelButton, d.txtPath};
-        for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
-            QWidget* next = order[i]->nextInFocusChain();
-            while (next->focusPolicy() == Qt::NoFocus) {
-                next = next->nextInFocusChain();
-            }
-            QCOMPARE(next, order[i + 1]);
-        }
-
-        frmAbout about(&w);
-        QCOMPARE(about.windowTitle(), QStringLiteral("Mivex version 1.2.3"));
-        QCOMPARE(about.size(), QSize(px(4680), px(3015)));
-        QCOMPARE(about.lblInfo->geometry(), QRect(px(120), px(240), px(4455), px(2175)));
-        QCOMPARE(about.cmdClose->geometry(), QRect(px(1680), px(2640), px(1215), px(255)));
-        QVERIFY(about.lblInfo->text().startsWith(QStringLiteral("Mivex ")));
-        QVERIFY(about.lblInfo->text().contains(QStringLiteral(".\n\nCopyright")));
-        const QRect needed = about.lblInfo->fontMetrics().boundingRect(
-            about.lblInfo->rect(), Qt::TextWordWrap, about.lblInfo->text());
-        QVERIFY(needed.height() <= about.lblInfo->height());
     }
 
     // Each case opens the dialog on one row, checks the codes it selected, picks new ones ("-"
@@ -240,94 +261,6 @@ private slots:
         QVERIFY(again.optCopy[1]->isChecked() && again.optOverwrite[1]->isChecked());
     }
 
-    void cancelOrCloseChangesNothingInEitherUse() {
-        frmMain w;
-        load(w, {"C-N --> /a --> /b"});
-        w.lstQueue->setCurrentRow(0);
-        for (const char* use : {"FromList", "Defaults"}) {
-            for (bool closeButton : {false, true}) {
-                frmOptions d(&w);
-                QVERIFY(d.SetupForm(QString::fromLatin1(use)));
-                d.optCopy[1]->click();
-                d.optOverwrite[1]->click();
-                if (closeButton) {
-                    d.close();
-                } else {
-                    d.CancelButton->click();
-                }
-                QCOMPARE(d.result(), int(QDialog::Rejected));
-            }
-        }
-        QCOMPARE(rowsOf(w), QStringList{"C-N --> /a --> /b"});
-        QCOMPARE(w.gCopy + w.gOverwrite, std::string("CN"));
-    }
-
-    void noRowOrAMalformedRowIsRefusedWithAMessage() {
-        frmMain w;
-        int opened = 0;
-        auto open = [&] {
-            // Should a dialog open after all, count it and close it rather than hang.
-            QTimer::singleShot(0, [&] {
-                if (QWidget* m = QApplication::activeModalWidget()) {
-                    ++opened;
-                    m->close();
-                }
-            });
-            ShowOptions(&w, QStringLiteral("FromList"));
-            QTest::qWait(1);
-        };
-        open();  // empty queue
-        const QStringList rows = {"C-N --> /a --> /b", "no separator", "C-N --> only two"};
-        load(w, rows);
-        w.lstQueue->setCurrentRow(-1);
-        open();  // nothing selected
-        for (int row : {1, 2}) {
-            w.lstQueue->setCurrentRow(row);
-            open();
-        }
-        QCOMPARE(opened, 0);
-        QCOMPARE(prompts->texts().size(), 4);
-        QVERIFY(prompts->texts()[0].startsWith(QStringLiteral("Please select an entry")));
-        QVERIFY(prompts->texts()[2].startsWith(QStringLiteral("This line of the queue is not")));
-        QCOMPARE(prompts->texts()[1], prompts->texts()[0]);
-        QCOMPARE(prompts->texts()[3], prompts->texts()[2]);
-        QCOMPARE(rowsOf(w), rows);
-    }
-
-    void modalDialogsLeaveTheTopmostBandWhileOpen() {
-        frmMain w;
-        w.show();
-        load(w, {"C-N --> /a --> /b"});
-        w.lstQueue->setCurrentRow(0);
-        for (bool onTop : {true, false}) {
-            if (onTop != w.mnuFileOnTop->isChecked()) {
-                w.mnuFileOnTop->trigger();
-            }
-            for (QAction* a : {w.mnuDefaultOptions, w.mnuHelpAbout, (QAction*)nullptr}) {
-                QString seen;
-                bool topWhileOpen = true;
-                QTimer::singleShot(0, [&] {
-                    QWidget* modal = QApplication::activeModalWidget();
-                    seen = modal ? modal->objectName() : QString();
-                    topWhileOpen =
-                        (w.windowFlags() & Qt::WindowStaysOnTopHint) || w.mnuFileOnTop->isChecked();
-                    if (auto* box = qobject_cast<frmAbout*>(modal)) {
-                        box->cmdClose->click();
-                    } else if (auto* d = qobject_cast<frmOptions*>(modal)) {
-                        d->CancelButton->click();
-                    }
-                });
-                a ? a->trigger() : emit w.lstQueue->doubleClicked(w.lstQueue->model()->index(0, 0));
-                QCOMPARE(seen,
-                         QString::fromLatin1(a == w.mnuHelpAbout ? "frmAbout" : "frmOptions"));
-                QVERIFY(!topWhileOpen);
-                QCOMPARE(bool(w.windowFlags() & Qt::WindowStaysOnTopHint), onTop);
-                QCOMPARE(w.mnuFileOnTop->isChecked(), onTop);
-                QVERIFY(w.isVisible());
-            }
-        }
-    }
-
     // What the mouse does, the keyboard does: each key, pressed on the real window, against what
     // it must have done.
     void keyboardReachesEveryGesture() {
@@ -396,8 +329,10 @@ private slots:
         QVERIFY(!w.isVisible());
     }
 
-    // Every window as a screen reader walks it (the accessibility tree, as AT-SPI is fed), and
-    // every caption in the face in use (the suite runs once more with DejaVu alone).
+    // Every window as a screen reader walks it (the accessibility tree, as AT-SPI is fed), and as
+    // the eye sees it in the face in use (the suite runs once more with DejaVu alone): each caption
+    // fits its control in a readable size, no control covers another or leaves its frame, and the
+    // main window and the About box keep the sizes they were drawn at.
     void everyControlHasANameAndItsCaptionFits() {
         frmMain w;
         frmOptions options(&w);
@@ -412,13 +347,22 @@ private slots:
             window->show();
             unnamedControls(QAccessible::queryAccessibleInterface(window), QString(), unnamed);
             for (const QWidget* control : window->findChildren<QWidget*>()) {
-                QVERIFY2(captionFits(control), qPrintable(control->objectName()));
+                if (control->objectName().startsWith("qt_")) {
+                    continue;  // the toolkit's own parts, such as a menu bar's overflow button
+                }
+                const QString name = window->objectName() + "/" + control->objectName();
+                QVERIFY2(fitsItsCaption(control), qPrintable(name));
+                QVERIFY2(control->font().pointSizeF() >= 6.0, qPrintable(name));
             }
+            QVERIFY2(noOverlap(window), qPrintable(window->objectName()));
         }
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join("\n")));
         // The two drive lists are told apart, not both announced by their drive.
         QCOMPARE(w.drvSource->accessibleName(), QStringLiteral("Source drive"));
         QCOMPARE(w.drvDest->accessibleName(), QStringLiteral("Destination drive"));
+        QCOMPARE(w.centralWidget()->size(), QSize(px(8865), px(7020)));
+        QCOMPARE(w.minimumSize(), w.maximumSize());
+        QCOMPARE(about.size(), QSize(px(4680), px(3015)));
     }
 
     void helpShowsTheFileOrSaysItIsMissing() {
@@ -429,15 +373,6 @@ private slots:
         help.showContents(file);
         QCOMPARE(help.windowTitle(), QStringLiteral("Mivex Help"));
         QCOMPARE(help.txtHelp->source(), QUrl::fromLocalFile(file));
-        // The help's table of result codes is the program's own (cells come out one a line).
-        const QString text = help.txtHelp->toPlainText();
-        for (int code :
-             {2, 3, 4, 5, 8, 19, 31, 32, 80, 87, 113, 118, 145, 183, 206, 1117, 1223, 1920}) {
-            const std::string_view meaning = describeCode(code);
-            QVERIFY2(text.contains(QString::number(code) + '\n' +
-                                   QString::fromUtf8(meaning.data(), qsizetype(meaning.size()))),
-                     meaning.data());
-        }
         const QString missing = q(*scratch / "gone.html");
         help.showContents(missing);
         QVERIFY(help.txtHelp->toPlainText().contains("could not be opened:\n" + missing));

@@ -101,54 +101,6 @@ private slots:
         QCOMPARE(changed.count(), 1);
     }
 
-    void folderListClicksOpenOneEntry() {
-        test::TempDir dir;
-        test::makeTree(dir.path(), {{"a/b/c/", ""}, {"a/b/d/e/", ""}});
-        ui::FolderList list;
-        // The window's wiring: a click opens the clicked entry.
-        connect(&list, &ui::FolderList::entryClicked, &list,
-                [&list] { list.setPath(list.entryPath(list.listIndex())); });
-        list.setPath(q(dir / "a"));
-        list.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&list));
-
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
-                          list.visualItemRect(list.item(list.count() - 1)).center());
-        QCOMPARE(list.path(), q(dir / "a/b"));
-        // A double-click on "d" opens "d" only, not also "e", which then sits under the pointer.
-        doubleClick(list, list.count() - 1);
-        QCOMPARE(list.path(), q(dir / "a/b/d"));
-        list.setCurrentRow(list.count() - 1);
-        QTest::keyClick(&list, Qt::Key_Return);
-        QCOMPARE(list.path(), q(dir / "a/b/d/e"));
-    }
-
-    void folderListShowsADeepOpenFolder() {
-        test::TempDir dir;
-        std::string deep = "photographs";
-        for (int level = 1; level <= 16; ++level) {
-            deep += "/level-" + std::to_string(level);
-        }
-        test::makeTree(dir.path(), {{deep + "/", ""}});
-        ui::FolderList list;
-        list.resize(185, 216);  // the pane's size at 96 dpi
-        list.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&list));
-        for (const std::string& open : {dir / deep, dir.path()}) {
-            QCOMPARE(list.setPath(q(open)), 0);
-            const QRect name = list.nameRect(list.currentRow());
-            // The whole name when it fits the list, otherwise its beginning at the left edge.
-            const int width = list.viewport()->width();
-            const bool seen = name.left() >= 0 &&
-                              (name.right() < width || (name.width() >= width && name.left() < 20));
-            QVERIFY2(seen, qPrintable(QString("name at %1..%2, list %3 wide")
-                                          .arg(name.left())
-                                          .arg(name.right())
-                                          .arg(width)));
-        }
-        QCOMPARE(list.horizontalScrollBar()->value(), 0);  // back up: the name is on screen
-    }
-
     void driveListReportsRealChangesOnly() {
         ui::DriveList::setDrivesForTesting({"/", "/media/usb", "/mnt/data"});
         ui::DriveList drives;

@@ -17,11 +17,6 @@
 
 namespace mivex::test {
 
-inline void expectSame(const std::string& a, const std::string& b) {
-    std::string why;
-    EXPECT_TRUE(sameTree(a, b, why)) << why;
-}
-
 class Unattended {
 public:
     Unattended() {

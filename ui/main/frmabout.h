@@ -3,6 +3,8 @@
 
 #include <QDialog>
 
+#include "version.h"
+
 class QLabel;
 class QPushButton;
 
@@ -14,9 +16,9 @@ public:
     explicit frmAbout(QWidget* parent = nullptr);
 
     // The version information the box shows.
-    static constexpr int kMajor = 1;
-    static constexpr int kMinor = 2;
-    static constexpr int kRevision = 3;
+    static constexpr int kMajor = kVersionMajor;
+    static constexpr int kMinor = kVersionMinor;
+    static constexpr int kRevision = kVersionRevision;
     static const char* const kComments;
     static const char* const kLegalCopyright;
 

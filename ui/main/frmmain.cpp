@@ -16,20 +16,16 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
-#include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "archive/makecab.h"
-#include "listfile/queuelist.h"
+#include "listfile/listfile.h"
 #include "platform/drives.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
 #include "queue/log.h"
 #include "queue/queueentry.h"
+#include "ui/archive/makecab.h"
 #include "ui/icon.h"
 #include "ui/layout.h"
 #include "ui/main/dialogs.h"
@@ -40,6 +36,7 @@
 #include "ui/main/queuelist.h"
 #include "ui/main/queuemodel.h"
 #include "ui/prompts.h"
+#include "version.h"
 
 namespace mivex::ui {
 
@@ -60,24 +57,6 @@ W* placeInWindow(W* w, const char* name, QWidget* parent, QRect windowRect) {
         origin += p->pos();
     }
     return place(w, name, parent, windowRect.translated(-origin));
-}
-
-// From /proc/self/stat's start time (clock ticks since boot) to now on the same clock.
-double millisecondsSinceProcessStart() {
-    std::ifstream stat("/proc/self/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) {
-        return -1;
-    }
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    for (int i = 3; i <= 22 && fields >> field; ++i) {
-    }
-    timespec now{};
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    const double startMs = std::stod(field) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
-    return now.tv_sec * 1000.0 + now.tv_nsec / 1e6 - startMs;
 }
 
 QString toQ(const std::string& s) {
@@ -258,7 +237,10 @@ void frmMain::Form_Load() {
         gLogPath = chooseLogFolder(program);  // once per process, never changed afterwards
     }
     mHelpFile = joinPath(program, "mivex online help.html");
-    setWindowTitle(QStringLiteral("Mivex Version %1.%2.%3").arg(1).arg(2).arg(3));
+    setWindowTitle(QStringLiteral("Mivex Version %1.%2.%3")
+                       .arg(kVersionMajor)
+                       .arg(kVersionMinor)
+                       .arg(kVersionRevision));
     cmdCopy->setEnabled(false);
     cmdMakeCab->setEnabled(false);
 
@@ -275,20 +257,6 @@ void frmMain::Form_Load() {
         QRect frame = frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
-    }
-}
-
-void frmMain::showEvent(QShowEvent* event) {
-    QMainWindow::showEvent(event);
-    // For the start-up benchmark: report the time from process start to the first shown (and
-    // painted) window, then leave.
-    if (qEnvironmentVariableIsSet("MIVEX_BENCH_STARTUP") && !mStartupReported) {
-        mStartupReported = true;
-        QTimer::singleShot(0, this, [] {
-            std::printf("startup-ms %.1f\n", millisecondsSinceProcessStart());
-            std::fflush(stdout);
-            QCoreApplication::quit();
-        });
     }
 }
 

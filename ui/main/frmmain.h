@@ -71,7 +71,6 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     void buildWindow();
@@ -95,7 +94,6 @@ private:
     std::string mDestPath;
     std::string mHelpFile;
     QString mRunDetails;
-    bool mStartupReported = false;
     // While a drop is taken, the file list is not re-read per dropped path but once at the end:
     // in a large folder, one re-read per path would make the drop quadratic.
     bool mDeferFileReads = false;

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <iterator>
 #include <mutex>
 #include <new>
@@ -31,6 +32,7 @@
 #include "platform/resultcodes.h"
 #include "platform/transfer.h"
 #include "queue/copyoperation.h"
+#include "run/bytesize.h"
 
 namespace mivex::ui {
 
@@ -61,17 +63,9 @@ const QLocale& englishLocale() {
     return locale;
 }
 
-QString humanBytes(double bytes) {
-    static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB"};
-    if (bytes < 1024.0) {
-        return QStringLiteral("%1 bytes").arg(static_cast<qulonglong>(bytes));
-    }
-    int unit = -1;
-    while (bytes >= 1024.0 && unit + 1 < static_cast<int>(std::size(kUnits))) {
-        bytes /= 1024.0;
-        ++unit;
-    }
-    return englishLocale().toString(bytes, 'f', 1) + QLatin1Char(' ') + QLatin1String(kUnits[unit]);
+// The core's formatter, so that the window and the terminal write a count the same way.
+QString humanBytes(std::uint64_t bytes) {
+    return QString::fromStdString(formatBytes(bytes));
 }
 
 }  // namespace
@@ -370,8 +364,8 @@ void frmProgress::refreshDisplay() {
         lblBytes->setText(QStringLiteral("Counting files..."));
         lblFiles->clear();
     } else {
-        lblBytes->setText(humanBytes(static_cast<double>(now.bytesDone)) + QStringLiteral(" of ") +
-                          humanBytes(static_cast<double>(now.bytesTotal)));
+        lblBytes->setText(humanBytes(now.bytesDone) + QStringLiteral(" of ") +
+                          humanBytes(now.bytesTotal));
         lblFiles->setText(
             QStringLiteral("%1 of %2 %3")
                 .arg(locale.toString(static_cast<qulonglong>(now.filesDone)),
@@ -393,7 +387,8 @@ void frmProgress::refreshDisplay() {
         lblSpeed->setText(QStringLiteral("Speed: \u2014"));
     } else {
         const double perSecond = static_cast<double>(now.bytesDone) * 1000.0 / elapsedMs;
-        lblSpeed->setText(QStringLiteral("Speed: ") + humanBytes(perSecond) + QStringLiteral("/s"));
+        lblSpeed->setText(QStringLiteral("Speed: ") +
+                          humanBytes(static_cast<std::uint64_t>(perSecond)) + QStringLiteral("/s"));
     }
 }
 

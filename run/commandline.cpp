@@ -1,5 +1,5 @@
 // The command line, and the unattended run it can start.
-#include "app/commandline.h"
+#include "run/commandline.h"
 
 #include <unistd.h>
 
@@ -7,14 +7,14 @@
 #include <ctime>
 #include <optional>
 
-#include "app/runreport.h"
-#include "app/ttyprogress.h"
-#include "listfile/queuelist.h"
+#include "listfile/listfile.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
 #include "queue/log.h"
 #include "queue/queueentry.h"
 #include "queue/queuestore.h"
+#include "run/runreport.h"
+#include "run/ttyprogress.h"
 
 namespace mivex {
 

@@ -7,11 +7,9 @@
 #include <string>
 
 #include "platform/transfer.h"
+#include "run/bytesize.h"
 
 namespace mivex {
-
-// "1.5 MB", "830 B": binary multiples, one decimal from KB up.
-std::string formatBytes(std::uint64_t bytes);
 
 // One progress line, e.g. "Entry 2 of 5: 1.5 MB of 4.0 MB, 12.0 MB/s". The speed is left out
 // while it is not known yet (negative).

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "listfile/queuelist.h"
+#include "listfile/listfile.h"
 #include "queue/runfailure.h"
 
 namespace mivex {

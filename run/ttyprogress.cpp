@@ -1,28 +1,11 @@
 // The progress line of an unattended run on a terminal.
-#include "app/ttyprogress.h"
+#include "run/ttyprogress.h"
 
 #include <unistd.h>
-
-#include <cstdio>
 
 #include "platform/posixio.h"
 
 namespace mivex {
-std::string formatBytes(std::uint64_t bytes) {
-    if (bytes < 1024) {
-        return std::to_string(bytes) + " B";
-    }
-    static const char* const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
-    double value = static_cast<double>(bytes) / 1024.0;
-    std::size_t unit = 0;
-    while (value >= 1023.95 && unit + 1 < std::size(units)) {
-        value /= 1024.0;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-    return text;
-}
 
 std::string formatProgressLine(std::size_t entry, std::size_t entries, std::uint64_t bytesDone,
                                std::uint64_t bytesTotal, double bytesPerSecond) {

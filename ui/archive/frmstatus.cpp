@@ -1,5 +1,5 @@
 // The status window's fixed layout, in twips like the program's other windows.
-#include "archive/frmstatus.h"
+#include "ui/archive/frmstatus.h"
 
 #include <QGroupBox>
 #include <QLabel>

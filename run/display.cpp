@@ -1,5 +1,5 @@
 // Whether the window can start.
-#include "app/display.h"
+#include "run/display.h"
 
 #include <cstdlib>
 #include <string_view>

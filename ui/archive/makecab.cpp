@@ -3,7 +3,7 @@
 // thread. So the rows are copied before anything else happens, a second click during a run does
 // nothing, and closing the main window (which ends the program) abandons the run, leaving no
 // archive and showing no message.
-#include "archive/makecab.h"
+#include "ui/archive/makecab.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "archive/archivebuilder.h"
-#include "archive/frmstatus.h"
+#include "ui/archive/frmstatus.h"
 #include "ui/prompts.h"
 
 namespace mivex::ui {

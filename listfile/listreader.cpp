@@ -1,6 +1,4 @@
 // Queue-list files: the first-line test and the reader.
-#include "listfile/queuelist.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +7,7 @@
 #include <cerrno>
 #include <string_view>
 
+#include "listfile/listfile.h"
 #include "platform/fd.h"
 #include "queue/queueentry.h"
 

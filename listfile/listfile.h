@@ -1,4 +1,5 @@
-// Queue-list files (.flq): one queue entry per line, CR LF after every line, no header.
+// Queue-list files (.flq): one queue entry per line, CR LF after every line, no header. Read in
+// listreader.cpp, written in listwriter.cpp.
 #pragma once
 
 #include <limits.h>

@@ -1,7 +1,9 @@
 // The answers to `--help` and `--version`.
-#include "app/frontdoor.h"
+#include "run/frontdoor.h"
 
 #include <string_view>
+
+#include "version.h"
 
 namespace mivex {
 
@@ -40,7 +42,7 @@ std::optional<std::string> frontDoorText(int argc, const char* const* argv) {
         return std::string(kUsage);
     }
     if (argument == "--version") {
-        return std::string("Mivex ") + MIVEX_VERSION + "\n";
+        return std::string("Mivex ") + kVersion + "\n";
     }
     return std::nullopt;
 }

@@ -1,5 +1,5 @@
 // What an unattended run says on standard error.
-#include "app/runreport.h"
+#include "run/runreport.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/ttyprogress.h"
 #include "queue/queuestore.h"
+#include "run/ttyprogress.h"
 
 namespace mivex {
 
