@@ -3,6 +3,8 @@
 # and on the disk, with return times and times including `sync`, plus start-up, peak memory and
 # the window at its limits. One table of ratios first, then the machine, then every single value.
 # See bench/README.md for the datasets, the knobs and how to read the table.
+# Over 500 lines: one dataset a function, all in one script so that a run needs only bash, the
+# peers and GNU time, and a subset runs with BENCH_ONLY; the shared helpers are in lib.sh.
 set -euo pipefail
 export LC_ALL=C
 
@@ -34,10 +36,15 @@ MEM_ROUNDS=${BENCH_MEM_ROUNDS:-$(sized 3 1)}
 DROP_FILES=${BENCH_DROP_FILES:-$(sized 10000 1000)}
 META_FILES=${BENCH_META_FILES:-$(sized 2000 500)}
 META_FOLDERS=${BENCH_META_FOLDERS:-$(sized 20 5)}
+LINK_FILES=${BENCH_LINK_FILES:-$(sized 10000 1000)}
+LIST_FILES=${BENCH_LIST_FILES:-$(sized 10000 1000)}
+KEEPBOTH_ROWS=${BENCH_KEEPBOTH_ROWS:-$(sized 32767 2000)}
+MOVE_SIZES=${BENCH_MOVE_FILES:-$(sized 100000,300000 5000)}
+MOVE_FOLDERS_PER=${BENCH_MOVE_PER_FOLDER:-100}
 PARENT_DIR=${BENCH_DIR:-/var/tmp}
 TMPFS_PARENT=${BENCH_TMPFS_DIR:-}
 TMPFS_SIZE=${BENCH_TMPFS_SIZE:-8G}
-ONLY=${BENCH_ONLY:-D1,D2,D3,D4,D5,D6,D6b,D7,D8,MEM,WIN}
+ONLY=${BENCH_ONLY:-D1,D2,D3,D4,D5,D6,D6b,D7,D8,D9,D10,D11,D12,MEM,MOVEMEM,WIN}
 FSES=${BENCH_FS:-tmpfs,disk}
 DISK_MODE=${BENCH_DISK:-$( ((EUID == 0)) && echo image || echo folder)}
 KEEP=${BENCH_KEEP:-0}
@@ -63,13 +70,18 @@ check_count BENCH_MEM_ROUNDS "$MEM_ROUNDS" 1
 check_count BENCH_DROP_FILES "$DROP_FILES" 1
 check_count BENCH_META_FILES "$META_FILES" 1
 check_count BENCH_META_FOLDERS "$META_FOLDERS" 1
+check_count BENCH_LINK_FILES "$LINK_FILES" 10
+check_count BENCH_LIST_FILES "$LIST_FILES" 1
+check_count BENCH_KEEPBOTH_ROWS "$KEEPBOTH_ROWS" 1
+check_count BENCH_MOVE_PER_FOLDER "$MOVE_FOLDERS_PER" 1
+for n in ${MOVE_SIZES//,/ }; do check_count BENCH_MOVE_FILES "$n" 1; done
 [[ $DISK_MODE == image || $DISK_MODE == folder ]] || die "BENCH_DISK must be image or folder"
 [[ $QUICK == [01] && $KEEP == [01] ]] || die "BENCH_QUICK and BENCH_KEEP take 0 or 1"
 ((SMALL_FOLDERS <= SMALL_FILES && MEM_FOLDERS <= MEM_FILES && META_FOLDERS <= META_FILES)) ||
     die "more folders than files"
 ((ROUNDS >= 5)) || note "warning: BENCH_ROUNDS=$ROUNDS; use at least 5 for numbers worth quoting"
 
-ALL_DATASETS="D1 D2 D3 D4 D5 D6 D6B D7 D8 MEM WIN"
+ALL_DATASETS="D1 D2 D3 D4 D5 D6 D6B D7 D8 D9 D10 D11 D12 MEM MOVEMEM WIN"
 for ds in ${ONLY//,/ }; do
     [[ " $ALL_DATASETS " == *" ${ds^^} "* ]] || die "BENCH_ONLY: unknown dataset '$ds' (known: $ALL_DATASETS)"
 done
@@ -91,6 +103,17 @@ if selected D3; then
     TREE_SRC=$(realpath -e -- "$TREE_SRC")
     [[ $TREE_SRC != / ]] || die "BENCH_TREE must not be /"
     TREE_FILES=$(find "$TREE_SRC" -type f | wc -l)
+fi
+# D9 copies real data: /usr/share unless BENCH_REAL names another tree; at least 50,000 entries
+# unless quick.
+REAL_SRC=${BENCH_REAL:-/usr/share}
+if selected D9; then
+    [[ -d $REAL_SRC ]] || die "no tree to copy for D9 at '$REAL_SRC'; set BENCH_REAL"
+    REAL_SRC=$(realpath -e -- "$REAL_SRC")
+    [[ $REAL_SRC != / ]] || die "BENCH_REAL must not be /"
+    REAL_ENTRIES=$(find "$REAL_SRC" | wc -l)
+    ((REAL_ENTRIES >= 50000 || QUICK == 1 || ${BENCH_REAL_ANY:-0} == 1)) ||
+        die "D9: $REAL_SRC holds $REAL_ENTRIES entries, fewer than 50,000 (BENCH_REAL_ANY=1 takes it anyway)"
 fi
 
 command -v rsync >/dev/null || die "rsync is not installed"
@@ -199,10 +222,21 @@ tree_kib=0
 ! selected D3 || tree_kib=$(du -sk -- "$TREE_SRC" | cut -f1)
 big_kib=$(((BIG_MB > SPARSE_MB ? BIG_MB : SPARSE_MB) * 2048))
 meta_kib=$((META_FILES * ((SMALL_KB + 3) / 4 * 4) + (META_FOLDERS * 11 / 10 + 1) * 12))
-need_disk=$((big_kib + (2 + 13 * runs) * small_kib + (1 + 4 * runs) * tree_kib + (2 + 3 * runs) * meta_kib + 512 * 1024))
+real_kib=0
+! selected D9 || real_kib=$(du -sk -- "$REAL_SRC" | cut -f1)
+link_kib=$((LINK_FILES * ((SMALL_KB + 3) / 4 * 4)))
+list_kib=$((LIST_FILES * ((SMALL_KB + 3) / 4 * 4)))
+move_max=0
+for n in ${MOVE_SIZES//,/ }; do ((n <= move_max)) || move_max=$n; done
+selected MOVEMEM || move_max=0
+move_kib=$((move_max * 4 + move_max / MOVE_FOLDERS_PER * 4))
+need_disk=$((big_kib + (2 + 13 * runs) * small_kib + (1 + 4 * runs) * tree_kib + (2 + 3 * runs) * meta_kib +
+    3 * real_kib + (1 + 3 * runs) * link_kib + 2 * runs * list_kib + runs * KEEPBOTH_ROWS * 4 + 2 * move_kib + 512 * 1024))
 need_inodes=$(((2 + 13 * runs) * (SMALL_FILES + SMALL_FOLDERS * 11 / 10 + 1) + (1 + 4 * runs) * ${TREE_FILES:-0} * 11 / 10 +
-    (2 + 3 * runs) * (META_FILES + META_FOLDERS * 22 / 10 + 2)))
+    (2 + 3 * runs) * (META_FILES + META_FOLDERS * 22 / 10 + 2) + 3 * ${REAL_ENTRIES:-0} + (1 + 3 * runs) * LINK_FILES +
+    2 * runs * LIST_FILES + runs * KEEPBOTH_ROWS + 2 * move_max * 11 / 10))
 mem_kib=$((2 * MEM_FILES * ((MEM_KB + 3) / 4 * 4)))
+((mem_kib >= 2 * move_kib)) || mem_kib=$((2 * move_kib))
 need_tmpfs=$(((big_kib > mem_kib ? big_kib : mem_kib) + 4 * small_kib + 2 * tree_kib + 3 * meta_kib + 256 * 1024))
 free_disk=$(df -Pk "$WORK" | awk 'NR == 2 { print $4 }')
 free_inodes=$(df -Pi "$WORK" | awk 'NR == 2 { print $4 }')
@@ -271,6 +305,7 @@ set_cmd() { # FS TOOL SOURCE DEST
         rsync_S) CMD=(rsync -a -S -- "$src" "$dest/") ;;
         rsync_I_full) CMD=(rsync -a -I -- "$src" "$dest/") ;;
         rsync_HAX) CMD=(rsync -aHAX -- "$src" "$dest/") ;;
+        rsync_H) CMD=(rsync -aH -- "$src" "$dest/") ;;
         tar) CMD=(tar_pipe "" "${src%/*}" "${src##*/}" "$dest") ;;
         tar_S) CMD=(tar_pipe -S "${src%/*}" "${src##*/}" "$dest") ;;
         mv) CMD=(mv -- "$src" "$dest/") ;;
@@ -297,6 +332,8 @@ label() {
         rsync_S) echo "rsync -aS" ;;
         rsync_I_full) echo "rsync -aI onto full" ;;
         rsync_HAX) echo "rsync -aHAX" ;;
+        rsync_H) echo "rsync -aH" ;;
+        mivex_folder) echo "mivex, 1 folder entry" ;;
         tar) echo "tar | tar" ;;
         tar_S) echo "tar -S | tar" ;;
         mv) echo "mv" ;;
@@ -400,7 +437,7 @@ bench_copy() { # FS DATASET SOURCE small|big TOOL...
             set_cmd "$fs" "$tool" "$src" "$dest"
             run_and_record "$fs" "$ds" "$tool" "$round"
             check_result "$fs" "$ds" "$tool" "$src" "$dest/${src##*/}"
-            if [[ $ds == D8 ]]; then
+            if [[ $ds == D8 || $ds == D10 ]]; then
                 check_like_cp "$fs" "$ds" "$tool" "$META_REF/${src##*/}" "$dest/${src##*/}"
             fi
             if [[ $ds == D4 ]]; then
@@ -445,6 +482,115 @@ d8() { # FS
     META_REF="$home/ref"
     bench_copy "$1" D8 "$home/tree" small mivex cp rsync_HAX
     drop_dest "$1" "$home" small
+}
+
+# Real data: REAL_SRC (/usr/share unless BENCH_REAL says otherwise) copied once onto the
+# filesystem, untimed, then copied by each tool. Copies go at once: they are large.
+d9() { # FS
+    local src="${ROOT[$1]}/data/real/${REAL_SRC##*/}"
+    note "copying $REAL_SRC ($REAL_ENTRIES entries) onto $1"
+    mkdir -p "${src%/*}"
+    cp -a -- "$REAL_SRC" "${src%/*}/"
+    bench_copy "$1" D9 "$src" big mivex cp
+    rm -rf -- "${src%/*}"
+}
+
+# A tree in which every file has a second name: LINK_FILES files in folders of 100, and links/
+# holding another name of each. A copy that keeps hard links writes each inode once.
+d10() { # FS
+    local home="${ROOT[$1]}/data/links"
+    note "making $LINK_FILES files of $SMALL_KB KiB, each with a second name, on $1"
+    mkdir -p "$home/ref"
+    make_tree "$home/tree" "$LINK_FILES" $(((LINK_FILES + 99) / 100)) "$SMALL_KB"
+    mkdir "$home/tree/links"
+    cp -al -- "$home/tree"/g* "$home/tree/links/"
+    cp -a -- "$home/tree" "$home/ref/"
+    META_REF="$home/ref"
+    bench_copy "$1" D10 "$home/tree" small mivex cp rsync_H
+    drop_dest "$1" "$home" small
+}
+
+# A list of LIST_FILES entries of one file each against one entry of the folder that holds them,
+# both Mivex: what an entry costs beyond its file. Each list is written before the clock starts.
+d11() { # FS
+    local fs=$1 home="${ROOT[$1]}/data/list" list="${ROOT[$1]}/lists/many.flq" round tool dest
+    note "making $LIST_FILES files of $SMALL_KB KiB in one folder on $fs"
+    mkdir -p "$home/files"
+    head -c $((LIST_FILES * SMALL_KB * 1024)) /dev/urandom |
+        split -b $((SMALL_KB * 1024)) -d -a ${#LIST_FILES} - "$home/files/f"
+    (cd "$home/files" && find . -type f -printf '%P\n' | sort) >"$home/names"
+    for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
+        for tool in $(rotate "$((round + WARMUP - 1))" mivex_entries mivex_folder); do
+            dest=$(new_dest "$fs")
+            if [[ $tool == mivex_entries ]]; then
+                awk -v s="$home/files" -v d="$dest" '{ printf "C-O --> %s/%s --> %s\r\n", s, $0, d }' "$home/names" >"$list"
+                CMD=("${ROOT[$fs]}/bin/mivex" "$list" -auto)
+                LIST=$list
+                run_and_record "$fs" D11 "$tool" "$round"
+                # The folder itself was made by the suite: give it the source's mode and times.
+                chmod --reference="$home/files" -- "$dest"
+                touch -r "$home/files" -- "$dest"
+                check_result "$fs" D11 "$tool" "$home/files" "$dest"
+            else
+                set_cmd "$fs" mivex "$home/files" "$dest"
+                run_and_record "$fs" D11 "$tool" "$round"
+                check_result "$fs" D11 "$tool" "$home/files" "$dest/files"
+            fi
+            drop_dest "$fs" "$dest" small
+        done
+    done
+    drop_dest "$fs" "$home" small
+}
+
+# KEEPBOTH_ROWS identical keep-both rows of one 4 KiB file into one folder: the n-th copy is
+# "one - Copy (n).bin". One list per round, no warm-up.
+d12() { # FS
+    local fs=$1 src="${ROOT[$1]}/data/one-kb.bin" list="${ROOT[$1]}/lists/keepboth.flq" round dest count last
+    head -c 4096 /dev/urandom >"$src"
+    note "D12: $KEEPBOTH_ROWS keep-both rows on $fs"
+    for ((round = 1; round <= ROUNDS; round++)); do
+        dest=$(new_dest "$fs")
+        awk -v line="C-N --> $src --> $dest" -v n="$KEEPBOTH_ROWS" 'BEGIN { for (i = 0; i < n; i++) printf "%s\r\n", line }' >"$list"
+        CMD=("${ROOT[$fs]}/bin/mivex" "$list" -auto)
+        LIST=$list
+        run_and_record "$fs" D12 mivex_kb "$round"
+        count=$(find "$dest" -type f | wc -l)
+        ((count == KEEPBOTH_ROWS)) || die "D12 ($fs): $count files, expected $KEEPBOTH_ROWS"
+        last="$dest/one-kb - Copy ($((KEEPBOTH_ROWS - 1))).bin"
+        ((KEEPBOTH_ROWS > 2)) || last="$dest/one-kb.bin"
+        cmp -s -- "$src" "$last" || die "D12 ($fs): '$last' is missing or differs"
+        drop_dest "$fs" "$dest" small
+    done
+    rm -f -- "$src"
+}
+
+# Peak resident memory of a move from the tmpfs to the disk, for each size in MOVE_SIZES (files
+# of 1 KiB, MOVE_FOLDERS_PER to a folder), against mv. The source is made again before each run.
+movemem() {
+    local n ref stage="${ROOT[tmpfs]}/stage" tool dest status rss secs
+    for n in ${MOVE_SIZES//,/ }; do
+        ref="${ROOT[tmpfs]}/data/movemem/tree"
+        note "MOVEMEM: making $n files of 1 KiB on tmpfs"
+        make_tree "$ref" "$n" $(((n + MOVE_FOLDERS_PER - 1) / MOVE_FOLDERS_PER)) 1
+        for tool in mivex_mo mv; do
+            cp -a -- "$ref" "$stage/"
+            dest=$(new_dest disk)
+            set_cmd disk "$tool" "$stage/tree" "$dest"
+            sync
+            status=0
+            /usr/bin/time -f '%M %e' -o "$WORK/time.out" "${CMD[@]}" >"$TOOL_OUTPUT" 2>&1 || status=$?
+            RUN_STATUS=$status
+            ((status == 0)) || tool_failed tmpfs+disk MOVEMEM "$tool" 1
+            read -r rss secs < <(tail -n 1 "$WORK/time.out")
+            [[ $rss =~ ^[0-9]+$ ]] || die "could not read the peak RSS from GNU time: $(cat "$WORK/time.out")"
+            echo "$tool@$n,1,$rss,$secs" >>"$MEMORY"
+            printf '   MOVEMEM %-9s %-8s peak RSS %6d KiB, %s s\n' "$n" "$tool" "$rss" "$secs" >&2
+            [[ ! -e $stage/tree ]] || die "$tool on MOVEMEM: the source is still there after the move"
+            check_result tmpfs+disk MOVEMEM "$tool" "$ref" "$dest/tree"
+            rm -rf -- "$dest"
+        done
+        rm -rf -- "${ref%/*}"
+    done
 }
 
 # The peers get their sparse options here: rsync -S, and -S on tar's create side.
@@ -615,10 +761,10 @@ win() {
 # no new inodes) and the move from the tmpfs come before D5, whose overwrites free inodes.
 # (A function called on the right of || or && runs with errexit off, so these are plain ifs.)
 SPENT=()   # seconds each dataset took, checks and data included
-for ds in D1 D4 D3 D2 D8 D6 D6b D5 D7 MEM WIN; do
+for ds in D1 D4 D3 D9 D2 D8 D10 D11 D12 D6 D6b MOVEMEM D5 D7 MEM WIN; do
     selected "$ds" || continue
     case $ds in
-        D6b | D7 | MEM | WIN) places=(-) ;;
+        D6b | D7 | MEM | MOVEMEM | WIN) places=(-) ;;
         *) places=("${FS_LIST[@]}") ;;
     esac
     for fs in "${places[@]}"; do
@@ -686,10 +832,10 @@ table() {
     done
     for fs in "${FS_LIST[@]}"; do
         if [[ $fs == tmpfs ]]; then
-            time_row D2 "$fs" mivex cp "copy ${SMALL_FILES} x ${SMALL_KB} KiB" le 0.70
+            time_row D2 "$fs" mivex cp "copy ${SMALL_FILES} x ${SMALL_KB} KiB" le 0.60
             time_row D2 "$fs" mivex rsync "" - -
         else
-            time_row D2 "$fs" mivex cp "copy ${SMALL_FILES} x ${SMALL_KB} KiB" le 1.00
+            time_row D2 "$fs" mivex cp "copy ${SMALL_FILES} x ${SMALL_KB} KiB" le 0.80
             time_row D2 "$fs" mivex rsync "" le 0.833
         fi
         time_row D2 "$fs" mivex tar "" - -
@@ -698,6 +844,23 @@ table() {
         time_row D3 "$fs" mivex cp "copy ${TREE_SRC##*/} (${TREE_FILES:-?} files)" le 1.00
         time_row D3 "$fs" mivex rsync "" - -
         time_row D3 "$fs" mivex tar "" - -
+    done
+    for fs in "${FS_LIST[@]}"; do
+        if [[ $fs == disk ]]; then
+            time_row D9 "$fs" mivex cp "copy ${REAL_SRC##*/} (${REAL_ENTRIES:-?})" le 0.70
+        else
+            time_row D9 "$fs" mivex cp "copy ${REAL_SRC##*/} (${REAL_ENTRIES:-?})" - -
+        fi
+    done
+    for fs in "${FS_LIST[@]}"; do
+        time_row D10 "$fs" mivex cp "$LINK_FILES files x 2 names" le 0.70
+        time_row D10 "$fs" mivex rsync_H "" - -
+    done
+    for fs in "${FS_LIST[@]}"; do
+        time_row D11 "$fs" mivex_entries mivex_folder "$LIST_FILES 1-file entries" le 1.50
+    done
+    for fs in "${FS_LIST[@]}"; do
+        time_row D12 "$fs" mivex_kb - "$KEEPBOTH_ROWS keep-both rows" lt_ms 30000
     done
     for fs in "${FS_LIST[@]}"; do
         time_row D8 "$fs" mivex cp "copy ${META_FILES}, links+ACLs" - -
@@ -720,8 +883,13 @@ table() {
     for fs in "${FS_LIST[@]}"; do
         time_row D5 "$fs" mivex_o mivex_fresh "C-O onto full dest" le 1.30
         time_row D5 "$fs" mivex_n mivex_fresh "C-N onto full dest" le 1.30
-        time_row D5 "$fs" mivex_o cp_full "C-O onto full dest" - -
-        time_row D5 "$fs" mivex_o rsync_I_full "C-O onto full dest" - -
+        if [[ $fs == disk ]]; then
+            time_row D5 "$fs" mivex_o cp_full "C-O onto full dest" le 1.00
+            time_row D5 "$fs" mivex_o rsync_I_full "C-O onto full dest" le 0.70
+        else
+            time_row D5 "$fs" mivex_o cp_full "C-O onto full dest" - -
+            time_row D5 "$fs" mivex_o rsync_I_full "C-O onto full dest" - -
+        fi
     done
     for fs in "${FS_LIST[@]}"; do
         time_row D6 "$fs" mivex_mo mv "move, same filesystem" lt_ms 50
@@ -736,6 +904,14 @@ table() {
             "$(awk -v k="$mc" 'BEGIN { printf "%.1f MiB", k / 1024 }')" "$(ratio "$mm" "$mc")" - - - "<64 MiB" \
             "$(judge "$mm" lt $((64 * 1024)))" -
     fi
+    for n in ${MOVE_SIZES//,/ }; do
+        mm=$(max_rss "mivex_mo@$n")
+        [[ -n $mm ]] || continue
+        mc=$(max_rss "mv@$n")
+        emit_row MOVE "move peak RSS, $n" tmpfs+disk "mv" "$(awk -v k="$mm" 'BEGIN { printf "%.1f MiB", k / 1024 }')" \
+            "$(awk -v k="$mc" 'BEGIN { printf "%.1f MiB", k / 1024 }')" "$(ratio "$mm" "$mc")" - - - "<16 MiB" \
+            "$(judge "$mm" lt $((16 * 1024)))" -
+    done
     v=$(med_window save)
     if [[ -n $v ]]; then
         while IFS= read -r m; do
@@ -754,7 +930,9 @@ ratio = Mivex's median / the peer's median (below 1: Mivex is faster), over $ROU
 $WARMUP warm-up round(s) (D7: $STARTUP_RUNS runs). "return": until the command returns; "with sync":
 \`tool; sync\`, timed together. An untimed sync precedes every run. D5 compares Mivex onto a full
 destination with Mivex into an empty one in the same rounds; D6 and D7 targets are on Mivex's
-own median; peak RSS is the largest of $MEM_ROUNDS run(s); WIN is the median of $ROUNDS runs of
+own median (D12: the whole list of keep-both rows, no warm-up); D11 compares a list of one-file
+entries with one entry of their folder; peak RSS is the largest of $MEM_ROUNDS run(s) (MOVE: one
+run of each tool per size, tmpfs to disk); WIN is the median of $ROUNDS runs of
 mivex_gesturebench. Sparse peers: rsync -a -S and tar -S on the create side. "tar | tar" is
 \`tar -C SRC -cf - NAME | tar -C DST -xpf -\`. Every result was checked with diff -r and its
 metadata (type, mode, owner, mtime, link target), D8's also with rsync -naiHAX against cp -a's
@@ -798,6 +976,7 @@ details() {
     echo "# source $(git -C "$REPO" describe --always --dirty 2>/dev/null || echo unknown)"
     echo "# datasets $ONLY on $FSES; rounds $ROUNDS, warm-up $WARMUP; D1 $BIG_MB MiB; D2/D5/D6 $SMALL_FILES x $SMALL_KB KiB in $SMALL_FOLDERS folders;"
     echo "#   D3 ${TREE_SRC:--}; D4 $SPARSE_MB MiB with $SPARSE_DATA_KB KiB of data; D7 $STARTUP_RUNS runs; MEM $MEM_FILES x $MEM_KB KiB in $MEM_FOLDERS folders, $MEM_ROUNDS round(s); WIN drop of $DROP_FILES files;"
+    echo "#   D9 ${REAL_SRC:--} (${REAL_ENTRIES:-?} entries); D10 $LINK_FILES x $SMALL_KB KiB with a second name each; D11 $LIST_FILES one-file entries; D12 $KEEPBOTH_ROWS keep-both rows; MOVEMEM $MOVE_SIZES x 1 KiB, $MOVE_FOLDERS_PER a folder;"
     echo "#   D8 $META_FILES x $SMALL_KB KiB in $META_FOLDERS folders, a user attribute on each, an access and a default ACL on each folder, every file of g000 also under links/$( ((EUID == 0)) && echo ', 10 files with a capability')$([[ $QUICK == 0 ]] || echo '; quick mode')"
     echo "# page cache not dropped: sources are read from memory. On the disk, small-file copies are kept"
     echo "#   until the end (ext4 without a journal is slow to create files after many deletions)."

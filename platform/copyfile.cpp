@@ -89,21 +89,26 @@ int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& 
     return claimCollisionName(dstDir, dstName, false, rename) == 0 ? kSuccess : claimFailure();
 }
 
-int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement) {
+int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement,
+                           bool taken) {
     const auto link = [&](const std::string& candidate) {
         return linkUnnamed(fd, dstDir, candidate);
     };
     if (placement == Placement::KeepBoth) {
         return claimCollisionName(dstDir, dstName, false, link) == 0 ? kSuccess : claimFailure();
     }
-    if (linkUnnamed(fd, dstDir, dstName) == 0) {
-        return kSuccess;
-    }
-    if (errno != EEXIST) {
-        return codeFromErrno(errno);
-    }
-    if (placement == Placement::Fresh) {
-        return kFileExists;
+    // A name seen taken a moment ago is replaced at once: linking to it would only fail. Gone
+    // meanwhile, the rename below still puts the file there.
+    if (!taken || placement != Placement::Replace) {
+        if (linkUnnamed(fd, dstDir, dstName) == 0) {
+            return kSuccess;
+        }
+        if (errno != EEXIST) {
+            return codeFromErrno(errno);
+        }
+        if (placement == Placement::Fresh) {
+            return kFileExists;
+        }
     }
     // Overwrite: a file or link stands at the name. It is replaced in one step through a
     // temporary name, which the file gets only now, complete: a run killed before this point
@@ -133,9 +138,9 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         return kSpecialFile;
     }
     started(srcPath);
+    bool occupied = false;  // something stood at the name when the copy began
     if (placement == Placement::Replace) {
         // Checked before the data is written, so a wrong kind of target costs no copy.
-        bool occupied = false;
         struct stat there;
         if (int code = checkReplaceable(dstDir, dstName, false, &occupied, &there);
             code != kSuccess) {
@@ -154,7 +159,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
     if (mOptions.keepHardLinks && st.st_nlink > 1 && placement != Placement::KeepBoth) {
         link = mLinks.claim(st);
         if (link.later()) {
-            return linkToCopy(link, name, st, dstDir, dstName, placement, record);
+            return linkToCopy(link, st, dstDir, dstName, placement, record);
         }
     }
 
@@ -210,7 +215,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
             const int dup = ::fcntl(dst.get(), F_DUPFD_CLOEXEC, 0);
             code = dup < 0 || ::close(dup) != 0 ? codeFromErrno(errno) : kSuccess;
             if (code == kSuccess) {
-                code = placeUnnamed(dst.get(), dstDir, dstName, placement);
+                code = placeUnnamed(dst.get(), dstDir, dstName, placement, occupied);
             }
             dst.reset();
         } else if (::close(dst.release()) != 0) {
@@ -227,7 +232,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         return code;  // an unnamed file goes away with its descriptor
     }
     link.named(dstDir, dstName);
-    noteCopied(record, name, st);
+    noteCopied(record, st);
     ++mFilesDone;
     report();
     return kSuccess;
@@ -282,9 +287,8 @@ int Transfer::copyXattrs(int src, int dst, std::initializer_list<XattrStage> sta
     return kSuccess;
 }
 
-int Transfer::linkToCopy(const HardLinks::Claim& copy, const std::string& name,
-                         const struct stat& st, int dstDir, const std::string& dstName,
-                         Placement placement, CopiedItem* record) {
+int Transfer::linkToCopy(const HardLinks::Claim& copy, const struct stat& st, int dstDir,
+                         const std::string& dstName, Placement placement, CopiedItem* record) {
     if (copy.error() != 0) {
         return codeFromErrno(copy.error());
     }
@@ -293,7 +297,7 @@ int Transfer::linkToCopy(const HardLinks::Claim& copy, const std::string& name,
     if (int code = placeUnnamed(copy.copy(), dstDir, dstName, placement); code != kSuccess) {
         return code;
     }
-    noteCopied(record, name, st);
+    noteCopied(record, st);
     mBytesDone += static_cast<std::uint64_t>(st.st_size);
     ++mFilesDone;
     report();
@@ -352,7 +356,7 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
         ::unlinkat(dstDir, temp.c_str(), 0);
         return code;
     }
-    noteCopied(record, name, st);
+    noteCopied(record, st);
     ++mFilesDone;
     report();
     return kSuccess;

@@ -239,17 +239,16 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const std::string& nam
     }
     // Only a folder that was there already can hold something to replace; in one made just now
     // every name is claimed without replacing, which spares a look before each file.
-    CopyFrame frame{st,
-                    noteCopied(record, name, st),
-                    merging ? Placement::Replace : Placement::Fresh,
-                    srcPath,
-                    {},
-                    0,
-                    {}};
+    CopyFrame frame{
+        st, noteCopied(record, st), merging ? Placement::Replace : Placement::Fresh, srcPath, {}, 0,
+        {}};
     std::vector<DirEntry> entries;
     if (const int err = readFolder(src.current(), entries); err != 0) {
         code = codeFromErrno(err, true);
     } else {
+        if (mCopied) {
+            mCopied->expect(frame.record, entries.size());
+        }
         code = copyFiles(src.current(), dst.current(), frame, entries);
     }
     stack.push_back(std::move(frame));

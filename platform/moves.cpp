@@ -208,85 +208,18 @@ int Transfer::mergeFolder(int srcDir, const std::string& name, const struct stat
 int Transfer::moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir) {
     const Placement top =
         mRequest.rule == CollisionRule::KeepBoth ? Placement::KeepBoth : Placement::Replace;
-    CopiedStore store;
-    CopiedItem copied;
-    mCopied = &store;
-    int code = copyTree(srcDir, name, st, dstDir, top, mRequest.source, &copied);
+    CopiedRecord copied;
+    mCopied = &copied;
+    int code = copyTree(srcDir, name, st, dstDir, top, mRequest.source, copied.top());
     mCopied = nullptr;
     if (code != kSuccess || mAborted) {
         return code;  // the source stays whole
     }
-    // The source goes only once the copy is on disk.
+    // The source goes only once the copy is on disk, and then exactly what was copied.
     if (::syncfs(dstDir) != 0) {
         return codeFromErrno(errno);
     }
-    for (const CopiedItem* item : copied.children) {
-        if (int removed = removeCopied(srcDir, *item); removed != kSuccess) {
-            return removed;
-        }
-    }
-    return kSuccess;
-}
-
-// Removes what was copied, and only that: an item replaced since it was copied stays, and so does
-// every folder above it.
-int Transfer::removeCopied(int parent, const CopiedItem& top) {
-    struct Frame {
-        const CopiedItem* item;
-        std::size_t next;
-    };
-    FolderPath path(parent);
-    std::vector<Frame> stack;
-    auto visit = [&](const CopiedItem& item) -> int {
-        struct stat now;
-        if (::fstatat(path.current(), item.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
-            return errno == ENOENT ? kSuccess : codeFromErrno(errno, true);
-        }
-        if (now.st_dev != item.dev || now.st_ino != item.ino) {
-            return kDirNotEmpty;  // replaced since it was copied: not ours to delete
-        }
-        if (!item.isDir) {
-            // Written to since it was copied (the same inode, appended or rewritten in place): its
-            // copy holds the old bytes, so the source keeps the only current ones.
-            if (!stillAsCopied(item.state, now)) {
-                return kInUse;
-            }
-            return ::unlinkat(path.current(), item.name.c_str(), 0) == 0
-                       ? kSuccess
-                       : codeFromErrno(errno, true);
-        }
-        if (path.enter(item.name, &now) != 0) {
-            return codeFromErrno(errno, true);
-        }
-        if (now.st_dev != item.dev || now.st_ino != item.ino) {
-            path.leave();
-            return kDirNotEmpty;  // swapped between the look and the opening
-        }
-        stack.push_back({&item, 0});
-        return kSuccess;
-    };
-    if (const int code = visit(top); code != kSuccess) {
-        return code;
-    }
-    while (!stack.empty()) {
-        Frame& frame = stack.back();
-        if (frame.next < frame.item->children.size()) {
-            if (const int code = visit(*frame.item->children[frame.next++]); code != kSuccess) {
-                return code;
-            }
-            continue;
-        }
-        const CopiedItem& done = *frame.item;
-        stack.pop_back();
-        if (path.leave() != 0) {
-            return kInUse;
-        }
-        if (::unlinkat(path.current(), done.name.c_str(), AT_REMOVEDIR) != 0) {
-            return errno == ENOTEMPTY || errno == EEXIST ? kDirNotEmpty
-                                                         : codeFromErrno(errno, true);
-        }
-    }
-    return kSuccess;
+    return copied.remove(srcDir, name);
 }
 
 }  // namespace mivex::engine

@@ -90,9 +90,12 @@ bool isTempName(const std::string& name) {
 
 void removeStaleTemps(int dir) {
     struct stat st;
-    if (::fstat(dir, &st) != 0) {
-        return;
+    if (::fstat(dir, &st) == 0) {
+        removeStaleTemps(dir, st);
     }
+}
+
+void removeStaleTemps(int dir, const struct stat& st) {
     {
         std::lock_guard lock(gLookedLock);
         if (gLooked.size() >= kRememberedFolders) {

@@ -6,6 +6,8 @@
 // writing into a shared folder, or one in another container, is never taken for a dead one.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 
 namespace mivex {
@@ -20,5 +22,7 @@ bool isTempName(const std::string& name);
 // that are gone. Each folder is looked through once per process: later calls for it return at
 // once, so a queue that writes into one folder many times pays for one look.
 void removeStaleTemps(int dir);
+// The same for a folder whose state the caller has just taken.
+void removeStaleTemps(int dir, const struct stat& st);
 
 }  // namespace mivex

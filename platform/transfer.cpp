@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/identity.h"
+#include "platform/keptfolders.h"
 #include "platform/resultcodes.h"
 #include "platform/tempnames.h"
 #include "platform/transferengine.h"
@@ -35,16 +36,30 @@ std::string stripTrailingSlashes(std::string path) {
     return path;
 }
 
+// What the process is, asked once rather than for every entry: its effective ids, and whether
+// /proc/self/fd is there to link unnamed files through.
+struct ProcessIds {
+    uid_t euid;
+    gid_t egid;
+    bool noProcFd;
+};
+const ProcessIds& processIds() {
+    static const ProcessIds ids{::geteuid(), ::getegid(), ::access("/proc/self/fd", X_OK) != 0};
+    return ids;
+}
+
 }  // namespace
 
+// The pool gets its threads once the destination is known (workerCount asks about its disk).
 Transfer::Transfer(const TransferRequest& request, TransferMonitor* monitor)
     : mRequest(request),
       mMonitor(monitor),
-      mEuid(::geteuid()),
-      mEgid(::getegid()),
+      mEuid(processIds().euid),
+      mEgid(processIds().egid),
       mCaller(std::this_thread::get_id()),
-      mNamedOnly(::access("/proc/self/fd", X_OK) != 0),
-      mPool(workerCount(), kQueuedBatches, [this] { tick(); }) {}
+      mNamedOnly(processIds().noProcFd),
+      mPool(
+          0, kQueuedPerThread, [this] { tick(); }, kQueuedBytes) {}
 
 TransferOutcome Transfer::run() {
     const std::string source = stripTrailingSlashes(mRequest.source);
@@ -63,10 +78,25 @@ TransferOutcome Transfer::run() {
         return {kInvalidParameter, false};
     }
 
-    Fd srcParent(::open(parentOf(source).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!srcParent.valid()) {
-        return {codeFromErrno(errno, true), false};
+    // The folders of the entry, kept for the next entry of the run when it names them too.
+    struct Keep {
+        KeptFolder src, dest;
+        bool move;
+        ~Keep() {
+            keepFolder(FolderRole::SourceFolder, std::move(src), move);
+            keepFolder(FolderRole::Destination, std::move(dest));
+        }
+    } kept{takeKeptFolder(FolderRole::SourceFolder, parentOf(source)),
+           takeKeptFolder(FolderRole::Destination, destFolder),
+           mRequest.kind == TransferKind::Move};
+    if (!kept.src.fd.valid()) {
+        kept.src.path = parentOf(source);
+        kept.src.fd.reset(::open(kept.src.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!kept.src.fd.valid() || ::fstat(kept.src.fd.get(), &kept.src.st) != 0) {
+            return {codeFromErrno(errno, true), false};
+        }
     }
+    const Fd& srcParent = kept.src.fd;
     struct stat srcSt;
     if (::fstatat(srcParent.get(), name.c_str(), &srcSt, AT_SYMLINK_NOFOLLOW) != 0) {
         return {codeFromErrno(errno, true), false};
@@ -80,18 +110,22 @@ TransferOutcome Transfer::run() {
     // the kernel resolves them, cannot hide it).
     std::string existing = destFolder;
     Fd probe;
-    for (;;) {
-        probe.reset(::open(existing.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (probe.valid() || errno != ENOENT || existing == "/" || existing == ".") {
-            break;
+    // A destination kept from the last entry exists, and is where the walk up starts.
+    if (!kept.dest.fd.valid()) {
+        for (;;) {
+            probe.reset(::open(existing.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (probe.valid() || errno != ENOENT || existing == "/" || existing == ".") {
+                break;
+            }
+            existing = parentOf(existing);
         }
-        existing = parentOf(existing);
+        if (!probe.valid()) {
+            return {codeFromErrno(errno), false};
+        }
     }
-    if (!probe.valid()) {
-        return {codeFromErrno(errno), false};
-    }
+    const int probeFd = kept.dest.fd.valid() ? kept.dest.fd.get() : probe.get();
     if (S_ISDIR(srcSt.st_mode)) {
-        Fd walk(::dup(probe.get()));
+        Fd walk(::dup(probeFd));
         for (;;) {
             struct stat here;
             if (::fstat(walk.get(), &here) != 0) {
@@ -114,38 +148,40 @@ TransferOutcome Transfer::run() {
         struct stat probeSt;
         Fd srcFolder(::openat(srcParent.get(), name.c_str(),
                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (srcFolder.valid() && ::fstat(probe.get(), &probeSt) == 0 &&
-            probeSt.st_dev == srcSt.st_dev && !onOneMount(srcFolder.get(), probe.get()) &&
+        if (srcFolder.valid() && ::fstat(probeFd, &probeSt) == 0 &&
+            probeSt.st_dev == srcSt.st_dev && !onOneMount(srcFolder.get(), probeFd) &&
             treeHoldsFolder(srcFolder.get(), probeSt)) {
             return {kIntoItself, false};
         }
     }
     probe.reset();
 
-    // Missing destination folders are made without asking.
-    if (existing != destFolder) {
-        // "." is where a relative destination starts: its first folder is the first to make.
-        std::size_t pos = existing == "/" ? 1 : existing == "." ? 0 : existing.size() + 1;
-        while (pos <= destFolder.size()) {
-            std::size_t next = destFolder.find('/', pos);
-            if (next == std::string::npos) {
-                next = destFolder.size();
+    if (!kept.dest.fd.valid()) {
+        // Missing destination folders are made without asking.
+        if (existing != destFolder) {
+            // "." is where a relative destination starts: its first folder is the first to make.
+            std::size_t pos = existing == "/" ? 1 : existing == "." ? 0 : existing.size() + 1;
+            while (pos <= destFolder.size()) {
+                std::size_t next = destFolder.find('/', pos);
+                if (next == std::string::npos) {
+                    next = destFolder.size();
+                }
+                const std::string prefix = destFolder.substr(0, next);
+                if (next > pos && ::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+                    return {codeFromErrno(errno), false};
+                }
+                pos = next + 1;
             }
-            const std::string prefix = destFolder.substr(0, next);
-            if (next > pos && ::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
-                return {codeFromErrno(errno), false};
-            }
-            pos = next + 1;
+        }
+        kept.dest.path = destFolder;
+        kept.dest.fd.reset(::open(destFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!kept.dest.fd.valid() || ::fstat(kept.dest.fd.get(), &kept.dest.st) != 0) {
+            return {codeFromErrno(errno), false};
         }
     }
-    Fd dest(::open(destFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dest.valid()) {
-        return {codeFromErrno(errno), false};
-    }
-    struct stat destSt, parentSt;
-    if (::fstat(dest.get(), &destSt) != 0 || ::fstat(srcParent.get(), &parentSt) != 0) {
-        return {codeFromErrno(errno), false};
-    }
+    const Fd& dest = kept.dest.fd;
+    const struct stat& destSt = kept.dest.st;
+    const struct stat& parentSt = kept.src.st;
     mDestSt = destSt;
 
     const bool keepBoth = mRequest.rule == CollisionRule::KeepBoth;
@@ -158,7 +194,9 @@ TransferOutcome Transfer::run() {
 
     // Space held by the temporary files of a killed earlier run is given back before this run
     // needs it. Folders made by this run hold none; merged ones are looked through as they come.
-    removeStaleTemps(dest.get());
+    removeStaleTemps(dest.get(), destSt);
+    const int threads = workerCount(destSt.st_dev);
+    mPool.resize(threads, kQueuedPerThread * static_cast<std::size_t>(threads));
 
     if (mMonitor && mMonitor->wantsTotals()) {
         countTotals(srcParent.get(), name, srcSt);
@@ -208,18 +246,6 @@ void Transfer::report() {
     mProgress.bytesDone = mBytesDone.load(std::memory_order_relaxed);
     mProgress.filesDone = mFilesDone.load(std::memory_order_relaxed);
     mMonitor->progress(mProgress);
-}
-
-CopiedItem* Transfer::noteCopied(CopiedItem* record, const std::string& name,
-                                 const struct stat& st) {
-    if (!record || !mCopied) {
-        return nullptr;
-    }
-    std::lock_guard lock(mRecordLock);
-    CopiedItem& item = mCopied->emplace_back(
-        CopiedItem{name, st.st_dev, st.st_ino, S_ISDIR(st.st_mode), copiedState(st), {}});
-    record->children.push_back(&item);
-    return &item;
 }
 
 }  // namespace mivex::engine

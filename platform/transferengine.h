@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/copiedrecord.h"
 #include "platform/copyoptions.h"
 #include "platform/fd.h"
 #include "platform/folderwalk.h"
@@ -53,19 +54,9 @@ inline int claimFailure() {
     return errno == EEXIST ? kFileExists : codeFromErrno(errno);
 }
 
-// What was copied, so that a move across filesystems removes exactly that and nothing that
-// appeared in the source meanwhile.
-struct CopiedItem {
-    std::string name;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    bool isDir = false;
-    CopiedState state;                  // a file or link only
-    std::vector<CopiedItem*> children;  // items of the store
-};
-// The items of one move across filesystems. A deque keeps them in place as it grows, and frees
-// them without recursing however deep the tree.
-using CopiedStore = std::deque<CopiedItem>;
+// Where a move across filesystems notes what it copied into one folder (copiedrecord.h), so that
+// it removes exactly that and nothing that appeared or changed in the source meanwhile.
+using CopiedItem = CopiedRecord::Folder;
 
 // How an item takes its name at the destination.
 enum class Placement {
@@ -79,10 +70,13 @@ enum class Placement {
 int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir,
                      bool* occupied = nullptr, struct stat* found = nullptr);
 
-// Files of a folder go to the pool in batches of this many; a few batches wait in line at most,
-// so the walk never runs far ahead of the copying (memory and open folders stay bounded).
+// Files of a folder go to the pool in batches of this many. The batches waiting in line hold at
+// most kQueuedBytes of names, and at most kQueuedPerThread a copying thread (each keeps its
+// folder's two descriptors open until it is copied), so the walk never runs far ahead of the
+// copying: memory and open folders stay bounded, and grow with the threads, not the tree.
 constexpr std::size_t kBatchFiles = 256;
-constexpr std::size_t kQueuedBatches = 8;
+constexpr std::size_t kQueuedBytes = 1u << 20;
+constexpr std::size_t kQueuedPerThread = 4;
 
 // One source folder and its copy, open for the batches of its files: they keep it open while
 // they wait or are copied, whatever folder the walk has gone on to.
@@ -136,7 +130,11 @@ private:
                   CopiedItem* record, std::vector<CopyFrame>& stack);
     int copyFiles(int srcFd, int dstFd, CopyFrame& frame, std::vector<DirEntry>& entries);
     void submitBatch(Batch batch) {
-        mPool.submit([this, b = std::move(batch)] { copyBatch(b); });
+        std::size_t bytes = sizeof(Batch);
+        for (const std::string& name : batch.names) {
+            bytes += sizeof(std::string) + name.capacity();
+        }
+        mPool.submit([this, b = std::move(batch)] { copyBatch(b); }, bytes);
     }
     void copyBatch(const Batch& batch);  // on a pool thread
     void countTotals(int dir, const std::string& name, const struct stat& st);
@@ -166,10 +164,12 @@ private:
                  Placement placement, const std::string& srcPath, CopiedItem* record);
     int copyLink(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                  const std::string& dstName, Placement placement, CopiedItem* record);
-    int linkToCopy(const HardLinks::Claim& copy, const std::string& name, const struct stat& st,
-                   int dstDir, const std::string& dstName, Placement placement, CopiedItem* record);
-    // Gives a finished unnamed file its name at the destination.
-    int placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement);
+    int linkToCopy(const HardLinks::Claim& copy, const struct stat& st, int dstDir,
+                   const std::string& dstName, Placement placement, CopiedItem* record);
+    // Gives a finished unnamed file its name at the destination; `taken`: something was seen
+    // standing at the name.
+    int placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement,
+                     bool taken = false);
     // Gives a finished temporary file or link its name at the destination.
     int placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
                   Placement placement);
@@ -194,11 +194,12 @@ private:
                 Placement placement, bool& merge);
     int mergeFolder(int srcDir, const std::string& name, const struct stat& st, int dstDir);
     int moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir);
-    int removeCopied(int parent, const CopiedItem& item);
     void movedByRename(const struct stat& st);
 
     // ----- transfer.cpp: progress and the notes kept on the way
-    CopiedItem* noteCopied(CopiedItem* record, const std::string& name, const struct stat& st);
+    CopiedItem* noteCopied(CopiedItem* record, const struct stat& st) {
+        return record && mCopied ? mCopied->note(record, st) : nullptr;
+    }
     void notePlaced(int fd) {
         if (struct stat st; ::fstat(fd, &st) == 0) {
             mPlaced.note(st);
@@ -252,9 +253,8 @@ private:
     std::string mCurrentFile;  // set by pool threads, reported by the calling thread
 
     // Pool: the pointer is set and cleared by the calling thread while the pool is idle; the
-    // store it points to is written under mRecordLock.
-    std::mutex mRecordLock;
-    CopiedStore* mCopied = nullptr;  // during a move across filesystems
+    // record it points to has its own lock.
+    CopiedRecord* mCopied = nullptr;  // during a move across filesystems
 
     TransferProgress mProgress;  // the calling thread only: totals and the current file
 

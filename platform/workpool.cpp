@@ -1,27 +1,75 @@
 // The pool of copying threads, and how many it has.
 #include "platform/workpool.h"
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <string>
 #include <utility>
+
+#include "platform/fd.h"
 
 namespace mivex {
 
-int workerCount() {
+bool isRotating(dev_t dev) {
+    static std::mutex lock;
+    static std::map<dev_t, bool> known;
+    std::lock_guard hold(lock);
+    if (auto it = known.find(dev); it != known.end()) {
+        return it->second;
+    }
+    bool rotating = false;
+    const std::string base =
+        "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+    for (const char* tail : {"/queue/rotational", "/../queue/rotational"}) {
+        Fd fd(::open((base + tail).c_str(), O_RDONLY | O_CLOEXEC));
+        char c = 0;
+        if (fd.valid() && ::read(fd.get(), &c, 1) == 1) {
+            rotating = c == '1';
+            break;
+        }
+    }
+    known.emplace(dev, rotating);
+    return rotating;
+}
+
+int workerCount(dev_t destination) {
     // MIVEX_WORKERS is read at every call: tests and benchmarks set it per run inside one process.
     if (const char* env = std::getenv("MIVEX_WORKERS"); env && *env) {
         return std::clamp(std::atoi(env), 0, 16);
     }
-    // For many small files the work is system calls, which two cores do nearly twice as fast. The
-    // cores are counted once (a system call each time otherwise).
-    static const int count = std::thread::hardware_concurrency() >= 2 ? 2 : 0;
-    return count;
+    // The cores this process may run on (taskset, a container's cpuset), counted once: three
+    // system calls each time otherwise.
+    static const int cores = [] {
+        cpu_set_t set;
+        if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+            return CPU_COUNT(&set);
+        }
+        return static_cast<int>(std::thread::hardware_concurrency());
+    }();
+    const int count = cores < 2 ? 0 : std::min(cores, 16);
+    // Up to 2 the disk is never asked.
+    return count > 2 && isRotating(destination) ? 2 : count;
 }
 
-WorkPool::WorkPool(int threads, std::size_t maxQueued, Tick tick)
+WorkPool::WorkPool(int threads, std::size_t maxQueued, Tick tick, std::size_t maxQueuedBytes)
     : mThreadCount(threads),
       mMaxQueued(std::max<std::size_t>(maxQueued, 1)),
-      mTick(std::move(tick)) {}
+      mTick(std::move(tick)),
+      mMaxQueuedBytes(maxQueuedBytes) {}
+
+void WorkPool::resize(int threads, std::size_t maxQueued) {
+    if (mThreads.empty()) {
+        mThreadCount = threads;
+        std::lock_guard lock(mLock);
+        mMaxQueued = std::max<std::size_t>(maxQueued, 1);
+    }
+}
 
 WorkPool::~WorkPool() {
     {
@@ -46,15 +94,19 @@ void WorkPool::waitTicking(std::unique_lock<std::mutex>& lock, const Done& done)
     }
 }
 
-void WorkPool::submit(Task task) {
+void WorkPool::submit(Task task, std::size_t bytes) {
     std::unique_lock lock(mLock);
     if (mThreads.empty()) {
         for (int i = 0; i < mThreadCount; ++i) {
             mThreads.emplace_back([this] { workLoop(); });
         }
     }
-    waitTicking(lock, [this] { return mLine.size() < mMaxQueued; });
-    mLine.push_back(std::move(task));
+    waitTicking(lock, [this, bytes] {
+        return mLine.empty() || (mLine.size() < mMaxQueued &&
+                                 (mMaxQueuedBytes == 0 || mQueuedBytes + bytes <= mMaxQueuedBytes));
+    });
+    mQueuedBytes += bytes;
+    mLine.push_back({std::move(task), bytes});
     lock.unlock();
     mWorkReady.notify_one();
 }
@@ -83,7 +135,8 @@ void WorkPool::workLoop() {
         if (mLine.empty()) {
             return;
         }
-        Task task = std::move(mLine.front());
+        Task task = std::move(mLine.front().task);
+        mQueuedBytes -= mLine.front().bytes;
         mLine.pop_front();
         ++mBusy;
         lock.unlock();

@@ -4,6 +4,8 @@
 // can report progress and notice an abort. The first failure a task notes is kept.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -16,10 +18,19 @@
 
 namespace mivex {
 
-// How many threads copy the files of a folder tree besides the one that walks it; the machine is
-// asked once per process. MIVEX_WORKERS overrides the choice (0 copies everything on the calling
-// thread).
-int workerCount();
+// How many threads copy the files of a folder tree besides the one that walks it, into a
+// destination on the filesystem `destination`. For many small files the work is system calls,
+// which scale with the cores this process may use: one thread a core, up to 16 (past that the one
+// walking thread, which reads every folder and hands out every name, is the limit; bench/RESULTS.md
+// has the model). One core copies on the calling thread. A destination on a rotating disk gets at
+// most 2, as more threads only make its head seek between their files. The machine and each disk
+// are asked once per process. MIVEX_WORKERS overrides the choice (0 copies everything on the
+// calling thread).
+int workerCount(dev_t destination);
+
+// Whether the block device under the filesystem `dev` says that it rotates (the whole disk's
+// answer for a partition). Filesystems without one (tmpfs, NFS) do not.
+bool isRotating(dev_t dev);
 
 class WorkPool {
 public:
@@ -29,17 +40,21 @@ public:
     static constexpr auto kTick = std::chrono::milliseconds(20);
 
     // `threads` may be 0: then nothing may be submitted. The threads start with the first task.
-    WorkPool(int threads, std::size_t maxQueued, Tick tick);
+    // The line holds at most `maxQueued` tasks and, past its first, `maxQueuedBytes` of what the
+    // tasks say they hold (0: no bound).
+    WorkPool(int threads, std::size_t maxQueued, Tick tick, std::size_t maxQueuedBytes = 0);
     ~WorkPool();  // lets the threads finish the line, then joins them
     WorkPool(const WorkPool&) = delete;
     WorkPool& operator=(const WorkPool&) = delete;
 
     int threads() const { return mThreadCount; }
+    // Before the first task only: the number of threads and the line's length.
+    void resize(int threads, std::size_t maxQueued);
     // Whether the threads have started (the feeding thread only).
     bool started() const { return !mThreads.empty(); }
 
-    // The feeding thread only.
-    void submit(Task task);
+    // The feeding thread only. `bytes`: what the task holds while it waits.
+    void submit(Task task, std::size_t bytes = 0);
     // Returns once the line is empty and no task runs.
     void drain();
     // Returns once `done` holds; it is asked under the pool's lock after each task ends.
@@ -55,18 +70,24 @@ private:
     template <typename Done>
     void waitTicking(std::unique_lock<std::mutex>& lock, const Done& done);
 
-    const int mThreadCount;
-    const std::size_t mMaxQueued;
+    int mThreadCount;        // the feeding thread only
+    std::size_t mMaxQueued;  // guarded by mLock
     const Tick mTick;
+    const std::size_t mMaxQueuedBytes;
     std::atomic<int> mFailure{0};
     std::vector<std::thread> mThreads;  // the feeding thread only
 
     std::mutex mLock;
     std::condition_variable mWorkReady;  // a task waits, or the pool closes
     std::condition_variable mWorkDone;   // room in the line, or a task ended
-    std::deque<Task> mLine;              // guarded by mLock
-    int mBusy = 0;                       // guarded by mLock: tasks running
-    bool mClosing = false;               // guarded by mLock
+    struct Waiting {
+        Task task;
+        std::size_t bytes;
+    };
+    std::deque<Waiting> mLine;     // guarded by mLock
+    std::size_t mQueuedBytes = 0;  // guarded by mLock
+    int mBusy = 0;                 // guarded by mLock: tasks running
+    bool mClosing = false;         // guarded by mLock
 };
 
 }  // namespace mivex

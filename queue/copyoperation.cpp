@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/folders.h"
+#include "platform/keptfolders.h"
 #include "platform/resultcodes.h"
 #include "platform/transfer.h"
 #include "queue/log.h"
@@ -56,6 +57,8 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
         }
     } report{runLog, hooks};
 
+    // Entries that share a source folder or a destination find them open (see keptfolders.h).
+    const KeepFoldersForRun keepFolders;
     int errors = 0;
     std::string lastCopyCode;
     const std::size_t count = rows.size();

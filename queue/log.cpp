@@ -1,4 +1,4 @@
-// The run log: stamped lines appended to the day's file, one open/write/close per line.
+// The run log: stamped lines appended to the day's file, kept open for the run, one write a line.
 #include "queue/log.h"
 
 #include <fcntl.h>
@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <clocale>
 #include <initializer_list>
+#include <utility>
 
 #include "platform/posixio.h"
 
@@ -62,42 +63,56 @@ void RunLog::log(std::string_view message) {
     log(message, std::time(nullptr));
 }
 
-void RunLog::log(std::string_view message, std::time_t when) {
-    if (mPath.empty()) {
-        return;
+void RunLog::setPath(const std::string& path) {
+    if (path != mPath) {
+        mFile.reset();
+        mStarted = false;
     }
+    mPath = path;
+}
+
+bool RunLog::open(std::string& prefix) {
     const bool first = !mStarted;
     mStarted = true;
     // Read too: the first line looks at how the file ends. O_NONBLOCK: a FIFO planted at the day's
     // name would otherwise hold the run until some reader opened it. Only a regular file is
     // written; anything else loses the line.
-    const int fd = ::open(mPath.c_str(),
-                          O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-    if (fd < 0) {
+    Fd fd(::open(mPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                 0644));
+    if (!fd.valid()) {
         fail(errnoText(errno));
-        return;
+        return false;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(fd.get(), &st) != 0) {
         fail(errnoText(errno));
-        ::close(fd);
-        return;
+        return false;
     }
     if (!S_ISREG(st.st_mode)) {
         fail("it is not a regular file");
-        ::close(fd);
-        return;
+        return false;
     }
-
-    std::string line;
     // A line torn by a crash or an older program would swallow this run's first line.
     if (first && st.st_size > 0) {
         char tail[2] = {};
         const off_t from = st.st_size >= 2 ? st.st_size - 2 : 0;
-        const ssize_t got = ::pread(fd, tail, 2, from);
+        const ssize_t got = ::pread(fd.get(), tail, 2, from);
         if (got != 2 || tail[0] != '\r' || tail[1] != '\n') {
-            line = "\r\n";
+            prefix = "\r\n";
         }
+    }
+    mFile = std::move(fd);
+    return true;
+}
+
+void RunLog::log(std::string_view message, std::time_t when) {
+    if (mPath.empty()) {
+        return;
+    }
+    std::string line;
+    // A file that could not be opened is tried again at the next line (the folder may be back).
+    if (!mFile.valid() && !open(line)) {
+        return;
     }
     line += logTimestamp(when);
     line += '\t';
@@ -106,6 +121,7 @@ void RunLog::log(std::string_view message, std::time_t when) {
 
     // One write, never retried: with O_APPEND a whole line lands at the end in one piece even when
     // another run appends at the same moment, whereas a second write could land after its lines.
+    const int fd = mFile.get();
     const ssize_t written = ::write(fd, line.data(), line.size());
     if (written < 0) {
         fail(errnoText(errno));
@@ -118,7 +134,6 @@ void RunLog::log(std::string_view message, std::time_t when) {
         }
         fail(errnoText(ENOSPC));
     }
-    ::close(fd);
 }
 
 void RunLog::fail(const std::string& reason) {

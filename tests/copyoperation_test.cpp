@@ -3,8 +3,11 @@
 #include "queue/copyoperation.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdio>
 #include <ctime>
+#include <functional>
 
 #include "platform/resultcodes.h"
 #include "queue/log.h"
@@ -120,6 +123,52 @@ TEST_F(CopyOperationTest, AbortStopsTheWalkWithoutALineForThatRow) {
     EXPECT_EQ(performed, (std::vector<std::string>{"/one", "/two"}));
     EXPECT_EQ(messages(), std::vector<std::string>{rows[0] + " was successful"});
     EXPECT_TRUE(notices.empty());
+}
+
+// A run keeps the last entry's folders open for the next one. A folder renamed away and replaced,
+// or removed and made again, between two entries must not receive the next entry's file, nor give
+// it the old folder's file: the path is what the entry names.
+TEST_F(CopyOperationTest, FolderReplacedBetweenEntriesIsOpenedAgain) {
+    const auto swap = [](const std::string& folder) {
+        ASSERT_EQ(::rename(folder.c_str(), (folder + "-old").c_str()), 0);
+        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    };
+    const auto remake = [](const std::string& folder) {
+        test::removeTree(folder);
+        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    };
+    const struct {
+        const char* what;
+        bool source;  // else the destination
+        std::function<void(const std::string&)> change;
+    } cases[] = {
+        {"destination renamed and replaced", false, swap},
+        {"destination removed and made again", false, remake},
+        {"source folder renamed and replaced", true, swap},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir root;
+        test::makeTree(root.path(), {{"src/a.txt", "a"}, {"src/b.txt", "old b"}, {"dst/", ""}});
+        const std::string changed = c.source ? root / "src" : root / "dst";
+        int entries = 0;
+        hooks.perform = [&](ShellOpRecord& record) {
+            const int code = DoFileOperation(record);
+            if (++entries == 1) {
+                c.change(changed);
+                if (c.source) {
+                    writeFile(root / "src/b.txt", "new b");
+                }
+            }
+            return code;
+        };
+        const std::vector<std::string> rows = {
+            "C-O --> " + root / "src/a.txt" + " --> " + root / "dst",
+            "C-O --> " + root / "src/b.txt" + " --> " + root / "dst"};
+        EXPECT_TRUE(CopyOperation(rows, logs.path(), hooks));
+        EXPECT_EQ(readFile(root / "dst/b.txt"), c.source ? "new b" : "old b");
+        EXPECT_FALSE(exists(root / "dst-old/b.txt"));
+    }
 }
 
 TEST_F(CopyOperationTest, CodesFollowTheExactLetterRule) {
