@@ -564,10 +564,22 @@ d12() { # FS
     rm -f -- "$src"
 }
 
+# Runs CMD after a sync under GNU time and sets the caller's rss (peak, KiB) and secs; a failed run
+# stops the suite. Called directly, not in a subshell, so that a failure does stop it.
+peak_rss() { # FS DATASET TOOL ROUND
+    local status=0
+    sync
+    /usr/bin/time -f '%M %e' -o "$WORK/time.out" "${CMD[@]}" >"$TOOL_OUTPUT" 2>&1 || status=$?
+    RUN_STATUS=$status
+    ((status == 0)) || tool_failed "$@"
+    read -r rss secs < <(tail -n 1 "$WORK/time.out")
+    [[ $rss =~ ^[0-9]+$ ]] || die "could not read the peak RSS from GNU time: $(cat "$WORK/time.out")"
+}
+
 # Peak resident memory of a move from the tmpfs to the disk, for each size in MOVE_SIZES (files
 # of 1 KiB, MOVE_FOLDERS_PER to a folder), against mv. The source is made again before each run.
 movemem() {
-    local n ref stage="${ROOT[tmpfs]}/stage" tool dest status rss secs
+    local n ref stage="${ROOT[tmpfs]}/stage" tool dest rss secs
     for n in ${MOVE_SIZES//,/ }; do
         ref="${ROOT[tmpfs]}/data/movemem/tree"
         note "MOVEMEM: making $n files of 1 KiB on tmpfs"
@@ -576,13 +588,7 @@ movemem() {
             cp -a -- "$ref" "$stage/"
             dest=$(new_dest disk)
             set_cmd disk "$tool" "$stage/tree" "$dest"
-            sync
-            status=0
-            /usr/bin/time -f '%M %e' -o "$WORK/time.out" "${CMD[@]}" >"$TOOL_OUTPUT" 2>&1 || status=$?
-            RUN_STATUS=$status
-            ((status == 0)) || tool_failed tmpfs+disk MOVEMEM "$tool" 1
-            read -r rss secs < <(tail -n 1 "$WORK/time.out")
-            [[ $rss =~ ^[0-9]+$ ]] || die "could not read the peak RSS from GNU time: $(cat "$WORK/time.out")"
+            peak_rss tmpfs+disk MOVEMEM "$tool" 1
             echo "$tool@$n,1,$rss,$secs" >>"$MEMORY"
             printf '   MOVEMEM %-9s %-8s peak RSS %6d KiB, %s s\n' "$n" "$tool" "$rss" "$secs" >&2
             [[ ! -e $stage/tree ]] || die "$tool on MOVEMEM: the source is still there after the move"
@@ -693,20 +699,14 @@ d7() {
 
 # Peak resident memory (GNU time's %M, KiB) while copying a large tree.
 mem() {
-    local src="${ROOT[tmpfs]}/data/mem/tree" round tool dest status rss secs
+    local src="${ROOT[tmpfs]}/data/mem/tree" round tool dest rss secs
     note "MEM: making $MEM_FILES files of $MEM_KB KiB in $MEM_FOLDERS folders on tmpfs"
     make_tree "$src" "$MEM_FILES" "$MEM_FOLDERS" "$MEM_KB"
     for ((round = 1; round <= MEM_ROUNDS; round++)); do
         for tool in $(rotate "$((round - 1))" mivex cp); do
             dest=$(new_dest tmpfs)
             set_cmd tmpfs "$tool" "$src" "$dest"
-            sync
-            status=0
-            /usr/bin/time -f '%M %e' -o "$WORK/time.out" "${CMD[@]}" >"$TOOL_OUTPUT" 2>&1 || status=$?
-            RUN_STATUS=$status
-            ((status == 0)) || tool_failed tmpfs MEM "$tool" "$round"
-            read -r rss secs < <(tail -n 1 "$WORK/time.out")
-            [[ $rss =~ ^[0-9]+$ ]] || die "could not read the peak RSS from GNU time: $(cat "$WORK/time.out")"
+            peak_rss tmpfs MEM "$tool" "$round"
             echo "$tool,$round,$rss,$secs" >>"$MEMORY"
             printf '   MEM  tmpfs      %-13s round %-2d peak RSS %6d KiB, %s s\n' "$tool" "$round" "$rss" "$secs" >&2
             check_result tmpfs MEM "$tool" "$src" "$dest/tree"
