@@ -71,6 +71,29 @@ void RunLog::setPath(const std::string& path) {
     mPath = path;
 }
 
+namespace {
+
+bool endsInLine(int fd, off_t size) {
+    char tail[2] = {};
+    const off_t from = size >= 2 ? size - 2 : 0;
+    return ::pread(fd, tail, 2, from) == 2 && tail[0] == '\r' && tail[1] == '\n';
+}
+
+// Whether the file ends inside a line, looked at until its size holds still (a few tries).
+bool endsTorn(int fd, off_t size) {
+    for (int tries = 0; tries < 5 && !endsInLine(fd, size); ++tries) {
+        ::usleep(1000);
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || st.st_size == size) {
+            return true;
+        }
+        size = st.st_size;
+    }
+    return !endsInLine(fd, size);
+}
+
+}  // namespace
+
 bool RunLog::open(std::string& prefix) {
     const bool first = !mStarted;
     mStarted = true;
@@ -92,14 +115,11 @@ bool RunLog::open(std::string& prefix) {
         fail("it is not a regular file");
         return false;
     }
-    // A line torn by a crash or an older program would swallow this run's first line.
-    if (first && st.st_size > 0) {
-        char tail[2] = {};
-        const off_t from = st.st_size >= 2 ? st.st_size - 2 : 0;
-        const ssize_t got = ::pread(fd.get(), tail, 2, from);
-        if (got != 2 || tail[0] != '\r' || tail[1] != '\n') {
-            prefix = "\r\n";
-        }
+    // A line torn by a crash or an older program would swallow this run's first line. Another
+    // run's line that is being appended right now can look torn too: a write across a page edge
+    // grows the file in two steps. So the end counts as torn only when it stays the same.
+    if (first && st.st_size > 0 && endsTorn(fd.get(), st.st_size)) {
+        prefix = "\r\n";
     }
     mFile = std::move(fd);
     return true;
