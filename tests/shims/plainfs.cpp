@@ -6,37 +6,6 @@
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
-#include <sys/types.h>
-
-namespace {
-
-template <typename Fn>
-Fn next(const char* name) {
-    return reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, name));
-}
-
-using OpenAt = int (*)(int, const char*, int, ...);
-using Open = int (*)(const char*, int, ...);
-
-bool unnamed(int flags) {
-    return (flags & O_TMPFILE) == O_TMPFILE;
-}
-
-}  // namespace
-
-// The mode argument is there whenever O_CREAT or O_TMPFILE is.
-#define MIVEX_MODE(flags)                                 \
-    mode_t mode = 0;                                      \
-    if ((flags & O_CREAT) || unnamed(flags)) {            \
-        va_list ap;                                       \
-        va_start(ap, flags);                              \
-        mode = static_cast<mode_t>(va_arg(ap, unsigned)); \
-        va_end(ap);                                       \
-    }                                                     \
-    if (unnamed(flags)) {                                 \
-        errno = EOPNOTSUPP;                               \
-        return -1;                                        \
-    }
 
 extern "C" {
 
@@ -53,33 +22,21 @@ int linkat(int, const char*, int, const char*, int) {
     return -1;
 }
 
-int link(const char*, const char*) {
-    errno = EPERM;
-    return -1;
-}
-
 int openat(int dir, const char* path, int flags, ...) {
-    MIVEX_MODE(flags)
-    static const auto real = next<OpenAt>("openat");
+    if ((flags & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    mode_t mode = 0;
+    if (flags & O_CREAT) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, unsigned));
+        va_end(ap);
+    }
+    static const auto real =
+        reinterpret_cast<int (*)(int, const char*, int, ...)>(::dlsym(RTLD_NEXT, "openat"));
     return real(dir, path, flags, mode);
-}
-
-int openat64(int dir, const char* path, int flags, ...) {
-    MIVEX_MODE(flags)
-    static const auto real = next<OpenAt>("openat64");
-    return real(dir, path, flags, mode);
-}
-
-int open(const char* path, int flags, ...) {
-    MIVEX_MODE(flags)
-    static const auto real = next<Open>("open");
-    return real(path, flags, mode);
-}
-
-int open64(const char* path, int flags, ...) {
-    MIVEX_MODE(flags)
-    static const auto real = next<Open>("open64");
-    return real(path, flags, mode);
 }
 
 }  // extern "C"
