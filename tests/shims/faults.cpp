@@ -4,10 +4,11 @@
 // on contains `part` (every time, or only the n-th such call, counted from 1). The path of a
 // descriptor is what /proc/self/fd shows (an unnamed file is "folder/#inode (deleted)"); linkat and
 // renameat are judged by the new name's path, copy_file_range by either descriptor's. Calls:
-// read, pread, write, pwrite, close, syncfs, copy_file_range, linkat, renameat, renameat2.
+// read, pread, write, pwrite, close, syncfs, fchmod, copy_file_range, linkat, renameat, renameat2.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -106,6 +107,10 @@ ssize_t pwrite(int fd, const void* buf, size_t n, off_t at) {
 int syncfs(int fd) {
     static const auto real = next<int (*)(int)>("syncfs");
     return fails("syncfs", fd) ? -1 : real(fd);
+}
+int fchmod(int fd, mode_t mode) {
+    static const auto real = next<int (*)(int, mode_t)>("fchmod");
+    return fails("fchmod", fd) ? -1 : real(fd, mode);
 }
 ssize_t copy_file_range(int in, off_t* inAt, int out, off_t* outAt, size_t n, unsigned flags) {
     static const auto real =
