@@ -132,7 +132,10 @@ TEST(SourceChanges, FileVanishingFromAWalkedTreeIsNotCopiedAndTheQueueGoesOn) {
     writeFile(src / "after.txt", "after");
     const std::vector<std::string> rows = {entry("C-N", src / "tree", dst.path()),
                                            entry("C-N", src / "after.txt", dst.path())};
-    Calling vanish([&] { ::unlink((src / "tree/z.txt").c_str()); });
+    struct AfterTheWalk : Calling {  // totals: the tree is walked before its first file is copied
+        using Calling::Calling;
+        bool wantsTotals() const override { return true; }
+    } vanish([&] { ::unlink((src / "tree/z.txt").c_str()); });
     CopyHooks hooks;
     hooks.startTime = std::time(nullptr);
     hooks.perform = [&](ShellOpRecord& record) { return DoFileOperation(record, &vanish); };

@@ -19,12 +19,10 @@ inline void expectLogged(const std::string& log, const std::string& row, int cod
     EXPECT_NE(log.find(line), std::string::npos) << "no line: " << line << "in log:\n" << log;
 }
 
-// Calls `body` at every progress call of a transfer that counts its totals first; aborts the
-// transfer once asked to.
+// Calls `body` at every progress call of a transfer; aborts the transfer once asked to.
 class Calling : public TransferMonitor {
 public:
     explicit Calling(std::function<void()> body) : mBody(std::move(body)) {}
-    bool wantsTotals() const override { return true; }
     void progress(const TransferProgress&) override {
         ++calls;
         mBody();
