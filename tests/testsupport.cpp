@@ -1,7 +1,6 @@
 // Helpers shared by the tests.
 #include "tests/testsupport.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,10 +15,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
-#include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -57,21 +55,14 @@ TempDir::~TempDir() {
     removeTree(mPath);
 }
 
-TmpfsMount::TmpfsMount(unsigned long long bytes) {
-    const std::string opts = "size=" + std::to_string(bytes) + ",mode=0755";
-    if (::mount("tmpfs", mDir.path().c_str(), "tmpfs", 0, opts.c_str()) == 0) {
-        mMounted = true;
-    } else {
-        mReason = std::string("mounting a tmpfs was refused: ") + std::strerror(errno);
+bool ScratchMount::mount(const char* source, const char* type, unsigned long flags,
+                         const std::string& opts, const char* what) {
+    if (::mount(source, mDir.path().c_str(), type, flags, opts.empty() ? nullptr : opts.c_str())) {
+        mReason = std::string(what) + " was refused: " + std::strerror(errno);
+        return false;
     }
-}
-
-RamfsMount::RamfsMount() {
-    if (::mount("ramfs", mDir.path().c_str(), "ramfs", 0, "mode=0755") == 0) {
-        mMounted = true;
-    } else {
-        mReason = std::string("mounting a ramfs was refused: ") + std::strerror(errno);
-    }
+    mMounted = true;
+    return true;
 }
 
 ScratchMount::~ScratchMount() {
@@ -80,35 +71,26 @@ ScratchMount::~ScratchMount() {
     }
 }
 
+TmpfsMount::TmpfsMount(unsigned long long bytes) {
+    mount("tmpfs", "tmpfs", 0, "size=" + std::to_string(bytes) + ",mode=0755", "mounting a tmpfs");
+}
+
+RamfsMount::RamfsMount() {
+    mount("ramfs", "ramfs", 0, "mode=0755", "mounting a ramfs");
+}
+
 BindMount::BindMount(const std::string& source, bool readOnly) {
-    if (::mount(source.c_str(), mDir.path().c_str(), nullptr, MS_BIND, nullptr) != 0) {
-        mReason = std::string("a bind mount was refused: ") + std::strerror(errno);
-        return;
-    }
-    mMounted = true;
     // MS_RDONLY is ignored on the first bind; it takes a remount of the bind to apply.
-    if (readOnly && ::mount(nullptr, mDir.path().c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
-                            nullptr) != 0) {
-        mReason = std::string("a read-only remount was refused: ") + std::strerror(errno);
+    if (mount(source.c_str(), nullptr, MS_BIND, "", "a bind mount") && readOnly) {
+        mount(nullptr, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, "", "a read-only remount");
     }
 }
 
 void writeFile(const std::string& path, const std::string& content, mode_t mode) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!(out << content).flush() || ::chmod(path.c_str(), mode) != 0) {
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
     }
-    std::size_t done = 0;
-    while (done < content.size()) {
-        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0) {
-            ::close(fd);
-            throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    ::fchmod(fd, mode);
-    ::close(fd);
 }
 
 std::string readFile(const std::string& path) {
@@ -116,9 +98,7 @@ std::string readFile(const std::string& path) {
     if (!in) {
         throw std::runtime_error("cannot read " + path);
     }
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 bool exists(const std::string& path) {
@@ -237,65 +217,49 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
     if (::pipe2(outFds, O_CLOEXEC) != 0 || ::pipe2(errFds, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    pid_t pid = ::fork();
+    const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(outFds[1], 1);
         ::dup2(errFds[1], 2);
-        int devnull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devnull, 0);
+        ::dup2(::open("/dev/null", O_RDONLY), 0);
         ::execvp(args[0], args.data());
         _exit(127);
     }
     ::close(outFds[1]);
     ::close(errFds[1]);
     ProcessResult result;
-    // One reader for both pipes keeps `output` in the order the two streams were written.
-    std::thread reader([&] {
-        pollfd fds[2] = {{outFds[0], POLLIN, 0}, {errFds[0], POLLIN, 0}};
-        std::string* parts[2] = {&result.out, &result.err};
-        int open = 2;
-        char buf[4096];
-        while (open > 0) {
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                break;
-            }
-            for (int i = 0; i < 2; ++i) {
-                if (fds[i].fd < 0 || fds[i].revents == 0) {
-                    continue;
-                }
-                const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-                if (n <= 0) {
-                    fds[i].fd = -1;
-                    --open;
-                    continue;
-                }
-                parts[i]->append(buf, static_cast<std::size_t>(n));
-                result.output.append(buf, static_cast<std::size_t>(n));
+    pollfd fds[2] = {{outFds[0], POLLIN, 0}, {errFds[0], POLLIN, 0}};
+    std::string* parts[2] = {&result.out, &result.err};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    bool ended = false;
+    // One loop reads both pipes, so `output` keeps the order the two streams were written in.
+    for (int open = 2; open > 0 || !ended;) {
+        ::poll(fds, 2, killWhen ? 1 : 5);
+        for (int i = 0; i < 2; ++i) {
+            char buf[4096];
+            const ssize_t n = fds[i].fd < 0 || !fds[i].revents ? 0 : ::read(fds[i].fd, buf, 4096);
+            if (n > 0) {
+                parts[i]->append(buf, std::size_t(n));
+                result.output.append(buf, std::size_t(n));
+            } else if (fds[i].fd >= 0 && fds[i].revents) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
             }
         }
-    });
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    int status = 0;
-    for (;;) {
-        pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid) {
-            break;
+        ended = ended || ::waitpid(pid, &status, WNOHANG) == pid;
+        if (ended) {
+            continue;
         }
         result.killed = killWhen && killWhen();
         if (result.killed || std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
             result.timedOut = !result.killed;
-            break;
+            ended = true;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(killWhen ? 1 : 5));
     }
-    reader.join();
-    ::close(outFds[0]);
-    ::close(errFds[0]);
     result.exitCode =
         (!result.timedOut && !result.killed && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
     return result;
@@ -404,68 +368,40 @@ std::string rsyncDifferences(const std::string& a, const std::string& b) {
 
 namespace {
 
-bool sameTreeAt(const fs::path& a, const fs::path& b, const std::string& rel, std::string& why) {
-    struct stat sa, sb;
-    if (::lstat(a.c_str(), &sa) != 0 || ::lstat(b.c_str(), &sb) != 0) {
-        why = rel + ": missing on one side";
-        return false;
-    }
-    if ((sa.st_mode & S_IFMT) != (sb.st_mode & S_IFMT)) {
-        why = rel + ": type differs";
-        return false;
-    }
-    if (!S_ISLNK(sa.st_mode) && (sa.st_mode & 07777) != (sb.st_mode & 07777)) {
-        why = rel + ": mode differs";
-        return false;
-    }
-    if (S_ISLNK(sa.st_mode)) {
-        if (fs::read_symlink(a) != fs::read_symlink(b)) {
-            why = rel + ": link target differs";
-            return false;
+// One line per entry below `root`, sorted: name, type and mode, then the link's target, or the
+// modification time and the bytes.
+std::vector<std::string> treeLines(const std::string& root) {
+    std::vector<std::string> lines;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string path = entry.path().string();
+        const struct stat st = lstatOf(path);
+        std::string line = entry.path().lexically_relative(root).string() + "\t" +
+                           std::to_string(st.st_mode) + "\t";
+        if (S_ISLNK(st.st_mode)) {
+            line += linkTarget(path);
+        } else {
+            line += std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+            line += S_ISREG(st.st_mode) ? "\t" + readFile(path) : "";
         }
-        return true;
+        lines.push_back(line);
     }
-    // Folder times are compared below the top only: the two tops are usually made differently.
-    if (S_ISREG(sa.st_mode) || (S_ISDIR(sa.st_mode) && rel != ".")) {
-        if (sa.st_mtim.tv_sec != sb.st_mtim.tv_sec || sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec) {
-            why = rel + ": modification time differs";
-            return false;
-        }
-    }
-    if (S_ISREG(sa.st_mode)) {
-        if (readFile(a.string()) != readFile(b.string())) {
-            why = rel + ": content differs";
-            return false;
-        }
-        return true;
-    }
-    if (S_ISDIR(sa.st_mode)) {
-        std::vector<std::string> na, nb;
-        for (auto& e : fs::directory_iterator(a)) {
-            na.push_back(e.path().filename().string());
-        }
-        for (auto& e : fs::directory_iterator(b)) {
-            nb.push_back(e.path().filename().string());
-        }
-        std::sort(na.begin(), na.end());
-        std::sort(nb.begin(), nb.end());
-        if (na != nb) {
-            why = rel + ": folder contents differ";
-            return false;
-        }
-        for (const auto& n : na) {
-            if (!sameTreeAt(a / n, b / n, rel + "/" + n, why)) {
-                return false;
-            }
-        }
-    }
-    return true;
+    // The top's time is not compared: the two tops are usually made differently.
+    lines.push_back(".\t" + std::to_string(lstatOf(root).st_mode));
+    std::sort(lines.begin(), lines.end());
+    return lines;
 }
 
 }  // namespace
 
 bool sameTree(const std::string& a, const std::string& b, std::string& why) {
-    return sameTreeAt(a, b, ".", why);
+    const std::vector<std::string> la = treeLines(a), lb = treeLines(b);
+    const auto [ia, ib] = std::mismatch(la.begin(), la.end(), lb.begin(), lb.end());
+    if (ia == la.end() && ib == lb.end()) {
+        return true;
+    }
+    const std::string& first = ia == la.end() ? *ib : ib == lb.end() ? *ia : std::min(*ia, *ib);
+    why = first.substr(0, first.find('\t')) + " differs";
+    return false;
 }
 
 }  // namespace mivex::test
