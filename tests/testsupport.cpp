@@ -24,31 +24,22 @@ namespace fs = std::filesystem;
 namespace mivex::test {
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : mName(name) {
-    const char* old = std::getenv(name);
-    mHadOld = old != nullptr;
-    mOld = old ? old : "";
+    if (const char* old = std::getenv(name)) {
+        mOld = old;
+    }
     ::setenv(name, value, 1);
 }
 
 ScopedEnv::~ScopedEnv() {
-    if (mHadOld) {
-        ::setenv(mName.c_str(), mOld.c_str(), 1);
-    } else {
-        ::unsetenv(mName.c_str());
-    }
+    mOld ? ::setenv(mName.c_str(), mOld->c_str(), 1) : ::unsetenv(mName.c_str());
 }
 
 TempDir::TempDir(const std::string& under) {
-    std::string base = under;
-    if (base.empty()) {
-        const char* tmp = std::getenv("TMPDIR");
-        base = (tmp && *tmp) ? tmp : "/tmp";
+    const char* tmp = std::getenv("TMPDIR");
+    mPath = (!under.empty() ? under : tmp && *tmp ? tmp : "/tmp") + "/mivex-test-XXXXXX";
+    if (!mkdtemp(mPath.data())) {
+        throw std::runtime_error("mkdtemp failed: " + mPath + ": " + std::strerror(errno));
     }
-    std::string templ = base + "/mivex-test-XXXXXX";
-    if (!mkdtemp(templ.data())) {
-        throw std::runtime_error("mkdtemp failed under " + base + ": " + std::strerror(errno));
-    }
-    mPath = templ;
 }
 
 TempDir::~TempDir() {
@@ -151,18 +142,35 @@ void plantTree(const std::string& root, const std::vector<std::string>& entries)
     }
 }
 
-std::vector<std::string> describeTree(const std::string& root) {
+namespace {
+
+// Every entry below `root` as describeTree gives it; with `meta`, its mode and (but for a link)
+// its modification time follow the name between tabs.
+std::vector<std::string> walkTree(const std::string& root, bool meta) {
     std::vector<std::string> out;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string path = entry.path().string();
+        const struct stat st = lstatOf(path);
         // Lexically: a link is named by where it stands, not by what it leads to.
-        const std::string name = entry.path().lexically_relative(root).string();
-        const struct stat st = lstatOf(entry.path().string());
-        out.push_back(S_ISLNK(st.st_mode)   ? name + "->" + linkTarget(entry.path().string())
-                      : S_ISREG(st.st_mode) ? name + "=" + readFile(entry.path().string())
-                                            : name + "/");
+        std::string line = entry.path().lexically_relative(root).string();
+        if (meta) {
+            line += "\t" + std::to_string(st.st_mode) + "\t";
+            line += S_ISLNK(st.st_mode) ? ""
+                                        : std::to_string(st.st_mtim.tv_sec) + "." +
+                                              std::to_string(st.st_mtim.tv_nsec);
+        }
+        out.push_back(line + (S_ISLNK(st.st_mode)   ? "->" + linkTarget(path)
+                              : S_ISREG(st.st_mode) ? "=" + readFile(path)
+                                                    : "/"));
     }
     std::sort(out.begin(), out.end());
     return out;
+}
+
+}  // namespace
+
+std::vector<std::string> describeTree(const std::string& root) {
+    return walkTree(root, false);
 }
 
 std::vector<std::string> listTree(const std::string& folder) {
@@ -366,35 +374,11 @@ std::string rsyncDifferences(const std::string& a, const std::string& b) {
     return r.output;
 }
 
-namespace {
-
-// One line per entry below `root`, sorted: name, type and mode, then the link's target, or the
-// modification time and the bytes.
-std::vector<std::string> treeLines(const std::string& root) {
-    std::vector<std::string> lines;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string path = entry.path().string();
-        const struct stat st = lstatOf(path);
-        std::string line = entry.path().lexically_relative(root).string() + "\t" +
-                           std::to_string(st.st_mode) + "\t";
-        if (S_ISLNK(st.st_mode)) {
-            line += linkTarget(path);
-        } else {
-            line += std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
-            line += S_ISREG(st.st_mode) ? "\t" + readFile(path) : "";
-        }
-        lines.push_back(line);
-    }
-    // The top's time is not compared: the two tops are usually made differently.
-    lines.push_back(".\t" + std::to_string(lstatOf(root).st_mode));
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}
-
-}  // namespace
-
 bool sameTree(const std::string& a, const std::string& b, std::string& why) {
-    const std::vector<std::string> la = treeLines(a), lb = treeLines(b);
+    std::vector<std::string> la = walkTree(a, true), lb = walkTree(b, true);
+    // The top's time is not compared: the two tops are usually made differently.
+    la.push_back(".\t" + std::to_string(lstatOf(a).st_mode));
+    lb.push_back(".\t" + std::to_string(lstatOf(b).st_mode));
     const auto [ia, ib] = std::mismatch(la.begin(), la.end(), lb.begin(), lb.end());
     if (ia == la.end() && ib == lb.end()) {
         return true;

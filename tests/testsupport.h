@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,8 @@ public:
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
-    std::string mName, mOld;
-    bool mHadOld;
+    std::string mName;
+    std::optional<std::string> mOld;
 };
 
 // A filesystem mounted on a fresh folder for one test, unmounted at destruction. ok() is false,
