@@ -99,10 +99,7 @@ TEST_F(UnattendedRun, RealQueueMatchesCpAByteForByte) {
 TEST_F(UnattendedRun, BadListsEndWithStatusTwoSayWhyAndLogNothing) {
     std::filesystem::create_directory(data / "folder.flq");
     writeFile(data / "empty.flq", "");
-    writeFile(data / "binary.flq",
-              "\x7f"
-              "ELF" +
-                  randomBytes(4096, 3));
+    writeFile(data / "binary.flq", std::string(1, 0x7f) + "ELF" + randomBytes(4096, 3));
     writeFile(data / "nosep.flq", "just some text\r\nC-N --> /a --> /b\r\n");
     std::string tooLong;
     for (int i = 0; i <= 32767; ++i) {
