@@ -120,6 +120,7 @@ TEST(QueueStore, MirrorFollowsEveryChange) {
     store.removeAt(0);
     EXPECT_EQ(store.gQueueMirror(), a + "\r\n");
     store.clear();
+    EXPECT_TRUE(store.empty());
     EXPECT_EQ(store.gQueueMirror(), "");
 }
 
