@@ -1,7 +1,6 @@
 // Helpers shared by the tests.
 #include "tests/testsupport.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,62 +15,45 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
-#include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace fs = std::filesystem;
 
 namespace mivex::test {
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : mName(name) {
-    const char* old = std::getenv(name);
-    mHadOld = old != nullptr;
-    mOld = old ? old : "";
+    if (const char* old = std::getenv(name)) {
+        mOld = old;
+    }
     ::setenv(name, value, 1);
 }
 
 ScopedEnv::~ScopedEnv() {
-    if (mHadOld) {
-        ::setenv(mName.c_str(), mOld.c_str(), 1);
-    } else {
-        ::unsetenv(mName.c_str());
-    }
+    mOld ? ::setenv(mName.c_str(), mOld->c_str(), 1) : ::unsetenv(mName.c_str());
 }
 
 TempDir::TempDir(const std::string& under) {
-    std::string base = under;
-    if (base.empty()) {
-        const char* tmp = std::getenv("TMPDIR");
-        base = (tmp && *tmp) ? tmp : "/tmp";
+    const char* tmp = std::getenv("TMPDIR");
+    mPath = (!under.empty() ? under : tmp && *tmp ? tmp : "/tmp") + "/mivex-test-XXXXXX";
+    if (!mkdtemp(mPath.data())) {
+        throw std::runtime_error("mkdtemp failed: " + mPath + ": " + std::strerror(errno));
     }
-    std::string templ = base + "/mivex-test-XXXXXX";
-    if (!mkdtemp(templ.data())) {
-        throw std::runtime_error("mkdtemp failed under " + base + ": " + std::strerror(errno));
-    }
-    mPath = templ;
 }
 
 TempDir::~TempDir() {
     removeTree(mPath);
 }
 
-TmpfsMount::TmpfsMount(unsigned long long bytes) {
-    const std::string opts = "size=" + std::to_string(bytes) + ",mode=0755";
-    if (::mount("tmpfs", mDir.path().c_str(), "tmpfs", 0, opts.c_str()) == 0) {
-        mMounted = true;
-    } else {
-        mReason = std::string("mounting a tmpfs was refused: ") + std::strerror(errno);
+bool ScratchMount::mount(const char* source, const char* type, unsigned long flags,
+                         const std::string& opts, const char* what) {
+    if (::mount(source, mDir.path().c_str(), type, flags, opts.empty() ? nullptr : opts.c_str())) {
+        mReason = std::string(what) + " was refused: " + std::strerror(errno);
+        return false;
     }
-}
-
-RamfsMount::RamfsMount() {
-    if (::mount("ramfs", mDir.path().c_str(), "ramfs", 0, "mode=0755") == 0) {
-        mMounted = true;
-    } else {
-        mReason = std::string("mounting a ramfs was refused: ") + std::strerror(errno);
-    }
+    mMounted = true;
+    return true;
 }
 
 ScratchMount::~ScratchMount() {
@@ -80,35 +62,26 @@ ScratchMount::~ScratchMount() {
     }
 }
 
+TmpfsMount::TmpfsMount(unsigned long long bytes) {
+    mount("tmpfs", "tmpfs", 0, "size=" + std::to_string(bytes) + ",mode=0755", "mounting a tmpfs");
+}
+
+RamfsMount::RamfsMount() {
+    mount("ramfs", "ramfs", 0, "mode=0755", "mounting a ramfs");
+}
+
 BindMount::BindMount(const std::string& source, bool readOnly) {
-    if (::mount(source.c_str(), mDir.path().c_str(), nullptr, MS_BIND, nullptr) != 0) {
-        mReason = std::string("a bind mount was refused: ") + std::strerror(errno);
-        return;
-    }
-    mMounted = true;
     // MS_RDONLY is ignored on the first bind; it takes a remount of the bind to apply.
-    if (readOnly && ::mount(nullptr, mDir.path().c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
-                            nullptr) != 0) {
-        mReason = std::string("a read-only remount was refused: ") + std::strerror(errno);
+    if (mount(source.c_str(), nullptr, MS_BIND, "", "a bind mount") && readOnly) {
+        mount(nullptr, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, "", "a read-only remount");
     }
 }
 
 void writeFile(const std::string& path, const std::string& content, mode_t mode) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!(out << content).flush() || ::chmod(path.c_str(), mode) != 0) {
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
     }
-    std::size_t done = 0;
-    while (done < content.size()) {
-        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0) {
-            ::close(fd);
-            throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    ::fchmod(fd, mode);
-    ::close(fd);
 }
 
 std::string readFile(const std::string& path) {
@@ -116,9 +89,7 @@ std::string readFile(const std::string& path) {
     if (!in) {
         throw std::runtime_error("cannot read " + path);
     }
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 bool exists(const std::string& path) {
@@ -171,18 +142,35 @@ void plantTree(const std::string& root, const std::vector<std::string>& entries)
     }
 }
 
-std::vector<std::string> describeTree(const std::string& root) {
+namespace {
+
+// Every entry below `root` as describeTree gives it; with `meta`, its mode and (but for a link)
+// its modification time follow the name between tabs.
+std::vector<std::string> walkTree(const std::string& root, bool meta) {
     std::vector<std::string> out;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string path = entry.path().string();
+        const struct stat st = lstatOf(path);
         // Lexically: a link is named by where it stands, not by what it leads to.
-        const std::string name = entry.path().lexically_relative(root).string();
-        const struct stat st = lstatOf(entry.path().string());
-        out.push_back(S_ISLNK(st.st_mode)   ? name + "->" + linkTarget(entry.path().string())
-                      : S_ISREG(st.st_mode) ? name + "=" + readFile(entry.path().string())
-                                            : name + "/");
+        std::string line = entry.path().lexically_relative(root).string();
+        if (meta) {
+            line += "\t" + std::to_string(st.st_mode) + "\t";
+            line += S_ISLNK(st.st_mode) ? ""
+                                        : std::to_string(st.st_mtim.tv_sec) + "." +
+                                              std::to_string(st.st_mtim.tv_nsec);
+        }
+        out.push_back(line + (S_ISLNK(st.st_mode)   ? "->" + linkTarget(path)
+                              : S_ISREG(st.st_mode) ? "=" + readFile(path)
+                                                    : "/"));
     }
     std::sort(out.begin(), out.end());
     return out;
+}
+
+}  // namespace
+
+std::vector<std::string> describeTree(const std::string& root) {
+    return walkTree(root, false);
 }
 
 std::vector<std::string> listTree(const std::string& folder) {
@@ -237,65 +225,49 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
     if (::pipe2(outFds, O_CLOEXEC) != 0 || ::pipe2(errFds, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    pid_t pid = ::fork();
+    const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(outFds[1], 1);
         ::dup2(errFds[1], 2);
-        int devnull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devnull, 0);
+        ::dup2(::open("/dev/null", O_RDONLY), 0);
         ::execvp(args[0], args.data());
         _exit(127);
     }
     ::close(outFds[1]);
     ::close(errFds[1]);
     ProcessResult result;
-    // One reader for both pipes keeps `output` in the order the two streams were written.
-    std::thread reader([&] {
-        pollfd fds[2] = {{outFds[0], POLLIN, 0}, {errFds[0], POLLIN, 0}};
-        std::string* parts[2] = {&result.out, &result.err};
-        int open = 2;
-        char buf[4096];
-        while (open > 0) {
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                break;
-            }
-            for (int i = 0; i < 2; ++i) {
-                if (fds[i].fd < 0 || fds[i].revents == 0) {
-                    continue;
-                }
-                const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-                if (n <= 0) {
-                    fds[i].fd = -1;
-                    --open;
-                    continue;
-                }
-                parts[i]->append(buf, static_cast<std::size_t>(n));
-                result.output.append(buf, static_cast<std::size_t>(n));
+    pollfd fds[2] = {{outFds[0], POLLIN, 0}, {errFds[0], POLLIN, 0}};
+    std::string* parts[2] = {&result.out, &result.err};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    bool ended = false;
+    // One loop reads both pipes, so `output` keeps the order the two streams were written in.
+    for (int open = 2; open > 0 || !ended;) {
+        ::poll(fds, 2, killWhen ? 1 : 5);
+        for (int i = 0; i < 2; ++i) {
+            char buf[4096];
+            const ssize_t n = fds[i].fd < 0 || !fds[i].revents ? 0 : ::read(fds[i].fd, buf, 4096);
+            if (n > 0) {
+                parts[i]->append(buf, std::size_t(n));
+                result.output.append(buf, std::size_t(n));
+            } else if (fds[i].fd >= 0 && fds[i].revents) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
             }
         }
-    });
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    int status = 0;
-    for (;;) {
-        pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid) {
-            break;
+        ended = ended || ::waitpid(pid, &status, WNOHANG) == pid;
+        if (ended) {
+            continue;
         }
         result.killed = killWhen && killWhen();
         if (result.killed || std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
             result.timedOut = !result.killed;
-            break;
+            ended = true;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(killWhen ? 1 : 5));
     }
-    reader.join();
-    ::close(outFds[0]);
-    ::close(errFds[0]);
     result.exitCode =
         (!result.timedOut && !result.killed && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
     return result;
@@ -402,70 +374,18 @@ std::string rsyncDifferences(const std::string& a, const std::string& b) {
     return r.output;
 }
 
-namespace {
-
-bool sameTreeAt(const fs::path& a, const fs::path& b, const std::string& rel, std::string& why) {
-    struct stat sa, sb;
-    if (::lstat(a.c_str(), &sa) != 0 || ::lstat(b.c_str(), &sb) != 0) {
-        why = rel + ": missing on one side";
-        return false;
-    }
-    if ((sa.st_mode & S_IFMT) != (sb.st_mode & S_IFMT)) {
-        why = rel + ": type differs";
-        return false;
-    }
-    if (!S_ISLNK(sa.st_mode) && (sa.st_mode & 07777) != (sb.st_mode & 07777)) {
-        why = rel + ": mode differs";
-        return false;
-    }
-    if (S_ISLNK(sa.st_mode)) {
-        if (fs::read_symlink(a) != fs::read_symlink(b)) {
-            why = rel + ": link target differs";
-            return false;
-        }
-        return true;
-    }
-    // Folder times are compared below the top only: the two tops are usually made differently.
-    if (S_ISREG(sa.st_mode) || (S_ISDIR(sa.st_mode) && rel != ".")) {
-        if (sa.st_mtim.tv_sec != sb.st_mtim.tv_sec || sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec) {
-            why = rel + ": modification time differs";
-            return false;
-        }
-    }
-    if (S_ISREG(sa.st_mode)) {
-        if (readFile(a.string()) != readFile(b.string())) {
-            why = rel + ": content differs";
-            return false;
-        }
-        return true;
-    }
-    if (S_ISDIR(sa.st_mode)) {
-        std::vector<std::string> na, nb;
-        for (auto& e : fs::directory_iterator(a)) {
-            na.push_back(e.path().filename().string());
-        }
-        for (auto& e : fs::directory_iterator(b)) {
-            nb.push_back(e.path().filename().string());
-        }
-        std::sort(na.begin(), na.end());
-        std::sort(nb.begin(), nb.end());
-        if (na != nb) {
-            why = rel + ": folder contents differ";
-            return false;
-        }
-        for (const auto& n : na) {
-            if (!sameTreeAt(a / n, b / n, rel + "/" + n, why)) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
-}  // namespace
-
 bool sameTree(const std::string& a, const std::string& b, std::string& why) {
-    return sameTreeAt(a, b, ".", why);
+    std::vector<std::string> la = walkTree(a, true), lb = walkTree(b, true);
+    // The top's time is not compared: the two tops are usually made differently.
+    la.push_back(".\t" + std::to_string(lstatOf(a).st_mode));
+    lb.push_back(".\t" + std::to_string(lstatOf(b).st_mode));
+    const auto [ia, ib] = std::mismatch(la.begin(), la.end(), lb.begin(), lb.end());
+    if (ia == la.end() && ib == lb.end()) {
+        return true;
+    }
+    const std::string& first = ia == la.end() ? *ib : ib == lb.end() ? *ia : std::min(*ia, *ib);
+    why = first.substr(0, first.find('\t')) + " differs";
+    return false;
 }
 
 }  // namespace mivex::test

@@ -1,4 +1,4 @@
-// Helpers shared by the tests: scratch folders, small tmpfs mounts, files by content, and child
+// Helpers shared by the tests: scratch folders, small mounts, files by content, and child
 // processes with a time limit.
 #pragma once
 
@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,12 +44,11 @@ public:
 
 private:
     std::string mName;
-    std::string mOld;
-    bool mHadOld;
+    std::optional<std::string> mOld;
 };
 
 // A filesystem mounted on a fresh folder for one test, unmounted at destruction. ok() is false,
-// with reason() saying why, where mounting is refused (not root, no mount namespace).
+// with reason() saying why, where mounting is refused (not root, no such filesystem).
 class ScratchMount {
 public:
     ~ScratchMount();
@@ -61,33 +61,28 @@ public:
 
 protected:
     ScratchMount() = default;
+    // mount(2) on the folder; a refusal is kept as the reason, naming `what`.
+    bool mount(const char* source, const char* type, unsigned long flags, const std::string& opts,
+               const char* what);
     TempDir mDir;
     bool mMounted = false;
     std::string mReason;
 };
 
 // A tmpfs of `bytes`: a small one runs out of space on demand.
-class TmpfsMount : public ScratchMount {
-public:
+struct TmpfsMount : ScratchMount {
     explicit TmpfsMount(unsigned long long bytes);
 };
-
-// A ramfs: a filesystem that keeps no extended attributes at all (every one is refused with
-// ENOTSUP), where a vfat image would need a module this kernel may not have.
-class RamfsMount : public ScratchMount {
-public:
+// A ramfs: it keeps no extended attributes at all (every one is refused with ENOTSUP).
+struct RamfsMount : ScratchMount {
     RamfsMount();
 };
-
-// `source` mounted once more, read-only when asked. A bind mount is another mount of the same
-// filesystem: rename(2) between it and its source fails with EXDEV.
-class BindMount : public ScratchMount {
-public:
+// `source` mounted once more, read-only when asked: rename(2) between the two fails with EXDEV.
+struct BindMount : ScratchMount {
     BindMount(const std::string& source, bool readOnly);
 };
 
-// Declares `var`, a mount of `Kind` made from the arguments, or skips the test saying why it
-// could not be had (not root, no such filesystem).
+// Declares `var`, a mount of `Kind` made from the arguments, or skips the test saying why.
 #define MIVEX_MOUNT_OR_SKIP(var, Kind, ...) \
     Kind var(__VA_ARGS__);                  \
     if (!var.ok())                          \
@@ -97,13 +92,12 @@ void writeFile(const std::string& path, const std::string& content, mode_t mode 
 std::string readFile(const std::string& path);  // throws std::runtime_error when unreadable
 bool exists(const std::string& path);           // lstat: a dangling link exists
 struct stat lstatOf(const std::string& path);   // throws when missing
-// A file of `bytes` pseudo-random bytes drawn from `seed`.
 std::string randomBytes(std::size_t bytes, unsigned seed);
+// Files ("a/b.txt", content) and folders ("a/c/", ignored) below `root`, with their folders.
 void makeTree(const std::string& root,
               const std::vector<std::pair<std::string, std::string>>& files);
-// A tree written as text, one entry a string: "a/b.txt=bytes" a file, "a/c/" a folder, "a/l->t" a
-// link. plantTree makes the entries below `root` (with their folders); describeTree gives every
-// entry below `root` in that form, sorted.
+// A tree as text, one entry a string: "a/b.txt=bytes" a file, "a/c/" a folder, "a/l->t" a link.
+// plantTree makes the entries below `root`; describeTree gives every entry below `root`, sorted.
 void plantTree(const std::string& root, const std::vector<std::string>& entries);
 std::vector<std::string> describeTree(const std::string& root);
 // Names below `folder`, sorted, relative, folders with a trailing "/"; hidden names included.
@@ -114,33 +108,29 @@ struct ProcessResult {
     int exitCode = -1;  // -1 when killed by a signal, the time limit or `killWhen`
     bool timedOut = false;
     bool killed = false;  // by `killWhen`
-    std::string output;   // standard output and error together
-    std::string out;      // standard output alone
-    std::string err;      // standard error alone
+    std::string output;   // standard output and error together, in the order written
+    std::string out;
+    std::string err;
 };
-// Runs argv[0] with the arguments, killing it after `timeoutSeconds`, or with SIGKILL as soon as
-// `killWhen` answers true (asked every millisecond). With `asNobody` it runs through setpriv as
-// uid/gid 65534 with no groups, for permission cases (root ignores modes).
+// Runs argv[0] with the arguments, killing it after `timeoutSeconds`, or as soon as `killWhen`
+// answers true (asked every millisecond). `asNobody` runs it through setpriv as uid/gid 65534.
 ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds = 60,
                          bool asNobody = false, const std::function<bool()>& killWhen = {});
 
-// A chain of `levels` folders named "d" below the new folder `root`, made relative to
-// descriptors (its paths exceed PATH_MAX). Every 1000th level and the last hold a file "f" with
-// `tag` and the level's number, and the first level a link "l".
+// A chain of `levels` folders "d" below the new folder `root`, deeper than PATH_MAX. Every 1000th
+// level and the last hold a file "f" with `tag` and the level's number, and `root` a link "l".
 void makeDeepTree(const std::string& root, int levels, const std::string& tag);
-// How many levels of "d" lie below `root`; -1 when a file makeDeepTree puts there is missing or
-// does not hold `tag` and its level's number.
+// How many levels of "d" lie below `root`; -1 when a file of makeDeepTree is missing or wrong.
 int deepTreeLevels(const std::string& root, const std::string& tag);
-// Removes a tree of any depth (std::filesystem gives up below PATH_MAX).
-void removeDeepTree(const std::string& path);
+void removeDeepTree(const std::string& path);  // any depth
 
-// The target text of the link at `path`; "<not a link>" when it is none.
+// The target of the link at `path`; "<not a link>" when it is none.
 std::string linkTarget(const std::string& path);
 // A `cp -a` of `source` into `folder`, made by coreutils as a reference; returns the copy's path.
 std::string referenceCopy(const std::string& source, const std::string& folder);
 
 // True when `a` and `b` hold the same tree: names, types, bytes, permission bits, link targets and
-// modification times of files and of folders below the top. `why` tells the first difference.
+// modification times of everything below the top. `why` names the first entry that differs.
 bool sameTree(const std::string& a, const std::string& b, std::string& why);
 inline void expectSame(const std::string& a, const std::string& b) {
     std::string why;

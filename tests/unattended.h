@@ -1,5 +1,5 @@
-// Running the real program on a list, unattended, from a program folder of the test's own (so the
-// run log lands where the test reads it), and looking for what a transfer leaves behind.
+// The real program run on a list, unattended, from a program folder of the test's own (so the run
+// log lands where the test reads it).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -68,14 +68,13 @@ inline std::string entry(const char* codes, const std::string& source, const std
     return std::string(codes) + " --> " + source + " --> " + dest;
 }
 
-// Whether `name` (a path or a bare name) is one of the engine's hidden temporary files.
+// Whether `name` (a path or a bare name) is one of the engine's temporary files.
 inline bool isTempName(const std::string& name) {
     const std::string base = name.substr(name.rfind('/') + 1);
     return base.starts_with(".mivex-") && base.ends_with(".part");
 }
 
-// The bytes in use on the filesystem holding `path`: what a file being written there adds to,
-// whether it has a name yet or not.
+// The bytes in use on the filesystem holding `path`, named files or not.
 inline long long usedBytesOn(const std::string& path) {
     struct statvfs fs;
     if (::statvfs(path.c_str(), &fs) != 0) {
