@@ -134,6 +134,10 @@ TEST(DiskFull, NothingHalfMadeStaysAndTheSourceIsWhole) {
     writeFile(src / "big.bin", bytes);
     EXPECT_EQ(transfer(src / "big.bin", small.path(), kCopy, kN).code, kDiskFull);
     EXPECT_TRUE(listTree(small.path()).empty());
+    // A folder at the name fails an overwrite before any data is written.
+    ASSERT_EQ(::mkdir((small / "big.bin").c_str(), 0755), 0);
+    EXPECT_EQ(transfer(src / "big.bin", small.path(), kCopy, kO).code, kAlreadyExists);
+    ASSERT_EQ(::rmdir((small / "big.bin").c_str()), 0);
     const std::string old = randomBytes(100000, 3);
     writeFile(small / "big.bin", old, 0640);
     for (auto rule : {kO, kN}) {
