@@ -343,18 +343,20 @@ TEST(TransferAbort, StopsAndLeavesOnlyWholeFiles) {
     const struct {
         const char* item;
         TransferKind kind;
-        bool across;
-    } cases[] = {{"big.bin", kCopy, false}, {"tree", kCopy, false}, {"big.bin", kMove, true}};
+        CollisionRule rule;
+        const char* into;  // below a scratch folder; none: across filesystems
+    } cases[] = {
+        {"big.bin", kCopy, kN, "/out"}, {"tree", kCopy, kO, ""}, {"big.bin", kMove, kO, nullptr}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.item) + (c.kind == kCopy ? " copied" : " moved across"));
-        if (c.across && !mount.ok()) {
+        if (!c.into && !mount.ok()) {
             GTEST_SKIP() << mount.reason();
         }
         TempDir disk;
-        const std::string dst = c.across ? mount.path() : disk / "out";
+        const std::string dst = c.into ? disk.path() + c.into : mount.path();
         Recorder rec;
         rec.abortAfterFirst = true;
-        const TransferOutcome out = transfer(src / c.item, dst, c.kind, kO, &rec);
+        const TransferOutcome out = transfer(src / c.item, dst, c.kind, c.rule, &rec);
         EXPECT_TRUE(out.aborted);
         EXPECT_EQ(out.code, 0);
         std::size_t arrived = 0;
