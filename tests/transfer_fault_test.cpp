@@ -402,14 +402,16 @@ TEST(DuringTheRun, UpperFolderMovedAwayEndsTheWalkOnTheWayBack) {
     EXPECT_EQ(readFile(dst / deep + "/leaf.txt"), "leaf");
 }
 
-// Grown after its last block was read (not a whole number of chunks, so the copy read past the
-// end itself), with its time put back: only its size tells.
+// Grown after its last block was read, with its time put back. A whole number of chunks is looked
+// past afterwards; otherwise the copy read past the end itself and only the size tells.
 TEST(DuringTheRun, SourceGrownWhileCopyingIsInUse) {
-    TempDir src, dst;
-    writeFile(src / "grows.log", randomBytes((4 << 20) + 123, 1));
-    During grow(true, [&] { edit(src / "grows.log", true, true); });
-    EXPECT_EQ(transferItem({src / "grows.log", dst.path(), kCopy, kN}, &grow).code, kInUse);
-    EXPECT_TRUE(listTree(dst.path()).empty());
+    for (const std::size_t size : {4u << 20, (4u << 20) + 123}) {
+        TempDir src, dst;
+        writeFile(src / "grows.log", randomBytes(size, 1));
+        During grow(true, [&] { edit(src / "grows.log", true, true); });
+        EXPECT_EQ(transferItem({src / "grows.log", dst.path(), kCopy, kN}, &grow).code, kInUse);
+        EXPECT_TRUE(listTree(dst.path()).empty());
+    }
 }
 
 // The name was free when looked at and taken while the copy was written: the rule still holds.
