@@ -42,16 +42,13 @@ TEST(Drives, MountInfoKeepsBrowsableMountsRootFirst) {
     EXPECT_EQ(listDrives().front(), "/");
 }
 
-TEST(Drives, DriveOfIsTheLongestHoldingMount) {
+TEST(Drives, DriveOfIsTheLongestHoldingMountAndParentFolderStopsAtTheRoot) {
     const Names drives{"/", "/media/usb", "/media/usb/inner", "/home"};
     EXPECT_EQ(driveOf("/media/usb/photos/a.jpg", drives), "/media/usb");
     EXPECT_EQ(driveOf("/media/usb/", drives), "/media/usb");
     EXPECT_EQ(driveOf("/media/usb/inner/x", drives), "/media/usb/inner");
     EXPECT_EQ(driveOf("/media/usb2/x", drives), "/");
     EXPECT_EQ(driveOf("/home/me", Names{}), "/");
-}
-
-TEST(Drives, ParentFolder) {
     EXPECT_EQ(parentFolder("/a/b/"), "/a");
     EXPECT_EQ(parentFolder("/a"), "/");
     EXPECT_EQ(parentFolder("/"), "/");
