@@ -1,5 +1,5 @@
-// The window tests' answer to every modal question: answers from a script, and a record of what
-// was shown and asked. Installed for its lifetime.
+// The window tests' answer to every modal question, installed for its lifetime: answers from a
+// script, and a record of what was shown and asked.
 #pragma once
 
 #include <QString>
@@ -38,7 +38,7 @@ public:
         return next(title + " " + filter);
     }
 
-    // The texts shown, each as "title: text" when `titled`.
+    // Each as "title: text" when `titled`.
     QStringList texts(bool titled = false) const {
         QStringList out;
         for (const Shown& s : shown) {

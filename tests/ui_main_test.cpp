@@ -1,11 +1,16 @@
-// The main window, offscreen: start-up, the panes and their lists, every button and key, new
-// folders, processing and the after-run refresh, list files, the command line, and how entries
-// get into the queue (the add buttons, double-click, drops) and what the window says when they
-// cannot.
+// The main window and the windows it opens, offscreen: start-up, the panes, every button and key,
+// processing and the after-run refresh, how entries get into the queue (the add buttons,
+// double-click, drops) and what the window says when they cannot; both uses of the options
+// dialog, answered from the keyboard; every window's captions and overlaps. One file: every case
+// shares the one fixture (a data tree, the scripted prompts), and it runs once more with DejaVu.
 #include <unistd.h>
 
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -15,11 +20,15 @@
 #include "queue/log.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
+#include "ui/archive/frmstatus.h"
 #include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
+#include "ui/main/frmabout.h"
+#include "ui/main/frmhelp.h"
 #include "ui/main/frmmain.h"
-#include "ui/startup.h"
+#include "ui/main/frmprogress.h"
+#include "ui/options/frmoptions.h"
 #include "version.h"
 
 using namespace mivex;
@@ -94,6 +103,47 @@ std::pair<bool, Qt::DropAction> dropOn(frmMain& w, const QByteArray& uriList,
 }
 const auto kFilesOffer = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
 
+// Whether the text of a control is drawn whole: the caption (and an option button's mark) within
+// the control, a wrapped label's lines within its height.
+bool fitsItsCaption(const QWidget* w) {
+    const QFontMetrics m = w->fontMetrics();
+    if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
+        const int mark = qobject_cast<const QPushButton*>(w) ? 4 : 16;
+        return m.horizontalAdvance(button->text()) + mark <= button->width();
+    }
+    if (const auto* label = qobject_cast<const QLabel*>(w)) {
+        const QRect r = label->contentsRect();
+        return label->wordWrap()
+                   ? m.boundingRect(r, Qt::TextWordWrap, label->text()).height() <= r.height()
+                   : m.horizontalAdvance(label->text()) <= r.width();
+    }
+    const auto* frame = qobject_cast<const QGroupBox*>(w);
+    return !frame || m.horizontalAdvance(frame->title()) <= frame->width();
+}
+
+// The first two visible controls of one parent that share more than an edge (frames are drawn
+// around their siblings: only lists and labels count among them); empty when none do.
+QString overlapIn(QWidget* window) {
+    QList<QWidget*> all = window->findChildren<QWidget*>();
+    for (const QWidget* parent : all << window) {
+        QList<const QWidget*> controls;
+        for (const QWidget* c : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (c->isVisible() && !c->isWindow() && !c->objectName().startsWith("qt_") &&
+                ((!c->inherits("QFrame") && !c->inherits("QGroupBox")) ||
+                 c->inherits("QAbstractScrollArea") || c->inherits("QLabel"))) {
+                for (const QWidget* other : controls) {
+                    const QRect both = other->geometry() & c->geometry();
+                    if (both.width() > 1 && both.height() > 1) {
+                        return other->objectName() + " covers " + c->objectName();
+                    }
+                }
+                controls << c;
+            }
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -116,12 +166,20 @@ class MainWindowTest : public QObject {
     void writeList(const std::string& name, const QStringList& rows) {
         test::writeFile(*data / name, (rows.join("\r\n") + "\r\n").toStdString());
     }
+    // The queue's rows, as the store holds them and as the list shows them.
     static QStringList rows(const frmMain& w) {
         QStringList out;
-        for (const std::string& r : w.queue().rows()) {
-            out << q(r);
+        for (int i = 0; i < int(w.queue().size()); ++i) {
+            out << q(w.queue().at(i));
+            if (w.lstQueue->model()->index(i, 0).data().toString() != out.last()) {
+                out << QStringLiteral("<list differs>");
+            }
         }
         return out;
+    }
+    void load(frmMain& w, const QStringList& rows) {
+        writeList("q.flq", rows);
+        w.LoadQueueList(at("q.flq"));
     }
 
 private slots:
@@ -184,8 +242,7 @@ private slots:
         frmMain w;
         point(w, "src", "dst");
         const auto process = [&](const QString& row) {
-            writeList("run.flq", {row});
-            w.LoadQueueList(at("run.flq"));
+            load(w, {row});
             QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
         };
         // A copy: only the destination is re-read; the queue stays as it was.
@@ -279,6 +336,7 @@ private slots:
             sources << r.section(" --> ", 1, 1).mid(int(data->path().size()) + 1);
         }
         QCOMPARE(sources, p.queue);
+        QCOMPARE(w.cmdCopy->isEnabled(), !p.queue.isEmpty());
         QVERIFY2(!*p.made || test::exists(*data / p.made), p.made);
         // A new folder opens in the destination pane; "~/" is the home folder, as in a shell.
         if (std::string_view(p.control) == "cmdMakeNewDir") {
@@ -292,26 +350,6 @@ private slots:
         QCOMPARE(prompts->shown.size(), shown.isEmpty() ? 0u : 1u);
         QCOMPARE(opened.join("; "), QString::fromUtf8(p.opened));
         QCOMPARE(w.isVisible(), !p.closes);
-    }
-
-    void commandLineLists() {
-        writeList("NIGHT.FLQ", {"C-N --> /a --> /d"});
-        writeList("nightflq", {"C-N --> /a --> /d"});
-        writeList("night.txt", {"C-N --> /a --> /d"});
-        // The whole text is the path, quotation marks included; any case of "flq" ends it.
-        const std::pair<std::string, QString> cases[] = {
-            {*data / "NIGHT.FLQ", ""},
-            {*data / "nightflq", ""},
-            {*data / "night.txt", "This file is not the correct type"},
-            {"\"" + *data / "NIGHT.FLQ" + "\"", "This file does not exist"},
-        };
-        for (const auto& [argument, message] : cases) {
-            prompts->shown.clear();
-            frmMain w;
-            OpenFromCommandLine(w, argument);
-            QCOMPARE(prompts->texts().join(""), message);
-            QCOMPARE(w.lstQueue->count(), message.isEmpty() ? 1 : 0);
-        }
     }
 
     // The admission rules are the core's; the window tells each refusal in its own box.
@@ -345,10 +383,6 @@ private slots:
         const QStringList both{entry("C-N", "src/b.txt", "dst"), entry("M-N", "src/a.txt", "dst")};
         QCOMPARE(rows(w), both);
         QCOMPARE(q(w.gQueueMirror()), both.join("\r\n") + "\r\n");
-        w.cmdClear_Click();
-        QVERIFY(!w.cmdCopy->isEnabled() && !w.cmdMakeCab->isEnabled());
-        w.cmdAddFile_Click();  // cleared entries no longer count as queued
-        QCOMPARE(rows(w).size(), 1);
         QCOMPARE(prompts->texts(true),
                  QStringList({kSame,
                               "Mivex: Please select a file. To add all files, please use the Add "
@@ -394,6 +428,108 @@ private slots:
         }
         QCOMPARE(rows(w), dropped);
         QVERIFY(!w.filSource->findItems("new.txt", Qt::MatchExactly).isEmpty());
+    }
+
+    // Each case opens the dialog on one row, checks the codes it selected, picks new ones with
+    // Space ("-" leaves a pair alone), presses Enter and compares the whole queue.
+    void entryUseRewritesTheRowInPlace() {
+        const QStringList twins{"C-N --> a --> b", "C-N --> a --> bb", "C-N --> a --> b"};
+        const struct {
+            QStringList rows;
+            int row;
+            const char *opens, *pick;
+            QStringList after;
+            bool refused;
+        } cases[] = {
+            // One row changes: not its twin, not one whose destination merely begins the same.
+            {twins, 0, "CN", "M-", QStringList{"M-N --> a --> b"} + twins.mid(1), false},
+            // The edited row does not count against its own replacement.
+            {{"M-N --> s --> d"}, 0, "MN", "C-", {"C-N --> s --> d"}, false},
+            {{"C-N --> s --> d", "C-O --> s --> d"}, 1, "CO", "-N", {}, true},
+            {{"M-O --> t --> d", "C-O --> t --> d"}, 1, "CO", "M-", {}, true},
+            // Enter with nothing changed closes before any duplicate test (its move is queued).
+            {{"M-O --> t --> d", "C-O --> t --> d"}, 1, "CO", "--", {}, false},
+            // Codes from a hand-edited list: only "C" copies and only "O" overwrites.
+            {{"c-o --> s --> d"}, 0, "MN", "--", {"M-N --> s --> d"}, false},
+            {{" --> s --> d"}, 0, "MN", "-O", {"M-O --> s --> d"}, false},
+        };
+        for (const auto& c : cases) {
+            prompts->shown.clear();
+            frmMain w;
+            load(w, c.rows);
+            w.lstQueue->setCurrentRow(c.row);
+            frmOptions d(&w);
+            QVERIFY(d.SetupForm(QStringLiteral("FromList")));
+            QCOMPARE(d.windowTitle(), QStringLiteral("Options for this operation"));
+            QVERIFY(d.FrameLog->isHidden() && d.height() <= d.FrameLog->y());
+            d.show();
+            QVERIFY(QTest::qWaitForWindowActive(&d));
+            QString opened;
+            for (int k = 0; k < 2; ++k) {
+                QRadioButton* const* pair = k == 0 ? d.optCopy : d.optOverwrite;
+                const char* letters = k == 0 ? "CM" : "NO";
+                opened += pair[0]->isChecked()   ? letters[0]
+                          : pair[1]->isChecked() ? letters[1]
+                                                 : '?';
+                if (c.pick[k] != '-') {
+                    pair[c.pick[k] == letters[1]]->setFocus();
+                    QTest::keyClick(d.focusWidget(), Qt::Key_Space);
+                }
+            }
+            QCOMPARE(opened, QString::fromLatin1(c.opens));
+            QTest::keyClick(d.focusWidget(), Qt::Key_Return);
+            QVERIFY(!d.isVisible());
+            QCOMPARE(rows(w), c.after.isEmpty() ? c.rows : c.after);
+            QCOMPARE(prompts->texts(),
+                     QStringList(c.refused, "This operation already exists in the queue."));
+        }
+    }
+
+    void defaultsUseSetsTheCodesOfNewEntriesOnly() {
+        frmMain w;
+        load(w, {"C-N --> /a --> /b"});
+        {
+            frmOptions d(&w);
+            QVERIFY(d.SetupForm(QString()));
+            QCOMPARE(d.windowTitle(), QStringLiteral("Options for default operations"));
+            QVERIFY(d.optCopy[0]->isChecked() && d.optOverwrite[0]->isChecked());
+            QVERIFY(!d.FrameLog->isHidden() && d.height() > d.FrameLog->geometry().bottom());
+            QVERIFY(d.txtPath->isReadOnly() && d.txtPath->text() == q(data->path()));
+            d.optCopy[1]->click();
+            d.optOverwrite[1]->click();
+            d.OKButton->click();
+        }
+        point(w, "src", "dst");
+        w.AddToQueue(QStringLiteral("Folder"));
+        QCOMPARE(rows(w), QStringList({"C-N --> /a --> /b", entry("M-O", "src", "dst")}));
+        frmOptions again(&w);  // starts from the defaults as they are now; "fromlist" is not
+        QVERIFY(again.SetupForm(QStringLiteral("fromlist")));  // "FromList"
+        QVERIFY(again.optCopy[1]->isChecked() && again.optOverwrite[1]->isChecked());
+    }
+
+    // Every window as the eye sees it in the face in use (the suite runs once more with DejaVu
+    // alone): each caption fits its control in a readable size, and no control covers another or
+    // leaves its frame.
+    void everyCaptionFitsAndNoControlOverlaps() {
+        frmMain w;
+        frmOptions options(&w);
+        options.SetupForm(QStringLiteral("Defaults"));
+        frmAbout about(&w);
+        frmHelp help(&w);
+        frmProgress progress(&w);
+        frmStatus status(&w);
+        for (QWidget* window :
+             std::initializer_list<QWidget*>{&w, &options, &about, &help, &progress, &status}) {
+            window->show();
+            for (const QWidget* control : window->findChildren<QWidget*>()) {
+                const QString name = window->objectName() + "/" + control->objectName();
+                QVERIFY2(control->objectName().startsWith("qt_") || fitsItsCaption(control),
+                         qPrintable(name));
+                QVERIFY2(control->font().pointSizeF() >= 6.0, qPrintable(name));
+            }
+            QCOMPARE(overlapIn(window), QString());
+        }
+        QCOMPARE(w.minimumSize(), w.maximumSize());
     }
 };
 
