@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/nameclaim.h"
+#include "platform/posixio.h"
 #include "platform/tempnames.h"
 #include "platform/transferengine.h"
 
@@ -191,6 +192,7 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const std::string& nam
     // folder can still be filled and nobody else looks into it half made.
     std::string made = dstName;
     bool merging = false;
+    struct stat there {};  // what stood at the name, when merging
     int code = kSuccess;
     if (placement == Placement::KeepBoth) {
         const auto make = [&](const std::string& candidate) {
@@ -206,7 +208,7 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const std::string& nam
             code = kAlreadyExists;
         } else {
             // Overwrite: merge into the folder of that name, but never into what a link points to.
-            code = checkReplaceable(dst.current(), made, true);
+            code = checkReplaceable(dst.current(), made, true, nullptr, &there);
             // A folder this entry made a moment ago under a name that differs only in case: two
             // source folders would merge into one, and the second's files replace the first's.
             if (code == kSuccess && mPlaced.holdsName(dst.current(), made)) {
@@ -224,6 +226,10 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const std::string& nam
     }
     if (merging) {
         removeStaleTemps(dst.current());
+        // A folder merged into may be where another filesystem is mounted.
+        if (there.st_dev != mDestSt.st_dev && !mCloseCanFail && closeCanFail(dst.current())) {
+            mCloseCanFail = true;
+        }
     }
     if (const int xattrs = copyXattrs(src.current(), dst.current(), {XattrStage::FolderOpened});
         xattrs != kSuccess) {

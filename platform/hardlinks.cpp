@@ -3,8 +3,10 @@
 // A first copy is found again by the path /proc gives for its folder, with every link resolved,
 // walked one name at a time with O_NOFOLLOW and checked by identity: a folder swapped for a link
 // since then cannot make a later name link to anything but the copy. A path, not an open
-// descriptor, is kept for each file: a tree copied out of a backup made with hard links holds such
-// files by the hundred thousand, most of whose other names lie outside the entry.
+// descriptor, is kept for each folder holding first copies (asked of /proc once and shared by its
+// copies): a tree copied out of a backup made with hard links holds such files by the hundred
+// thousand in as many folders, most of whose other names lie outside the entry. A few folders are
+// kept open, found by identity.
 #include "platform/hardlinks.h"
 
 #include <fcntl.h>
@@ -73,24 +75,37 @@ void HardLinks::Claim::named(int dir, const std::string& name) {
     First first;
     first.named = true;
     first.name = name;
-    std::array<char, 32> proc;
-    std::snprintf(proc.data(), proc.size(), "/proc/self/fd/%d", dir);
-    std::string folder(PATH_MAX, '\0');
-    const ssize_t n = ::readlink(proc.data(), folder.data(), folder.size());
     struct stat folderSt, st;
-    if (n < 0 || static_cast<std::size_t>(n) == folder.size()) {
-        first.error = n < 0 ? errno : ENAMETOOLONG;
-    } else if (::fstat(dir, &folderSt) != 0 ||
-               ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstat(dir, &folderSt) != 0 ||
+        ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         first.error = errno;
     } else {
-        folder.resize(static_cast<std::size_t>(n));
-        first.folder = std::move(folder);
         first.folderId = {folderSt.st_dev, folderSt.st_ino};
         first.id = {st.st_dev, st.st_ino};
+        first.folder = mOwner->folderPath(dir, first.folderId, first.error);
     }
     mOwner->settle(mKey, &first);
     mOwner = nullptr;
+}
+
+std::shared_ptr<const std::string> HardLinks::folderPath(int dir, const Key& id, int& error) {
+    {
+        std::lock_guard lock(mPathsLock);
+        if (auto it = mPaths.find(id); it != mPaths.end()) {
+            return it->second;
+        }
+    }
+    std::array<char, 32> proc;
+    std::snprintf(proc.data(), proc.size(), "/proc/self/fd/%d", dir);
+    std::array<char, PATH_MAX> path;
+    const ssize_t n = ::readlink(proc.data(), path.data(), path.size());
+    if (n < 0 || static_cast<std::size_t>(n) == path.size()) {
+        error = n < 0 ? errno : ENAMETOOLONG;
+        return nullptr;
+    }
+    auto made = std::make_shared<const std::string>(path.data(), static_cast<std::size_t>(n));
+    std::lock_guard lock(mPathsLock);
+    return mPaths.try_emplace(id, std::move(made)).first->second;
 }
 
 HardLinks::Claim HardLinks::claim(const struct stat& source) {
@@ -134,14 +149,13 @@ HardLinks::Claim HardLinks::claim(const struct stat& source) {
 int HardLinks::openFolder(const First& first, std::shared_ptr<const OpenFolder>& folder) {
     {
         std::lock_guard lock(mFoldersLock);
-        if (auto it = mFolders.find(first.folder);
-            it != mFolders.end() && it->second->id == first.folderId) {
+        if (auto it = mFolders.find(first.folderId); it != mFolders.end()) {
             folder = it->second;
             return 0;
         }
     }
     auto opened = std::make_shared<OpenFolder>();
-    opened->fd.reset(openFolderWithoutLinks(first.folder));
+    opened->fd.reset(openFolderWithoutLinks(*first.folder));
     struct stat st;
     if (!opened->fd.valid() || ::fstat(opened->fd.get(), &st) != 0) {
         return errno;
@@ -154,7 +168,7 @@ int HardLinks::openFolder(const First& first, std::shared_ptr<const OpenFolder>&
     if (mFolders.size() >= kCachedFolders) {
         mFolders.clear();  // a thread still linking into one keeps it open until done
     }
-    mFolders.insert_or_assign(first.folder, opened);
+    mFolders.insert_or_assign(first.folderId, opened);
     folder = std::move(opened);
     return 0;
 }

@@ -67,7 +67,7 @@ public:
 private:
     struct First {
         bool named = false;
-        std::string folder;  // where its copy is, with every link resolved
+        std::shared_ptr<const std::string> folder;  // where its copy is, every link resolved
         std::string name;
         Key folderId{};  // the identities of folder and copy, checked before linking to the copy
         Key id{};
@@ -79,6 +79,9 @@ private:
         Key id{};
     };
     void settle(const Key& key, First* first);
+    // The path of the open folder `dir` of identity `id`, asked of /proc once per folder; null
+    // with `error` set when it cannot be had.
+    std::shared_ptr<const std::string> folderPath(int dir, const Key& id, int& error);
     // The first copy's folder, from the cache or walked to again; errno value on failure.
     int openFolder(const First& first, std::shared_ptr<const OpenFolder>& folder);
 
@@ -87,7 +90,10 @@ private:
     std::unordered_map<Key, First, KeyHash> mFiles;
     // Later names mostly come folder by folder, so a few open folders spare walking each path.
     std::mutex mFoldersLock;
-    std::unordered_map<std::string, std::shared_ptr<const OpenFolder>> mFolders;
+    std::unordered_map<Key, std::shared_ptr<const OpenFolder>, KeyHash> mFolders;
+    // The paths of the folders holding first copies, shared by all the copies in each.
+    std::mutex mPathsLock;
+    std::unordered_map<Key, std::shared_ptr<const std::string>, KeyHash> mPaths;
 };
 
 }  // namespace mivex

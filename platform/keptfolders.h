@@ -23,6 +23,8 @@ struct KeptFolder {
     std::string path;
     Fd fd;
     struct stat st {};  // when taken: what the path leads to now
+    // Whether closing a file written into it can report an error (closeCanFail); -1: not asked.
+    int closeCanFail = -1;
 };
 
 // Each entry keeps at most one folder of each role.

@@ -3,6 +3,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,6 +68,23 @@ int readFolderEntries(int dir, const FolderVisitor& each) {
     }
     ::closedir(d);
     return err;
+}
+
+bool closeCanFail(int fd) {
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0) {
+        return true;
+    }
+    switch (fs.f_type) {
+        case TMPFS_MAGIC:
+        case RAMFS_MAGIC:
+        case EXT4_SUPER_MAGIC:  // ext2 and ext3 too
+        case XFS_SUPER_MAGIC:
+        case BTRFS_SUPER_MAGIC:
+            return false;
+        default:
+            return true;
+    }
 }
 
 }  // namespace mivex

@@ -29,4 +29,9 @@ using FolderVisitor = std::function<bool(const char* name, unsigned char type)>;
 // is not moved): 0, or the errno of opening or reading it. A visitor that stops it is no failure.
 int readFolderEntries(int dir, const FolderVisitor& each);
 
+// Whether closing a file written on the filesystem of `fd` can fail on its own, reporting a
+// delayed write error. Only a filesystem that flushes on close can (NFS, FUSE, CIFS, overlays of
+// them); false only for filesystems known to have nothing to flush (tmpfs, ext2/3/4, xfs, btrfs).
+bool closeCanFail(int fd);
+
 }  // namespace mivex

@@ -13,6 +13,7 @@
 
 #include "platform/identity.h"
 #include "platform/keptfolders.h"
+#include "platform/posixio.h"
 #include "platform/resultcodes.h"
 #include "platform/tempnames.h"
 #include "platform/transferengine.h"
@@ -183,6 +184,10 @@ TransferOutcome Transfer::run() {
     const struct stat& destSt = kept.dest.st;
     const struct stat& parentSt = kept.src.st;
     mDestSt = destSt;
+    if (kept.dest.closeCanFail < 0) {
+        kept.dest.closeCanFail = closeCanFail(dest.get()) ? 1 : 0;
+    }
+    mCloseCanFail = kept.dest.closeCanFail == 1;
 
     const bool keepBoth = mRequest.rule == CollisionRule::KeepBoth;
     const bool isMove = mRequest.kind == TransferKind::Move;

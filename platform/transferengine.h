@@ -247,6 +247,9 @@ private:
     std::atomic<bool> mAborted{false};  // set on the calling thread only
     std::atomic<bool> mStopped{false};  // a failure that every further file would repeat
     std::atomic<bool> mNamedOnly;       // no unnamed files: no O_TMPFILE, or no /proc to link
+    // Closing a copy can report a delayed write error on some destination folder of this entry;
+    // only ever set, before the pool gets any file of a folder where it holds.
+    std::atomic<bool> mCloseCanFail{true};
 
     // Pool: under mCurrentLock.
     std::mutex mCurrentLock;

@@ -5,9 +5,11 @@
 // descriptor is what /proc/self/fd shows (an unnamed file is "folder/#inode (deleted)"); linkat and
 // renameat are judged by the new name's path, copy_file_range by either descriptor's. Calls:
 // read, pread, write, pwrite, close, syncfs, copy_file_range, linkat, renameat, renameat2.
+// While a close fault is set, statfs and fstatfs report FUSE, a filesystem that flushes on close.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -82,6 +84,22 @@ Fn next(const char* name) {
     return reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, name));
 }
 
+// Only a filesystem that flushes on close can fail a close: with a close fault, statfs says FUSE.
+bool closeFaulty() {
+    for (int i = 0; i < gCount; ++i) {
+        if (!strcmp(gFaults[i].call, "close")) {
+            return true;
+        }
+    }
+    return false;
+}
+int asFuse(int result, struct statfs* fs) {
+    if (result == 0 && closeFaulty()) {
+        fs->f_type = 0x65735546;  // FUSE_SUPER_MAGIC
+    }
+    return result;
+}
+
 }  // namespace
 
 // Each call passes straight on to the real one unless its fault applies.
@@ -136,6 +154,15 @@ int close(int fd) {
     const int result = real(fd);
     errno = failing ? err : errno;
     return failing ? -1 : result;
+}
+
+int statfs(const char* path, struct statfs* fs) {
+    static const auto real = next<int (*)(const char*, struct statfs*)>("statfs");
+    return asFuse(real(path, fs), fs);
+}
+int fstatfs(int fd, struct statfs* fs) {
+    static const auto real = next<int (*)(int, struct statfs*)>("fstatfs");
+    return asFuse(real(fd, fs), fs);
 }
 
 }  // extern "C"
