@@ -1,8 +1,5 @@
-// The main window and the windows it opens, offscreen: start-up, the panes, every button and key,
-// processing and the after-run refresh, how entries get into the queue (the add buttons,
-// double-click, drops) and what the window says when they cannot; both uses of the options
-// dialog, answered from the keyboard; every window's captions and overlaps. One file: every case
-// shares the one fixture (a data tree, the scripted prompts), and it runs once more with DejaVu.
+// The main window and the windows it opens, offscreen: every button and key, the queue's ways in,
+// the options dialog, captions and overlaps. One fixture for all; it runs once more with DejaVu.
 #include <unistd.h>
 
 #include <QGroupBox>
@@ -29,6 +26,7 @@
 #include "ui/main/frmmain.h"
 #include "ui/main/frmprogress.h"
 #include "ui/options/frmoptions.h"
+#include "ui/startup.h"
 #include "version.h"
 
 using namespace mivex;
@@ -233,6 +231,14 @@ private slots:
         test::removeTree(*data / "dst/gone");
         emit w.dirDest->entryClicked();
         QCOMPARE(q(w.destPath()), w.drvDest->drive());
+        // A list named on the command line is queued; any other file says why not.
+        writeList("start.FLQ", {entry("C-N", "src/a.txt", "dst")});
+        for (const char* name : {"start.FLQ", "src/a.txt", "missing.flq"}) {
+            OpenFromCommandLine(w, *data / name);
+        }
+        QCOMPARE(rows(w), QStringList{entry("C-N", "src/a.txt", "dst")});
+        QCOMPARE(prompts->texts(),
+                 QStringList({"This file is not the correct type", "This file does not exist"}));
     }
 
     // A drive that cannot be read says so and leaves the panes at the root; others are passed over.
@@ -280,8 +286,7 @@ private slots:
                                                 "Files copied successfully"}));
     }
 
-    // Every command button pressed with the mouse, and the window's keys, each checked by its
-    // effect: a miswired button or key fails here.
+    // Every command button clicked and every key pressed, each checked by its effect.
     void pressesReachTheirCommands_data() {
         QTest::addColumn<int>("press");
         for (std::size_t i = 0; i < std::size(kPresses); ++i) {
@@ -436,8 +441,8 @@ private slots:
         QVERIFY(!w.filSource->findItems("new.txt", Qt::MatchExactly).isEmpty());
     }
 
-    // Each case opens the dialog on one row, checks the codes it selected, picks new ones with
-    // Space ("-" leaves a pair alone), presses Enter and compares the whole queue.
+    // Opens the dialog on a row, checks its codes, picks new ones with Space ("-": unchanged),
+    // presses Enter and compares the whole queue.
     void entryUseRewritesTheRowInPlace() {
         const QStringList twins{"C-N --> a --> b", "C-N --> a --> bb", "C-N --> a --> b"};
         const struct {
@@ -513,9 +518,7 @@ private slots:
         QVERIFY(again.optCopy[1]->isChecked() && again.optOverwrite[1]->isChecked());
     }
 
-    // Every window as the eye sees it in the face in use (the suite runs once more with DejaVu
-    // alone): each caption fits its control in a readable size, and no control covers another or
-    // leaves its frame.
+    // In the face in use, each caption fits its control in a readable size; nothing overlaps.
     void everyCaptionFitsAndNoControlOverlaps() {
         frmMain w;
         frmOptions options(&w);

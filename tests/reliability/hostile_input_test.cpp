@@ -1,5 +1,4 @@
-// Hostile and odd input: special files in trees, names no shell likes, the modes of files while
-// they arrive, filesystems that refuse modes, report sizes that are not lengths or ignore case.
+// Hostile and odd input: special files, odd names, modes while arriving, odd filesystems.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -92,11 +91,14 @@ TEST(ProgramRun, SpecialFilesFailTheirTreesAndOddNamesArriveExactly) {
     EXPECT_FALSE(exists(top));
 }
 
-TEST(ArrivingModes, FileIsPrivateUntilCompleteThenGetsItsMode) {
+// Private while it arrives, then its mode; a read-only file overwritten then aborted stays as it
+// was.
+TEST(ArrivingModes, PrivateUntilCompleteAndAnAbortedOverwriteKeepsTheOldFile) {
     TempDir src, dst;
     writeFile(src / "shared.bin", randomBytes(8 << 20, 3), 0644);
-    // The file being written is among this process's open files: unnamed, or under its temporary
-    // name.
+    writeFile(src / "f.bin", randomBytes(32 << 20, 4), 0644);
+    writeFile(dst / "f.bin", "old", 0444);
+    // The file being written: among this process's open files, unnamed or under a temporary name.
     std::vector<mode_t> seen;
     Calling watch([&] {
         for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
@@ -116,27 +118,21 @@ TEST(ArrivingModes, FileIsPrivateUntilCompleteThenGetsItsMode) {
         EXPECT_EQ(mode, 0600u);
     }
     EXPECT_EQ(lstatOf(dst / "shared.bin").st_mode & 07777, 0644u);
-}
 
-TEST(ArrivingModes, ReadOnlyFileOverwrittenThenAbortedKeepsItsBytesAndMode) {
-    TempDir src, dst;
-    writeFile(src / "f.bin", randomBytes(32 << 20, 4), 0644);
-    writeFile(dst / "f.bin", "old", 0444);
-    Calling watch([] {});
+    watch.calls = 0;  // aborted after its first progress
     watch.abort = true;
     EXPECT_TRUE(transferItem({src / "f.bin", dst.path(), kCopy, kO}, &watch).aborted);
     EXPECT_EQ(readFile(dst / "f.bin"), "old");
     EXPECT_EQ(lstatOf(dst / "f.bin").st_mode & 07777, 0444u);
-    EXPECT_EQ(listTree(dst.path()), std::vector<std::string>{"f.bin"});
+    EXPECT_EQ(listTree(dst.path()), (std::vector<std::string>{"f.bin", "shared.bin"}));
 }
 
-// Where modes are refused (vfat), a file left at its private 0600 would be more closed than its
-// source: the item fails and a move keeps its source. A file holding more than its size says,
-// whether its copy looks past the size in its last request or, for a size of whole copy chunks,
-// with a read of its own, is not copied.
-TEST(OddFilesystems, RefusedModesAndSizesThatAreNotLengthsFailTheirItems) {
+// Refused modes (vfat) would leave a file at its private 0600: the item fails, a move keeps its
+// source. A file holding more than its size says (in the last chunk, or past whole chunks) fails.
+// "A" and "a" are one name on a case-insensitive destination: the second fails, no bytes are lost.
+TEST(OddFilesystems, RefusedModesWrongSizesAndFoldedNamesFailTheirItems) {
     MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 4 << 20);
-    TempDir src, dst;
+    TempDir src, dst, cs, ci;
     Unattended run;
     makeTree(src.path(), {{"f.txt", "f"},
                           {"tree/a.txt", "a"},
@@ -158,13 +154,30 @@ TEST(OddFilesystems, RefusedModesAndSizesThatAreNotLengthsFailTheirItems) {
         {entry("C-O", src / "chunks.short", dst / "sizes"), 32},
         {entry("C-N", src / "honest.txt", dst / "sizes"), 0},
     };
+    const struct {
+        const char* codes;
+        std::string source;
+        std::string dest;
+        bool merge;
+    } folded[] = {
+        {"M-O", cs / "one", ci / "one", true},     // renames on one filesystem
+        {"M-O", mount / "two", ci / "two", true},  // copies, then removes
+        {"C-O", cs / "three", ci / "three", true}, {"M-N", mount / "four", ci / "four", false},
+        {"C-N", cs / "five", ci / "five", false},
+    };
     std::vector<std::string> rows;
     for (const auto& c : cases) {
         rows.push_back(c.row);
     }
+    for (const auto& c : folded) {
+        makeTree(c.source + "/tree", {{"A", "upper"}, {"a", "lower"}});
+        makeTree(c.dest, {{c.merge ? "tree/keep.txt" : "keep.txt", "keep"}});
+        rows.push_back(entry(c.codes, c.source + "/tree", c.dest));
+    }
     const auto before = listTree(src.path());
     ScopedEnv noChmod("MIVEX_FAULT", "fchmod:EPERM:/vfat");
     ScopedEnv shortSizes("MIVEX_ODDFS_SHORT", ".short");
+    ScopedEnv caseFolded("MIVEX_ODDFS_CASEFOLD", ci.path().c_str());
     run.preload = std::string(MIVEX_ODDFS) + ":" + kFaults;
     const ProcessResult result = run.run(run.list(rows));
     EXPECT_EQ(result.exitCode, 1) << result.output;
@@ -175,44 +188,14 @@ TEST(OddFilesystems, RefusedModesAndSizesThatAreNotLengthsFailTheirItems) {
     EXPECT_EQ(listTree(src.path()), before);
     EXPECT_FALSE(exists(dst / "vfat/f.txt"));
     EXPECT_EQ(listTree(dst / "sizes"), std::vector<std::string>{"honest.txt"});
-}
-
-// "A" and "a" of one source folder are one name on a case-insensitive destination. Whatever the
-// transfer, no file's bytes may be lost: the second name fails and its source stays.
-TEST(OddFilesystems, CaseInsensitiveDestinationNeverEndsTwoNamesInOneFile) {
-    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 4 << 20);
-    Unattended run;
-    TempDir src, ci;
-    const struct {
-        const char* codes;
-        std::string source;
-        std::string dest;
-        bool merge;
-    } cases[] = {
-        {"M-O", src / "one", ci / "one", true},    // renames on one filesystem
-        {"M-O", mount / "two", ci / "two", true},  // copies, then removes
-        {"C-O", src / "three", ci / "three", true}, {"M-N", mount / "four", ci / "four", false},
-        {"C-N", src / "five", ci / "five", false},
-    };
-    std::vector<std::string> rows;
-    for (const auto& c : cases) {
-        makeTree(c.source + "/tree", {{"A", "upper"}, {"a", "lower"}});
-        makeTree(c.dest, {{c.merge ? "tree/keep.txt" : "keep.txt", "keep"}});
-        rows.push_back(entry(c.codes, c.source + "/tree", c.dest));
-    }
-    ScopedEnv folded("MIVEX_ODDFS_CASEFOLD", ci.path().c_str());
-    run.preload = MIVEX_ODDFS;
-    const ProcessResult result = run.run(run.list(rows));
-    EXPECT_EQ(result.exitCode, 1) << result.output;
-    const std::string log = readFile(run.logPath());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        SCOPED_TRACE(rows[i]);
-        expectLogged(log, rows[i], 80);
-        std::vector<std::string> arrived = contentsBelow(cases[i].dest + "/tree");
+    for (const auto& c : folded) {
+        SCOPED_TRACE(c.dest);
+        expectLogged(log, entry(c.codes, c.source + "/tree", c.dest), 80);
+        std::vector<std::string> arrived = contentsBelow(c.dest + "/tree");
         std::erase(arrived, "keep");
         ASSERT_EQ(arrived.size(), 1u);  // one of the two, whole
-        std::vector<std::string> all = contentsBelow(cases[i].source);
-        if (cases[i].codes[0] == 'M') {
+        std::vector<std::string> all = contentsBelow(c.source);
+        if (c.codes[0] == 'M') {
             all.push_back(arrived[0]);
         }
         for (const char* bytes : {"lower", "upper"}) {
@@ -221,8 +204,7 @@ TEST(OddFilesystems, CaseInsensitiveDestinationNeverEndsTwoNamesInOneFile) {
     }
 }
 
-// A path ending in " -->" runs into the separator after it: "M-O --> /a --> --> /b" splits as
-// source "/a" and destination "--> /b".
+// A path ending in " -->" would run into the separator after it.
 TEST(EntryPaths, PathEndingInAnArrowIsRefused) {
     EXPECT_FALSE(isStorablePath("/data/old -->"));
     EXPECT_TRUE(isStorablePath("/data/old -->x"));

@@ -1,5 +1,4 @@
-// Interrupted runs lose nothing: a move or an overwrite killed in the middle; and a long queue
-// that must not leak descriptors.
+// Interrupted runs lose nothing; a long queue leaks no descriptor.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,8 +69,8 @@ TEST(KilledMove, TreeIsWholeAtTheSourceAndTheRerunCompletesIt) {
     expectSame(reference, mount / "tree");
 }
 
-// The destination has room for the old file and one new one beside it, not for a third: a file
-// left behind by the killed run would make the rerun fail for lack of space.
+// Room for the old file and one new one, not a third: a file left by the killed run fails the
+// rerun.
 class KilledOverwrite : public ::testing::TestWithParam<bool> {};
 
 TEST_P(KilledOverwrite, LeavesNoSpaceTakenAndTheRerunReplacesTheFile) {
@@ -123,8 +122,7 @@ INSTANTIATE_TEST_SUITE_P(Files, KilledOverwrite, ::testing::Bool(), [](const aut
     return param.param ? std::string("Named") : std::string("Unnamed");
 });
 
-// One thread, so that the file surely vanishes after the folder was read and before it is
-// copied; with a pool it may already be copied by then.
+// One thread: the file surely vanishes after the walk and before its copy.
 TEST(SourceChanges, FileVanishingFromAWalkedTreeIsNotCopiedAndTheQueueGoesOn) {
     ScopedEnv oneThread("MIVEX_WORKERS", "0");
     TempDir src, dst, logs;

@@ -1,10 +1,6 @@
-// Preloaded (LD_PRELOAD) into a child `mivex` only, to stand for filesystems that this kernel
-// cannot mount here, each switched on by an environment variable:
-//   MIVEX_ODDFS_SHORT=sfx  files whose name ends in `sfx` report one byte less than they hold, as
-//                          pseudo and some FUSE files report a size that is not their length;
-//   MIVEX_ODDFS_CASEFOLD=folder  below `folder` a name reached through a folder descriptor finds an
-//                          entry that differs from it only in ASCII case, as FAT, exFAT, SMB and
-//                          casefold folders look names up; names keep their case.
+// Preloaded into a child `mivex`, stands for filesystems this kernel cannot mount here:
+// MIVEX_ODDFS_SHORT=sfx: files ending in `sfx` report one byte less than they hold (pseudo files);
+// MIVEX_ODDFS_CASEFOLD=folder: below `folder`, names are looked up ignoring ASCII case (FAT, SMB).
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>

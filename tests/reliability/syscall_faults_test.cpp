@@ -1,8 +1,6 @@
-// System calls that fail or are missing, through shims preloaded into the program. Filesystems
-// that offer less than ext4 (NFS, sshfs, FUSE FAT, 9p: no RENAME_NOREPLACE, hard links or unnamed
-// files) still take every way of placing an item. EIO on read, write, close and syncfs,
-// copy_file_range refusing, no room at the step that names a file: the entry fails with its code
-// or falls back; nothing partial or temporary stays, the source is whole, the queue goes on.
+// System calls that fail or are missing, through shims preloaded into the program: the entry fails
+// with its code or falls back; nothing partial or temporary stays, the source is whole, the queue
+// goes on. Filesystems without RENAME_NOREPLACE, hard links or unnamed files take every placing.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -17,8 +15,7 @@ namespace {
 
 using Described = std::vector<std::string>;  // as plantTree and describeTree write it
 
-// One queue entry: its source (in a folder holding f.txt, tree/ and link) and its destination
-// folder before and after.
+// One entry: its source (beside f.txt, tree/ and link) and its destination before and after.
 struct Placing {
     const char* codes;
     const char* source;
@@ -52,8 +49,7 @@ enum How : unsigned {
     Kept = 16,      // a failed move leaves its whole copy at the destination too
 };
 
-// MIVEX_FAULT, where "victim" is in the source's path and "faulty/" in the destination's (a file
-// written there without a name is "faulty/#inode (deleted)"); the code logged, 0 for success.
+// MIVEX_FAULT ("victim": the source, "faulty/": the destination) and the code logged.
 struct Fault {
     const char* fault;
     const char* codes;

@@ -1,11 +1,7 @@
-// Loaded with LD_PRELOAD into a child process, makes chosen system calls fail the way a failing
-// disk, a full one or a filesystem without some call does. MIVEX_FAULT holds up to four faults
-// separated by ",", each "call:ERRNO:part[:n]": the call fails with ERRNO when the path it works
-// on contains `part` (every time, or only the n-th such call, counted from 1). The path of a
-// descriptor is what /proc/self/fd shows (an unnamed file is "folder/#inode (deleted)"); linkat and
-// renameat are judged by the new name's path, copy_file_range by either descriptor's. Calls:
-// read, pread, write, pwrite, close, syncfs, fchmod, copy_file_range, linkat, renameat, renameat2.
-// While a close fault is set, statfs and fstatfs report FUSE, a filesystem that flushes on close.
+// Preloaded into a child process: MIVEX_FAULT="call:ERRNO:part[:n],..." (up to four) makes `call`
+// fail with ERRNO when its path (/proc/self/fd's; linkat and rename*: the new name's) contains
+// `part`, every time or at the n-th such call. "read" stands for pread, "write" for write and
+// pwrite. With a close fault, fstatfs says FUSE, a filesystem that flushes on close.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <string.h>
@@ -61,8 +57,7 @@ std::string pathOf(int fd) {
     return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
 }
 
-// True, with errno set, when `call` on the descriptor (or on `name` below the folder `fd`) is to
-// fail now.
+// True, with errno set, when `call` on `fd` (or on `name` below the folder `fd`) is to fail now.
 bool fails(const char* call, int fd, const char* name = nullptr) {
     for (int i = 0; i < gCount; ++i) {
         Fault& f = gFaults[i];
@@ -85,31 +80,11 @@ Fn next(const char* name) {
     return reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, name));
 }
 
-// Only a filesystem that flushes on close can fail a close: with a close fault, statfs says FUSE.
-bool closeFaulty() {
-    for (int i = 0; i < gCount; ++i) {
-        if (!strcmp(gFaults[i].call, "close")) {
-            return true;
-        }
-    }
-    return false;
-}
-int asFuse(int result, struct statfs* fs) {
-    if (result == 0 && closeFaulty()) {
-        fs->f_type = 0x65735546;  // FUSE_SUPER_MAGIC
-    }
-    return result;
-}
-
 }  // namespace
 
 // Each call passes straight on to the real one unless its fault applies.
 extern "C" {
 
-ssize_t read(int fd, void* buf, size_t n) {
-    static const auto real = next<ssize_t (*)(int, void*, size_t)>("read");
-    return fails("read", fd) ? -1 : real(fd, buf, n);
-}
 ssize_t pread(int fd, void* buf, size_t n, off_t at) {
     static const auto real = next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
     return fails("read", fd) ? -1 : real(fd, buf, n, at);
@@ -161,13 +136,16 @@ int close(int fd) {
     return failing ? -1 : result;
 }
 
-int statfs(const char* path, struct statfs* fs) {
-    static const auto real = next<int (*)(const char*, struct statfs*)>("statfs");
-    return asFuse(real(path, fs), fs);
-}
+// Only a filesystem that flushes on close can fail a close.
 int fstatfs(int fd, struct statfs* fs) {
     static const auto real = next<int (*)(int, struct statfs*)>("fstatfs");
-    return asFuse(real(fd, fs), fs);
+    const int result = real(fd, fs);
+    for (int i = 0; result == 0 && i < gCount; ++i) {
+        if (!strcmp(gFaults[i].call, "close")) {
+            fs->f_type = 0x65735546;  // FUSE_SUPER_MAGIC
+        }
+    }
+    return result;
 }
 
 }  // extern "C"

@@ -1,6 +1,5 @@
-// Loaded with LD_PRELOAD into a child process, makes every filesystem look like NFS, sshfs, FUSE
-// FAT or 9p do to the transfer engine: renameat2 with flags is not understood (EINVAL), hard links
-// are refused (EPERM) and there are no unnamed files (O_TMPFILE: EOPNOTSUPP).
+// Preloaded: every filesystem looks like NFS, sshfs or 9p: no renameat2 flags, hard links or
+// O_TMPFILE.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
