@@ -1,6 +1,5 @@
-// The windows of long runs with the real engine and the real cabinet writer: the progress window
-// (results and labels; Cancel, Esc or closing stop a large copy promptly and cleanly while the
-// interface keeps turning) and the archive's status window (Cancel while the cabinet is written).
+// The windows of long runs, with the real engine and cabinet writer: progress (labels; Cancel, Esc
+// or closing stop a large copy promptly and cleanly) and the archive's status (Cancel).
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -33,13 +32,6 @@ constexpr std::size_t kBigBytes = 512u << 20;
 
 QString q(const std::string& s) {
     return QString::fromStdString(s);
-}
-
-ShellOpRecord copyRecord(const std::string& from, const std::string& to) {
-    ShellOpRecord record;
-    record.pFrom = from;
-    record.pTo = to;
-    return record;
 }
 
 // Calls `tick` every `ms` on the user-interface thread while `run` runs.
@@ -80,7 +72,7 @@ private slots:
         makeTree(src / "tree",
                  {{"a.txt", std::string(1000, 'a')}, {"sub/b.bin", randomBytes(2000, 3)}});
         frmProgress window;
-        ShellOpRecord record = copyRecord(src / "tree", dst.path());
+        ShellOpRecord record{.pFrom = src / "tree", .pTo = dst.path()};
         QCOMPARE(window.run(record, 2, 5), 0);
         // The finished entry is shown within a refresh.
         QCOMPARE(window.windowTitle(), QStringLiteral("Processing files from your queue."));
@@ -90,7 +82,7 @@ private slots:
         QCOMPARE(window.findChild<QLabel*>("lblFiles")->text(), QStringLiteral("2 of 2 files"));
         QCOMPARE(window.findChild<QProgressBar*>("barBytes")->value(), 1000);
         // A failure's code comes back from the worker; the next entry starts afresh.
-        ShellOpRecord missing = copyRecord(src / "nothing-here", dst.path());
+        ShellOpRecord missing{.pFrom = src / "nothing-here", .pTo = dst.path()};
         QCOMPARE(window.run(missing, 3, 5), 2);
         QTRY_COMPARE(window.findChild<QLabel*>("lblEntry")->text(), QStringLiteral("Entry 3 of 5"));
     }
@@ -106,7 +98,7 @@ private slots:
         TempDir dst;
         QPointer<frmProgress> window = new frmProgress;
         auto* cancel = window->findChild<QPushButton*>("cmdCancel");
-        ShellOpRecord record = copyRecord(mBig, dst.path());
+        ShellOpRecord record{.pFrom = mBig, .pTo = dst.path()};
         QElapsedTimer sinceStop;
         const auto tick = [&] {
             // Once bytes flow, a temporary file sits at the destination.
@@ -137,8 +129,7 @@ private slots:
         delete window;
     }
 
-    // Cancel ends the whole run from the main window: the next entry is not started, and the run
-    // is not reported as a success.
+    // Cancel ends the whole run: the next entry is not started; the run is not a success.
     void cancelEndsTheRun() {
         ScriptedPrompts prompts;
         TempDir src, dst;
@@ -158,8 +149,7 @@ private slots:
         QCOMPARE(listTree(dst.path()), std::vector<std::string>{});
     }
 
-    // Writing shows the file being packed and how far the cabinet is; Cancel stops it and leaves
-    // no file; the button stays disabled for the whole run.
+    // Writing shows the file being packed; Cancel leaves no file; the button stays disabled.
     void archiveWritingShowsProgressAndCancels() {
         ScriptedPrompts prompts;
         TempDir src, out;
