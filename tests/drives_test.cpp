@@ -97,33 +97,19 @@ TEST(Folders, ExpandHomeAsAShellDoes) {
     }
 }
 
-class Listing : public ::testing::Test {
-protected:
-    void SetUp() override {
-        test::makeTree(dir.path(), {{"b.txt", "b"},
-                                    {"a.TXT", "a"},
-                                    {"Zeta", "z"},
-                                    {"apple.doc", ""},
-                                    {".hidden.txt", "h"},
-                                    {"sub/inner.txt", "i"},
-                                    {"Caps/", ""},
-                                    {".dotdir/", ""}});
-        ASSERT_EQ(::symlink("sub", (dir / "linkdir").c_str()), 0);
-        ASSERT_EQ(::symlink("b.txt", (dir / "linkfile").c_str()), 0);
-        ASSERT_EQ(::symlink("missing", (dir / "dangling").c_str()), 0);
-        ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
-    }
-    Names files(const std::string& pattern) {
+TEST(Listing, VisibleFoldersMatchingFilesAndTheErrno) {
+    test::TempDir dir;
+    test::plantTree(dir.path(), {"b.txt=b", "a.TXT=a", "Zeta=z", "apple.doc=", ".hidden.txt=h",
+                                 "sub/inner.txt=i", "Caps/", ".dotdir/", "linkdir->sub",
+                                 "linkfile->b.txt", "dangling->missing"});
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    const auto files = [&](const std::string& pattern) {
         Names names{"stale"};
         int err = -1;
         EXPECT_TRUE(readFiles(dir.path(), pattern, names, err));
         EXPECT_EQ(err, 0);
         return names;
-    }
-    test::TempDir dir;
-};
-
-TEST_F(Listing, ListsVisibleFoldersAndMatchingFiles) {
+    };
     Names names;
     int err = -1;
     ASSERT_TRUE(readSubfolders(dir.path(), names, err));
@@ -133,11 +119,6 @@ TEST_F(Listing, ListsVisibleFoldersAndMatchingFiles) {
     EXPECT_EQ(files("*.txt"), Names{"b.txt"});
     EXPECT_EQ(files("a*"), (Names{"a.TXT", "apple.doc"}));
     EXPECT_EQ(files("*.doc;Z*"), (Names{"Zeta", "apple.doc"}));
-}
-
-TEST_F(Listing, UnreadableFolderReportsErrno) {
-    Names names{"stale"};
-    int err = 0;
     EXPECT_FALSE(readSubfolders(dir / "missing", names, err));
     EXPECT_EQ(err, ENOENT);
     EXPECT_TRUE(names.empty());

@@ -57,16 +57,12 @@ protected:
     std::string problem;
 };
 
-TEST_F(LogFolder, ProgramFolderOfABuildTree) {
+TEST_F(LogFolder, ProgramFolderOfABuildTreeElseTheFirstStateFolderSet) {
     places.programFolder = dir / "build";
     places.stateHome = dir / "state";
     EXPECT_EQ(find(), dir / "build");
     places.installPrefix = dir.path();
     EXPECT_EQ(find(), dir / "state/mivex");
-}
-
-TEST_F(LogFolder, StateFolderFromTheFirstPlaceThatIsSet) {
-    places.stateHome = dir / "state";
     places.home = dir / "home";
     places.passwdHome = dir / "pw";
     EXPECT_EQ(find(), dir / "state/mivex");

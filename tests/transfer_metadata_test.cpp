@@ -20,11 +20,6 @@ using namespace mivex::test;
 
 namespace {
 
-TransferOutcome transfer(const std::string& source, const std::string& dest, TransferKind kind,
-                         CollisionRule rule) {
-    return transferItem(TransferRequest{source, dest, kind, rule});
-}
-
 void run(const std::vector<std::string>& argv) {
     const ProcessResult r = runProcess(argv);
     ASSERT_EQ(r.exitCode, 0) << argv[0] << ": " << r.output;
@@ -51,18 +46,13 @@ void setTimes(const std::string& path, long nsec) {
 // and a default ACL on a folder with one file that inherited it and one made before it, a file
 // capability, a setgid folder of another group, links and sub-second times everywhere.
 void makeMetadataTree(const std::string& root) {
-    makeTree(root, {{"data.bin", randomBytes(200000, 11)},
-                    {"plain.txt", "plain"},
-                    {"tool", "#!/bin/sh\n"},
-                    {"shared/before.txt", "before the ACL"},
-                    {"sub/inner.txt", "inner"}});
+    plantTree(root, {"plain.txt=plain", "tool=#!/bin/sh\n", "shared/before.txt=before the ACL",
+                     "sub/inner.txt=inner", "empty/", "sub/up-link->../plain.txt",
+                     "dangling->nowhere/at/all"});
+    writeFile(root + "/data.bin", randomBytes(200000, 11));
     ASSERT_EQ(::link((root + "/data.bin").c_str(), (root + "/data-again.bin").c_str()), 0);
     ASSERT_EQ(::link((root + "/data.bin").c_str(), (root + "/sub/data-below.bin").c_str()), 0);
-    // An empty folder, a read-only file, a relative link and one that leads nowhere.
-    makeTree(root, {{"empty/", ""}});
     ::chmod((root + "/plain.txt").c_str(), 0444);
-    ASSERT_EQ(::symlink("../plain.txt", (root + "/sub/up-link").c_str()), 0);
-    ASSERT_EQ(::symlink("nowhere/at/all", (root + "/dangling").c_str()), 0);
     setXattr(root + "/plain.txt", "user.origin", "scanner 7");
     setXattr(root + "/sub", "user.project", "apollo");
     run({"setfacl", "-m", "u:65534:rwx,g:65534:r-x", root + "/shared"});
@@ -80,14 +70,6 @@ void makeMetadataTree(const std::string& root) {
           "sub/inner.txt", "shared", "sub", "empty", ""}) {
         setTimes(root + "/" + name, ns += 1000);
     }
-}
-
-// The tree's own files as separate files, older and without attributes: what an overwrite meets.
-void makeOlderTree(const std::string& root) {
-    makeTree(root, {{"data.bin", "old"},
-                    {"data-again.bin", "old again"},
-                    {"sub/data-below.bin", "old below"},
-                    {"shared/before.txt", "old"}});
 }
 
 // The three names of data.bin are one file at `root`.
@@ -131,13 +113,15 @@ TEST_P(TransferMetadata, EqualsCpArchiveUnderRsync) {
     makeMetadataTree(src / "tree");
     const std::string reference = referenceCopy(src / "tree", ref.path());
     if (c.prefilled) {
-        makeOlderTree(dest + "/tree");
+        // The tree's own files as separate files, older and without attributes.
+        plantTree(dest + "/tree", {"data.bin=old", "data-again.bin=old again",
+                                   "sub/data-below.bin=old below", "shared/before.txt=old"});
     }
     // The copy has the source's ACLs, not those it would inherit from where it lands.
     run({"setfacl", "-d", "-m", "u:65534:rwx", parent});
     ScopedEnv env("MIVEX_WORKERS", c.workers);
 
-    ASSERT_EQ(transfer(src / "tree", dest, c.kind, c.rule).code, 0);
+    ASSERT_EQ(transferItem({src / "tree", dest, c.kind, c.rule}).code, 0);
     EXPECT_EQ(rsyncDifferences(reference, dest + "/tree"), "");
     expectOneFileOfThreeNames(dest + "/tree");
     EXPECT_EQ(exists(src / "tree"), c.kind == kCopy);
@@ -162,7 +146,7 @@ TEST(TransferHardLinks, FileOfTwoNamesMovesIntoSpaceForOneCopy) {
     const std::string bytes = randomBytes(2 << 20, 5);
     makeTree(src / "tree", {{"big.bin", bytes}, {"sub/", ""}});
     ASSERT_EQ(::link((src / "tree/big.bin").c_str(), (src / "tree/sub/big-too.bin").c_str()), 0);
-    ASSERT_EQ(transfer(src / "tree", mount.path(), kMove, kO).code, 0);
+    ASSERT_EQ(transferItem({src / "tree", mount.path(), kMove, kO}).code, 0);
     EXPECT_FALSE(exists(src / "tree"));
     EXPECT_EQ(readFile(mount / "tree/sub/big-too.bin"), bytes);
     EXPECT_EQ(lstatOf(mount / "tree/big.bin").st_nlink, 2u);
@@ -193,10 +177,10 @@ TEST(TransferHardLinks, LinksAcrossBatchesWhateverTheNumberOfThreads) {
         SCOPED_TRACE(std::string("MIVEX_WORKERS=") + workers);
         ScopedEnv env("MIVEX_WORKERS", workers);
         TempDir dst;
-        ASSERT_EQ(transfer(src / "tree", dst.path(), kCopy, kO).code, 0);
+        ASSERT_EQ(transferItem({src / "tree", dst.path(), kCopy, kO}).code, 0);
         EXPECT_EQ(rsyncDifferences(reference, dst / "tree"), "");
         // Overwrite: every name replaced by a link to one new copy, every folder merged.
-        ASSERT_EQ(transfer(src / "tree", dst.path(), kCopy, kO).code, 0);
+        ASSERT_EQ(transferItem({src / "tree", dst.path(), kCopy, kO}).code, 0);
         EXPECT_EQ(rsyncDifferences(reference, dst / "tree"), "");
         EXPECT_EQ(lstatOf(dst / "tree/b/h7").st_nlink, 3u);
     }
@@ -211,7 +195,7 @@ TEST(TransferXattrPolicy, DestinationWithoutAttributesStillGetsEverythingElse) {
     TempDir src, ref;
     makeMetadataTree(src / "tree");
     const std::string reference = referenceCopy(src / "tree", ref.path());
-    ASSERT_EQ(transfer(src / "tree", mount.path(), kCopy, kN).code, 0);
+    ASSERT_EQ(transferItem({src / "tree", mount.path(), kCopy, kN}).code, 0);
     expectSame(reference, mount / "tree");  // bytes, modes (the setgid bit too) and times
     expectOneFileOfThreeNames(mount / "tree");
     EXPECT_EQ(xattrOf(mount / "tree/plain.txt", "user.origin"), "<none>");
@@ -262,8 +246,8 @@ TEST(TransferXattrPolicy, AttributeTheDestinationCannotHoldFailsTheItem) {
     for (const char* item : {"big-attr.txt", "big-attr-folder"}) {
         SCOPED_TRACE(item);
         setXattr(mount / item, "user.big", big);
-        EXPECT_NE(transfer(mount / item, dst.path(), kCopy, kN).code, 0);
-        EXPECT_NE(transfer(mount / item, dst.path(), kMove, kO).code, 0);
+        EXPECT_NE(transferItem({mount / item, dst.path(), kCopy, kN}).code, 0);
+        EXPECT_NE(transferItem({mount / item, dst.path(), kMove, kO}).code, 0);
         EXPECT_TRUE(exists(mount / item));
         EXPECT_TRUE(listTree(dst.path()).empty()) << "nothing half made is left";
     }

@@ -22,11 +22,6 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-TransferOutcome transfer(const std::string& source, const std::string& dest, TransferKind kind,
-                         CollisionRule rule, TransferMonitor* monitor = nullptr) {
-    return transferItem(TransferRequest{source, dest, kind, rule}, monitor);
-}
-
 }  // namespace
 
 TEST(CollisionName, SplitsAtTheLastDotOfAFileOnly) {
@@ -53,7 +48,7 @@ TEST(TransferCopy, MissingRelativeDestinationIsCreated) {
     ASSERT_GE(home, 0);
     ASSERT_EQ(::chdir(dst.path().c_str()), 0);
     for (const std::string dest : {"d", "ab/c", "abc/d", "./e/f"}) {
-        EXPECT_EQ(transfer(src / "f.txt", dest, kCopy, kN).code, 0) << dest;
+        EXPECT_EQ(transferItem({src / "f.txt", dest, kCopy, kN}).code, 0) << dest;
     }
     ASSERT_EQ(::fchdir(home), 0);
     ::close(home);
@@ -72,7 +67,7 @@ TEST(TransferCopy, SparseFileKeepsItsHoles) {
     if (lstatOf(path).st_blocks * 512 > (1 << 20)) {
         GTEST_SKIP() << "this filesystem does not keep holes";
     }
-    ASSERT_EQ(transfer(path, dst.path(), kCopy, kN).code, 0);
+    ASSERT_EQ(transferItem({path, dst.path(), kCopy, kN}).code, 0);
     EXPECT_LT(lstatOf(dst / "sparse.img").st_blocks * 512, 1 << 20) << "holes were filled";
     EXPECT_EQ(readFile(dst / "sparse.img"), readFile(path));
 }
@@ -192,7 +187,7 @@ TEST_P(TransferPlacing, LandsWhereTheRuleSays) {
             const TransferKind kind = ops[0] == 'C' ? kCopy : kMove;
             const CollisionRule rule = ops[1] == 'N' ? kN : kO;
             for (int i = 0; i < c.times; ++i) {
-                EXPECT_EQ(transfer(root / c.source, root / dest, kind, rule).code, c.code);
+                EXPECT_EQ(transferItem({root / c.source, root / dest, kind, rule}).code, c.code);
             }
             EXPECT_EQ(describeTree(root.path()), expected);
         }
@@ -242,7 +237,7 @@ TEST(TransferOverwrite, LinkOntoTheFileItPointsToFailsAndKeepsTheFile) {
             ASSERT_EQ(::symlink(text.c_str(), link.c_str()), 0);
         }
         const std::string source = c.inTree ? srcRoot + "/tree" : link;
-        EXPECT_EQ(transfer(source, dst.path(), c.kind, kO).code, kSameFile);
+        EXPECT_EQ(transferItem({source, dst.path(), c.kind, kO}).code, kSameFile);
         EXPECT_TRUE(S_ISREG(lstatOf(target).st_mode));
         ASSERT_EQ(readFile(target), "precious");
         EXPECT_TRUE(exists(link));
@@ -266,7 +261,7 @@ TEST(TransferKeepBoth, TenThousandthCopyCostsWhatTheFirstDid) {
     for (int made = 0; made < kCopies; ++made) {
         ASSERT_LT(Clock::now() - start, std::chrono::seconds(180)) << "stuck at copy " << made;
         const auto before = Clock::now();
-        ASSERT_EQ(transfer(src / "f.txt", dst.path(), kCopy, kN).code, 0);
+        ASSERT_EQ(transferItem({src / "f.txt", dst.path(), kCopy, kN}).code, 0);
         (made < kWindow ? first : last) +=
             made < kWindow || made >= kCopies - kWindow ? Clock::now() - before : Clock::duration{};
     }
@@ -277,7 +272,7 @@ TEST(TransferKeepBoth, TenThousandthCopyCostsWhatTheFirstDid) {
     for (int n = 1; n < kCopies; ++n) {
         ASSERT_EQ(::unlink((dst / collisionName("f.txt", false, n)).c_str()), 0) << n;
     }
-    ASSERT_EQ(transfer(src / "f.txt", dst.path(), kCopy, kN).code, 0);
+    ASSERT_EQ(transferItem({src / "f.txt", dst.path(), kCopy, kN}).code, 0);
     EXPECT_EQ(listTree(dst.path()), (Names{"f - Copy.txt", "f.txt"}));
 }
 
@@ -287,8 +282,8 @@ TEST(TransferMove, OnOneFilesystemRenames) {
     writeFile(src / "file.txt", "f");
     const ino_t treeInode = lstatOf(src / "tree").st_ino;
     const ino_t fileInode = lstatOf(src / "file.txt").st_ino;
-    ASSERT_EQ(transfer(src / "tree", dst / "new", kMove, kN).code, 0);
-    ASSERT_EQ(transfer(src / "file.txt", dst.path(), kMove, kN).code, 0);
+    ASSERT_EQ(transferItem({src / "tree", dst / "new", kMove, kN}).code, 0);
+    ASSERT_EQ(transferItem({src / "file.txt", dst.path(), kMove, kN}).code, 0);
     EXPECT_EQ(lstatOf(dst / "new/tree").st_ino, treeInode);
     EXPECT_EQ(lstatOf(dst / "file.txt").st_ino, fileInode);
     EXPECT_TRUE(listTree(src.path()).empty());
@@ -316,7 +311,7 @@ TEST(TransferProgress, TotalsAndFinalCountMatchTheTree) {
     const std::set<std::string> files = {src / "tree/a.bin", src / "tree/b/c.bin",
                                          src / "tree/b/d/e.bin", src / "tree/b/empty.txt"};
     Recorder rec;
-    ASSERT_EQ(transfer(src / "tree", dst.path(), kCopy, kN, &rec).code, 0);
+    ASSERT_EQ(transferItem({src / "tree", dst.path(), kCopy, kN}, &rec).code, 0);
     ASSERT_FALSE(rec.calls.empty());
     std::uint64_t last = 0;
     for (const auto& p : rec.calls) {
@@ -356,7 +351,7 @@ TEST(TransferAbort, StopsAndLeavesOnlyWholeFiles) {
         const std::string dst = c.into ? disk.path() + c.into : mount.path();
         Recorder rec;
         rec.abortAfterFirst = true;
-        const TransferOutcome out = transfer(src / c.item, dst, c.kind, c.rule, &rec);
+        const TransferOutcome out = transferItem({src / c.item, dst, c.kind, c.rule}, &rec);
         EXPECT_TRUE(out.aborted);
         EXPECT_EQ(out.code, 0);
         std::size_t arrived = 0;
