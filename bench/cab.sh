@@ -6,8 +6,8 @@
 #   bench/cab.sh                              # full run
 #   CAB_RUNS=5 CAB_BIG_MB=64 bench/cab.sh     # other sizes or more runs
 #
-# Mivex runs as the window test `benchmarkFromEnvironment` (offscreen): save dialog answered,
-# status window updated and events processed before every file, the closing message. gcab gets the
+# Mivex runs as `mivex_cabbench` (bench/cabbench.cpp, offscreen): save dialog answered, status
+# window updated and events processed before every file, the closing message. gcab gets the
 # same files as arguments (its recursive add is quadratic in the file count). The content is base64
 # text of random bytes, which MSZIP shrinks to about three quarters. `sync` runs before each timed
 # run, so one run's writeback is not charged to the next; Mivex also fsyncs its own cabinet before
@@ -32,8 +32,8 @@ done
 
 note "building Release into $BUILD"
 cmake -S "$REPO" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C "$BUILD" ui_archive_test >/dev/null
-TEST_BIN="$BUILD/tests/ui_archive_test"
+ninja -C "$BUILD" mivex_cabbench >/dev/null
+BENCH_BIN="$BUILD/mivex_cabbench"
 
 # ---------------------------------------------------------------- the data, made once per shape
 
@@ -62,8 +62,8 @@ cat "${SMALL[@]}" "$SRC/big.txt" >/dev/null  # both tools read from the page cac
 # ---------------------------------------------------------------- the runs
 
 run_mivex() { # OUTPUT TIMEFILE
-    MIVEX_CAB_BENCH="$1|$SRC/small|$SRC/big.txt" QT_QPA_PLATFORM=offscreen \
-        /usr/bin/time -o "$2" -f "%e %M" "$TEST_BIN" benchmarkFromEnvironment >"$OUT/mivex.log" 2>&1 ||
+    QT_QPA_PLATFORM=offscreen /usr/bin/time -o "$2" -f "%e %M" \
+        "$BENCH_BIN" "$1" "$SRC/small" "$SRC/big.txt" >"$OUT/mivex.log" 2>&1 ||
         { cat "$OUT/mivex.log" >&2; die "the Mivex run failed"; }
 }
 run_gcab() { # OUTPUT TIMEFILE

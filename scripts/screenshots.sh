@@ -4,6 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build >/dev/null
-ninja -C build ui_archive_test >/dev/null
-MIVEX_SCREENSHOT_DIR="$PWD/docs/screenshots" QT_QPA_PLATFORM=xcb \
-    xvfb-run -a -s "-screen 0 1024x768x24" build/tests/ui_archive_test screenshotFromEnvironment
+ninja -C build mivex_cabbench >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/Projects/site"
+for i in 1 2 3 4; do head -c $((12 << 20)) /dev/urandom >"$work/Projects/site/clip-$i.mp4"; done
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" build/mivex_cabbench \
+    --shot "$PWD/docs/screenshots/status-writing.png" "$work/x.cab" "$work/Projects"

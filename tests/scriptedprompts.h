@@ -1,5 +1,5 @@
-// The window tests' answer to every modal question: answers from a script, and a record of what
-// was shown and asked.
+// The window tests' answer to every modal question, installed for its lifetime: answers from a
+// script, and a record of what was shown and asked.
 #pragma once
 
 #include <QString>
@@ -15,8 +15,11 @@ public:
     struct Shown {
         QString text, title;
         Icon icon;
-        QString details;  // what the box offers to unfold; empty when nothing
+        QString details;  // empty when there is nothing to unfold
     };
+    ScriptedPrompts() { ui::Prompts::install(this); }
+    ~ScriptedPrompts() override { ui::Prompts::install(nullptr); }
+
     void message(QWidget*, const QString& text, const QString& title, Icon icon) override {
         shown.push_back({text, title, icon, {}});
     }
@@ -26,30 +29,20 @@ public:
     }
     QString input(QWidget*, const QString& prompt, const QString& title,
                   const QString& defaultText) override {
-        asked << title + ": " + prompt + " [" + defaultText + "]";
-        return next();
+        return next(title + ": " + prompt + " [" + defaultText + "]");
     }
     QString openFile(QWidget*, const QString& title, const QString& filter) override {
-        asked << title + " " + filter;
-        return next();
+        return next(title + " " + filter);
     }
     QString saveFile(QWidget*, const QString& title, const QString& filter) override {
-        asked << title + " " + filter;
-        return next();
+        return next(title + " " + filter);
     }
 
-    // The texts shown, and the same as "title: text".
-    QStringList texts() const {
+    // Each as "title: text" when `titled`.
+    QStringList texts(bool titled = false) const {
         QStringList out;
         for (const Shown& s : shown) {
-            out << s.text;
-        }
-        return out;
-    }
-    QStringList titled() const {
-        QStringList out;
-        for (const Shown& s : shown) {
-            out << s.title + ": " + s.text;
+            out << (titled ? s.title + ": " + s.text : s.text);
         }
         return out;
     }
@@ -60,7 +53,10 @@ public:
     QString answer;       // given once the script has run out (empty: cancelled)
 
 private:
-    QString next() { return answers.isEmpty() ? answer : answers.takeFirst(); }
+    QString next(const QString& question) {
+        asked << question;
+        return answers.isEmpty() ? answer : answers.takeFirst();
+    }
 };
 
 }  // namespace mivex::test
