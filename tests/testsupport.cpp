@@ -117,51 +117,55 @@ std::string randomBytes(std::size_t bytes, unsigned seed) {
 void makeTree(const std::string& root,
               const std::vector<std::pair<std::string, std::string>>& files) {
     for (const auto& [name, content] : files) {
-        fs::path p = fs::path(root) / name;
-        if (!name.empty() && name.back() == '/') {
-            fs::create_directories(p);
-            continue;
-        }
-        fs::create_directories(p.parent_path());
-        writeFile(p.string(), content);
+        plantTree(root, {name.ends_with("/") ? name : name + "=" + content});
     }
 }
 
 void plantTree(const std::string& root, const std::vector<std::string>& entries) {
     for (const std::string& e : entries) {
         const std::size_t link = e.find("->"), eq = e.find('=');
-        const std::string name = e.substr(0, std::min(link, eq));
-        fs::create_directories(fs::path(root + "/" + name).parent_path());
-        if (name.ends_with("/")) {
-            fs::create_directories(root + "/" + name);
+        const std::string path = root + "/" + e.substr(0, std::min(link, eq));
+        fs::create_directories(fs::path(path).parent_path());
+        if (path.ends_with("/")) {
+            fs::create_directories(path);
         } else if (link < eq) {
-            fs::create_symlink(e.substr(link + 2), root + "/" + name);
+            fs::create_symlink(e.substr(link + 2), path);
         } else {
-            writeFile(root + "/" + name, e.substr(eq + 1));
+            writeFile(path, e.substr(eq + 1));
         }
     }
 }
 
 namespace {
 
-// Every entry below `root` as describeTree gives it; with `meta`, its mode and (but for a link)
-// its modification time follow the name between tabs.
-std::vector<std::string> walkTree(const std::string& root, bool meta) {
+enum class Detail { Names, Content, Meta };
+
+// Every entry below `root`, sorted: its name, then (but for Names) what it holds; with Meta, its
+// mode and (but for a link) its modification time follow the name between tabs.
+std::vector<std::string> walkTree(const std::string& root, Detail detail) {
     std::vector<std::string> out;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string path = entry.path().string();
-        const struct stat st = lstatOf(path);
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string path = it->path().string();
+        struct stat st {};
+        ::lstat(path.c_str(), &st);
         // Lexically: a link is named by where it stands, not by what it leads to.
-        std::string line = entry.path().lexically_relative(root).string();
-        if (meta) {
+        std::string line = it->path().lexically_relative(root).string();
+        if (detail == Detail::Meta) {
             line += "\t" + std::to_string(st.st_mode) + "\t";
             line += S_ISLNK(st.st_mode) ? ""
                                         : std::to_string(st.st_mtim.tv_sec) + "." +
                                               std::to_string(st.st_mtim.tv_nsec);
         }
-        out.push_back(line + (S_ISLNK(st.st_mode)   ? "->" + linkTarget(path)
-                              : S_ISREG(st.st_mode) ? "=" + readFile(path)
-                                                    : "/"));
+        if (detail == Detail::Names) {
+            line += S_ISDIR(st.st_mode) ? "/" : "";
+        } else {
+            line += S_ISLNK(st.st_mode)   ? "->" + linkTarget(path)
+                    : S_ISREG(st.st_mode) ? "=" + readFile(path)
+                                          : "/";
+        }
+        out.push_back(line);
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -170,24 +174,11 @@ std::vector<std::string> walkTree(const std::string& root, bool meta) {
 }  // namespace
 
 std::vector<std::string> describeTree(const std::string& root) {
-    return walkTree(root, false);
+    return walkTree(root, Detail::Content);
 }
 
 std::vector<std::string> listTree(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::string rel = fs::relative(it->path(), folder).string();
-        // symlink_status: a link that points at itself must not throw ELOOP here.
-        std::error_code typeEc;
-        if (fs::is_directory(it->symlink_status(typeEc))) {
-            rel += "/";
-        }
-        names.push_back(rel);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return walkTree(folder, Detail::Names);
 }
 
 void removeTree(const std::string& path) {
@@ -374,18 +365,16 @@ std::string rsyncDifferences(const std::string& a, const std::string& b) {
     return r.output;
 }
 
-bool sameTree(const std::string& a, const std::string& b, std::string& why) {
-    std::vector<std::string> la = walkTree(a, true), lb = walkTree(b, true);
+void expectSame(const std::string& a, const std::string& b) {
+    std::vector<std::string> la = walkTree(a, Detail::Meta), lb = walkTree(b, Detail::Meta);
     // The top's time is not compared: the two tops are usually made differently.
     la.push_back(".\t" + std::to_string(lstatOf(a).st_mode));
     lb.push_back(".\t" + std::to_string(lstatOf(b).st_mode));
     const auto [ia, ib] = std::mismatch(la.begin(), la.end(), lb.begin(), lb.end());
-    if (ia == la.end() && ib == lb.end()) {
-        return true;
+    if (ia != la.end() || ib != lb.end()) {
+        const std::string& first = ia == la.end() ? *ib : ib == lb.end() ? *ia : std::min(*ia, *ib);
+        ADD_FAILURE() << first.substr(0, first.find('\t')) << " differs";
     }
-    const std::string& first = ia == la.end() ? *ib : ib == lb.end() ? *ia : std::min(*ia, *ib);
-    why = first.substr(0, first.find('\t')) + " differs";
-    return false;
 }
 
 }  // namespace mivex::test

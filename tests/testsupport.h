@@ -93,7 +93,7 @@ std::string readFile(const std::string& path);  // throws std::runtime_error whe
 bool exists(const std::string& path);           // lstat: a dangling link exists
 struct stat lstatOf(const std::string& path);   // throws when missing
 std::string randomBytes(std::size_t bytes, unsigned seed);
-// Files ("a/b.txt", content) and folders ("a/c/", ignored) below `root`, with their folders.
+// Files ("a/b.txt", content) and folders ("a/c/", ignored) below `root`, as plantTree makes them.
 void makeTree(const std::string& root,
               const std::vector<std::pair<std::string, std::string>>& files);
 // A tree as text, one entry a string: "a/b.txt=bytes" a file, "a/c/" a folder, "a/l->t" a link.
@@ -129,13 +129,9 @@ std::string linkTarget(const std::string& path);
 // A `cp -a` of `source` into `folder`, made by coreutils as a reference; returns the copy's path.
 std::string referenceCopy(const std::string& source, const std::string& folder);
 
-// True when `a` and `b` hold the same tree: names, types, bytes, permission bits, link targets and
-// modification times of everything below the top. `why` names the first entry that differs.
-bool sameTree(const std::string& a, const std::string& b, std::string& why);
-inline void expectSame(const std::string& a, const std::string& b) {
-    std::string why;
-    EXPECT_TRUE(sameTree(a, b, why)) << why;
-}
+// Fails the test unless `a` and `b` hold the same tree: names, types, bytes, permission bits, link
+// targets and modification times of everything below the top; names the first entry that differs.
+void expectSame(const std::string& a, const std::string& b);
 
 // What `rsync -naiHAXc --delete` would change to make `b` like `a`: empty when the two trees hold
 // the same names, bytes, modes, owners, times, hard links, ACLs and extended attributes.
