@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2015  # "COND && pass || fail": pass always succeeds
-# Checks of the benchmark suite itself, in under a minute: its helpers, and whole runs of
+# Checks of the benchmark suite itself, in a few minutes: its helpers, and whole runs of
 # bench/run.sh on tiny data with stand-ins for mivex and mivex_gesturebench, including stand-ins
 # that get things wrong, which the suite must refuse. No check looks at a time.
 set -euo pipefail
@@ -177,7 +177,8 @@ suite() { # VAR=VALUE...
         BENCH_OUT="$T/out" BENCH_TREE="$T/realtree" BENCH_QUICK=1 BENCH_ROUNDS=1 BENCH_WARMUP=1 \
         BENCH_BIG_MB=2 BENCH_SMALL_FILES=30 BENCH_SMALL_FOLDERS=3 BENCH_SPARSE_MB=8 \
         BENCH_STARTUP_RUNS=2 BENCH_MEM_FILES=20 BENCH_MEM_FOLDERS=2 BENCH_DROP_FILES=5 \
-        BENCH_META_FILES=30 BENCH_META_FOLDERS=3 \
+        BENCH_META_FILES=30 BENCH_META_FOLDERS=3 BENCH_REAL="$T/realtree" BENCH_REAL_ANY=1 \
+        BENCH_LINK_FILES=20 BENCH_MOVE_FILES=20 \
         "$@" "$BENCH/run.sh" >"$T/run.out" 2>"$T/run.err"
 }
 # Nothing may stay behind: no work folder, no mount.
@@ -205,7 +206,8 @@ refuses() { # NAME MESSAGE VAR=VALUE...
 }
 
 status=0
-(suite) || status=$?
+# The stand-in carries out a list's first line only: D11 and D12, lists of many rows, are left out.
+(suite BENCH_ONLY=D1,D2,D3,D4,D5,D6,D6b,D7,D8,D9,D10,MEM,MOVEMEM,WIN) || status=$?
 expect "a good run succeeds" 0 "$status"
 if ((status == 0)); then
     for row in "D1 .* tmpfs .* cp -a" "D1 .* disk .* rsync -a" "D2 .* disk .* tar \| tar" \
@@ -232,7 +234,7 @@ refuses "a copy that splits hard links" "differ from cp -a's copy" STUB_FAULT=sp
 refuses "a move that copies" "source is still there" STUB_FAULT=move-copies BENCH_ONLY=D6 BENCH_FS=tmpfs
 refuses "keep-both that overwrites" "tree - Copy" STUB_FAULT=keep-both-overwrites BENCH_ONLY=D5 BENCH_FS=tmpfs
 refuses "a drop out of order" "the drop went wrong" STUB_FAULT=drop-order BENCH_ONLY=WIN
-refuses "an unknown dataset" "unknown dataset 'D9'" BENCH_ONLY=D1,D9
+refuses "an unknown dataset" "unknown dataset 'D99'" BENCH_ONLY=D1,D99
 mkdir "$T/a -b"
 status=0
 (suite BENCH_DIR="$T/a -b" BENCH_ONLY=D7) || status=$?
