@@ -1,8 +1,7 @@
-// The window tests' answer to every modal question, installed for its lifetime: answers from a
-// script, and a record of what was shown and asked.
+// The window tests' answer to every modal question while it lives: answers from a script, and a
+// record of what was shown and asked.
 #pragma once
 
-#include <QString>
 #include <QStringList>
 #include <vector>
 
@@ -13,19 +12,17 @@ namespace mivex::test {
 class ScriptedPrompts : public ui::Prompts {
 public:
     struct Shown {
-        QString text, title;
-        Icon icon;
-        QString details;  // empty when there is nothing to unfold
+        QString text, title, details;  // details: empty when there is nothing to unfold
     };
     ScriptedPrompts() { ui::Prompts::install(this); }
     ~ScriptedPrompts() override { ui::Prompts::install(nullptr); }
 
-    void message(QWidget*, const QString& text, const QString& title, Icon icon) override {
-        shown.push_back({text, title, icon, {}});
+    void message(QWidget*, const QString& text, const QString& title, Icon) override {
+        shown.push_back({text, title, {}});
     }
-    void detailedMessage(QWidget*, const QString& text, const QString& title, Icon icon,
+    void detailedMessage(QWidget*, const QString& text, const QString& title, Icon,
                          const QString& details) override {
-        shown.push_back({text, title, icon, details});
+        shown.push_back({text, title, details});
     }
     QString input(QWidget*, const QString& prompt, const QString& title,
                   const QString& defaultText) override {
@@ -37,7 +34,6 @@ public:
     QString saveFile(QWidget*, const QString& title, const QString& filter) override {
         return next(title + " " + filter);
     }
-
     // Each as "title: text" when `titled`.
     QStringList texts(bool titled = false) const {
         QStringList out;

@@ -1,10 +1,10 @@
-// Helpers shared by the tests: scratch folders, small mounts, files by content, and child
-// processes with a time limit.
+// Helpers shared by the tests: scratch folders and mounts, trees as text, child processes.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -20,7 +20,7 @@ inline constexpr auto kMove = TransferKind::Move;
 inline constexpr auto kO = CollisionRule::Overwrite;
 inline constexpr auto kN = CollisionRule::KeepBoth;
 
-// A fresh folder under $TMPDIR (default /tmp), removed with everything in it at destruction.
+// A fresh folder under `under` or $TMPDIR (default /tmp), removed with its contents at the end.
 class TempDir {
 public:
     explicit TempDir(const std::string& under = "");
@@ -37,49 +37,45 @@ private:
 // Sets an environment variable for one scope and puts back what was there.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const char* value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    ScopedEnv(const char* name, const char* value) : mName(name) {
+        if (const char* old = std::getenv(name)) {
+            mOld = old;
+        }
+        ::setenv(name, value, 1);
+    }
+    ~ScopedEnv() { mOld ? ::setenv(mName.c_str(), mOld->c_str(), 1) : ::unsetenv(mName.c_str()); }
 
 private:
     std::string mName;
     std::optional<std::string> mOld;
 };
 
-// A filesystem mounted on a fresh folder for one test, unmounted at destruction. ok() is false,
-// with reason() saying why, where mounting is refused (not root, no such filesystem).
-class ScratchMount {
+// A filesystem on a fresh folder for one test; ok() is false, reason() says why, where refused.
+class ScratchMount : public TempDir {
 public:
+    // `type` nullptr: `source` bound once more.
+    ScratchMount(const std::string& source, const char* type, const std::string& options,
+                 bool readOnly = false);
     ~ScratchMount();
-    ScratchMount(const ScratchMount&) = delete;
-    ScratchMount& operator=(const ScratchMount&) = delete;
-    bool ok() const { return mMounted && mReason.empty(); }
+    bool ok() const { return mReason.empty(); }
     const std::string& reason() const { return mReason; }
-    const std::string& path() const { return mDir.path(); }
-    std::string operator/(const std::string& name) const { return mDir / name; }
 
-protected:
-    ScratchMount() = default;
-    // mount(2) on the folder; a refusal is kept as the reason, naming `what`.
-    bool mount(const char* source, const char* type, unsigned long flags, const std::string& opts,
-               const char* what);
-    TempDir mDir;
-    bool mMounted = false;
+private:
     std::string mReason;
 };
-
 // A tmpfs of `bytes`: a small one runs out of space on demand.
 struct TmpfsMount : ScratchMount {
-    explicit TmpfsMount(unsigned long long bytes);
+    explicit TmpfsMount(unsigned long long bytes)
+        : ScratchMount("tmpfs", "tmpfs", "size=" + std::to_string(bytes) + ",mode=0755") {}
 };
 // A ramfs: it keeps no extended attributes at all (every one is refused with ENOTSUP).
 struct RamfsMount : ScratchMount {
-    RamfsMount();
+    RamfsMount() : ScratchMount("ramfs", "ramfs", "mode=0755") {}
 };
 // `source` mounted once more, read-only when asked: rename(2) between the two fails with EXDEV.
 struct BindMount : ScratchMount {
-    BindMount(const std::string& source, bool readOnly);
+    BindMount(const std::string& source, bool readOnly)
+        : ScratchMount(source, nullptr, "", readOnly) {}
 };
 
 // Declares `var`, a mount of `Kind` made from the arguments, or skips the test saying why.
@@ -102,39 +98,38 @@ void plantTree(const std::string& root, const std::vector<std::string>& entries)
 std::vector<std::string> describeTree(const std::string& root);
 // Names below `folder`, sorted, relative, folders with a trailing "/"; hidden names included.
 std::vector<std::string> listTree(const std::string& folder);
-void removeTree(const std::string& path);
+void removeTree(const std::string& path);  // any depth, any permissions
 
 struct ProcessResult {
     int exitCode = -1;  // -1 when killed by a signal, the time limit or `killWhen`
     bool timedOut = false;
     bool killed = false;  // by `killWhen`
-    std::string output;   // standard output and error together, in the order written
+    std::string output;   // standard output, then standard error
     std::string out;
     std::string err;
 };
-// Runs argv[0] with the arguments, killing it after `timeoutSeconds`, or as soon as `killWhen`
-// answers true (asked every millisecond). `asNobody` runs it through setpriv as uid/gid 65534.
+// Runs argv (killed after `timeoutSeconds` or once `killWhen`, asked every millisecond, is true);
+// `asNobody` runs it through setpriv as uid/gid 65534.
 ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds = 60,
                          bool asNobody = false, const std::function<bool()>& killWhen = {});
 
-// A chain of `levels` folders "d" below the new folder `root`, deeper than PATH_MAX. Every 1000th
+// A chain of `levels` folders "d" below the new folder `root`, deeper than PATH_MAX; every 1000th
 // level and the last hold a file "f" with `tag` and the level's number, and `root` a link "l".
 void makeDeepTree(const std::string& root, int levels, const std::string& tag);
 // How many levels of "d" lie below `root`; -1 when a file of makeDeepTree is missing or wrong.
 int deepTreeLevels(const std::string& root, const std::string& tag);
-void removeDeepTree(const std::string& path);  // any depth
+inline void removeDeepTree(const std::string& path) {
+    runProcess({"rm", "-rf", "--", path});
+}
 
-// The target of the link at `path`; "<not a link>" when it is none.
-std::string linkTarget(const std::string& path);
-// A `cp -a` of `source` into `folder`, made by coreutils as a reference; returns the copy's path.
+std::string linkTarget(const std::string& path);  // "<not a link>" when it is none
+// A `cp -a` of `source` into `folder` by coreutils, as a reference; returns the copy's path.
 std::string referenceCopy(const std::string& source, const std::string& folder);
-
-// Fails the test unless `a` and `b` hold the same tree: names, types, bytes, permission bits, link
-// targets and modification times of everything below the top; names the first entry that differs.
+// Fails the test unless `a` and `b` hold the same names, types, bytes, modes, link targets and
+// modification times below the top, naming the first entry that differs.
 void expectSame(const std::string& a, const std::string& b);
-
-// What `rsync -naiHAXc --delete` would change to make `b` like `a`: empty when the two trees hold
-// the same names, bytes, modes, owners, times, hard links, ACLs and extended attributes.
+// What `rsync -naiHAXc --delete` would change to make `b` like `a`: empty when the same names,
+// bytes, modes, owners, times, hard links, ACLs and extended attributes.
 std::string rsyncDifferences(const std::string& a, const std::string& b);
 
 }  // namespace mivex::test

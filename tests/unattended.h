@@ -1,16 +1,12 @@
-// The real program run on a list, unattended, from a program folder of the test's own (so the run
-// log lands where the test reads it).
+// The real program run on a list, unattended, from a program folder of the test's own (where its
+// run log lands).
 #pragma once
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "queue/log.h"
 #include "tests/testsupport.h"
@@ -36,18 +32,11 @@ public:
         writeFile(lists / name, body);
         return lists / name;
     }
+    // The shim comes before the sanitizers' runtime, which would otherwise refuse to start.
     std::vector<std::string> command(const std::string& listPath) const {
-        if (preload.empty()) {
-            return {exe(), listPath, "-auto"};
-        }
-        // The shim comes before the sanitizers' runtime, which would otherwise refuse to start.
         const char* asan = std::getenv("ASAN_OPTIONS");
-        return {"env",
-                "LD_PRELOAD=" + preload,
-                std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") +
-                    "verify_asan_link_order=0",
-                exe(),
-                listPath,
+        const std::string asanOptions = std::string(asan ? asan : "") + ":verify_asan_link_order=0";
+        return {"env",  "LD_PRELOAD=" + preload, "ASAN_OPTIONS=" + asanOptions, exe(), listPath,
                 "-auto"};
     }
     ProcessResult run(const std::string& listPath) const {
@@ -76,11 +65,9 @@ inline bool isTempName(const std::string& name) {
 
 // The bytes in use on the filesystem holding `path`, named files or not.
 inline long long usedBytesOn(const std::string& path) {
-    struct statvfs fs;
-    if (::statvfs(path.c_str(), &fs) != 0) {
-        return -1;
-    }
-    return static_cast<long long>(fs.f_blocks - fs.f_bfree) * static_cast<long long>(fs.f_frsize);
+    struct statvfs fs {};
+    ::statvfs(path.c_str(), &fs);
+    return static_cast<long long>((fs.f_blocks - fs.f_bfree) * fs.f_frsize);
 }
 
 }  // namespace mivex::test
