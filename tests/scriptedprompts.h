@@ -16,7 +16,6 @@ public:
     };
     ScriptedPrompts() { ui::Prompts::install(this); }
     ~ScriptedPrompts() override { ui::Prompts::install(nullptr); }
-
     void message(QWidget*, const QString& text, const QString& title, Icon) override {
         shown.push_back({text, title, {}});
     }
@@ -42,13 +41,10 @@ public:
         }
         return out;
     }
-
     std::vector<Shown> shown;
     QStringList asked;
     QStringList answers;  // taken in order by the dialogs and the input box
     QString answer;       // given once the script has run out (empty: cancelled)
-
-private:
     QString next(const QString& question) {
         asked << question;
         return answers.isEmpty() ? answer : answers.takeFirst();

@@ -2,39 +2,22 @@
 #include "tests/testsupport.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
-#include <stdexcept>
 #include <utility>
 
 namespace fs = std::filesystem;
 
 namespace mivex::test {
 
-TempDir::TempDir(const std::string& under) {
-    const char* tmp = std::getenv("TMPDIR");
-    mPath = (!under.empty() ? under : tmp && *tmp ? tmp : "/tmp") + "/mivex-test-XXXXXX";
-    if (!mkdtemp(mPath.data())) {
-        throw std::runtime_error("mkdtemp failed: " + mPath + ": " + std::strerror(errno));
-    }
-}
-
 TempDir::~TempDir() {
     removeTree(mPath);
 }
-
 ScratchMount::ScratchMount(const std::string& source, const char* type, const std::string& options,
                            bool readOnly) {
     // MS_RDONLY is ignored on the first bind; it takes a remount of the bind to apply.
@@ -47,48 +30,6 @@ ScratchMount::ScratchMount(const std::string& source, const char* type, const st
 
 ScratchMount::~ScratchMount() {
     ::umount2(path().c_str(), MNT_DETACH);  // refused harmlessly when nothing was mounted
-}
-
-void writeFile(const std::string& path, const std::string& content, mode_t mode) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!(out << content).flush() || ::chmod(path.c_str(), mode) != 0) {
-        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-    }
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-struct stat lstatOf(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) {
-        throw std::runtime_error("no such path: " + path);
-    }
-    return st;
-}
-
-std::string randomBytes(std::size_t bytes, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string out(bytes, '\0');
-    std::generate(out.begin(), out.end(), [&] { return static_cast<char>(gen()); });
-    return out;
-}
-
-void makeTree(const std::string& root,
-              const std::vector<std::pair<std::string, std::string>>& files) {
-    for (const auto& [name, content] : files) {
-        plantTree(root, {name.ends_with("/") ? name : name + "=" + content});
-    }
 }
 
 void plantTree(const std::string& root, const std::vector<std::string>& entries) {
@@ -105,6 +46,14 @@ void plantTree(const std::string& root, const std::vector<std::string>& entries)
 }
 
 namespace {
+
+bool holdsFile(int level, int levels) {
+    return level % 1000 == 0 || level == levels;
+}
+// "f" in the folder open as `fd`, by a path short at any depth.
+std::string fileAt(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd) + "/f";
+}
 
 enum class Detail { Names, Content, Meta };
 
@@ -126,10 +75,13 @@ std::vector<std::string> walkTree(const std::string& root, Detail detail) {
                                         : std::to_string(st.st_mtim.tv_sec) + "." +
                                               std::to_string(st.st_mtim.tv_nsec);
         }
+        const auto hash = [&](const std::string& bytes) {
+            return detail == Detail::Meta ? std::to_string(std::hash<std::string>{}(bytes)) : bytes;
+        };
         line += S_ISDIR(st.st_mode)       ? "/"
                 : detail == Detail::Names ? ""
                 : S_ISLNK(st.st_mode)     ? "->" + linkTarget(path)
-                : S_ISREG(st.st_mode)     ? "=" + readFile(path)
+                : S_ISREG(st.st_mode)     ? "=" + hash(readFile(path))
                                           : "/";
         out.push_back(line);
     }
@@ -142,7 +94,6 @@ std::vector<std::string> walkTree(const std::string& root, Detail detail) {
 std::vector<std::string> describeTree(const std::string& root) {
     return walkTree(root, Detail::Content);
 }
-
 std::vector<std::string> listTree(const std::string& folder) {
     return walkTree(folder, Detail::Names);
 }
@@ -162,11 +113,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
         full.insert(full.begin(),
                     {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
     }
-    std::vector<char*> args;
-    for (auto& a : full) {
-        args.push_back(a.data());
-    }
-    args.push_back(nullptr);
+    std::vector<char*> args(full.size() + 1);  // ends with a null pointer
+    std::transform(full.begin(), full.end(), args.begin(), [](auto& a) { return a.data(); });
     // Files, not pipes: nothing to drain while waiting, and a child can never block on them.
     FILE* const streams[2] = {std::tmpfile(), std::tmpfile()};
     const pid_t pid = ::fork();
@@ -200,19 +148,6 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
     return result;
 }
 
-namespace {
-
-bool holdsFile(int level, int levels) {
-    return level % 1000 == 0 || level == levels;
-}
-
-// "f" in the folder open as `fd`, by a path short at any depth.
-std::string fileAt(int fd) {
-    return "/proc/self/fd/" + std::to_string(fd) + "/f";
-}
-
-}  // namespace
-
 void makeDeepTree(const std::string& root, int levels, const std::string& tag) {
     ::mkdir(root.c_str(), 0755);
     ::symlink("d", (root + "/l").c_str());
@@ -230,26 +165,16 @@ void makeDeepTree(const std::string& root, int levels, const std::string& tag) {
 }
 
 int deepTreeLevels(const std::string& root, const std::string& tag) {
-    std::vector<int> found, wanted;  // levels with a file "f" (-1 where its text is wrong)
+    std::string found, wanted;  // each level's number and text, where it holds a file "f"
     int level = 0;
     for (int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY); fd >= 0; ++level) {
-        if (exists(fileAt(fd))) {
-            found.push_back(readFile(fileAt(fd)) == tag + std::to_string(level) ? level : -1);
-        }
+        found += exists(fileAt(fd)) ? std::to_string(level) + readFile(fileAt(fd)) + "\n" : "";
         ::close(std::exchange(fd, ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW)));
     }
     for (int l = 1; l < level; ++l) {
-        if (holdsFile(l, level - 1)) {
-            wanted.push_back(l);
-        }
+        wanted += holdsFile(l, level - 1) ? std::to_string(l) + tag + std::to_string(l) + "\n" : "";
     }
     return found == wanted ? level - 1 : -1;
-}
-
-std::string linkTarget(const std::string& path) {
-    char buf[4096];
-    const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
-    return n < 0 ? std::string("<not a link>") : std::string(buf, static_cast<std::size_t>(n));
 }
 
 std::string referenceCopy(const std::string& source, const std::string& folder) {
@@ -269,15 +194,8 @@ std::string rsyncDifferences(const std::string& a, const std::string& b) {
 }
 
 void expectSame(const std::string& a, const std::string& b) {
-    std::vector<std::string> la = walkTree(a, Detail::Meta), lb = walkTree(b, Detail::Meta);
-    // The top's time is not compared: the two tops are usually made differently.
-    la.push_back(".\t" + std::to_string(lstatOf(a).st_mode));
-    lb.push_back(".\t" + std::to_string(lstatOf(b).st_mode));
-    const auto [ia, ib] = std::mismatch(la.begin(), la.end(), lb.begin(), lb.end());
-    if (ia != la.end() || ib != lb.end()) {
-        const std::string& first = ia == la.end() ? *ib : ib == lb.end() ? *ia : std::min(*ia, *ib);
-        ADD_FAILURE() << first.substr(0, first.find('\t')) << " differs";
-    }
+    EXPECT_EQ(lstatOf(a).st_mode, lstatOf(b).st_mode) << a << " and " << b;
+    EXPECT_EQ(walkTree(a, Detail::Meta), walkTree(b, Detail::Meta)) << a << " and " << b;
 }
 
 }  // namespace mivex::test

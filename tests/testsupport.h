@@ -3,10 +3,17 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
+#include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,7 +30,13 @@ inline constexpr auto kN = CollisionRule::KeepBoth;
 // A fresh folder under `under` or $TMPDIR (default /tmp), removed with its contents at the end.
 class TempDir {
 public:
-    explicit TempDir(const std::string& under = "");
+    explicit TempDir(const std::string& under = "") {
+        const char* tmp = std::getenv("TMPDIR");
+        mPath = (!under.empty() ? under : tmp && *tmp ? tmp : "/tmp") + "/mivex-test-XXXXXX";
+        if (!::mkdtemp(mPath.data())) {
+            throw std::runtime_error("cannot make a folder under " + mPath);
+        }
+    }
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -35,8 +48,7 @@ private:
 };
 
 // Sets an environment variable for one scope and puts back what was there.
-class ScopedEnv {
-public:
+struct ScopedEnv {
     ScopedEnv(const char* name, const char* value) : mName(name) {
         if (const char* old = std::getenv(name)) {
             mOld = old;
@@ -44,8 +56,6 @@ public:
         ::setenv(name, value, 1);
     }
     ~ScopedEnv() { mOld ? ::setenv(mName.c_str(), mOld->c_str(), 1) : ::unsetenv(mName.c_str()); }
-
-private:
     std::string mName;
     std::optional<std::string> mOld;
 };
@@ -84,21 +94,53 @@ struct BindMount : ScratchMount {
     if (!var.ok())                          \
     GTEST_SKIP() << var.reason()
 
-void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644);
-std::string readFile(const std::string& path);  // throws std::runtime_error when unreadable
-bool exists(const std::string& path);           // lstat: a dangling link exists
-struct stat lstatOf(const std::string& path);   // throws when missing
-std::string randomBytes(std::size_t bytes, unsigned seed);
-// Files ("a/b.txt", content) and folders ("a/c/", ignored) below `root`, as plantTree makes them.
-void makeTree(const std::string& root,
-              const std::vector<std::pair<std::string, std::string>>& files);
+inline void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!(out << content).flush() || ::chmod(path.c_str(), mode) != 0) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+inline bool exists(const std::string& path) {  // lstat: a dangling link exists
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+inline struct stat lstatOf(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+        throw std::runtime_error("no such path: " + path);
+    }
+    return st;
+}
+inline std::string randomBytes(std::size_t bytes, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string out(bytes, '\0');
+    std::generate(out.begin(), out.end(), [&] { return static_cast<char>(gen()); });
+    return out;
+}
+inline std::string linkTarget(const std::string& path) {  // "<not a link>" when it is none
+    std::error_code ec;
+    const std::string target = std::filesystem::read_symlink(path, ec);
+    return ec ? "<not a link>" : target;
+}
 // A tree as text, one entry a string: "a/b.txt=bytes" a file, "a/c/" a folder, "a/l->t" a link.
-// plantTree makes the entries below `root`; describeTree gives every entry below `root`, sorted.
 void plantTree(const std::string& root, const std::vector<std::string>& entries);
-std::vector<std::string> describeTree(const std::string& root);
-// Names below `folder`, sorted, relative, folders with a trailing "/"; hidden names included.
-std::vector<std::string> listTree(const std::string& folder);
-void removeTree(const std::string& path);  // any depth, any permissions
+// Files ("a/b.txt", content) and folders ("a/c/", content ignored), as plantTree makes them.
+inline void makeTree(const std::string& root,
+                     const std::vector<std::pair<std::string, std::string>>& files) {
+    for (const auto& [name, content] : files) {
+        plantTree(root, {name.ends_with("/") ? name : name + "=" + content});
+    }
+}
+std::vector<std::string> describeTree(const std::string& root);  // every entry, sorted
+std::vector<std::string> listTree(const std::string& folder);    // names only, folders with "/"
+void removeTree(const std::string& path);                        // any depth, any permissions
 
 struct ProcessResult {
     int exitCode = -1;  // -1 when killed by a signal, the time limit or `killWhen`
@@ -108,28 +150,23 @@ struct ProcessResult {
     std::string out;
     std::string err;
 };
-// Runs argv (killed after `timeoutSeconds` or once `killWhen`, asked every millisecond, is true);
-// `asNobody` runs it through setpriv as uid/gid 65534.
+// Runs argv as uid 65534 when `asNobody`, killed after the time limit or once `killWhen` is true.
 ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds = 60,
                          bool asNobody = false, const std::function<bool()>& killWhen = {});
 
-// A chain of `levels` folders "d" below the new folder `root`, deeper than PATH_MAX; every 1000th
-// level and the last hold a file "f" with `tag` and the level's number, and `root` a link "l".
+// Folders "d" in `levels` below a new `root` with a link "l"; every 1000th and the last hold "f".
 void makeDeepTree(const std::string& root, int levels, const std::string& tag);
-// How many levels of "d" lie below `root`; -1 when a file of makeDeepTree is missing or wrong.
+// The levels of "d" below `root`, or -1 when a file "f" is missing or wrong.
 int deepTreeLevels(const std::string& root, const std::string& tag);
 inline void removeDeepTree(const std::string& path) {
     runProcess({"rm", "-rf", "--", path});
 }
 
-std::string linkTarget(const std::string& path);  // "<not a link>" when it is none
-// A `cp -a` of `source` into `folder` by coreutils, as a reference; returns the copy's path.
+// `cp -a` of `source` into `folder`, as a reference; returns the copy's path.
 std::string referenceCopy(const std::string& source, const std::string& folder);
-// Fails the test unless `a` and `b` hold the same names, types, bytes, modes, link targets and
-// modification times below the top, naming the first entry that differs.
+// Fails unless the trees hold the same names, types, bytes, modes, link targets and times.
 void expectSame(const std::string& a, const std::string& b);
-// What `rsync -naiHAXc --delete` would change to make `b` like `a`: empty when the same names,
-// bytes, modes, owners, times, hard links, ACLs and extended attributes.
+// What `rsync -naiHAXc --delete` would change to make `b` like `a` (nothing: the same trees).
 std::string rsyncDifferences(const std::string& a, const std::string& b);
 
 }  // namespace mivex::test

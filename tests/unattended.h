@@ -1,12 +1,9 @@
-// The real program run on a list, unattended, from a program folder of the test's own (where its
-// run log lands).
+// The real program run on a list, unattended, from a folder of its own where its run log lands.
 #pragma once
 
 #include <sys/statvfs.h>
 
-#include <cstdlib>
 #include <ctime>
-#include <filesystem>
 
 #include "queue/log.h"
 #include "tests/testsupport.h"
@@ -23,14 +20,13 @@ public:
     std::string exe() const { return prog / "mivex"; }
     std::string logPath() const { return prog / logFileName(std::time(nullptr)); }
     // Writes the rows as a list (CR LF after each) and returns its path.
-    std::string list(const std::vector<std::string>& rows,
-                     const std::string& name = "l.flq") const {
+    std::string list(const std::vector<std::string>& rows) const {
         std::string body;
         for (const auto& r : rows) {
             body += r + "\r\n";
         }
-        writeFile(lists / name, body);
-        return lists / name;
+        writeFile(lists / "l.flq", body);
+        return lists / "l.flq";
     }
     // The shim comes before the sanitizers' runtime, which would otherwise refuse to start.
     std::vector<std::string> command(const std::string& listPath) const {
@@ -39,10 +35,7 @@ public:
         return {"env",  "LD_PRELOAD=" + preload, "ASAN_OPTIONS=" + asanOptions, exe(), listPath,
                 "-auto"};
     }
-    ProcessResult run(const std::string& listPath) const {
-        return runProcess(command(listPath), 120);
-    }
-
+    ProcessResult run(const std::string& path) const { return runProcess(command(path), 120); }
     TempDir prog;
     TempDir lists;
     std::string preload;  // a shared library loaded into the program's runs, or empty
