@@ -133,10 +133,11 @@ TEST_F(UnattendedRun, HelpVersionBadListsOrTheWindowByTheWholeCommandLine) {
 // unit's edge (1023.95 KB is "1.0 MB", never "1024.0 KB"); a display needed by X11 and Wayland.
 TEST(RunText, FailuresByteCountsAndDisplay) {
     EXPECT_EQ(
-        describeRun({{1, "x\x7f\t", 9999}, {3, "", kNotAnEntry}}, true, "/l/\x1b.txt"),
+        describeRun({{1, "x\x7f\t", 9999}, {3, "", kNotAnEntry}, {4, "y", 1223}}, true, "/\x1b"),
         "line 1: x\\x7f\\x09: error code 9999\nline 3: the line is not a queue entry (\"C-N "
-        "--> source --> destination folder\")\nThe run was stopped; the rest of the queue was "
-        "not carried out.\n\nRun log: /l/\\x1b.txt");
+        "--> source --> destination folder\")\nline 4: y: not enough free space on the "
+        "destination drive (or over quota) (code 1223)\nThe run was stopped; the rest of the "
+        "queue was not carried out.\n\nRun log: /\\x1b");
     EXPECT_EQ(describeRun({}, false, ""), "\nThis run has no log.");
     const std::pair<std::uint64_t, const char*> counts[] = {
         {1023, "1023 bytes"},         {1024, "1.0 KB"},
@@ -159,11 +160,14 @@ TEST(RunText, FailuresByteCountsAndDisplay) {
 }
 
 // On a terminal the run draws its line in place, a failure's line replaces it whole, the line
-// comes back and is ended at the end (elsewhere the run is silent: see the run above); script(1)
-// gives the terminal.
+// comes back and is ended at the end; elsewhere the run is silent. script(1) gives the terminal.
 TEST_F(UnattendedRun, ProgressLineOnATerminal) {
-    plantTree(data / "src", {"big.bin=" + randomBytes(2000000, 3)});
-    const std::string failing = list({entry("C-N", data / "src/big.bin", data / "out"),
+    plantTree(data / "src",
+              {"big.bin=" + randomBytes(2000000, 3), "tree/a.bin=" + randomBytes(2000000, 4)});
+    const auto plain = run(list({entry("C-N", data / "src/big.bin", data / "plain")}));
+    EXPECT_EQ(plain.exitCode, 0);
+    EXPECT_EQ(plain.output, "");
+    const std::string failing = list({entry("C-N", data / "src/tree", data / "out"),
                                       entry("C-N", data / "src/gone.bin", data / "out"),
                                       entry("C-N", data / "src/big.bin", data / "out2")});
     const auto tty =
