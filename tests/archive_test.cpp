@@ -22,14 +22,10 @@ std::string row(const std::string& source) {
     return "C-N --> " + source + " --> /backup";
 }
 
-// The path as the cabinet names it: the full path without its leading "/".
-std::string inCab(const std::string& path) {
-    return path.substr(1);
-}
-
-// The names cabextract lists, sorted or in cabinet order, once `cabextract -t` found every file
-// sound; empty when it cannot read the cabinet.
-Names listCabinet(const std::string& cab, bool sorted = true) {
+// The names cabextract lists in cabinet order, once `cabextract -t` found every file sound; empty
+// when it cannot read the cabinet. A file's name is its full path without the leading "/"; those
+// below `root` are given relative to it.
+Names listCabinet(const std::string& cab, const std::string& root) {
     Names names;
     if (runProcess({"cabextract", "-t", cab}).exitCode != 0) {
         return names;
@@ -37,11 +33,9 @@ Names listCabinet(const std::string& cab, bool sorted = true) {
     std::istringstream lines(runProcess({"cabextract", "-l", cab}).output);
     for (std::string line; std::getline(lines, line);) {
         if (line.find(" | ") != std::string::npos && !line.starts_with(" File size")) {
-            names.push_back(line.substr(line.rfind(" | ") + 3));
+            const std::string name = "/" + line.substr(line.rfind(" | ") + 3);
+            names.push_back(name.starts_with(root + "/") ? name.substr(root.size() + 1) : name);
         }
-    }
-    if (sorted) {
-        std::sort(names.begin(), names.end());
     }
     return names;
 }
@@ -66,44 +60,32 @@ Outcome build(const std::string& cab, const Names& rows) {
     return outcome;
 }
 
-std::unique_ptr<CabinetWriter> openWriter(const std::string& cab) {
-    std::string failure;
-    auto writer = CabinetWriter::create(failure);
-    EXPECT_EQ(writer->open(cab, false, 0, false), "");
-    return writer;
-}
-
 }  // namespace
 
-TEST(ArchiveRun, ExampleQueueGivesItsFilesInOrderAndExtractsByteForByte) {
+TEST(ArchiveRun, QueueIsPackedInOrderAndExtractsByteForByte) {
     TempDir src, out, extracted;
-    const std::string a = src / "a.txt", x = src / "d/x.txt", y = src / "d/e/y.txt";
-    makeTree(src.path(), {{"a.txt", randomBytes(100000, 1)},
-                          {"d/x.txt", "x"},
-                          {"d/e/y.txt", randomBytes(70000, 2)}});
-    const Outcome run = build(out / "archive.cab", {row(a), row(src / "d")});
+    plantTree(src.path(), {"a.txt=" + randomBytes(100000, 1), "d/x.txt=x",
+                           "d/e/y.txt=" + randomBytes(70000, 2)});
+    const Outcome run = build(out / "archive.cab", {row(src / "a.txt"), row(src / "d")});
     EXPECT_FALSE(run.failure) << *run.failure;
-    EXPECT_EQ(run.met, (Names{x, y}));  // a file source is not shown
-    EXPECT_EQ(listCabinet(out / "archive.cab", false), (Names{inCab(a), inCab(x), inCab(y)}));
+    EXPECT_EQ(run.met, (Names{src / "d/x.txt", src / "d/e/y.txt"}));  // a file source is not shown
+    EXPECT_EQ(listCabinet(out / "archive.cab", src.path()),
+              (Names{"a.txt", "d/x.txt", "d/e/y.txt"}));
     ASSERT_EQ(
         runProcess({"cabextract", "-q", "-d", extracted.path(), out / "archive.cab"}).exitCode, 0);
-    for (const std::string& p : {a, x, y}) {
-        EXPECT_EQ(readFile(extracted.path() + p), readFile(p)) << p;
-    }
-    EXPECT_EQ(listTree(out.path()), Names{"archive.cab"});  // no partial file left
+    EXPECT_EQ(describeTree(extracted.path() + src.path()), describeTree(src.path()));
     // An existing file is replaced; a queued link is followed; a cabinet without files (which
-    // no reader accepts) is not written.
-    ASSERT_EQ(::symlink((src / "d").c_str(), (src / "via").c_str()), 0);
+    // no reader accepts) is not written; no partial file is left.
+    plantTree(src.path(), {"via->d"});
     EXPECT_FALSE(build(out / "archive.cab", {row(src / "via")}).failure);
-    EXPECT_EQ(listCabinet(out / "archive.cab"),
-              (Names{inCab(src / "via/e/y.txt"), inCab(src / "via/x.txt")}));
+    EXPECT_EQ(listCabinet(out / "archive.cab", src.path()), (Names{"via/x.txt", "via/e/y.txt"}));
     EXPECT_TRUE(build(out / "none.cab", {row(src / "missing")}).failure);
     EXPECT_EQ(listTree(out.path()), Names{"archive.cab"});
 }
 
 TEST(ArchiveRun, EachFileIsPackedOnceAndOnlyMalformedRowsFail) {
     TempDir src;
-    makeTree(src.path(), {{"d/a.txt", "1"}, {"d/a.txt.bak", "2"}, {"other", "3"}, {"empty/", ""}});
+    plantTree(src.path(), {"d/a.txt=1", "d/a.txt.bak=2", "other=3", "empty/"});
     // The longer name first: a prefix must not count as the same path either way round. The
     // cabinet is written inside a packed folder, and does not pack itself.
     const Outcome run =
@@ -111,8 +93,7 @@ TEST(ArchiveRun, EachFileIsPackedOnceAndOnlyMalformedRowsFail) {
                                 row(src / "d"), row(src / "gone"), row(src / "empty"),
                                 row(src / "other"), "not an entry", row(src / "other")});
     EXPECT_EQ(run.failure, "The queue row \"not an entry\" names no source.");
-    EXPECT_EQ(listCabinet(src / "d/x.cab"),
-              (Names{inCab(src / "d/a.txt"), inCab(src / "d/a.txt.bak"), inCab(src / "other")}));
+    EXPECT_EQ(listCabinet(src / "d/x.cab", src.path()), (Names{"d/a.txt.bak", "d/a.txt", "other"}));
     // Files met again, and the cabinet itself, are still shown, in both walks of "d".
     EXPECT_EQ(run.met.size(), 6u);
 }
@@ -122,112 +103,90 @@ TEST(ArchiveRun, EachFileIsPackedOnceAndOnlyMalformedRowsFail) {
 // hold.
 TEST(ArchiveRun, WhatCannotBePackedFailsWithoutEndingTheWalk) {
     const std::string notFile = ": it is a link to something that is not a regular file.";
-    const struct {
-        const char* x;        // "->target": t/x is a link; "fifo": t/x is a FIFO
-        const char* failure;  // nullptr: packed
-    } cases[] = {
-        {"->../outside", nullptr},
-        {"->gone", ": the link leads nowhere (No such file or directory)."},
-        {"->x", ": the link leads nowhere (Too many levels of symbolic links)."},
-        {"->..", notFile.c_str()},
-        {"->../fifo", notFile.c_str()},
-        {"fifo", ": it is not a regular file."},
+    const std::pair<const char*, std::string> cases[] = {
+        // t/x: a link to the target, or a FIFO (nullptr); the failure, or "" when it is packed
+        {"../outside", ""},
+        {"gone", ": the link leads nowhere (No such file or directory)."},
+        {"x", ": the link leads nowhere (Too many levels of symbolic links)."},
+        {"..", notFile},
+        {"../fifo", notFile},
+        {nullptr, ": it is not a regular file."},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.x);
+    for (const auto& [target, failure] : cases) {
+        SCOPED_TRACE(target ? target : "a FIFO");
         TempDir src, out;
-        makeTree(src.path(), {{"t/1", "1"}, {"t/sub/2", "2"}, {"outside", "o"}});
-        ASSERT_EQ(::mkfifo((src / "fifo").c_str(), 0644), 0);
-        const std::string kind = c.x;
-        const bool link = kind.starts_with("->"), fifo = kind == "fifo";
+        plantTree(src.path(), {"t/1=1", "t/sub/2=2", "outside=o"});
         const std::string x = src / "t/x";
-        if (link) {
-            ASSERT_EQ(::symlink(kind.substr(2).c_str(), x.c_str()), 0);
-        } else if (fifo) {
-            ASSERT_EQ(::mkfifo(x.c_str(), 0644), 0);
-        }
+        ASSERT_EQ(::mkfifo((src / "fifo").c_str(), 0644), 0);
+        ASSERT_EQ(target ? ::symlink(target, x.c_str()) : ::mkfifo(x.c_str(), 0644), 0);
         const Outcome run = build(out / "x.cab", {row(src / "t")});
-        Names packed{inCab(src / "t/1"), inCab(src / "t/sub/2")};
-        if (c.failure) {
-            EXPECT_TRUE(run.failure && run.failure->starts_with("Cannot add " + x + c.failure))
-                << run.failure.value_or("no failure");
-        } else {
-            EXPECT_FALSE(run.failure) << *run.failure;
-            packed.push_back(inCab(x));
-            std::sort(packed.begin(), packed.end());
-        }
-        EXPECT_EQ(listCabinet(out / "x.cab"), packed);
+        EXPECT_EQ(run.failure.value_or(""), failure.empty() ? "" : "Cannot add " + x + failure);
+        Names packed = listCabinet(out / "x.cab", src.path());
+        std::ranges::sort(packed);
+        EXPECT_EQ(packed,
+                  (failure.empty() ? Names{"t/1", "t/sub/2", "t/x"} : Names{"t/1", "t/sub/2"}));
     }
     // Names a cabinet cannot hold; the longest it holds, and one byte more.
     TempDir src, out;
-    writeFile(src / "ok-é.txt", "u");
-    writeFile(src / "back\\slash", "b");
-    writeFile(src / "bad\xff", "n");
-    const std::string deep = src.path() + "/" + std::string(253 - src.path().size(), 'd');
-    makeTree(deep, {{"f", "just fits"}, {"ff", "one byte too long"}});
-    ASSERT_EQ(inCab(deep + "/f").size(), CabinetWriter::kMaxNameBytes);
-    for (const std::string& bad : {src / "back\\slash", src / "bad\xff", deep + "/ff"}) {
+    const std::string deep(253 - src.path().size(), 'd');
+    plantTree(src.path(), {"ok-é.txt=u", "back\\slash=b", "bad\xff=n", deep + "/f=just fits",
+                           deep + "/ff=one byte too long"});
+    ASSERT_EQ((src / deep).size() + 1, CabinetWriter::kMaxNameBytes);
+    for (const std::string& bad : Names{"back\\slash", "bad\xff", deep + "/ff"}) {
         const Outcome run =
-            build(out / "x.cab", {row(bad), row(deep + "/f"), row(src / "ok-é.txt")});
-        EXPECT_TRUE(run.failure && run.failure->starts_with("Cannot add " + bad)) << bad;
-        EXPECT_EQ(listCabinet(out / "x.cab"), (Names{inCab(deep + "/f"), inCab(src / "ok-é.txt")}));
+            build(out / "x.cab", {row(src / bad), row(src / deep + "/f"), row(src / "ok-é.txt")});
+        EXPECT_TRUE(run.failure && run.failure->starts_with("Cannot add " + src / bad)) << bad;
+        EXPECT_EQ(listCabinet(out / "x.cab", src.path()), (Names{deep + "/f", "ok-é.txt"}));
     }
 }
 
 // Past a limit, after a failed open, or when a file changes before the cabinet is written, every
-// later call fails and nothing is left behind.
-TEST(CabinetWriter, CountsFilesAndDataBytesUpToTheLimitsExactly) {
+// later call fails the same way and nothing is left behind.
+TEST(CabinetWriter, RefusalsAreRepeatedAndLeaveNothingBehind) {
     TempDir src, out;
-    writeFile(src / "byte", "b");
-    writeFile(src / "limit", "");
+    plantTree(src.path(), {"byte=b", "limit=", "folder/", "b=" + randomBytes(40000, 3)});
     ASSERT_EQ(::truncate((src / "limit").c_str(), off_t(CabinetWriter::kMaxBytes) - 1), 0);
-    auto writer = openWriter(out / "x.cab");
-    EXPECT_EQ(writer->add(src / "limit", inCab(src / "limit")), "");
-    EXPECT_EQ(writer->add(src / "byte", "byte"), "");
-    const std::string refused = writer->add(src / "byte", "other");
-    EXPECT_NE(refused.find("2,147,450,880 bytes"), std::string::npos) << refused;
-    EXPECT_EQ(writer->add(src / "byte", "more"), refused);
-    EXPECT_EQ(writer->close(), refused);
-
-    writeFile(src / "empty", "");
-    auto many = openWriter(out / "y.cab");
-    for (std::uint64_t i = 0; i < CabinetWriter::kMaxFiles; ++i) {
-        ASSERT_EQ(many->add(src / "empty", std::to_string(i)), "");
-    }
-    EXPECT_NE(many->add(src / "empty", "last").find("65,535 files"), std::string::npos);
-    many.reset();
-    EXPECT_EQ(listTree(out.path()), Names{});
-}
-
-TEST(CabinetWriter, AFailedOpenIsRepeatedByEveryLaterCall) {
-    TempDir src;
-    makeTree(src.path(), {{"file", "f"}, {"folder/", ""}});
-    for (const std::string& bad : {src / "file/x.cab", src / "folder"}) {
-        std::string failure;
+    std::string failure;
+    const auto opened = [&](const std::string& cab) {
         auto writer = CabinetWriter::create(failure);
-        const std::string opened = writer->open(bad, false, 0, false);
-        EXPECT_TRUE(opened.starts_with("Cannot create the archive file " + bad + ": ")) << opened;
-        EXPECT_EQ(writer->add(src / "file", "file"), opened);
-        EXPECT_EQ(writer->close(), opened);
-    }
-    EXPECT_EQ(listTree(src.path()), (Names{"file", "folder/"}));
-}
+        EXPECT_EQ(writer->open(cab, false, 0, false), "");
+        return writer;
+    };
+    const auto refusesAgain = [&](CabinetWriter& writer, const std::string& refusal) {
+        EXPECT_EQ(writer.add(src / "byte", "again"), refusal);
+        EXPECT_EQ(writer.close(), refusal);
+    };
+    auto bytes = opened(out / "x.cab");
+    EXPECT_EQ(bytes->add(src / "limit", "limit"), "");
+    EXPECT_EQ(bytes->add(src / "byte", "byte"), "");
+    const std::string tooBig = bytes->add(src / "byte", "other");
+    EXPECT_NE(tooBig.find("2,147,450,880 bytes"), std::string::npos) << tooBig;
+    refusesAgain(*bytes, tooBig);
 
-TEST(CabinetWriter, AFileGoneOrChangedBeforeCloseFailsTheCabinet) {
-    TempDir src, out;
+    auto files = opened(out / "y.cab");
+    for (std::uint64_t i = 0; i < CabinetWriter::kMaxFiles; ++i) {
+        ASSERT_EQ(files->add(src / "byte", std::to_string(i)), "");
+    }
+    const std::string tooMany = files->add(src / "byte", "last");
+    EXPECT_NE(tooMany.find("65,535 files"), std::string::npos) << tooMany;
+    refusesAgain(*files, tooMany);
+
+    for (const std::string& bad : {src / "byte/x.cab", src / "folder"}) {
+        auto writer = CabinetWriter::create(failure);
+        const std::string refusal = writer->open(bad, false, 0, false);
+        EXPECT_TRUE(refusal.starts_with("Cannot create the archive file " + bad + ": ")) << refusal;
+        refusesAgain(*writer, refusal);
+    }
+    // A file removed, or grown (which would shift every later file's data), before close.
     for (bool remove : {true, false}) {
         writeFile(src / "a", "a");
-        writeFile(src / "b", randomBytes(40000, 3));
-        auto writer = openWriter(out / "x.cab");
+        auto writer = opened(out / "z.cab");
         ASSERT_EQ(writer->add(src / "a", "a"), "");
         ASSERT_EQ(writer->add(src / "b", "b"), "");
-        if (remove) {
-            ::unlink((src / "a").c_str());
-        } else {
-            writeFile(src / "a", "grown");  // would shift every later file's data
-        }
+        remove ? (void)::unlink((src / "a").c_str()) : writeFile(src / "a", "grown");
         const std::string closed = writer->close();
         EXPECT_NE(closed.find(src / "a"), std::string::npos) << closed;
-        EXPECT_EQ(listTree(out.path()), Names{});
     }
+    EXPECT_EQ(listTree(out.path()), Names{});
+    EXPECT_EQ(listTree(src.path()), (Names{"a", "b", "byte", "folder/", "limit"}));
 }
