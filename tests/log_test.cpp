@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <functional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -25,6 +24,17 @@ std::time_t localTime(int hour, int minute, int second, int year = 2026, int mon
     // glibc's order: second, minute, hour, day, month, year, weekday, yearday, DST, offset, zone.
     std::tm parts{second, minute, hour, day, month - 1, year - 1900, 0, 0, -1, 0, nullptr};
     return std::mktime(&parts);
+}
+
+// One run logging `messages` at `path`, stamped 12/05/2026 09:30:00; why a line was lost, if one
+// was.
+std::string logRun(const std::string& path, const std::vector<std::string>& messages) {
+    RunLog log;
+    log.setPath(path);
+    for (const std::string& message : messages) {
+        log.log(message, localTime(9, 30, 0));
+    }
+    return log.firstFailure();
 }
 
 TEST(RunLog, NamedByTheLocalDateAndStampedWithFourDigitYears) {
@@ -49,46 +59,34 @@ TEST(RunLog, RunStartsOnAFreshLineAfterATornEnd) {
         if (!before.empty()) {
             writeFile(dir / "log.txt", before);
         }
-        for (int run = 0; run < 2; ++run) {
-            RunLog log;
-            log.setPath(dir / "log.txt");
-            log.log("tab\there  ", localTime(9, 30, 0));
-            log.log("", localTime(9, 30, 0));
-            EXPECT_EQ(log.firstFailure(), "");
-        }
+        EXPECT_EQ(logRun(dir / "log.txt", {"tab\there  ", ""}), "");
+        EXPECT_EQ(logRun(dir / "log.txt", {"tab\there  ", ""}), "");
         EXPECT_EQ(readFile(dir / "log.txt"), kept + line + line);
     }
+    // Lines that cannot be written are lost, and no folder is made for them.
     const TempDir other;
-    RunLog unwritable;
-    unwritable.setPath(other / "missing/log.txt");
-    unwritable.log("lost");
-    EXPECT_FALSE(exists(other / "missing"));
-    RunLog unset;
-    unset.log("lost too");
+    EXPECT_EQ(logRun(other / "missing/log.txt", {"lost"}), "No such file or directory");
+    EXPECT_EQ(listTree(other.path()), std::vector<std::string>{});
+    EXPECT_EQ(logRun("", {"not logged"}), "");
 }
 
 // The disk fills in the middle of a line: the piece written is cut off again, so the file ends
 // in the last whole line, and the next line (the disk has room again) follows it directly.
 TEST(RunLog, DiskFullInsideALineLeavesNoTornLine) {
     MIVEX_MOUNT_OR_SKIP(small, TmpfsMount, 64 * 1024);
-    const std::string first = "12/05/2026 09:30:00\tfirst\r\n";
-    RunLog log;
-    log.setPath(small / "log.txt");
-    log.log("first", localTime(9, 30, 0));
+    const std::string log = small / "log.txt", first = "12/05/2026 09:30:00\tfirst\r\n";
+    EXPECT_EQ(logRun(log, {"first"}), "");
     // Fill every free block, so only the rest of the log's own last page takes bytes.
     const int fd = ::open((small / "filler").c_str(), O_WRONLY | O_CREAT, 0644);
     const std::string block(4096, 'f');
     while (::write(fd, block.data(), block.size()) > 0) {
     }
     ::close(fd);
-    log.log(std::string(20000, 'x'), localTime(9, 30, 0));
-    EXPECT_EQ(readFile(small / "log.txt"), first);
-    EXPECT_EQ(log.firstFailure(), "No space left on device");
+    EXPECT_EQ(logRun(log, {std::string(20000, 'x')}), "No space left on device");
+    EXPECT_EQ(readFile(log), first);
     ASSERT_EQ(::unlink((small / "filler").c_str()), 0);
-    RunLog next;
-    next.setPath(small / "log.txt");
-    next.log("second", localTime(9, 30, 0));
-    EXPECT_EQ(readFile(small / "log.txt"), first + "12/05/2026 09:30:00\tsecond\r\n");
+    EXPECT_EQ(logRun(log, {"second"}), "");
+    EXPECT_EQ(readFile(log), first + "12/05/2026 09:30:00\tsecond\r\n");
 }
 
 TEST(RunLog, ConcurrentWritersLeaveOnlyWholeLinesInTheirOrder) {
@@ -123,49 +121,34 @@ TEST(RunLog, ConcurrentWritersLeaveOnlyWholeLinesInTheirOrder) {
     EXPECT_EQ(nextLine, std::vector<int>(kThreads, kLines));
 }
 
-// A link or a FIFO planted at the day's log name: the program must not append to (or create)
-// what a link names, nor wait for a reader. The lines are lost, the run goes on, and standard
-// error says so once.
+// A link planted at the log's name: what it names is not appended to, nor created. A FIFO: the
+// program does not wait for a reader; the lines are lost, the run goes on, and standard error
+// says so once.
 TEST(RunLog, LogPathThatIsNoFileIsNotWritten) {
     TempDir src, elsewhere;
-    writeFile(src / "f.txt", "f");
-    writeFile(elsewhere / "victim.txt", "precious");
-    const struct {
-        std::function<int(const std::string&)> plant;
-        const char* why;
-    } planted[] = {
-        {[&](const std::string& at) {
-             return ::symlink((elsewhere / "victim.txt").c_str(), at.c_str());
-         },
-         "Too many levels of symbolic links"},
-        {[](const std::string& at) { return ::mkfifo(at.c_str(), 0666); },
-         "it is not a regular file"},
-    };
-    for (const auto& [plant, why] : planted) {
-        SCOPED_TRACE(why);
-        Unattended program;
-        ASSERT_EQ(plant(program.logPath()), 0);
-        removeTree(src / "out");
-        const std::string failing = entry("C-N", src / "missing", src / "out");
-        const ProcessResult result = runProcess(
-            program.command(program.list({entry("C-N", src / "f.txt", src / "out"), failing})), 20);
-        EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(result.output, "mivex: line 2: " + failing +
-                                     ": the source does not exist (code 2)\n"
-                                     "mivex: the run log " +
-                                     program.logPath() + " could not be written (" + why +
-                                     "): lines of this run are missing\n"
-                                     "mivex: 1 of 2 entries failed; the run log is " +
-                                     program.logPath() + "\n");
-        EXPECT_EQ(readFile(src / "out/f.txt"), "f");
-        EXPECT_FALSE(S_ISREG(lstatOf(program.logPath()).st_mode));
+    plantTree(elsewhere.path(), {"victim.txt=precious", "log.txt->victim.txt", "new.txt->created"});
+    for (const char* link : {"log.txt", "new.txt"}) {
+        EXPECT_EQ(logRun(elsewhere / link, {"a line"}), "Too many levels of symbolic links");
     }
-    RunLog dangling;
-    dangling.setPath(elsewhere / "log.txt");
-    ASSERT_EQ(::symlink((elsewhere / "created.txt").c_str(), dangling.path().c_str()), 0);
-    dangling.log("a line");
-    EXPECT_FALSE(exists(elsewhere / "created.txt"));
-    EXPECT_EQ(readFile(elsewhere / "victim.txt"), "precious");
+    EXPECT_EQ(describeTree(elsewhere.path()),
+              (std::vector<std::string>{"log.txt->victim.txt", "new.txt->created",
+                                        "victim.txt=precious"}));
+    Unattended program;
+    ASSERT_EQ(::mkfifo(program.logPath().c_str(), 0666), 0);
+    plantTree(src.path(), {"f.txt=f"});
+    const std::string failing = entry("C-N", src / "missing", src / "out");
+    const ProcessResult result = runProcess(
+        program.command(program.list({entry("C-N", src / "f.txt", src / "out"), failing})), 20);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.output, "mivex: line 2: " + failing +
+                                 ": the source does not exist (code 2)\n"
+                                 "mivex: the run log " +
+                                 program.logPath() +
+                                 " could not be written (it is not a regular file): lines of "
+                                 "this run are missing\n"
+                                 "mivex: 1 of 2 entries failed; the run log is " +
+                                 program.logPath() + "\n");
+    EXPECT_EQ(readFile(src / "out/f.txt"), "f");
 }
 
 }  // namespace
