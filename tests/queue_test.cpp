@@ -7,16 +7,11 @@
 #include "queue/queueentry.h"
 #include "queue/queuestore.h"
 
-namespace mivex {
-namespace {
-
+using namespace mivex;
 using Rows = std::vector<std::string>;
 
 TEST(QueueEntry, ParseSplitsAtEverySeparatorAndTextJoinsBack) {
-    const struct {
-        const char* row;
-        QueueEntry fields;
-    } cases[] = {
+    const std::pair<const char*, QueueEntry> cases[] = {
         {"M-O --> a --> b", {"M", "O", "a", "b"}},
         {"C-N -->  spaced  --> /", {"C", "N", " spaced ", "/"}},
         {"C-N --> /a --> /b --> /c", {"C", "N", "/a", "/b"}},  // later pieces are ignored
@@ -24,10 +19,10 @@ TEST(QueueEntry, ParseSplitsAtEverySeparatorAndTextJoinsBack) {
         {" --> /a --> /b", {"", "", "/a", "/b"}},
         {"C-N -->  --> ", {"C", "N", "", ""}},  // empty pieces are still pieces
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ParseRecord(c.row), c.fields) << c.row;
+    for (const auto& [row, fields] : cases) {
+        EXPECT_EQ(ParseRecord(row), fields) << row;
     }
-    EXPECT_EQ(cases[1].fields.text(), cases[1].row);
+    EXPECT_EQ(cases[1].second.text(), cases[1].first);
     for (const char* row : {"", "C-N", "A --> B", "C-N --> /a -> /b", "C-N-->/a-->/b"}) {
         EXPECT_FALSE(ParseRecord(row)) << row;
     }
@@ -84,9 +79,7 @@ TEST(QueueStore, AdmissionRulesInOrder) {
 TEST(QueueStore, MirrorFollowsEveryChangeUpToTheLimit) {
     const std::string a = "C-N --> /a --> /d", b = "C-N --> /b --> /d", c = "M-O --> /c --> /d";
     QueueStore store;
-    ASSERT_TRUE(store.append(a));
-    ASSERT_TRUE(store.append(b));
-    ASSERT_TRUE(store.append(a));
+    ASSERT_TRUE(store.assign({a, b, a}));
     EXPECT_EQ(store.gQueueMirror(), a + "\r\n" + b + "\r\n" + a + "\r\n");
     store.replaceAt(2, c);
     store.removeAt(1);
@@ -110,6 +103,3 @@ TEST(QueueStore, MirrorFollowsEveryChangeUpToTheLimit) {
     EXPECT_TRUE(store.assign(Rows(kMax, "new")));
     EXPECT_EQ(store.at(0), "new");
 }
-
-}  // namespace
-}  // namespace mivex
