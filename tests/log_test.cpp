@@ -2,10 +2,10 @@
 // someone replaced by a link or a FIFO.
 #include "queue/log.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -70,11 +70,7 @@ TEST(RunLog, DiskFullInsideALineLeavesNoTornLine) {
     const std::string log = small / "log.txt", first = "12/05/2026 09:30:00\tfirst\r\n";
     EXPECT_EQ(logRun(log, {"first"}), "");
     // Fill every free block, so only the rest of the log's own last page takes bytes.
-    const int fd = ::open((small / "filler").c_str(), O_WRONLY | O_CREAT, 0644);
-    const std::string block(4096, 'f');
-    while (::write(fd, block.data(), block.size()) > 0) {
-    }
-    ::close(fd);
+    std::ofstream(small / "filler") << std::string(64 * 1024, 'f');
     EXPECT_EQ(logRun(log, {std::string(20000, 'x')}), "No space left on device");
     EXPECT_EQ(readFile(log), first);
     ASSERT_EQ(::unlink((small / "filler").c_str()), 0);
