@@ -1,5 +1,4 @@
-// The run log: names, stamps, appending, many writers at once, a full disk, and a log path that
-// someone replaced by a link or a FIFO.
+// The run log: names, stamps, appending, many writers, a full disk, a link or FIFO at its path.
 #include "queue/log.h"
 
 #include <gtest/gtest.h>
@@ -37,9 +36,8 @@ std::string logRun(const std::string& path, const Lines& messages) {
 
 }  // namespace
 
-// A log is named by the local date; a stamp has four-digit years and no time at exactly midnight.
-// A log left without a final CR LF (a crash) must not swallow the next run's first line; a run
-// looks at the end once, before its first line only, and messages are written as they stand.
+// Names by the local date; stamps with four-digit years, no time at exactly midnight. A torn last
+// line (a crash) is ended before a run's first line only; messages are written as they stand.
 TEST(RunLog, NamesStampsAndAFreshLineAfterATornEnd) {
     EXPECT_EQ(logFileName(localTime(23, 59, 59)), "12052026-log.txt");
     EXPECT_EQ(logFileName(localTime(0, 0, 0, 2027, 1, 9)), "01092027-log.txt");
@@ -51,25 +49,22 @@ TEST(RunLog, NamesStampsAndAFreshLineAfterATornEnd) {
         {"", ""},           {"old\r\n", "old\r\n"}, {"torn", "torn\r\n"},
         {"x\r", "x\r\r\n"}, {"\n", "\n\r\n"},       {"\r\n\n", "\r\n\n\r\n"},
     };
+    TempDir dir;
     for (const auto& [before, kept] : cases) {
         SCOPED_TRACE(testing::PrintToString(before));
-        TempDir dir;
-        if (!before.empty()) {
-            writeFile(dir / "log.txt", before);
-        }
+        writeFile(dir / "log.txt", before);
         EXPECT_EQ(logRun(dir / "log.txt", {"tab\there  ", ""}), "");
         EXPECT_EQ(logRun(dir / "log.txt", {"tab\there  ", ""}), "");
         EXPECT_EQ(readFile(dir / "log.txt"), kept + line + line);
     }
 }
 
-// The disk fills in the middle of a line: the piece written is cut off again, so the file ends
-// in the last whole line, and the next line (the disk has room again) follows it directly.
+// A line the disk fills up in is cut off again; the next (with room again) follows the last whole.
 TEST(RunLog, DiskFullInsideALineLeavesNoTornLine) {
     MIVEX_MOUNT_OR_SKIP(small, TmpfsMount, 64 * 1024);
     const std::string log = small / "log.txt", first = "12/05/2026 09:30:00\tfirst\r\n";
     EXPECT_EQ(logRun(log, {"first"}), "");
-    // Fill every free block, so only the rest of the log's own last page takes bytes.
+    // Fill every free block: only the rest of the log's own last page takes bytes.
     std::ofstream(small / "filler") << std::string(64 * 1024, 'f');
     EXPECT_EQ(logRun(log, {std::string(20000, 'x')}), "No space left on device");
     EXPECT_EQ(readFile(log), first);
@@ -100,9 +95,8 @@ TEST(RunLog, ConcurrentWritersLeaveOnlyWholeLinesInTheirOrder) {
     EXPECT_EQ(found, written);  // each thread's lines whole and in order, however they interleave
 }
 
-// A link at the log's name: what it names is not appended to, nor created, nor a missing folder.
-// A FIFO: the program does not wait for a reader; the lines are lost, the run goes on, and
-// standard error says so once.
+// A link or missing folder at the log's path is not written through; on a FIFO the program does not
+// wait for a reader, goes on without its lines, and says so once.
 TEST(RunLog, LogPathThatIsNoFileIsNotWritten) {
     TempDir src, elsewhere;
     plantTree(elsewhere.path(), {"victim.txt=precious", "log.txt->victim.txt", "new.txt->created"});
@@ -116,10 +110,8 @@ TEST(RunLog, LogPathThatIsNoFileIsNotWritten) {
     Unattended program;
     ASSERT_EQ(::mkfifo(program.logPath().c_str(), 0666), 0);
     plantTree(src.path(), {"f.txt=f"});
-    const ProcessResult result =
-        runProcess(program.command(program.list({entry("C-N", src / "f.txt", src / "a"),
-                                                 entry("C-N", src / "f.txt", src / "b")})),
-                   20);
+    const ProcessResult result = program.run(program.list(
+        {entry("C-N", src / "f.txt", src / "a"), entry("C-N", src / "f.txt", src / "b")}));
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output, "mivex: the run log " + program.logPath() +
                                  " could not be written (it is not a regular file): lines of "
