@@ -1,5 +1,4 @@
-// The archive run and the cabinet writer, on real cabinets read back with cabextract, an
-// independent reader.
+// The archive run and the cabinet writer, on real cabinets read back by cabextract.
 #include <unistd.h>
 
 #include <sstream>
@@ -57,8 +56,7 @@ TEST(ArchiveRun, QueueIsPackedInOrderOnceEachAndExtractsByteForByte) {
     ASSERT_EQ(
         runProcess({"cabextract", "-q", "-d", extracted.path(), out / "archive.cab"}).exitCode, 0);
     EXPECT_EQ(describeTree(extracted.path() + src.path()), describeTree(src.path()));
-    // An existing file is replaced; a queued link is followed; a cabinet without files (which
-    // no reader accepts) is not written; no partial file is left.
+    // A cabinet is replaced; a queued link followed; none without files (no reader takes it) made.
     plantTree(src.path(), {"via->d"});
     const Outcome via = pack(out / "archive.cab", src.path(), {"via"});
     EXPECT_EQ(std::pair(via.failure, via.packed),
@@ -66,9 +64,8 @@ TEST(ArchiveRun, QueueIsPackedInOrderOnceEachAndExtractsByteForByte) {
     EXPECT_TRUE(pack(out / "none.cab", src.path(), {"missing"}).failure);
     EXPECT_EQ(listTree(out.path()), Names{"archive.cab"});
 
-    // Only a malformed row fails. The longer name first: a prefix must not count as the same path
-    // either way round. The cabinet is written inside a packed folder and does not pack itself,
-    // but it and the files met again are still shown, in both walks of "d".
+    // Only a malformed row fails; a prefix is not the same path; the cabinet, inside "d", does not
+    // pack itself, but it and the files met again are shown, in both walks of "d".
     plantTree(src.path(), {"d/x.txt.bak=2", "empty/"});
     const Outcome again = pack(
         src / "d/x.cab", src.path(),
@@ -78,9 +75,8 @@ TEST(ArchiveRun, QueueIsPackedInOrderOnceEachAndExtractsByteForByte) {
     EXPECT_EQ(again.met.size(), 8u);
 }
 
-// A link inside a queued folder is packed as the file it leads to; one that leads nowhere, loops,
-// or leads to a folder or a FIFO is a failure, and the walk goes on. So are a FIFO, and rows
-// naming what a cabinet cannot hold.
+// A link is packed as the file it leads to; anything else, and a name a cabinet cannot hold, fails
+// without ending the walk.
 TEST(ArchiveRun, WhatCannotBePackedFailsWithoutEndingTheWalk) {
     TempDir src, out;
     plantTree(src.path(), {"outside=o"});

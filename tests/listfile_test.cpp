@@ -13,9 +13,8 @@ using Rows = std::vector<std::string>;
 
 const std::string kList = "C-N --> /data/report.doc --> /backup\r\nM-O --> /a b --> /\r\n";
 
-// Saving replaces all of an older, longer list and keeps its permissions. Through links (a cron
-// job runs the target) it writes what they name and leaves every link as it was; a file with two
-// names is written in place. Nothing is left beside any name.
+// A save replaces all of a longer list, keeping its mode; through links it writes their target, and
+// a file with two names in place. Links stay as they were; nothing is left beside any name.
 TEST(ListFile, SavingWritesWhatEveryNameLeadsTo) {
     TempDir dir;
     const std::string old(100, 'z');
@@ -110,8 +109,7 @@ TEST(ListFile, FailedSaveSaysWhyAndKeepsTheOldFile) {
     EXPECT_TRUE(fails(dir / "missing/queue.flq", "No such file or directory"));
     // The rename fails after the temporary file was written; it must not stay behind.
     EXPECT_TRUE(fails(dir / "taken", "Is a directory"));
-    // A folder the user may not write to, holding a list anyone may write to (tried as nobody:
-    // root may write anywhere).
+    // As nobody (root writes anywhere): a folder not writable, holding a list anyone may write.
     ::chmod(dir.path().c_str(), 0755);
     ::chmod((dir / "ro/queue.flq").c_str(), 0666);
     ::chmod((dir / "ro").c_str(), 0555);
@@ -121,8 +119,8 @@ TEST(ListFile, FailedSaveSaysWhyAndKeepsTheOldFile) {
     EXPECT_EQ(describeTree(dir.path()),
               (Rows{"ro/", "ro/queue.flq=" + old, "taken/", "taken/inside=keep"}));
 
-    // A list with two names, on a disk without room for the new one (256 KiB), or with room for
-    // it beside the old one but not over it as well (72 KiB): both names keep the old list.
+    // Two names, no room for the new list (256 KiB) or for it beside the old (72 KiB): both keep
+    // it.
     MIVEX_MOUNT_OR_SKIP(small, TmpfsMount, 128 * 1024);
     plantTree(small.path(), {"a.flq=" + old});
     ASSERT_EQ(::link((small / "a.flq").c_str(), (small / "b.flq").c_str()), 0);
