@@ -1,7 +1,6 @@
 // Queue-list files: writing, reading back, the first-line test, and failed saves.
 #include "listfile/listfile.h"
 
-#include <gtest/gtest.h>
 #include <sys/fsuid.h>
 #include <unistd.h>
 

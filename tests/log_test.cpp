@@ -1,7 +1,6 @@
 // The run log: names, stamps, appending, many writers, a full disk, a link or FIFO at its path.
 #include "queue/log.h"
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <fstream>

@@ -1,9 +1,6 @@
 // Queue entries and the queue store.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "queue/queueentry.h"
 #include "queue/queuestore.h"
 
@@ -91,15 +88,12 @@ TEST(QueueStore, MirrorFollowsEveryChangeUpToTheLimit) {
     EXPECT_EQ(store.gQueueMirror(), a + "\r\n");
     store.clear();
     EXPECT_EQ(store.gQueueMirror(), "");
-
     constexpr std::size_t kMax = 32767;
-    ASSERT_TRUE(store.assign(Rows(kMax - 1, "row")));
-    EXPECT_TRUE(store.append("last"));
-    EXPECT_FALSE(store.append("one too many"));
-    EXPECT_EQ(store.size(), kMax);
-    EXPECT_EQ(store.at(kMax - 1), "last");
-    EXPECT_FALSE(store.assign(Rows(kMax + 1, "new")));
-    EXPECT_EQ(store.at(0), "row");
-    EXPECT_TRUE(store.assign(Rows(kMax, "new")));
-    EXPECT_EQ(store.at(0), "new");
+    ASSERT_TRUE(store.assign(Rows(kMax - 1, a)));
+    EXPECT_TRUE(store.append(b));
+    EXPECT_FALSE(store.append(c));
+    EXPECT_FALSE(store.assign(Rows(kMax + 1, c)));
+    EXPECT_EQ(store.rows().back(), b);  // neither refused change was made
+    EXPECT_TRUE(store.assign(Rows(kMax, c)));
+    EXPECT_EQ(store.rows(), Rows(kMax, c));
 }
