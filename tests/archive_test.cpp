@@ -78,8 +78,6 @@ TEST(ArchiveRun, QueueIsPackedInOrderOnceEachAndExtractsByteForByte) {
 // without ending the walk.
 TEST(ArchiveRun, WhatCannotBePackedFailsWithoutEndingTheWalk) {
     TempDir src, out;
-    plantTree(src.path(), {"outside=o"});
-    ASSERT_EQ(::mkfifo((src / "fifo").c_str(), 0644), 0);
     const std::string notFile = ": it is a link to something that is not a regular file.";
     const std::pair<std::string, std::string> cases[] = {
         // what t/x is (a link, or a FIFO: ""), and the failure ("": it is packed)
@@ -87,14 +85,13 @@ TEST(ArchiveRun, WhatCannotBePackedFailsWithoutEndingTheWalk) {
         {"->gone", ": the link leads nowhere (No such file or directory)."},
         {"->x", ": the link leads nowhere (Too many levels of symbolic links)."},
         {"->..", notFile},
-        {"->../fifo", notFile},
         {"", ": it is not a regular file."},
     };
     const std::string x = src / "t/x";
     for (const auto& [what, failure] : cases) {
         SCOPED_TRACE(what);
         removeTree(src / "t");
-        plantTree(src.path(), {"t/sub/2=2", "t/x" + (what.empty() ? "/" : what)});
+        plantTree(src.path(), {"outside=o", "t/sub/2=2", "t/x" + (what.empty() ? "/" : what)});
         ASSERT_TRUE(!what.empty() || (::rmdir(x.c_str()) == 0 && ::mkfifo(x.c_str(), 0644) == 0));
         const Outcome run = pack(out / "x.cab", src.path(), {"t"});
         EXPECT_EQ(run.failure.value_or(""), failure.empty() ? "" : "Cannot add " + x + failure);

@@ -75,7 +75,7 @@ TEST(RunLog, DiskFullInsideALineLeavesNoTornLine) {
 TEST(RunLog, ConcurrentWritersLeaveOnlyWholeLinesInTheirOrder) {
     TempDir dir;
     std::vector<Lines> written(4), found(4);
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> threads;
     for (std::size_t t = 0; t < written.size(); ++t) {
         for (int i = 0; i < 500; ++i) {
             written[t].push_back(std::to_string(t) + " line " + std::to_string(i) +
@@ -83,9 +83,7 @@ TEST(RunLog, ConcurrentWritersLeaveOnlyWholeLinesInTheirOrder) {
         }
         threads.emplace_back([&, t] { logRun(dir / "log.txt", written[t]); });
     }
-    for (auto& thread : threads) {
-        thread.join();
-    }
+    threads.clear();  // joins them
     std::istringstream lines(readFile(dir / "log.txt"));
     for (std::string line; std::getline(lines, line);) {
         ASSERT_TRUE(line.starts_with("12/05/2026 09:30:00\t") && line.ends_with("x\r")) << line;
