@@ -21,8 +21,7 @@ struct UnattendedRun : ::testing::Test, Unattended {
     TempDir data;
 };
 
-// Failures (each row with the code it ends with) are named as they happen, the rest of the list
-// still runs, and what it copies matches `cp -a`.
+// Each row ends with its code; failures are said as they happen, and the copies match `cp -a`.
 TEST_F(UnattendedRun, RealQueueMatchesCpAAndFailuresDoNotStopIt) {
     plantTree(data / "src", {"tree/a.txt=alpha", "tree/empty/", "tree/link->a.txt",
                              "tree/sub/b.bin=" + randomBytes(300000, 1), "report.doc=report",
@@ -159,8 +158,7 @@ TEST(RunText, FailuresByteCountsAndDisplay) {
     EXPECT_TRUE(displayAvailable(nullptr, nullptr, "wayland-0"));
 }
 
-// On a terminal the run draws its line in place, a failure's line replaces it whole, the line
-// comes back and is ended at the end; elsewhere the run is silent. script(1) gives the terminal.
+// On a terminal (script(1)) the line is drawn in place, wiped for a failure, ended at the end.
 TEST_F(UnattendedRun, ProgressLineOnATerminal) {
     plantTree(data / "src",
               {"big.bin=" + randomBytes(2000000, 3), "tree/a.bin=" + randomBytes(2000000, 4)});
