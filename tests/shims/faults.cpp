@@ -1,16 +1,22 @@
-// Preloaded into a child process: MIVEX_FAULT="call:ERRNO:part[:n],..." (up to four) makes `call`
-// fail with ERRNO when its path (/proc/self/fd's; linkat and rename*: the new name's) contains
-// `part`, every time or at the n-th such call. "read" stands for pread, "write" for write and
-// pwrite. With a close fault, fstatfs says FUSE, a filesystem that flushes on close.
+// Preloaded into a child process, a filesystem that fails or misbehaves on demand.
+// MIVEX_FAULT="call:ERRNO:part[:n],..." (up to four) makes `call` fail with ERRNO when its path
+// (/proc/self/fd's; linkat and rename*: the new name's) contains `part`, every time or at the n-th
+// such call. "read" stands for pread, "write" for write and pwrite. With a close fault, fstatfs
+// says FUSE, a filesystem that flushes on close.
+// MIVEX_ODDFS_SHORT=sfx: files ending in `sfx` report one byte less than they hold (pseudo files).
+// MIVEX_ODDFS_CASEFOLD=folder: below `folder`, names are looked up ignoring ASCII case (FAT, SMB).
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,6 +30,8 @@ struct Fault {
     std::atomic<long> seen;
 } gFaults[4];
 int gCount = 0;
+const char* const gShort = std::getenv("MIVEX_ODDFS_SHORT");
+const char* const gFold = std::getenv("MIVEX_ODDFS_CASEFOLD");
 
 __attribute__((constructor)) void readFaults() {
     const char* spec = std::getenv("MIVEX_FAULT");
@@ -75,6 +83,31 @@ bool fails(const char* call, int fd, const char* name = nullptr) {
     return false;
 }
 
+// The name as a case-insensitive folder finds it: itself when present byte for byte, else an
+// entry that differs only in case, else itself.
+std::string fold(int dir, const char* name) {
+    const std::string folder = gFold && name && !strchr(name, '/') ? pathOf(dir) : "";
+    const std::size_t len = gFold ? strlen(gFold) : 0;
+    DIR* d = !folder.empty() && folder.compare(0, len, gFold) == 0 &&
+                     (folder.size() == len || folder[len] == '/')
+                 ? ::opendir(folder.c_str())
+                 : nullptr;
+    std::string other;
+    while (dirent* e = d ? ::readdir(d) : nullptr) {
+        if (!strcmp(e->d_name, name)) {
+            other.clear();
+            break;
+        }
+        if (other.empty() && !strcasecmp(e->d_name, name)) {
+            other = e->d_name;
+        }
+    }
+    if (d) {
+        ::closedir(d);
+    }
+    return !other.empty() ? other : name ? name : "";
+}
+
 template <typename Fn>
 Fn next(const char* name) {
     return reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, name));
@@ -82,48 +115,54 @@ Fn next(const char* name) {
 
 }  // namespace
 
-// Each call passes straight on to the real one unless its fault applies.
+// `name` passes its arguments on to the real call unless `failing` says its fault applies.
+#define SHIM(ret, name, params, args, failing)               \
+    ret name params {                                        \
+        static const auto real = next<ret(*) params>(#name); \
+        return failing ? -1 : real args;                     \
+    }
+
 extern "C" {
 
-ssize_t pread(int fd, void* buf, size_t n, off_t at) {
-    static const auto real = next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
-    return fails("read", fd) ? -1 : real(fd, buf, n, at);
+SHIM(ssize_t, pread, (int fd, void* buf, size_t n, off_t at), (fd, buf, n, at), fails("read", fd))
+SHIM(ssize_t, write, (int fd, const void* buf, size_t n), (fd, buf, n), fails("write", fd))
+SHIM(ssize_t, pwrite, (int fd, const void* buf, size_t n, off_t at), (fd, buf, n, at),
+     fails("write", fd))
+SHIM(int, syncfs, (int fd), (fd), fails("syncfs", fd))
+SHIM(int, fchmod, (int fd, mode_t mode), (fd, mode), fails("fchmod", fd))
+SHIM(ssize_t, copy_file_range, (int in, off_t* inAt, int out, off_t* outAt, size_t n, unsigned f),
+     (in, inAt, out, outAt, n, f), fails("copy_file_range", in) || fails("copy_file_range", out))
+SHIM(int, linkat, (int fd, const char* a, int to, const char* b, int flags),
+     (fd, fold(fd, a).c_str(), to, fold(to, b).c_str(), flags), fails("linkat", to, b))
+SHIM(int, renameat, (int fd, const char* a, int to, const char* b),
+     (fd, fold(fd, a).c_str(), to, fold(to, b).c_str()), fails("renameat", to, b))
+SHIM(int, renameat2, (int fd, const char* a, int to, const char* b, unsigned flags),
+     (fd, fold(fd, a).c_str(), to, fold(to, b).c_str(), flags), fails("renameat2", to, b))
+SHIM(int, fstatat, (int fd, const char* name, struct stat* st, int flags),
+     (fd, fold(fd, name).c_str(), st, flags), false)
+SHIM(int, unlinkat, (int fd, const char* name, int flags), (fd, fold(fd, name).c_str(), flags),
+     false)
+
+int openat(int fd, const char* name, int flags, ...) {
+    mode_t mode = 0;
+    if (flags & (O_CREAT | __O_TMPFILE)) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = va_arg(ap, mode_t);
+        va_end(ap);
+    }
+    static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
+    return real(fd, fold(fd, name).c_str(), flags, mode);
 }
-ssize_t write(int fd, const void* buf, size_t n) {
-    static const auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
-    return fails("write", fd) ? -1 : real(fd, buf, n);
-}
-ssize_t pwrite(int fd, const void* buf, size_t n, off_t at) {
-    static const auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
-    return fails("write", fd) ? -1 : real(fd, buf, n, at);
-}
-int syncfs(int fd) {
-    static const auto real = next<int (*)(int)>("syncfs");
-    return fails("syncfs", fd) ? -1 : real(fd);
-}
-int fchmod(int fd, mode_t mode) {
-    static const auto real = next<int (*)(int, mode_t)>("fchmod");
-    return fails("fchmod", fd) ? -1 : real(fd, mode);
-}
-ssize_t copy_file_range(int in, off_t* inAt, int out, off_t* outAt, size_t n, unsigned flags) {
-    static const auto real =
-        next<ssize_t (*)(int, off_t*, int, off_t*, size_t, unsigned)>("copy_file_range");
-    return fails("copy_file_range", in) || fails("copy_file_range", out)
-               ? -1
-               : real(in, inAt, out, outAt, n, flags);
-}
-int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) {
-    static const auto real = next<int (*)(int, const char*, int, const char*, int)>("linkat");
-    return fails("linkat", toDir, to) ? -1 : real(fromDir, from, toDir, to, flags);
-}
-int renameat(int fromDir, const char* from, int toDir, const char* to) {
-    static const auto real = next<int (*)(int, const char*, int, const char*)>("renameat");
-    return fails("renameat", toDir, to) ? -1 : real(fromDir, from, toDir, to);
-}
-int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-    static const auto real =
-        next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
-    return fails("renameat2", toDir, to) ? -1 : real(fromDir, from, toDir, to, flags);
+
+int fstat(int fd, struct stat* st) {
+    static const auto real = next<int (*)(int, struct stat*)>("fstat");
+    const int result = real(fd, st);
+    if (result == 0 && gShort && S_ISREG(st->st_mode) && st->st_size > 0 &&
+        pathOf(fd).ends_with(gShort)) {
+        --st->st_size;
+    }
+    return result;
 }
 
 // The path is read before the descriptor goes; a failing close still closes it, as Linux does.

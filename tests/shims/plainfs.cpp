@@ -9,11 +9,8 @@
 extern "C" {
 
 int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-    if (flags != 0) {
-        errno = EINVAL;
-        return -1;
-    }
-    return ::renameat(fromDir, from, toDir, to);
+    errno = EINVAL;
+    return flags != 0 ? -1 : ::renameat(fromDir, from, toDir, to);
 }
 
 int linkat(int, const char*, int, const char*, int) {
@@ -22,20 +19,14 @@ int linkat(int, const char*, int, const char*, int) {
 }
 
 int openat(int dir, const char* path, int flags, ...) {
-    if ((flags & O_TMPFILE) == O_TMPFILE) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    mode_t mode = 0;
-    if (flags & O_CREAT) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, unsigned));
-        va_end(ap);
-    }
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = flags & O_CREAT ? static_cast<mode_t>(va_arg(ap, unsigned)) : 0;
+    va_end(ap);
+    errno = EOPNOTSUPP;
     static const auto real =
         reinterpret_cast<int (*)(int, const char*, int, ...)>(::dlsym(RTLD_NEXT, "openat"));
-    return real(dir, path, flags, mode);
+    return (flags & O_TMPFILE) == O_TMPFILE ? -1 : real(dir, path, flags, mode);
 }
 
 }  // extern "C"
