@@ -13,33 +13,6 @@ using namespace mivex::test;
 
 namespace {
 
-using Described = std::vector<std::string>;  // as plantTree and describeTree write it
-
-// One entry: its source (beside f.txt, tree/ and link) and its destination before and after.
-struct Placing {
-    const char* codes;
-    const char* source;
-    Described before, after;
-};
-
-const Described kTree = {"tree/", "tree/a.txt=a", "tree/sub/", "tree/sub/b.txt=b"};
-const Described kBothTrees = {"tree - Copy/", "tree - Copy/a.txt=a", "tree - Copy/sub/",
-                              "tree - Copy/sub/b.txt=b", "tree/"};
-
-const Placing kPlacings[] = {
-    {"M-O", "tree", {}, kTree},
-    {"M-N", "tree", {"tree/"}, kBothTrees},
-    {"M-N", "f.txt", {"f.txt=old"}, {"f - Copy.txt=new", "f.txt=old"}},
-    {"C-N", "tree", {}, kTree},
-    {"C-N", "tree", {"tree/"}, kBothTrees},
-    {"C-N",
-     "f.txt",
-     {"f.txt=old", "f - Copy.txt=old"},
-     {"f - Copy (2).txt=new", "f - Copy.txt=old", "f.txt=old"}},
-    {"C-N", "link", {"link=old"}, {"link - Copy->tree/a.txt", "link=old"}},
-    {"C-O", "f.txt", {"f.txt=old"}, {"f.txt=new"}},
-};
-
 enum How : unsigned {
     Plain = 0,
     Overwrite = 1,  // an older file stands at the name
@@ -101,11 +74,8 @@ TEST_P(SyscallFaults, EntryFailsCleanlyOrFallsBackAndTheQueueGoesOn) {
     const std::string bytes = randomBytes((1 << 20) + 123, 7);  // not a multiple of any buffer
     const std::string item = (c.how & Tree) ? "tree" : "victim.bin";
     const std::string victim = (c.how & Tree) ? "tree/victim.bin" : "victim.bin";
-    makeTree(src.path(), {{victim, bytes}, {"tree/other.txt", "other"}, {"next.txt", "next"}});
-    makeTree(dst, {{"faulty/", ""}, {"fine/", ""}});
-    if (c.how & Overwrite) {
-        writeFile(dst + "/faulty/" + victim, "old");
-    }
+    plantTree(src.path(), {victim + "=" + bytes, "tree/other.txt=other", "next.txt=next"});
+    plantTree(dst, {"fine/", c.how & Overwrite ? "faulty/" + victim + "=old" : "faulty/"});
 
     Unattended program;
     program.preload = (c.how & NamedOnly ? std::string(kPlainFs) + ":" : std::string()) + kFaults;
@@ -118,40 +88,56 @@ TEST_P(SyscallFaults, EntryFailsCleanlyOrFallsBackAndTheQueueGoesOn) {
     expectLogged(log, rows[0], c.code);
     expectLogged(log, rows[1], 0);
     EXPECT_EQ(readFile(dst + "/fine/next.txt"), "next");
-
+    // The source stays whole unless moved; the destination holds the whole file, the old one or
+    // nothing, and no temporary file or copy name beside it.
     const bool moved = c.code == 0 && c.codes[0] == 'M';
-    EXPECT_EQ(exists(src / victim), !moved);
-    if (!moved) {
-        EXPECT_TRUE(readFile(src / victim) == bytes);
-    }
-    const std::string arrived = dst + "/faulty/" + victim;
-    if (c.code == 0 || (c.how & Kept)) {
-        EXPECT_TRUE(readFile(arrived) == bytes);
-    } else if (c.how & Overwrite) {
-        EXPECT_EQ(readFile(arrived), "old");
-    } else {
-        EXPECT_FALSE(exists(arrived));
-    }
+    EXPECT_TRUE(moved ? !exists(src / victim) : readFile(src / victim) == bytes);
+    const std::string arrived = c.code == 0 || (c.how & Kept) ? bytes
+                                : c.how & Overwrite           ? "old"
+                                                              : "";
     for (const std::string& name : listTree(dst + "/faulty")) {
-        if (!name.ends_with("/") && name != victim) {
-            EXPECT_EQ(name, "tree/other.txt");  // no temporary file, no copy name
-            EXPECT_EQ(readFile(dst + "/faulty/" + name), "other");
+        if (!name.ends_with("/")) {
+            EXPECT_TRUE(name == victim || name == "tree/other.txt") << name;
+            EXPECT_TRUE(readFile(dst + "/faulty/" + name) == (name == victim ? arrived : "other"));
         }
     }
+    EXPECT_EQ(exists(dst + "/faulty/" + victim), !arrived.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, SyscallFaults, ::testing::ValuesIn(kCases));
 
+// Each entry's source (beside f.txt, tree/ and link) and its destination before and after.
 TEST(PlainFs, EveryPlacingWorksWithoutNoReplaceRenameOrHardLinks) {
+    using Tree = std::vector<std::string>;
+    const Tree tree = {"tree/", "tree/a.txt=a", "tree/sub/", "tree/sub/b.txt=b"};
+    const Tree both = {"tree - Copy/", "tree - Copy/a.txt=a", "tree - Copy/sub/",
+                       "tree - Copy/sub/b.txt=b", "tree/"};
+    const struct {
+        const char* codes;
+        const char* source;
+        Tree before, after;
+    } placings[] = {
+        {"M-O", "tree", {}, tree},
+        {"M-N", "tree", {"tree/"}, both},
+        {"M-N", "f.txt", {"f.txt=old"}, {"f - Copy.txt=new", "f.txt=old"}},
+        {"C-N", "tree", {}, tree},
+        {"C-N", "tree", {"tree/"}, both},
+        {"C-N",
+         "f.txt",
+         {"f.txt=old", "f - Copy.txt=old"},
+         {"f - Copy (2).txt=new", "f - Copy.txt=old", "f.txt=old"}},
+        {"C-N", "link", {"link=old"}, {"link - Copy->tree/a.txt", "link=old"}},
+        {"C-O", "f.txt", {"f.txt=old"}, {"f.txt=new"}},
+    };
     TempDir src, dst;
     Unattended program;
     program.preload = kPlainFs;
     std::vector<std::string> rows;
-    for (const Placing& c : kPlacings) {
+    for (const auto& c : placings) {
         const std::string n = std::to_string(rows.size());
         plantTree(src / n, {"f.txt=new", "tree/a.txt=a", "tree/sub/b.txt=b", "link->tree/a.txt"});
-        ::mkdir((dst / n).c_str(), 0755);
         plantTree(dst / n, c.before);
+        plantTree(dst.path(), {n + "/"});
         rows.push_back(entry(c.codes, src / (n + "/" + c.source), dst / n));
     }
     const ProcessResult result = program.run(program.list(rows));
@@ -159,6 +145,6 @@ TEST(PlainFs, EveryPlacingWorksWithoutNoReplaceRenameOrHardLinks) {
     const std::string log = readFile(program.logPath());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         expectLogged(log, rows[i], 0);
-        EXPECT_EQ(describeTree(dst / std::to_string(i)), kPlacings[i].after) << rows[i];
+        EXPECT_EQ(describeTree(dst / std::to_string(i)), placings[i].after) << rows[i];
     }
 }
