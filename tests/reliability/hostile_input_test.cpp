@@ -1,9 +1,8 @@
-// Hostile and odd input: special files, odd names, modes while arriving, odd filesystems.
+// Hostile and odd input: special files, odd names, odd filesystems, odd entry paths.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include <algorithm>
 #include <set>
 
 #include "queue/queueentry.h"
@@ -103,41 +102,6 @@ TEST(ProgramRun, HostileInputFailsOnlyItsItemsAndLosesNothing) {
         EXPECT_EQ(describeTree(to(i)).size(), 3u) << to(i);  // "tree/", keep and one of the two
         EXPECT_EQ(all, (std::set<std::string>{"keep", "lower", "upper"})) << from(i);
     }
-}
-
-// Private while it arrives, then its mode; a read-only file overwritten then aborted stays as it
-// was.
-TEST(ArrivingModes, PrivateUntilCompleteAndAnAbortedOverwriteKeepsTheOldFile) {
-    TempDir src, dst;
-    writeFile(src / "shared.bin", randomBytes(8 << 20, 3), 0644);
-    writeFile(src / "f.bin", randomBytes(32 << 20, 4), 0644);
-    writeFile(dst / "f.bin", "old", 0444);
-    // The file being written: among this process's open files, unnamed or under a temporary name.
-    std::vector<mode_t> seen;
-    Calling watch([&] {
-        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-            std::error_code ec;
-            const std::string target = std::filesystem::read_symlink(fd.path(), ec);
-            struct stat st;
-            if (!ec && target.starts_with(dst.path() + "/") &&
-                (target.ends_with(" (deleted)") || isTempName(target)) &&
-                ::stat(fd.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-                seen.push_back(st.st_mode & 07777);
-            }
-        }
-    });
-    ASSERT_EQ(transferItem({src / "shared.bin", dst.path(), kCopy, kN}, &watch).code, 0);
-    ASSERT_FALSE(seen.empty()) << "no file being written was seen while the copy ran";
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), 0600u), std::ssize(seen));
-    EXPECT_EQ(lstatOf(dst / "shared.bin").st_mode & 07777, 0644u);
-
-    watch.calls = 0;  // aborted after its first progress
-    watch.abort = true;
-    EXPECT_TRUE(transferItem({src / "f.bin", dst.path(), kCopy, kO}, &watch).aborted);
-    EXPECT_EQ(lstatOf(dst / "f.bin").st_mode & 07777, 0444u);
-    EXPECT_EQ(
-        describeTree(dst.path()),
-        (std::vector<std::string>{"f.bin=old", "shared.bin=" + readFile(src / "shared.bin")}));
 }
 
 // A path ending in " -->" would run into the separator after it.

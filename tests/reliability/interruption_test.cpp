@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "queue/copyoperation.h"
 #include "tests/reliability/scenario.h"
@@ -103,29 +105,60 @@ INSTANTIATE_TEST_SUITE_P(Files, KilledOverwrite, ::testing::Bool(), [](const aut
     return param.param ? std::string("Named") : std::string("Unnamed");
 });
 
-// One thread: the file surely vanishes after the walk and before its copy.
-TEST(SourceChanges, FileVanishingFromAWalkedTreeIsNotCopiedAndTheQueueGoesOn) {
+// One thread: a file vanishing after the walk and before its copy is not copied, the queue goes
+// on. A file is private while it arrives, then gets its mode; a read-only file overwritten then
+// aborted stays as it was.
+TEST(SourceChanges, VanishingFileModesWhileArrivingAndAnAbortedOverwrite) {
     ScopedEnv oneThread("MIVEX_WORKERS", "0");
     TempDir src, dst, logs;
-    plantTree(src.path(),
-              {"tree/a.bin=" + randomBytes(2 << 20, 5), "tree/z.txt=z", "after.txt=after"});
+    plantTree(src.path(), {"tree/a.bin=" + randomBytes(8 << 20, 5), "tree/z.txt=z",
+                           "after.txt=after", "f.bin=" + randomBytes(32 << 20, 4)});
+    writeFile(dst / "f.bin", "old", 0444);
     const std::vector<std::string> rows = {entry("C-N", src / "tree", dst.path()),
                                            entry("C-N", src / "after.txt", dst.path())};
-    struct AfterTheWalk : Calling {  // totals: the tree is walked before its first file is copied
-        using Calling::Calling;
+    struct Watch : TransferMonitor {  // totals: a tree is walked before its first file is copied
+        void progress(const TransferProgress&) override {
+            ++calls;
+            body();
+        }
+        bool abortRequested() override { return abort && calls > 0; }
         bool wantsTotals() const override { return true; }
-    } vanish([&] { ::unlink((src / "tree/z.txt").c_str()); });
+        std::function<void()> body;
+        int calls = 0;
+        bool abort = false;
+    } watch;
+    std::vector<mode_t> seen;  // of the files being written: open here, unnamed or temporary
+    watch.body = [&] {
+        ::unlink((src / "tree/z.txt").c_str());
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            const std::string target = std::filesystem::read_symlink(fd.path(), ec);
+            struct stat st;
+            if (!ec && target.starts_with(dst.path() + "/") &&
+                (target.ends_with(" (deleted)") || isTempName(target)) &&
+                ::stat(fd.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                seen.push_back(st.st_mode & 07777);
+            }
+        }
+    };
     CopyHooks hooks;
     hooks.startTime = std::time(nullptr);
-    hooks.perform = [&](ShellOpRecord& record) { return DoFileOperation(record, &vanish); };
+    hooks.perform = [&](ShellOpRecord& record) { return DoFileOperation(record, &watch); };
     CopyOperation(rows, logs.path(), hooks);
-    ASSERT_GT(vanish.calls, 0);
+    ASSERT_FALSE(seen.empty()) << "no file being written was seen while the copy ran";
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 0600u), std::ssize(seen));
+    EXPECT_EQ(lstatOf(dst / "tree/a.bin").st_mode & 07777, 0644u);
     // The vanished file either fails the entry or is simply not there; what arrived is whole.
     const std::string log = readFile(logs / logFileName(hooks.startTime));
     expectLogged(log, rows[0], log.find("*** ERROR *** " + rows[0]) == std::string::npos ? 0 : 2);
     expectLogged(log, rows[1], 0);
+
+    watch.calls = 0;  // aborted after its first progress
+    watch.abort = true;
+    EXPECT_TRUE(transferItem({src / "f.bin", dst.path(), kCopy, kO}, &watch).aborted);
+    EXPECT_EQ(lstatOf(dst / "f.bin").st_mode & 07777, 0444u);
     EXPECT_EQ(describeTree(dst.path()),
-              (std::vector<std::string>{"after.txt=after", "tree/",
+              (std::vector<std::string>{"after.txt=after", "f.bin=old", "tree/",
                                         "tree/a.bin=" + readFile(src / "tree/a.bin")}));
 }
 

@@ -9,7 +9,6 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <string.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -30,17 +29,15 @@ struct Fault {
     std::atomic<long> seen;
 } gFaults[4];
 int gCount = 0;
+bool gFlushesOnClose = false;  // with a close fault, fstatfs says FUSE
 const char* const gShort = std::getenv("MIVEX_ODDFS_SHORT");
 const char* const gFold = std::getenv("MIVEX_ODDFS_CASEFOLD");
 
 __attribute__((constructor)) void readFaults() {
-    const char* spec = std::getenv("MIVEX_FAULT");
-    std::string rest = spec ? spec : "";
-    for (char* save = nullptr; gCount < 4;) {
-        const char* one = ::strtok_r(gCount == 0 ? rest.data() : nullptr, ",", &save);
-        if (!one) {
-            return;
-        }
+    std::string rest = std::getenv("MIVEX_FAULT") ? std::getenv("MIVEX_FAULT") : "";
+    char* save = nullptr;
+    for (char* one = ::strtok_r(rest.data(), ",", &save); one && gCount < 4;
+         one = ::strtok_r(nullptr, ",", &save)) {
         Fault& f = gFaults[gCount++];
         f.nth = 0;
         const int fields =
@@ -50,6 +47,7 @@ __attribute__((constructor)) void readFaults() {
                 break;
             }
         }
+        gFlushesOnClose |= !strcmp(f.call, "close");
         if (fields < 3 || f.code == 200) {
             std::fprintf(stderr, "faults: not call:ERRNO:part[:n]: %s\n", one);
             std::abort();
@@ -87,11 +85,7 @@ bool fails(const char* call, int fd, const char* name = nullptr) {
 // entry that differs only in case, else itself.
 std::string fold(int dir, const char* name) {
     const std::string folder = gFold && name && !strchr(name, '/') ? pathOf(dir) : "";
-    const std::size_t len = gFold ? strlen(gFold) : 0;
-    DIR* d = !folder.empty() && folder.compare(0, len, gFold) == 0 &&
-                     (folder.size() == len || folder[len] == '/')
-                 ? ::opendir(folder.c_str())
-                 : nullptr;
+    DIR* d = gFold && folder.starts_with(gFold) ? ::opendir(folder.c_str()) : nullptr;
     std::string other;
     while (dirent* e = d ? ::readdir(d) : nullptr) {
         if (!strcmp(e->d_name, name)) {
@@ -179,10 +173,8 @@ int close(int fd) {
 int fstatfs(int fd, struct statfs* fs) {
     static const auto real = next<int (*)(int, struct statfs*)>("fstatfs");
     const int result = real(fd, fs);
-    for (int i = 0; result == 0 && i < gCount; ++i) {
-        if (!strcmp(gFaults[i].call, "close")) {
-            fs->f_type = 0x65735546;  // FUSE_SUPER_MAGIC
-        }
+    if (result == 0 && gFlushesOnClose) {
+        fs->f_type = 0x65735546;  // FUSE_SUPER_MAGIC
     }
     return result;
 }
