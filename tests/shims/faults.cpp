@@ -85,21 +85,17 @@ bool fails(const char* call, int fd, const char* name = nullptr) {
 // entry that differs only in case, else itself.
 std::string fold(int dir, const char* name) {
     const std::string folder = gFold && name && !strchr(name, '/') ? pathOf(dir) : "";
-    DIR* d = gFold && folder.starts_with(gFold) ? ::opendir(folder.c_str()) : nullptr;
-    std::string other;
+    DIR* d = gFold && folder.starts_with(gFold) && ::faccessat(dir, name, F_OK, AT_SYMLINK_NOFOLLOW)
+                 ? ::opendir(folder.c_str())
+                 : nullptr;
+    std::string found = name ? name : "";
     while (dirent* e = d ? ::readdir(d) : nullptr) {
-        if (!strcmp(e->d_name, name)) {
-            other.clear();
-            break;
-        }
-        if (other.empty() && !strcasecmp(e->d_name, name)) {
-            other = e->d_name;
-        }
+        found = strcasecmp(e->d_name, name) ? found : e->d_name;
     }
     if (d) {
         ::closedir(d);
     }
-    return !other.empty() ? other : name ? name : "";
+    return found;
 }
 
 template <typename Fn>
@@ -138,13 +134,10 @@ SHIM(int, unlinkat, (int fd, const char* name, int flags), (fd, fold(fd, name).c
      false)
 
 int openat(int fd, const char* name, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | __O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = va_arg(ap, mode_t);
-        va_end(ap);
-    }
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = flags & (O_CREAT | __O_TMPFILE) ? va_arg(ap, mode_t) : 0;
+    va_end(ap);
     static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
     return real(fd, fold(fd, name).c_str(), flags, mode);
 }
