@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <optional>
 
 #include "tests/reliability/scenario.h"
@@ -13,47 +14,41 @@ using namespace mivex::test;
 
 namespace {
 
-enum How : unsigned {
-    Plain = 0,
-    Overwrite = 1,  // an older file stands at the name
-    NamedOnly = 2,  // plainfs too: a named temporary file
-    Across = 4,     // the destination is another filesystem
-    Tree = 8,       // the entry is a folder holding the file
-    Kept = 16,      // a failed move leaves its whole copy at the destination too
-};
-
-// MIVEX_FAULT ("victim": the source, "faulty/": the destination) and the code logged.
+// MIVEX_FAULT ("victim": the source, "faulty/": the destination), the code logged, and how the
+// entry stands: O an older file at the name, N plainfs too (a named temporary file), A the
+// destination on another filesystem, T a folder holding the file, K a failed move's whole copy
+// stays at the destination too.
 struct Fault {
     const char* fault;
     const char* codes;
     int code;
-    unsigned how;
+    const char* how;
 };
 
 const Fault kCases[] = {
-    {"copy_file_range:EIO:victim", "C-N", 1117, Plain},
-    {"copy_file_range:EIO:victim", "C-N", 1117, Tree},
-    {"copy_file_range:EXDEV:victim,read:EIO:victim:2", "C-N", 1117, Plain},
-    {"copy_file_range:EXDEV:victim,write:EIO:faulty/:2", "C-O", 1117, Overwrite},
-    {"copy_file_range:ENOSYS:victim,write:EIO:faulty/:3", "C-N", 1117, NamedOnly},
-    {"write:EIO:faulty/:2", "M-O", 1117, Across},
-    {"close:EIO:faulty/", "C-N", 1117, Plain},
-    {"close:EIO:faulty/", "C-O", 1117, Overwrite},
-    {"close:EIO:faulty/", "C-N", 1117, NamedOnly},
-    {"syncfs:EIO:faulty", "M-O", 1117, Across | Kept},
-    {"copy_file_range:EXDEV:victim", "C-N", 0, Plain},
-    {"copy_file_range:ENOSYS:victim", "C-O", 0, Overwrite},
-    {"copy_file_range:EOPNOTSUPP:victim", "C-N", 0, Tree},
-    {"copy_file_range:EINVAL:victim", "C-N", 0, NamedOnly},
-    {"linkat:ENOSPC:faulty", "C-N", 1223, Plain},
-    {"linkat:ENOSPC:faulty", "C-N", 1223, Overwrite},  // keeps both
-    {"renameat:ENOSPC:faulty", "C-O", 1223, Overwrite},
-    {"renameat:ENOSPC:faulty", "C-N", 1223, NamedOnly},
-    {"renameat2:ENOSPC:faulty", "M-O", 1223, Plain},
+    {"copy_file_range:EIO:victim", "C-N", 1117, ""},
+    {"copy_file_range:EIO:victim", "C-N", 1117, "T"},
+    {"copy_file_range:EXDEV:victim,read:EIO:victim:2", "C-N", 1117, ""},
+    {"copy_file_range:EXDEV:victim,write:EIO:faulty/:2", "C-O", 1117, "O"},
+    {"copy_file_range:ENOSYS:victim,write:EIO:faulty/:3", "C-N", 1117, "N"},
+    {"write:EIO:faulty/:2", "M-O", 1117, "A"},
+    {"close:EIO:faulty/", "C-N", 1117, ""},
+    {"close:EIO:faulty/", "C-O", 1117, "O"},
+    {"close:EIO:faulty/", "C-N", 1117, "N"},
+    {"syncfs:EIO:faulty", "M-O", 1117, "AK"},
+    {"copy_file_range:EXDEV:victim", "C-N", 0, ""},
+    {"copy_file_range:ENOSYS:victim", "C-O", 0, "O"},
+    {"copy_file_range:EOPNOTSUPP:victim", "C-N", 0, "T"},
+    {"copy_file_range:EINVAL:victim", "C-N", 0, "N"},
+    {"linkat:ENOSPC:faulty", "C-N", 1223, ""},
+    {"linkat:ENOSPC:faulty", "C-N", 1223, "O"},  // keeps both
+    {"renameat:ENOSPC:faulty", "C-O", 1223, "O"},
+    {"renameat:ENOSPC:faulty", "C-N", 1223, "N"},
+    {"renameat2:ENOSPC:faulty", "M-O", 1223, ""},
 };
 
 void PrintTo(const Fault& f, std::ostream* out) {
-    *out << f.codes << " " << f.fault << " how=" << f.how;
+    *out << f.codes << " " << f.fault << " " << f.how;
 }
 
 class SyscallFaults : public ::testing::TestWithParam<Fault> {};
@@ -62,23 +57,21 @@ class SyscallFaults : public ::testing::TestWithParam<Fault> {};
 
 TEST_P(SyscallFaults, EntryFailsCleanlyOrFallsBackAndTheQueueGoesOn) {
     const Fault& c = GetParam();
+    const auto has = [&](char how) { return std::strchr(c.how, how) != nullptr; };
     std::optional<TmpfsMount> mount;
     TempDir src, local;
-    if (c.how & Across) {
-        mount.emplace(32 << 20);
-        if (!mount->ok()) {
-            GTEST_SKIP() << mount->reason();
-        }
+    if (has('A') && !mount.emplace(32 << 20).ok()) {
+        GTEST_SKIP() << mount->reason();
     }
     const std::string dst = mount ? mount->path() : local.path();
     const std::string bytes = randomBytes((1 << 20) + 123, 7);  // not a multiple of any buffer
-    const std::string item = (c.how & Tree) ? "tree" : "victim.bin";
-    const std::string victim = (c.how & Tree) ? "tree/victim.bin" : "victim.bin";
+    const std::string item = has('T') ? "tree" : "victim.bin";
+    const std::string victim = has('T') ? "tree/victim.bin" : "victim.bin";
     plantTree(src.path(), {victim + "=" + bytes, "tree/other.txt=other", "next.txt=next"});
-    plantTree(dst, {"fine/", c.how & Overwrite ? "faulty/" + victim + "=old" : "faulty/"});
+    plantTree(dst, {"fine/", has('O') ? "faulty/" + victim + "=old" : "faulty/"});
 
     Unattended program;
-    program.preload = (c.how & NamedOnly ? std::string(kPlainFs) + ":" : std::string()) + kFaults;
+    program.preload = (has('N') ? std::string(kPlainFs) + ":" : std::string()) + kFaults;
     ScopedEnv fault("MIVEX_FAULT", c.fault);
     const std::vector<std::string> rows = {entry(c.codes, src / item, dst + "/faulty"),
                                            entry("C-N", src / "next.txt", dst + "/fine")};
@@ -92,9 +85,7 @@ TEST_P(SyscallFaults, EntryFailsCleanlyOrFallsBackAndTheQueueGoesOn) {
     // nothing, and no temporary file or copy name beside it.
     const bool moved = c.code == 0 && c.codes[0] == 'M';
     EXPECT_TRUE(moved ? !exists(src / victim) : readFile(src / victim) == bytes);
-    const std::string arrived = c.code == 0 || (c.how & Kept) ? bytes
-                                : c.how & Overwrite           ? "old"
-                                                              : "";
+    const std::string arrived = c.code == 0 || has('K') ? bytes : has('O') ? "old" : "";
     for (const std::string& name : listTree(dst + "/faulty")) {
         if (!name.ends_with("/")) {
             EXPECT_TRUE(name == victim || name == "tree/other.txt") << name;
