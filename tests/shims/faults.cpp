@@ -39,13 +39,12 @@ __attribute__((constructor)) void readFaults() {
     for (char* one = ::strtok_r(rest.data(), ",", &save); one && gCount < 4;
          one = ::strtok_r(nullptr, ",", &save)) {
         Fault& f = gFaults[gCount++];
-        f.nth = 0;
         const int fields =
             std::sscanf(one, "%31[^:]:%31[^:]:%255[^:]:%ld", f.call, f.error, f.part, &f.nth);
-        for (f.code = 1; fields >= 3 && f.code < 200; ++f.code) {
-            if (const char* name = ::strerrorname_np(f.code); name && !strcmp(name, f.error)) {
-                break;
-            }
+        f.code = 1;
+        while (f.code < 200 &&
+               (!strerrorname_np(f.code) || strcmp(strerrorname_np(f.code), f.error))) {
+            ++f.code;
         }
         gFlushesOnClose |= !strcmp(f.call, "close");
         if (fields < 3 || f.code == 200) {
@@ -145,9 +144,8 @@ int openat(int fd, const char* name, int flags, ...) {
 int fstat(int fd, struct stat* st) {
     static const auto real = next<int (*)(int, struct stat*)>("fstat");
     const int result = real(fd, st);
-    if (result == 0 && gShort && S_ISREG(st->st_mode) && st->st_size > 0 &&
-        pathOf(fd).ends_with(gShort)) {
-        --st->st_size;
+    if (result == 0 && gShort && S_ISREG(st->st_mode) && pathOf(fd).ends_with(gShort)) {
+        st->st_size -= st->st_size > 0;
     }
     return result;
 }
@@ -156,8 +154,7 @@ int fstat(int fd, struct stat* st) {
 int close(int fd) {
     static const auto real = next<int (*)(int)>("close");
     const bool failing = fails("close", fd);
-    const int err = errno;
-    const int result = real(fd);
+    const int err = errno, result = real(fd);
     errno = failing ? err : errno;
     return failing ? -1 : result;
 }
