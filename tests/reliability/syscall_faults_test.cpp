@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstring>
 #include <optional>
+#include <tuple>
 
 #include "tests/reliability/scenario.h"
 #include "tests/unattended.h"
@@ -18,12 +18,7 @@ namespace {
 // entry stands: O an older file at the name, N plainfs too (a named temporary file), A the
 // destination on another filesystem, T a folder holding the file, K a failed move's whole copy
 // stays at the destination too.
-struct Fault {
-    const char* fault;
-    const char* codes;
-    int code;
-    const char* how;
-};
+using Fault = std::tuple<std::string, std::string, int, std::string>;
 
 const Fault kCases[] = {
     {"copy_file_range:EIO:victim", "C-N", 1117, ""},
@@ -47,17 +42,13 @@ const Fault kCases[] = {
     {"renameat2:ENOSPC:faulty", "M-O", 1223, ""},
 };
 
-void PrintTo(const Fault& f, std::ostream* out) {
-    *out << f.codes << " " << f.fault << " " << f.how;
-}
-
 class SyscallFaults : public ::testing::TestWithParam<Fault> {};
 
 }  // namespace
 
 TEST_P(SyscallFaults, EntryFailsCleanlyOrFallsBackAndTheQueueGoesOn) {
-    const Fault& c = GetParam();
-    const auto has = [&](char how) { return std::strchr(c.how, how) != nullptr; };
+    const auto& [fault, codes, code, how] = GetParam();
+    const auto has = [&](char c) { return how.find(c) != std::string::npos; };
     std::optional<TmpfsMount> mount;
     TempDir src, local;
     if (has('A') && !mount.emplace(32 << 20).ok()) {
@@ -72,20 +63,20 @@ TEST_P(SyscallFaults, EntryFailsCleanlyOrFallsBackAndTheQueueGoesOn) {
 
     Unattended program;
     program.preload = (has('N') ? std::string(kPlainFs) + ":" : std::string()) + kFaults;
-    ScopedEnv fault("MIVEX_FAULT", c.fault);
-    const std::vector<std::string> rows = {entry(c.codes, src / item, dst + "/faulty"),
+    ScopedEnv injected("MIVEX_FAULT", fault.c_str());
+    const std::vector<std::string> rows = {entry(codes.c_str(), src / item, dst + "/faulty"),
                                            entry("C-N", src / "next.txt", dst + "/fine")};
     const ProcessResult result = program.run(program.list(rows));
-    EXPECT_EQ(result.exitCode, c.code == 0 ? 0 : 1) << result.output;
+    EXPECT_EQ(result.exitCode, code == 0 ? 0 : 1) << result.output;
     const std::string log = readFile(program.logPath());
-    expectLogged(log, rows[0], c.code);
+    expectLogged(log, rows[0], code);
     expectLogged(log, rows[1], 0);
     EXPECT_EQ(readFile(dst + "/fine/next.txt"), "next");
     // The source stays whole unless moved; the destination holds the whole file, the old one or
     // nothing, and no temporary file or copy name beside it.
-    const bool moved = c.code == 0 && c.codes[0] == 'M';
+    const bool moved = code == 0 && codes[0] == 'M';
     EXPECT_TRUE(moved ? !exists(src / victim) : readFile(src / victim) == bytes);
-    const std::string arrived = c.code == 0 || has('K') ? bytes : has('O') ? "old" : "";
+    const std::string arrived = code == 0 || has('K') ? bytes : has('O') ? "old" : "";
     std::vector<std::string> faulty = describeTree(dst + "/faulty");
     std::erase(faulty, "tree/");
     std::erase(faulty, "tree/other.txt=other");
@@ -101,11 +92,7 @@ TEST(PlainFs, EveryPlacingWorksWithoutNoReplaceRenameOrHardLinks) {
     const Tree tree = {"tree/", "tree/a.txt=a", "tree/sub/", "tree/sub/b.txt=b"};
     const Tree both = {"tree - Copy/", "tree - Copy/a.txt=a", "tree - Copy/sub/",
                        "tree - Copy/sub/b.txt=b", "tree/"};
-    const struct {
-        const char* codes;
-        const char* source;
-        Tree before, after;
-    } placings[] = {
+    const std::tuple<const char*, const char*, Tree, Tree> placings[] = {
         {"M-O", "tree", {}, tree},
         {"M-N", "tree", {"tree/"}, both},
         {"M-N", "f.txt", {"f.txt=old"}, {"f - Copy.txt=new", "f.txt=old"}},
@@ -122,18 +109,18 @@ TEST(PlainFs, EveryPlacingWorksWithoutNoReplaceRenameOrHardLinks) {
     Unattended program;
     program.preload = kPlainFs;
     std::vector<std::string> rows;
-    for (const auto& c : placings) {
+    for (const auto& [codes, source, before, after] : placings) {
         const std::string n = std::to_string(rows.size());
         plantTree(src / n, {"f.txt=new", "tree/a.txt=a", "tree/sub/b.txt=b", "link->tree/a.txt"});
-        plantTree(dst / n, c.before);
+        plantTree(dst / n, before);
         plantTree(dst.path(), {n + "/"});
-        rows.push_back(entry(c.codes, src / (n + "/" + c.source), dst / n));
+        rows.push_back(entry(codes, src / (n + "/" + source), dst / n));
     }
     const ProcessResult result = program.run(program.list(rows));
     EXPECT_EQ(result.exitCode, 0) << result.output;
     const std::string log = readFile(program.logPath());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         expectLogged(log, rows[i], 0);
-        EXPECT_EQ(describeTree(dst / std::to_string(i)), placings[i].after) << rows[i];
+        EXPECT_EQ(describeTree(dst / std::to_string(i)), std::get<3>(placings[i])) << rows[i];
     }
 }
