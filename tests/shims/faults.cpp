@@ -18,6 +18,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string>
 
 namespace {
@@ -64,15 +65,12 @@ std::string pathOf(int fd) {
 
 // True, with errno set, when `call` on `fd` (or on `name` below the folder `fd`) is to fail now.
 bool fails(const char* call, int fd, const char* name = nullptr) {
-    for (int i = 0; i < gCount; ++i) {
-        Fault& f = gFaults[i];
-        if (strcmp(f.call, call) != 0) {
-            continue;
-        }
-        const std::string path = !name            ? pathOf(fd)
-                                 : name[0] == '/' ? name
-                                                  : pathOf(fd) + "/" + name;
-        if (path.find(f.part) != std::string::npos && (f.nth == 0 || ++f.seen == f.nth)) {
+    for (Fault& f : std::span(gFaults, gCount)) {
+        const auto path = [&] {
+            return !name ? pathOf(fd) : name[0] == '/' ? name : pathOf(fd) + "/" + name;
+        };
+        if (!strcmp(f.call, call) && path().find(f.part) != std::string::npos &&
+            (f.nth == 0 || ++f.seen == f.nth)) {
             errno = f.code;
             return true;
         }
