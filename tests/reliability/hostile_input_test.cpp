@@ -65,10 +65,8 @@ TEST(ProgramRun, HostileInputFailsOnlyItsItemsAndLosesNothing) {
         plantTree(to(i), {keep(i)});
         cases.push_back({entry(folded[i], from(i) + "/tree", to(i)), 80});
     }
-    std::vector<std::string> rows;
-    for (const auto& [row, code] : cases) {
-        rows.push_back(row);
-    }
+    std::vector<std::string> rows(cases.size());
+    std::ranges::transform(cases, rows.begin(), [](const auto& c) { return c.first; });
     const auto before = listTree(src.path());
     ScopedEnv noChmod("MIVEX_FAULT", "fchmod:EPERM:/vfat");
     ScopedEnv shortSizes("MIVEX_ODDFS_SHORT", ".short");

@@ -29,9 +29,8 @@ TEST(KilledMove, TreeIsWholeAtTheSourceAndTheRerunCompletesIt) {
     const long long before = usedBytesOn(mount.path());
     const bool killed =
         runProcess(program.command(list), 60, false, [&] {
-            const auto names = listTree(mount.path());
-            const auto whole = std::count_if(names.begin(), names.end(),
-                                             [](const auto& n) { return n.ends_with(".bin"); });
+            const auto whole = std::ranges::count_if(
+                listTree(mount.path()), [](const std::string& n) { return n.ends_with(".bin"); });
             return whole >= 6 && usedBytesOn(mount.path()) - before > (whole * 8LL + 1) << 20;
         }).killed;
     ASSERT_TRUE(killed) << "the move ended before it could be interrupted";

@@ -66,10 +66,9 @@ TEST_P(SyscallFaults, EntryFailsCleanlyOrFallsBackAndTheQueueGoesOn) {
     expectLogged(log, rows[0], code);
     expectLogged(log, rows[1], 0);
     EXPECT_EQ(readFile(dst + "/fine/next.txt"), "next");
-    // The source stays whole unless moved; the destination holds the whole file, the old one or
-    // nothing, and no temporary file or copy name beside it.
-    const bool moved = code == 0 && codes[0] == 'M';
-    EXPECT_TRUE(moved ? !exists(src / victim) : readFile(src / victim) == bytes);
+    // The source whole unless moved; at the destination the new file, the old one or none, alone.
+    EXPECT_TRUE(code == 0 && codes[0] == 'M' ? !exists(src / victim)
+                                             : readFile(src / victim) == bytes);
     const std::string arrived = code == 0 || has('K') ? bytes : has('O') ? "old" : "";
     std::vector<std::string> faulty = describeTree(dst + "/faulty");
     std::erase(faulty, "tree/");

@@ -36,8 +36,7 @@ const char* const gFold = std::getenv("MIVEX_ODDFS_CASEFOLD");
 
 __attribute__((constructor)) void readFaults() {
     std::string rest = std::getenv("MIVEX_FAULT") ? std::getenv("MIVEX_FAULT") : "";
-    char* save = nullptr;
-    for (char* one = ::strtok_r(rest.data(), ",", &save); one && gCount < 4;
+    for (char *save = nullptr, *one = ::strtok_r(rest.data(), ",", &save); one && gCount < 4;
          one = ::strtok_r(nullptr, ",", &save)) {
         Fault& f = gFaults[gCount++];
         const int fields =
