@@ -27,13 +27,12 @@ TEST(KilledMove, TreeIsWholeAtTheSourceAndTheRerunCompletesIt) {
     const std::string list = program.list({entry("M-O", src / "tree", mount.path())});
     // Killed while a file is being written after some have arrived whole.
     const long long before = usedBytesOn(mount.path());
-    const bool killed =
-        runProcess(program.command(list), 60, false, [&] {
-            const auto whole = std::ranges::count_if(
-                listTree(mount.path()), [](const std::string& n) { return n.ends_with(".bin"); });
-            return whole >= 6 && usedBytesOn(mount.path()) - before > (whole * 8LL + 1) << 20;
-        }).killed;
-    ASSERT_TRUE(killed) << "the move ended before it could be interrupted";
+    const auto partway = [&] {
+        const auto whole = std::ranges::count_if(
+            listTree(mount.path()), [](const std::string& n) { return n.ends_with(".bin"); });
+        return whole >= 6 && usedBytesOn(mount.path()) - before > (whole * 8LL + 1) << 20;
+    };
+    ASSERT_TRUE(runProcess(program.command(list), 60, false, partway).killed) << "ran to its end";
     expectSame(reference, src / "tree");
     // Nothing partial under a final name, and no temporary file left.
     const std::vector<std::string> whole = describeTree(ref.path());
@@ -65,10 +64,8 @@ TEST_P(KilledOverwrite, LeavesNoSpaceTakenAndTheRerunReplacesTheFile) {
     writeFile(mount / "big.bin", std::string(kBytes, 'o'));
     const std::string list = program.list({entry("C-O", src / "big.bin", mount.path())});
     const long long before = usedBytesOn(mount.path());
-    const bool killed = runProcess(program.command(list), 60, false, [&] {
-                            return usedBytesOn(mount.path()) - before >= kBytes / 4 * 3;
-                        }).killed;
-    ASSERT_TRUE(killed) << "the copy ended before it could be interrupted";
+    const auto partway = [&] { return usedBytesOn(mount.path()) - before >= kBytes / 4 * 3; };
+    ASSERT_TRUE(runProcess(program.command(list), 60, false, partway).killed) << "ran to its end";
     EXPECT_TRUE(filled(mount / "big.bin", 'o'));
     std::vector<std::string> left = listTree(mount.path());
     ASSERT_EQ(left.size(), GetParam() ? 2u : 1u);  // unnamed, the copy had no name yet
