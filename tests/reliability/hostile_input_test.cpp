@@ -14,11 +14,10 @@
 using namespace mivex;
 using namespace mivex::test;
 
-// One run over hostile input, the fault shim playing odd filesystems. Sockets, fifos and devices
-// fail their trees (1920) without a hang; odd names and links arrive exactly. Refused modes (vfat)
-// would leave a file at its private 0600: the item fails (5), a move keeps its source. A file
-// holding more than its size says (in the last chunk, or past whole chunks) fails (32). "A" and "a"
-// are one name on a case-insensitive destination: the second fails (80), no bytes are lost.
+// One run, the fault shim playing odd filesystems. Sockets, fifos and devices fail their trees
+// (1920), no hang; odd names and links arrive exactly. Refused modes (vfat) fail the item (5), a
+// move keeps its source. A file holding more than its size says fails (32). "A" and "a" are one
+// name on a case-insensitive destination: the second fails (80), no bytes are lost.
 TEST(ProgramRun, HostileInputFailsOnlyItsItemsAndLosesNothing) {
     MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 16 << 20);
     TempDir src, dst, ref, cs, ci;

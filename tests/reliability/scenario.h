@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "queue/copyoperation.h"
 
 namespace mivex::test {

@@ -11,10 +11,9 @@
 
 using namespace mivex::test;
 
-// MIVEX_FAULT ("victim": the source, "faulty/": the destination), the code logged, and how the
-// entry stands: O an older file at the name, N plainfs too (a named temporary file), A the
-// destination on another filesystem, T a folder holding the file, K a failed move's whole copy
-// stays at the destination too.
+// MIVEX_FAULT ("victim": the source, "faulty/": the destination), the code logged, and: O an old
+// file at the name, N plainfs too (a named temporary file), A the destination on another
+// filesystem, T a folder holding the file, K a failed move's whole copy stays at the destination.
 using Fault = std::tuple<std::string, std::string, int, std::string>;
 
 const Fault kCases[] = {

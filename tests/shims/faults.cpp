@@ -1,8 +1,7 @@
-// Preloaded into a child process, a filesystem that fails or misbehaves on demand.
-// MIVEX_FAULT="call:ERRNO:part[:n],..." (up to four) makes `call` fail with ERRNO when its path
-// (/proc/self/fd's; linkat and rename*: the new name's) contains `part`, every time or at the n-th
-// such call. "read" stands for pread, "write" for write and pwrite. With a close fault, fstatfs
-// says FUSE, a filesystem that flushes on close.
+// Preloaded, a filesystem that fails or misbehaves on demand. MIVEX_FAULT="call:ERRNO:part[:n],..."
+// (up to four) makes `call` fail with ERRNO when its path (/proc/self/fd's; linkat and rename*:
+// the new name's) contains `part`, every time or at the n-th such call. "read" stands for pread,
+// "write" for write and pwrite. With a close fault, fstatfs says FUSE (flushes on close).
 // MIVEX_ODDFS_SHORT=sfx: files ending in `sfx` report one byte less than they hold (pseudo files).
 // MIVEX_ODDFS_CASEFOLD=folder: below `folder`, names are looked up ignoring ASCII case (FAT, SMB).
 #include <dirent.h>
@@ -30,7 +29,7 @@ struct Fault {
     std::atomic<long> seen;
 } gFaults[4];
 int gCount = 0;
-bool gFlushesOnClose = false;  // with a close fault, fstatfs says FUSE
+bool gFlushesOnClose = false;
 const char* const gShort = std::getenv("MIVEX_ODDFS_SHORT");
 const char* const gFold = std::getenv("MIVEX_ODDFS_CASEFOLD");
 
