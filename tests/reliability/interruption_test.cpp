@@ -85,11 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Files, KilledOverwrite, ::testing::Bool());  // with pl
 // read-only file overwritten then aborted stays as it was. No descriptor leaks.
 TEST(SourceChanges, LongQueueVanishingFileArrivingModesAndAbortedOverwrite) {
     TempDir src, dst, logs;
-    const auto descriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                             std::filesystem::directory_iterator{});
-    };
-    const auto before = descriptors();
+    const std::size_t descriptors = listTree("/proc/self/fd").size();
     plantTree(src.path(),
               {"tree/a.bin=" + randomBytes(8 << 20, 5), "tree/z.txt=z", "after.txt=after",
                "f.bin=" + randomBytes(32 << 20, 4), "f.txt=f", "t/a/b.txt=b", "t/c.txt=c"});
@@ -146,7 +142,7 @@ TEST(SourceChanges, LongQueueVanishingFileArrivingModesAndAbortedOverwrite) {
     watch.body = [&] { watch.abort = true; };  // aborted after its first progress
     EXPECT_TRUE(transferItem({src / "f.bin", dst.path(), kCopy, kO}, &watch).aborted);
     EXPECT_EQ(lstatOf(dst / "f.bin").st_mode & 07777, 0444u);
-    EXPECT_EQ(descriptors(), before);
+    EXPECT_EQ(listTree("/proc/self/fd").size(), descriptors);
     EXPECT_EQ(describeTree(dst.path()),
               (std::vector<std::string>{"after.txt=after", "f.bin=old", "q/", "q/f.txt=f", "q/t/",
                                         "q/t/a/", "q/t/a/b.txt=b", "q/t/c.txt=c", "tree/",
