@@ -6,16 +6,19 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+static int refuse(int error) {
+    errno = error;
+    return -1;
+}
+
 extern "C" {
 
 int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-    errno = EINVAL;
-    return flags != 0 ? -1 : ::renameat(fromDir, from, toDir, to);
+    return flags != 0 ? refuse(EINVAL) : ::renameat(fromDir, from, toDir, to);
 }
 
 int linkat(int, const char*, int, const char*, int) {
-    errno = EPERM;
-    return -1;
+    return refuse(EPERM);
 }
 
 int openat(int dir, const char* path, int flags, ...) {
@@ -23,10 +26,9 @@ int openat(int dir, const char* path, int flags, ...) {
     va_start(ap, flags);
     const mode_t mode = flags & O_CREAT ? static_cast<mode_t>(va_arg(ap, unsigned)) : 0;
     va_end(ap);
-    errno = EOPNOTSUPP;
     static const auto real =
         reinterpret_cast<int (*)(int, const char*, int, ...)>(::dlsym(RTLD_NEXT, "openat"));
-    return (flags & O_TMPFILE) == O_TMPFILE ? -1 : real(dir, path, flags, mode);
+    return (flags & O_TMPFILE) == O_TMPFILE ? refuse(EOPNOTSUPP) : real(dir, path, flags, mode);
 }
 
 }  // extern "C"
