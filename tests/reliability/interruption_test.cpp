@@ -100,20 +100,20 @@ TEST(SourceChanges, LongQueueVanishingFileArrivingModesAndAbortedOverwrite) {
         entry("C-O", src / "f.txt", dst / "q/f.txt/x"),  // through a file: 3
         "no entry at all",
     };
-    std::vector<std::string> many;
-    for (int i = 0; i < 1000; ++i) {
-        many.push_back(kinds[static_cast<std::size_t>(i) % kinds.size()]);
-    }
+    std::vector<std::string> many(1000);
+    std::ranges::generate(many, [&, i = 0u]() mutable { return kinds[i++ % kinds.size()]; });
     EXPECT_FALSE(CopyOperation(many, logs.path()));
     ScopedEnv oneThread("MIVEX_WORKERS", "0");
     const std::vector<std::string> rows = {entry("C-N", src / "tree", dst.path()),
                                            entry("C-N", src / "after.txt", dst.path())};
-    struct Watch : TransferMonitor {  // totals: a tree is walked before its first file is copied
+    struct Watch : TransferMonitor {
         void progress(const TransferProgress&) override { body(); }
         bool abortRequested() override { return abort; }
-        bool wantsTotals() const override { return true; }
         std::function<void()> body;
         bool abort = false;
+    };
+    struct AfterTheWalk : Watch {  // totals: a tree is walked before its first file is copied
+        bool wantsTotals() const override { return true; }
     } watch;
     std::vector<mode_t> seen;  // of the files open here below the destination: being written
     watch.body = [&] {
@@ -139,8 +139,9 @@ TEST(SourceChanges, LongQueueVanishingFileArrivingModesAndAbortedOverwrite) {
     const std::string log = readFile(logs / logFileName(hooks.startTime));
     expectLogged(log, rows[0], log.find("*** ERROR *** " + rows[0]) == std::string::npos ? 0 : 2);
     expectLogged(log, rows[1], 0);
-    watch.body = [&] { watch.abort = true; };  // aborted after its first progress
-    EXPECT_TRUE(transferItem({src / "f.bin", dst.path(), kCopy, kO}, &watch).aborted);
+    Watch aborting;  // no totals; aborted after its first progress
+    aborting.body = [&] { aborting.abort = true; };
+    EXPECT_TRUE(transferItem({src / "f.bin", dst.path(), kCopy, kO}, &aborting).aborted);
     EXPECT_EQ(lstatOf(dst / "f.bin").st_mode & 07777, 0444u);
     EXPECT_EQ(listTree("/proc/self/fd").size(), descriptors);
     EXPECT_EQ(describeTree(dst.path()),
