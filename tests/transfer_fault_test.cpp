@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <tuple>
 
@@ -49,9 +52,9 @@ int transferDuring(const TransferRequest& request, When when, std::function<void
     return code;
 }
 
-// A child runs as uid/gid 65534 without groups, or counting totals with room for few open files.
-enum Child : unsigned { AsRoot = 0, AsNobody = 1, Deep = 2 };
-constexpr int kHung = -100, kNotDropped = -101;  // hung or crashed; could not become uid 65534
+// A child runs as uid/gid 65534 without groups, without /proc, counting totals, or with few files.
+enum Child : unsigned { AsRoot = 0, AsNobody = 1, WithoutProc = 2, WithTotals = 4, FewFiles = 8 };
+constexpr int kHung = -100, kNotDropped = -101;  // hung or crashed; could not drop its rights
 constexpr uid_t kNobody = 65534;
 
 // The code of one transfer run in a forked child that is ended after `seconds`.
@@ -61,14 +64,21 @@ int inChild(const TransferRequest& request, unsigned how = AsRoot, int seconds =
     *code = kHung;
     if (::fork() == 0) {
         ::alarm(static_cast<unsigned>(seconds));
-        const bool dropped = !(how & AsNobody) || (::setgroups(0, nullptr) == 0 &&
-                                                   ::setresgid(kNobody, kNobody, kNobody) == 0 &&
-                                                   ::setresuid(kNobody, kNobody, kNobody) == 0);
-        if (const rlimit few{64, 64}; how & Deep) {
+        // In a mount namespace of its own, /proc is unmounted for this process only.
+        const bool dropped = (!(how & WithoutProc) ||
+                              (::unshare(CLONE_NEWNS) == 0 &&
+                               ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                               ::umount2("/proc", MNT_DETACH) == 0)) &&
+                             (!(how & AsNobody) || (::setgroups(0, nullptr) == 0 &&
+                                                    ::setresgid(kNobody, kNobody, kNobody) == 0 &&
+                                                    ::setresuid(kNobody, kNobody, kNobody) == 0));
+        const rlimit few{64, 64};
+        if (how & FewFiles) {
             ::setrlimit(RLIMIT_NOFILE, &few);
         }
         During totals(When::FirstCall, nullptr);
-        *code = dropped ? transferItem(request, how & Deep ? &totals : nullptr).code : kNotDropped;
+        *code = dropped ? transferItem(request, how & WithTotals ? &totals : nullptr).code
+                        : kNotDropped;
         ::_exit(0);
     }
     ::wait(nullptr);
@@ -120,30 +130,43 @@ TEST(DiskFull, NothingHalfMadeStaysAndTheSourceIsWhole) {
     EXPECT_TRUE(std::ranges::includes(listTree(reference), listTree(small / "tree")));
 }
 
-// Nothing is written for a special file, the root, or a folder into a bind mount of its own
-// subfolder (whose ".." leads out of it).
-TEST(IntoItself, SpecialFileTheRootOrABindMountOfItsSubfolderFails) {
-    MIVEX_MOUNT_OR_SKIP(dst, TmpfsMount, 1 << 20);  // small: a copy of the root ends soon
+// Nothing is written for a special file, the root, or into a bind mount of a subfolder (whose ".."
+// leads out); a bind mount of the tree or the destination in it stops the walk, keeping the rest.
+TEST(IntoItself, SpecialFilesTheRootAndBindMountsFail) {
+    MIVEX_MOUNT_OR_SKIP(dst, TmpfsMount, 4 << 20);  // small: a copy of the root or a loop ends soon
     TempDir dir;
-    plantTree(dir.path(), {"src/a.txt=a", "src/sub/x.txt=x"});
+    plantTree(dir.path(), {"src/a.txt=a", "src/sub/x.txt=x", "tree/a.txt=a", "tree/sub/door/"});
+    plantTree(dst.path(), {"d/keep.txt=k"});
     MIVEX_MOUNT_OR_SKIP(sub, BindMount, dir / "src/sub", false);
     ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0);
-    std::vector<std::pair<TransferRequest, int>> runs = {
-        {{dir / "pipe", dst.path(), kCopy, kO}, kSpecialFile},
-        {{"/", dst.path(), kCopy, kO}, kIntoItself}};
+    const std::string door = dir / "tree/sub/door";
+    const Names kept = {"d/", "d/keep.txt=k"};
+    const Names walked = {"d/", "d/keep.txt=k", "d/tree/", "d/tree/a.txt=a", "d/tree/sub/"};
+    // The request, what is bound on the door meanwhile, the code, and the destination after.
+    std::vector<std::tuple<TransferRequest, std::string, int, Names>> runs = {
+        {{dir / "pipe", dst / "d", kCopy, kO}, "", kSpecialFile, kept},
+        {{"/", dst / "d", kCopy, kO}, "", kIntoItself, kept},
+        {{dir / "tree", dst / "d", kCopy, kN}, dir / "tree", kIntoItself, walked},
+        {{dir / "tree", dst / "d", kCopy, kN}, dst / "d", kIntoItself, walked}};
     for (const std::string& into : {sub.path(), sub / "new/deeper"}) {
         for (auto kind : {kCopy, kMove}) {
-            runs.push_back({{dir / "src", into, kind, kO}, kIntoItself});
-            runs.push_back({{dir / "src", into, kind, kN}, kIntoItself});
+            runs.push_back({{dir / "src", into, kind, kO}, "", kIntoItself, kept});
+            runs.push_back({{dir / "src", into, kind, kN}, "", kIntoItself, kept});
         }
     }
     const auto before = listTree(dir.path());
-    for (const auto& [request, code] : runs) {
+    for (const auto& [request, bound, code, after] : runs) {
         SCOPED_TRACE(testing::Message() << request.source << " into " << request.destFolder << " "
-                                        << int(request.kind) << int(request.rule));
-        EXPECT_EQ(inChild(request, AsRoot, 20), code);
+                                        << int(request.kind) << int(request.rule) << " " << bound);
+        if (!bound.empty() &&
+            ::mount(bound.c_str(), door.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+            GTEST_SKIP() << "a bind mount was refused: " << std::strerror(errno);
+        }
+        EXPECT_EQ(inChild(request, bound.empty() ? AsRoot : WithTotals | FewFiles, 30), code);
+        ::umount2(door.c_str(), MNT_DETACH);
         EXPECT_EQ(listTree(dir.path()), before);
-        EXPECT_TRUE(listTree(dst.path()).empty());
+        EXPECT_EQ(describeTree(dst.path()), after);
+        removeDeepTree(dst / "d/tree");
     }
 }
 
@@ -181,31 +204,46 @@ TEST(OddFilesystems, OneTransferEach) {
               (Names{name + "=new", "version=" + readFile("/proc/version")}));
 }
 
-// Another user's files are written unnamed and linked through /proc/self/fd; a read-only folder
-// gets its mode once filled; a folder the user may not write is access denied.
-TEST(Permissions, AnotherUser) {
-    MIVEX_MOUNT_OR_SKIP(dst, TmpfsMount, 8 << 20);  // needs root, as handing files to uid 65534
-    TempDir src, ref;
-    plantTree(src.path(),
-              {"tree/ro/f.txt=f", "tree/sub/b.bin=" + randomBytes(100000, 1), "f.txt=f"});
-    plantTree(dst.path(), {"locked/"});
+// Another user's files are linked through /proc/self/fd, else written under temporary names; a
+// read-only folder gets its mode when filled; a move meeting an unreadable file keeps the source.
+TEST(Permissions, OtherUserWithAndWithoutProc) {
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 8 << 20);  // needs root, as handing files to uid 65534
+    TempDir src, dst, ref;
+    plantTree(src.path(), {"tree/ro/f.txt=f", "tree/sub/b.bin=" + randomBytes(100000, 1), "f.txt=f",
+                           "moved/a.txt=a", "moved/sub/secret.txt=secret", "moved/z.txt=z"});
+    plantTree(dst.path(), {"locked/", "proc/", "noproc/"});
     ::chmod((src / "tree/ro").c_str(), 0555);
+    ::chmod((src / "moved/sub/secret.txt").c_str(), 0);
     const std::string reference = referenceCopy(src / "tree", ref.path());
-    ASSERT_EQ(runProcess({"chown", "-R", "-h", "65534:65534", src.path(), dst.path()}).exitCode, 0);
+    const std::string kept = referenceCopy(src / "moved", ref.path());
+    const auto chown =
+        runProcess({"chown", "-R", "-h", "65534:65534", src.path(), dst.path(), mount.path()});
+    ASSERT_EQ(chown.exitCode, 0) << chown.output;
     ::chmod((dst / "locked").c_str(), 0555);
-    const std::pair<TransferRequest, int> runs[] = {
-        {{src / "f.txt", dst / "locked", kCopy, kN}, kAccessDenied},
-        {{src / "f.txt", dst / "locked/sub", kCopy, kN}, kAccessDenied},
-        {{src / "tree", dst.path(), kCopy, kN}, kSuccess}};
-    for (const auto& [request, expected] : runs) {
-        const int code = inChild(request, AsNobody);
+    const std::tuple<TransferRequest, unsigned, int> runs[] = {
+        {{src / "f.txt", dst / "locked", kCopy, kN}, AsNobody, kAccessDenied},
+        {{src / "f.txt", dst / "locked/sub", kCopy, kN}, AsNobody, kAccessDenied},
+        {{src / "tree", dst / "proc", kCopy, kN}, AsNobody, kSuccess},
+        {{src / "tree", dst / "noproc", kCopy, kO}, AsNobody | WithoutProc, kSuccess},
+        {{src / "f.txt", dst / "noproc", kCopy, kN}, AsNobody | WithoutProc, kSuccess},
+        {{src / "f.txt", dst / "noproc", kCopy, kN}, AsNobody | WithoutProc, kSuccess},
+        {{src / "moved", mount.path(), kMove, kO}, AsNobody, kAccessDenied},
+    };
+    for (const auto& [request, how, expected] : runs) {
+        SCOPED_TRACE(request.source + " into " + request.destFolder);
+        const int code = inChild(request, how);
         if (code == kNotDropped) {
-            GTEST_SKIP() << "cannot become uid 65534";
+            GTEST_SKIP() << "cannot become uid 65534 or hide /proc";
         }
-        EXPECT_EQ(code, expected) << request.source << " into " << request.destFolder;
+        EXPECT_EQ(code, expected);
     }
     EXPECT_TRUE(listTree(dst / "locked").empty());
-    expectSame(reference, dst / "tree");
+    expectSame(reference, dst / "proc/tree");
+    expectSame(reference, dst / "noproc/tree");
+    EXPECT_EQ(listTree(dst / "noproc"), (Names{"f - Copy.txt", "f.txt", "tree/", "tree/ro/",
+                                               "tree/ro/f.txt", "tree/sub/", "tree/sub/b.bin"}));
+    expectSame(kept, src / "moved");
+    EXPECT_TRUE(std::ranges::includes(listTree(kept), listTree(mount / "moved")));
 }
 
 // A folder swapped for a link meanwhile leads no delete or write astray; a move across removes only
@@ -294,16 +332,29 @@ TEST(DuringTheRun, CopyMeetsAGrownSourceOrATakenName) {
     }
 }
 
-// Depth costs memory, not stack or descriptors: 20,000 levels (a crash at about 7,000 once) move
-// onto a tree as deep on another filesystem, merged file by file, and every level is removed.
+// Depth costs memory, not stack or descriptors: 20,000 levels (a crash at about 7,000 once) copy,
+// merge and move within a few dozen descriptors, and a move removes every level.
 TEST(DeepTree, TwentyThousandLevelsWithFewDescriptors) {
-    // On tmpfs: 20,000 levels on a busy disk cost minutes of journal.
-    MIVEX_MOUNT_OR_SKIP(here, TmpfsMount, 256 << 20);
-    MIVEX_MOUNT_OR_SKIP(there, TmpfsMount, 256 << 20);
-    makeDeepTree(here / "deep", 20000, "new");
-    makeDeepTree(there / "deep", 20000, "old");
-    EXPECT_EQ(inChild({here / "deep", there.path(), kMove, kO}, Deep, 120), 0);
-    EXPECT_EQ(deepTreeLevels(there / "deep", "new"), 20000);
-    EXPECT_EQ(linkTarget(there / "deep/l"), "d");
-    EXPECT_FALSE(exists(here / "deep"));
+    constexpr int kLevels = 20000;
+    // The kind, the rule, onto a tree as deep, into another filesystem.
+    const std::tuple<TransferKind, CollisionRule, bool, bool> cases[] = {{kCopy, kN, false, false},
+                                                                         {kCopy, kO, true, false},
+                                                                         {kMove, kO, true, false},
+                                                                         {kMove, kO, false, true}};
+    for (const auto& [kind, rule, onto, across] : cases) {
+        SCOPED_TRACE(testing::Message() << int(kind) << int(rule) << onto << across);
+        // On tmpfs: 20,000 levels on a busy disk cost minutes of journal.
+        MIVEX_MOUNT_OR_SKIP(here, TmpfsMount, 256 << 20);
+        MIVEX_MOUNT_OR_SKIP(there, TmpfsMount, 256 << 20);
+        const std::string dest = across ? there.path() : here / "dst";
+        ::mkdir(dest.c_str(), 0755);
+        makeDeepTree(here / "deep", kLevels, "new");
+        if (onto) {
+            makeDeepTree(dest + "/deep", kLevels, "old");
+        }
+        EXPECT_EQ(inChild({here / "deep", dest, kind, rule}, WithTotals | FewFiles, 120), 0);
+        EXPECT_EQ(deepTreeLevels(dest + "/deep", "new"), kLevels);
+        EXPECT_EQ(linkTarget(dest + "/deep/l"), "d");
+        EXPECT_EQ(exists(here / "deep"), kind == kCopy);
+    }
 }
