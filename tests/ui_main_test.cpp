@@ -92,46 +92,42 @@ std::pair<bool, Qt::DropAction> dropOn(frmMain& w, const QByteArray& uriList,
 }
 const auto kFilesOffer = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
 
-// Whether the text of a control is drawn whole: the caption (and an option button's mark) within
-// the control, a wrapped label's lines within its height.
-bool fitsItsCaption(const QWidget* w) {
-    const QFontMetrics m = w->fontMetrics();
-    if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
-        const int mark = qobject_cast<const QPushButton*>(w) ? 4 : 16;
-        return m.horizontalAdvance(button->text()) + mark <= button->width();
-    }
-    if (const auto* label = qobject_cast<const QLabel*>(w)) {
-        const QRect r = label->contentsRect();
-        return label->wordWrap()
-                   ? m.boundingRect(r, Qt::TextWordWrap, label->text()).height() <= r.height()
-                   : m.horizontalAdvance(label->text()) <= r.width();
-    }
-    const auto* frame = qobject_cast<const QGroupBox*>(w);
-    return !frame || m.horizontalAdvance(frame->title()) <= frame->width();
-}
-
-// The first control of `window` whose caption is cut or too small to read, or the first two
-// visible controls of one parent that share more than an edge (frames are drawn around their
-// siblings: only lists and labels count among them); empty when there is none.
+// The first control of `window` whose caption is cut (an option button's mark counted; a wrapped
+// label's lines against its height) or too small to read, or the first two visible controls of
+// one parent that share more than an edge (frames are drawn around their siblings: only lists and
+// labels count among them); empty when there is none.
 QString flawIn(QWidget* window) {
     QList<QWidget*> all = window->findChildren<QWidget*>();
-    for (const QWidget* parent : all << window) {
-        if (!parent->objectName().startsWith("qt_") &&
-            (!fitsItsCaption(parent) || parent->font().pointSizeF() < 6.0)) {
-            return parent->objectName() + " cannot show its caption";
+    for (const QWidget* c : all << window) {
+        const QFontMetrics m = c->fontMetrics();
+        const auto* button = qobject_cast<const QAbstractButton*>(c);
+        const auto* label = qobject_cast<const QLabel*>(c);
+        const auto* frame = qobject_cast<const QGroupBox*>(c);
+        const QString text = button  ? button->text()
+                             : label ? label->text()
+                             : frame ? frame->title()
+                                     : QString();
+        const QRect r = label ? label->contentsRect() : c->rect();
+        const int mark = !button ? 0 : qobject_cast<const QPushButton*>(c) ? 4 : 16;
+        const bool cut = label && label->wordWrap()
+                             ? m.boundingRect(r, Qt::TextWordWrap, text).height() > r.height()
+                             : m.horizontalAdvance(text) + mark > r.width();
+        if (!c->objectName().startsWith("qt_") && (cut || c->font().pointSizeF() < 6.0)) {
+            return c->objectName() + " cannot show its caption";
         }
         QList<const QWidget*> controls;
-        for (const QWidget* c : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (c->isVisible() && !c->isWindow() && !c->objectName().startsWith("qt_") &&
-                ((!c->inherits("QFrame") && !c->inherits("QGroupBox")) ||
-                 c->inherits("QAbstractScrollArea") || c->inherits("QLabel"))) {
+        for (const QWidget* child : c->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (child->isVisible() && !child->isWindow() &&
+                !child->objectName().startsWith("qt_") &&
+                ((!child->inherits("QFrame") && !child->inherits("QGroupBox")) ||
+                 child->inherits("QAbstractScrollArea") || child->inherits("QLabel"))) {
                 for (const QWidget* other : controls) {
-                    const QRect both = other->geometry() & c->geometry();
+                    const QRect both = other->geometry() & child->geometry();
                     if (both.width() > 1 && both.height() > 1) {
-                        return other->objectName() + " covers " + c->objectName();
+                        return other->objectName() + " covers " + child->objectName();
                     }
                 }
-                controls << c;
+                controls << child;
             }
         }
     }
@@ -161,14 +157,14 @@ class MainWindowTest : public QObject {
         test::writeFile(*data / name, (rows.join("\r\n") + "\r\n").toStdString());
         return at(name);
     }
-    // The queue's rows, as the store holds them and as the list shows them.
+    // The queue's rows as the list shows them, and a row more when the store holds others.
     static QStringList rows(const frmMain& w) {
         QStringList out;
-        for (int i = 0; i < int(w.queue().size()); ++i) {
-            out << q(w.queue().at(i));
-            if (w.lstQueue->model()->index(i, 0).data().toString() != out.last()) {
-                out << QStringLiteral("<list differs>");
-            }
+        for (int i = 0; i < w.lstQueue->count(); ++i) {
+            out << w.lstQueue->model()->index(i, 0).data().toString();
+        }
+        if (q(w.gQueueMirror()) != (out.isEmpty() ? QString() : out.join("\r\n") + "\r\n")) {
+            out << QStringLiteral("<the store differs>");
         }
         return out;
     }
@@ -306,7 +302,6 @@ private slots:
         connect(&modal, &QTimer::timeout, [&] { escape(QApplication::activeModalWidget()); });
         modal.start(10);
         QWidget* target = *p.control ? w.findChild<QWidget*>(p.control) : &w;
-        QVERIFY(target);
         if (*p.keys) {
             const QKeyCombination key = QKeySequence(p.keys)[0];
             QTest::keyClick(target, key.key(), key.keyboardModifiers());
@@ -325,9 +320,7 @@ private slots:
         QVERIFY2(!*p.made || test::exists(*data / p.made), p.made);
         // A new folder opens in the destination pane.
         if (std::string_view(p.control) == "cmdMakeNewDir") {
-            QCOMPARE(prompts->asked, QStringList{"New Folder: Enter the complete path to the new "
-                                                 "folder [" +
-                                                 at("dst") + "/]"});
+            QCOMPARE(prompts->asked.join("").section('[', 1), at("dst") + "/]");
             QCOMPARE(w.destPath(), *data / (*p.made ? p.made : "dst"));
         }
         QCOMPARE(prompts->shown.size(), *p.shown ? 1u : 0u);
@@ -337,7 +330,7 @@ private slots:
     }
 
     // The admission rules are the core's; the window tells each refusal in its own box.
-    void addAndRemoveEdges() {
+    void queueEdges() {
         test::plantTree(data->path(), {"dstlink->dst", "dst/sub/"});
         frmMain w;
         w.show();
@@ -347,10 +340,11 @@ private slots:
         point(w, "src", "dst");
         QTest::mouseClick(w.cmdAddFile, Qt::LeftButton);  // a folder change leaves no file selected
         // What a window system delivers for a double-click on b.txt.
+        QWidget* files = w.filSource->viewport();
         const QPoint b = w.filSource->visualItemRect(w.filSource->item(1)).center();
-        QTest::mouseClick(w.filSource->viewport(), Qt::LeftButton, {}, b);
-        QTest::mouseDClick(w.filSource->viewport(), Qt::LeftButton, {}, b);
-        QTest::mouseRelease(w.filSource->viewport(), Qt::LeftButton, {}, b);
+        QTest::mouseClick(files, Qt::LeftButton, {}, b);
+        QTest::mouseDClick(files, Qt::LeftButton, {}, b);
+        QTest::mouseRelease(files, Qt::LeftButton, {}, b);
         w.gCopy = "M";
         w.filSource->selectFile("a.txt");
         w.cmdAddFile_Click();
@@ -364,15 +358,36 @@ private slots:
         QCOMPARE(w.lstQueue->currentRow(), 0);
         QTest::mouseClick(w.cmdRemove, Qt::LeftButton);
         QTest::keyClick(w.lstQueue, Qt::Key_Delete);
-        const QStringList both{entry("C-N", "src/b.txt", "dst"), entry("M-N", "src/a.txt", "dst")};
-        QCOMPARE(rows(w), both);
-        QCOMPARE(q(w.gQueueMirror()), both.join("\r\n") + "\r\n");
+        // Dropped: a file of the destination itself and names a queue cannot hold, refused; a
+        // missing path, a comment and another scheme skipped without a word.
+        QByteArray uris;
+        for (const char* name : {"dst/here.txt", "dst/x --> y", "dst/x -->", "dst/bad\xff"}) {
+            test::writeFile(*data / name, "x");
+            uris += uri(name);
+        }
+        uris += uri("src/c.txt") + uri("src/sub") + "# a comment\r\n" + uri("gone") +
+                uri("src/.hidden") + "http://example.org/x\r\n" + uri("dst/x");
+        QCOMPARE(dropOn(w, uris, kFilesOffer), std::pair(true, Qt::CopyAction));  // never a move
+        // Only copy, or copy and move: not a drop of files. Nothing taken.
+        test::writeFile(*data / "src/new.txt", "n");
+        for (const Qt::DropActions offer :
+             {Qt::CopyAction | Qt::MoveAction, Qt::DropActions(Qt::CopyAction)}) {
+            QCOMPARE(dropOn(w, uri("src/b.txt"), offer), std::pair(false, Qt::IgnoreAction));
+        }
+        // The pane shows the last dropped item's folder, all its files, re-read by every drop.
+        QCOMPARE(w.filSource->path(), at("src"));
+        QCOMPARE(w.filSource->count(), 4);
         // A destination folder that has gone since still takes an entry.
         w.dirDest->setPath(at("dst/sub"));
         test::removeTree(*data / "dst/sub");
         w.cmdAddFolder_Click();
-        QCOMPARE(rows(w).size(), 3);
-        QCOMPARE(prompts->texts(true),
+        QCOMPARE(rows(w),
+                 QStringList({entry("C-N", "src/b.txt", "dst"), entry("M-N", "src/a.txt", "dst"),
+                              entry("C-N", "src/c.txt", "dst"), entry("C-N", "src/sub", "dst"),
+                              entry("C-N", "src/.hidden", "dst"), entry("C-N", "src", "dst/sub")}));
+        const QStringList said = prompts->texts(true);
+        QCOMPARE(said.filter("\" cannot be queued: ").size(), 3);
+        QCOMPARE(said.mid(0, 5) + said.mid(8),
                  QStringList({kSame,
                               "Mivex: Please select a file. To add all files, please use the Add "
                               "This Folder button"}) +
@@ -380,40 +395,8 @@ private slots:
                                  "Mivex: This file operation cannot be performed. The "
                                  "operation already exists in your queue or the operation "
                                  "references as source file that would have been previously "
-                                 "moved in the batch"));
-    }
-
-    void drops() {
-        frmMain w;
-        point(w, "src", "dst");
-        // A file of the destination itself, and names a queue cannot hold: each refused in its
-        // own box; a missing path, a comment and another scheme skipped without a word.
-        QByteArray uris;
-        for (const char* name : {"dst/here.txt", "dst/x --> y", "dst/x -->", "dst/bad\xff"}) {
-            test::writeFile(*data / name, "x");
-            uris += uri(name);
-        }
-        uris += uri("src/a.txt") + uri("src/sub") + "# a comment\r\n" + uri("gone") +
-                uri("src/.hidden") + "http://example.org/x\r\n" + uri("dst/x");
-        QCOMPARE(dropOn(w, uris, kFilesOffer), std::pair(true, Qt::CopyAction));  // never a move
-        const QStringList dropped{entry("C-N", "src/a.txt", "dst"), entry("C-N", "src/sub", "dst"),
-                                  entry("C-N", "src/.hidden", "dst")};
-        QCOMPARE(rows(w), dropped);
-        const QStringList said = prompts->texts(true);
-        QCOMPARE(said.value(0), kSame);
-        QCOMPARE(said.filter("\" cannot be queued: ").size(), 3);
-        QCOMPARE(said.size(), 4);
-        // The pane shows the last dropped item's folder, all its files, nothing narrowed.
-        QCOMPARE(w.filSource->path(), at("src"));
-        QCOMPARE(w.filSource->count(), 3);
-        // Only copy, or copy and move: not a drop of files. Nothing taken; the panes re-read.
-        test::writeFile(*data / "src/new.txt", "n");
-        for (const Qt::DropActions offer :
-             {Qt::CopyAction | Qt::MoveAction, Qt::DropActions(Qt::CopyAction)}) {
-            QCOMPARE(dropOn(w, uri("src/b.txt"), offer), std::pair(false, Qt::IgnoreAction));
-        }
-        QCOMPARE(rows(w), dropped);
-        QCOMPARE(w.filSource->count(), 4);
+                                 "moved in the batch") +
+                     QStringList{kSame});
     }
 
     // The options dialog, on a row or for the defaults, in one window: checks the codes it opens
@@ -468,12 +451,11 @@ private slots:
                           : pair[1]->isChecked() ? letters[1]
                                                  : '?';
                 if (c.pick[k] != '-') {
-                    pair[c.pick[k] == letters[1]]->setFocus();
-                    QTest::keyClick(d.focusWidget(), Qt::Key_Space);
+                    QTest::keyClick(pair[c.pick[k] == letters[1]], Qt::Key_Space);
                 }
             }
             QCOMPARE(opened, QString::fromLatin1(c.opens));
-            QTest::keyClick(d.focusWidget(), Qt::Key_Return);
+            QTest::keyClick(&d, Qt::Key_Return);
             QVERIFY(!d.isVisible());
             QCOMPARE(rows(w), c.after.isEmpty() ? c.rows : c.after);
             QCOMPARE(prompts->texts(),
