@@ -1,16 +1,13 @@
 // The main window and the windows it opens, offscreen: every button and key, the queue's ways in,
 // the options dialog, captions and overlaps. One fixture for all; it runs once more with DejaVu.
-#include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <ctime>
-#include <memory>
+#include <optional>
 
 #include "queue/log.h"
 #include "tests/scriptedprompts.h"
@@ -35,8 +32,6 @@ namespace {
 QString q(const std::string& s) {
     return QString::fromStdString(s);
 }
-
-const QString kSame = QStringLiteral("Ignoring: Source and destination are the same!");
 
 // A press in a window whose queue holds src/a.txt and src/b.txt (the first current), with
 // src/c.txt selected in the file list, and what it leads to.
@@ -90,7 +85,6 @@ std::pair<bool, Qt::DropAction> dropOn(frmMain& w, const QByteArray& uriList,
     QApplication::sendEvent(w.lstQueue->viewport(), &drop);
     return {drop.isAccepted(), drop.dropAction()};
 }
-const auto kFilesOffer = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
 
 // The first control of `window` whose caption is cut (an option button's mark counted; a wrapped
 // label's lines against its height) or too small to read, or the first two visible controls of
@@ -100,15 +94,12 @@ QString flawIn(QWidget* window) {
     QList<QWidget*> all = window->findChildren<QWidget*>();
     for (const QWidget* c : all << window) {
         const QFontMetrics m = c->fontMetrics();
-        const auto* button = qobject_cast<const QAbstractButton*>(c);
         const auto* label = qobject_cast<const QLabel*>(c);
-        const auto* frame = qobject_cast<const QGroupBox*>(c);
-        const QString text = button  ? button->text()
-                             : label ? label->text()
-                             : frame ? frame->title()
-                                     : QString();
+        const bool frame = c->inherits("QGroupBox");
+        const int mark = c->inherits("QPushButton") ? 4 : c->inherits("QAbstractButton") ? 16 : 0;
+        const QString text =
+            mark || label || frame ? c->property(frame ? "title" : "text").toString() : QString();
         const QRect r = label ? label->contentsRect() : c->rect();
-        const int mark = !button ? 0 : qobject_cast<const QPushButton*>(c) ? 4 : 16;
         const bool cut = label && label->wordWrap()
                              ? m.boundingRect(r, Qt::TextWordWrap, text).height() > r.height()
                              : m.horizontalAdvance(text) + mark > r.width();
@@ -139,8 +130,8 @@ QString flawIn(QWidget* window) {
 class MainWindowTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::ScriptedPrompts> prompts;
-    std::unique_ptr<test::TempDir> data;
+    std::optional<test::ScriptedPrompts> prompts;
+    std::optional<test::TempDir> data;
 
     QString at(const std::string& name) const { return q(*data / name); }
     QString entry(const char* codes, const std::string& src, const std::string& dst) const {
@@ -157,8 +148,9 @@ class MainWindowTest : public QObject {
         test::writeFile(*data / name, (rows.join("\r\n") + "\r\n").toStdString());
         return at(name);
     }
-    // The queue's rows as the list shows them, and a row more when the store holds others.
-    static QStringList rows(const frmMain& w) {
+    // The queue's rows as the list shows them, paths below the data folder relative; a row more
+    // when the store holds others.
+    QStringList rows(const frmMain& w) const {
         QStringList out;
         for (int i = 0; i < w.lstQueue->count(); ++i) {
             out << w.lstQueue->model()->index(i, 0).data().toString();
@@ -166,24 +158,20 @@ class MainWindowTest : public QObject {
         if (q(w.gQueueMirror()) != (out.isEmpty() ? QString() : out.join("\r\n") + "\r\n")) {
             out << QStringLiteral("<the store differs>");
         }
-        return out;
+        return out.replaceInStrings(at(""), "");
     }
 
 private slots:
     void init() {
-        prompts = std::make_unique<test::ScriptedPrompts>();
-        data = std::make_unique<test::TempDir>();
+        prompts.emplace();
+        data.emplace();
         frmMain::gLogPath = data->path();
         test::plantTree(data->path(), {"src/a.txt=a", "src/b.txt=b", "src/c.txt=c", "src/.hidden=h",
                                        "src/sub/d.txt=d", "dst/"});
     }
-    void cleanup() {
-        prompts.reset();
-        data.reset();
-    }
 
     void startUpAndThePanes() {
-        test::plantTree(data->path(), {"src/zz/", "src/Aa/", "src/.h/", "dst/gone/"});
+        test::plantTree(data->path(), {"src/zz/", "src/Aa/", "src/.h/"});
         DriveList::setDrivesForTesting({"/", at("src"), at("dst")});
         frmMain w;
         QCOMPARE(w.windowTitle(), QStringLiteral("Mivex Version ") + QLatin1String(kVersion));
@@ -192,7 +180,6 @@ private slots:
         QCOMPARE(QStringList({w.drvDest->drive(), w.dirSource->path(), w.dirDest->path(),
                               w.filSource->path(), q(w.destPath())}),
                  QStringList(5, w.drvSource->drive()));
-        QSignalSpy changed(w.dirSource, &FolderList::pathChanged);
         point(w, "src", "dst");
         QCOMPARE(w.filSource->count(), 3);
         // The folder's ancestors, then its subfolders in order, hidden ones left out.
@@ -204,38 +191,18 @@ private slots:
         QCOMPARE(entries.mid(entries.size() - 4),
                  QStringList({"src=" + at("src"), "Aa=" + at("src/Aa"), "sub=" + at("src/sub"),
                               "zz=" + at("src/zz")}));
-        // The same path again, and paths that cannot be read, change nothing.
-        QCOMPARE(w.dirSource->setPath(at("src")), 0);
-        QCOMPARE(w.dirSource->setPath(at("src/missing")), ENOENT);
-        QCOMPARE(w.dirSource->setPath(at("src/a.txt")), ENOTDIR);
-        QCOMPARE(w.dirSource->count(), entries.size());
-        QCOMPARE(changed.count(), 1);
-        // One click on an entry opens it; one that has gone since falls back to the drive.
+        // One click on an entry opens it.
         w.dirSource->setCurrentRow(entries.size() - 2);
         emit w.dirSource->entryClicked();
         QCOMPARE(w.filSource->path(), at("src/sub"));
-        w.dirDest->setCurrentRow(w.dirDest->count() - 1);
-        test::removeTree(*data / "dst/gone");
-        emit w.dirDest->entryClicked();
-        QCOMPARE(q(w.destPath()), w.drvDest->drive());
         // A list named on the command line is queued; any other file says why not.
         writeList("start.FLQ", {entry("C-N", "src/a.txt", "dst")});
         for (const char* name : {"start.FLQ", "src/a.txt", "missing.flq"}) {
             OpenFromCommandLine(w, *data / name);
         }
-        QCOMPARE(rows(w), QStringList{entry("C-N", "src/a.txt", "dst")});
-        // A drive that cannot be read says so and leaves the panes at the root; others do not.
-        FolderList::failFolderForTesting(at("src"), ENOMEDIUM);
-        w.drvSource->setDrive(at("src"));
-        w.drvDest->setDrive(at("src"));
-        QCOMPARE(w.filSource->path() + q(w.destPath()), QStringLiteral("//"));
-        FolderList::failFolderForTesting(at("src"), EACCES);
-        w.drvSource->setDrive(at("src"));
-        QCOMPARE(prompts->texts(true),
-                 QStringList({"Mivex: This file is not the correct type",
-                              "Mivex: This file does not exist"}) +
-                     QStringList(2, "Error: The drive you selected cannot be accessed."));
-        FolderList::failFolderForTesting({}, 0);
+        QCOMPARE(rows(w), QStringList{"C-N --> src/a.txt --> dst"});
+        QCOMPARE(prompts->texts(),
+                 QStringList({"This file is not the correct type", "This file does not exist"}));
         DriveList::setDrivesForTesting({});
     }
 
@@ -313,7 +280,7 @@ private slots:
         }
         QStringList sources;
         for (const QString& r : rows(w)) {
-            sources << r.section(" --> ", 1, 1).mid(int(data->path().size()) + 1);
+            sources << r.section(" --> ", 1, 1);
         }
         QCOMPARE(sources, p.queue);
         QCOMPARE(w.cmdCopy->isEnabled(), !p.queue.isEmpty());
@@ -367,7 +334,8 @@ private slots:
         }
         uris += uri("src/c.txt") + uri("src/sub") + "# a comment\r\n" + uri("gone") +
                 uri("src/.hidden") + "http://example.org/x\r\n" + uri("dst/x");
-        QCOMPARE(dropOn(w, uris, kFilesOffer), std::pair(true, Qt::CopyAction));  // never a move
+        QCOMPARE(dropOn(w, uris, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction),
+                 std::pair(true, Qt::CopyAction));  // never a move
         // Only copy, or copy and move: not a drop of files. Nothing taken.
         test::writeFile(*data / "src/new.txt", "n");
         for (const Qt::DropActions offer :
@@ -381,22 +349,17 @@ private slots:
         w.dirDest->setPath(at("dst/sub"));
         test::removeTree(*data / "dst/sub");
         w.cmdAddFolder_Click();
-        QCOMPARE(rows(w),
-                 QStringList({entry("C-N", "src/b.txt", "dst"), entry("M-N", "src/a.txt", "dst"),
-                              entry("C-N", "src/c.txt", "dst"), entry("C-N", "src/sub", "dst"),
-                              entry("C-N", "src/.hidden", "dst"), entry("C-N", "src", "dst/sub")}));
-        const QStringList said = prompts->texts(true);
-        QCOMPARE(said.filter("\" cannot be queued: ").size(), 3);
-        QCOMPARE(said.mid(0, 5) + said.mid(8),
-                 QStringList({kSame,
-                              "Mivex: Please select a file. To add all files, please use the Add "
-                              "This Folder button"}) +
-                     QStringList(2,
-                                 "Mivex: This file operation cannot be performed. The "
-                                 "operation already exists in your queue or the operation "
-                                 "references as source file that would have been previously "
-                                 "moved in the batch") +
-                     QStringList{kSame});
+        QCOMPARE(rows(w), QStringList({"C-N --> src/b.txt --> dst", "M-N --> src/a.txt --> dst",
+                                       "C-N --> src/c.txt --> dst", "C-N --> src/sub --> dst",
+                                       "C-N --> src/.hidden --> dst", "C-N --> src --> dst/sub"}));
+        // Each refusal in its own box, told by how it ends.
+        QStringList said;
+        for (const QString& text : prompts->texts()) {
+            said << text.section(' ', -3);
+        }
+        QCOMPARE(said, QStringList({"are the same!", "This Folder button", "in the batch",
+                                    "in the batch", "are the same!", "be valid UTF-8.",
+                                    "be valid UTF-8.", "be valid UTF-8."}));
     }
 
     // The options dialog, on a row or for the defaults, in one window: checks the codes it opens
@@ -408,41 +371,30 @@ private slots:
             int row;
             const char *opens, *pick;
             QStringList after;  // empty: unchanged
-            bool refused = false;
             const char* mode = "FromList";
         } cases[] = {
             // One row changes: not its twin, not one whose destination merely begins the same.
             {twins, 0, "CN", "M-", QStringList{"M-N --> a --> b"} + twins.mid(1)},
             // The edited row does not count against its own replacement.
             {{"M-N --> s --> d"}, 0, "MN", "C-", {"C-N --> s --> d"}},
-            {{"C-N --> s --> d", "C-O --> s --> d"}, 1, "CO", "-N", {}, true},
-            {{"M-O --> t --> d", "C-O --> t --> d"}, 1, "CO", "M-", {}, true},
+            {{"C-N --> s --> d", "C-O --> s --> d"}, 1, "CO", "-N", {}},  // refused
+            {{"M-O --> t --> d", "C-O --> t --> d"}, 1, "CO", "M-", {}},  // refused
             // Enter with nothing changed closes before any duplicate test (its move is queued).
             {{"M-O --> t --> d", "C-O --> t --> d"}, 1, "CO", "--", {}},
             // Codes from a hand-edited list: only "C" copies and only "O" overwrites.
             {{"c-o --> s --> d"}, 0, "MN", "--", {"M-N --> s --> d"}},
             {{" --> s --> d"}, 0, "MN", "-O", {"M-O --> s --> d"}},
             // The defaults, from those in use; any other word than "FromList" asks for them.
-            {{"C-N --> s --> d"}, 0, "CN", "MO", {}, false, "Defaults"},
-            {{"C-N --> s --> d"}, 0, "MO", "--", {}, false, "fromlist"},
+            {{"C-N --> s --> d"}, 0, "CN", "MO", {}, "Defaults"},
+            {{"C-N --> s --> d"}, 0, "MO", "--", {}, "fromlist"},
         };
         frmMain w;
         for (const auto& c : cases) {
-            prompts->shown.clear();
             w.LoadQueueList(writeList("q.flq", c.rows));
             w.lstQueue->setCurrentRow(c.row);
             frmOptions d(&w);
             QVERIFY(d.SetupForm(QString::fromLatin1(c.mode)));
-            const bool defaults = std::string_view(c.mode) != "FromList";
-            QCOMPARE(d.windowTitle(), defaults ? QStringLiteral("Options for default operations")
-                                               : QStringLiteral("Options for this operation"));
-            // The log's frame only for the defaults, read-only, within the dialog or below it.
-            QCOMPARE(d.FrameLog->isHidden(), !defaults);
-            QVERIFY(defaults ? d.height() > d.FrameLog->geometry().bottom()
-                             : d.height() <= d.FrameLog->y());
-            QVERIFY(!defaults || (d.txtPath->isReadOnly() && d.txtPath->text() == q(data->path())));
             d.show();
-            QVERIFY(QTest::qWaitForWindowActive(&d));
             QString opened;
             for (int k = 0; k < 2; ++k) {
                 QRadioButton* const* pair = k == 0 ? d.optCopy : d.optOverwrite;
@@ -458,13 +410,12 @@ private slots:
             QTest::keyClick(&d, Qt::Key_Return);
             QVERIFY(!d.isVisible());
             QCOMPARE(rows(w), c.after.isEmpty() ? c.rows : c.after);
-            QCOMPARE(prompts->texts(),
-                     QStringList(c.refused, "This operation already exists in the queue."));
         }
+        QCOMPARE(prompts->texts(), QStringList(2, "This operation already exists in the queue."));
         // New entries take the defaults.
         point(w, "src", "dst");
         w.AddToQueue(QStringLiteral("Folder"));
-        QCOMPARE(rows(w).last(), entry("M-O", "src", "dst"));
+        QCOMPARE(rows(w).last(), QStringLiteral("M-O --> src --> dst"));
     }
 
     // In the face in use, each caption fits its control in a readable size; nothing overlaps.
