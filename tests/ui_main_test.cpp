@@ -73,26 +73,13 @@ const Press kPresses[] = {
     {"cmdClear", "Space", "", {}},
 };
 
-// Drags `uriList` over the queue and drops it there, as a file manager would; whether the drop
-// was taken, and as what.
-std::pair<bool, Qt::DropAction> dropOn(frmMain& w, const QByteArray& uriList,
-                                       Qt::DropActions offered) {
-    QMimeData mime;
-    mime.setData("text/uri-list", uriList);
-    QDragEnterEvent enter(QPoint(5, 5), offered, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(w.lstQueue->viewport(), &enter);
-    QDropEvent drop(QPointF(5, 5), offered, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(w.lstQueue->viewport(), &drop);
-    return {drop.isAccepted(), drop.dropAction()};
-}
-
 // The first control of `window` whose caption is cut (an option button's mark counted; a wrapped
 // label's lines against its height) or too small to read, or the first two visible controls of
 // one parent that share more than an edge (frames are drawn around their siblings: only lists and
 // labels count among them); empty when there is none.
 QString flawIn(QWidget* window) {
-    QList<QWidget*> all = window->findChildren<QWidget*>();
-    for (const QWidget* c : all << window) {
+    const QList<QWidget*> all = window->findChildren<QWidget*>();
+    for (const QWidget* c : all) {
         const QFontMetrics m = c->fontMetrics();
         const auto* label = qobject_cast<const QLabel*>(c);
         const bool frame = c->inherits("QGroupBox");
@@ -106,19 +93,18 @@ QString flawIn(QWidget* window) {
         if (!c->objectName().startsWith("qt_") && (cut || c->font().pointSizeF() < 6.0)) {
             return c->objectName() + " cannot show its caption";
         }
-        QList<const QWidget*> controls;
-        for (const QWidget* child : c->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (child->isVisible() && !child->isWindow() &&
-                !child->objectName().startsWith("qt_") &&
-                ((!child->inherits("QFrame") && !child->inherits("QGroupBox")) ||
-                 child->inherits("QAbstractScrollArea") || child->inherits("QLabel"))) {
-                for (const QWidget* other : controls) {
-                    const QRect both = other->geometry() & child->geometry();
-                    if (both.width() > 1 && both.height() > 1) {
-                        return other->objectName() + " covers " + child->objectName();
-                    }
-                }
-                controls << child;
+    }
+    const auto counts = [](const QWidget* c) {
+        return c->isVisible() && !c->isWindow() && !c->objectName().startsWith("qt_") &&
+               ((!c->inherits("QFrame") && !c->inherits("QGroupBox")) ||
+                c->inherits("QAbstractScrollArea") || c->inherits("QLabel"));
+    };
+    for (int i = 0; i < all.size(); ++i) {
+        for (int j = 0; j < i; ++j) {
+            const QRect both = all[i]->geometry() & all[j]->geometry();
+            if (all[i]->parent() == all[j]->parent() && counts(all[i]) && counts(all[j]) &&
+                both.width() > 1 && both.height() > 1) {
+                return all[j]->objectName() + " covers " + all[i]->objectName();
             }
         }
     }
@@ -134,9 +120,6 @@ class MainWindowTest : public QObject {
     std::optional<test::TempDir> data;
 
     QString at(const std::string& name) const { return q(*data / name); }
-    QString entry(const char* codes, const std::string& src, const std::string& dst) const {
-        return QString::fromLatin1(codes) + " --> " + at(src) + " --> " + at(dst);
-    }
     QByteArray uri(const std::string& name) const {
         return "file://" + QByteArray::fromStdString(*data / name).toPercentEncoding("/") + "\r\n";
     }
@@ -144,7 +127,9 @@ class MainWindowTest : public QObject {
         QCOMPARE(w.dirSource->setPath(at(src)), 0);
         QCOMPARE(w.dirDest->setPath(at(dst)), 0);
     }
-    QString writeList(const std::string& name, const QStringList& rows) {
+    // Writes a list of `rows` whose paths are below the data folder.
+    QString writeList(const std::string& name, QStringList rows) {
+        rows.replaceInStrings("--> ", "--> " + at(""));
         test::writeFile(*data / name, (rows.join("\r\n") + "\r\n").toStdString());
         return at(name);
     }
@@ -189,7 +174,7 @@ private slots:
         emit w.dirSource->entryClicked();
         QCOMPARE(w.filSource->path(), at("src/sub"));
         // A list named on the command line is queued; any other file says why not.
-        writeList("start.FLQ", {entry("C-N", "src/a.txt", "dst")});
+        writeList("start.FLQ", {"C-N --> src/a.txt --> dst"});
         for (const char* name : {"start.FLQ", "src/a.txt", "missing.flq"}) {
             OpenFromCommandLine(w, *data / name);
         }
@@ -202,17 +187,17 @@ private slots:
             panes << w.dirSource->path();
         };
         // A copy: only the destination is re-read; the queue stays as it was.
-        process(entry("C-N", "src/a.txt", "dst"));
+        process("C-N --> src/a.txt --> dst");
         QCOMPARE(w.lstQueue->count(), 1);
         // A failure: no refresh; the details name the entry, the reason and the log.
         w.dirSource->setPath(q(data->path()));
-        process(entry("M-N", "missing", "dst"));
-        const QString log = q(frmMain::gLogPath + "/" + logFileName(std::time(nullptr)));
-        QCOMPARE(prompts->shown.at(3).details,
-                 "line 1: " + entry("M-N", "missing", "dst") +
-                     ": the source does not exist (code 2)\n\nRun log: " + log);
+        process("M-N --> missing --> dst");
+        QCOMPARE(
+            prompts->shown.at(3).details.replace(at(""), ""),
+            "line 1: M-N --> missing --> dst: the source does not exist (code 2)\n\nRun log: " +
+                q(logFileName(std::time(nullptr))));
         // A move last: the source pane goes to the destination, the file list following.
-        process(entry("M-O", "src/b.txt", "dst"));
+        process("M-O --> src/b.txt --> dst");
         QCOMPARE(panes, QStringList({at("src"), q(data->path()), at("dst")}));
         QCOMPARE(w.filSource->count(), 2);
         QCOMPARE(
@@ -233,7 +218,7 @@ private slots:
     void pressesReachTheirCommands() {
         QFETCH(int, press);
         const Press& p = kPresses[press];
-        writeList("other.flq", {entry("C-N", "src/c.txt", "dst")});
+        writeList("other.flq", {"C-N --> src/c.txt --> dst"});
         test::ScopedEnv home("HOME", data->path().c_str());
         frmMain w;
         w.show();
@@ -286,7 +271,17 @@ private slots:
         test::plantTree(data->path(), {"dstlink->dst", "dst/sub/"});
         frmMain w;
         w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // Drags `uris` over the queue and drops them there, as a file manager would: whether the
+        // drop was taken, and as what.
+        const auto dropOn = [&](const QByteArray& uris, Qt::DropActions offered) {
+            QMimeData mime;
+            mime.setData("text/uri-list", uris);
+            QDragEnterEvent enter(QPoint(5, 5), offered, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(w.lstQueue->viewport(), &enter);
+            QDropEvent drop(QPointF(5, 5), offered, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(w.lstQueue->viewport(), &drop);
+            return std::pair(drop.isAccepted(), drop.dropAction());
+        };
         point(w, "dstlink", "dst");  // the same folder, through a link
         w.cmdAddFolder_Click();
         point(w, "src", "dst");
@@ -312,13 +307,13 @@ private slots:
         }
         uris += uri("src/c.txt") + uri("src/sub") + "# a comment\r\n" + uri("gone") +
                 uri("src/.hidden") + "http://example.org/x\r\n" + uri("dst/x");
-        QCOMPARE(dropOn(w, uris, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction),
+        QCOMPARE(dropOn(uris, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction),
                  std::pair(true, Qt::CopyAction));  // never a move
         // Only copy, or copy and move: not a drop of files. Nothing taken.
         test::writeFile(*data / "src/new.txt", "n");
         for (const Qt::DropActions offer :
              {Qt::CopyAction | Qt::MoveAction, Qt::DropActions(Qt::CopyAction)}) {
-            QCOMPARE(dropOn(w, uri("src/b.txt"), offer), std::pair(false, Qt::IgnoreAction));
+            QCOMPARE(dropOn(uri("src/b.txt"), offer), std::pair(false, Qt::IgnoreAction));
         }
         // The pane shows the last dropped item's folder, all its files, re-read by every drop.
         QCOMPARE(w.filSource->path(), at("src"));
@@ -341,30 +336,30 @@ private slots:
     }
 
     // The options dialog, on a row or for the defaults, in one window: checks the codes it opens
-    // with, picks new ones with Space ("-": unchanged), presses Enter and compares the whole queue.
+    // with, picks new ones with Space, presses Enter and compares the whole queue.
     void optionsDialog() {
         const QStringList twins{"C-N --> a --> b", "C-N --> a --> bb", "C-N --> a --> b"};
         const struct {
             QStringList rows;
             int row;
-            const char *opens, *pick;
-            QStringList after;  // empty: unchanged
+            const char *opens, *picks;  // the codes it opens with, those then picked
+            QStringList after;          // empty: unchanged
             const char* mode = "FromList";
         } cases[] = {
             // One row changes: not its twin, not one whose destination merely begins the same.
-            {twins, 0, "CN", "M-", QStringList{"M-N --> a --> b"} + twins.mid(1)},
+            {twins, 0, "CN", "M", QStringList{"M-N --> a --> b"} + twins.mid(1)},
             // The edited row does not count against its own replacement.
-            {{"M-N --> s --> d"}, 0, "MN", "C-", {"C-N --> s --> d"}},
-            {{"C-N --> s --> d", "C-O --> s --> d"}, 1, "CO", "-N", {}},  // refused
-            {{"M-O --> t --> d", "C-O --> t --> d"}, 1, "CO", "M-", {}},  // refused
+            {{"M-N --> s --> d"}, 0, "MN", "C", {"C-N --> s --> d"}},
+            {{"C-N --> s --> d", "C-O --> s --> d"}, 1, "CO", "N", {}},  // refused
+            {{"M-O --> t --> d", "C-O --> t --> d"}, 1, "CO", "M", {}},  // refused
             // Enter with nothing changed closes before any duplicate test (its move is queued).
-            {{"M-O --> t --> d", "C-O --> t --> d"}, 1, "CO", "--", {}},
+            {{"M-O --> t --> d", "C-O --> t --> d"}, 1, "CO", "", {}},
             // Codes from a hand-edited list: only "C" copies and only "O" overwrites.
-            {{"c-o --> s --> d"}, 0, "MN", "--", {"M-N --> s --> d"}},
-            {{" --> s --> d"}, 0, "MN", "-O", {"M-O --> s --> d"}},
+            {{"c-o --> s --> d"}, 0, "MN", "", {"M-N --> s --> d"}},
+            {{" --> s --> d"}, 0, "MN", "O", {"M-O --> s --> d"}},
             // The defaults, from those in use; any other word than "FromList" asks for them.
             {{"C-N --> s --> d"}, 0, "CN", "MO", {}, "Defaults"},
-            {{"C-N --> s --> d"}, 0, "MO", "--", {}, "fromlist"},
+            {{"C-N --> s --> d"}, 0, "MO", "", {}, "fromlist"},
         };
         frmMain w;
         for (const auto& c : cases) {
@@ -373,18 +368,16 @@ private slots:
             frmOptions d(&w);
             QVERIFY(d.SetupForm(QString::fromLatin1(c.mode)));
             d.show();
+            QRadioButton* const radios[] = {d.optCopy[0], d.optCopy[1], d.optOverwrite[0],
+                                            d.optOverwrite[1]};
             QString opened;
-            for (int k = 0; k < 2; ++k) {
-                QRadioButton* const* pair = k == 0 ? d.optCopy : d.optOverwrite;
-                const char* letters = k == 0 ? "CM" : "NO";
-                opened += pair[0]->isChecked()   ? letters[0]
-                          : pair[1]->isChecked() ? letters[1]
-                                                 : '?';
-                if (c.pick[k] != '-') {
-                    QTest::keyClick(pair[c.pick[k] == letters[1]], Qt::Key_Space);
-                }
+            for (int i = 0; i < 4; ++i) {
+                opened += radios[i]->isChecked() ? QString(QChar("CMNO"[i])) : QString();
             }
             QCOMPARE(opened, QString::fromLatin1(c.opens));
+            for (const char k : std::string_view(c.picks)) {
+                QTest::keyClick(radios[std::string_view("CMNO").find(k)], Qt::Key_Space);
+            }
             QTest::keyClick(&d, Qt::Key_Return);
             QVERIFY(!d.isVisible());
             QCOMPARE(rows(w), c.after.isEmpty() ? c.rows : c.after);
