@@ -119,9 +119,6 @@ class MainWindowTest : public QObject {
     std::optional<test::TempDir> data;
 
     QString at(const std::string& name) const { return q(*data / name); }
-    QByteArray uri(const std::string& name) const {
-        return "file://" + QByteArray::fromStdString(*data / name).toPercentEncoding("/") + "\r\n";
-    }
     void point(frmMain& w, const std::string& src, const std::string& dst) {
         QCOMPARE(w.dirSource->setPath(at(src)), 0);
         QCOMPARE(w.dirDest->setPath(at(dst)), 0);
@@ -132,17 +129,13 @@ class MainWindowTest : public QObject {
         test::writeFile(*data / name, (rows.join("\r\n") + "\r\n").toStdString());
         return at(name);
     }
-    // The queue's rows as the list shows them, paths below the data folder relative; a row more
-    // when the store holds others.
+    // The queue's rows as the list shows them, paths below the data folder relative.
     QStringList rows(const frmMain& w) const {
         QStringList out;
         for (int i = 0; i < w.lstQueue->count(); ++i) {
-            out << w.lstQueue->model()->index(i, 0).data().toString();
+            out << w.lstQueue->model()->index(i, 0).data().toString().replace(at(""), "");
         }
-        if (q(w.gQueueMirror()) != (out.isEmpty() ? QString() : out.join("\r\n") + "\r\n")) {
-            out << QStringLiteral("<the store differs>");
-        }
-        return out.replaceInStrings(at(""), "");
+        return out;
     }
 
 private slots:
@@ -191,13 +184,14 @@ private slots:
         w.cmdAddFile_Click();  // a copy of what a queued move takes away
         // Dropped as a file manager drops: a file of the destination itself and names a queue
         // cannot hold, refused; a missing path, a comment and another scheme skipped.
-        QByteArray uris;
-        for (const char* name : {"dst/here.txt", "dst/x --> y", "dst/x -->", "dst/bad\xff"}) {
-            test::writeFile(*data / name, "x");
-            uris += uri(name);
+        QByteArray uris = "# a comment\r\nhttp://example.org/x\r\n";
+        for (const char* name : {"dst/here.txt", "dst/x --> y", "dst/x -->", "dst/bad\xff",
+                                 "src/c.txt", "src/sub", "gone", "src/.hidden"}) {
+            if (name[0] == 'd') {
+                test::writeFile(*data / name, "x");
+            }
+            uris += "file://" + QByteArray((*data / name).c_str()).toPercentEncoding("/") + "\r\n";
         }
-        uris += uri("src/c.txt") + uri("src/sub") + "# a comment\r\n" + uri("gone") +
-                uri("src/.hidden") + "http://example.org/x\r\n" + uri("dst/x");
         QMimeData mime;
         mime.setData("text/uri-list", uris);
         const auto offer = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
