@@ -20,20 +20,29 @@ using namespace mivex::test;
 using Names = std::vector<std::string>;
 
 // A relative destination starts at the working folder; its first folder is made like any other.
-TEST(TransferCopy, MissingRelativeDestinationIsCreated) {
+// A move on one filesystem renames: the tree and the file keep their inodes.
+TEST(TransferCopy, RelativeDestinationIsMadeAndAMoveThereRenames) {
     TempDir src, dst;
-    writeFile(src / "f.txt", "f");
+    plantTree(src.path(), {"f.txt=f", "tree/a/b=b"});
+    const ino_t treeInode = lstatOf(src / "tree").st_ino;
+    const ino_t fileInode = lstatOf(src / "f.txt").st_ino;
     const int home = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(home, 0);
     ASSERT_EQ(::chdir(dst.path().c_str()), 0);
     for (const std::string dest : {"d", "ab/c", "abc/d", "./e/f"}) {
         EXPECT_EQ(transferItem({src / "f.txt", dest, kCopy, kN}).code, 0) << dest;
     }
+    EXPECT_EQ(transferItem({src / "tree", "m", kMove, kN}).code, 0);
+    EXPECT_EQ(transferItem({src / "f.txt", "m", kMove, kN}).code, 0);
     ASSERT_EQ(::fchdir(home), 0);
     ::close(home);
-    EXPECT_EQ(listTree(dst.path()),
-              (Names{"ab/", "ab/c/", "ab/c/f.txt", "abc/", "abc/d/", "abc/d/f.txt", "d/", "d/f.txt",
-                     "e/", "e/f/", "e/f/f.txt"}));
+    EXPECT_EQ(
+        listTree(dst.path()),
+        (Names{"ab/", "ab/c/", "ab/c/f.txt", "abc/", "abc/d/", "abc/d/f.txt", "d/", "d/f.txt", "e/",
+               "e/f/", "e/f/f.txt", "m/", "m/f.txt", "m/tree/", "m/tree/a/", "m/tree/a/b"}));
+    EXPECT_EQ(lstatOf(dst / "m/tree").st_ino, treeInode);
+    EXPECT_EQ(lstatOf(dst / "m/f.txt").st_ino, fileInode);
+    EXPECT_TRUE(listTree(src.path()).empty());
 }
 
 TEST(TransferCopy, SparseFileKeepsItsHoles) {
@@ -226,18 +235,6 @@ TEST(TransferKeepBoth, TenThousandthCopyCostsWhatTheFirstDid) {
     }
     ASSERT_EQ(transferItem({src / "f.txt", dst.path(), kCopy, kN}).code, 0);
     EXPECT_EQ(listTree(dst.path()), (Names{"f - Copy.txt", "f.txt"}));
-}
-
-TEST(TransferMove, OnOneFilesystemRenames) {
-    TempDir src, dst;
-    plantTree(src.path(), {"tree/a/b.txt=b", "file.txt=f"});
-    const ino_t treeInode = lstatOf(src / "tree").st_ino;
-    const ino_t fileInode = lstatOf(src / "file.txt").st_ino;
-    ASSERT_EQ(transferItem({src / "tree", dst / "new", kMove, kN}).code, 0);
-    ASSERT_EQ(transferItem({src / "file.txt", dst.path(), kMove, kN}).code, 0);
-    EXPECT_EQ(lstatOf(dst / "new/tree").st_ino, treeInode);
-    EXPECT_EQ(lstatOf(dst / "file.txt").st_ino, fileInode);
-    EXPECT_TRUE(listTree(src.path()).empty());
 }
 
 namespace {

@@ -11,46 +11,37 @@
 namespace mivex {
 namespace {
 
-struct PoolCase {
-    int threads;
-    std::size_t line;
-};
-
-class WorkPoolTest : public ::testing::TestWithParam<PoolCase> {};
-
-TEST_P(WorkPoolTest, RunsAllKeepsFirstFailureAndDrainWaits) {
-    constexpr int kTasks = 400;
-    constexpr int kFailing = 100;
-    std::atomic<int> ran{0};
-    std::atomic<bool> firstNoted{false};
-    int ticks = 0;
-    WorkPool pool(GetParam().threads, GetParam().line, [&ticks] { ++ticks; });
-    for (int i = 0; i < kTasks; ++i) {
-        pool.submit([&, i] {
-            // The first tasks hold every thread, so the line fills and the feeder waits.
-            if (i < GetParam().threads) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(60));
-            }
-            if (i == kFailing) {
-                pool.noteFailure(7);
-                firstNoted = true;
-            } else if (i > kFailing) {
-                while (!firstNoted) {  // started after task kFailing, so it ends
-                    std::this_thread::yield();
+TEST(WorkPool, RunsAllKeepsFirstFailureAndDrainWaits) {
+    for (const auto& [threads, line] : {std::pair{1, 1u}, {2, 1u}, {4, 8u}}) {
+        SCOPED_TRACE(threads);
+        std::atomic<int> ran{0};
+        std::atomic<bool> firstNoted{false};
+        int ticks = 0;
+        WorkPool pool(threads, line, [&ticks] { ++ticks; });
+        for (int i = 0; i < 400; ++i) {
+            pool.submit([&, i] {
+                // The first tasks hold every thread, so the line fills and the feeder waits.
+                if (i < threads) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(60));
                 }
-                pool.noteFailure(9);
-            }
-            ++ran;
-        });
+                if (i == 100) {
+                    pool.noteFailure(7);
+                    firstNoted = true;
+                } else if (i > 100) {
+                    while (!firstNoted) {  // started after task 100, so it ends
+                        std::this_thread::yield();
+                    }
+                    pool.noteFailure(9);
+                }
+                ++ran;
+            });
+        }
+        pool.drain();
+        EXPECT_EQ(ran.load(), 400);
+        EXPECT_EQ(pool.failure(), 7);
+        EXPECT_GT(ticks, 0);
     }
-    pool.drain();
-    EXPECT_EQ(ran.load(), kTasks);
-    EXPECT_EQ(pool.failure(), 7);
-    EXPECT_GT(ticks, 0);
 }
-
-INSTANTIATE_TEST_SUITE_P(Sizes, WorkPoolTest,
-                         ::testing::Values(PoolCase{1, 1}, PoolCase{2, 1}, PoolCase{4, 8}));
 
 }  // namespace
 }  // namespace mivex
