@@ -17,7 +17,8 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-TEST(Drives, MountInfoKeepsBrowsableMountsRootFirst) {
+// Browsable mounts from mountinfo, root first; a path's drive is the longest mount holding it.
+TEST(Drives, MountInfoKeepsBrowsableMountsAndDriveOfIsTheLongestHoldingOne) {
     const char* text =
         "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
         "23 27 0:22 / /sys rw,relatime - sysfs sysfs rw\n"
@@ -40,9 +41,6 @@ TEST(Drives, MountInfoKeepsBrowsableMountsRootFirst) {
                      "/run/media/me/cd", "/runner", "/tmp"}));
     EXPECT_EQ(drivesFromMountInfo(""), Names{"/"});
     EXPECT_EQ(listDrives().front(), "/");
-}
-
-TEST(Drives, DriveOfIsTheLongestHoldingMountAndParentFolderStopsAtTheRoot) {
     const Names drives{"/", "/media/usb", "/media/usb/inner", "/home"};
     EXPECT_EQ(driveOf("/media/usb/photos/a.jpg", drives), "/media/usb");
     EXPECT_EQ(driveOf("/media/usb/", drives), "/media/usb");
@@ -62,16 +60,14 @@ TEST(Folders, SameFolderIsOneIdentityNotOneSpelling) {
     const struct {
         std::string a, b;
         bool same;
-    } cases[] = {
-        {dir / "Photos", dir / "photos", false},  // letter case names another folder
-        {dir / "Photos", dir / "Photos", true},
-        {dir / "Photos", dir / "link", true},  // through a link
-        {dir / "Photos", dir / "Photos/in/..", true},
-        {dir / "Photos", dir / "Photos/in", false},
-        {dir / "gone", dir / "gone", true},  // cannot be looked at: the exact path decides
-        {dir / "gone", dir / "Gone", false},
-        {dir / "gone", dir / "Photos", false},
-    };
+    } cases[] = {{dir / "Photos", dir / "photos", false},  // letter case names another folder
+                 {dir / "Photos", dir / "Photos", true},
+                 {dir / "Photos", dir / "link", true},  // through a link
+                 {dir / "Photos", dir / "Photos/in/..", true},
+                 {dir / "Photos", dir / "Photos/in", false},
+                 {dir / "gone", dir / "gone", true},  // cannot be looked at: the exact path decides
+                 {dir / "gone", dir / "Gone", false},
+                 {dir / "gone", dir / "Photos", false}};
     for (const auto& c : cases) {
         EXPECT_EQ(sameFolder(c.a, c.b), c.same) << c.a << " / " << c.b;
     }
@@ -82,16 +78,14 @@ TEST(Folders, SameFolderIsOneIdentityNotOneSpelling) {
 
 TEST(Folders, ExpandHomeAsAShellDoes) {
     test::ScopedEnv home("HOME", "/home/ann");
-    const std::pair<std::string, std::string> cases[] = {
-        {"~", "/home/ann"},
-        {"~/", "/home/ann/"},
-        {"~/New/Sub", "/home/ann/New/Sub"},
-        {"~root/x", "/root/x"},
-        {"~nosuchuser1234/x", "~nosuchuser1234/x"},
-        {"/a/~/b", "/a/~/b"},
-        {"New~", "New~"},
-        {"", ""},
-    };
+    const std::pair<std::string, std::string> cases[] = {{"~", "/home/ann"},
+                                                         {"~/", "/home/ann/"},
+                                                         {"~/New/Sub", "/home/ann/New/Sub"},
+                                                         {"~root/x", "/root/x"},
+                                                         {"~nosuchuser1234/x", "~nosuchuser1234/x"},
+                                                         {"/a/~/b", "/a/~/b"},
+                                                         {"New~", "New~"},
+                                                         {"", ""}};
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(expandHome(in), out) << in;
     }
