@@ -52,49 +52,12 @@ TEST(Drives, MountInfoKeepsBrowsableMountsAndDriveOfIsTheLongestHoldingOne) {
     EXPECT_EQ(parentFolder("/"), "/");
 }
 
-TEST(Folders, SameFolderIsOneIdentityNotOneSpelling) {
-    test::TempDir dir;
-    test::makeTree(dir.path(), {{"Photos/", ""}, {"photos/", ""}, {"Photos/in/", ""}});
-    ASSERT_EQ(::symlink("Photos", (dir / "link").c_str()), 0);
-    test::BindMount bind(dir / "Photos", false);
-    const struct {
-        std::string a, b;
-        bool same;
-    } cases[] = {{dir / "Photos", dir / "photos", false},  // letter case names another folder
-                 {dir / "Photos", dir / "Photos", true},
-                 {dir / "Photos", dir / "link", true},  // through a link
-                 {dir / "Photos", dir / "Photos/in/..", true},
-                 {dir / "Photos", dir / "Photos/in", false},
-                 {dir / "gone", dir / "gone", true},  // cannot be looked at: the exact path decides
-                 {dir / "gone", dir / "Gone", false},
-                 {dir / "gone", dir / "Photos", false}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(sameFolder(c.a, c.b), c.same) << c.a << " / " << c.b;
-    }
-    if (bind.ok()) {
-        EXPECT_TRUE(sameFolder(dir / "Photos", bind.path()));
-    }
-}
-
-TEST(Folders, ExpandHomeAsAShellDoes) {
-    test::ScopedEnv home("HOME", "/home/ann");
-    const std::pair<std::string, std::string> cases[] = {{"~", "/home/ann"},
-                                                         {"~/", "/home/ann/"},
-                                                         {"~/New/Sub", "/home/ann/New/Sub"},
-                                                         {"~root/x", "/root/x"},
-                                                         {"~nosuchuser1234/x", "~nosuchuser1234/x"},
-                                                         {"/a/~/b", "/a/~/b"},
-                                                         {"New~", "New~"},
-                                                         {"", ""}};
-    for (const auto& [in, out] : cases) {
-        EXPECT_EQ(expandHome(in), out) << in;
-    }
-}
-
-TEST(Listing, VisibleFoldersMatchingFilesAndTheErrno) {
+// A listing shows visible folders and matching files, links followed; one folder is one
+// identity, not one spelling, and a path that cannot be looked at is only itself.
+TEST(Listing, VisibleEntriesAndFoldersByIdentity) {
     test::TempDir dir;
     test::plantTree(dir.path(), {"b.txt=b", "a.TXT=a", "Zeta=z", "apple.doc=", ".hidden.txt=h",
-                                 "sub/inner.txt=i", "Caps/", ".dotdir/", "linkdir->sub",
+                                 "sub/inner.txt=i", "Caps/in/", "caps/", ".dotdir/", "linkdir->sub",
                                  "linkfile->b.txt", "dangling->missing"});
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
     const auto files = [&](const std::string& pattern) {
@@ -107,7 +70,7 @@ TEST(Listing, VisibleFoldersMatchingFilesAndTheErrno) {
     Names names;
     int err = -1;
     ASSERT_TRUE(readSubfolders(dir.path(), names, err));
-    EXPECT_EQ(names, (Names{"Caps", "linkdir", "sub"}));  // links followed, dangling one dropped
+    EXPECT_EQ(names, (Names{"Caps", "caps", "linkdir", "sub"}));
     EXPECT_EQ(files("*.*"), (Names{"Zeta", "a.TXT", "apple.doc", "b.txt", "linkfile"}));
     EXPECT_EQ(files("*"), files("*.*"));
     EXPECT_EQ(files("*.txt"), Names{"b.txt"});
@@ -118,6 +81,29 @@ TEST(Listing, VisibleFoldersMatchingFilesAndTheErrno) {
     EXPECT_TRUE(names.empty());
     EXPECT_FALSE(readFiles(dir / "b.txt", "*.*", names, err));
     EXPECT_EQ(err, ENOTDIR);
+
+    test::BindMount bind(dir / "Caps", false);
+    EXPECT_FALSE(sameFolder(dir / "Caps", dir / "caps"));  // letter case names another folder
+    EXPECT_TRUE(sameFolder(dir / "Caps", dir / "Caps"));
+    EXPECT_TRUE(sameFolder(dir / "sub", dir / "linkdir"));
+    EXPECT_TRUE(sameFolder(dir / "Caps", dir / "Caps/in/.."));
+    EXPECT_FALSE(sameFolder(dir / "Caps", dir / "Caps/in"));
+    EXPECT_TRUE(sameFolder(dir / "gone", dir / "gone"));
+    EXPECT_FALSE(sameFolder(dir / "gone", dir / "Gone"));
+    EXPECT_FALSE(sameFolder(dir / "gone", dir / "Caps"));
+    EXPECT_TRUE(!bind.ok() || sameFolder(dir / "Caps", bind.path()));
+}
+
+TEST(Folders, ExpandHomeAsAShellDoes) {
+    test::ScopedEnv home("HOME", "/home/ann");
+    EXPECT_EQ(expandHome("~"), "/home/ann");
+    EXPECT_EQ(expandHome("~/"), "/home/ann/");
+    EXPECT_EQ(expandHome("~/New/Sub"), "/home/ann/New/Sub");
+    EXPECT_EQ(expandHome("~root/x"), "/root/x");
+    EXPECT_EQ(expandHome("~nosuchuser1234/x"), "~nosuchuser1234/x");
+    EXPECT_EQ(expandHome("/a/~/b"), "/a/~/b");
+    EXPECT_EQ(expandHome("New~"), "New~");
+    EXPECT_EQ(expandHome(""), "");
 }
 
 }  // namespace

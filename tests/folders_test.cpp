@@ -20,24 +20,14 @@ TEST(ProgramFolder, InstalledOrNot) {
     if (root) {
         ASSERT_EQ(::chown((dir / "other").c_str(), 65534, 65534), 0);
     }
-    const struct {
-        std::string folder;
-        std::string prefix;
-        bool installed;
-    } cases[] = {
-        {dir / "build", "/usr/local", false},
-        {dir / "prefix/lib/mivex", dir / "prefix", true},
-        {dir / "prefix/lib/mivex", dir / "pre", false},  // whole components only
-        {dir / "build", "/", false},                     // "/" would hold every build tree
-        {"/usr/lib/mivex", "/usr/local", true},
-        {"/opt/mivex", "/usr/local", true},
-        {dir / "missing", "/usr/local", true},
-        {dir / "other", "/usr/local", root},  // belongs to another user
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(isInstalledFolder(c.folder, c.prefix), c.installed)
-            << c.folder << " " << c.prefix;
-    }
+    EXPECT_FALSE(isInstalledFolder(dir / "build", "/usr/local"));
+    EXPECT_TRUE(isInstalledFolder(dir / "prefix/lib/mivex", dir / "prefix"));
+    EXPECT_FALSE(isInstalledFolder(dir / "prefix/lib/mivex", dir / "pre"));  // whole components
+    EXPECT_FALSE(isInstalledFolder(dir / "build", "/"));  // "/" would hold every build tree
+    EXPECT_TRUE(isInstalledFolder("/usr/lib/mivex", "/usr/local"));
+    EXPECT_TRUE(isInstalledFolder("/opt/mivex", "/usr/local"));
+    EXPECT_TRUE(isInstalledFolder(dir / "missing", "/usr/local"));
+    EXPECT_EQ(isInstalledFolder(dir / "other", "/usr/local"), root);  // of another user
 }
 
 // The program folder of a build tree, else the first state folder that fits; none fitting means
