@@ -9,7 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <string_view>
+#include <sstream>
 
 #include "platform/resultcodes.h"
 #include "tests/testsupport.h"
@@ -57,28 +57,24 @@ TEST(TransferCopy, IntoRelativeFoldersKeepingHolesAndMovingByRename) {
 
 namespace {
 
-// Transfers on a small tree (see plantTree; entries separated by ", "): each of the sources in
-// turn to each of the destinations with each of `ops` ("CN" a copy keeping both, "MO" a move
-// overwriting; a fresh tree each time), `times` runs, each giving the code; then the changes:
-// "-name" gone with all below it, any other entry new or replacing its name. A move that succeeds
-// also takes its sources away. Nothing else may change.
+// Transfers on a small tree (see plantTree): each source in turn to each destination with each of
+// `ops` ("CN" a copy keeping both, "MO" a move overwriting; a fresh tree each time), `times` runs
+// each giving `code`; then only the changes: "-name" gone with all below it, any other entry new
+// or replacing its name; a move that succeeds also takes its sources away.
 struct Placing {
-    const char* what;
-    const char* before;
-    const char* sources;
-    const char* ops;
+    const char *what, *before, *sources, *ops;
     int code;
     const char* changes;
     const char* dests = "d";
     int times = 1;
 };
 
-std::vector<std::string> split(std::string_view text, std::string_view by) {
-    std::vector<std::string> out;
-    while (!text.empty()) {
-        const std::size_t at = text.find(by);
-        out.emplace_back(text.substr(0, at));
-        text.remove_prefix(at == text.npos ? text.size() : at + by.size());
+// The pieces of a row's field, separated by `by` and blanks.
+Names split(const char* text, char by) {
+    Names out;
+    std::istringstream in(text);
+    for (std::string piece; std::getline(in >> std::ws, piece, by);) {
+        out.push_back(piece);
     }
     return out;
 }
@@ -138,20 +134,18 @@ class TransferPlacing : public ::testing::TestWithParam<Placing> {};
 
 TEST_P(TransferPlacing, LandsWhereTheRuleSays) {
     const Placing& c = GetParam();
-    for (const std::string& dest : split(c.dests, ", ")) {
-        for (const std::string& ops : split(c.ops, " ")) {
+    for (const std::string& dest : split(c.dests, ',')) {
+        for (const std::string& ops : split(c.ops, ' ')) {
             SCOPED_TRACE(dest + " " + ops);
             TempDir root;
-            plantTree(root.path(), split(c.before, ", "));
-            std::vector<std::string> expected = describeTree(root.path());
+            plantTree(root.path(), split(c.before, ','));
+            Names expected = describeTree(root.path());
+            Names changes = split(c.changes, ',');
             const TransferKind kind = ops[0] == 'C' ? kCopy : kMove;
-            std::vector<std::string> changes = split(c.changes, ", ");
-            for (const std::string& source : split(c.sources, ", ")) {
+            for (const std::string& source : split(c.sources, ',')) {
                 for (int i = 0; i < c.times; ++i) {
-                    EXPECT_EQ(
-                        transferItem({root / source, root / dest, kind, ops[1] == 'N' ? kN : kO})
-                            .code,
-                        c.code);
+                    const CollisionRule rule = ops[1] == 'N' ? kN : kO;
+                    EXPECT_EQ(transferItem({root / source, root / dest, kind, rule}).code, c.code);
                 }
                 if (kind == kMove && c.code == 0) {
                     changes.push_back("-" + source);
