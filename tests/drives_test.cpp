@@ -3,11 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <string>
-#include <vector>
 
 #include "platform/folders.h"
 #include "testsupport.h"
@@ -21,12 +18,11 @@ using Names = std::vector<std::string>;
 TEST(Drives, MountInfoKeepsBrowsableMountsAndDriveOfIsTheLongestHoldingOne) {
     const char* text =
         "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
-        "23 27 0:22 / /sys rw,relatime - sysfs sysfs rw\n"
         "27 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
         "30 27 8:17 / /media/me/USB\\040Stick rw,nosuid shared:5 master:2 - vfat /dev/sdb1 rw\n"
         "31 27 0:40 / /home rw - btrfs /dev/sda2 rw\n"
         "32 27 0:41 / /tmp rw - tmpfs tmpfs rw\n"
-        "33 27 0:42 / /proc/sys/fs/binfmt_misc rw - binfmt_misc binfmt_misc rw\n"
+        "33 27 0:42 / /mnt/cg rw - cgroup2 cgroup2 rw\n"
         "34 24 0:6 / /dev/shm rw - tmpfs tmpfs rw\n"
         "35 27 0:43 / /run/user/1000 rw - tmpfs tmpfs rw\n"
         "36 27 0:44 / /run/media/me/cd ro - iso9660 /dev/sr0 ro\n"

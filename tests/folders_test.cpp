@@ -11,14 +11,18 @@
 namespace mivex {
 namespace {
 
-using test::TempDir;
-
-TEST(ProgramFolder, InstalledOrNot) {
-    TempDir dir;
-    test::plantTree(dir.path(), {"prefix/lib/mivex/", "build/", "other/"});
+// A build tree's program folder, else the first state folder that fits, else no log and why.
+// "gone" counts as installed; "l..." hold a link, "o..." belong to another user.
+TEST(LogFolder, FirstPlaceThatFitsElseNoLogAndWhy) {
+    test::TempDir dir;
+    test::plantTree(
+        dir.path(),
+        {"prefix/lib/mivex/", "build/", "state/", "home/", "pw/", "elsewhere/", "ostate/mivex/",
+         "ohome/", "lstate/mivex->../elsewhere", "lhome/.local/state->../../elsewhere"});
     const bool root = ::geteuid() == 0;
     if (root) {
-        ASSERT_EQ(::chown((dir / "other").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown((dir / "ostate/mivex").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown((dir / "ohome").c_str(), 65534, 65534), 0);
     }
     EXPECT_FALSE(isInstalledFolder(dir / "build", "/usr/local"));
     EXPECT_TRUE(isInstalledFolder(dir / "prefix/lib/mivex", dir / "prefix"));
@@ -27,23 +31,7 @@ TEST(ProgramFolder, InstalledOrNot) {
     EXPECT_TRUE(isInstalledFolder("/usr/lib/mivex", "/usr/local"));
     EXPECT_TRUE(isInstalledFolder("/opt/mivex", "/usr/local"));
     EXPECT_TRUE(isInstalledFolder(dir / "missing", "/usr/local"));
-    EXPECT_EQ(isInstalledFolder(dir / "other", "/usr/local"), root);  // of another user
-}
-
-// The program folder of a build tree, else the first state folder that fits; none fitting means
-// no log, and a sentence saying why. Paths below one scratch folder: "gone" a program folder that
-// counts as installed, "l..." ones with a link where the log folder would be, "o..." ones of
-// another user; nothing is ever made through a link or in a folder of another user.
-TEST(LogFolder, FirstPlaceThatFitsElseNoLogAndWhy) {
-    TempDir dir;
-    test::plantTree(dir.path(),
-                    {"build/", "state/", "home/", "pw/", "elsewhere/", "ostate/mivex/", "ohome/",
-                     "lstate/mivex->../elsewhere", "lhome/.local/state->../../elsewhere"});
-    const bool root = ::geteuid() == 0;
-    if (root) {
-        ASSERT_EQ(::chown((dir / "ostate/mivex").c_str(), 65534, 65534), 0);
-        ASSERT_EQ(::chown((dir / "ohome").c_str(), 65534, 65534), 0);
-    }
+    EXPECT_EQ(isInstalledFolder(dir / "ohome", "/usr/local"), root);  // of another user
     const auto at = [&](const std::string& p) {
         return p.empty() || p[0] == '.' || p.starts_with("no ") ? p : dir / p;
     };
