@@ -15,23 +15,19 @@ TEST(WorkPool, RunsAllKeepsFirstFailureAndDrainWaits) {
     for (const auto& [threads, line] : {std::pair{1, 1u}, {2, 1u}, {4, 8u}}) {
         SCOPED_TRACE(threads);
         std::atomic<int> ran{0};
-        std::atomic<bool> firstNoted{false};
         int ticks = 0;
         WorkPool pool(threads, line, [&ticks] { ++ticks; });
         for (int i = 0; i < 400; ++i) {
+            if (i == 200) {
+                pool.drain();  // task 100 has noted its failure: later ones come after it
+            }
             pool.submit([&, i] {
                 // The first tasks hold every thread, so the line fills and the feeder waits.
                 if (i < threads) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(60));
                 }
-                if (i == 100) {
-                    pool.noteFailure(7);
-                    firstNoted = true;
-                } else if (i > 100) {
-                    while (!firstNoted) {  // started after task 100, so it ends
-                        std::this_thread::yield();
-                    }
-                    pool.noteFailure(9);
+                if (i == 100 || i > 200) {
+                    pool.noteFailure(i == 100 ? 7 : 9);
                 }
                 ++ran;
             });
