@@ -17,20 +17,14 @@ using Names = std::vector<std::string>;
 // Browsable mounts from mountinfo, root first; a path's drive is the longest mount holding it.
 TEST(Drives, MountInfoKeepsBrowsableMountsAndDriveOfIsTheLongestHoldingOne) {
     const char* text =
-        "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
-        "27 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
-        "30 27 8:17 / /media/me/USB\\040Stick rw,nosuid shared:5 master:2 - vfat /dev/sdb1 rw\n"
-        "31 27 0:40 / /home rw - btrfs /dev/sda2 rw\n"
-        "32 27 0:41 / /tmp rw - tmpfs tmpfs rw\n"
-        "33 27 0:42 / /mnt/cg rw - cgroup2 cgroup2 rw\n"
-        "34 24 0:6 / /dev/shm rw - tmpfs tmpfs rw\n"
-        "35 27 0:43 / /run/user/1000 rw - tmpfs tmpfs rw\n"
-        "36 27 0:44 / /run/media/me/cd ro - iso9660 /dev/sr0 ro\n"
-        "37 27 7:1 / /snap/core/123 ro - squashfs /dev/loop1 ro\n"
-        "38 27 7:2 / /opt/image ro - squashfs /dev/loop2 ro\n"
-        "39 27 0:45 / /home rw - btrfs /dev/sda2 rw\n"  // stacked on /home
-        "41 27 0:47 / /runner rw - ext4 /dev/sdc1 rw\n"
-        "42 27 0:48 / /mnt/a\\134b\\011c rw - ext4 /dev/sdd1 rw\n"
+        "1 1 0:1 / /proc rw - proc p rw\n1 1 0:2 / / rw shared:1 - ext4 /dev/vda rw\n"
+        "1 1 0:3 / /media/me/USB\\040Stick rw shared:5 master:2 - vfat /dev/sdb1 rw\n"
+        "1 1 0:4 / /home rw - btrfs d rw\n1 1 0:5 / /tmp rw - tmpfs t rw\n"
+        "1 1 0:6 / /mnt/cg rw - cgroup2 c rw\n1 1 0:7 / /dev/shm rw - tmpfs t rw\n"
+        "1 1 0:8 / /run/user/1000 rw - tmpfs t rw\n1 1 0:9 / /run/media/me/cd ro - iso9660 d ro\n"
+        "1 1 7:1 / /snap/core/123 ro - squashfs d ro\n1 1 7:2 / /opt/image ro - squashfs d ro\n"
+        "1 1 0:4 / /home rw - btrfs d rw\n"  // stacked on /home
+        "1 1 0:10 / /runner rw - ext4 d rw\n1 1 0:11 / /mnt/a\\134b\\011c rw - ext4 d rw\n"
         "garbage line\n";
     EXPECT_EQ(drivesFromMountInfo(text),
               (Names{"/", "/home", "/media/me/USB Stick", "/mnt/a\\b\tc", "/opt/image",

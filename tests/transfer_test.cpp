@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,8 +56,6 @@ TEST(TransferCopy, IntoRelativeFoldersKeepingHolesAndMovingByRename) {
         EXPECT_LT(lstatOf(dst / "d/sparse").st_blocks * 512, 1 << 20) << "holes were filled";
     }
 }
-
-// --- where an item lands, and what it replaces -------------------------------------------
 
 namespace {
 
@@ -199,8 +196,6 @@ TEST(TransferKeepBoth, TenThousandthCopyCostsWhatTheFirstDid) {
         took[made / 1000] += std::chrono::steady_clock::now() - start;
     }
     EXPECT_LT(took[9], 4 * took[0]) << "the search for a free name grows with the copies";
-    EXPECT_EQ(readFile(dst / "f - Copy (9999).txt"), "f");
-    EXPECT_EQ(listTree(dst.path()).size(), 10000u);
     for (int n = 1; n < 10000; ++n) {
         ASSERT_EQ(::unlink((dst / collisionName("f.txt", false, n)).c_str()), 0) << n;
     }
