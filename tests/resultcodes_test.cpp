@@ -6,48 +6,43 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
-#include <set>
 
 namespace mivex {
 namespace {
 
-// The codes in the rows (code, meaning) matching `row` of a source file's part from `from` to the
-// next `to`; each meaning must start with the code's own words when `ownWords`.
-std::set<int> codesIn(const std::string& name, const std::string& from, const std::string& to,
-                      const std::regex& row, bool ownWords) {
+// Code -> meaning for each row matching `row` in a source file's part from `from` to the next `to`.
+std::map<int, std::string> rowsOf(const char* name, const char* from, const char* to,
+                                  const char* row) {
     std::ifstream in(std::string(MIVEX_SOURCE_DIR) + "/" + name);
     const std::string all{std::istreambuf_iterator<char>(in), {}};
     const std::size_t start = all.find(from);
     EXPECT_NE(start, std::string::npos) << name << " has no " << from;
     const std::string text = all.substr(start, all.find(to, start) - start);
-    std::set<int> codes;
-    for (std::sregex_iterator it(text.begin(), text.end(), row), end; it != end; ++it) {
-        const int code = std::stoi((*it)[1]);
-        codes.insert(code);
-        EXPECT_TRUE(!ownWords || (*it)[2].str().starts_with(describeCode(code))) << (*it)[0];
+    std::map<int, std::string> rows;
+    const std::regex re(row);
+    for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it) {
+        rows[std::stoi((*it)[1])] = (*it)[2];
     }
-    return codes;
+    return rows;
 }
 
 TEST(ResultCodes, EveryLoggableCodeIsExplainedInTheHelpFileAndTheReadme) {
-    std::set<int> known;
-    for (int code = 1; code < 100000; ++code) {
-        if (!describeCode(code).empty()) {
-            known.insert(code);
-        }
+    const auto help = rowsOf("help/mivex online help.html", "<a name=\"codes\">", "</table>",
+                             R"(<tr><td>(\d+)</td><td>([^<]*))");
+    const auto readme = rowsOf("README.md", "Result codes in the run log", "\n\n#",
+                               R"(\n\| (\d+) \| ([^|\n]+) \|)");
+    for (int code = 1; code < 100000; ++code) {  // a row for each code known, and for no other
+        const std::string words(describeCode(code));
+        const auto row = help.find(code);  // in the code's own words (1223 adds what the log says)
+        EXPECT_EQ(row != help.end() && row->second.starts_with(words), !words.empty()) << code;
+        EXPECT_EQ(readme.count(code), words.empty() ? 0u : 1u) << code;
     }
     for (int err = 0; err < 512; ++err) {  // each errno, on a source (>= 256) or not
         const int code = codeFromErrno(err % 256, err >= 256);
-        EXPECT_TRUE(code == kSuccess || known.count(code)) << "errno " << err << " gives " << code;
+        EXPECT_TRUE(code == kSuccess || !describeCode(code).empty()) << err << " gives " << code;
     }
-    // The help file gives the code's own words (1223 adds what the log says).
-    EXPECT_EQ(codesIn("help/mivex online help.html", "<a name=\"codes\">", "</table>",
-                      std::regex(R"(<tr><td>(\d+)</td><td>([^<]*))"), true),
-              known);
-    EXPECT_EQ(codesIn("README.md", "Result codes in the run log", "\n\n#",
-                      std::regex(R"(\n\| (\d+) \| ([^|\n]+) \|)"), false),
-              known);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <optional>
 #include <sstream>
 
@@ -185,23 +184,6 @@ TEST_P(TransferPlacing, LandsWhereTheRuleSays) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, TransferPlacing, ::testing::ValuesIn(kPlacings),
                          [](const auto& param) { return std::string(param.param.what); });
-
-TEST(TransferKeepBoth, TenThousandthCopyCostsWhatTheFirstDid) {
-    TempDir src, dst;
-    writeFile(src / "f.txt", "f");
-    std::chrono::steady_clock::duration took[10]{};  // by thousands
-    for (int made = 0; made < 10000 && !HasFailure(); ++made) {
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(transferItem({src / "f.txt", dst.path(), kCopy, kN}).code, 0);
-        took[made / 1000] += std::chrono::steady_clock::now() - start;
-    }
-    EXPECT_LT(took[9], 4 * took[0]) << "the search for a free name grows with the copies";
-    for (int n = 1; n < 10000; ++n) {
-        ASSERT_EQ(::unlink((dst / collisionName("f.txt", false, n)).c_str()), 0) << n;
-    }
-    ASSERT_EQ(transferItem({src / "f.txt", dst.path(), kCopy, kN}).code, 0);
-    EXPECT_EQ(listTree(dst.path()), (Names{"f - Copy.txt", "f.txt"}));
-}
 
 // Totals of the whole tree from the first progress call on, a count that only grows up to them;
 // stopped after the first call: no temporary file, no partial file, the source whole.
