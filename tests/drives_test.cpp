@@ -14,8 +14,9 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-// Browsable mounts from mountinfo, root first; a path's drive is the longest mount holding it.
-TEST(Drives, MountInfoKeepsBrowsableMountsAndDriveOfIsTheLongestHoldingOne) {
+// Browsable mounts from mountinfo, root first; a path's drive is the longest mount holding it;
+// "~" is expanded as a shell does.
+TEST(Drives, MountInfoDriveOfAndHomeExpansion) {
     const char* text =
         "1 1 0:1 / /proc rw - proc p rw\n1 1 0:2 / / rw shared:1 - ext4 /dev/vda rw\n"
         "1 1 0:3 / /media/me/USB\\040Stick rw shared:5 master:2 - vfat /dev/sdb1 rw\n"
@@ -40,6 +41,14 @@ TEST(Drives, MountInfoKeepsBrowsableMountsAndDriveOfIsTheLongestHoldingOne) {
     EXPECT_EQ(parentFolder("/a/b/"), "/a");
     EXPECT_EQ(parentFolder("/a"), "/");
     EXPECT_EQ(parentFolder("/"), "/");
+    test::ScopedEnv home("HOME", "/home/ann");
+    EXPECT_EQ(expandHome("~"), "/home/ann");
+    EXPECT_EQ(expandHome("~/"), "/home/ann/");
+    EXPECT_EQ(expandHome("~/New/Sub"), "/home/ann/New/Sub");
+    EXPECT_EQ(expandHome("~root/x"), "/root/x");
+    EXPECT_EQ(expandHome("~nosuchuser1234/x"), "~nosuchuser1234/x");
+    EXPECT_EQ(expandHome("/a/~/b"), "/a/~/b");
+    EXPECT_EQ(expandHome(""), "");
 }
 
 // A listing shows visible folders and matching files, links followed; one folder is one
@@ -82,17 +91,6 @@ TEST(Listing, VisibleEntriesAndFoldersByIdentity) {
     EXPECT_FALSE(sameFolder(dir / "gone", dir / "Gone"));
     EXPECT_FALSE(sameFolder(dir / "gone", dir / "Caps"));
     EXPECT_TRUE(!bind.ok() || sameFolder(dir / "Caps", bind.path()));
-}
-
-TEST(Folders, ExpandHomeAsAShellDoes) {
-    test::ScopedEnv home("HOME", "/home/ann");
-    EXPECT_EQ(expandHome("~"), "/home/ann");
-    EXPECT_EQ(expandHome("~/"), "/home/ann/");
-    EXPECT_EQ(expandHome("~/New/Sub"), "/home/ann/New/Sub");
-    EXPECT_EQ(expandHome("~root/x"), "/root/x");
-    EXPECT_EQ(expandHome("~nosuchuser1234/x"), "~nosuchuser1234/x");
-    EXPECT_EQ(expandHome("/a/~/b"), "/a/~/b");
-    EXPECT_EQ(expandHome(""), "");
 }
 
 }  // namespace
