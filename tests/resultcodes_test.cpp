@@ -1,5 +1,4 @@
-// The result codes a run can log: every errno maps to a code that the code's table, the help
-// file and the README all explain.
+// Every errno maps to a code that the help file and the README explain in the code's own words.
 #include "platform/resultcodes.h"
 
 #include <gtest/gtest.h>

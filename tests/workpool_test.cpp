@@ -1,5 +1,4 @@
-// The copying threads' pool alone: every task runs, the first failure noted stays, drain returns
-// only when all is done, and a feeder kept waiting still gets its ticks.
+// The copying threads' pool: all tasks run, the first failure stays, a waiting feeder gets ticks.
 #include "platform/workpool.h"
 
 #include <gtest/gtest.h>
