@@ -30,9 +30,11 @@ TEST(TransferCopy, IntoRelativeFoldersKeepingHolesAndMovingByRename) {
     const ino_t fileInode = lstatOf(src / "f.txt").st_ino;
     const std::filesystem::path home = std::filesystem::current_path();
     std::filesystem::current_path(dst.path());
-    for (const std::string dest : {"d", "ab/c", "abc/d", "./e/f"}) {
+    for (const std::string dest : {"d", "d", "ab/c", "abc/d", "./e/f"}) {
         EXPECT_EQ(transferItem({src / "f.txt", dest, kCopy, kN}).code, 0) << dest;
     }
+    std::filesystem::remove("d/f - Copy.txt");  // with its copies gone, the numbering starts again
+    EXPECT_EQ(transferItem({src / "f.txt", "d", kCopy, kN}).code, 0);
     EXPECT_EQ(transferItem({src / "sparse", "d", kCopy, kN}).code, 0);
     ASSERT_EQ(::link("d/f.txt", (src / "x/f.txt").c_str()), 0);
     EXPECT_EQ(transferItem({src / "x/f.txt", "d", kCopy, kO}).code, kSameFile);
@@ -40,9 +42,9 @@ TEST(TransferCopy, IntoRelativeFoldersKeepingHolesAndMovingByRename) {
     EXPECT_EQ(transferItem({src / "f.txt", "m", kMove, kN}).code, 0);
     std::filesystem::current_path(home);
     EXPECT_EQ(listTree(dst.path()),
-              (Names{"ab/", "ab/c/", "ab/c/f.txt", "abc/", "abc/d/", "abc/d/f.txt", "d/", "d/f.txt",
-                     "d/sparse", "e/", "e/f/", "e/f/f.txt", "m/", "m/f.txt", "m/tree/", "m/tree/a/",
-                     "m/tree/a/b"}));
+              (Names{"ab/", "ab/c/", "ab/c/f.txt", "abc/", "abc/d/", "abc/d/f.txt", "d/",
+                     "d/f - Copy.txt", "d/f.txt", "d/sparse", "e/", "e/f/", "e/f/f.txt", "m/",
+                     "m/f.txt", "m/tree/", "m/tree/a/", "m/tree/a/b"}));
     EXPECT_EQ(lstatOf(dst / "m/tree").st_ino, treeInode);
     EXPECT_EQ(lstatOf(dst / "m/f.txt").st_ino, fileInode);
     EXPECT_EQ(listTree(src.path()), (Names{"sparse", "x/", "x/f.txt"}));

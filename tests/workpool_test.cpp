@@ -12,7 +12,6 @@ namespace {
 
 TEST(WorkPool, RunsAllKeepsFirstFailureAndDrainWaits) {
     for (const auto& [threads, line] : {std::pair{1, 1u}, {2, 1u}, {4, 8u}}) {
-        SCOPED_TRACE(threads);
         std::atomic<int> ran{0};
         int ticks = 0;
         WorkPool pool(threads, line, [&ticks] { ++ticks; });
