@@ -1,218 +1,127 @@
 // Queue-list files: writing, reading back, the first-line test, and failed saves.
 #include "listfile/listfile.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
+#include <sys/fsuid.h>
 #include <unistd.h>
 
-#include <functional>
-#include <string>
-#include <vector>
-
-#include "queue/queuestore.h"
 #include "tests/testsupport.h"
 
-namespace mivex {
-namespace {
-
-using namespace test;
+using namespace mivex;
+using namespace mivex::test;
 using Rows = std::vector<std::string>;
 
-const Rows kThree = {"C-N --> /data/report.doc --> /backup", "M-O --> /old --> /",
-                     "C-O --> /a b/c --> /d"};
-const std::string kThreeText =
-    "C-N --> /data/report.doc --> /backup\r\nM-O --> /old --> /\r\nC-O --> /a b/c --> /d\r\n";
+const std::string kList = "C-N --> /data/report.doc --> /backup\r\nM-O --> /a b --> /\r\n";
 
-ListReadResult readList(const std::string& path) {
-    return ReadQueueList(path, QueueStore::kMaxEntries);
-}
-
-// Runs `body` in a child process (as nobody when asked: root ignores permission bits) and returns
-// its exit status, or -1 when it was killed after `seconds`.
-int inChild(const std::function<int()>& body, bool asNobody = false, unsigned seconds = 10) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::alarm(seconds);
-        if (asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-            _exit(99);
-        }
-        _exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-TEST(ListFile, SavedListIsTheMirrorAndReadsBackByteForByte) {
-    TempDir dir;
-    const std::string path = dir / "queue.flq";
-    // Saving over an older, longer list replaces all of it and keeps its permissions.
-    writeFile(path, std::string(10000, 'z'), 0640);
-    std::string error;
-    QueueStore store;
-    store.assign(kThree);
-    ASSERT_TRUE(WriteQueueList(path, store.gQueueMirror(), error)) << error;
-    EXPECT_EQ(lstatOf(path).st_mode & 0777, 0640u);
-    EXPECT_EQ(readFile(path), kThreeText);
-    const ListReadResult loaded = readList(path);
-    EXPECT_EQ(loaded.status, ListReadStatus::Ok);
-    EXPECT_EQ(loaded.rows, kThree);
-    EXPECT_EQ(listTree(dir.path()), Rows{"queue.flq"});  // nothing left beside it
-}
-
-// A list reached through links (a cron job runs the target): saving writes what the links name
-// and leaves every link as it was, with nothing left beside either name.
-TEST(ListFile, SavingThroughLinksWritesTheirTarget) {
+// A save replaces all of a longer list, keeping its mode; through links it writes their target, and
+// a file with two names in place. Links stay as they were; nothing is left beside any name.
+TEST(ListFile, SavingWritesWhatEveryNameLeadsTo) {
     TempDir dir;
     const std::string old(100, 'z');
-    plantTree(dir.path(), {"lists/", "cron/night.flq->../lists/night.flq",
+    plantTree(dir.path(), {"lists/night.flq=" + old, "cron/night.flq->../lists/night.flq",
                            "chain.flq->" + dir / "cron/night.flq", "dangling.flq->lists/gone.flq",
                            "day.flq->lists/day.flq"});
-    writeFile(dir / "lists/night.flq", old, 0640);
     writeFile(dir / "lists/day.flq", old, 0600);  // one name: a rename
     ASSERT_EQ(::link((dir / "lists/night.flq").c_str(), (dir / "hard.flq").c_str()), 0);
     const ino_t inode = lstatOf(dir / "hard.flq").st_ino;
     std::string error;
-    for (const std::string name : {"cron/night.flq", "chain.flq", "hard.flq"}) {
-        SCOPED_TRACE(name);
-        writeFile(dir / "hard.flq", old, 0640);
-        ASSERT_TRUE(WriteQueueList(dir / name, kThreeText, error)) << error;
-        EXPECT_EQ(readFile(dir / "hard.flq"), kThreeText);
-        EXPECT_EQ(lstatOf(dir / "hard.flq").st_ino, inode);
-        EXPECT_EQ(lstatOf(dir / "lists/night.flq").st_mode & 0777, 0640u);
+    for (const char* name : {"chain.flq", "dangling.flq", "day.flq"}) {
+        ASSERT_TRUE(WriteQueueList(dir / name, kList, error)) << error;
     }
-    ASSERT_TRUE(WriteQueueList(dir / "dangling.flq", kThreeText, error)) << error;
-    ASSERT_TRUE(WriteQueueList(dir / "day.flq", kThreeText, error)) << error;
+    EXPECT_EQ(lstatOf(dir / "hard.flq").st_ino, inode);
     EXPECT_EQ(lstatOf(dir / "lists/day.flq").st_mode & 0777, 0600u);
     EXPECT_EQ(
         describeTree(dir.path()),
         (Rows{"chain.flq->" + dir / "cron/night.flq", "cron/", "cron/night.flq->../lists/night.flq",
-              "dangling.flq->lists/gone.flq", "day.flq->lists/day.flq", "hard.flq=" + kThreeText,
-              "lists/", "lists/day.flq=" + kThreeText, "lists/gone.flq=" + kThreeText,
-              "lists/night.flq=" + kThreeText}));
+              "dangling.flq->lists/gone.flq", "day.flq->lists/day.flq", "hard.flq=" + kList,
+              "lists/", "lists/day.flq=" + kList, "lists/gone.flq=" + kList,
+              "lists/night.flq=" + kList}));
 }
 
 // What a file reads as: its rows, or none when its first line is no entry and it is no list.
 TEST(ListFile, ReadsLinesAsTheyStandAndTestsTheFirstLine) {
+    using enum ListReadStatus;
     const std::string bom = "\xEF\xBB\xBF", entry = "C-N --> /a --> /b";
+    std::string longest = "C-N --> /b --> /";
+    longest.resize(kMaxListLineLength, 'a');  // the longest line an entry can be
     std::vector<std::pair<std::string, Rows>> cases = {
-        {"A --> 1\n2\n3\n", {"A --> 1", "2", "3"}},
-        {"A --> 1\r2\r3\r", {"A --> 1", "2", "3"}},
-        {"A --> 1\r\n2\n3\r4\n\r5", {"A --> 1", "2", "3", "4", "", "5"}},
-        {"A --> 1\r\n\r\n3\r\n", {"A --> 1", "", "3"}},
-        {"A --> 1\r\n\r\n", {"A --> 1", ""}},
-        {entry + "\r\nanything", {entry, "anything"}},
+        {"A --> 1\r\n2\n3\r4\n\r5\n", {"A --> 1", "2", "3", "4", "", "5"}},
+        {"A --> 1\r\n\r\n2\r", {"A --> 1", "", "2"}},
         {" --> x\n", {" --> x"}},
         {std::string("A --> \0\xff\r\n", 9), {std::string("A --> \0\xff", 8)}},  // bytes kept
-        {bom + entry + "\r\n", {entry}},
         {bom + "A --> 1\r\n" + bom + "2", {"A --> 1", bom + "2"}},
         {bom + bom + entry, {bom + entry}},
+        // A line longer than any entry is read past and stands as a row that names it.
+        {"A --> 1\r\n" + longest + "\r\n" + longest + "c\r\n" + entry,
+         {"A --> 1", longest,
+          "[line 3 of the list: " + std::to_string(kMaxListLineLength + 1) +
+              " bytes, longer than any queue entry]",
+          entry}},
+        {longest + "c\r\nA --> 1\r\n", {}},
         {"C-N -->  --> /b\r\n", {}},
-        {"C-N --> \r\nA --> B\r\n", {}},
-        {"no separator\r\nA --> B\r\n", {}},
         {"\r\nA --> B\r\n", {}},
         {"A -> B", {}},
         {"", {}},
         {"C-N\nA --> B", {}},  // a LF ends the first line too
     };
-    // A CR LF split across read blocks is one line end.
-    for (std::size_t block : {4096u, 8192u, 16384u, 65536u}) {
-        auto& [content, rows] = cases.emplace_back("A --> 1\r\n", Rows{"A --> 1"});
-        while (content.size() + 4002 < block - 1) {
-            content += rows.emplace_back(4000, 'x') + "\r\n";
-        }
-        rows.emplace_back(block - 1 - content.size(), 'y');
-        content += rows.back() + "\r\nnext\r\n";
-        rows.push_back("next");
-        ASSERT_EQ(content.find("\r\nnext"), block - 1);
+    // A CR LF split across read blocks, of any multiple of 4 KiB up to 64 KiB, is one line end.
+    auto& [content, rows] = cases.emplace_back("A --> 1\r\n", Rows{"A --> 1"});
+    for (std::size_t length = 4086; content.size() < 70000; length = 4094) {
+        content += rows.emplace_back(length, 'x') + "\r\n";
     }
-    // A line longer than any entry is read past and stands as a row that names it.
-    const std::string longest = "C-N --> /" + std::string(kMaxListLineLength - 16, 'a') + " --> /b";
-    ASSERT_EQ(longest.size(), kMaxListLineLength);
-    cases.push_back({"A --> 1\r\n" + longest + "\r\n" + longest + "c\r\n" + entry,
-                     {"A --> 1", longest,
-                      "[line 3 of the list: " + std::to_string(longest.size() + 1) +
-                          " bytes, longer than any queue entry]",
-                      entry}});
-    cases.push_back({longest + "c\r\nA --> 1\r\n", {}});
-
     TempDir dir;
-    for (const auto& [content, rows] : cases) {
-        SCOPED_TRACE(testing::PrintToString(content.substr(0, 40)));
-        writeFile(dir / "t.flq", content);
-        EXPECT_EQ(CheckQueueList(dir / "t.flq"), !rows.empty());
-        const ListReadResult read = readList(dir / "t.flq");
-        EXPECT_EQ(read.status, rows.empty() ? ListReadStatus::NotAList : ListReadStatus::Ok);
-        EXPECT_EQ(read.rows, rows);
+    const std::string path = dir / "t.flq";
+    for (const auto& [text, lines] : cases) {
+        SCOPED_TRACE(testing::PrintToString(text.substr(0, 40)));
+        writeFile(path, text);
+        EXPECT_EQ(CheckQueueList(path), !lines.empty());
+        // Read with room for exactly its rows, then for one row less (no limit for no list).
+        const ListReadResult read = ReadQueueList(path, lines.size());
+        const ListReadResult fewer = ReadQueueList(path, lines.size() - 1);
+        EXPECT_EQ(std::pair(read.status, read.rows),
+                  std::pair(lines.empty() ? NotAList : Ok, lines));
+        EXPECT_EQ(std::pair(fewer.status, fewer.rows),
+                  std::pair(lines.empty() ? NotAList : TooManyEntries, Rows{}));
     }
-    // A queue's worth of rows, and one more.
-    std::string full;
-    for (std::size_t i = 0; i < QueueStore::kMaxEntries; ++i) {
-        full += entry + "\r\n";
-    }
-    writeFile(dir / "t.flq", full);
-    EXPECT_EQ(readList(dir / "t.flq").rows.size(), QueueStore::kMaxEntries);
-    writeFile(dir / "t.flq", full + entry);
-    const ListReadResult over = readList(dir / "t.flq");
-    EXPECT_EQ(over.status, ListReadStatus::TooManyEntries);
-    EXPECT_TRUE(over.rows.empty());
-
-    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
+    plantTree(dir.path(), {"folder/"});
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
-    for (const std::string name : {"missing", "folder", "fifo"}) {
-        // In a child: a reader that waits for the FIFO's writer must fail, not hang.
-        EXPECT_EQ(inChild([&] {
-                      return CheckQueueList(dir / name) ||
-                             readList(dir / name).status != ListReadStatus::NotAList;
-                  }),
-                  0)
-            << name;
+    ::alarm(10);  // a reader that waits for the FIFO's writer must fail, not hang
+    for (const char* name : {"missing", "folder", "fifo"}) {
+        EXPECT_FALSE(CheckQueueList(dir / name)) << name;
+        EXPECT_EQ(ReadQueueList(dir / name, 9).status, NotAList) << name;
     }
+    ::alarm(0);
 }
 
 TEST(ListFile, FailedSaveSaysWhyAndKeepsTheOldFile) {
     TempDir dir;
-    std::string error;
-    const std::string nowhere = dir / "missing/queue.flq";
-    EXPECT_FALSE(WriteQueueList(nowhere, kThreeText, error));
-    EXPECT_EQ(error, "The list could not be saved to " + nowhere + ": No such file or directory");
-    // The rename fails after the temporary file was written; it must not stay behind.
-    makeTree(dir.path(), {{"taken/inside", "keep"}});
-    EXPECT_FALSE(WriteQueueList(dir / "taken", kThreeText, error));
-    EXPECT_NE(error.find(dir / "taken"), std::string::npos);
-    EXPECT_EQ(listTree(dir.path()), (Rows{"taken/", "taken/inside"}));
-
-    // A list with two names, on a disk without room for the new one (256 KiB), or with room for
-    // it beside the old one but not over it as well (72 KiB): both names keep the old list.
-    TmpfsMount small(128 * 1024);
-    if (small.ok()) {
-        writeFile(small / "a.flq", "A --> old\r\n");
-        ASSERT_EQ(::link((small / "a.flq").c_str(), (small / "b.flq").c_str()), 0);
-        for (std::size_t size : {256 * 1024, 72 * 1024}) {
-            EXPECT_FALSE(WriteQueueList(small / "a.flq", std::string(size, 'x'), error));
-            EXPECT_EQ(error, "The list could not be saved to " + small / "a.flq" +
-                                 ": No space left on device");
-            EXPECT_EQ(readFile(small / "b.flq"), "A --> old\r\n");
-            EXPECT_EQ(listTree(small.path()), (Rows{"a.flq", "b.flq"}));
-        }
-    }
-
-    // A folder the user may not write to.
-    ::chmod(dir.path().c_str(), 0755);
-    ASSERT_EQ(::mkdir((dir / "ro").c_str(), 0755), 0);
-    const std::string old = dir / "ro/queue.flq";
-    writeFile(old, "A --> old\r\n", 0666);
-    ::chmod((dir / "ro").c_str(), 0555);
-    const auto denied = [&] {
-        std::string why;
-        return WriteQueueList(old, kThreeText, why) ||
-               why != "The list could not be saved to " + old + ": Permission denied";
+    const std::string old = "A --> old\r\n";
+    plantTree(dir.path(), {"taken/inside=keep", "ro/queue.flq=" + old});
+    const auto fails = [](const std::string& path, const std::string& why,
+                          const std::string& list = kList) {
+        std::string error;
+        return !WriteQueueList(path, list, error) &&
+               error == "The list could not be saved to " + path + ": " + why;
     };
-    EXPECT_EQ(inChild(denied, true), 0);
-    EXPECT_EQ(readFile(old), "A --> old\r\n");
-    EXPECT_EQ(listTree(dir / "ro"), Rows{"queue.flq"});
-}
+    EXPECT_TRUE(fails(dir / "missing/queue.flq", "No such file or directory"));
+    // The rename fails after the temporary file was written; it must not stay behind.
+    EXPECT_TRUE(fails(dir / "taken", "Is a directory"));
+    // As nobody (root writes anywhere): a folder not writable, holding a list anyone may write.
+    ::chmod(dir.path().c_str(), 0755);
+    ::chmod((dir / "ro/queue.flq").c_str(), 0666);
+    ::chmod((dir / "ro").c_str(), 0555);
+    ASSERT_EQ(::setfsuid(65534), int(::getuid()));
+    EXPECT_TRUE(fails(dir / "ro/queue.flq", "Permission denied"));
+    ::setfsuid(::getuid());
+    EXPECT_EQ(describeTree(dir.path()),
+              (Rows{"ro/", "ro/queue.flq=" + old, "taken/", "taken/inside=keep"}));
 
-}  // namespace
-}  // namespace mivex
+    // Two names, no room for the new list (256 KiB) or for it beside the old (72 KiB): both keep
+    // it.
+    MIVEX_MOUNT_OR_SKIP(small, TmpfsMount, 128 * 1024);
+    plantTree(small.path(), {"a.flq=" + old});
+    ASSERT_EQ(::link((small / "a.flq").c_str(), (small / "b.flq").c_str()), 0);
+    for (std::size_t size : {256 * 1024, 72 * 1024}) {
+        EXPECT_TRUE(fails(small / "a.flq", "No space left on device", std::string(size, 'x')));
+        EXPECT_EQ(describeTree(small.path()), (Rows{"a.flq=" + old, "b.flq=" + old}));
+    }
+}

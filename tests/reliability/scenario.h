@@ -1,12 +1,8 @@
-// What the scenario tests share: the run log's line for an entry, and a hook into a transfer.
+// What the scenario tests share: the run log's line for an entry.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <string>
-
-#include "platform/transfer.h"
 #include "queue/copyoperation.h"
 
 namespace mivex::test {
@@ -18,21 +14,5 @@ inline void expectLogged(const std::string& log, const std::string& row, int cod
                   : "*** ERROR *** " + row + " did not copy - " + GetErrorText(code) + "\r\n";
     EXPECT_NE(log.find(line), std::string::npos) << "no line: " << line << "in log:\n" << log;
 }
-
-// Calls `body` at every progress call of a transfer; aborts the transfer once asked to.
-class Calling : public TransferMonitor {
-public:
-    explicit Calling(std::function<void()> body) : mBody(std::move(body)) {}
-    void progress(const TransferProgress&) override {
-        ++calls;
-        mBody();
-    }
-    bool abortRequested() override { return abort && calls > 0; }
-    int calls = 0;
-    bool abort = false;
-
-private:
-    std::function<void()> mBody;
-};
 
 }  // namespace mivex::test

@@ -1,7 +1,10 @@
-// Preloaded into a child process: MIVEX_FAULT="call:ERRNO:part[:n],..." (up to four) makes `call`
-// fail with ERRNO when its path (/proc/self/fd's; linkat and rename*: the new name's) contains
-// `part`, every time or at the n-th such call. "read" stands for pread, "write" for write and
-// pwrite. With a close fault, fstatfs says FUSE, a filesystem that flushes on close.
+// Preloaded, a filesystem that fails or misbehaves on demand. MIVEX_FAULT="call:ERRNO:part[:n],..."
+// (up to four) makes `call` fail with ERRNO when its path (/proc/self/fd's; linkat and rename*:
+// the new name's) contains `part`, every time or at the n-th such call. "read" stands for pread,
+// "write" for write and pwrite. With a close fault, fstatfs says FUSE (flushes on close).
+// MIVEX_ODDFS_SHORT=sfx: files ending in `sfx` report one byte less than they hold (pseudo files).
+// MIVEX_ODDFS_CASEFOLD=folder: below `folder`, names are looked up ignoring ASCII case (FAT, SMB).
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <string.h>
@@ -11,8 +14,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string>
 
 namespace {
@@ -24,24 +29,23 @@ struct Fault {
     std::atomic<long> seen;
 } gFaults[4];
 int gCount = 0;
+bool gFlushesOnClose = false;
+const char* const gShort = std::getenv("MIVEX_ODDFS_SHORT");
+const char* const gFold = std::getenv("MIVEX_ODDFS_CASEFOLD");
 
 __attribute__((constructor)) void readFaults() {
-    const char* spec = std::getenv("MIVEX_FAULT");
-    std::string rest = spec ? spec : "";
-    for (char* save = nullptr; gCount < 4;) {
-        const char* one = ::strtok_r(gCount == 0 ? rest.data() : nullptr, ",", &save);
-        if (!one) {
-            return;
-        }
+    std::string rest = std::getenv("MIVEX_FAULT") ? std::getenv("MIVEX_FAULT") : "";
+    for (char *save = nullptr, *one = ::strtok_r(rest.data(), ",", &save); one && gCount < 4;
+         one = ::strtok_r(nullptr, ",", &save)) {
         Fault& f = gFaults[gCount++];
-        f.nth = 0;
         const int fields =
             std::sscanf(one, "%31[^:]:%31[^:]:%255[^:]:%ld", f.call, f.error, f.part, &f.nth);
-        for (f.code = 1; fields >= 3 && f.code < 200; ++f.code) {
-            if (const char* name = ::strerrorname_np(f.code); name && !strcmp(name, f.error)) {
-                break;
-            }
+        f.code = 1;
+        while (f.code < 200 &&
+               (!strerrorname_np(f.code) || strcmp(strerrorname_np(f.code), f.error))) {
+            ++f.code;
         }
+        gFlushesOnClose |= !strcmp(f.call, "close");
         if (fields < 3 || f.code == 200) {
             std::fprintf(stderr, "faults: not call:ERRNO:part[:n]: %s\n", one);
             std::abort();
@@ -59,20 +63,34 @@ std::string pathOf(int fd) {
 
 // True, with errno set, when `call` on `fd` (or on `name` below the folder `fd`) is to fail now.
 bool fails(const char* call, int fd, const char* name = nullptr) {
-    for (int i = 0; i < gCount; ++i) {
-        Fault& f = gFaults[i];
-        if (strcmp(f.call, call) != 0) {
-            continue;
-        }
-        const std::string path = !name            ? pathOf(fd)
-                                 : name[0] == '/' ? name
-                                                  : pathOf(fd) + "/" + name;
-        if (path.find(f.part) != std::string::npos && (f.nth == 0 || ++f.seen == f.nth)) {
+    for (Fault& f : std::span(gFaults, gCount)) {
+        const auto path = [&] {
+            return !name ? pathOf(fd) : name[0] == '/' ? name : pathOf(fd) + "/" + name;
+        };
+        if (!strcmp(f.call, call) && path().find(f.part) != std::string::npos &&
+            (f.nth == 0 || ++f.seen == f.nth)) {
             errno = f.code;
             return true;
         }
     }
     return false;
+}
+
+// The name as a case-insensitive folder finds it: itself when present byte for byte, else an
+// entry that differs only in case, else itself.
+std::string fold(int dir, const char* name) {
+    const std::string folder = gFold && name && !strchr(name, '/') ? pathOf(dir) : "";
+    DIR* d = gFold && folder.starts_with(gFold) && ::faccessat(dir, name, F_OK, AT_SYMLINK_NOFOLLOW)
+                 ? ::opendir(folder.c_str())
+                 : nullptr;
+    std::string found = name ? name : "";
+    while (dirent* e = d ? ::readdir(d) : nullptr) {
+        found = strcasecmp(e->d_name, name) ? found : e->d_name;
+    }
+    if (d) {
+        ::closedir(d);
+    }
+    return found;
 }
 
 template <typename Fn>
@@ -82,56 +100,57 @@ Fn next(const char* name) {
 
 }  // namespace
 
-// Each call passes straight on to the real one unless its fault applies.
+// `name` passes its arguments on to the real call unless `failing` says its fault applies.
+#define SHIM(ret, name, params, args, failing)               \
+    ret name params {                                        \
+        static const auto real = next<ret(*) params>(#name); \
+        return failing ? -1 : real args;                     \
+    }
+
 extern "C" {
 
-ssize_t pread(int fd, void* buf, size_t n, off_t at) {
-    static const auto real = next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
-    return fails("read", fd) ? -1 : real(fd, buf, n, at);
+SHIM(ssize_t, pread, (int fd, void* buf, size_t n, off_t at), (fd, buf, n, at), fails("read", fd))
+SHIM(ssize_t, write, (int fd, const void* buf, size_t n), (fd, buf, n), fails("write", fd))
+SHIM(ssize_t, pwrite, (int fd, const void* buf, size_t n, off_t at), (fd, buf, n, at),
+     fails("write", fd))
+SHIM(int, syncfs, (int fd), (fd), fails("syncfs", fd))
+SHIM(int, fchmod, (int fd, mode_t mode), (fd, mode), fails("fchmod", fd))
+SHIM(ssize_t, copy_file_range, (int in, off_t* inAt, int out, off_t* outAt, size_t n, unsigned f),
+     (in, inAt, out, outAt, n, f), fails("copy_file_range", in) || fails("copy_file_range", out))
+SHIM(int, linkat, (int fd, const char* a, int to, const char* b, int flags),
+     (fd, fold(fd, a).c_str(), to, fold(to, b).c_str(), flags), fails("linkat", to, b))
+SHIM(int, renameat, (int fd, const char* a, int to, const char* b),
+     (fd, fold(fd, a).c_str(), to, fold(to, b).c_str()), fails("renameat", to, b))
+SHIM(int, renameat2, (int fd, const char* a, int to, const char* b, unsigned flags),
+     (fd, fold(fd, a).c_str(), to, fold(to, b).c_str(), flags), fails("renameat2", to, b))
+SHIM(int, fstatat, (int fd, const char* name, struct stat* st, int flags),
+     (fd, fold(fd, name).c_str(), st, flags), false)
+SHIM(int, unlinkat, (int fd, const char* name, int flags), (fd, fold(fd, name).c_str(), flags),
+     false)
+
+int openat(int fd, const char* name, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = flags & (O_CREAT | __O_TMPFILE) ? va_arg(ap, mode_t) : 0;
+    va_end(ap);
+    static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
+    return real(fd, fold(fd, name).c_str(), flags, mode);
 }
-ssize_t write(int fd, const void* buf, size_t n) {
-    static const auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
-    return fails("write", fd) ? -1 : real(fd, buf, n);
-}
-ssize_t pwrite(int fd, const void* buf, size_t n, off_t at) {
-    static const auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
-    return fails("write", fd) ? -1 : real(fd, buf, n, at);
-}
-int syncfs(int fd) {
-    static const auto real = next<int (*)(int)>("syncfs");
-    return fails("syncfs", fd) ? -1 : real(fd);
-}
-int fchmod(int fd, mode_t mode) {
-    static const auto real = next<int (*)(int, mode_t)>("fchmod");
-    return fails("fchmod", fd) ? -1 : real(fd, mode);
-}
-ssize_t copy_file_range(int in, off_t* inAt, int out, off_t* outAt, size_t n, unsigned flags) {
-    static const auto real =
-        next<ssize_t (*)(int, off_t*, int, off_t*, size_t, unsigned)>("copy_file_range");
-    return fails("copy_file_range", in) || fails("copy_file_range", out)
-               ? -1
-               : real(in, inAt, out, outAt, n, flags);
-}
-int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) {
-    static const auto real = next<int (*)(int, const char*, int, const char*, int)>("linkat");
-    return fails("linkat", toDir, to) ? -1 : real(fromDir, from, toDir, to, flags);
-}
-int renameat(int fromDir, const char* from, int toDir, const char* to) {
-    static const auto real = next<int (*)(int, const char*, int, const char*)>("renameat");
-    return fails("renameat", toDir, to) ? -1 : real(fromDir, from, toDir, to);
-}
-int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-    static const auto real =
-        next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
-    return fails("renameat2", toDir, to) ? -1 : real(fromDir, from, toDir, to, flags);
+
+int fstat(int fd, struct stat* st) {
+    static const auto real = next<int (*)(int, struct stat*)>("fstat");
+    const int result = real(fd, st);
+    if (result == 0 && gShort && S_ISREG(st->st_mode) && pathOf(fd).ends_with(gShort)) {
+        st->st_size -= st->st_size > 0;
+    }
+    return result;
 }
 
 // The path is read before the descriptor goes; a failing close still closes it, as Linux does.
 int close(int fd) {
     static const auto real = next<int (*)(int)>("close");
     const bool failing = fails("close", fd);
-    const int err = errno;
-    const int result = real(fd);
+    const int err = errno, result = real(fd);
     errno = failing ? err : errno;
     return failing ? -1 : result;
 }
@@ -140,10 +159,8 @@ int close(int fd) {
 int fstatfs(int fd, struct statfs* fs) {
     static const auto real = next<int (*)(int, struct statfs*)>("fstatfs");
     const int result = real(fd, fs);
-    for (int i = 0; result == 0 && i < gCount; ++i) {
-        if (!strcmp(gFaults[i].call, "close")) {
-            fs->f_type = 0x65735546;  // FUSE_SUPER_MAGIC
-        }
+    if (result == 0 && gFlushesOnClose) {
+        fs->f_type = 0x65735546;  // FUSE_SUPER_MAGIC
     }
     return result;
 }

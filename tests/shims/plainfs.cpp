@@ -6,36 +6,29 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-extern "C" {
-
-int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-    if (flags != 0) {
-        errno = EINVAL;
-        return -1;
-    }
-    return ::renameat(fromDir, from, toDir, to);
-}
-
-int linkat(int, const char*, int, const char*, int) {
-    errno = EPERM;
+static int refuse(int error) {
+    errno = error;
     return -1;
 }
 
+extern "C" {
+
+int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
+    return flags != 0 ? refuse(EINVAL) : ::renameat(fromDir, from, toDir, to);
+}
+
+int linkat(int, const char*, int, const char*, int) {
+    return refuse(EPERM);
+}
+
 int openat(int dir, const char* path, int flags, ...) {
-    if ((flags & O_TMPFILE) == O_TMPFILE) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    mode_t mode = 0;
-    if (flags & O_CREAT) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, unsigned));
-        va_end(ap);
-    }
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = flags & O_CREAT ? static_cast<mode_t>(va_arg(ap, unsigned)) : 0;
+    va_end(ap);
     static const auto real =
         reinterpret_cast<int (*)(int, const char*, int, ...)>(::dlsym(RTLD_NEXT, "openat"));
-    return real(dir, path, flags, mode);
+    return (flags & O_TMPFILE) == O_TMPFILE ? refuse(EOPNOTSUPP) : real(dir, path, flags, mode);
 }
 
 }  // extern "C"
