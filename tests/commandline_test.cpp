@@ -128,6 +128,53 @@ TEST_F(UnattendedRun, HelpVersionBadListsOrTheWindowByTheWholeCommandLine) {
     EXPECT_EQ(runProcess({"sh", "-c", "\"$0\" --help >/dev/full", exe()}).exitCode, 1);
 }
 
+// As uid 65534: unreadable files and an unwritable folder fail with code 5, the rest is copied, and
+// the log goes to the user's state folder, the program's own being unwritable.
+TEST_F(UnattendedRun, AnotherUserMeetsDeniedFilesAndLogsInItsStateFolder) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run the program as another user";
+    }
+    TempDir state;
+    plantTree(data.path(), {"src/secret.txt=s", "src/open.txt=o", "out/"});
+    for (const auto& [path, mode] : {std::pair{state.path(), 0777},
+                                     {data.path(), 0755},
+                                     {data / "out", 0777},
+                                     {data / "src/secret.txt", 0},
+                                     {lists.path(), 0755}}) {
+        ::chmod(path.c_str(), mode);
+    }
+    const Names rows = {entry("M-N", data / "src/secret.txt", data / "out"),
+                        entry("C-N", data / "src/secret.txt", data / "out"),
+                        entry("C-N", data / "src/open.txt", data / "out")};
+    const std::string listPath = list(rows);
+    const Names argv = {"env", "XDG_STATE_HOME=" + state.path(), exe(), listPath, "-auto"};
+    const auto result = runProcess(argv, 60, true);
+    const std::string userLog = state / ("mivex/" + logFileName(std::time(nullptr)));
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("mivex: line 2: " + rows[1] +
+                              ": access denied: a file or folder "
+                              "could not be read or written (code 5)\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("2 of 3 entries failed; the run log is " + userLog + "\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(describeTree(data / "out"), Names{"open.txt=o"});
+    EXPECT_FALSE(exists(logPath()));
+    const std::string log = readFile(userLog);
+    for (const std::string& row : rows) {
+        const std::string end = row == rows[2] ? " was successful"
+                                               : " did not copy - Something broke... sorry. "
+                                                 "Error code is 5.";
+        EXPECT_NE(log.find(row + end), std::string::npos) << log;
+    }
+    ::chmod(listPath.c_str(), 0600);
+    EXPECT_NE(runProcess(argv, 60, true)
+                  .err.find(listPath + ": the list cannot be read "
+                                       "(Permission denied); nothing was run\n"),
+              std::string::npos);
+}
+
 // What the runs cannot show: an unknown code, a blank line, a stop and no log; byte counts at each
 // unit's edge (1023.95 KB is "1.0 MB", never "1024.0 KB"); a display needed by X11 and Wayland.
 TEST(RunText, FailuresByteCountsAndDisplay) {
