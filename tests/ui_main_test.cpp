@@ -174,6 +174,12 @@ private slots:
         w.cmdAddFile_Click();
         w.gCopy = "C";
         w.cmdAddFile_Click();  // a copy of what a queued move takes away
+        // A row clicked and then deselected stays current, but is not selected: nothing goes.
+        const QPoint first = w.lstQueue->visualRect(w.lstQueue->model()->index(0, 0)).center();
+        QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, {}, first);
+        QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, Qt::ControlModifier, first);
+        QTest::mouseClick(w.cmdRemove, Qt::LeftButton);
+        QTest::keyClick(w.lstQueue, Qt::Key_Delete);
         // Drops: the destination's own file and unstorable names refused, the rest taken or
         // skipped.
         QByteArray uris = "# a comment\r\nhttp://example.org/x\r\n";
@@ -254,6 +260,20 @@ private slots:
             QVERIFY(!d.isVisible());
             QCOMPARE(rows(w), c.after.isEmpty() ? c.rows : c.after);
         }
+        // The defaults dialog sets the codes of new entries only; "fromlist" opens it too.
+        w.LoadQueueList(writeList("q.flq", {"C-N --> s --> d"}));
+        for (const char* form : {"", "fromlist"}) {
+            frmOptions d(&w);
+            QVERIFY(d.SetupForm(QString::fromLatin1(form)));
+            d.show();
+            QCOMPARE(d.optCopy[1]->isChecked() && d.optOverwrite[1]->isChecked(), *form != 0);
+            QTest::keyClick(d.optCopy[1], Qt::Key_Space);
+            QTest::keyClick(d.optOverwrite[1], Qt::Key_Space);
+            QTest::keyClick(&d, Qt::Key_Return);
+        }
+        point(w, "src", "dst");
+        w.AddToQueue(QStringLiteral("Folder"));
+        QCOMPARE(rows(w), QStringList({"C-N --> s --> d", "M-O --> src --> dst"}));
         // What the window said, each message by how it ends.
         QStringList said;
         for (const QString& text : prompts->texts()) {
