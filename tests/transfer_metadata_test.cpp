@@ -133,6 +133,19 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"MoveMergesIntoOlderTreeOnOneFilesystem", kMove, kO, 'd', true, "2"}),
     [](const auto& param) { return std::string(param.param.what); });
 
+// Two threads meet the two names of one file: the second waits for the first copy, then links it.
+TEST(TransferHardLinks, SecondNameWaitsForTheFirstCopy) {
+    MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 12 << 20);  // room for one copy
+    TempDir src;
+    const std::string bytes = randomBytes(8 << 20, 5);
+    plantTree(src / "tree", {"big.bin=" + bytes, "sub/"});
+    ASSERT_EQ(::link((src / "tree/big.bin").c_str(), (src / "tree/sub/big-too.bin").c_str()), 0);
+    ScopedEnv env("MIVEX_WORKERS", "2");
+    ASSERT_EQ(transferItem({src / "tree", mount.path(), kMove, kO}).code, 0);
+    EXPECT_EQ(readFile(mount / "tree/sub/big-too.bin"), bytes);
+    EXPECT_EQ(lstatOf(mount / "tree/big.bin").st_nlink, 2u);
+}
+
 // As another user, what only privilege may set is skipped; an attribute too big fails the item.
 TEST(TransferXattrPolicy, SkipsWhatOnlyPrivilegeMaySetAndFailsWhatCannotBeHeld) {
     MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 16 << 20);
