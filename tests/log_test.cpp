@@ -24,11 +24,12 @@ std::time_t localTime(int hour, int minute, int second, int year = 2026, int mon
 }
 
 // One run logging `messages` at `path`, stamped 12/05/2026 09:30:00; why a line was lost, if any.
-std::string logRun(const std::string& path, const Lines& messages) {
+std::string logRun(const std::string& path, const Lines& messages,
+                   std::time_t at = localTime(9, 30, 0)) {
     RunLog log;
     log.setPath(path);
     for (const std::string& message : messages) {
-        log.log(message, localTime(9, 30, 0));
+        log.log(message, at);
     }
     return log.firstFailure();
 }
@@ -76,12 +77,13 @@ TEST(RunLog, ConcurrentWritersLeaveOnlyWholeLinesInTheirOrder) {
     TempDir dir;
     std::vector<Lines> written(4), found(4);
     std::vector<std::jthread> threads;
+    const std::time_t at = localTime(9, 30, 0);  // mktime sets the zone again: not in the threads
     for (std::size_t t = 0; t < written.size(); ++t) {
         for (int i = 0; i < 500; ++i) {
             written[t].push_back(std::to_string(t) + " line " + std::to_string(i) +
                                  std::string(200, 'x'));
         }
-        threads.emplace_back([&, t] { logRun(dir / "log.txt", written[t]); });
+        threads.emplace_back([&, t] { logRun(dir / "log.txt", written[t], at); });
     }
     threads.clear();  // joins them
     std::istringstream lines(readFile(dir / "log.txt"));
