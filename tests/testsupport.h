@@ -131,13 +131,6 @@ inline std::string linkTarget(const std::string& path) {  // "<not a link>" when
 }
 // A tree as text, one entry a string: "a/b.txt=bytes" a file, "a/c/" a folder, "a/l->t" a link.
 void plantTree(const std::string& root, const std::vector<std::string>& entries);
-// Files ("a/b.txt", content) and folders ("a/c/", content ignored), as plantTree makes them.
-inline void makeTree(const std::string& root,
-                     const std::vector<std::pair<std::string, std::string>>& files) {
-    for (const auto& [name, content] : files) {
-        plantTree(root, {name.ends_with("/") ? name : name + "=" + content});
-    }
-}
 std::vector<std::string> describeTree(const std::string& root);  // every entry, sorted
 std::vector<std::string> listTree(const std::string& folder);    // names only, folders with "/"
 void removeTree(const std::string& path);                        // any depth, any permissions

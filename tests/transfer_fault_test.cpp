@@ -122,7 +122,7 @@ TEST(DiskFull, NothingHalfMadeStaysAndTheSourceIsWhole) {
         EXPECT_EQ(lstatOf(small / "big.bin").st_mode & 07777, 0640u);
     }
     for (int i = 0; i < 8; ++i) {
-        makeTree(src / "tree", {{"sub/" + std::to_string(i) + ".bin", randomBytes(300000, 2)}});
+        plantTree(src / "tree", {"sub/" + std::to_string(i) + ".bin=" + randomBytes(300000, 2)});
     }
     const std::string reference = referenceCopy(src / "tree", ref.path());
     EXPECT_EQ(transferItem({src / "tree", small.path(), kMove, kO}).code, kDiskFull);

@@ -43,8 +43,8 @@ private slots:
 
     void resultsAndLabels() {
         TempDir src, dst;
-        makeTree(src / "tree",
-                 {{"a.txt", std::string(1000, 'a')}, {"sub/b.bin", randomBytes(2000, 3)}});
+        plantTree(src / "tree",
+                  {"a.txt=" + std::string(1000, 'a'), "sub/b.bin=" + randomBytes(2000, 3)});
         frmProgress window;
         ShellOpRecord record{.pFrom = src / "tree", .pTo = dst.path()};
         QCOMPARE(window.run(record, 2, 5), 0);
@@ -102,7 +102,7 @@ private slots:
         timer.start(10);
         if (how == 4) {
             TempDir src;  // the bar moves once a file is packed
-            makeTree(src.path(), {{"1", randomBytes(8 << 20, 1)}, {"2", randomBytes(8 << 20, 2)}});
+            plantTree(src.path(), {"1=" + randomBytes(8 << 20, 1), "2=" + randomBytes(8 << 20, 2)});
             w.dirSource->setPath(QString::fromStdString(src.path()));
             QTest::mouseClick(w.cmdAddFolder, Qt::LeftButton);
             QTest::mouseClick(w.cmdMakeCab, Qt::LeftButton);
