@@ -3,10 +3,10 @@
 
 #include <cstdio>
 
+#include "engine/keptfolders.h"
+#include "engine/transfer.h"
 #include "platform/folders.h"
-#include "platform/keptfolders.h"
 #include "platform/resultcodes.h"
-#include "platform/transfer.h"
 #include "queue/log.h"
 #include "queue/queueentry.h"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/transfer.h"
+#include "engine/transfer.h"
 #include "run/bytesize.h"
 
 namespace mivex {

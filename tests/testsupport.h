@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/transfer.h"
+#include "engine/transfer.h"
 
 namespace mivex::test {
 

@@ -16,8 +16,8 @@
 #include <functional>
 #include <tuple>
 
+#include "engine/transfer.h"
 #include "platform/resultcodes.h"
-#include "platform/transfer.h"
 #include "tests/testsupport.h"
 
 using namespace mivex;

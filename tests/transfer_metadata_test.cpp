@@ -8,7 +8,7 @@
 
 #include <optional>
 
-#include "platform/transfer.h"
+#include "engine/transfer.h"
 #include "tests/testsupport.h"
 #include "tests/unattended.h"
 

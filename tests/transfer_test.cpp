@@ -1,5 +1,5 @@
 // The transfer engine on the real filesystem: what arrives where, with which bytes, and what stays.
-#include "platform/transfer.h"
+#include "engine/transfer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The copying threads' pool: all tasks run, the first failure stays, a waiting feeder gets ticks.
-#include "platform/workpool.h"
+#include "engine/workpool.h"
 
 #include <gtest/gtest.h>
 

@@ -29,8 +29,8 @@
 #include <system_error>
 #include <thread>
 
+#include "engine/transfer.h"
 #include "platform/resultcodes.h"
-#include "platform/transfer.h"
 #include "queue/copyoperation.h"
 #include "run/bytesize.h"
 

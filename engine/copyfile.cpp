@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/nameclaim.h"
-#include "platform/tempnames.h"
-#include "platform/transferengine.h"
+#include "engine/nameclaim.h"
+#include "engine/tempnames.h"
+#include "engine/transferengine.h"
 
 namespace mivex::engine {
 

@@ -1,5 +1,5 @@
 // The pool of copying threads, and how many it has.
-#include "platform/workpool.h"
+#include "engine/workpool.h"
 
 #include <fcntl.h>
 #include <sched.h>

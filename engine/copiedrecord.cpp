@@ -1,5 +1,5 @@
 // The compact record of a move across filesystems, and the removal that follows its durable copy.
-#include "platform/copiedrecord.h"
+#include "engine/copiedrecord.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/folderwalk.h"
+#include "engine/folderwalk.h"
 #include "platform/resultcodes.h"
 
 namespace mivex {

@@ -1,7 +1,7 @@
 // Inside the transfer engine: the one object that carries out one queue entry, shared by the
 // engine's files (transfer.cpp: the checks before anything is written and progress; copytree.cpp:
 // the walk of a tree being copied; copyfile.cpp: one file or link put in place; copydata.cpp: the
-// bytes; moves.cpp: moves). Nothing outside the engine includes this; platform/transfer.h is its
+// bytes; moves.cpp: moves). Nothing outside the engine includes this; engine/transfer.h is its
 // face.
 //
 // Threads: the calling thread runs everything but the files of folders, which the pool's threads
@@ -23,16 +23,16 @@
 #include <thread>
 #include <vector>
 
-#include "platform/copiedrecord.h"
-#include "platform/copyoptions.h"
+#include "engine/copiedrecord.h"
+#include "engine/copyoptions.h"
+#include "engine/folderwalk.h"
+#include "engine/hardlinks.h"
+#include "engine/identity.h"
+#include "engine/transfer.h"
+#include "engine/workpool.h"
+#include "engine/xattrs.h"
 #include "platform/fd.h"
-#include "platform/folderwalk.h"
-#include "platform/hardlinks.h"
-#include "platform/identity.h"
 #include "platform/resultcodes.h"
-#include "platform/transfer.h"
-#include "platform/workpool.h"
-#include "platform/xattrs.h"
 
 namespace mivex::engine {
 

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/nameclaim.h"
-#include "platform/transferengine.h"
+#include "engine/nameclaim.h"
+#include "engine/transferengine.h"
 
 namespace mivex::engine {
 

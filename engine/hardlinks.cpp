@@ -7,7 +7,7 @@
 // copies): a tree copied out of a backup made with hard links holds such files by the hundred
 // thousand in as many folders, most of whose other names lie outside the entry. A few folders are
 // kept open, found by identity.
-#include "platform/hardlinks.h"
+#include "engine/hardlinks.h"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/nameclaim.h"
+#include "engine/nameclaim.h"
+#include "engine/tempnames.h"
+#include "engine/transferengine.h"
 #include "platform/posixio.h"
-#include "platform/tempnames.h"
-#include "platform/transferengine.h"
 
 namespace mivex::engine {
 

@@ -1,5 +1,5 @@
 // Extended attributes copied through descriptors.
-#include "platform/xattrs.h"
+#include "engine/xattrs.h"
 
 #include <sys/xattr.h>
 

@@ -1,5 +1,5 @@
 // Temporary names that tell their owner, and the clean-up of those whose owner is gone.
-#include "platform/tempnames.h"
+#include "engine/tempnames.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <memory>
 
+#include "engine/transferengine.h"
 #include "platform/posixio.h"
-#include "platform/transferengine.h"
 
 namespace mivex::engine {
 

@@ -2,7 +2,7 @@
 // an item onto itself), the destination folders made on the way, and progress reports. The walk
 // of a copy, the placing of files, their data and moves have files of their own (transferengine.h
 // names them).
-#include "platform/transfer.h"
+#include "engine/transfer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,12 +11,12 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/identity.h"
-#include "platform/keptfolders.h"
+#include "engine/identity.h"
+#include "engine/keptfolders.h"
+#include "engine/tempnames.h"
+#include "engine/transferengine.h"
 #include "platform/posixio.h"
 #include "platform/resultcodes.h"
-#include "platform/tempnames.h"
-#include "platform/transferengine.h"
 
 namespace mivex::engine {
 

@@ -1,6 +1,6 @@
 // Folders kept open between the entries of a run, each taken again only when its path still leads
 // to the very folder that was kept.
-#include "platform/keptfolders.h"
+#include "engine/keptfolders.h"
 
 #include <sys/stat.h>
 

@@ -1,5 +1,5 @@
 // Race-free claiming of names, and the one loop that walks a series of candidate names.
-#include "platform/nameclaim.h"
+#include "engine/nameclaim.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <mutex>
 #include <tuple>
 
-#include "platform/tempnames.h"
-#include "platform/transfer.h"
+#include "engine/tempnames.h"
+#include "engine/transfer.h"
 
 namespace mivex {
 

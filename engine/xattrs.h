@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/copyoptions.h"
+#include "engine/copyoptions.h"
 
 namespace mivex {
 

@@ -1,5 +1,5 @@
 // Identity checks of the transfer engine.
-#include "platform/identity.h"
+#include "engine/identity.h"
 
 #include <dirent.h>
 #include <fcntl.h>
