@@ -70,6 +70,28 @@ const Press kPresses[] = {
     {"cmdClear", "Space", "", {}},
 };
 
+// The options dialog on one row of a queue: the codes it opens with, those then picked.
+struct RowEdit {
+    QStringList rows;
+    int row;
+    const char *opens, *picks;
+    QStringList after;  // empty: unchanged (refused, when something was picked)
+};
+const QStringList kTwins{"C-N --> a --> b", "C-N --> a --> bb", "C-N --> a --> b"};
+const RowEdit kRowEdits[] = {
+    // One row changes: not its twin, not one whose destination merely begins the same.
+    {kTwins, 0, "CN", "M", QStringList{"M-N --> a --> b"} + kTwins.mid(1)},
+    // The edited row does not count against its own replacement.
+    {{"M-N --> s --> d"}, 0, "MN", "C", {"C-N --> s --> d"}},
+    {{"C-N --> s --> d", "C-O --> s --> d"}, 1, "CO", "N", {}},
+    {{"M-O --> t --> d", "C-O --> t --> d"}, 1, "CO", "M", {}},
+    // Enter with nothing changed closes before any duplicate test (its move is queued).
+    {{"M-O --> t --> d", "C-O --> t --> d"}, 1, "CO", "", {}},
+    // Codes from a hand-edited list: only "C" copies and only "O" overwrites.
+    {{"c-o --> s --> d"}, 0, "MN", "", {"M-N --> s --> d"}},
+    {{" --> s --> d"}, 0, "MN", "O", {"M-O --> s --> d"}},
+};
+
 // The first control of `window` whose caption is cut or too small to read, or the first two visible
 // controls of one parent (lists and labels, not frames) that share more than an edge; or "".
 QString flawIn(QWidget* window) {
@@ -112,6 +134,26 @@ class MainWindowTest : public QObject {
 
     std::optional<test::ScriptedPrompts> prompts;
     std::optional<test::TempDir> data;
+    std::optional<frmMain> mWindow;
+
+    // The window of one gesture, shown, its panes on `src` and `dst` below the data folder (where
+    // it starts when `src` is empty).
+    frmMain& open(const std::string& src = "src", const std::string& dst = "dst") {
+        mWindow.emplace();
+        mWindow->show();
+        if (!src.empty()) {
+            point(*mWindow, src, dst);
+        }
+        return *mWindow;
+    }
+    // What the window said, each message by how it ends.
+    QStringList said() const {
+        QStringList out;
+        for (const QString& text : prompts->texts()) {
+            out << text.section(' ', -3);
+        }
+        return out;
+    }
 
     QString at(const std::string& name) const { return q(*data / name); }
     void point(frmMain& w, const std::string& src, const std::string& dst) {
@@ -134,6 +176,7 @@ class MainWindowTest : public QObject {
     }
 
 private slots:
+    void cleanup() { mWindow.reset(); }
     void init() {
         prompts.emplace();
         data.emplace();
@@ -142,19 +185,21 @@ private slots:
                                        "src/sub/d.txt=d", "dst/"});
     }
 
-    // One window: the command-line list, unreadable drives, refusals, drops, runs, the options.
-    void oneWindowAtWork() {
-        test::plantTree(data->path(), {"dstlink->dst", "dst/sub/"});
-        DriveList::setDrivesForTesting({"/", at("src"), at("dst")});
-        frmMain w;
-        w.show();
-        // A list named on the command line is queued; any other file says why not.
+    // A list named on the command line is queued; any other file says why not.
+    void commandLineOpensOnlyAList() {
+        frmMain& w = open();
         writeList("start.FLQ", {"C-N --> src/a.txt --> dst"});
         for (const char* name : {"start.FLQ", "src/a.txt", "missing.flq"}) {
             OpenFromCommandLine(w, *data / name);
         }
         QCOMPARE(rows(w), QStringList{"C-N --> src/a.txt --> dst"});
-        // A drive that cannot be read says so and leaves the panes at the root; others do not.
+        QCOMPARE(said(), QStringList({"the correct type", "does not exist"}));
+    }
+
+    // A drive that cannot be read says so and leaves the panes at the root; others do not.
+    void unreadableDriveLeavesThePanesAtTheRoot() {
+        DriveList::setDrivesForTesting({"/", at("src"), at("dst")});
+        frmMain& w = open("");
         FolderList::failFolderForTesting(at("src"), ENOMEDIUM);
         w.drvSource->setDrive(at("src"));
         w.drvDest->setDrive(at("src"));
@@ -163,8 +208,14 @@ private slots:
         w.drvSource->setDrive(at("src"));
         FolderList::failFolderForTesting({}, 0);
         DriveList::setDrivesForTesting({});
-        w.cmdClear_Click();
-        point(w, "dstlink", "dst");  // the same folder, through a link
+        QCOMPARE(said(), QStringList({"cannot be accessed.", "cannot be accessed."}));
+    }
+
+    // The same folder through a link, no file selected, a duplicate, and a copy of what a queued
+    // move takes away are refused; a row clicked and then deselected is not removed.
+    void addButtonsRefuseAndRemoveTakesOnlyASelectedRow() {
+        test::plantTree(data->path(), {"dstlink->dst"});
+        frmMain& w = open("dstlink", "dst");
         w.cmdAddFolder_Click();
         point(w, "src", "dst");
         QTest::mouseClick(w.cmdAddFile, Qt::LeftButton);  // a folder change leaves no file selected
@@ -173,15 +224,22 @@ private slots:
         w.cmdAddFile_Click();
         w.cmdAddFile_Click();
         w.gCopy = "C";
-        w.cmdAddFile_Click();  // a copy of what a queued move takes away
-        // A row clicked and then deselected stays current, but is not selected: nothing goes.
+        w.cmdAddFile_Click();
         const QPoint first = w.lstQueue->visualRect(w.lstQueue->model()->index(0, 0)).center();
         QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, {}, first);
         QTest::mouseClick(w.lstQueue->viewport(), Qt::LeftButton, Qt::ControlModifier, first);
         QTest::mouseClick(w.cmdRemove, Qt::LeftButton);
         QTest::keyClick(w.lstQueue, Qt::Key_Delete);
-        // Drops: the destination's own file and unstorable names refused, the rest taken or
-        // skipped.
+        QCOMPARE(rows(w), QStringList{"M-N --> src/a.txt --> dst"});
+        QCOMPARE(said(), QStringList({"are the same!", "This Folder button", "in the batch",
+                                      "in the batch"}));
+    }
+
+    // Drops: the destination's own file and unstorable names refused, the rest taken or skipped;
+    // a destination folder that has gone since still takes an entry.
+    void dropsAndAGoneDestination() {
+        test::plantTree(data->path(), {"dst/sub/"});
+        frmMain& w = open();
         QByteArray uris = "# a comment\r\nhttp://example.org/x\r\n";
         for (const char* name : {"dst/here.txt", "dst/x --> y", "dst/x -->", "dst/bad\xff",
                                  "src/c.txt", "src/sub", "gone", "src/.hidden"}) {
@@ -198,72 +256,74 @@ private slots:
         QDropEvent drop(QPointF(5, 5), offer, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(w.lstQueue->viewport(), &drop);
         QCOMPARE(std::pair(drop.isAccepted(), drop.dropAction()), std::pair(true, Qt::CopyAction));
-        // A destination folder that has gone since still takes an entry.
         w.dirDest->setPath(at("dst/sub"));
         test::removeTree(*data / "dst/sub");
         w.cmdAddFolder_Click();
-        QCOMPARE(rows(w), QStringList({"M-N --> src/a.txt --> dst", "C-N --> src/c.txt --> dst",
-                                       "C-N --> src/sub --> dst", "C-N --> src/.hidden --> dst",
-                                       "C-N --> src --> dst/sub"}));
-        point(w, "src", "dst");
+        QCOMPARE(rows(w), QStringList({"C-N --> src/c.txt --> dst", "C-N --> src/sub --> dst",
+                                       "C-N --> src/.hidden --> dst", "C-N --> src --> dst/sub"}));
+        QCOMPARE(said(), QStringList({"are the same!", "be valid UTF-8.", "be valid UTF-8.",
+                                      "be valid UTF-8."}));
+    }
+
+    // A copy, then a failure whose details name the entry, the reason and the log; a move last,
+    // after which the source pane shows the destination.
+    void runsReportAndAMoveLeadsTheSourcePane() {
+        frmMain& w = open();
         const auto process = [&](const QString& row) {
             w.LoadQueueList(writeList("q.flq", {row}));
             QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
         };
-        // A copy, then a failure: its details name the entry, the reason and the log.
         process("C-N --> src/a.txt --> dst");
         process("M-N --> missing --> dst");
         QCOMPARE(
             prompts->shown.back().details.replace(at(""), ""),
             "line 1: M-N --> missing --> dst: the source does not exist (code 2)\n\nRun log: " +
                 q(logFileName(std::time(nullptr))));
-        // A move last: the source pane goes to the destination, the file list following.
         process("M-O --> src/b.txt --> dst");
-        QCOMPARE(w.filSource->count(), 6);
-        // The options dialog on a row: the codes it opens with, those picked with Space, Enter.
-        const QStringList twins{"C-N --> a --> b", "C-N --> a --> bb", "C-N --> a --> b"};
-        const struct {
-            QStringList rows;
-            int row;
-            const char *opens, *picks;  // the codes it opens with, those then picked
-            QStringList after;          // empty: unchanged
-        } cases[] = {
-            // One row changes: not its twin, not one whose destination merely begins the same.
-            {twins, 0, "CN", "M", QStringList{"M-N --> a --> b"} + twins.mid(1)},
-            // The edited row does not count against its own replacement.
-            {{"M-N --> s --> d"}, 0, "MN", "C", {"C-N --> s --> d"}},
-            {{"C-N --> s --> d", "C-O --> s --> d"}, 1, "CO", "N", {}},  // refused
-            {{"M-O --> t --> d", "C-O --> t --> d"}, 1, "CO", "M", {}},  // refused
-            // Enter with nothing changed closes before any duplicate test (its move is queued).
-            {{"M-O --> t --> d", "C-O --> t --> d"}, 1, "CO", "", {}},
-            // Codes from a hand-edited list: only "C" copies and only "O" overwrites.
-            {{"c-o --> s --> d"}, 0, "MN", "", {"M-N --> s --> d"}},
-            {{" --> s --> d"}, 0, "MN", "O", {"M-O --> s --> d"}},
-        };
-        for (const auto& c : cases) {
-            w.LoadQueueList(writeList("q.flq", c.rows));
-            w.lstQueue->setCurrentRow(c.row);
-            frmOptions d(&w);
-            QVERIFY(d.SetupForm(QStringLiteral("FromList")));
-            d.show();
-            QRadioButton* const radios[] = {d.optCopy[0], d.optCopy[1], d.optOverwrite[0],
-                                            d.optOverwrite[1]};
-            QString opened;
-            for (int i = 0; i < 4; ++i) {
-                opened += radios[i]->isChecked() ? QString(QChar("CMNO"[i])) : QString();
-            }
-            QCOMPARE(opened, QString::fromLatin1(c.opens));
-            for (const char k : std::string_view(c.picks)) {
-                QTest::keyClick(radios[std::string_view("CMNO").find(k)], Qt::Key_Space);
-            }
-            QTest::keyClick(&d, Qt::Key_Return);
-            QVERIFY(!d.isVisible());
-            QCOMPARE(rows(w), c.after.isEmpty() ? c.rows : c.after);
+        QCOMPARE(w.filSource->count(), 2);
+        QCOMPARE(said(), QStringList({"Files copied successfully", "file copy operation",
+                                      "Files copied successfully"}));
+    }
+
+    // The options dialog on a row: the codes it opens with, those picked with Space, Enter.
+    void optionsOfARow_data() {
+        QTest::addColumn<int>("edit");
+        for (std::size_t i = 0; i < std::size(kRowEdits); ++i) {
+            QTest::addRow("%d", int(i)) << int(i);
         }
-        // The defaults dialog sets the codes of new entries only; "fromlist" opens it too.
+    }
+    void optionsOfARow() {
+        QFETCH(int, edit);
+        const RowEdit& c = kRowEdits[edit];
+        frmMain& w = open();
+        w.LoadQueueList(writeList("q.flq", c.rows));
+        w.lstQueue->setCurrentRow(c.row);
+        frmOptions d(&w, w.optionsContext());
+        QVERIFY(d.SetupForm(QStringLiteral("FromList")));
+        d.show();
+        QRadioButton* const radios[] = {d.optCopy[0], d.optCopy[1], d.optOverwrite[0],
+                                        d.optOverwrite[1]};
+        QString opened;
+        for (int i = 0; i < 4; ++i) {
+            opened += radios[i]->isChecked() ? QString(QChar("CMNO"[i])) : QString();
+        }
+        QCOMPARE(opened, QString::fromLatin1(c.opens));
+        for (const char k : std::string_view(c.picks)) {
+            QTest::keyClick(radios[std::string_view("CMNO").find(k)], Qt::Key_Space);
+        }
+        QTest::keyClick(&d, Qt::Key_Return);
+        QVERIFY(!d.isVisible());
+        QCOMPARE(rows(w), c.after.isEmpty() ? c.rows : c.after);
+        const bool refused = c.after.isEmpty() && *c.picks;
+        QCOMPARE(said(), refused ? QStringList{"in the queue."} : QStringList{});
+    }
+
+    // The defaults dialog sets the codes of new entries only; "fromlist" opens it too.
+    void defaultsReachNewEntriesOnly() {
+        frmMain& w = open();
         w.LoadQueueList(writeList("q.flq", {"C-N --> s --> d"}));
         for (const char* form : {"", "fromlist"}) {
-            frmOptions d(&w);
+            frmOptions d(&w, w.optionsContext());
             QVERIFY(d.SetupForm(QString::fromLatin1(form)));
             d.show();
             QCOMPARE(d.optCopy[1]->isChecked() && d.optOverwrite[1]->isChecked(), *form != 0);
@@ -271,21 +331,9 @@ private slots:
             QTest::keyClick(d.optOverwrite[1], Qt::Key_Space);
             QTest::keyClick(&d, Qt::Key_Return);
         }
-        point(w, "src", "dst");
         w.AddToQueue(QStringLiteral("Folder"));
         QCOMPARE(rows(w), QStringList({"C-N --> s --> d", "M-O --> src --> dst"}));
-        // What the window said, each message by how it ends.
-        QStringList said;
-        for (const QString& text : prompts->texts()) {
-            said << text.section(' ', -3);
-        }
-        QCOMPARE(said,
-                 QStringList({"the correct type", "does not exist", "cannot be accessed.",
-                              "cannot be accessed.", "are the same!", "This Folder button",
-                              "in the batch", "in the batch", "are the same!", "be valid UTF-8.",
-                              "be valid UTF-8.", "be valid UTF-8.", "Files copied successfully",
-                              "file copy operation", "Files copied successfully", "in the queue.",
-                              "in the queue."}));
+        QCOMPARE(said(), QStringList{});
     }
 
     // Every command button clicked and every key pressed, each checked by its effect.
@@ -301,10 +349,8 @@ private slots:
         const Press& p = kPresses[press];
         writeList("other.flq", {"C-N --> src/c.txt --> dst"});
         test::ScopedEnv home("HOME", data->path().c_str());
-        frmMain w;
-        w.show();
+        frmMain& w = open();
         QVERIFY(QTest::qWaitForWindowActive(&w));
-        point(w, "src", "dst");
         for (const char* name : {"a.txt", "b.txt"}) {
             w.filSource->selectFile(name);
             w.AddToQueue("File");  // queued, not loaded: the archive button stays enabled
@@ -347,7 +393,7 @@ private slots:
     // In the face in use, each caption fits its control in a readable size; nothing overlaps.
     void everyCaptionFitsAndNoControlOverlaps() {
         frmMain w;
-        frmOptions options(&w);
+        frmOptions options(&w, w.optionsContext());
         options.SetupForm(QStringLiteral("Defaults"));
         frmAbout about(&w);
         frmHelp help(&w);

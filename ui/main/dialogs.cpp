@@ -12,7 +12,8 @@ namespace mivex::ui {
 void ShowOptions(frmMain* main, const QString& strValue) {
     const bool wasOnTop = main->leaveTopmost();
     {
-        frmOptions dialog(main);  // afresh for each use: nothing carries over
+        frmOptions dialog(main,
+                          main->optionsContext());  // afresh for each use: nothing carries over
         if (dialog.SetupForm(strValue)) {
             dialog.exec();
         }

@@ -35,6 +35,7 @@
 #include "ui/main/frmprogress.h"
 #include "ui/main/queuelist.h"
 #include "ui/main/queuemodel.h"
+#include "ui/options/frmoptions.h"
 #include "ui/prompts.h"
 #include "version.h"
 
@@ -516,8 +517,8 @@ void frmMain::dropFolder(const std::string& path) {
     AddToQueue(QStringLiteral("Folder"));
 }
 
-void frmMain::replaceQueueRow(int row, const std::string& entry) {
-    mQueue->replaceAt(row, entry);
+OptionsContext frmMain::optionsContext() {
+    return {*mQueue, lstQueue->currentRow(), gCopy, gOverwrite, gLogPath};
 }
 
 void frmMain::cmdRemove_Click() {

@@ -18,6 +18,7 @@ namespace mivex::ui {
 class DriveList;
 class FileList;
 class FolderList;
+struct OptionsContext;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
@@ -42,8 +43,8 @@ public:
     // Queues the selected file ("File") or the open source folder ("Folder") with the default
     // codes, unless the admission rules refuse it (the user is told why).
     void AddToQueue(const QString& strTypeOfCopy);
-    // Replaces one row's entry (the options dialog's edit).
-    void replaceQueueRow(int row, const std::string& entry);
+    // What the options dialog edits: the current row of the queue, or the defaults above.
+    OptionsContext optionsContext();
     // Modal dialogs take a topmost window out of the topmost band for their time (and clear the
     // menu's check mark); returns whether it was topmost, to be handed to restoreTopmost().
     bool leaveTopmost();

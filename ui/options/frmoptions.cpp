@@ -7,10 +7,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <utility>
 
 #include "queue/queueentry.h"
 #include "ui/layout.h"
-#include "ui/main/frmmain.h"
+#include "ui/main/queuemodel.h"
 #include "ui/prompts.h"
 
 namespace mivex::ui {
@@ -25,10 +26,10 @@ constexpr int kDefaultsHeightTwips = 2475;
 
 }  // namespace
 
-frmOptions::frmOptions(frmMain* main)
-    : QDialog(main, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                        Qt::MSWindowsFixedSizeDialogHint),
-      mMain(main) {
+frmOptions::frmOptions(QWidget* parent, OptionsContext context)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      mContext(std::move(context)) {
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(QStringLiteral("Options for this operation"));
     setFont(compactFont());  // the face the layout was measured for
@@ -85,17 +86,19 @@ void frmOptions::setClientHeight(int twipsHeight) {
 bool frmOptions::SetupForm(const QString& strValue) {
     if (strValue == QLatin1String("FromList")) {
         mFromList = true;
-        mRow = mMain->lstQueue->currentRow();
-        if (mRow < 0 || static_cast<std::size_t>(mRow) >= mMain->queue().size()) {
-            showMessage(mMain, QStringLiteral("Please select an entry in the queue to change its "
-                                              "options."));
+        mRow = mContext.currentRow;
+        const QueueStore& queue = mContext.queue.store();
+        if (mRow < 0 || static_cast<std::size_t>(mRow) >= queue.size()) {
+            showMessage(parentWidget(),
+                        QStringLiteral("Please select an entry in the queue to change its "
+                                       "options."));
             return false;
         }
         // The entry as the queue holds it (bytes), not as the list shows it.
-        mOldEntry = mMain->queue().at(static_cast<std::size_t>(mRow));
+        mOldEntry = queue.at(static_cast<std::size_t>(mRow));
         const std::optional<QueueEntry> entry = ParseRecord(mOldEntry);
         if (!entry) {
-            showMessage(mMain,
+            showMessage(parentWidget(),
                         QStringLiteral("This line of the queue is not a file operation, so it has "
                                        "no options to change. An entry reads \"C-N --> source "
                                        "--> destination folder\"; remove the line, or correct it "
@@ -111,11 +114,11 @@ bool frmOptions::SetupForm(const QString& strValue) {
     }
     setWindowTitle(QStringLiteral("Options for default operations"));
     mFromList = false;
-    optCopy[mMain->gCopy == "C" ? 0 : 1]->setChecked(true);
-    optOverwrite[mMain->gOverwrite == "O" ? 1 : 0]->setChecked(true);
+    optCopy[mContext.copy == "C" ? 0 : 1]->setChecked(true);
+    optOverwrite[mContext.overwrite == "O" ? 1 : 0]->setChecked(true);
     FrameLog->show();
     setClientHeight(kDefaultsHeightTwips);
-    txtPath->setText(QString::fromStdString(frmMain::gLogPath));
+    txtPath->setText(QString::fromStdString(mContext.logFolder));
     txtPath->setCursorPosition(0);  // a long path shows its beginning
     return true;
 }
@@ -124,8 +127,8 @@ void frmOptions::OKButton_Click() {
     const std::string copy = optCopy[0]->isChecked() ? "C" : "M";
     const std::string overwrite = optOverwrite[0]->isChecked() ? "N" : "O";
     if (!mFromList) {
-        mMain->gCopy = copy;
-        mMain->gOverwrite = overwrite;
+        mContext.copy = copy;
+        mContext.overwrite = overwrite;
         accept();
         return;
     }
@@ -137,12 +140,12 @@ void frmOptions::OKButton_Click() {
         return;
     }
     // The row being edited does not count against its own replacement.
-    if (mMain->queue().CheckExists(mEntry, static_cast<std::size_t>(mRow))) {
+    if (mContext.queue.store().CheckExists(mEntry, static_cast<std::size_t>(mRow))) {
         showMessage(this, QStringLiteral("This operation already exists in the queue."));
         reject();
         return;
     }
-    mMain->replaceQueueRow(mRow, newEntry);
+    mContext.queue.replaceAt(mRow, newEntry);
     accept();
 }
 

@@ -16,12 +16,22 @@ class QRadioButton;
 
 namespace mivex::ui {
 
-class frmMain;
+class QueueModel;
+
+// What the dialog reads and changes: the queue and its current row when it edits an entry, the
+// codes that new entries receive and the log folder (shown only) when it edits the defaults.
+struct OptionsContext {
+    QueueModel& queue;
+    int currentRow;
+    std::string& copy;
+    std::string& overwrite;
+    std::string logFolder;
+};
 
 class frmOptions : public QDialog {
     Q_OBJECT
 public:
-    explicit frmOptions(frmMain* main);
+    frmOptions(QWidget* parent, OptionsContext context);
 
     // "FromList" prepares editing the queue's selected row; any other value the defaults. False
     // (the user has been told why) when there is no row to edit: none is selected, or the row is
@@ -46,7 +56,7 @@ public:
 private:
     void setClientHeight(int twipsHeight);
 
-    frmMain* mMain;
+    OptionsContext mContext;
     QButtonGroup* mCopyGroup;
     QButtonGroup* mOverwriteGroup;
     bool mFromList = false;
