@@ -9,6 +9,7 @@
 
 #include "platform/folders.h"
 #include "run/commandline.h"
+#include "run/display.h"
 #include "run/frontdoor.h"
 #ifdef MIVEX_WITH_GUI
 #include "ui/startup.h"
@@ -46,6 +47,6 @@ int main(int argc, char** argv) {
                  "mivex: cannot start the window (%s: %s); run a list with \"mivex LIST.flq "
                  "-auto\"\n",
                  window.c_str(), std::strerror(errno));
-    return mivex::kRunNoList;
+    return mivex::kNoWindowStatus;
 #endif
 }

@@ -12,6 +12,11 @@ bool displayAvailable(const char* qpaPlatform, const char* display, const char* 
 // The same for this process's environment.
 bool displayAvailable();
 
+// The exit status when the window cannot start (no display, or no window program beside this
+// one); the same number as a list that cannot be run, as command-line programs answer usage
+// errors.
+inline constexpr int kNoWindowStatus = 2;
+
 // The line that says so on standard error.
 inline constexpr const char* kNoDisplayMessage =
     "mivex: the window needs a display (X11 or Wayland), and neither DISPLAY nor WAYLAND_DISPLAY "

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posixio.h"
 #include "queue/queuestore.h"
 #include "run/ttyprogress.h"
 
@@ -70,17 +71,8 @@ void RunReport::say(const std::string& text) const {
     if (mProgress) {
         mProgress->clearLine();
     }
-    const std::string line = "mivex: " + text + "\n";
-    for (std::size_t at = 0; at < line.size();) {
-        const ssize_t n = ::write(mFd, line.data() + at, line.size() - at);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;  // nowhere to say it: the exit status and the run log still tell
-        }
-        at += static_cast<std::size_t>(n);
-    }
+    // Nowhere to say it (a closed pipe, a full disk): the exit status and the run log still tell.
+    writeAll(mFd, "mivex: " + text + "\n");
 }
 
 }  // namespace mivex

@@ -2,15 +2,9 @@
 #include "ui/startup.h"
 
 #include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <QApplication>
-#include <QTimer>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 #include "run/commandline.h"
 #include "run/display.h"
@@ -25,24 +19,6 @@ namespace {
 bool isExistingFile(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// From /proc/self/stat's start time (clock ticks since boot) to now on the same clock.
-double millisecondsSinceProcessStart() {
-    std::ifstream stat("/proc/self/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) {
-        return -1;
-    }
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    for (int i = 3; i <= 22 && fields >> field; ++i) {
-    }
-    timespec now{};
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    const double startMs = std::stod(field) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
-    return now.tv_sec * 1000.0 + now.tv_nsec / 1e6 - startMs;
 }
 
 }  // namespace
@@ -63,7 +39,7 @@ int Main(int argc, char** argv, const std::string& argumentText) {
     // Qt would abort with a message about reinstalling; say what is missing and what to do.
     if (!displayAvailable()) {
         std::fputs(kNoDisplayMessage, stderr);
-        return kRunNoList;
+        return kNoWindowStatus;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mivex"));
@@ -76,17 +52,6 @@ int Main(int argc, char** argv, const std::string& argumentText) {
         OpenFromCommandLine(window, argumentText);
     }
     window.show();
-    // The start-up benchmark's switch (bench/startup.sh; packaging/check-deb.sh checks with it
-    // that the installed window opens): print the time from process start to the first shown
-    // window, then leave. show() has sent the window its show event; this runs at the event
-    // loop's first turn.
-    if (qEnvironmentVariableIsSet("MIVEX_BENCH_STARTUP")) {
-        QTimer::singleShot(0, [] {
-            std::printf("startup-ms %.1f\n", millisecondsSinceProcessStart());
-            std::fflush(stdout);
-            QCoreApplication::quit();
-        });
-    }
     return QApplication::exec();
 }
 
