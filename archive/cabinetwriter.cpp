@@ -24,7 +24,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/fileid.h"
 #include "platform/posixio.h"
+#include "platform/tempnames.h"
 
 namespace mivex {
 
@@ -57,37 +59,16 @@ std::string grouped(std::uint64_t n) {
     return digits;
 }
 
-// What is needed to tell that a file is still the one added: any write changes its size or its
-// change time, a replacement changes its inode.
-struct Identity {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    timespec mtime{};
-    timespec ctime{};
-};
-
-Identity identityOf(const struct stat& st) {
-    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-}
-
-bool operator==(const timespec& a, const timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-bool unchanged(const std::string& path, const Identity& was) {
+// Whether the file at `path` is still the one added: a write changes its size or its change
+// time, a replacement its identity.
+bool unchanged(const std::string& path, const FileState& was) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return false;
-    }
-    const Identity now = identityOf(st);
-    return now.dev == was.dev && now.ino == was.ino && now.size == was.size &&
-           now.mtime == was.mtime && now.ctime == was.ctime;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && was.unchangedIn(st);
 }
 
 struct AddedFile {
     std::string path;
-    Identity identity;
+    FileState identity;
 };
 
 std::uint32_t littleEndian(const unsigned char* p, int bytes) {
@@ -240,7 +221,7 @@ GType outputType() {
 struct CabinetWriter::Impl {
     std::string path;     // where the finished cabinet goes
     std::string partial;  // the hidden file it is written to first
-    Identity partialIdentity;
+    FileId partialId;
     int fd = -1;  // the partial cabinet, open while the writer is
     GPtr<GCabCabinet> cabinet;
     GPtr<GCabFolder> folder;
@@ -373,23 +354,16 @@ std::string CabinetWriter::Impl::openCabinet() {
         return errnoText(EISDIR);
     }
 
-    // Claimed with O_EXCL, so that nothing of anyone else's is ever written over.
-    const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        partial = dir + ".mivex-cab-" + std::to_string(g_random_int()) + ".tmp";
-        fd = ::open(partial.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            break;
-        }
-    }
+    // Claimed with O_EXCL, so that nothing of anyone else's is ever written over; what a killed
+    // run left in that folder goes first.
+    fd = createTempBeside(path, partial);
     if (fd < 0) {
         const int error = errno;
         partial.clear();
         return errnoText(error);
     }
     ::fstat(fd, &st);
-    partialIdentity = identityOf(st);
+    partialId = FileId::of(st);
     cabinet.reset(gcab_cabinet_new());
     folder.reset(gcab_folder_new(GCAB_COMPRESSION_MSZIP));
     GError* raw = nullptr;
@@ -432,8 +406,8 @@ std::string CabinetWriter::add(const std::string& path, const std::string& name)
     if (!S_ISREG(st.st_mode)) {
         return prefix + "it is not a regular file.";
     }
-    const Identity identity = identityOf(st);
-    if (identity.dev == m->partialIdentity.dev && identity.ino == m->partialIdentity.ino) {
+    const FileState identity = FileState::of(st);
+    if (identity.id == m->partialId) {
         return {};  // the archive being written, met in a folder that is being packed
     }
 

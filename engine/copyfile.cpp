@@ -11,8 +11,8 @@
 #include <string>
 
 #include "engine/nameclaim.h"
-#include "engine/tempnames.h"
 #include "engine/transferengine.h"
+#include "platform/tempnames.h"
 
 namespace mivex::engine {
 

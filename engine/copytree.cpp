@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "engine/nameclaim.h"
-#include "engine/tempnames.h"
 #include "engine/transferengine.h"
 #include "platform/posixio.h"
+#include "platform/tempnames.h"
 
 namespace mivex::engine {
 

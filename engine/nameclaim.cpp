@@ -10,8 +10,8 @@
 #include <mutex>
 #include <tuple>
 
-#include "engine/tempnames.h"
 #include "engine/transfer.h"
+#include "platform/tempnames.h"
 
 namespace mivex {
 

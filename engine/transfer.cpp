@@ -13,29 +13,15 @@
 
 #include "engine/identity.h"
 #include "engine/keptfolders.h"
-#include "engine/tempnames.h"
 #include "engine/transferengine.h"
+#include "platform/pathtext.h"
 #include "platform/posixio.h"
 #include "platform/resultcodes.h"
+#include "platform/tempnames.h"
 
 namespace mivex::engine {
 
 namespace {
-
-std::string parentOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string stripTrailingSlashes(std::string path) {
-    while (path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-    }
-    return path;
-}
 
 // What the process is, asked once rather than for every entry: its effective ids, and whether
 // /proc/self/fd is there to link unnamed files through.
@@ -63,8 +49,8 @@ Transfer::Transfer(const TransferRequest& request, TransferMonitor* monitor)
           0, kQueuedPerThread, [this] { tick(); }, kQueuedBytes) {}
 
 TransferOutcome Transfer::run() {
-    const std::string source = stripTrailingSlashes(mRequest.source);
-    const std::string destFolder = stripTrailingSlashes(mRequest.destFolder);
+    const std::string source = withoutTrailingSlashes(mRequest.source);
+    const std::string destFolder = withoutTrailingSlashes(mRequest.destFolder);
     if (source.empty()) {
         return {kFileNotFound, false};
     }
@@ -74,7 +60,7 @@ TransferOutcome Transfer::run() {
     if (source == "/") {
         return {kIntoItself, false};  // every folder lies below the root
     }
-    const std::string name = source.substr(source.find_last_of('/') + 1);
+    const std::string name = nameOf(source);
     if (name == "." || name == "..") {
         return {kInvalidParameter, false};
     }

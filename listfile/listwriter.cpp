@@ -4,34 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <string_view>
 
 #include "listfile/listfile.h"
 #include "platform/posixio.h"
+#include "platform/tempnames.h"
 
 namespace mivex {
 
 namespace {
-
-// Creates a hidden, new file beside `path`; returns its descriptor and sets `tempPath`, or -1.
-int createTempBeside(const std::string& path, std::string& tempPath) {
-    static std::atomic<unsigned> counter{0};
-    const std::size_t slash = path.rfind('/');
-    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
-    const std::string stem = path.substr(0, nameAt) + "." + path.substr(nameAt) + ".saving-" +
-                             std::to_string(::getpid()) + "-";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = stem + std::to_string(counter++);
-        // The mode is the one a plain create would give, with the user's umask applied.
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
-}
 
 // The name that symbolic links starting at `path` end at: a cron job that runs the link's target
 // must run what was saved, so the target is what gets replaced. It need not exist yet.
@@ -62,7 +44,7 @@ bool followLinks(std::string path, std::string& target, int& failure) {
 // left behind, when that cannot be done.
 bool writeTemp(const std::string& path, const std::string& mirror, mode_t mode,
                std::string& tempPath, int& failure) {
-    const int fd = createTempBeside(path, tempPath);
+    const int fd = createTempBeside(path, tempPath);  // removes what a killed save left there
     if (fd < 0) {
         failure = errno;
         return false;

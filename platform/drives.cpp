@@ -232,16 +232,4 @@ bool readFiles(const std::string& folder, const std::string& pattern,
         names, err);
 }
 
-std::string parentFolder(const std::string& folder) {
-    std::string path = folder;
-    while (path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-    }
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) {
-        return "/";
-    }
-    return path.substr(0, slash);
-}
-
 }  // namespace mivex

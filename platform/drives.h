@@ -32,7 +32,4 @@ bool readSubfolders(const std::string& folder, std::vector<std::string>& names, 
 bool readFiles(const std::string& folder, const std::string& pattern,
                std::vector<std::string>& names, int& err);
 
-// The parent of a folder path ("/a/b" -> "/a", "/a" -> "/", "/" -> "/").
-std::string parentFolder(const std::string& folder);
-
 }  // namespace mivex

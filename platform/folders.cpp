@@ -192,14 +192,4 @@ std::string expandHome(const std::string& path) {
     return slash == std::string::npos ? home : joinPath(home, path.substr(slash + 1));
 }
 
-std::string joinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty()) {
-        return name;
-    }
-    if (folder.back() == '/') {
-        return folder + name;
-    }
-    return folder + "/" + name;
-}
-
 }  // namespace mivex

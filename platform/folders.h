@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/pathtext.h"
+
 namespace mivex {
 
 // The folder of the running executable, links resolved, without a trailing "/" except for "/".
@@ -49,8 +51,5 @@ bool sameFolder(const std::string& a, const std::string& b);
 // password database's when unset), "~ann/x" ann's home. Anything else, or a user that does not
 // exist, comes back unchanged.
 std::string expandHome(const std::string& path);
-
-// `folder` + "/" + `name`, without doubling the "/" of the root.
-std::string joinPath(const std::string& folder, const std::string& name);
 
 }  // namespace mivex

@@ -151,3 +151,14 @@ TEST(CabinetWriter, RefusalsAreRepeatedAndLeaveNothingBehind) {
     EXPECT_EQ(listTree(out.path()), Names{});
     EXPECT_EQ(listTree(src.path()), (Names{"a", "byte", "folder/", "limit"}));
 }
+
+TEST(CabinetWriter, WhatAKilledWriteLeftIsRemovedByTheNextWrite) {
+    TempDir src, out;
+    plantTree(src.path(), {"big=" + randomBytes(300000, 3)});
+    ASSERT_TRUE(killedWhileWriting(4096, [&] { pack(out / "a.cab", src.path(), {"big"}); }));
+    const Names left = listTree(out.path());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(left[0].starts_with(".mivex-")) << left[0];
+    EXPECT_EQ(pack(out / "b.cab", src.path(), {"big"}).failure, std::nullopt);
+    EXPECT_EQ(listTree(out.path()), Names{"b.cab"});
+}

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 
 #include "platform/folders.h"
+#include "platform/pathtext.h"
 #include "testsupport.h"
 
 namespace mivex {
@@ -37,9 +39,17 @@ TEST(Drives, MountInfoDriveOfAndHomeExpansion) {
     EXPECT_EQ(driveOf("/media/usb/inner/x", drives), "/media/usb/inner");
     EXPECT_EQ(driveOf("/media/usb2/x", drives), "/");
     EXPECT_EQ(driveOf("/home/me", Names{}), "/");
-    EXPECT_EQ(parentFolder("/a/b/"), "/a");
-    EXPECT_EQ(parentFolder("/a"), "/");
-    EXPECT_EQ(parentFolder("/"), "/");
+    for (const auto& [path, parent, name] :
+         std::initializer_list<std::array<const char*, 3>>{{"/a/b/", "/a", "b"},
+                                                           {"/a//b", "/a", "b"},
+                                                           {"/a", "/", "a"},
+                                                           {"//a", "/", "a"},
+                                                           {"/", "/", "/"},
+                                                           {"b", ".", "b"},
+                                                           {"a//b/", "a", "b"}}) {
+        EXPECT_EQ(parentOf(path), parent) << path;
+        EXPECT_EQ(nameOf(path), name) << path;
+    }
     test::ScopedEnv home("HOME", "/home/ann");
     EXPECT_EQ(expandHome("~"), "/home/ann");
     EXPECT_EQ(expandHome("~/"), "/home/ann/");

@@ -125,3 +125,15 @@ TEST(ListFile, FailedSaveSaysWhyAndKeepsTheOldFile) {
         EXPECT_EQ(describeTree(small.path()), (Rows{"a.flq=" + old, "b.flq=" + old}));
     }
 }
+
+TEST(ListFile, WhatAKilledSaveLeftIsRemovedByTheNextSave) {
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(killedWhileWriting(
+        4096, [&] { WriteQueueList(dir / "a.flq", std::string(100000, 'x'), error); }));
+    const Rows left = listTree(dir.path());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(left[0].starts_with(".mivex-")) << left[0];
+    ASSERT_TRUE(WriteQueueList(dir / "b.flq", kList, error)) << error;
+    EXPECT_EQ(listTree(dir.path()), Rows{"b.flq"});
+}

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -146,6 +147,22 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
     result.exitCode =
         !result.killed && !result.timedOut && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+bool killedWhileWriting(std::size_t fileBytes, const std::function<void()>& work) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const rlimit noCore{0, 0};
+        const rlimit size{fileBytes, fileBytes};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        ::signal(SIGXFSZ, SIG_DFL);
+        ::setrlimit(RLIMIT_FSIZE, &size);
+        work();
+        ::_exit(0);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFSIGNALED(status) &&
+           WTERMSIG(status) == SIGXFSZ;
 }
 
 void makeDeepTree(const std::string& root, int levels, const std::string& tag) {

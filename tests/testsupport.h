@@ -147,6 +147,10 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds = 60,
                          bool asNobody = false, const std::function<bool()>& killWhen = {});
 
+// Runs `work` in a child process that the system kills once it writes past `fileBytes` in any
+// file (SIGXFSZ), as a run killed half-way through a write; true when it died so.
+bool killedWhileWriting(std::size_t fileBytes, const std::function<void()>& work);
+
 // Folders "d" in `levels` below a new `root` with a link "l"; every 1000th and the last hold "f".
 void makeDeepTree(const std::string& root, int levels, const std::string& tag);
 // The levels of "d" below `root`, or -1 when a file "f" is missing or wrong.

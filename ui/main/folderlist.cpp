@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/drives.h"
+#include "platform/pathtext.h"
 
 namespace mivex::ui {
 
@@ -102,7 +103,7 @@ int FolderList::fill(const QString& path) {
     // Ancestors from the root down to the open folder itself.
     QStringList chain;
     for (QString p = path; p != QLatin1String("/");
-         p = QString::fromStdString(parentFolder(p.toStdString()))) {
+         p = QString::fromStdString(parentOf(p.toStdString()))) {
         chain.prepend(p);
     }
     chain.prepend(QStringLiteral("/"));

@@ -497,13 +497,12 @@ void frmMain::lstQueue_OLEDragDrop(const QList<QByteArray>& paths, Qt::DropActio
 }
 
 void frmMain::dropFile(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (dirSource->setPath(toQ(path.substr(0, slash + 1))) != 0) {  // "/a/b.txt" gives "/a/"
+    if (dirSource->setPath(toQ(parentOf(path))) != 0) {
         return;  // a folder that cannot be opened: nothing to queue from it
     }
     filSource->setPath(dirSource->path());
     gDragDrop = true;  // a double-click the selection may cause must add nothing
-    filSource->selectFile(toQ(path.substr(slash + 1)));
+    filSource->selectFile(toQ(nameOf(path)));
     AddToQueue(QStringLiteral("File"));
     gDragDrop = false;
 }

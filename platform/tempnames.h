@@ -1,5 +1,5 @@
-// The hidden names under which files are written before they take their real names, and the
-// clean-up of those left behind by a run that was killed.
+// The hidden names under which files are written before they take their real names (copies, saved
+// lists, cabinets), and the clean-up of those left behind by a run that was killed.
 //
 // A temporary name tells which process made it: ".mivex-<host>-<pid>-<serial>-<name>.part", where
 // <host> stands for the machine and process namespace, so that a process of another machine
@@ -17,6 +17,11 @@ std::string tempName(const std::string& name);
 
 // Whether `name` has the shape of a temporary name (of any process).
 bool isTempName(const std::string& name);
+
+// A new, empty file under a fresh temporary name in the folder of `path`, created exclusively with
+// `mode` (the umask applies), after the folder's stale temporary files are removed: its
+// descriptor, with `tempPath` set to its path; or -1 with errno set.
+int createTempBeside(const std::string& path, std::string& tempPath, mode_t mode = 0666);
 
 // Removes from the folder `dir` the temporary files of processes of this machine and namespace
 // that are gone. Each folder is looked through once per process: later calls for it return at

@@ -1,5 +1,5 @@
 // Temporary names that tell their owner, and the clean-up of those whose owner is gone.
-#include "engine/tempnames.h"
+#include "platform/tempnames.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,6 +17,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/pathtext.h"
 #include "platform/posixio.h"
 
 namespace mivex {
@@ -86,6 +87,32 @@ std::string tempName(const std::string& name) {
 bool isTempName(const std::string& name) {
     return name.size() > kPrefix.size() + kSuffix.size() && name.starts_with(kPrefix) &&
            name.ends_with(kSuffix);
+}
+
+int createTempBeside(const std::string& path, std::string& tempPath, mode_t mode) {
+    const std::string folder = parentOf(path);
+    const std::string name = nameOf(path);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        return -1;
+    }
+    removeStaleTemps(dir);
+    int fd = -1;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temp = tempName(name);
+        fd = ::openat(dir, temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            tempPath = joinPath(folder, temp);
+            break;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    const int error = errno;
+    ::close(dir);
+    errno = error;
+    return fd;
 }
 
 void removeStaleTemps(int dir) {
