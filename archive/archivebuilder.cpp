@@ -15,7 +15,6 @@
 #include "platform/fd.h"
 #include "platform/folders.h"
 #include "platform/posixio.h"
-#include "queue/queueentry.h"
 
 namespace mivex {
 
@@ -142,16 +141,10 @@ bool ArchiveBuilder::IsAlreadyPacked(const std::string& path) {
     return !mPacked.insert(path).second;
 }
 
-void ArchiveBuilder::addRow(const std::string& row) {
+void ArchiveBuilder::addSource(const std::string& source) {
     if (mAbandoned) {
         return;
     }
-    const std::optional<QueueEntry> entry = ParseRecord(row);
-    if (!entry) {
-        fail("The queue row \"" + row + "\" names no source.");
-        return;
-    }
-    const std::string& source = entry->source;
     struct stat st {};
     if (::stat(source.c_str(), &st) != 0) {
         if (errno != ENOENT && errno != ENOTDIR) {

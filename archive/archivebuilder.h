@@ -16,8 +16,8 @@ namespace mivex {
 
 class ArchiveBuilder {
 public:
-    // Called before each file a folder walk meets, with its full path: the window shows it and
-    // lets pending events run. Returning false abandons the run (the program is closing).
+    // Called before each file a folder walk meets, with its full path: the window shows it.
+    // Returning false abandons the run (the user cancelled, or the program is closing).
     using FileMet = std::function<bool(const std::string& path)>;
 
     explicit ArchiveBuilder(FileMet fileMet = {});
@@ -25,8 +25,13 @@ public:
 
     // Makes the cabinet writer and opens a cabinet for `archivePath`.
     void open(const std::string& archivePath);
-    // Packs the source of one queue row; a source that does not exist contributes nothing.
-    void addRow(const std::string& row);
+    // Packs one source: a file, or a folder with its whole tree; a source that does not exist
+    // contributes nothing.
+    void addSource(const std::string& source);
+    // Notes a failure of the run (the most recent one is kept for the closing message).
+    void fail(std::string description);
+    // Drops the run: close() then discards the partial cabinet.
+    void abandon() { mAbandoned = true; }
     // Writes the cabinet, or drops it when the run was abandoned. May run on another thread
     // than the rest; nothing else may be called meanwhile but cancelClose().
     void close();
@@ -45,7 +50,6 @@ private:
     // True when `path` was packed before in this run; otherwise it is noted as packed now.
     bool IsAlreadyPacked(const std::string& path);
     bool add(const std::string& path);
-    void fail(std::string description);
 
     FileMet mFileMet;
     std::unique_ptr<CabinetWriter> mWriter;

@@ -1,25 +1,23 @@
-// "Make Archive of Source Files". The main window stays usable while the archive is built: the
-// folder walk lets the user interface run before each file, and the cabinet is written on a worker
-// thread. So the rows are copied before anything else happens, a second click during a run does
-// nothing, and closing the main window (which ends the program) abandons the run, leaving no
-// archive and showing no message.
+// "Make Archive of Source Files". The main window stays usable while the archive is made: the
+// folder walk and the writing of the cabinet run off the window thread (OffThread), while the
+// status window shows the file being examined, then how far the cabinet is, and offers Cancel. So
+// the rows are copied before anything else happens, a second click during a run does nothing, and
+// closing the main window (which ends the program) abandons the run, leaving no archive and
+// showing no message.
 #include "ui/archive/makecab.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <atomic>
-#include <functional>
-#include <system_error>
-#include <thread>
+#include <mutex>
 
 #include "archive/archivebuilder.h"
+#include "queue/queueentry.h"
 #include "ui/archive/frmstatus.h"
+#include "ui/offthread.h"
 #include "ui/prompts.h"
 
 namespace mivex::ui {
@@ -28,7 +26,7 @@ namespace {
 
 const char* const kSupportAddress = "support@mivex.example";
 
-constexpr qint64 kRepaintMs = 40;
+// The status window is brought up to date this often.
 constexpr int kWatchMs = 50;
 
 bool gRunning = false;
@@ -41,58 +39,35 @@ public:
     RunGuard& operator=(const RunGuard&) = delete;
 };
 
-// Writing the cabinet reads and compresses every file, which takes long for big ones: it runs on
-// a worker thread while the status window shows the file being packed and how far the cabinet
-// is, and offers Cancel. False when the write was cancelled (Cancel, the status window closed)
-// or the program began to close meanwhile (`closing` says so, or the loop was told to exit); the
-// write is stopped then and leaves no file.
-bool finishOnWorker(ArchiveBuilder& builder, const QPointer<frmStatus>& status,
-                    const std::function<bool()>& closing) {
-    QEventLoop loop;
-    std::atomic<bool> done = false;
-    std::thread worker;
-    try {
-        worker = std::thread([&] {
-            builder.close();
-            done = true;
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        });
-    } catch (const std::system_error&) {
-        builder.close();  // no thread to be had: the window waits instead
-        return true;
-    }
-    if (status) {
-        status->showWriting();
-        QObject::connect(status->cmdCancel, &QPushButton::clicked, &loop, &QEventLoop::quit);
-    }
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
-        if (closing() || !status || !status->isVisible()) {
-            loop.quit();  // closing the status window is a Cancel too
-            return;
+// What the window thread and the job share: the file the walk is at, whether the cabinet is being
+// written, and whether the run is to be dropped.
+struct Walk {
+    std::mutex lock;
+    std::string file;  // under lock
+    std::atomic<bool> writing = false;
+    std::atomic<bool> drop = false;
+};
+
+// The job: every row's source packed, then the cabinet written, unless the run is dropped first.
+void build(ArchiveBuilder& builder, const std::string& cabinet,
+           const std::vector<std::string>& rows, Walk& walk) {
+    builder.open(cabinet);
+    for (const std::string& row : rows) {
+        if (const std::optional<QueueEntry> entry = ParseRecord(row)) {
+            builder.addSource(entry->source);
+        } else {
+            builder.fail("The queue row \"" + row + "\" names no source.");
         }
-        const CabinetWriter::Progress p = builder.writeProgress();
-        // Bytes where the files have any, otherwise files.
-        const double fraction =
-            p.bytesTotal > 0  ? static_cast<double>(p.bytesDone) / static_cast<double>(p.bytesTotal)
-            : p.fileCount > 0 ? static_cast<double>(p.fileNumber > 0 ? p.fileNumber - 1 : 0) /
-                                    static_cast<double>(p.fileCount)
-                              : 0.0;
-        status->showWritten(QString::fromStdString(p.file), fraction);
-    });
-    watch.start(kWatchMs);
-    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-    if (!done) {
-        loop.exec();
+        if (walk.drop || builder.abandoned()) {
+            break;
+        }
     }
-    QGuiApplication::restoreOverrideCursor();
-    const bool stopped = !done;
-    if (stopped) {
-        builder.cancelClose();
+    // Either the drop is seen here, or the stop sees the writing and cancels it.
+    walk.writing = true;
+    if (walk.drop) {
+        builder.abandon();
     }
-    worker.join();
-    // A write that ended before the stop reached it is complete, and is reported as such.
-    return !stopped || !builder.failure();
+    builder.close();
 }
 
 }  // namespace
@@ -122,41 +97,57 @@ void cmdMakeCab_Click(QWidget* parent, const std::vector<std::string>& rows) {
     // Closing the main window ends the program: the run is dropped, and nothing is said.
     const bool ownerShown = owner && owner->isVisible();
     auto programClosing = [&] { return ownerShown && (!owner || !owner->isVisible()); };
-    QElapsedTimer sincePaint;
-    sincePaint.start();
-    ArchiveBuilder builder([&](const std::string& path) {
-        QCoreApplication::processEvents();
-        if (programClosing()) {
-            return false;
-        }
-        if (status) {
-            // The text is always the current file, but painting it for every file would cost
-            // more than packing a small one: the label is repainted at most 25 times a second.
-            const bool repaint = sincePaint.hasExpired(kRepaintMs);
-            status->lblStatus->setUpdatesEnabled(repaint);
-            status->lblStatus->setText(QString::fromStdString(path));
-            if (repaint) {
-                sincePaint.restart();
-            }
-        }
-        return true;
-    });
 
-    builder.open(chosen.toStdString());
-    for (const std::string& row : queued) {
-        builder.addRow(row);
-    }
-    if (builder.abandoned()) {
-        if (status) {
-            status->close();
+    Walk walk;
+    ArchiveBuilder builder([&walk](const std::string& path) {
+        std::lock_guard lock(walk.lock);
+        walk.file = path;
+        return !walk.drop.load();
+    });
+    OffThread work;
+    // Cancel, or the status window closed, ends the wait as the program's closing does.
+    QObject::connect(status->cmdCancel, &QPushButton::clicked, status, [&] { work.endWait(); });
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (programClosing() || !status || !status->isVisible()) {
+            work.endWait();
+            return;
         }
-        return;  // the builder drops the partial cabinet
-    }
-    const bool written = finishOnWorker(builder, status, programClosing);
+        if (!walk.writing) {
+            std::lock_guard lock(walk.lock);
+            status->lblStatus->setText(QString::fromStdString(walk.file));
+            return;
+        }
+        if (!status->writing()) {
+            status->showWriting();
+        }
+        const CabinetWriter::Progress p = builder.writeProgress();
+        // Bytes where the files have any, otherwise files.
+        const double fraction =
+            p.bytesTotal > 0  ? static_cast<double>(p.bytesDone) / static_cast<double>(p.bytesTotal)
+            : p.fileCount > 0 ? static_cast<double>(p.fileNumber > 0 ? p.fileNumber - 1 : 0) /
+                                    static_cast<double>(p.fileCount)
+                              : 0.0;
+        status->showWritten(QString::fromStdString(p.file), fraction);
+    });
+    watch.start(kWatchMs);
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    const std::string cabinet = chosen.toStdString();
+    work.run([&] { build(builder, cabinet, queued, walk); }, false,
+             [&] {
+                 walk.drop = true;
+                 if (walk.writing) {
+                     builder.cancelClose();
+                 }
+             });
+    QGuiApplication::restoreOverrideCursor();
+    watch.stop();
     if (status) {
         status->close();
     }
-    if (!written || programClosing()) {
+    // A write that ended before the stop reached it is complete, and is reported as such.
+    const bool dropped = builder.abandoned() || (walk.drop && builder.failure());
+    if (dropped || programClosing()) {
         return;
     }
 

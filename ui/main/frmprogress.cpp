@@ -1,14 +1,12 @@
-// The progress window of "Process Files!". The transfer engine runs on a worker thread; the user
-// interface thread waits in a local event loop so the main window keeps repainting, and reads the
-// engine's latest report ten times a second. The worker and the window share only one
-// reference-counted block (progress under a mutex, atomic flags, the worker's copy of the record),
-// and every run joins its worker before it returns.
+// The progress window of "Process Files!". The transfer engine runs off the window thread (see
+// OffThread), and the window reads the engine's latest report ten times a second. The job and the
+// window share only one reference-counted block (progress under a mutex, the cancel flag, the
+// job's copy of the record).
 #include "ui/main/frmprogress.h"
 
 #include <sys/stat.h>
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -20,14 +18,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <iterator>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "engine/transfer.h"
 #include "platform/resultcodes.h"
@@ -43,10 +37,6 @@ constexpr int kHeight = 170;
 constexpr int kBarRange = 1000;
 // Below this a speed is mostly the cost of counting the totals and opening the first file.
 constexpr qint64 kSpeedAfterMs = 500;
-// An entry that ends within this is waited for without an event loop, and the display is brought
-// up to date only every refresh period: a queue of thousands of small entries otherwise spends
-// most of its time starting loops and repainting, not transferring.
-constexpr auto kQuickEntry = std::chrono::milliseconds(20);
 // A single file this small is transferred on the window's thread: handing it to the worker and
 // back costs two thread wake-ups, which on a busy machine take longer than the copy itself.
 constexpr off_t kInlineBytes = 256 * 1024;
@@ -74,17 +64,7 @@ struct frmProgress::Shared {
     std::mutex mutex;
     TransferProgress latest;  // guarded by mutex
     std::atomic<bool> cancel{false};
-    std::atomic<bool> done{false};
-    // One worker serves every entry of a run: starting a thread per entry cost more than a small
-    // entry's transfer. Under mutex: a job is waiting (`pending`), the worker is to end (`quit`),
-    // and the loop to wake when the job is done. `changed` wakes the worker for a job and the
-    // window when one is done.
-    std::condition_variable changed;
-    bool pending = false;
-    bool quit = false;
-    QEventLoop* waiting = nullptr;
-    // The worker's own copy of the record and its result; touched by the window only while no
-    // job is pending or running.
+    // The job's own copy of the record and its result; touched by the window only between jobs.
     ShellOpRecord record;
     int code = 0;
 };
@@ -176,56 +156,19 @@ frmProgress::frmProgress(QWidget* parent)
     mTimer->setInterval(kRefreshMs);
     connect(mTimer, &QTimer::timeout, this, [this] {
         refreshDisplay();
-        if (mLoop && mShared->done.load()) {
-            mLoop->quit();  // in case the worker's own wake-up was lost
-        }
-        if (!mInRun && !mLoop) {
-            mTimer->stop();  // caught up after the last quick entry
+        if (!mInRun) {
+            mTimer->stop();  // caught up after the last entry
         }
     });
 }
 
 frmProgress::~frmProgress() {
-    if (mWorker.joinable()) {
-        // Closing the window mid-run stops the transfer; run() notices it has no window left.
-        mShared->cancel = true;
-        {
-            std::lock_guard lock(mShared->mutex);
-            mShared->quit = true;
-        }
-        mShared->changed.notify_all();
-        mWorker.join();
-    }
-    if (mLoop) {
-        mLoop->quit();
-    }
-}
-
-// The worker: takes one job at a time until told to quit (after finishing the job it holds).
-void frmProgress::serve(const std::shared_ptr<Shared>& shared) {
-    std::unique_lock lock(shared->mutex);
-    for (;;) {
-        shared->changed.wait(lock, [&] { return shared->pending || shared->quit; });
-        if (!shared->pending) {
-            return;
-        }
-        lock.unlock();
-        SharedMonitor monitor(shared->mutex, shared->latest, shared->cancel);
-        perform(shared->record, monitor, shared->code);
-        lock.lock();
-        shared->pending = false;
-        // Posted under the lock: the window leaves run() (and ends the loop) only after seeing
-        // `done`, so the loop is still there. A wake-up it no longer needs is dropped by Qt.
-        if (shared->waiting) {
-            QMetaObject::invokeMethod(shared->waiting, "quit", Qt::QueuedConnection);
-        }
-        shared->done = true;
-        shared->changed.notify_all();
-    }
+    // Closing the window mid-run stops the transfer; run() notices it has no window left.
+    mShared->cancel = true;
 }
 
 void frmProgress::reject() {
-    if (!mLoop && !mInRun) {
+    if (!mWork.waiting() && !mInRun) {
         // No transfer to wait for (the run is over): closing simply closes, and nothing of this
         // run starts any more.
         mShared->cancel = true;
@@ -252,7 +195,6 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
 
     shared->record = record;
     shared->code = 0;
-    shared->done = false;
     {
         std::lock_guard lock(shared->mutex);
         shared->latest = TransferProgress{};
@@ -274,61 +216,24 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
         mSinceShown.start();
     }
     mInRun = true;
-
-    QEventLoop loop;
-    bool queued = false;
-    const bool onThisThread = isSmallFile(record.pFrom);
-    if (!onThisThread && !mWorker.joinable()) {
-        try {
-            mWorker = std::thread([shared] { serve(shared); });
-        } catch (const std::system_error&) {
-            // No thread to be had: entries are done here, without a live display.
-        }
-    }
-    if (!onThisThread && mWorker.joinable()) {
-        {
-            std::lock_guard lock(shared->mutex);
-            shared->pending = true;
-            shared->waiting = &loop;
-        }
-        shared->changed.notify_all();
-        queued = true;
-    } else {
-        SharedMonitor monitor(shared->mutex, shared->latest, shared->cancel);
-        perform(shared->record, monitor, shared->code);
-        shared->done = true;
-    }
-    if (queued) {
-        std::unique_lock lock(shared->mutex);
-        shared->changed.wait_for(lock, kQuickEntry, [&] { return shared->done.load(); });
+    if (!mTimer->isActive()) {
+        mTimer->start();
     }
 
     const QPointer<frmProgress> self(this);
-    const bool quick = shared->done.load();
-    if (!quick) {
-        mLoop = &loop;
-        mTimer->start();
-        loop.exec();
-    }
-    if (!shared->done.load()) {
-        // The loop was ended from outside (the application quitting, the window closed): the
-        // transfer stops at its next block, and the job is over before its loop goes.
-        shared->cancel = true;
-        std::unique_lock lock(shared->mutex);
-        shared->changed.wait(lock, [&] { return shared->done.load(); });
-    }
-    {
-        std::lock_guard lock(shared->mutex);
-        shared->waiting = nullptr;
-    }
+    const bool quick = mWork.run(
+        [shared] {
+            SharedMonitor monitor(shared->mutex, shared->latest, shared->cancel);
+            perform(shared->record, monitor, shared->code);
+        },
+        isSmallFile(record.pFrom), [shared] { shared->cancel = true; });
     if (self) {
-        mLoop = nullptr;
+        // A queue of thousands of small entries would otherwise spend most of its time
+        // repainting, not transferring: after a quick entry the display is brought up to date, and
+        // pending events let through, only once a refresh period.
         if (!quick || mSinceShown.elapsed() >= kRefreshMs) {
-            mTimer->stop();
             refreshDisplay();
             mSinceShown.start();
-        } else if (!mTimer->isActive()) {
-            mTimer->start();  // the display catches up within a period, also after the last entry
         }
         const bool letThrough = quick && mSinceProcessed.elapsed() >= kRefreshMs;
         if (letThrough) {

@@ -1,14 +1,14 @@
 // The progress window of "Process Files!": the current file, bytes and files done of the entry's
-// total, the speed, and Cancel. The transfer runs on a worker thread while this window and the
+// total, the speed, and Cancel. The transfer runs off the window thread while this window and the
 // main window keep repainting; run() returns only when that transfer is over.
 #pragma once
 
 #include <QDialog>
 #include <QElapsedTimer>
 #include <memory>
-#include <thread>
 
-class QEventLoop;
+#include "ui/offthread.h"
+
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -27,8 +27,8 @@ public:
     ~frmProgress() override;
 
     // Carries out one record (entry `entryNumber` of `entryCount`, counted from 1) with the
-    // transfer engine on a worker thread and returns its result code; a Cancel sets the record's
-    // fAnyOperationsAborted.
+    // transfer engine off the window thread and returns its result code; a Cancel sets the
+    // record's fAnyOperationsAborted.
     int run(ShellOpRecord& record, int entryNumber, int entryCount);
 
     // The display is refreshed this often while a transfer runs.
@@ -39,7 +39,6 @@ protected:
 
 private:
     struct Shared;
-    static void serve(const std::shared_ptr<Shared>& shared);
     void refreshDisplay();
 
     std::shared_ptr<Shared> mShared;
@@ -56,9 +55,8 @@ private:
     QElapsedTimer mSinceProcessed;  // since pending events were last let through
     bool mInRun = false;
     int mEntryNumber = 0;
-    int mEntryCount = 0;  // inside run(), also between its worker and its wait
-    std::thread mWorker;
-    QEventLoop* mLoop = nullptr;  // the wait of the run in progress
+    int mEntryCount = 0;
+    OffThread mWork;  // last: joined before the rest goes
 };
 
 }  // namespace mivex::ui
