@@ -29,9 +29,9 @@ std::string argumentText(int argc, const char* const* argv) {
     return text;
 }
 
-CommandLine parseArgumentText(std::string_view text) {
+CommandLine parseArgumentText(std::string_view text, FileTest namesFile) {
     CommandLine line;
-    line.unattended = text.find(" -auto") != std::string_view::npos;
+    line.unattended = text.find(" -auto") != std::string_view::npos && !namesFile(text);
     // Unattended, the path ends at the first " -", whatever follows it.
     line.listPath = std::string(line.unattended ? text.substr(0, text.find(" -")) : text);
     return line;

@@ -1,7 +1,6 @@
 // Interactive start-up: the command line's list, then the main window until it closes.
 #include "ui/startup.h"
 
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "platform/posixio.h"
 #include "run/commandline.h"
 #include "run/display.h"
 #include "ui/main/frmmain.h"
@@ -21,11 +21,6 @@
 namespace mivex {
 
 namespace {
-
-bool isExistingFile(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 // From /proc/self/stat's start time (clock ticks since boot) to now on the same clock.
 double millisecondsSinceProcessStart() {
