@@ -52,7 +52,8 @@ TEST_F(UnattendedRun, RealQueueMatchesCpAAndFailuresDoNotStopIt) {
                                     : " did not copy - Something broke... sorry. Error code is " +
                                           std::to_string(code) + ".";
         said += code ? "mivex: " + describeFailure({i + 1, row, code}) + "\n" : "";
-        logged += "stamp\t" + std::string(code ? "*** ERROR *** " : "") + row + end + "\r\n";
+        const std::string inLog = code == kNotAnEntry ? "no entry\\x1b[2J at all" : row;
+        logged += "stamp\t" + std::string(code ? "*** ERROR *** " : "") + inLog + end + "\r\n";
     }
     const ProcessResult result = run(list(listed));
     EXPECT_EQ(result.exitCode, 1);
