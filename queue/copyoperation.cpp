@@ -32,13 +32,13 @@ std::string GetErrorText(int code) {
     return "Something broke... sorry. Error code is " + std::to_string(code) + ".";
 }
 
-bool CopyOperation(const std::vector<std::string>& rows, const std::string& logFolder,
+bool CopyOperation(const std::vector<std::string>& rows, const LogFolder& logFolder,
                    const CopyHooks& hooks) {
     // The day is fixed when the run starts, so a run past midnight stays in one file.
     const std::time_t start = hooks.startTime != 0 ? hooks.startTime : std::time(nullptr);
     RunLog runLog;
     // No folder: there was none to be had, which start-up has said already.
-    runLog.setPath(logFolder.empty() ? "" : joinPath(logFolder, logFileName(start)));
+    runLog.setPath(logFolder, logFileName(start));
     // Lost lines are said once, after the run, however many there were.
     struct LogReport {
         const RunLog& log;

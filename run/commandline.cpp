@@ -45,11 +45,11 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder)
     }
     QueueStore queue;
     queue.assign(std::move(list.rows));
-    const std::string logFolder = chooseLogFolder(programFolder);
+    const LogFolder logFolder = chooseLogFolder(programFolder);
     CopyHooks hooks;
     hooks.startTime = std::time(nullptr);  // names the log file that the last line points to
     const std::string logPath =
-        logFolder.empty() ? "" : joinPath(logFolder, logFileName(hooks.startTime));
+        logFolder.empty() ? "" : joinPath(logFolder.path(), logFileName(hooks.startTime));
     // On a terminal, a progress line; rows that are no entry never reach a transfer.
     std::optional<TtyProgress> display;
     if (::isatty(STDERR_FILENO) == 1) {

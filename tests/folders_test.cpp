@@ -53,7 +53,7 @@ TEST(LogFolder, FirstPlaceThatFitsElseNoLogAndWhy) {
         }
         const LogPlaces places{at(c.program), "/usr/local", at(c.state), at(c.home), at(c.pw)};
         std::string problem;
-        EXPECT_EQ(findLogFolder(places, problem), at(c.found)) << c.found;
+        EXPECT_EQ(findLogFolder(places, problem).path(), at(c.found)) << c.found;
         EXPECT_EQ(
             problem,
             *c.why ? "no folder for the run log (" + at(c.why) + "): runs are not logged" : "");

@@ -137,7 +137,7 @@ private slots:
     void init() {
         prompts.emplace();
         data.emplace();
-        frmMain::gLogPath = data->path();
+        frmMain::gLogPath = LogFolder::open(data->path());
         test::plantTree(data->path(), {"src/a.txt=a", "src/b.txt=b", "src/c.txt=c", "src/.hidden=h",
                                        "src/sub/d.txt=d", "dst/"});
     }

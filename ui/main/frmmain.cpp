@@ -40,7 +40,7 @@
 
 namespace mivex::ui {
 
-std::string frmMain::gLogPath;
+LogFolder frmMain::gLogPath;
 
 namespace {
 
@@ -556,11 +556,11 @@ bool frmMain::CopyOperation() {
     hooks.startTime = std::time(nullptr);
     const bool ok = mivex::CopyOperation(rows, gLogPath, hooks);
     progress.hide();
-    mRunDetails =
-        ok ? QString()
-           : toQ(describeRun(failures, stopped,
-                             gLogPath.empty() ? std::string()  // no folder: no log
-                                              : joinPath(gLogPath, logFileName(hooks.startTime))));
+    mRunDetails = ok ? QString()
+                     : toQ(describeRun(failures, stopped,
+                                       gLogPath.empty() ? std::string()  // no folder: no log
+                                                        : joinPath(gLogPath.path(),
+                                                                   logFileName(hooks.startTime))));
     return ok;
 }
 

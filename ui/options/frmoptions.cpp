@@ -115,7 +115,7 @@ bool frmOptions::SetupForm(const QString& strValue) {
     optOverwrite[mMain->gOverwrite == "O" ? 1 : 0]->setChecked(true);
     FrameLog->show();
     setClientHeight(kDefaultsHeightTwips);
-    txtPath->setText(QString::fromStdString(frmMain::gLogPath));
+    txtPath->setText(QString::fromStdString(frmMain::gLogPath.path()));
     txtPath->setCursorPosition(0);  // a long path shows its beginning
     return true;
 }
