@@ -86,11 +86,14 @@ bool ownFolder(const std::string& base, const std::string& below, bool trustBase
     return true;
 }
 
-// The program folder, open, when the run log may go there: this user's, and writable.
+// The program folder, open, when the run log may go there: this user's, writable, and no one
+// else's to write in. A folder that others may write in holds files they made, such as one at the
+// day's log name, which a run as root would then append to.
 Fd ownProgramFolder(const std::string& folder) {
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st;
     if (!dir.valid() || ::fstat(dir.get(), &st) != 0 || st.st_uid != ::geteuid() ||
+        (st.st_mode & (S_IWGRP | S_IWOTH | S_ISVTX)) != 0 ||
         ::faccessat(dir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
         return Fd();
     }

@@ -57,7 +57,8 @@ private:
 };
 
 // The log folder: the program folder when Mivex runs from its own folder (a build tree, an
-// unpacked copy) and may write there. Otherwise the first of $XDG_STATE_HOME/mivex,
+// unpacked copy) and may write there, unless others may too (writable by its group or by
+// everyone, or sticky: a download in /tmp). Otherwise the first of $XDG_STATE_HOME/mivex,
 // $HOME/.local/state/mivex and the password database's home's .local/state/mivex that is, or can
 // be made, a real folder (no link on the way) owned by this user and writable; missing folders
 // are made with mode 0700. Never a shared folder: when none fits, returns none (the runs are not
