@@ -344,6 +344,40 @@ private slots:
         QCOMPARE(opened.join("; ") + (w.isVisible() ? "" : "closed"), QString(p.opened));
     }
 
+    // A drive's folder list begins at the drive's root: nothing above it to click (it would leave
+    // the drive while the drive list still named it). Browsing from "/" shows every ancestor.
+    void folderListsEndAtTheDrivesRoot() {
+        test::plantTree(data->path(), {"stick/docs/", "stick/music/"});
+        DriveList::setDrivesForTesting({"/", at("stick")});
+        frmMain w;
+        w.show();
+        const auto entries = [](const FolderList* list) {
+            QStringList out;
+            for (int i = 0; i < list->count(); ++i) {
+                out << list->entryPath(i);
+            }
+            return out;
+        };
+        const auto click = [](FolderList* list, int index) {
+            const QPoint at = list->visualItemRect(list->item(index)).center();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        };
+        const QStringList stick{at("stick"), at("stick/docs"), at("stick/music")};
+        for (auto [drive, list] : {std::pair{w.drvSource, w.dirSource}, {w.drvDest, w.dirDest}}) {
+            QCOMPARE(list->setPath(at("stick/docs")), 0);
+            QCOMPARE(entries(list).first(), QStringLiteral("/"));
+            drive->setDrive(at("stick"));
+            QCOMPARE(entries(list), stick);
+            click(list, 1);
+            QCOMPARE(entries(list), stick.first(2));
+            click(list, 0);
+            click(list, 0);
+            QCOMPARE(list->path() + " " + drive->drive(), at("stick") + " " + at("stick"));
+            QCOMPARE(entries(list), stick);
+        }
+        DriveList::setDrivesForTesting({});
+    }
+
     // In the face in use, each caption fits its control in a readable size; nothing overlaps.
     void everyCaptionFitsAndNoControlOverlaps() {
         frmMain w;

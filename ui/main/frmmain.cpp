@@ -248,8 +248,8 @@ void frmMain::Form_Load() {
     const QString drive = toQ(driveOf(program, listDrives()));
     drvSource->setDrive(drive);
     drvDest->setDrive(drive);
-    dirSource->setPath(drive);
-    dirDest->setPath(drive);
+    dirSource->openDrive(drive);
+    dirDest->openDrive(drive);
     mDestPath = fromQ(dirDest->path());
 
     // Centred on the screen when first shown.
@@ -276,7 +276,7 @@ void frmMain::drvDest_Change() {
 }
 
 void frmMain::driveChanged(DriveList* drive, FolderList* folder, bool isSource) {
-    const int err = folder->setPath(drive->drive());
+    const int err = folder->openDrive(drive->drive());
     if (err == 0) {
         if (isSource) {
             drive->refresh();
@@ -320,7 +320,7 @@ void frmMain::dirDest_Click() {
 void frmMain::folderClicked(DriveList* drive, FolderList* folder) {
     // A folder that cannot be opened falls back, silently, to the drive's own folder.
     if (folder->setPath(folder->entryPath(folder->listIndex())) != 0) {
-        folder->setPath(drive->drive());
+        folder->openDrive(drive->drive());
     }
 }
 
