@@ -13,6 +13,7 @@
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
 #include "ui/archive/frmstatus.h"
+#include "ui/archive/makecab.h"
 #include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
@@ -376,6 +377,31 @@ private slots:
             QCOMPARE(entries(list), stick);
         }
         DriveList::setDrivesForTesting({});
+    }
+
+    // A cabinet that cannot be written says why, and sends the user to no made-up address: the
+    // build names the place for help (MIVEX_SUPPORT_URL), or none.
+    void archiveFailureNamesNoMadeUpPlace() {
+        frmMain w;
+        w.show();
+        point(w, "src", "dst");
+        w.filSource->selectFile("a.txt");
+        w.AddToQueue("File");
+        prompts->answer = at("missing/out.cab");
+        QTest::mouseClick(w.cmdMakeCab, Qt::LeftButton);
+        QCOMPARE(prompts->texts().size(), 1);
+        const QString text = prompts->texts().front();
+        const QString place = QString::fromUtf8(kSupportPlace);
+        QVERIFY2(text.startsWith("An error occurred while attempting to create the archive. \r\n"),
+                 qPrintable(text));
+        QVERIFY2(text.endsWith("\r\nThis is most likely caused by an invalid installation. Please "
+                               "reinstall your copy of the software." +
+                               (place.isEmpty() ? QString()
+                                                : " If problems persist, please visit our support "
+                                                  "site at " +
+                                                      place)),
+                 qPrintable(text));
+        QVERIFY(!test::exists(*data / "missing"));
     }
 
     // In the face in use, each caption fits its control in a readable size; nothing overlaps.
