@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
         }
         const std::string run = work + "/run.flq";
         std::ofstream(run, std::ios::binary) << body;
-        mivex::ui::frmMain::gLogPath = work;
+        mivex::ui::frmMain::gLogPath = mivex::LogFolder::open(work);
         window.LoadQueueList(QString::fromStdString(run));
         clock.restart();
         const bool ok = window.CopyOperation();

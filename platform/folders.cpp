@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
+#include <utility>
 
 #include "platform/fd.h"
 #include "platform/posixio.h"
@@ -37,7 +38,7 @@ std::string envOrEmpty(const char* name) {
 // Makes (or finds) `base`/`below`, one component at a time, refusing a link or a folder of
 // another user anywhere from `base` down. `base` itself may be reached through links (a home
 // folder often is), but it must belong to this user unless `trustBase` (a folder the user named).
-bool ownFolder(const std::string& base, const std::string& below, bool trustBase,
+bool ownFolder(const std::string& base, const std::string& below, bool trustBase, Fd& found,
                std::string& why) {
     const uid_t me = ::geteuid();
     Fd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -81,7 +82,22 @@ bool ownFolder(const std::string& base, const std::string& below, bool trustBase
         why = path + ": " + errnoText(errno);
         return false;
     }
+    found = std::move(dir);
     return true;
+}
+
+// The program folder, open, when the run log may go there: this user's, writable, and no one
+// else's to write in. A folder that others may write in holds files they made, such as one at the
+// day's log name, which a run as root would then append to.
+Fd ownProgramFolder(const std::string& folder) {
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st;
+    if (!dir.valid() || ::fstat(dir.get(), &st) != 0 || st.st_uid != ::geteuid() ||
+        (st.st_mode & (S_IWGRP | S_IWOTH | S_ISVTX)) != 0 ||
+        ::faccessat(dir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
+        return Fd();
+    }
+    return dir;
 }
 
 }  // namespace
@@ -124,10 +140,22 @@ LogPlaces currentLogPlaces(const std::string& programFolder) {
     return places;
 }
 
-std::string findLogFolder(const LogPlaces& places, std::string& problem) {
-    if (!isInstalledFolder(places.programFolder, places.installPrefix) &&
-        ::faccessat(AT_FDCWD, places.programFolder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
-        return places.programFolder;
+LogFolder::LogFolder(std::string path, Fd folder)
+    : mPath(std::move(path)), mFolder(std::make_shared<const Fd>(std::move(folder))) {}
+
+LogFolder LogFolder::open(const std::string& path) {
+    Fd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const int error = dir.valid() ? 0 : errno;
+    LogFolder folder(path, std::move(dir));
+    folder.mError = error;
+    return folder;
+}
+
+LogFolder findLogFolder(const LogPlaces& places, std::string& problem) {
+    if (!isInstalledFolder(places.programFolder, places.installPrefix)) {
+        if (Fd dir = ownProgramFolder(places.programFolder); dir.valid()) {
+            return LogFolder(places.programFolder, std::move(dir));
+        }
     }
     struct Candidate {
         const std::string& base;
@@ -145,17 +173,17 @@ std::string findLogFolder(const LogPlaces& places, std::string& problem) {
         if (c.base.empty() || c.base.front() != '/') {
             continue;
         }
-        if (ownFolder(c.base, c.below, c.trustBase, why)) {
-            return joinPath(c.base, c.below);
+        if (Fd dir; ownFolder(c.base, c.below, c.trustBase, dir, why)) {
+            return LogFolder(joinPath(c.base, c.below), std::move(dir));
         }
     }
     problem = "no folder for the run log (" + why + "): runs are not logged";
-    return "";
+    return {};
 }
 
-std::string chooseLogFolder(const std::string& programFolder) {
+LogFolder chooseLogFolder(const std::string& programFolder) {
     std::string problem;
-    std::string folder = findLogFolder(currentLogPlaces(programFolder), problem);
+    LogFolder folder = findLogFolder(currentLogPlaces(programFolder), problem);
     if (folder.empty()) {
         std::fprintf(stderr, "mivex: %s\n", problem.c_str());
     }

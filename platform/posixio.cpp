@@ -1,9 +1,10 @@
-// errno as text, whole writes and the one folder reader.
+// errno as text, whether a file exists, whole writes and the one folder reader.
 #include "platform/posixio.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -11,6 +12,14 @@
 #include <system_error>
 
 namespace mivex {
+
+bool isExistingFile(std::string_view path) {
+    if (path.empty() || path.find('\0') != std::string_view::npos) {
+        return false;
+    }
+    struct stat st;
+    return ::stat(std::string(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
 
 std::string errnoText(int error) {
     return std::system_category().message(error);

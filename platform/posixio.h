@@ -1,5 +1,6 @@
 // Small tools for files and folders on descriptors, written once for every part of the program:
-// errno as text, a write that finishes, and a folder reader that tells a failure from the end.
+// errno as text, whether a file exists, a write that finishes, and a folder reader that tells a
+// failure from the end.
 #pragma once
 
 #include <sys/types.h>
@@ -10,6 +11,10 @@
 #include <string_view>
 
 namespace mivex {
+
+// Whether `path` names an existing regular file, links followed (a folder or a FIFO does not
+// count). A path holding a NUL byte names none: the system would see a shorter one.
+bool isExistingFile(std::string_view path);
 
 // What errno `error` means, as the system says it.
 std::string errnoText(int error);

@@ -32,13 +32,13 @@ std::string GetErrorText(int code) {
     return "Something broke... sorry. Error code is " + std::to_string(code) + ".";
 }
 
-bool CopyOperation(const std::vector<std::string>& rows, const std::string& logFolder,
+bool CopyOperation(const std::vector<std::string>& rows, const LogFolder& logFolder,
                    const CopyHooks& hooks) {
     // The day is fixed when the run starts, so a run past midnight stays in one file.
     const std::time_t start = hooks.startTime != 0 ? hooks.startTime : std::time(nullptr);
     RunLog runLog;
     // No folder: there was none to be had, which start-up has said already.
-    runLog.setPath(logFolder.empty() ? "" : joinPath(logFolder, logFileName(start)));
+    runLog.setPath(logFolder, logFileName(start));
     // Lost lines are said once, after the run, however many there were.
     struct LogReport {
         const RunLog& log;
@@ -64,10 +64,13 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
     const std::size_t count = rows.size();
     for (std::size_t row = 0; row < count; ++row) {
         const std::string& entry = rows[row];
+        // Written as standard error shows it: a NUL byte would make grep call the whole day's
+        // log binary, and other control characters would move a terminal's cursor.
+        const std::string logged = printable(entry);
         const std::optional<QueueEntry> fields = ParseRecord(entry);
         if (!fields) {
             // A hand-edited list can hold a row that is no entry at all: it fails on its own.
-            runLog.log("*** ERROR *** " + entry +
+            runLog.log("*** ERROR *** " + logged +
                        " did not copy - This line is not a queue entry (expected "
                        "\"C-N --> source --> destination folder\")");
             if (hooks.failed) {
@@ -84,7 +87,7 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
             fields->keepsBoth() ? ShellOpRecord::kKeepBothFlags : ShellOpRecord::kOverwriteFlags;
         const int result = hooks.perform ? hooks.perform(record) : DoFileOperation(record);
         if (result != 0) {
-            runLog.log("*** ERROR *** " + entry + " did not copy - " + GetErrorText(result));
+            runLog.log("*** ERROR *** " + logged + " did not copy - " + GetErrorText(result));
             if (hooks.failed) {
                 hooks.failed({row + 1, entry, result});
             }
@@ -94,7 +97,7 @@ bool CopyOperation(const std::vector<std::string>& rows, const std::string& logF
         if (record.fAnyOperationsAborted) {
             return false;  // the rest of the queue is left as it is; this row gets no line
         }
-        runLog.log(entry + " was successful");
+        runLog.log(logged + " was successful");
         lastCopyCode = fields->copy;
     }
     if (errors != 0) {

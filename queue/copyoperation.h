@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/folders.h"
 #include "queue/runfailure.h"
 
 namespace mivex {
@@ -59,7 +60,7 @@ struct CopyHooks {
 // Carries out every row from the top and logs each outcome in `logFolder` (no log when empty). True
 // when every row succeeded; false when any failed or a transfer was aborted (the walk stops there,
 // that row gets no line, and no after-run notice follows).
-bool CopyOperation(const std::vector<std::string>& rows, const std::string& logFolder,
+bool CopyOperation(const std::vector<std::string>& rows, const LogFolder& logFolder,
                    const CopyHooks& hooks = {});
 
 }  // namespace mivex

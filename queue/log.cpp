@@ -63,12 +63,11 @@ void RunLog::log(std::string_view message) {
     log(message, std::time(nullptr));
 }
 
-void RunLog::setPath(const std::string& path) {
-    if (path != mPath) {
-        mFile.reset();
-        mStarted = false;
-    }
-    mPath = path;
+void RunLog::setPath(const LogFolder& folder, const std::string& name) {
+    mFile.reset();
+    mFolder = folder;
+    mName = name;
+    mPath = folder.empty() ? std::string() : joinPath(folder.path(), name);
 }
 
 namespace {
@@ -95,13 +94,15 @@ bool endsTorn(int fd, off_t size) {
 }  // namespace
 
 bool RunLog::open(std::string& prefix) {
-    const bool first = !mStarted;
-    mStarted = true;
-    // Read too: the first line looks at how the file ends. O_NONBLOCK: a FIFO planted at the day's
-    // name would otherwise hold the run until some reader opened it. Only a regular file is
-    // written; anything else loses the line.
-    Fd fd(::open(mPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
-                 0644));
+    if (mFolder.fd() < 0) {
+        fail(errnoText(mFolder.openError() != 0 ? mFolder.openError() : EBADF));
+        return false;
+    }
+    // Read too: a file opened looks at how it ends. O_NONBLOCK: a FIFO planted at the day's name
+    // would otherwise hold the run until some reader opened it. Only a regular file is written;
+    // anything else loses the line.
+    Fd fd(::openat(mFolder.fd(), mName.c_str(),
+                   O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
     if (!fd.valid()) {
         fail(errnoText(errno));
         return false;
@@ -115,14 +116,21 @@ bool RunLog::open(std::string& prefix) {
         fail("it is not a regular file");
         return false;
     }
-    // A line torn by a crash or an older program would swallow this run's first line. Another
+    // A line torn by a crash or an older program would swallow the line written next. Another
     // run's line that is being appended right now can look torn too: a write across a page edge
     // grows the file in two steps. So the end counts as torn only when it stays the same.
-    if (first && st.st_size > 0 && endsTorn(fd.get(), st.st_size)) {
+    if (st.st_size > 0 && endsTorn(fd.get(), st.st_size)) {
         prefix = "\r\n";
     }
     mFile = std::move(fd);
     return true;
+}
+
+bool RunLog::stillNamed() const {
+    struct stat held, named;
+    return ::fstat(mFile.get(), &held) == 0 && held.st_nlink > 0 &&
+           ::fstatat(mFolder.fd(), mName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
 }
 
 void RunLog::log(std::string_view message, std::time_t when) {
@@ -130,6 +138,9 @@ void RunLog::log(std::string_view message, std::time_t when) {
         return;
     }
     std::string line;
+    if (mFile.valid() && !stillNamed()) {
+        mFile.reset();  // removed or moved away: the day's name gets a file again
+    }
     // A file that could not be opened is tried again at the next line (the folder may be back).
     if (!mFile.valid() && !open(line)) {
         return;

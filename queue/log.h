@@ -2,10 +2,12 @@
 //   date and time, TAB, message, CR LF
 // The file is opened at the first line and kept open for the run (one RunLog), opened with
 // O_APPEND; each line is appended with one write(), so every line is in the file when log()
-// returns and two runs at once never interleave half lines. A line that cannot be written is lost:
-// the log never stops a run, but remembers why, so the caller can say so once. A log file removed
-// or renamed during a run keeps that run's later lines, as with any program that holds its log
-// open; the next run writes the day's file afresh.
+// returns and two runs at once never interleave half lines. Before each line the day's name is
+// looked up again: a log removed or moved away during the run (a cleanup job, a user, an entry of
+// the run itself) is opened afresh, so no line goes into a file that has no name. The file is
+// made in the log folder that was checked at start, through its kept descriptor, never through a
+// path. A line that cannot be written is lost: the log never stops a run, but remembers why, so
+// the caller can say so once.
 //
 // (The class is called RunLog rather than log: C++ does not let a method share its class's name.)
 #pragma once
@@ -15,14 +17,16 @@
 #include <string_view>
 
 #include "platform/fd.h"
+#include "platform/folders.h"
 
 namespace mivex {
 
 class RunLog {
 public:
-    // Stores the full path of the log file (empty: the run is not logged); opens and checks
-    // nothing. A file already open for another path is closed.
-    void setPath(const std::string& path);
+    // Stores the log file as the file `name` in `folder` (no folder: the run is not logged);
+    // opens and checks nothing. A file already open is closed.
+    void setPath(const LogFolder& folder, const std::string& name);
+    // The log file's full path, for what is said about it.
     const std::string& path() const { return mPath; }
     // Appends one line stamped with the current local date and time.
     void log(std::string_view message);
@@ -37,10 +41,13 @@ private:
     // Opens the file for appending and checks it; false (the reason noted) when it cannot be.
     // `prefix` gets the line end that a torn last line of an earlier run needs.
     bool open(std::string& prefix);
+    // Whether the day's name in the folder still leads to the open file.
+    bool stillNamed() const;
 
+    LogFolder mFolder;
+    std::string mName;
     std::string mPath;
-    Fd mFile;               // open from the first line written until the run ends
-    bool mStarted = false;  // the first line was tried: the file's end has been looked at
+    Fd mFile;  // open from the first line written while the day's name leads to it
     std::string mFailure;
 };
 

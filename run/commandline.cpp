@@ -29,9 +29,9 @@ std::string argumentText(int argc, const char* const* argv) {
     return text;
 }
 
-CommandLine parseArgumentText(std::string_view text) {
+CommandLine parseArgumentText(std::string_view text, FileTest namesFile) {
     CommandLine line;
-    line.unattended = text.find(" -auto") != std::string_view::npos;
+    line.unattended = text.find(" -auto") != std::string_view::npos && !namesFile(text);
     // Unattended, the path ends at the first " -", whatever follows it.
     line.listPath = std::string(line.unattended ? text.substr(0, text.find(" -")) : text);
     return line;
@@ -45,11 +45,11 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder)
     }
     QueueStore queue;
     queue.assign(std::move(list.rows));
-    const std::string logFolder = chooseLogFolder(programFolder);
+    const LogFolder logFolder = chooseLogFolder(programFolder);
     CopyHooks hooks;
     hooks.startTime = std::time(nullptr);  // names the log file that the last line points to
     const std::string logPath =
-        logFolder.empty() ? "" : joinPath(logFolder, logFileName(hooks.startTime));
+        logFolder.empty() ? "" : joinPath(logFolder.path(), logFileName(hooks.startTime));
     // On a terminal, a progress line; rows that are no entry never reach a transfer.
     std::optional<TtyProgress> display;
     if (::isatty(STDERR_FILENO) == 1) {

@@ -4,17 +4,25 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posixio.h"
+
 namespace mivex {
 
 // The arguments joined by single blanks; quotation marks were already removed by the shell.
 std::string argumentText(int argc, const char* const* argv);
 
 struct CommandLine {
-    bool unattended = false;  // " -auto" stands anywhere in the text (case matters)
+    bool unattended = false;  // " -auto" stands in the text (case matters) and it names no file
     std::string listPath;     // unattended: the text before the first " -"; otherwise all of it
 };
 
-CommandLine parseArgumentText(std::string_view text);
+// Whether a path names an existing file; isExistingFile on the real system.
+using FileTest = bool (*)(std::string_view path);
+
+// A text that names an existing file is that list's path, whatever it holds: the desktop hands
+// over one argument, the file's full path, and a list received as "night -auto.flq" must open,
+// not run the list "night". Only otherwise does " -auto" ask for an unattended run.
+CommandLine parseArgumentText(std::string_view text, FileTest namesFile = isExistingFile);
 
 // Exit statuses of an unattended run.
 enum UnattendedStatus : int { kRunOk = 0, kRunHadFailures = 1, kRunNoList = 2 };

@@ -52,7 +52,8 @@ TEST_F(UnattendedRun, RealQueueMatchesCpAAndFailuresDoNotStopIt) {
                                     : " did not copy - Something broke... sorry. Error code is " +
                                           std::to_string(code) + ".";
         said += code ? "mivex: " + describeFailure({i + 1, row, code}) + "\n" : "";
-        logged += "stamp\t" + std::string(code ? "*** ERROR *** " : "") + row + end + "\r\n";
+        const std::string inLog = code == kNotAnEntry ? "no entry\\x1b[2J at all" : row;
+        logged += "stamp\t" + std::string(code ? "*** ERROR *** " : "") + inLog + end + "\r\n";
     }
     const ProcessResult result = run(list(listed));
     EXPECT_EQ(result.exitCode, 1);
@@ -70,14 +71,18 @@ TEST_F(UnattendedRun, RealQueueMatchesCpAAndFailuresDoNotStopIt) {
     EXPECT_EQ(readFile(data / "dst/report - Copy.doc"), "report");
 }
 
-// The arguments as one text: exactly --help, -h or --version answers on standard output; " -auto"
+// The arguments as one text: exactly --help, -h or --version answers on standard output; a text
+// that names an existing file opens it in the window (as the desktop hands one); else " -auto"
 // (case matters) runs the text before the first " -" as a list, a bad one ending with a reason and
 // no log; else the window starts (a stand-in here), or without a display one line says so.
 TEST_F(UnattendedRun, HelpVersionBadListsOrTheWindowByTheWholeCommandLine) {
     EXPECT_TRUE(runProcess({exe(), "x.flq"}).err.starts_with("mivex: cannot start the window ("));
     writeFile(prog / "mivex-gui", "#!/bin/sh\necho \"window: $*\"\n", 0755);
-    plantTree(data.path(), {"folder.flq/", "nosep.flq=just some text\r\nC-N --> /a --> /b\r\n",
-                            "long.flq=C-N --> /a --> /b\r\n" + std::string(32767, '\n')});
+    const std::string runs = "C-N --> " + data / "folder.flq --> " + data / "ran\r\n";
+    plantTree(data.path(),
+              {"folder.flq/", "nosep.flq=just some text\r\nC-N --> /a --> /b\r\n",
+               "long.flq=C-N --> /a --> /b\r\n" + std::string(32767, '\n'), "night=" + runs,
+               "night -auto.flq=" + runs, "car -autos/l.flq=" + runs, "dir -auto/"});
     const std::string gui = std::filesystem::path(MIVEX_EXE).parent_path() / "mivex-gui";
     const ScopedEnv x("DISPLAY", ""), w("WAYLAND_DISPLAY", ""), q("QT_QPA_PLATFORM", "");
     const auto at = [&](const char* list) { return *list == '/' ? list : data / list; };
@@ -101,6 +106,11 @@ TEST_F(UnattendedRun, HelpVersionBadListsOrTheWindowByTheWholeCommandLine) {
         {{exe(), "/l.flq", "-Auto"}, 0, "window: /l.flq -Auto\n", ""},
         {{exe(), "\"/l.flq\"", "-automatic"}, 2, "", "mivex: \"/l.flq\": the list does not exist"},
         {unattended("My -Lists/l.flq"), 2, "", bad("My", "the list does not exist")},
+        // A list received from the desktop is opened, never the one its name begins with.
+        {{exe(), data / "night -auto.flq"}, 0, "window: " + data / "night -auto.flq\n", ""},
+        {{exe(), data / "car -autos/l.flq"}, 0, "window: " + data / "car -autos/l.flq\n", ""},
+        {{exe(), data / "nosep.flq -auto"}, 2, "", bad("nosep.flq", notAList)},
+        {{exe(), data / "dir -auto"}, 2, "", bad("dir", "the list does not exist")},
         {unattended("missing.flq"), 2, "", bad("missing.flq", "the list does not exist")},
         {unattended("nosep.flq/x.flq"), 2, "", bad("nosep.flq/x.flq", "the list does not exist")},
         {unattended("folder.flq"), 2, "", bad("folder.flq", "the list is a folder")},
@@ -124,6 +134,7 @@ TEST_F(UnattendedRun, HelpVersionBadListsOrTheWindowByTheWholeCommandLine) {
         EXPECT_EQ(result.err.substr(0, err.empty() ? std::string::npos : err.size()), err);
     }
     EXPECT_FALSE(exists(logPath()));
+    EXPECT_FALSE(exists(data / "ran"));
     // Output that cannot be written is not a success.
     EXPECT_EQ(runProcess({"sh", "-c", "\"$0\" --help >/dev/full", exe()}).exitCode, 1);
 }

@@ -10,13 +10,18 @@
 namespace mivex {
 namespace {
 
-// Build tree, else first fitting state folder, else why not; "l..." hold links, "o..." aren't ours.
+// Build tree (not one others may write in), else first fitting state folder, else why not; "l..."
+// hold links, "o..." aren't ours.
 TEST(LogFolder, FirstPlaceThatFitsElseNoLogAndWhy) {
     test::TempDir dir;
-    test::plantTree(
-        dir.path(),
-        {"prefix/lib/mivex/", "build/", "state/", "home/", "pw/", "elsewhere/", "ostate/mivex/",
-         "ohome/", "lstate/mivex->../elsewhere", "lhome/.local/state->../../elsewhere"});
+    test::plantTree(dir.path(),
+                    {"prefix/lib/mivex/", "build/", "state/", "home/", "pw/", "elsewhere/",
+                     "ostate/mivex/", "ohome/", "lstate/mivex->../elsewhere",
+                     "lhome/.local/state->../../elsewhere", "tmp/", "group/", "others/"});
+    for (const auto& [shared, mode] :
+         {std::pair{"tmp", 01777}, {"group", 0775}, {"others", 0757}}) {
+        ASSERT_EQ(::chmod((dir / shared).c_str(), mode), 0);
+    }
     const bool root = ::geteuid() == 0;
     if (root) {
         ASSERT_EQ(::chown((dir / "ostate/mivex").c_str(), 65534, 65534), 0);
@@ -37,6 +42,10 @@ TEST(LogFolder, FirstPlaceThatFitsElseNoLogAndWhy) {
         const char *program, *state, *home, *pw, *found, *why;
     } cases[] = {
         {"build", "state", "", "", "build", ""},
+        // A program folder others may write in (a download in /tmp) is a shared folder.
+        {"tmp", "state", "", "", "state/mivex", ""},
+        {"group", "state", "", "", "state/mivex", ""},
+        {"others", "state", "", "", "state/mivex", ""},
         {"gone", "state", "home", "pw", "state/mivex", ""},
         {"gone", "./state", "home", "pw", "home/.local/state/mivex", ""},  // relative: ignored
         {"gone", "", "", "pw", "pw/.local/state/mivex", ""},
@@ -53,7 +62,7 @@ TEST(LogFolder, FirstPlaceThatFitsElseNoLogAndWhy) {
         }
         const LogPlaces places{at(c.program), "/usr/local", at(c.state), at(c.home), at(c.pw)};
         std::string problem;
-        EXPECT_EQ(findLogFolder(places, problem), at(c.found)) << c.found;
+        EXPECT_EQ(findLogFolder(places, problem).path(), at(c.found)) << c.found;
         EXPECT_EQ(
             problem,
             *c.why ? "no folder for the run log (" + at(c.why) + "): runs are not logged" : "");

@@ -1,12 +1,15 @@
-// The run log: names, stamps, appending, many writers, a full disk, a link or FIFO at its path.
+// The run log: names, stamps, appending, many writers, a full disk, a link or FIFO at its path, a
+// log that goes during a run, a checked folder swapped for a link.
 #include "queue/log.h"
 
 #include <unistd.h>
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
+#include "platform/folders.h"
 #include "tests/unattended.h"
 
 using namespace mivex;
@@ -27,7 +30,10 @@ std::time_t localTime(int hour, int minute, int second, int year = 2026, int mon
 std::string logRun(const std::string& path, const Lines& messages,
                    std::time_t at = localTime(9, 30, 0)) {
     RunLog log;
-    log.setPath(path);
+    if (!path.empty()) {
+        const std::size_t slash = path.rfind('/');
+        log.setPath(LogFolder::open(path.substr(0, slash)), path.substr(slash + 1));
+    }
     for (const std::string& message : messages) {
         log.log(message, at);
     }
@@ -116,4 +122,76 @@ TEST(RunLog, LogPathThatIsNoFileIsNotWritten) {
                                  " could not be written (it is not a regular file): lines of "
                                  "this run are missing\n");
     EXPECT_EQ(describeTree(src.path()), (Lines{"a/", "a/f.txt=f", "b/", "b/f.txt=f", "f.txt=f"}));
+}
+
+// A log removed, renamed or replaced during a run gets the next line at the day's name again; a
+// log whose folder has gone loses its lines and says so once.
+TEST(RunLog, LinesFollowTheDaysNameWhenItsFileGoes) {
+    TempDir dir;
+    plantTree(dir.path(), {"logs/"});
+    const std::string log = dir / "logs/log.txt", line = "12/05/2026 09:30:00\t";
+    const std::pair<const char*, std::function<void()>> steps[] = {
+        {"kept", [] {}},
+        {"removed", [&] { ::unlink(log.c_str()); }},
+        {"renamed", [&] { ::rename(log.c_str(), (dir / "logs/moved.txt").c_str()); }},
+        {"replaced",
+         [&] {
+             writeFile(dir / "other.txt", "other\r\n");
+             ::rename((dir / "other.txt").c_str(), log.c_str());
+         }},
+        {"kept again", [] {}},
+        {"gone", [&] { removeTree(dir / "logs"); }},
+    };
+    RunLog runLog;
+    runLog.setPath(LogFolder::open(dir / "logs"), "log.txt");
+    std::vector<std::string> seen;
+    for (const auto& [name, step] : steps) {
+        step();
+        runLog.log(name, localTime(9, 30, 0));
+        seen.push_back(exists(log) ? readFile(log) : "");
+        if (std::string_view(name) == "renamed") {
+            seen.push_back(readFile(dir / "logs/moved.txt"));
+        }
+    }
+    EXPECT_EQ(seen, (Lines{line + "kept\r\n", line + "removed\r\n", line + "renamed\r\n",
+                           line + "removed\r\n", "other\r\n" + line + "replaced\r\n",
+                           "other\r\n" + line + "replaced\r\n" + line + "kept again\r\n", ""}));
+    EXPECT_EQ(runLog.firstFailure(), "No such file or directory");
+}
+
+// The run's own entry moves the day's log away: the lines after it go to the day's name.
+TEST(RunLog, AnEntryThatMovesTheLogAway) {
+    TempDir src;
+    Unattended program;
+    plantTree(src.path(), {"f.txt=f", "moved/"});
+    const std::string name = logFileName(std::time(nullptr));
+    const Lines rows = {entry("C-N", src / "f.txt", src / "a"),
+                        entry("M-O", program.logPath(), src / "moved"),
+                        entry("C-N", src / "f.txt", src / "b")};
+    const ProcessResult result = program.run(program.list(rows));
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    const auto messages = [](const std::string& path) {  // without the stamps
+        return std::regex_replace(exists(path) ? readFile(path) : "", std::regex(".+\t"), "");
+    };
+    EXPECT_EQ(messages(src / ("moved/" + name)), rows[0] + " was successful\r\n");
+    EXPECT_EQ(messages(program.logPath()),
+              rows[1] + " was successful\r\n" + rows[2] + " was successful\r\n");
+}
+
+// The log lands in the folder that was checked at start, never through a link put in its place
+// afterwards (another user's folder on the way to $XDG_STATE_HOME could do that).
+TEST(RunLog, TheCheckedFolderIsWrittenEvenWhenALinkTakesItsPlace) {
+    TempDir dir;
+    plantTree(dir.path(), {"state/", "elsewhere/"});
+    std::string problem;
+    const auto folder = findLogFolder({dir / "gone", "/usr/local", dir / "state", "", ""}, problem);
+    ASSERT_EQ(::rename((dir / "state/mivex").c_str(), (dir / "state/checked").c_str()), 0);
+    ASSERT_EQ(::symlink("../elsewhere", (dir / "state/mivex").c_str()), 0);
+    RunLog runLog;
+    runLog.setPath(folder, "log.txt");
+    runLog.log("a line", localTime(9, 30, 0));
+    EXPECT_EQ(listTree(dir / "elsewhere"), Lines{});
+    EXPECT_EQ(describeTree(dir / "state"),
+              (Lines{"checked/", "checked/log.txt=12/05/2026 09:30:00\ta line\r\n",
+                     "mivex->../elsewhere"}));
 }

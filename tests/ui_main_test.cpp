@@ -13,6 +13,7 @@
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
 #include "ui/archive/frmstatus.h"
+#include "ui/archive/makecab.h"
 #include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
@@ -180,7 +181,7 @@ private slots:
     void init() {
         prompts.emplace();
         data.emplace();
-        frmMain::gLogPath = data->path();
+        frmMain::gLogPath = LogFolder::open(data->path());
         test::plantTree(data->path(), {"src/a.txt=a", "src/b.txt=b", "src/c.txt=c", "src/.hidden=h",
                                        "src/sub/d.txt=d", "dst/"});
     }
@@ -388,6 +389,65 @@ private slots:
         QCOMPARE(prompts->shown.size(), *p.shown ? 1u : 0u);
         QCOMPARE(prompts->texts().join("").left(int(qstrlen(p.shown))), QString(p.shown));
         QCOMPARE(opened.join("; ") + (w.isVisible() ? "" : "closed"), QString(p.opened));
+    }
+
+    // A drive's folder list begins at the drive's root: nothing above it to click (it would leave
+    // the drive while the drive list still named it). Browsing from "/" shows every ancestor.
+    void folderListsEndAtTheDrivesRoot() {
+        test::plantTree(data->path(), {"stick/docs/", "stick/music/"});
+        DriveList::setDrivesForTesting({"/", at("stick")});
+        frmMain w;
+        w.show();
+        const auto entries = [](const FolderList* list) {
+            QStringList out;
+            for (int i = 0; i < list->count(); ++i) {
+                out << list->entryPath(i);
+            }
+            return out;
+        };
+        const auto click = [](FolderList* list, int index) {
+            const QPoint at = list->visualItemRect(list->item(index)).center();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        };
+        const QStringList stick{at("stick"), at("stick/docs"), at("stick/music")};
+        for (auto [drive, list] : {std::pair{w.drvSource, w.dirSource}, {w.drvDest, w.dirDest}}) {
+            QCOMPARE(list->setPath(at("stick/docs")), 0);
+            QCOMPARE(entries(list).first(), QStringLiteral("/"));
+            drive->setDrive(at("stick"));
+            QCOMPARE(entries(list), stick);
+            click(list, 1);
+            QCOMPARE(entries(list), stick.first(2));
+            click(list, 0);
+            click(list, 0);
+            QCOMPARE(list->path() + " " + drive->drive(), at("stick") + " " + at("stick"));
+            QCOMPARE(entries(list), stick);
+        }
+        DriveList::setDrivesForTesting({});
+    }
+
+    // A cabinet that cannot be written says why, and sends the user to no made-up address: the
+    // build names the place for help (MIVEX_SUPPORT_URL), or none.
+    void archiveFailureNamesNoMadeUpPlace() {
+        frmMain w;
+        w.show();
+        point(w, "src", "dst");
+        w.filSource->selectFile("a.txt");
+        w.AddToQueue("File");
+        prompts->answer = at("missing/out.cab");
+        QTest::mouseClick(w.cmdMakeCab, Qt::LeftButton);
+        QCOMPARE(prompts->texts().size(), 1);
+        const QString text = prompts->texts().front();
+        const QString place = QString::fromUtf8(kSupportPlace);
+        QVERIFY2(text.startsWith("An error occurred while attempting to create the archive. \r\n"),
+                 qPrintable(text));
+        QVERIFY2(text.endsWith("\r\nThis is most likely caused by an invalid installation. Please "
+                               "reinstall your copy of the software." +
+                               (place.isEmpty() ? QString()
+                                                : " If problems persist, please visit our support "
+                                                  "site at " +
+                                                      place)),
+                 qPrintable(text));
+        QVERIFY(!test::exists(*data / "missing"));
     }
 
     // In the face in use, each caption fits its control in a readable size; nothing overlaps.

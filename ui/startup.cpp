@@ -1,11 +1,10 @@
 // Interactive start-up: the command line's list, then the main window until it closes.
 #include "ui/startup.h"
 
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <cstdio>
 
+#include "platform/posixio.h"
 #include "run/commandline.h"
 #include "run/display.h"
 #include "ui/main/frmmain.h"
@@ -13,15 +12,6 @@
 #include "version.h"
 
 namespace mivex {
-
-namespace {
-
-bool isExistingFile(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-}  // namespace
 
 void OpenFromCommandLine(ui::frmMain& window, const std::string& argumentText) {
     // The whole text is the path: quotation marks and blanks are part of it.

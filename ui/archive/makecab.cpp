@@ -22,9 +22,9 @@
 
 namespace mivex::ui {
 
-namespace {
+const char* const kSupportPlace = MIVEX_SUPPORT_URL;
 
-const char* const kSupportAddress = "support@mivex.example";
+namespace {
 
 // The status window is brought up to date this often.
 constexpr int kWatchMs = 50;
@@ -152,14 +152,19 @@ void cmdMakeCab_Click(QWidget* parent, const std::vector<std::string>& rows) {
     }
 
     if (const auto& failure = builder.failure()) {
+        // A build that names no place for help says nothing of one, rather than send the user
+        // to an address that reaches nobody.
+        const QString place = QString::fromUtf8(kSupportPlace);
         showMessage(owner,
                     QStringLiteral("An error occurred while attempting to create the archive. ") +
                         QStringLiteral("\r\n") + QString::fromStdString(*failure) +
                         QStringLiteral("\r\n") +
                         QStringLiteral("This is most likely caused by an invalid installation. "
-                                       "Please reinstall your copy of the software. If problems "
-                                       "persist, please visit our support site at ") +
-                        QLatin1String(kSupportAddress));
+                                       "Please reinstall your copy of the software.") +
+                        (place.isEmpty() ? QString()
+                                         : QStringLiteral(" If problems persist, please visit our "
+                                                          "support site at ") +
+                                               place));
     } else {
         showMessage(owner, QStringLiteral("The archive file ") + chosen +
                                QStringLiteral(" was created successfully."));

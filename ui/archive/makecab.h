@@ -14,4 +14,8 @@ void cmdMakeCab_Click(QWidget* parent, const std::vector<std::string>& rows);
 // True while an archive is being made (its button is disabled meanwhile).
 bool archiveRunning();
 
+// Where a failed archive's message sends the user for help, as the build sets it
+// (MIVEX_SUPPORT_URL); empty when the build names no place, and the message then names none.
+extern const char* const kSupportPlace;
+
 }  // namespace mivex::ui

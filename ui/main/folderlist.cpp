@@ -1,5 +1,5 @@
-// The folder list: a flat list drawn as a tree path (root, ancestors, open folder, subfolders),
-// each entry indented by its depth and carrying its full path.
+// The folder list: a flat list drawn as a tree path (the drive's root, ancestors, open folder,
+// subfolders), each entry indented by its depth and carrying its full path.
 #include "ui/main/folderlist.h"
 
 #include <QDir>
@@ -44,6 +44,10 @@ QString normalised(const QString& path) {
     return path.isEmpty() ? QString() : QDir::cleanPath(path);  // also drops a trailing "/"
 }
 
+bool isInside(const QString& path, const QString& root) {
+    return root == QLatin1String("/") || path == root || path.startsWith(root + QLatin1Char('/'));
+}
+
 }  // namespace
 
 FolderList::FolderList(QWidget* parent) : QListWidget(parent) {
@@ -61,10 +65,29 @@ int FolderList::setPath(const QString& path) {
     if (target == mPath) {
         return 0;
     }
-    if (const int err = fill(target); err != 0) {
+    if (const int err = fill(target, mRoot); err != 0) {
         return err;
     }
     emit pathChanged();
+    return 0;
+}
+
+int FolderList::openDrive(const QString& drive) {
+    const QString root = normalised(drive);
+    if (!root.startsWith(QLatin1Char('/'))) {
+        return ENOENT;
+    }
+    const bool moved = root != mPath;
+    // The same folder under another top (the drive's root was reached from "/") is drawn anew.
+    if (!moved && root == mRoot) {
+        return 0;
+    }
+    if (const int err = fill(root, root); err != 0) {
+        return err;
+    }
+    if (moved) {
+        emit pathChanged();
+    }
     return 0;
 }
 
@@ -75,7 +98,7 @@ QString FolderList::entryPath(int index) const {
 
 void FolderList::refresh() {
     if (!mPath.isEmpty()) {
-        fill(mPath);  // a folder that can no longer be read keeps its last listing
+        fill(mPath, mRoot);  // a folder that can no longer be read keeps its last listing
     }
 }
 
@@ -89,7 +112,7 @@ void FolderList::failFolderForTesting(const QString& folder, int err) {
     gFailingErrno = err;
 }
 
-int FolderList::fill(const QString& path) {
+int FolderList::fill(const QString& path, const QString& root) {
     if (!gFailingFolder.isEmpty() &&
         (path == gFailingFolder || path.startsWith(gFailingFolder + QLatin1Char('/')))) {
         return gFailingErrno;
@@ -100,13 +123,14 @@ int FolderList::fill(const QString& path) {
         return err;
     }
 
-    // Ancestors from the root down to the open folder itself.
+    // Ancestors from the drive's root down to the open folder itself. Above the root lies another
+    // drive (or none of the pane's): an entry there would leave the drive the drive list names.
+    const QString top = isInside(path, root) ? root : QStringLiteral("/");
     QStringList chain;
-    for (QString p = path; p != QLatin1String("/");
-         p = QString::fromStdString(parentOf(p.toStdString()))) {
+    for (QString p = path; p != top; p = QString::fromStdString(parentOf(p.toStdString()))) {
         chain.prepend(p);
     }
-    chain.prepend(QStringLiteral("/"));
+    chain.prepend(top);
 
     clear();
     // Asked for once: the style decodes its images anew on every request.
@@ -134,6 +158,7 @@ int FolderList::fill(const QString& path) {
     }
 
     mPath = path;
+    mRoot = root;
     setCurrentRow(chain.size() - 1);
     showOpenFolder();
     return 0;

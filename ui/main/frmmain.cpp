@@ -41,7 +41,7 @@
 
 namespace mivex::ui {
 
-std::string frmMain::gLogPath;
+LogFolder frmMain::gLogPath;
 
 namespace {
 
@@ -249,8 +249,8 @@ void frmMain::Form_Load() {
     const QString drive = toQ(driveOf(program, listDrives()));
     drvSource->setDrive(drive);
     drvDest->setDrive(drive);
-    dirSource->setPath(drive);
-    dirDest->setPath(drive);
+    dirSource->openDrive(drive);
+    dirDest->openDrive(drive);
     mDestPath = fromQ(dirDest->path());
 
     // Centred on the screen when first shown.
@@ -277,7 +277,7 @@ void frmMain::drvDest_Change() {
 }
 
 void frmMain::driveChanged(DriveList* drive, FolderList* folder, bool isSource) {
-    const int err = folder->setPath(drive->drive());
+    const int err = folder->openDrive(drive->drive());
     if (err == 0) {
         if (isSource) {
             drive->refresh();
@@ -321,7 +321,7 @@ void frmMain::dirDest_Click() {
 void frmMain::folderClicked(DriveList* drive, FolderList* folder) {
     // A folder that cannot be opened falls back, silently, to the drive's own folder.
     if (folder->setPath(folder->entryPath(folder->listIndex())) != 0) {
-        folder->setPath(drive->drive());
+        folder->openDrive(drive->drive());
     }
 }
 
@@ -517,7 +517,7 @@ void frmMain::dropFolder(const std::string& path) {
 }
 
 OptionsContext frmMain::optionsContext() {
-    return {*mQueue, lstQueue->currentRow(), gCopy, gOverwrite, gLogPath};
+    return {*mQueue, lstQueue->currentRow(), gCopy, gOverwrite, gLogPath.path()};
 }
 
 void frmMain::cmdRemove_Click() {
@@ -556,11 +556,11 @@ bool frmMain::CopyOperation() {
     hooks.startTime = std::time(nullptr);
     const bool ok = mivex::CopyOperation(rows, gLogPath, hooks);
     progress.hide();
-    mRunDetails =
-        ok ? QString()
-           : toQ(describeRun(failures, stopped,
-                             gLogPath.empty() ? std::string()  // no folder: no log
-                                              : joinPath(gLogPath, logFileName(hooks.startTime))));
+    mRunDetails = ok ? QString()
+                     : toQ(describeRun(failures, stopped,
+                                       gLogPath.empty() ? std::string()  // no folder: no log
+                                                        : joinPath(gLogPath.path(),
+                                                                   logFileName(hooks.startTime))));
     return ok;
 }
 

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <string>
 
+#include "platform/folders.h"
 #include "queue/queuestore.h"
 #include "ui/main/queuelist.h"
 #include "ui/main/queuemodel.h"
@@ -53,8 +54,8 @@ public:
     // Replaces the queue with a list file's lines, or says why it cannot.
     void LoadQueueList(const QString& path);
 
-    // The run's log folder (fixed at start-up).
-    static std::string gLogPath;
+    // The runs' log folder, checked and kept open from start-up on.
+    static LogFolder gLogPath;
 
 public slots:
     void cmdAddFile_Click();
