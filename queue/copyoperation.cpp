@@ -1,7 +1,7 @@
 // Processing the queue: every row from the top, one transfer each, one run-log line each.
 #include "queue/copyoperation.h"
 
-#include <cstdio>
+#include <optional>
 
 #include "engine/keptfolders.h"
 #include "engine/transfer.h"
@@ -32,51 +32,45 @@ std::string GetErrorText(int code) {
     return "Something broke... sorry. Error code is " + std::to_string(code) + ".";
 }
 
-bool CopyOperation(const std::vector<std::string>& rows, const LogFolder& logFolder,
-                   const CopyHooks& hooks) {
+RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& logFolder,
+                         const CopyHooks& hooks) {
+    RunSummary summary;
+    summary.rows = rows.size();
     // The day is fixed when the run starts, so a run past midnight stays in one file.
     const std::time_t start = hooks.startTime != 0 ? hooks.startTime : std::time(nullptr);
     RunLog runLog;
     // No folder: there was none to be had, which start-up has said already.
     runLog.setPath(logFolder, logFileName(start));
-    // Lost lines are said once, after the run, however many there were.
-    struct LogReport {
-        const RunLog& log;
-        const CopyHooks& hooks;
-        ~LogReport() {
-            if (log.firstFailure().empty()) {
-                return;
-            }
-            const std::string text = "the run log " + log.path() + " could not be written (" +
-                                     log.firstFailure() + "): lines of this run are missing";
-            if (hooks.logTrouble) {
-                hooks.logTrouble(text);
-            } else {
-                std::fprintf(stderr, "mivex: %s\n", text.c_str());
-            }
+    summary.logPath = runLog.path();
+
+    // Each row is parsed once; the entries are counted for the displays before the first starts.
+    std::vector<std::optional<QueueEntry>> entries;
+    entries.reserve(rows.size());
+    std::size_t count = 0;
+    for (const std::string& row : rows) {
+        entries.push_back(ParseRecord(row));
+        count += entries.back().has_value() ? 1 : 0;
+    }
+    // A row is logged as standard error shows it: a NUL byte would make grep call the whole day's
+    // log binary, and other control characters would move a terminal's cursor.
+    const auto fail = [&](std::size_t row, int code, const std::string& why) {
+        runLog.log("*** ERROR *** " + printable(rows[row]) + " did not copy - " + why);
+        summary.failures.push_back({row + 1, rows[row], code});
+        if (hooks.failed) {
+            hooks.failed(summary.failures.back());
         }
-    } report{runLog, hooks};
+    };
 
     // Entries that share a source folder or a destination find them open (see keptfolders.h).
     const KeepFoldersForRun keepFolders;
-    int errors = 0;
-    std::string lastCopyCode;
-    const std::size_t count = rows.size();
-    for (std::size_t row = 0; row < count; ++row) {
-        const std::string& entry = rows[row];
-        // Written as standard error shows it: a NUL byte would make grep call the whole day's
-        // log binary, and other control characters would move a terminal's cursor.
-        const std::string logged = printable(entry);
-        const std::optional<QueueEntry> fields = ParseRecord(entry);
+    std::size_t number = 0;
+    for (std::size_t row = 0; row < rows.size() && !summary.stopped; ++row) {
+        const std::optional<QueueEntry>& fields = entries[row];
         if (!fields) {
             // A hand-edited list can hold a row that is no entry at all: it fails on its own.
-            runLog.log("*** ERROR *** " + logged +
-                       " did not copy - This line is not a queue entry (expected "
-                       "\"C-N --> source --> destination folder\")");
-            if (hooks.failed) {
-                hooks.failed({row + 1, entry, kNotAnEntry});
-            }
-            ++errors;
+            fail(row, kNotAnEntry,
+                 "This line is not a queue entry (expected \"C-N --> source --> destination "
+                 "folder\")");
             continue;
         }
         ShellOpRecord record;
@@ -85,28 +79,25 @@ bool CopyOperation(const std::vector<std::string>& rows, const LogFolder& logFol
         record.pTo = fields->dest;
         record.fFlags =
             fields->keepsBoth() ? ShellOpRecord::kKeepBothFlags : ShellOpRecord::kOverwriteFlags;
-        const int result = hooks.perform ? hooks.perform(record) : DoFileOperation(record);
+        ++number;
+        const int result =
+            hooks.perform ? hooks.perform(record, number, count) : DoFileOperation(record);
         if (result != 0) {
-            runLog.log("*** ERROR *** " + logged + " did not copy - " + GetErrorText(result));
-            if (hooks.failed) {
-                hooks.failed({row + 1, entry, result});
-            }
-            ++errors;
-            continue;
+            fail(row, result, GetErrorText(result));
+        } else if (record.fAnyOperationsAborted) {
+            summary.stopped = true;  // the rest of the queue is left as it is; no line for this row
+        } else {
+            runLog.log(printable(rows[row]) + " was successful");
+            summary.lastCopyCode = fields->copy;
+            ++summary.done;
         }
-        if (record.fAnyOperationsAborted) {
-            return false;  // the rest of the queue is left as it is; this row gets no line
-        }
-        runLog.log(logged + " was successful");
-        lastCopyCode = fields->copy;
     }
-    if (errors != 0) {
-        return false;
+    // Lost lines are said once, after the run, however many there were.
+    if (!runLog.firstFailure().empty()) {
+        summary.logTrouble = "the run log " + runLog.path() + " could not be written (" +
+                             runLog.firstFailure() + "): lines of this run are missing";
     }
-    if (hooks.afterRun) {
-        hooks.afterRun(lastCopyCode);
-    }
-    return true;
+    return summary;
 }
 
 }  // namespace mivex

@@ -43,24 +43,34 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor = nullptr);
 std::string GetErrorText(int code);
 
 struct CopyHooks {
-    // Carries out one record; DoFileOperation when empty. The window runs it on a worker thread.
-    std::function<int(ShellOpRecord&)> perform;
-    // The after-run notice: called once after a run without failures, with the copy code of the
-    // last row carried out (empty for an empty queue).
-    std::function<void(const std::string& copyCode)> afterRun;
-    // Told once, after a run in which log lines were lost, with a sentence saying where and why;
-    // when empty, the sentence goes to standard error.
-    std::function<void(const std::string& text)> logTrouble;
-    // Called for every row that fails, as it fails (a row that is no entry with kNotAnEntry).
+    // Carries out one record, entry `number` of `count` (counted from 1; rows that are no entry
+    // are not counted); DoFileOperation when empty. The window runs it off its thread, the
+    // terminal with a progress line.
+    std::function<int(ShellOpRecord&, std::size_t number, std::size_t count)> perform;
+    // Told of each failure as it happens, for a display that shows them at once (the terminal's);
+    // the run's summary holds them all.
     std::function<void(const RunFailure&)> failed;
     // The run's start time, which names the day's log file; now when 0.
     std::time_t startTime = 0;
 };
 
-// Carries out every row from the top and logs each outcome in `logFolder` (no log when empty). True
-// when every row succeeded; false when any failed or a transfer was aborted (the walk stops there,
-// that row gets no line, and no after-run notice follows).
-bool CopyOperation(const std::vector<std::string>& rows, const LogFolder& logFolder,
-                   const CopyHooks& hooks = {});
+// What one run of the queue came to; the window and the unattended run only show it.
+struct RunSummary {
+    std::vector<RunFailure> failures;  // every row that failed, in row order
+    bool stopped = false;      // stopped on request: that row got no line, the rest were not run
+    std::size_t rows = 0;      // in the queue
+    std::size_t done = 0;      // carried out with success
+    std::string lastCopyCode;  // the copy code of the last row done ("" when none was)
+    std::string logPath;       // the day's log ("": the run has no log)
+    std::string logTrouble;    // a sentence saying why lines of the log are missing, or ""
+
+    // Every row succeeded, and the run was not stopped.
+    bool ok() const { return failures.empty() && !stopped; }
+};
+
+// Carries out every row from the top and logs each outcome in `logFolder` (no log when it has no
+// folder). A transfer aborted on request ends the walk there.
+RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& logFolder,
+                         const CopyHooks& hooks = {});
 
 }  // namespace mivex

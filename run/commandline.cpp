@@ -3,15 +3,11 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <ctime>
 #include <optional>
 
 #include "listfile/listfile.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
-#include "queue/log.h"
-#include "queue/queueentry.h"
 #include "queue/queuestore.h"
 #include "run/runreport.h"
 #include "run/ttyprogress.h"
@@ -47,29 +43,26 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder)
     queue.assign(std::move(list.rows));
     const LogFolder logFolder = chooseLogFolder(programFolder);
     CopyHooks hooks;
-    hooks.startTime = std::time(nullptr);  // names the log file that the last line points to
-    const std::string logPath =
-        logFolder.empty() ? "" : joinPath(logFolder.path(), logFileName(hooks.startTime));
     // On a terminal, a progress line; rows that are no entry never reach a transfer.
     std::optional<TtyProgress> display;
     if (::isatty(STDERR_FILENO) == 1) {
-        const auto entries = std::count_if(queue.rows().begin(), queue.rows().end(),
-                                           [](auto& row) { return ParseRecord(row).has_value(); });
-        display.emplace(STDERR_FILENO, static_cast<std::size_t>(entries));
-        hooks.perform = [&display](ShellOpRecord& record) {
-            display->startEntry();
+        display.emplace(STDERR_FILENO);
+        hooks.perform = [&display](ShellOpRecord& record, std::size_t number, std::size_t count) {
+            display->startEntry(number, count);
             return DoFileOperation(record, &*display);
         };
     }
     RunReport report(STDERR_FILENO, display ? &*display : nullptr);
     hooks.failed = [&report](const RunFailure& failure) { report.failed(failure); };
-    hooks.logTrouble = [&report](const std::string& text) { report.logTrouble(text); };
-    const bool ok = CopyOperation(queue.rows(), logFolder, hooks);
+    const RunSummary run = CopyOperation(queue.rows(), logFolder, hooks);
+    if (!run.logTrouble.empty()) {
+        report.logTrouble(run.logTrouble);
+    }
     if (display) {
         display->finish();
     }
-    report.finish(queue.size(), logPath);
-    return ok ? kRunOk : kRunHadFailures;
+    report.finish(run.rows, run.logPath);
+    return run.ok() ? kRunOk : kRunHadFailures;
 }
 
 }  // namespace mivex

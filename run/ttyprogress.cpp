@@ -17,13 +17,12 @@ std::string formatProgressLine(std::size_t entry, std::size_t entries, std::uint
     return line;
 }
 
-TtyProgress::TtyProgress(int fd, std::size_t entries) : mFd(fd), mEntries(entries) {}
-
-void TtyProgress::startEntry() {
+void TtyProgress::startEntry(std::size_t number, std::size_t count) {
     mEarlierBytes += mBytesDone;
     mBytesDone = 0;
     mBytesTotal = 0;
-    ++mEntry;
+    mEntry = number;
+    mEntries = count;
 }
 
 void TtyProgress::progress(const TransferProgress& now) {

@@ -20,9 +20,10 @@ std::string formatProgressLine(std::size_t entry, std::size_t entries, std::uint
 // entry of the run: call startEntry before each transfer and finish once after the last.
 class TtyProgress : public TransferMonitor {
 public:
-    TtyProgress(int fd, std::size_t entries);
+    explicit TtyProgress(int fd) : mFd(fd) {}
 
-    void startEntry();
+    // Entry `number` of `count`, counted from 1, starts.
+    void startEntry(std::size_t number, std::size_t count);
     void finish();
     // Wipes the line drawn so far, so that a message can take its place; the line comes back
     // with the next progress.
@@ -36,7 +37,7 @@ private:
     void draw();
 
     int mFd;
-    std::size_t mEntries;
+    std::size_t mEntries = 0;
     std::size_t mEntry = 0;
     std::uint64_t mBytesDone = 0;
     std::uint64_t mBytesTotal = 0;

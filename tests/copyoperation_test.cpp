@@ -17,9 +17,14 @@ using Lines = std::vector<std::string>;
 
 class CopyOperationTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        hooks.startTime = std::time(nullptr);
-        hooks.afterRun = [this](const std::string& code) { notices.push_back(code); };
+    void SetUp() override { hooks.startTime = std::time(nullptr); }
+    // Runs `rows`; the copy code of a run without failures goes to `notices`.
+    bool run(const Lines& rows, const LogFolder& log) {
+        summary = CopyOperation(rows, log, hooks);
+        if (summary.ok()) {
+            notices.push_back(summary.lastCopyCode);
+        }
+        return summary.ok();
     }
     std::string logPath() const { return logs / logFileName(hooks.startTime); }
     LogFolder logFolder() const { return LogFolder::open(logs.path()); }
@@ -36,6 +41,7 @@ protected:
 
     TempDir dir, logs;
     CopyHooks hooks;
+    RunSummary summary;
     Lines notices;
 };
 
@@ -44,23 +50,35 @@ protected:
 // line for its row. Lost log lines are told once a run; no log folder means no log, silently.
 TEST_F(CopyOperationTest, RowsCodesAbortAndLostLines) {
     Lines seen, told;
-    hooks.perform = [&](ShellOpRecord& record) {
-        seen.push_back(std::to_string(record.wFunc) + " " + std::to_string(record.fFlags) + " " +
+    hooks.perform = [&](ShellOpRecord& record, std::size_t number, std::size_t count) {
+        seen.push_back(std::to_string(number) + "/" + std::to_string(count) + " " +
+                       std::to_string(record.wFunc) + " " + std::to_string(record.fFlags) + " " +
                        record.pFrom);
         record.fAnyOperationsAborted = record.pFrom == "stop";
         return record.pFrom == "-5" ? -5 : record.pFrom == "full" ? 1223 : 0;
     };
-    hooks.logTrouble = [&](const std::string& text) { told.push_back(text); };
+    hooks.failed = [&](const RunFailure& failure) { told.push_back(describeFailure(failure)); };
     using namespace std::string_literals;
     const Lines rows = {"C-N --> a --> b", "M-O --> -5 --> b", "c-n --> a --> b",
                         "C --> full --> b", " --> a --> b", "", "no separator here", "A --> B",
                         // A NUL would cut the path the system sees short of the one the row names.
                         "C-N --> /src/a\0junk --> /dst"s, "C-N --> /src/a --> /dst\0/../../x"s,
                         "C-N --> stop --> b", "C-N --> after --> b"};
-    EXPECT_FALSE(CopyOperation(rows, logFolder(), hooks));
-    // Lower case is a move that overwrites, one letter is both codes, no letters a move.
-    EXPECT_EQ(seen, (Lines{"2 1560 a", "1 1552 -5", "1 1552 a", "2 1552 full", "1 1552 a",
-                           "2 1560 stop"}));
+    EXPECT_FALSE(run(rows, logFolder()));
+    // Lower case is a move that overwrites, one letter is both codes, no letters a move; rows
+    // that are no entry are not counted.
+    EXPECT_EQ(seen, (Lines{"1/7 2 1560 a", "2/7 1 1552 -5", "3/7 1 1552 a", "4/7 2 1552 full",
+                           "5/7 1 1552 a", "6/7 2 1560 stop"}));
+    // The summary holds every failure as it was told, and that the run was stopped.
+    Lines failures;
+    for (const RunFailure& failure : summary.failures) {
+        failures.push_back(describeFailure(failure));
+    }
+    EXPECT_EQ(failures, told);
+    EXPECT_EQ(failures.size(), 7u);
+    EXPECT_TRUE(summary.stopped);
+    EXPECT_EQ(std::pair(summary.rows, summary.done), std::pair(rows.size(), std::size_t(3)));
+    EXPECT_EQ(summary.logPath, logPath());
     Lines expected = {
         rows[0] + " was successful",
         "*** ERROR *** " + rows[1] + " did not copy - Something broke... sorry. Error code is -5.",
@@ -77,11 +95,13 @@ TEST_F(CopyOperationTest, RowsCodesAbortAndLostLines) {
     }
     EXPECT_EQ(messages(), expected);
     EXPECT_TRUE(notices.empty());
-    EXPECT_FALSE(CopyOperation(rows, LogFolder::open(logs / "missing"), hooks));
-    EXPECT_FALSE(CopyOperation(rows, LogFolder(), hooks));
-    EXPECT_EQ(told, Lines{"the run log " + logs / "missing/" + logFileName(hooks.startTime) +
-                          " could not be written (No such file or directory): lines of this run "
-                          "are missing"});
+    EXPECT_FALSE(run(rows, LogFolder::open(logs / "missing")));
+    EXPECT_EQ(summary.logTrouble, "the run log " + logs / "missing/" +
+                                      logFileName(hooks.startTime) +
+                                      " could not be written (No such file or directory): lines "
+                                      "of this run are missing");
+    EXPECT_FALSE(run(rows, LogFolder()));
+    EXPECT_EQ(summary.logTrouble + summary.logPath, "");
     EXPECT_EQ(listTree(logs.path()), Lines{logFileName(hooks.startTime)});
 }
 
@@ -90,7 +110,7 @@ TEST_F(CopyOperationTest, RowsCodesAbortAndLostLines) {
 // the next; one replaced between two entries (renamed away, or removed, and made again) is opened
 // again.
 TEST_F(CopyOperationTest, RunsOfTheEngine) {
-    EXPECT_TRUE(CopyOperation({}, logFolder(), hooks));
+    EXPECT_TRUE(run({}, logFolder()));
     EXPECT_FALSE(exists(logPath())) << "an empty queue makes no log";
     plantTree(dir.path(), {"src/a=a", "src/b=b", "src/c=c", "src/d=old d", "dst/"});
     const std::string src = dir / "src", dst = dir / "dst";
@@ -98,7 +118,7 @@ TEST_F(CopyOperationTest, RunsOfTheEngine) {
         remove ? removeTree(folder) : (void)::rename(folder.c_str(), (folder + "-old").c_str());
         EXPECT_EQ(::mkdir(folder.c_str(), 0755), 0);
     };
-    hooks.perform = [&](ShellOpRecord& record) {
+    hooks.perform = [&](ShellOpRecord& record, auto...) {
         const int code = DoFileOperation(record);
         if (record.pFrom.ends_with("/a") || record.pFrom.ends_with("/b")) {
             replace(dst, record.pFrom.ends_with("/b"));
@@ -113,9 +133,9 @@ TEST_F(CopyOperationTest, RunsOfTheEngine) {
         rows.push_back("C-O --> " + src + "/" + name + " --> " + dst);
     }
     rows.push_back("M-N --> " + dst + "/d --> " + dir.path());
-    EXPECT_FALSE(CopyOperation({rows.begin(), rows.end() - 1}, logFolder(), hooks));
+    EXPECT_FALSE(run({rows.begin(), rows.end() - 1}, logFolder()));
     hooks.perform = nullptr;  // the run's own transfer
-    EXPECT_TRUE(CopyOperation({rows.back()}, logFolder(), hooks));
+    EXPECT_TRUE(run({rows.back()}, logFolder()));
     EXPECT_EQ(notices, (Lines{"", "M"}));
     Lines expected;
     for (const std::string& row : rows) {

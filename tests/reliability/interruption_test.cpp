@@ -102,7 +102,7 @@ TEST(SourceChanges, LongQueueVanishingFileArrivingModesAndAbortedOverwrite) {
     };
     std::vector<std::string> many(1000);
     std::ranges::generate(many, [&, i = 0u]() mutable { return kinds[i++ % kinds.size()]; });
-    EXPECT_FALSE(CopyOperation(many, LogFolder::open(logs.path())));
+    EXPECT_FALSE(CopyOperation(many, LogFolder::open(logs.path())).ok());
     ScopedEnv oneThread("MIVEX_WORKERS", "0");
     const std::vector<std::string> rows = {entry("C-N", src / "tree", dst.path()),
                                            entry("C-N", src / "after.txt", dst.path())};
@@ -130,7 +130,7 @@ TEST(SourceChanges, LongQueueVanishingFileArrivingModesAndAbortedOverwrite) {
     };
     CopyHooks hooks;
     hooks.startTime = std::time(nullptr);
-    hooks.perform = [&](ShellOpRecord& record) { return DoFileOperation(record, &watch); };
+    hooks.perform = [&](ShellOpRecord& record, auto...) { return DoFileOperation(record, &watch); };
     CopyOperation(rows, LogFolder::open(logs.path()), hooks);
     ASSERT_FALSE(seen.empty()) << "no file being written was seen while the copy ran";
     EXPECT_EQ(std::count(seen.begin(), seen.end(), 0600u), std::ssize(seen));

@@ -16,14 +16,13 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
-#include <ctime>
+#include <cstdio>
 #include <filesystem>
 
 #include "listfile/listfile.h"
 #include "platform/drives.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
-#include "queue/log.h"
 #include "queue/queueentry.h"
 #include "ui/archive/makecab.h"
 #include "ui/icon.h"
@@ -540,28 +539,21 @@ void frmMain::cmdClear_Click() {
 bool frmMain::CopyOperation() {
     const std::vector<std::string> rows = queue().rows();  // the queue is read once
     frmProgress progress(this);
-    const int count = static_cast<int>(rows.size());
-    int number = 0;
     CopyHooks hooks;
-    bool stopped = false;
-    hooks.perform = [&](ShellOpRecord& record) {
-        const int result = progress.run(record, ++number, count);
-        stopped = stopped || record.fAnyOperationsAborted;
-        return result;
+    hooks.perform = [&progress](ShellOpRecord& record, std::size_t number, std::size_t count) {
+        return progress.run(record, static_cast<int>(number), static_cast<int>(count));
     };
-    hooks.afterRun = [this](const std::string& code) { afterRun(code); };
-    // What failed and where the log is, so that the closing message can tell.
-    std::vector<RunFailure> failures;
-    hooks.failed = [&failures](const RunFailure& failure) { failures.push_back(failure); };
-    hooks.startTime = std::time(nullptr);
-    const bool ok = mivex::CopyOperation(rows, gLogPath, hooks);
+    const RunSummary run = mivex::CopyOperation(rows, gLogPath, hooks);
     progress.hide();
-    mRunDetails = ok ? QString()
-                     : toQ(describeRun(failures, stopped,
-                                       gLogPath.empty() ? std::string()  // no folder: no log
-                                                        : joinPath(gLogPath.path(),
-                                                                   logFileName(hooks.startTime))));
-    return ok;
+    if (!run.logTrouble.empty()) {
+        std::fprintf(stderr, "mivex: %s\n", run.logTrouble.c_str());
+    }
+    if (run.ok()) {
+        afterRun(run.lastCopyCode);
+    }
+    // What failed and where the log is, so that the closing message can tell.
+    mRunDetails = run.ok() ? QString() : toQ(describeRun(run.failures, run.stopped, run.logPath));
+    return run.ok();
 }
 
 void frmMain::cmdCopy_Click() {
