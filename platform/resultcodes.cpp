@@ -29,6 +29,8 @@ int codeFromErrno(int err, bool onSource) {
             return kAlreadyExists;
         case ENAMETOOLONG:
             return kNameTooLong;
+        case EFBIG:
+            return kFileTooLarge;
         case EIO:
             return kIoError;
         case ENOSPC:
@@ -85,6 +87,9 @@ std::string_view describeCode(int code) {
                    "stands.";
         case kNameTooLong:
             return "A name or path is too long.";
+        case kFileTooLarge:
+            return "A file is too large for the destination: larger than its filesystem holds "
+                   "(FAT32: 4 GiB), or than the file size limit of the run (ulimit -f).";
         case kIoError:
             return "An input/output error on the disk.";
         case kSpecialFile:

@@ -27,6 +27,7 @@ enum ResultCode : int {
     kDirNotEmpty = 145,    // a moved folder could not be removed: something new appeared in it
     kAlreadyExists = 183,  // a file arrives where a folder stands, or the reverse
     kNameTooLong = 206,
+    kFileTooLarge = 223,  // over the destination's largest file (FAT32: 4 GiB) or "ulimit -f"
     kIoError = 1117,
     kSpecialFile = 1920,  // a FIFO, socket or device file: never opened, fails the entry
     kDiskFull = 1223,     // out of space or over quota
