@@ -78,6 +78,10 @@ std::string_view describeCode(int code) {
         case kSameFile:
             return "The destination is the item's own folder (only a copy that keeps both can do "
                    "that), or the very file that the item is or links to.";
+        case kInvalidName:
+            return "The destination cannot hold a name: FAT, exFAT and NTFS (USB sticks, memory "
+                   "cards) take no : ? * \" < > | \\ or control character in a name, nor a name "
+                   "ending in a dot or a blank. Rename the item.";
         case kIntoItself:
             return "A folder cannot be copied or moved into itself or one of its subfolders.";
         case kDirNotEmpty:

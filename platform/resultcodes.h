@@ -23,6 +23,7 @@ enum ResultCode : int {
     kFileExists = 80,      // a file of the chosen name appeared at the destination
     kInvalidParameter = 87,
     kSameFile = 113,       // the item's own folder, or the very file it is or links to
+    kInvalidName = 123,    // a name the destination cannot hold (FAT, exFAT, NTFS: "a:b", "c?")
     kIntoItself = 118,     // a folder copied or moved into itself or below itself
     kDirNotEmpty = 145,    // a moved folder could not be removed: something new appeared in it
     kAlreadyExists = 183,  // a file arrives where a folder stands, or the reverse
