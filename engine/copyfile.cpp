@@ -46,6 +46,18 @@ int linkUnnamed(int fd, int dir, const std::string& name) {
     return ::linkat(AT_FDCWD, proc.data(), dir, name.c_str(), AT_SYMLINK_FOLLOW);
 }
 
+// Why a symbolic link could not be made as `name` in `dir` (errno says). FAT and exFAT hold no
+// links: the kernel's vfat answers EPERM, fusefat and exfat-fuse ENOSYS, which would read as
+// access denied or an unexpected failure.
+int linkRefused(int dir, const std::string& name) {
+    const int err = errno;
+    if ((err == ENOSYS || err == EOPNOTSUPP || err == EPERM) && !foreignFilesystemsRefuse(name) &&
+        unixModesOn(dir) != UnixModes::Held) {
+        return kLinksNotHeld;
+    }
+    return claimFailure(dir, name);
+}
+
 }  // namespace
 
 int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir, bool* occupied,
@@ -338,7 +350,7 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
         return ::symlinkat(target.c_str(), dstDir, candidate.c_str());
     };
     if (claimTempName(dstName, make, temp) != 0) {
-        return claimFailure(dstDir, dstName);
+        return linkRefused(dstDir, dstName);
     }
     if (mOptions.keepOwners && mEuid == 0) {
         if (::fchownat(dstDir, temp.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {

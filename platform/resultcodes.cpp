@@ -68,6 +68,9 @@ std::string_view describeCode(int code) {
             return "The destination is on a read-only filesystem.";
         case kGeneralFailure:
             return "An unexpected system failure.";
+        case kLinksNotHeld:
+            return "The destination cannot hold symbolic links (FAT and exFAT hold none): a link "
+                   "was not copied.";
         case kInUse:
             return "A file is in use, or changed while it was being copied.";
         case kFileExists:

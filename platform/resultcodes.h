@@ -19,6 +19,7 @@ enum ResultCode : int {
     kNotEnoughMemory = 8,
     kWriteProtected = 19,  // read-only filesystem
     kGeneralFailure = 31,  // anything that fits nowhere else
+    kLinksNotHeld = 50,    // a symbolic link onto a filesystem that holds none (FAT, exFAT)
     kInUse = 32,           // busy, or the source changed while it was being copied
     kFileExists = 80,      // a file of the chosen name appeared at the destination
     kInvalidParameter = 87,

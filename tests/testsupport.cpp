@@ -37,7 +37,9 @@ ScratchMount::~ScratchMount() {
 FusefatMount::FusefatMount(int megabytes) {
     const std::string image = mImage / "fat.img";
     ProcessResult r = runProcess({"truncate", "-s", std::to_string(megabytes) + "M", image});
-    r = r.exitCode == 0 ? runProcess({"mkfs.vfat", image}) : r;
+    // A user's PATH may lack /usr/sbin, where Debian puts it.
+    const char* mkfs = fs::exists("/usr/sbin/mkfs.vfat") ? "/usr/sbin/mkfs.vfat" : "mkfs.vfat";
+    r = r.exitCode == 0 ? runProcess({mkfs, image}) : r;
     r = r.exitCode == 0 ? runProcess({"fusefat", "-o", "rw+", image, path()}) : r;
     struct statfs fs {};
     if (r.exitCode == 127) {

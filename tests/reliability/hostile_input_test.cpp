@@ -105,8 +105,8 @@ TEST(ProgramRun, HostileInputFailsOnlyItsItemsAndLosesNothing) {
 
 // A USB stick: FAT as the kernel's vfat driver answers (the fault shim), and through fusefat. Modes
 // and owners it cannot hold fail nothing, and times arrive to its 2 seconds; a name it cannot hold
-// fails its item (123), a file of 4 GiB (223), the rest arrives and the queue goes on; a move
-// that did not arrive whole keeps its source whole.
+// fails its item (123), a link (50), a file of 4 GiB (223), the rest arrives and the queue goes on;
+// a move that did not arrive whole keeps its source whole.
 class FatStick : public ::testing::TestWithParam<bool> {};  // true: through fusefat
 
 TEST_P(FatStick, TakesWhatItCanHoldAndNamesWhatItCannot) {
@@ -123,7 +123,8 @@ TEST_P(FatStick, TakesWhatItCanHoldAndNamesWhatItCannot) {
     plantTree(src.path(),
               {"tree/a.txt=a", "tree/sub/b.bin=" + bytes, "tree/theirs.txt=t", "moved/m.txt=m",
                "moved/deep/n.txt=n", "names/ok.txt=ok", "names/a:b.txt=colon", "names/why?/f.txt=f",
-               "kept/ok.txt=ok", "kept/q?.txt=q", "after.txt=after"});
+               "kept/ok.txt=ok", "kept/q?.txt=q", "linked/f.txt=f", "linked/l->f.txt",
+               "after.txt=after"});
     ::chmod((src / "tree/a.txt").c_str(), 0600);
     ::chmod((src / "tree/sub").c_str(), 0750);
     ASSERT_EQ(::chown((src / "tree/theirs.txt").c_str(), 65534, 65534), 0);
@@ -133,6 +134,7 @@ TEST_P(FatStick, TakesWhatItCanHoldAndNamesWhatItCannot) {
         {entry("M-O", src / "moved", stick), 0},
         {entry("C-N", src / "names", stick), 123},
         {entry("M-N", src / "kept", stick), 123},
+        {entry("C-N", src / "linked", stick), 50},
         {entry("C-N", src / "after.txt", stick + "/late: today"), 123},
         {entry("C-N", src / "after.txt", stick), 0},
     };
@@ -164,6 +166,7 @@ TEST_P(FatStick, TakesWhatItCanHoldAndNamesWhatItCannot) {
     EXPECT_EQ(describeTree(stick + "/names"), Names{"ok.txt=ok"});
     EXPECT_EQ(describeTree(src / "kept"), kept);
     EXPECT_EQ(describeTree(stick + "/kept"), Names{"ok.txt=ok"});
+    EXPECT_EQ(describeTree(stick + "/linked"), Names{"f.txt=f"});
     EXPECT_EQ(readFile(stick + "/after.txt"), "after");
     EXPECT_EQ(exists(src / "huge.bin"), !fuse);
     EXPECT_FALSE(exists(stick + "/huge.bin"));

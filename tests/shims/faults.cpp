@@ -5,7 +5,7 @@
 // MIVEX_ODDFS_SHORT=sfx: files ending in `sfx` report one byte less than they hold (pseudo files).
 // MIVEX_ODDFS_CASEFOLD=folder: below `folder`, names are looked up ignoring ASCII case (FAT, SMB).
 // MIVEX_ODDFS_VFAT=folder: below `folder`, what the kernel's vfat driver does: fstatfs says
-// MSDOS_SUPER_MAGIC; chmod, chown and hard links are refused (EPERM), unnamed files too
+// MSDOS_SUPER_MAGIC; chmod, chown, hard and symbolic links are refused (EPERM), unnamed files too
 // (EOPNOTSUPP); names holding : ? * " < > | \ or a control character, or ending in a dot or a
 // blank, are refused (EINVAL); nothing is written at or past 4 GiB (EFBIG).
 #include <dirent.h>
@@ -166,6 +166,8 @@ SHIM(int, renameat, (int fd, const char* a, int to, const char* b),
 SHIM(int, renameat2, (int fd, const char* a, int to, const char* b, unsigned flags),
      (fd, fold(fd, a).c_str(), to, fold(to, b).c_str(), flags),
      fails("renameat2", to, b) || vfatRefusesName(to, b))
+SHIM(int, symlinkat, (const char* target, int fd, const char* name), (target, fd, name),
+     vfatSays(EPERM, fd, name))
 SHIM(int, mkdirat, (int fd, const char* name, mode_t mode), (fd, name, mode),
      vfatRefusesName(fd, name))
 SHIM(int, mkdir, (const char* name, mode_t mode), (name, mode), vfatRefusesName(AT_FDCWD, name))
