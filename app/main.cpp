@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/folders.h"
+#include "platform/processstart.h"
 #include "run/commandline.h"
 #include "run/display.h"
 #include "run/frontdoor.h"
@@ -16,7 +17,8 @@
 #endif
 
 int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");  // log time stamps follow the user's locale
+    mivex::settleProcessStart();  // before anything is opened or written
+    std::setlocale(LC_ALL, "");   // log time stamps follow the user's locale
     // Before anything else: these need neither a list nor a display.
     if (const auto text = mivex::frontDoorText(argc, argv)) {
         std::fputs(text->c_str(), stdout);

@@ -46,6 +46,18 @@ int linkUnnamed(int fd, int dir, const std::string& name) {
     return ::linkat(AT_FDCWD, proc.data(), dir, name.c_str(), AT_SYMLINK_FOLLOW);
 }
 
+// Why a symbolic link could not be made as `name` in `dir` (errno says). FAT and exFAT hold no
+// links: the kernel's vfat answers EPERM, fusefat and exfat-fuse ENOSYS, which would read as
+// access denied or an unexpected failure.
+int linkRefused(int dir, const std::string& name) {
+    const int err = errno;
+    if ((err == ENOSYS || err == EOPNOTSUPP || err == EPERM) && !foreignFilesystemsRefuse(name) &&
+        unixModesOn(dir) != UnixModes::Held) {
+        return kLinksNotHeld;
+    }
+    return claimFailure(dir, name);
+}
+
 }  // namespace
 
 int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir, bool* occupied,
@@ -75,18 +87,19 @@ int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& 
         // has looked for a folder of that name; one made since then makes this fail (EISDIR).
         return ::renameat(dstDir, temp.c_str(), dstDir, dstName.c_str()) == 0
                    ? kSuccess
-                   : codeFromErrno(errno);
+                   : nameFailure(errno, dstDir, dstName);
     }
     if (placement == Placement::Fresh) {
         if (renameNoReplace(dstDir, temp.c_str(), dstDir, dstName.c_str()) == 0) {
             return kSuccess;
         }
-        return errno == EEXIST ? kFileExists : codeFromErrno(errno);
+        return claimFailure(dstDir, dstName);
     }
     const auto rename = [&](const std::string& candidate) {
         return renameNoReplace(dstDir, temp.c_str(), dstDir, candidate.c_str());
     };
-    return claimCollisionName(dstDir, dstName, false, rename) == 0 ? kSuccess : claimFailure();
+    return claimCollisionName(dstDir, dstName, false, rename) == 0 ? kSuccess
+                                                                   : claimFailure(dstDir, dstName);
 }
 
 int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement,
@@ -95,7 +108,9 @@ int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Place
         return linkUnnamed(fd, dstDir, candidate);
     };
     if (placement == Placement::KeepBoth) {
-        return claimCollisionName(dstDir, dstName, false, link) == 0 ? kSuccess : claimFailure();
+        return claimCollisionName(dstDir, dstName, false, link) == 0
+                   ? kSuccess
+                   : claimFailure(dstDir, dstName);
     }
     // A name seen taken a moment ago is replaced at once: linking to it would only fail. Gone
     // meanwhile, the rename below still puts the file there.
@@ -104,7 +119,7 @@ int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Place
             return kSuccess;
         }
         if (errno != EEXIST) {
-            return codeFromErrno(errno);
+            return nameFailure(errno, dstDir, dstName);
         }
         if (placement == Placement::Fresh) {
             return kFileExists;
@@ -116,7 +131,7 @@ int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Place
     // next run into this folder removes.
     std::string temp;
     if (claimTempName(dstName, link, temp) != 0) {
-        return claimFailure();
+        return claimFailure(dstDir, dstName);
     }
     const int code = placeTemp(dstDir, temp, dstName, Placement::Replace);
     if (code != kSuccess) {
@@ -185,7 +200,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
             return dst.valid() ? 0 : -1;
         };
         if (claimTempName(dstName, create, temp) != 0) {
-            return claimFailure();
+            return claimFailure(dstDir, dstName);
         }
     }
     const bool unnamed = temp.empty();
@@ -247,7 +262,7 @@ int Transfer::keepAttributes(int fd, const struct stat& st) {
         if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
         }
     }
-    if (::fchmod(fd, st.st_mode & 07777) != 0 && mOptions.modeRefusalFails) {
+    if (::fchmod(fd, st.st_mode & 07777) != 0 && mOptions.modeRefusalFailsItem(errno, fd)) {
         return codeFromErrno(errno);
     }
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -335,7 +350,7 @@ int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& s
         return ::symlinkat(target.c_str(), dstDir, candidate.c_str());
     };
     if (claimTempName(dstName, make, temp) != 0) {
-        return claimFailure();
+        return linkRefused(dstDir, dstName);
     }
     if (mOptions.keepOwners && mEuid == 0) {
         if (::fchownat(dstDir, temp.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {

@@ -17,13 +17,27 @@ struct CopyOptions {
 
     // ----- attributes that cannot be set
 
-    // Owners and groups are kept when running as root; a refusal (a filesystem without owners)
-    // leaves the item with the process's own and does not fail it, as with cp -a.
+    // Owners and groups are kept when running as root; a refusal (a filesystem without owners:
+    // EPERM from vfat and exfat-fuse, ENOSYS from fusefat) leaves the item with the owner the
+    // filesystem gives it and does not fail it, as with cp -a.
     bool keepOwners = true;
 
     // Permission bits that cannot be set fail the item: a copy left at its private 0600/0700, or
     // more open than its source, would differ from it in who may read it.
     bool modeRefusalFails = true;
+
+    // ... but not on a filesystem that holds no Unix modes or owners at all: FAT (USB sticks,
+    // memory cards), exFAT and NTFS, whose kernel drivers refuse chmod and chown with EPERM (vfat,
+    // unless mounted "quiet"), nor on any filesystem that says the call is not supported (FUSE
+    // drivers: ENOSYS or EOPNOTSUPP). There the mount decides every file's mode and owner, and
+    // the data is the copy: the item succeeds, as cp -a copies and only warns. A USB stick would
+    // otherwise get nothing at all. Owners and times are kept as far as the filesystem holds them
+    // (FAT: times to 2 seconds). EPERM where modes are held still fails the item.
+    bool modelessFilesystemsTakeData = true;
+
+    // Whether the refusal `err` to set the mode of the copy open at `fd` fails the item, by the
+    // two rules above.
+    bool modeRefusalFailsItem(int err, int fd) const;
 
     // Times that cannot be set only make the copy look newer; cp -a merely warns, and the item
     // stays a success.

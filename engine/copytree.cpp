@@ -199,11 +199,11 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const std::string& nam
             return ::mkdirat(dst.current(), candidate.c_str(), 0700);
         };
         if (claimCollisionName(dst.current(), dstName, true, make, &made) != 0) {
-            code = claimFailure();
+            code = claimFailure(dst.current(), dstName);
         }
     } else if (::mkdirat(dst.current(), made.c_str(), 0700) != 0) {
         if (errno != EEXIST) {
-            code = codeFromErrno(errno);
+            code = nameFailure(errno, dst.current(), made);
         } else if (placement == Placement::Fresh) {
             code = kAlreadyExists;
         } else {

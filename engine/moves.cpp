@@ -74,7 +74,7 @@ int Transfer::moveOne(int srcDir, const std::string& name, const struct stat& st
             movedByRename(st);
             return kSuccess;
         }
-        return errno == EXDEV ? moveAcross(srcDir, name, st, dstDir) : claimFailure();
+        return errno == EXDEV ? moveAcross(srcDir, name, st, dstDir) : claimFailure(dstDir, name);
     }
 
     struct stat there;

@@ -155,7 +155,10 @@ TransferOutcome Transfer::run() {
                 }
                 const std::string prefix = destFolder.substr(0, next);
                 if (next > pos && ::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
-                    return {codeFromErrno(errno), false};
+                    const int err = errno;
+                    const Fd parent(
+                        ::open(parentOf(prefix).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                    return {nameFailure(err, parent.get(), prefix.substr(pos)), false};
                 }
                 pos = next + 1;
             }

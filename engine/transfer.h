@@ -13,7 +13,8 @@
 //   - links are copied as links, special files are never opened, a folder never goes into itself;
 //   - an item never replaces the file it is or links to, two source names never end in one file
 //     (a destination that ignores case), and a move removes a source file only while it is
-//     unchanged since its copy; a mode that cannot be set fails the item;
+//     unchanged since its copy; a mode that cannot be set fails the item, but on a filesystem
+//     that holds no modes (FAT, exFAT, NTFS) the data is the copy;
 //   - a copy keeps what cp -a keeps: hard links inside the entry, extended attributes, ACLs and
 //     capabilities too (copyoptions.h holds the rules);
 //   - the tree is walked and written with descriptor-relative calls and O_NOFOLLOW below the two

@@ -32,6 +32,7 @@
 #include "engine/workpool.h"
 #include "engine/xattrs.h"
 #include "platform/fd.h"
+#include "platform/filesystems.h"
 #include "platform/resultcodes.h"
 
 namespace mivex::engine {
@@ -49,9 +50,22 @@ inline bool isFatal(int code) {
     return code == kDiskFull || code == kWriteProtected || code == kIoError;
 }
 
-// The code for a name search that failed: every candidate taken, or what the filesystem said.
-inline int claimFailure() {
-    return errno == EEXIST ? kFileExists : codeFromErrno(errno);
+// The code for `err` from making `name` in the destination folder `dir`. FAT, exFAT and NTFS
+// take no name that foreignFilesystemsRefuse: their kernel drivers answer EINVAL, FUSE ones EPERM
+// (fusefat) or ENOENT (exfat-fuse), which would read as access denied or a missing folder. Said
+// as a name the destination cannot hold, the user knows what to rename.
+inline int nameFailure(int err, int dir, const std::string& name) {
+    if ((err == EINVAL || err == EPERM || err == ENOENT) && foreignFilesystemsRefuse(name) &&
+        unixModesOn(dir) != UnixModes::Held) {
+        return kInvalidName;
+    }
+    return codeFromErrno(err);
+}
+
+// The code for a search for `name` in `dir` that failed: every candidate taken, or what the
+// filesystem said.
+inline int claimFailure(int dir, const std::string& name) {
+    return errno == EEXIST ? kFileExists : nameFailure(errno, dir, name);
 }
 
 // Where a move across filesystems notes what it copied into one folder (copiedrecord.h), so that

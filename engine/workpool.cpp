@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "platform/fd.h"
@@ -94,12 +95,29 @@ void WorkPool::waitTicking(std::unique_lock<std::mutex>& lock, const Done& done)
     }
 }
 
+void WorkPool::startThreads() {
+    // The system may refuse a thread: a user's or a container's task limit, or too little address
+    // space left for its stack (ulimit -v). The pool works with the threads it got; with none, the
+    // feeding thread does every task itself, as if it had been given none.
+    for (int i = 0; i < mThreadCount; ++i) {
+        try {
+            mThreads.emplace_back([this] { workLoop(); });
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    mThreadCount = static_cast<int>(mThreads.size());
+}
+
 void WorkPool::submit(Task task, std::size_t bytes) {
     std::unique_lock lock(mLock);
     if (mThreads.empty()) {
-        for (int i = 0; i < mThreadCount; ++i) {
-            mThreads.emplace_back([this] { workLoop(); });
-        }
+        startThreads();
+    }
+    if (mThreadCount == 0) {
+        lock.unlock();
+        task();
+        return;
     }
     waitTicking(lock, [this, bytes] {
         return mLine.empty() || (mLine.size() < mMaxQueued &&

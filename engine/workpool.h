@@ -39,7 +39,8 @@ public:
 
     static constexpr auto kTick = std::chrono::milliseconds(20);
 
-    // `threads` may be 0: then nothing may be submitted. The threads start with the first task.
+    // The threads start with the first task. With none (`threads` 0, or none that the system would
+    // give) the feeding thread runs each task itself as it is submitted.
     // The line holds at most `maxQueued` tasks and, past its first, `maxQueuedBytes` of what the
     // tasks say they hold (0: no bound).
     WorkPool(int threads, std::size_t maxQueued, Tick tick, std::size_t maxQueuedBytes = 0);
@@ -47,6 +48,7 @@ public:
     WorkPool(const WorkPool&) = delete;
     WorkPool& operator=(const WorkPool&) = delete;
 
+    // Fewer than asked for once the system has refused some.
     int threads() const { return mThreadCount; }
     // Before the first task only: the number of threads and the line's length.
     void resize(int threads, std::size_t maxQueued);
@@ -66,6 +68,7 @@ public:
     void clearFailure() { mFailure = 0; }
 
 private:
+    void startThreads();
     void workLoop();
     template <typename Done>
     void waitTicking(std::unique_lock<std::mutex>& lock, const Done& done);

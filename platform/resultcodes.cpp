@@ -29,6 +29,8 @@ int codeFromErrno(int err, bool onSource) {
             return kAlreadyExists;
         case ENAMETOOLONG:
             return kNameTooLong;
+        case EFBIG:
+            return kFileTooLarge;
         case EIO:
             return kIoError;
         case ENOSPC:
@@ -66,6 +68,9 @@ std::string_view describeCode(int code) {
             return "The destination is on a read-only filesystem.";
         case kGeneralFailure:
             return "An unexpected system failure.";
+        case kLinksNotHeld:
+            return "The destination cannot hold symbolic links (FAT and exFAT hold none): a link "
+                   "was not copied.";
         case kInUse:
             return "A file is in use, or changed while it was being copied.";
         case kFileExists:
@@ -76,6 +81,10 @@ std::string_view describeCode(int code) {
         case kSameFile:
             return "The destination is the item's own folder (only a copy that keeps both can do "
                    "that), or the very file that the item is or links to.";
+        case kInvalidName:
+            return "The destination cannot hold a name: FAT, exFAT and NTFS (USB sticks, memory "
+                   "cards) take no : ? * \" < > | \\ or control character in a name, nor a name "
+                   "ending in a dot or a blank. Rename the item.";
         case kIntoItself:
             return "A folder cannot be copied or moved into itself or one of its subfolders.";
         case kDirNotEmpty:
@@ -85,6 +94,9 @@ std::string_view describeCode(int code) {
                    "stands.";
         case kNameTooLong:
             return "A name or path is too long.";
+        case kFileTooLarge:
+            return "A file is too large for the destination: larger than its filesystem holds "
+                   "(FAT32: 4 GiB), or than the file size limit of the run (ulimit -f).";
         case kIoError:
             return "An input/output error on the disk.";
         case kSpecialFile:

@@ -19,14 +19,17 @@ enum ResultCode : int {
     kNotEnoughMemory = 8,
     kWriteProtected = 19,  // read-only filesystem
     kGeneralFailure = 31,  // anything that fits nowhere else
+    kLinksNotHeld = 50,    // a symbolic link onto a filesystem that holds none (FAT, exFAT)
     kInUse = 32,           // busy, or the source changed while it was being copied
     kFileExists = 80,      // a file of the chosen name appeared at the destination
     kInvalidParameter = 87,
     kSameFile = 113,       // the item's own folder, or the very file it is or links to
+    kInvalidName = 123,    // a name the destination cannot hold (FAT, exFAT, NTFS: "a:b", "c?")
     kIntoItself = 118,     // a folder copied or moved into itself or below itself
     kDirNotEmpty = 145,    // a moved folder could not be removed: something new appeared in it
     kAlreadyExists = 183,  // a file arrives where a folder stands, or the reverse
     kNameTooLong = 206,
+    kFileTooLarge = 223,  // over the destination's largest file (FAT32: 4 GiB) or "ulimit -f"
     kIoError = 1117,
     kSpecialFile = 1920,  // a FIFO, socket or device file: never opened, fails the entry
     kDiskFull = 1223,     // out of space or over quota

@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev util-linux coreutils rsync
-    qt6-base-dev libqt6test6 fonts-liberation2 libgcab-dev pkg-config cabextract gcab acl libcap2-bin)
+    qt6-base-dev libqt6test6 fonts-liberation2 libgcab-dev pkg-config cabextract gcab acl libcap2-bin
+    dosfstools fusefat)
 
 missing=()
 for p in "${packages[@]}"; do

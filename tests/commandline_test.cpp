@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 
@@ -9,6 +10,7 @@
 #include "queue/runfailure.h"
 #include "run/display.h"
 #include "run/ttyprogress.h"
+#include "tests/reliability/scenario.h"
 #include "tests/unattended.h"
 
 namespace mivex {
@@ -184,6 +186,42 @@ TEST_F(UnattendedRun, AnotherUserMeetsDeniedFilesAndLogsInItsStateFolder) {
                   .err.find(listPath + ": the list cannot be read "
                                        "(Permission denied); nothing was run\n"),
               std::string::npos);
+}
+
+// Standard error a pipe nobody reads any more (a dropped ssh session, "| head -1"), standard error
+// closed at start ("2>&-"), a file size limit ("ulimit -f"): every entry runs, the log gets each
+// line and nothing else, and only a file over the limit fails, as too large.
+TEST_F(UnattendedRun, BrokenPipeClosedErrorAndFileSizeLimitStopNothing) {
+    plantTree(data / "src", {"big.bin=" + randomBytes(2 << 20, 5), "small.txt=small"});
+    const Names rows = {entry("C-N", data / "nowhere/gone", data / "out"),
+                        entry("C-N", data / "src/big.bin", data / "out"),
+                        entry("C-N", data / "src/gone too", data / "out"),
+                        entry("C-N", data / "src/small.txt", data / "out")};
+    const std::string listPath = list(rows);
+    ASSERT_EQ(::mkfifo((data / "pipe").c_str(), 0600), 0);
+    // Opened for reading and writing, then for writing, then closed: a pipe with no reader left.
+    const std::string noReader = "exec 3<>\"$2\" 4>\"$2\" 3<&-; exec \"$0\" \"$1\" -auto 2>&4";
+    // The command, and the big file's code.
+    const std::pair<Names, int> cases[] = {
+        {{"sh", "-c", noReader, exe(), listPath, data / "pipe"}, 0},
+        {{"sh", "-c", "exec \"$0\" \"$1\" -auto 2>&-", exe(), listPath}, 0},
+        {{"prlimit", "--fsize=1048576", exe(), listPath, "-auto"}, kFileTooLarge},
+    };
+    for (const auto& [argv, bigCode] : cases) {
+        SCOPED_TRACE(argv[0] + " " + argv[1] + " " + argv[2]);
+        const ProcessResult result = runProcess(argv);
+        EXPECT_EQ(result.exitCode, 1) << result.output;
+        const std::string log = readFile(logPath());
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), std::ssize(rows)) << log;
+        for (const auto& [row, code] :
+             {std::pair{rows[0], 2}, {rows[1], bigCode}, {rows[2], 2}, {rows[3], 0}}) {
+            expectLogged(log, row, code);
+        }
+        EXPECT_EQ(listTree(data / "out"),
+                  (bigCode == 0 ? Names{"big.bin", "small.txt"} : Names{"small.txt"}));
+        removeTree(data / "out");
+        removeTree(logPath());
+    }
 }
 
 // What the runs cannot show: an unknown code, a blank line, a stop and no log; byte counts at each

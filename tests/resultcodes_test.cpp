@@ -22,7 +22,11 @@ std::map<int, std::string> rowsOf(const char* name, const char* from, const char
     std::map<int, std::string> rows;
     const std::regex re(row);
     for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it) {
-        rows[std::stoi((*it)[1])] = (*it)[2];
+        std::string words = (*it)[2];
+        for (const auto& [entity, c] : {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}}) {
+            words = std::regex_replace(words, std::regex(entity), c);
+        }
+        rows[std::stoi((*it)[1])] = words;
     }
     return rows;
 }

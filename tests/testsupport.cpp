@@ -2,9 +2,11 @@
 #include "tests/testsupport.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -31,6 +33,26 @@ ScratchMount::ScratchMount(const std::string& source, const char* type, const st
 
 ScratchMount::~ScratchMount() {
     ::umount2(path().c_str(), MNT_DETACH);  // refused harmlessly when nothing was mounted
+}
+
+FusefatMount::FusefatMount(int megabytes) {
+    const std::string image = mImage / "fat.img";
+    ProcessResult r = runProcess({"truncate", "-s", std::to_string(megabytes) + "M", image});
+    // A user's PATH may lack /usr/sbin, where Debian puts it.
+    const char* mkfs = fs::exists("/usr/sbin/mkfs.vfat") ? "/usr/sbin/mkfs.vfat" : "mkfs.vfat";
+    r = r.exitCode == 0 ? runProcess({mkfs, image}) : r;
+    r = r.exitCode == 0 ? runProcess({"fusefat", "-o", "rw+", image, path()}) : r;
+    struct statfs fs {};
+    if (r.exitCode == 127) {
+        mReason = "no mkfs.vfat or fusefat (Debian: dosfstools, fusefat)";
+    } else if (r.exitCode != 0 || ::statfs(path().c_str(), &fs) != 0 ||
+               fs.f_type != FUSE_SUPER_MAGIC) {
+        mReason = "fusefat could not mount a FAT image: " + r.output;
+    }
+}
+
+FusefatMount::~FusefatMount() {
+    ::umount2(path().c_str(), MNT_DETACH);
 }
 
 void plantTree(const std::string& root, const std::vector<std::string>& entries) {

@@ -88,6 +88,20 @@ struct BindMount : ScratchMount {
         : ScratchMount(source, nullptr, "", readOnly) {}
 };
 
+// A FAT image of `megabytes` (mkfs.vfat) mounted through fusefat, as a USB stick is where the
+// kernel has no vfat module: FAT16, names that ignore case, no modes, owners or links.
+class FusefatMount : public TempDir {
+public:
+    explicit FusefatMount(int megabytes);
+    ~FusefatMount();
+    bool ok() const { return mReason.empty(); }
+    const std::string& reason() const { return mReason; }
+
+private:
+    TempDir mImage;
+    std::string mReason;
+};
+
 // Declares `var`, a mount of `Kind` made from the arguments, or skips the test saying why.
 #define MIVEX_MOUNT_OR_SKIP(var, Kind, ...) \
     Kind var(__VA_ARGS__);                  \

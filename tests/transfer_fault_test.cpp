@@ -52,8 +52,16 @@ int transferDuring(const TransferRequest& request, When when, std::function<void
     return code;
 }
 
-// A child runs as uid/gid 65534 without groups, without /proc, counting totals, or with few files.
-enum Child : unsigned { AsRoot = 0, AsNobody = 1, WithoutProc = 2, WithTotals = 4, FewFiles = 8 };
+// A child runs as uid/gid 65534 without groups, without /proc, counting totals, with few files, or
+// at its user's process limit (no thread to be had; root is not held to it).
+enum Child : unsigned {
+    AsRoot = 0,
+    AsNobody = 1,
+    WithoutProc = 2,
+    WithTotals = 4,
+    FewFiles = 8,
+    NoThreads = 16
+};
 constexpr int kHung = -100, kNotDropped = -101;  // hung or crashed; could not drop its rights
 constexpr uid_t kNobody = 65534;
 
@@ -72,9 +80,12 @@ int inChild(const TransferRequest& request, unsigned how = AsRoot, int seconds =
                              (!(how & AsNobody) || (::setgroups(0, nullptr) == 0 &&
                                                     ::setresgid(kNobody, kNobody, kNobody) == 0 &&
                                                     ::setresuid(kNobody, kNobody, kNobody) == 0));
-        const rlimit few{64, 64};
+        const rlimit few{64, 64}, one{1, 1};
         if (how & FewFiles) {
             ::setrlimit(RLIMIT_NOFILE, &few);
+        }
+        if (how & NoThreads) {
+            ::setrlimit(RLIMIT_NPROC, &one);
         }
         During totals(When::FirstCall, nullptr);
         *code = dropped ? transferItem(request, how & WithTotals ? &totals : nullptr).code
@@ -206,12 +217,14 @@ TEST(OddFilesystems, OneTransferEach) {
 
 // Another user's files are linked through /proc/self/fd, else written under temporary names; a
 // read-only folder gets its mode when filled; a move meeting an unreadable file keeps the source.
-TEST(Permissions, OtherUserWithAndWithoutProc) {
+// At its process limit the user gets no copying thread: the walking thread copies the tree.
+TEST(Permissions, OtherUserWithAndWithoutProcOrThreads) {
+    ScopedEnv threads("MIVEX_WORKERS", "4");
     MIVEX_MOUNT_OR_SKIP(mount, TmpfsMount, 8 << 20);  // needs root, as handing files to uid 65534
     TempDir src, dst, ref;
     plantTree(src.path(), {"tree/ro/f.txt=f", "tree/sub/b.bin=" + randomBytes(100000, 1), "f.txt=f",
                            "moved/a.txt=a", "moved/sub/secret.txt=secret", "moved/z.txt=z"});
-    plantTree(dst.path(), {"locked/", "proc/", "noproc/"});
+    plantTree(dst.path(), {"locked/", "proc/", "noproc/", "nothreads/"});
     ::chmod((src / "tree/ro").c_str(), 0555);
     ::chmod((src / "moved/sub/secret.txt").c_str(), 0);
     const std::string reference = referenceCopy(src / "tree", ref.path());
@@ -228,6 +241,7 @@ TEST(Permissions, OtherUserWithAndWithoutProc) {
         {{src / "f.txt", dst / "noproc", kCopy, kN}, AsNobody | WithoutProc, kSuccess},
         {{src / "f.txt", dst / "noproc", kCopy, kN}, AsNobody | WithoutProc, kSuccess},
         {{src / "moved", mount.path(), kMove, kO}, AsNobody, kAccessDenied},
+        {{src / "tree", dst / "nothreads", kCopy, kN}, AsNobody | NoThreads, kSuccess},
     };
     for (const auto& [request, how, expected] : runs) {
         SCOPED_TRACE(request.source + " into " + request.destFolder);
@@ -240,6 +254,7 @@ TEST(Permissions, OtherUserWithAndWithoutProc) {
     EXPECT_TRUE(listTree(dst / "locked").empty());
     expectSame(reference, dst / "proc/tree");
     expectSame(reference, dst / "noproc/tree");
+    expectSame(reference, dst / "nothreads/tree");
     EXPECT_EQ(listTree(dst / "noproc"), (Names{"f - Copy.txt", "f.txt", "tree/", "tree/ro/",
                                                "tree/ro/f.txt", "tree/sub/", "tree/sub/b.bin"}));
     expectSame(kept, src / "moved");

@@ -23,6 +23,7 @@ const Fault kCases[] = {
     {"copy_file_range:EXDEV:victim,write:EIO:faulty/:2", "C-O", 1117, "O"},
     {"copy_file_range:ENOSYS:victim,write:EIO:faulty/:3", "C-N", 1117, "N"},
     {"write:EIO:faulty/:2", "M-O", 1117, "A"},
+    {"copy_file_range:EXDEV:victim,write:EFBIG:faulty/:2", "M-O", 223, "A"},  // too large there
     {"close:EIO:faulty/", "C-N", 1117, ""},
     {"close:EIO:faulty/", "C-O", 1117, "O"},
     {"close:EIO:faulty/", "C-N", 1117, "N"},

@@ -4,6 +4,10 @@
 // "write" for write and pwrite. With a close fault, fstatfs says FUSE (flushes on close).
 // MIVEX_ODDFS_SHORT=sfx: files ending in `sfx` report one byte less than they hold (pseudo files).
 // MIVEX_ODDFS_CASEFOLD=folder: below `folder`, names are looked up ignoring ASCII case (FAT, SMB).
+// MIVEX_ODDFS_VFAT=folder: below `folder`, what the kernel's vfat driver does: fstatfs says
+// MSDOS_SUPER_MAGIC; chmod, chown, hard and symbolic links are refused (EPERM), unnamed files too
+// (EOPNOTSUPP); names holding : ? * " < > | \ or a control character, or ending in a dot or a
+// blank, are refused (EINVAL); nothing is written at or past 4 GiB (EFBIG).
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -12,6 +16,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -19,6 +24,7 @@
 #include <cstdlib>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -32,6 +38,7 @@ int gCount = 0;
 bool gFlushesOnClose = false;
 const char* const gShort = std::getenv("MIVEX_ODDFS_SHORT");
 const char* const gFold = std::getenv("MIVEX_ODDFS_CASEFOLD");
+const char* const gVfat = std::getenv("MIVEX_ODDFS_VFAT");
 
 __attribute__((constructor)) void readFaults() {
     std::string rest = std::getenv("MIVEX_FAULT") ? std::getenv("MIVEX_FAULT") : "";
@@ -76,6 +83,33 @@ bool fails(const char* call, int fd, const char* name = nullptr) {
     return false;
 }
 
+// True, with errno set to `err`, when `fd` (or `name` below the folder `fd`) is below gVfat.
+bool vfatSays(int err, int fd, const char* name = nullptr) {
+    const auto path = [&] {
+        return !name ? pathOf(fd) : name[0] == '/' ? name : pathOf(fd) + "/" + name;
+    };
+    if (!gVfat || !path().starts_with(gVfat)) {
+        return false;
+    }
+    errno = err;
+    return true;
+}
+bool vfatRefusesName(int dir, const char* name) {
+    const std::string_view base =
+        std::string_view(name).substr(std::string_view(name).rfind('/') + 1);
+    const bool bad = std::ranges::any_of(base,
+                                         [](char c) {
+                                             return static_cast<unsigned char>(c) < 0x20 ||
+                                                    strchr(":?*\"<>|\\", c);
+                                         }) ||
+                     base.ends_with('.') || base.ends_with(' ');
+    return bad && base != "." && base != ".." && vfatSays(EINVAL, dir, name);
+}
+// FAT32 holds files up to 4 GiB less a byte.
+bool pastVfatEnd(int fd, off_t at, size_t n) {
+    return at >= 0 && at + static_cast<off_t>(n) > 0xFFFFFFFFLL && vfatSays(EFBIG, fd);
+}
+
 // The name as a case-insensitive folder finds it: itself when present byte for byte, else an
 // entry that differs only in case, else itself.
 std::string fold(int dir, const char* name) {
@@ -110,19 +144,33 @@ Fn next(const char* name) {
 extern "C" {
 
 SHIM(ssize_t, pread, (int fd, void* buf, size_t n, off_t at), (fd, buf, n, at), fails("read", fd))
-SHIM(ssize_t, write, (int fd, const void* buf, size_t n), (fd, buf, n), fails("write", fd))
+SHIM(ssize_t, write, (int fd, const void* buf, size_t n), (fd, buf, n),
+     fails("write", fd) || (gVfat && pastVfatEnd(fd, ::lseek(fd, 0, SEEK_CUR), n)))
 SHIM(ssize_t, pwrite, (int fd, const void* buf, size_t n, off_t at), (fd, buf, n, at),
-     fails("write", fd))
+     fails("write", fd) || (gVfat && pastVfatEnd(fd, at, n)))
+SHIM(int, ftruncate, (int fd, off_t size), (fd, size), gVfat&& pastVfatEnd(fd, size, 0))
 SHIM(int, syncfs, (int fd), (fd), fails("syncfs", fd))
-SHIM(int, fchmod, (int fd, mode_t mode), (fd, mode), fails("fchmod", fd))
+SHIM(int, fchmod, (int fd, mode_t mode), (fd, mode), fails("fchmod", fd) || vfatSays(EPERM, fd))
+SHIM(int, fchown, (int fd, uid_t uid, gid_t gid), (fd, uid, gid),
+     fails("fchown", fd) || vfatSays(EPERM, fd))
 SHIM(ssize_t, copy_file_range, (int in, off_t* inAt, int out, off_t* outAt, size_t n, unsigned f),
-     (in, inAt, out, outAt, n, f), fails("copy_file_range", in) || fails("copy_file_range", out))
+     (in, inAt, out, outAt, n, f),
+     fails("copy_file_range", in) || fails("copy_file_range", out) ||
+         (gVfat && pastVfatEnd(out, outAt ? *outAt : ::lseek(out, 0, SEEK_CUR), n)))
 SHIM(int, linkat, (int fd, const char* a, int to, const char* b, int flags),
-     (fd, fold(fd, a).c_str(), to, fold(to, b).c_str(), flags), fails("linkat", to, b))
+     (fd, fold(fd, a).c_str(), to, fold(to, b).c_str(), flags),
+     fails("linkat", to, b) || vfatSays(EPERM, to, b))
 SHIM(int, renameat, (int fd, const char* a, int to, const char* b),
-     (fd, fold(fd, a).c_str(), to, fold(to, b).c_str()), fails("renameat", to, b))
+     (fd, fold(fd, a).c_str(), to, fold(to, b).c_str()),
+     fails("renameat", to, b) || vfatRefusesName(to, b))
 SHIM(int, renameat2, (int fd, const char* a, int to, const char* b, unsigned flags),
-     (fd, fold(fd, a).c_str(), to, fold(to, b).c_str(), flags), fails("renameat2", to, b))
+     (fd, fold(fd, a).c_str(), to, fold(to, b).c_str(), flags),
+     fails("renameat2", to, b) || vfatRefusesName(to, b))
+SHIM(int, symlinkat, (const char* target, int fd, const char* name), (target, fd, name),
+     vfatSays(EPERM, fd, name))
+SHIM(int, mkdirat, (int fd, const char* name, mode_t mode), (fd, name, mode),
+     vfatRefusesName(fd, name))
+SHIM(int, mkdir, (const char* name, mode_t mode), (name, mode), vfatRefusesName(AT_FDCWD, name))
 SHIM(int, fstatat, (int fd, const char* name, struct stat* st, int flags),
      (fd, fold(fd, name).c_str(), st, flags), false)
 SHIM(int, unlinkat, (int fd, const char* name, int flags), (fd, fold(fd, name).c_str(), flags),
@@ -134,6 +182,10 @@ int openat(int fd, const char* name, int flags, ...) {
     const mode_t mode = flags & (O_CREAT | __O_TMPFILE) ? va_arg(ap, mode_t) : 0;
     va_end(ap);
     static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
+    if (((flags & __O_TMPFILE) == __O_TMPFILE && vfatSays(EOPNOTSUPP, fd, name)) ||
+        (flags & O_CREAT && vfatRefusesName(fd, name))) {
+        return -1;
+    }
     return real(fd, fold(fd, name).c_str(), flags, mode);
 }
 
@@ -161,6 +213,9 @@ int fstatfs(int fd, struct statfs* fs) {
     const int result = real(fd, fs);
     if (result == 0 && gFlushesOnClose) {
         fs->f_type = 0x65735546;  // FUSE_SUPER_MAGIC
+    }
+    if (result == 0 && gVfat && pathOf(fd).starts_with(gVfat)) {
+        fs->f_type = 0x4d44;  // MSDOS_SUPER_MAGIC
     }
     return result;
 }
