@@ -104,6 +104,12 @@ bool PlacedItems::holds(const struct stat& st) const {
 }
 
 bool PlacedItems::holdsName(int dir, const std::string& name) const {
+    {
+        std::lock_guard lock(mLock);
+        if (mItems.empty()) {
+            return false;  // nothing placed yet: no need to look
+        }
+    }
     struct stat there;
     return ::fstatat(dir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && holds(there);
 }

@@ -219,7 +219,8 @@ private:
         return record && mCopied ? mCopied->note(record, st) : nullptr;
     }
     void notePlaced(int fd) {
-        if (struct stat st; ::fstat(fd, &st) == 0) {
+        // An entry of one file or link places nothing that another of its items could meet.
+        if (struct stat st; !mOneItem && ::fstat(fd, &st) == 0) {
             mPlaced.note(st);
         }
     }
@@ -251,6 +252,7 @@ private:
     const std::thread::id mCaller;
     const CopyOptions mOptions;
     struct stat mDestSt {};  // the destination folder, which the walk of the source must not meet
+    bool mOneItem = false;   // the entry's item is not a folder
 
     // Pool: each has its own lock inside.
     PlacedItems mPlaced;  // what this entry put where something could already stand
