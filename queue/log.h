@@ -42,6 +42,8 @@ private:
     Fd mFile;               // open from the first line written until the run ends
     bool mStarted = false;  // the first line was tried: the file's end has been looked at
     std::string mFailure;
+    std::string mStamp;  // logTimestamp(mStampedAt), kept for the lines of the same second
+    std::time_t mStampedAt = 0;
 };
 
 // "MMDDYYYY-log.txt" for the local date of `when`.
