@@ -48,21 +48,43 @@ rotate() { # N WORD...
 
 # ---------------------------------------------------------------- timing
 
+# The user and system CPU time of every child this shell has waited for, in microseconds, from
+# bash's `times` (no process: its output goes through a file). Sets CHILDREN_CPU_US.
+children_cpu() {
+    local self user sys
+    times >"$TOOL_OUTPUT.times"
+    { read -r self && read -r user sys; } <"$TOOL_OUTPUT.times"
+    CHILDREN_CPU_US=$(awk -v u="$user" -v s="$sys" 'function us(t, m) {
+            m = index(t, "m"); return int((substr(t, 1, m - 1) * 60 + substr(t, m + 1) + 0) * 1e6 + 0.5) }
+        BEGIN { print us(u) + us(s) }')
+}
+
 # Runs a command once after an untimed `sync`, so writeback left by earlier runs is not billed to
-# it. Sets RUN_STATUS, RUN_RET_US (start to return) and RUN_SYNC_US (start to the end of a `sync`
-# run when it returned). $EPOCHREALTIME costs no process; its decimal point is "." under
+# it. Sets RUN_STATUS, RUN_RET_US (start to return), RUN_SYNC_US (start to the end of a `sync`
+# run when it returned) and RUN_CPU_US (the command's user and system time, all its threads and
+# children, to the millisecond). $EPOCHREALTIME costs no process; its decimal point is "." under
 # LC_ALL=C. The command's output goes to TOOL_OUTPUT.
 timed_run() { # COMMAND...
-    local t0 t1 t2
+    local t0 t1 t2 cpu0
     RUN_STATUS=0
     sync
+    children_cpu
+    cpu0=$CHILDREN_CPU_US
     t0=$EPOCHREALTIME
     "$@" >"$TOOL_OUTPUT" 2>&1 || RUN_STATUS=$?
     t1=$EPOCHREALTIME
+    children_cpu
     sync
     t2=$EPOCHREALTIME
     RUN_RET_US=$((${t1/./} - ${t0/./}))
     RUN_SYNC_US=$((${t2/./} - ${t0/./}))
+    RUN_CPU_US=$((CHILDREN_CPU_US - cpu0))
+}
+
+# The parallel efficiency of a run: its CPU time over its wall time, "1.85" for nearly two cores
+# busy throughout; "-" without both.
+efficiency() { # CPU_US WALL_US
+    awk -v c="${1:-}" -v w="${2:-}" 'BEGIN { if (c == "" || w == "" || w + 0 <= 0) print "-"; else printf "%.2f", c / w }'
 }
 
 # ---------------------------------------------------------------- checks

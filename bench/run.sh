@@ -49,6 +49,10 @@ FSES=${BENCH_FS:-tmpfs,disk}
 DISK_MODE=${BENCH_DISK:-$( ((EUID == 0)) && echo image || echo folder)}
 KEEP=${BENCH_KEEP:-0}
 OUT_DIR=${BENCH_OUT:-$BENCH/out}
+FORCE=${BENCH_FORCE:-0}
+RESULTS=${BENCH_RESULTS:-$BENCH/RESULTS.md}
+LOADAVG=${BENCH_LOADAVG:-/proc/loadavg}  # the self-test gives a file of its own
+MAX_LOAD=0.5  # above it, before any dataset, the run's numbers are not recorded in RESULTS
 
 check_count() { # VARIABLE VALUE MINIMUM
     if [[ ! $2 =~ ^(0|[1-9][0-9]{0,8})$ ]] || (($2 < $3)); then
@@ -76,7 +80,8 @@ check_count BENCH_KEEPBOTH_ROWS "$KEEPBOTH_ROWS" 1
 check_count BENCH_MOVE_PER_FOLDER "$MOVE_FOLDERS_PER" 1
 for n in ${MOVE_SIZES//,/ }; do check_count BENCH_MOVE_FILES "$n" 1; done
 [[ $DISK_MODE == image || $DISK_MODE == folder ]] || die "BENCH_DISK must be image or folder"
-[[ $QUICK == [01] && $KEEP == [01] ]] || die "BENCH_QUICK and BENCH_KEEP take 0 or 1"
+[[ $QUICK == [01] && $KEEP == [01] && $FORCE == [01] ]] || die "BENCH_QUICK, BENCH_KEEP and BENCH_FORCE take 0 or 1"
+[[ -r $LOADAVG ]] || die "cannot read the load average from $LOADAVG"
 ((SMALL_FOLDERS <= SMALL_FILES && MEM_FOLDERS <= MEM_FILES && META_FOLDERS <= META_FILES)) ||
     die "more folders than files"
 ((ROUNDS >= 5)) || note "warning: BENCH_ROUNDS=$ROUNDS; use at least 5 for numbers worth quoting"
@@ -277,13 +282,15 @@ for fs in disk tmpfs; do
     cp -- "$MIVEX_SRC" "${ROOT[$fs]}/bin/mivex"
 done
 TOOL_OUTPUT="${ROOT[tmpfs]}/tool.out"   # on the tmpfs: a sync after a run has nothing to write for it
-RAW="$WORK/times.csv"       # fs,dataset,tool,round,return_us,sync_us (round <= 0: warm-up)
+RAW="$WORK/times.csv"       # fs,dataset,tool,round,return_us,sync_us,cpu_us (round <= 0: warm-up)
+LOADS="$WORK/loads.csv"     # dataset,fs (- for one run over both),1-minute load before it
 BLOCKS="$WORK/blocks.csv"   # fs,dataset,tool,round,KiB
 MEMORY="$WORK/memory.csv"   # tool,round,peak_rss_KiB,seconds
 WINDOW="$WORK/window.csv"   # measure,round,ms
 NOTES="$WORK/notes.txt"     # peers whose results differ from the source in metadata only
 WINDOW_LINES="$WORK/window.txt"  # what mivex_gesturebench printed, round by round
 : >"$RAW"
+: >"$LOADS"
 : >"$BLOCKS"
 : >"$MEMORY"
 : >"$WINDOW"
@@ -356,13 +363,14 @@ tool_failed() { # FS DATASET TOOL ROUND
     exit 1
 }
 
-# Runs CMD once, timed, and records both times.
+# Runs CMD once, timed, and records both times and the CPU time it took.
 run_and_record() { # FS DATASET TOOL ROUND
     timed_run "${CMD[@]}"
     ((RUN_STATUS == 0)) || tool_failed "$@"
-    echo "$1,$2,$3,$4,$RUN_RET_US,$RUN_SYNC_US" >>"$RAW"
-    printf '   %-4s %-10s %-13s %-8s %8d ms  with sync %8d ms\n' "$2" "$1" "$3" "$(round_label "$4")" \
-        $((RUN_RET_US / 1000)) $((RUN_SYNC_US / 1000)) >&2
+    echo "$1,$2,$3,$4,$RUN_RET_US,$RUN_SYNC_US,$RUN_CPU_US" >>"$RAW"
+    printf '   %-4s %-10s %-13s %-8s %8d ms  with sync %8d ms  cpu %8d ms (%s)\n' "$2" "$1" "$3" \
+        "$(round_label "$4")" $((RUN_RET_US / 1000)) $((RUN_SYNC_US / 1000)) $((RUN_CPU_US / 1000)) \
+        "$(efficiency "$RUN_CPU_US" "$RUN_RET_US")" >&2
 }
 
 # A result whose content differs from what it should be is a failure of the suite, not a number;
@@ -768,6 +776,11 @@ for ds in D1 D4 D3 D9 D2 D8 D10 D11 D12 D6 D6b MOVEMEM D5 D7 MEM WIN; do
         *) places=("${FS_LIST[@]}") ;;
     esac
     for fs in "${places[@]}"; do
+        # Other work on the machine takes the cores that a copy's threads would run on: the load
+        # is taken before each dataset, and one above MAX_LOAD keeps the numbers out of RESULTS.
+        load=$(cut -d' ' -f1 "$LOADAVG")
+        echo "$ds,$fs,$load" >>"$LOADS"
+        note "$ds$([[ $fs == - ]] || echo " on $fs"): 1-minute load $load"
         t0=$EPOCHREALTIME
         if [[ $fs == - ]]; then "${ds,,}"; else "${ds,,}" "$fs"; fi
         SPENT+=("$ds$([[ $fs == - ]] || echo "/$fs") $(((${EPOCHREALTIME/./} - ${t0/./}) / 1000000)) s")
@@ -786,6 +799,15 @@ DROP_US=$((${EPOCHREALTIME/./} - ${t0/./}))
 med_time() { # FS DATASET TOOL FIELD(5 return, 6 with sync)
     awk -F, -v f="$1" -v d="$2" -v t="$3" -v c="$4" '$1 == f && $2 == d && $3 == t && $4 > 0 { print $c }' "$RAW" | median
 }
+# Mivex's median parallel efficiency (CPU time over return time) on FS DATASET.
+med_efficiency() { # FS DATASET TOOL
+    awk -F, -v f="$1" -v d="$2" -v t="$3" '$1 == f && $2 == d && $3 == t && $4 > 0 && $5 > 0 && $7 != "" { print $7 / $5 }' "$RAW" |
+        median | awk '{ printf "%.2f", $1 }'
+}
+# The 1-minute load before DATASET on FS (or before its one run over both filesystems).
+load_before() { # DATASET FS
+    awk -F, -v d="$1" -v f="$2" '$1 == d && ($2 == f || $2 == "-") { print $3; exit }' "$LOADS"
+}
 med_blocks() { # FS TOOL
     awk -F, -v f="$1" -v t="$2" '$1 == f && $3 == t && $4 > 0 { print $5 }' "$BLOCKS" | median
 }
@@ -798,7 +820,7 @@ med_window() { # MEASURE -> microseconds
 
 with_commas() { sed ':a; s/\B[0-9]\{3\}\>/,&/; ta' <<<"$1"; }
 
-ROW_FORMAT='%-4s %-23s %-10s %-21s %9s %9s %6s  %9s %9s %6s  %-8s %-6s %-6s\n'
+ROW_FORMAT='%-4s %-23s %-10s %-21s %9s %9s %6s %5s  %9s %9s %6s  %-8s %-6s %-6s %5s\n'
 # shellcheck disable=SC2059  # one format for every row
 emit_row() { printf "$ROW_FORMAT" "$@"; }
 
@@ -818,13 +840,14 @@ time_row() { # DATASET FS MIVEX_TOOL PEER_TOOL WHAT OP LIMIT
         lt_ms) jr=$(judge "$mr" lt "$(($7 * 1000))") js=$(judge "$ms" lt "$(($7 * 1000))") target="<$7 ms" ;;
     esac
     emit_row "$1" "$5" "$2" "$(label "$4")" "$(fmt_us "$mr")" "$(fmt_us "$pr")" "$rr" \
-        "$(fmt_us "$ms")" "$(fmt_us "$ps")" "$rs" "$target" "$jr" "$js"
+        "$(med_efficiency "$2" "$1" "$3")" "$(fmt_us "$ms")" "$(fmt_us "$ps")" "$rs" "$target" "$jr" \
+        "$js" "$(load_before "$1" "$2")"
 }
 
 table() {
     local fs m p peer r target j mm mc v
-    printf '%62s%s  %s\n' "" "--------- return ---------" "------- with sync --------"
-    emit_row id what fs against mivex peer ratio mivex peer ratio target return "+sync"
+    printf '%62s%s  %s\n' "" "------------ return ------------" "------- with sync --------"
+    emit_row id what fs against mivex peer ratio par mivex peer ratio target return "+sync" load
     for fs in "${FS_LIST[@]}"; do
         time_row D1 "$fs" mivex cp "copy ${BIG_MB} MiB file" le 1.10
         time_row D1 "$fs" mivex rsync "" le 0.333
@@ -877,7 +900,8 @@ table() {
             r=$(ratio "$m" "$p")
             target=- j=-
             [[ $peer != cp ]] || { target="<=1.00"; j=$(judge "$r" le 1.00); }
-            emit_row D4 "  allocated (du)" "$fs" "$(label "$peer")" "$m KiB" "$p KiB" "$r" - - - "$target" "$j" -
+            emit_row D4 "  allocated (du)" "$fs" "$(label "$peer")" "$m KiB" "$p KiB" "$r" - - - - "$target" "$j" - \
+                "$(load_before D4 "$fs")"
         done
     done
     for fs in "${FS_LIST[@]}"; do
@@ -901,33 +925,39 @@ table() {
     if [[ -n $mm ]]; then
         mc=$(max_rss cp)
         emit_row MEM "peak RSS, $MEM_FILES files" tmpfs "cp -a" "$(awk -v k="$mm" 'BEGIN { printf "%.1f MiB", k / 1024 }')" \
-            "$(awk -v k="$mc" 'BEGIN { printf "%.1f MiB", k / 1024 }')" "$(ratio "$mm" "$mc")" - - - "<64 MiB" \
-            "$(judge "$mm" lt $((64 * 1024)))" -
+            "$(awk -v k="$mc" 'BEGIN { printf "%.1f MiB", k / 1024 }')" "$(ratio "$mm" "$mc")" - - - - "<64 MiB" \
+            "$(judge "$mm" lt $((64 * 1024)))" - "$(load_before MEM -)"
     fi
     for n in ${MOVE_SIZES//,/ }; do
         mm=$(max_rss "mivex_mo@$n")
         [[ -n $mm ]] || continue
         mc=$(max_rss "mv@$n")
         emit_row MOVE "move peak RSS, $n" tmpfs+disk "mv" "$(awk -v k="$mm" 'BEGIN { printf "%.1f MiB", k / 1024 }')" \
-            "$(awk -v k="$mc" 'BEGIN { printf "%.1f MiB", k / 1024 }')" "$(ratio "$mm" "$mc")" - - - "<16 MiB" \
-            "$(judge "$mm" lt $((16 * 1024)))" -
+            "$(awk -v k="$mc" 'BEGIN { printf "%.1f MiB", k / 1024 }')" "$(ratio "$mm" "$mc")" - - - - "<16 MiB" \
+            "$(judge "$mm" lt $((16 * 1024)))" - "$(load_before MOVEMEM -)"
     done
     v=$(med_window save)
     if [[ -n $v ]]; then
+        local wl
+        wl=$(load_before WIN -)
         while IFS= read -r m; do
             r=$(med_window "$m")
-            emit_row WIN "load $(with_commas "${m#load-}")-line list" tmpfs - "$(fmt_us "$r")" - - - - - "<500 ms" "$(judge "$r" lt 500000)" -
+            emit_row WIN "load $(with_commas "${m#load-}")-line list" tmpfs - "$(fmt_us "$r")" - - - - - - "<500 ms" "$(judge "$r" lt 500000)" - "$wl"
         done < <(cut -d, -f1 "$WINDOW" | grep '^load-' | sort -u -t- -k2n)
-        emit_row WIN "save $LIST_SAVE_LINES-line list" tmpfs - "$(fmt_us "$v")" - - - - - "<100 ms" "$(judge "$v" lt 100000)" -
-        emit_row WIN "admit 1 to full queue" tmpfs - "$(fmt_us "$(med_window admit)")" - - - - - - - -
-        emit_row WIN "drop $DROP_FILES files" tmpfs - "$(fmt_us "$(med_window drop)")" - - - - - - - -
+        emit_row WIN "save $LIST_SAVE_LINES-line list" tmpfs - "$(fmt_us "$v")" - - - - - - "<100 ms" "$(judge "$v" lt 100000)" - "$wl"
+        emit_row WIN "admit 1 to full queue" tmpfs - "$(fmt_us "$(med_window admit)")" - - - - - - - - - "$wl"
+        emit_row WIN "drop $DROP_FILES files" tmpfs - "$(fmt_us "$(med_window drop)")" - - - - - - - - - "$wl"
     fi
 }
 
 legend() {
     cat <<EOF
 ratio = Mivex's median / the peer's median (below 1: Mivex is faster), over $ROUNDS rounds after
-$WARMUP warm-up round(s) (D7: $STARTUP_RUNS runs). "return": until the command returns; "with sync":
+$WARMUP warm-up round(s) (D7: $STARTUP_RUNS runs). "par": Mivex's parallel efficiency, the median
+over its runs of its CPU time (user + system, all threads) over its return time: up to the number
+of cores its threads kept busy at once. "load": the 1-minute load average just before the dataset
+(above $MAX_LOAD, other work takes the cores a copy's threads would use, and the run's numbers are
+not recorded in RESULTS.md). "return": until the command returns; "with sync":
 \`tool; sync\`, timed together. An untimed sync precedes every run. D5 compares Mivex onto a full
 destination with Mivex into an empty one in the same rounds; D6 and D7 targets are on Mivex's
 own median (D12: the whole list of keep-both rows, no warm-up); D11 compares a list of one-file
@@ -983,8 +1013,12 @@ details() {
 }
 
 every_value() {
-    echo "# every run: filesystem dataset tool round return_s with_sync_s"
-    awk -F, '{ printf "%-10s %-4s %-13s %-8s %10.6f %10.6f\n", $1, $2, $3, ($4 > 0 ? $4 : "warm-up"), $5 / 1e6, $6 / 1e6 }' "$RAW"
+    echo "# every run: filesystem dataset tool round return_s with_sync_s cpu_s par"
+    awk -F, '{ printf "%-10s %-4s %-13s %-8s %10.6f %10.6f %8.3f %5.2f\n", $1, $2, $3, ($4 > 0 ? $4 : "warm-up"),
+        $5 / 1e6, $6 / 1e6, $7 / 1e6, ($5 > 0 ? $7 / $5 : 0) }' "$RAW"
+    echo
+    echo "# the 1-minute load before each dataset: dataset filesystem load"
+    tr ',' ' ' <"$LOADS"
     if [[ -s $BLOCKS ]]; then
         echo
         echo "# D4 allocated KiB (du): filesystem tool round KiB"
@@ -1004,10 +1038,21 @@ every_value() {
 
 total=$(((${EPOCHREALTIME/./} - START_US) / 1000000))
 DURATION="$((total / 60)) min $((total % 60)) s"
+# The highest load before any dataset decides whether the numbers go into RESULTS.
+PEAK_LOAD=$(cut -d, -f3 "$LOADS" | maximum)
+PEAK_LOAD=${PEAK_LOAD:-0}
+BUSY=$(awk -v l="$PEAK_LOAD" -v m="$MAX_LOAD" 'BEGIN { print (l + 0 > m + 0) ? 1 : 0 }')
+if ((BUSY && !FORCE)); then
+    STANDING="not recorded: load $PEAK_LOAD"
+elif ((BUSY)); then
+    STANDING="recorded in $RESULTS although the load reached $PEAK_LOAD (BENCH_FORCE=1)"
+else
+    STANDING="recorded in $RESULTS (load at most $PEAK_LOAD before each dataset)"
+fi
 mkdir -p "$OUT_DIR"
 report="$OUT_DIR/bench-$(date +%Y%m%d-%H%M%S).txt"
 {
-    echo "# Mivex benchmark $START_DATE, took $DURATION"
+    echo "# Mivex benchmark $START_DATE, took $DURATION; $STANDING"
     table
     echo
     legend
@@ -1019,3 +1064,27 @@ report="$OUT_DIR/bench-$(date +%Y%m%d-%H%M%S).txt"
 cp -- "$report" "$OUT_DIR/latest.txt"
 cat -- "$report"
 note "report written to $report"
+# Recorded: the table goes on top of RESULTS, below its title, as a section of its own.
+if ((!BUSY || FORCE)); then
+    section="$WORK/section.md"
+    {
+        echo "## Run of $START_DATE ($(git -C "$REPO" describe --always --dirty 2>/dev/null || echo "source unknown"))"
+        echo
+        echo "By bench/run.sh; $STANDING; datasets $ONLY on $FSES, $ROUNDS rounds; MIVEX_WORKERS=${MIVEX_WORKERS-(unset)}."
+        echo
+        echo '```'
+        table
+        echo '```'
+        echo
+    } >"$section"
+    if [[ -f $RESULTS ]]; then
+        awk -v section="$section" 'NR == 1 { print; print ""; while ((getline line < section) > 0) print line; next }
+            NR == 2 && $0 == "" { next } { print }' "$RESULTS" >"$WORK/results.md"
+    else
+        { echo "# Benchmark results"; echo; cat -- "$section"; } >"$WORK/results.md"
+    fi
+    cat -- "$WORK/results.md" >"$RESULTS"
+    note "table recorded at the top of $RESULTS"
+else
+    note "$STANDING (over $MAX_LOAD before a dataset): $RESULTS left as it is; BENCH_FORCE=1 records anyway"
+fi

@@ -56,8 +56,16 @@ TOOL_OUTPUT="$T/tool.out"
 timed_run sh -c 'echo said; exit 3'
 expect "timed_run keeps the exit status" 3 "$RUN_STATUS"
 expect "timed_run keeps the output" said "$(cat "$TOOL_OUTPUT")"
-[[ $RUN_RET_US =~ ^[0-9]+$ && $RUN_SYNC_US =~ ^[0-9]+$ ]] && pass "timed_run gives whole microseconds" ||
-    fail "timed_run gives whole microseconds" "$RUN_RET_US / $RUN_SYNC_US"
+[[ $RUN_RET_US =~ ^[0-9]+$ && $RUN_SYNC_US =~ ^[0-9]+$ && $RUN_CPU_US =~ ^[0-9]+$ ]] &&
+    pass "timed_run gives whole microseconds" || fail "timed_run gives whole microseconds" "$RUN_RET_US / $RUN_SYNC_US / $RUN_CPU_US"
+# CPU time of the command alone: a busy loop counts, a sleep does not, the syncs around it do not.
+timed_run sh -c 'i=0; while [ $i -lt 200000 ]; do i=$((i + 1)); done'
+((RUN_CPU_US > 0)) && pass "timed_run counts the command's CPU time" || fail "timed_run counts the command's CPU time" "$RUN_CPU_US"
+timed_run sleep 0.3
+((RUN_CPU_US < 100000)) && pass "timed_run does not count waiting as CPU time" ||
+    fail "timed_run does not count waiting as CPU time" "$RUN_CPU_US"
+expect "efficiency" 1.50 "$(efficiency 300 200)"
+expect "efficiency without a wall time" - "$(efficiency 300 0)"
 
 # same_tree against every kind of damage, each on a fresh copy of one reference tree.
 ref="$T/ref"
@@ -169,11 +177,15 @@ chmod +x "$T/stub/mivex" "$T/stub/mivex_gesturebench"
 cp -a "$ref" "$T/realtree"
 mkdir "$T/work"
 
+# The load the suite reads, so that whether it records its numbers does not depend on this machine.
+printf '0.10 0.20 0.30 1/100 1\n' >"$T/idle"
+printf '3.00 2.00 1.00 9/100 1\n' >"$T/busy"
 # Runs the suite on tiny data, with more VAR=VALUE settings; leaves its standard output and error
-# in $T/run.out and $T/run.err. The suite runs as this process itself (env executes it).
+# in $T/run.out and $T/run.err, its RESULTS in $T/RESULTS.md. The suite runs as this process
+# itself (env executes it).
 suite() { # VAR=VALUE...
     rm -rf -- "$T/out"
-    exec env BENCH_DISK=folder MIVEX="$T/stub/mivex" MIVEX_GESTUREBENCH="$T/stub/mivex_gesturebench" BENCH_DIR="$T/work" \
+    exec env BENCH_LOADAVG="$T/idle" BENCH_RESULTS="$T/RESULTS.md" BENCH_DISK=folder MIVEX="$T/stub/mivex" MIVEX_GESTUREBENCH="$T/stub/mivex_gesturebench" BENCH_DIR="$T/work" \
         BENCH_OUT="$T/out" BENCH_TREE="$T/realtree" BENCH_QUICK=1 BENCH_ROUNDS=1 BENCH_WARMUP=1 \
         BENCH_BIG_MB=2 BENCH_SMALL_FILES=30 BENCH_SMALL_FOLDERS=3 BENCH_SPARSE_MB=8 \
         BENCH_STARTUP_RUNS=2 BENCH_MEM_FILES=20 BENCH_MEM_FOLDERS=2 BENCH_DROP_FILES=5 \
@@ -224,8 +236,32 @@ if ((status == 0)); then
     # 4 tools x 2 rounds (warm-up and one) x 2 filesystems
     expect "every D1 run is listed" 16 "$(grep -cE '^(tmpfs|disk) +D1 ' "$T/run.out")"
     grep -q "^  tar on D1" "$T/run.out" && pass "tar's whole-second times are noted" || fail "tar's whole-second times are noted"
+    # par (Mivex's CPU over return time) beside the ratio, and the load before the dataset last
+    grep -qE "^D2 .* tmpfs +cp -a +[0-9.]+ m?s +[0-9.]+ m?s +[0-9.]+ +[0-9]+\.[0-9]{2} .* 0\.10$" "$T/run.out" &&
+        pass "a row has Mivex's parallel efficiency and the load" || fail "a row has Mivex's parallel efficiency and the load" "$(grep -E '^D2 .* tmpfs +cp -a' "$T/run.out")"
+    grep -qF "recorded in $T/RESULTS.md (load at most 0.10" "$T/run.out" && pass "an idle run says it is recorded" ||
+        fail "an idle run says it is recorded" "$(head -n 1 "$T/run.out")"
+    [[ $(head -n 3 "$T/RESULTS.md" | tail -n 1) == "## Run of "* ]] && grep -qE "^D1 .* tmpfs .* cp -a" "$T/RESULTS.md" &&
+        pass "an idle run puts its table on top of RESULTS" || fail "an idle run puts its table on top of RESULTS" "$(head -n 5 "$T/RESULTS.md")"
 fi
 left_nothing "a good run"
+
+# A load above 0.5 before a dataset: the table is printed, marked, and RESULTS is left alone,
+# unless BENCH_FORCE=1.
+printf '# Benchmark results\n\nearlier notes\n' >"$T/RESULTS.md"
+cp "$T/RESULTS.md" "$T/RESULTS.before"
+status=0
+(suite BENCH_LOADAVG="$T/busy" BENCH_ONLY=D7) || status=$?
+expect "a busy run still succeeds" 0 "$status"
+grep -qF "not recorded: load 3.00" <(head -n 1 "$T/run.out") && grep -qE "^D7 .* 3\.00$" "$T/run.out" &&
+    pass "a busy run prints its table marked 'not recorded'" || fail "a busy run prints its table marked 'not recorded'" "$(head -n 1 "$T/run.out")"
+cmp -s "$T/RESULTS.md" "$T/RESULTS.before" && pass "a busy run leaves RESULTS alone" || fail "a busy run leaves RESULTS alone"
+status=0
+(suite BENCH_LOADAVG="$T/busy" BENCH_FORCE=1 BENCH_ONLY=D7) || status=$?
+{ ((status == 0)) && grep -qF "although the load reached 3.00 (BENCH_FORCE=1)" "$T/RESULTS.md" &&
+    grep -qE "^D7 .* 3\.00$" "$T/RESULTS.md" && [[ $(tail -n 1 "$T/RESULTS.md") == "earlier notes" ]]; } &&
+    pass "BENCH_FORCE=1 records a busy run, saying so, above what was there" ||
+    fail "BENCH_FORCE=1 records a busy run, saying so, above what was there" "$(cat "$T/RESULTS.md")"
 
 refuses "a lost file" "does not match" STUB_FAULT=lose-file BENCH_ONLY=D2 BENCH_FS=tmpfs
 refuses "another file time from mivex" "metadata differs" STUB_FAULT=touch BENCH_ONLY=D3 BENCH_FS=disk

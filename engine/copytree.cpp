@@ -1,12 +1,15 @@
-// The walk of a tree being copied: folders made (or merged into) on the way down and given their
-// mode and times on the way back up, their files handed to the pool in batches, everything else
-// copied by the walking thread in folder order.
+// The walk of a tree being copied: folders made (or merged into) on the way down, their files
+// handed to the pool in batches, everything else copied by the walking thread in folder order;
+// each folder given its mode and times once everything in it is written, while the walk goes on.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
@@ -36,11 +39,13 @@ void Transfer::copyBatch(const Batch& batch) {
     BatchFolder& folder = *batch.folder;
     for (const std::string& name : batch.names) {
         if (stopped()) {
-            return;
+            break;
         }
         noteFailure(copyFile(folder.src.get(), name, folder.dst.get(), name, batch.placement,
                              childPath(batch.srcPath, name), folder.record));
     }
+    // Last: from here the walk may give the folder its mode and times.
+    folder.batches.fetch_sub(1, std::memory_order_release);
 }
 
 void Transfer::countTotals(int dir, const std::string& name, const struct stat& st) {
@@ -118,6 +123,8 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
     FolderPath src(srcDir);
     FolderPath dst(dstDir);
     std::vector<CopyFrame> stack;
+    std::deque<LeftFolder> left;
+    const std::size_t leftBound = leftFolderBound(mPool.threads());
     int first = kSuccess;
     keepFirstOfCopy(first, enterCopy(src, dst, name, dstName, placement, srcPath, record, stack));
     if (stack.empty()) {
@@ -147,19 +154,7 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
             }
             continue;
         }
-        // Everything in it is done once its batches are: now its mode and times, which nothing
-        // written into it afterwards would touch again.
-        if (!top.batches.expired()) {
-            const std::weak_ptr<BatchFolder> batches = top.batches;
-            mPool.waitUntil([&batches] { return batches.expired(); });
-        }
-        if (!mAborted) {
-            // The mode is given even when an attribute failed, so the folder is not left at 0700.
-            const int xattrCode =
-                copyXattrs(src.current(), dst.current(), {XattrStage::FolderFilled});
-            const int modeCode = keepAttributes(dst.current(), top.st);
-            keepFirstOfCopy(first, xattrCode != kSuccess ? xattrCode : modeCode);
-        }
+        leaveFolder(src, dst, top, left, leftBound, first);
         stack.pop_back();
         if (src.leave() != 0 || dst.leave() != 0) {
             // A folder on the way back up was moved meanwhile: the walk cannot go on safely.
@@ -167,7 +162,74 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
             break;
         }
     }
+    finishLeft(left, 0, first);
     return first;
+}
+
+// How many folders the walk may have left unfinished. Each keeps two descriptors: as many as the
+// pool's line and threads can be busy with, within an eighth of what this process may open, so
+// that a low limit still leaves room for the walk and the files being copied.
+std::size_t Transfer::leftFolderBound(int threads) {
+    std::size_t bound = (kQueuedPerThread + 1) * static_cast<std::size_t>(threads);
+    if (struct rlimit limit;
+        ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        bound = std::min<std::size_t>(bound, limit.rlim_cur / 8);
+    }
+    return std::max<std::size_t>(bound, 1);
+}
+
+// The walk leaves the folder of `frame` (src and dst still in it). Nothing more is made in it, but
+// batches of its files may still run: rather than wait for them, the walk goes on and the folder
+// is finished later, in turn, with the descriptors its batches hold.
+void Transfer::leaveFolder(const FolderPath& src, const FolderPath& dst, const CopyFrame& frame,
+                           std::deque<LeftFolder>& left, std::size_t bound, int& first) {
+    finishLeft(left, bound - 1, first);
+    std::shared_ptr<BatchFolder> open = frame.batches.lock();
+    if (left.empty() && (!open || open->batches.load(std::memory_order_acquire) == 0)) {
+        finishFolder(src.current(), dst.current(), frame.st, first);
+        return;
+    }
+    if (!open) {
+        // Nothing of its own to wait for, but folders below it to finish first.
+        open =
+            std::make_shared<BatchFolder>(Fd(::fcntl(src.current(), F_DUPFD_CLOEXEC, 0)),
+                                          Fd(::fcntl(dst.current(), F_DUPFD_CLOEXEC, 0)), nullptr);
+        if (!open->src.valid() || !open->dst.valid()) {
+            finishLeft(left, 0, first);  // out of descriptors: wait instead
+            finishFolder(src.current(), dst.current(), frame.st, first);
+            return;
+        }
+    }
+    left.push_back({std::move(open), frame.st});
+}
+
+// Finishes the left folders in the order they were left: each whose batches have ended, and,
+// waiting for the oldest, until at most `keep` are left.
+void Transfer::finishLeft(std::deque<LeftFolder>& left, std::size_t keep, int& first) {
+    while (!left.empty()) {
+        const BatchFolder& open = *left.front().open;
+        const auto ended = [&open] { return open.batches.load(std::memory_order_acquire) == 0; };
+        if (!ended()) {
+            if (left.size() <= keep) {
+                return;
+            }
+            mPool.waitUntil(ended);
+        }
+        finishFolder(open.src.get(), open.dst.get(), left.front().st, first);
+        left.pop_front();
+    }
+}
+
+// Everything in the folder is written: now its mode and times, which nothing written into it
+// afterwards would touch again.
+void Transfer::finishFolder(int src, int dst, const struct stat& st, int& first) {
+    if (mAborted) {
+        return;
+    }
+    // The mode is given even when an attribute failed, so the folder is not left at 0700.
+    const int xattrCode = copyXattrs(src, dst, {XattrStage::FolderFilled});
+    const int modeCode = keepAttributes(dst, st);
+    keepFirstOfCopy(first, xattrCode != kSuccess ? xattrCode : modeCode);
 }
 
 // Opens the source folder `name`, makes (or, merging, finds) its copy, starts its files and puts
@@ -281,9 +343,9 @@ int Transfer::copyFiles(int srcFd, int dstFd, CopyFrame& frame, std::vector<DirE
             continue;
         }
         if (!folder) {
-            folder = std::make_shared<BatchFolder>(
-                BatchFolder{Fd(::fcntl(srcFd, F_DUPFD_CLOEXEC, 0)),
-                            Fd(::fcntl(dstFd, F_DUPFD_CLOEXEC, 0)), frame.record});
+            folder =
+                std::make_shared<BatchFolder>(Fd(::fcntl(srcFd, F_DUPFD_CLOEXEC, 0)),
+                                              Fd(::fcntl(dstFd, F_DUPFD_CLOEXEC, 0)), frame.record);
             if (!folder->src.valid() || !folder->dst.valid()) {
                 keepFirst(first, codeFromErrno(errno));
                 return first;

@@ -96,6 +96,7 @@ bool treeHoldsFolder(int dir, const struct stat& target) {
 void PlacedItems::note(const struct stat& st) {
     std::lock_guard lock(mLock);
     mItems.emplace(st.st_dev, st.st_ino);
+    mAny.store(true, std::memory_order_release);
 }
 
 bool PlacedItems::holds(const struct stat& st) const {
@@ -104,6 +105,9 @@ bool PlacedItems::holds(const struct stat& st) const {
 }
 
 bool PlacedItems::holdsName(int dir, const std::string& name) const {
+    if (!mAny.load(std::memory_order_acquire)) {
+        return false;  // nothing placed yet: no need to look
+    }
     struct stat there;
     return ::fstatat(dir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && holds(there);
 }

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <ctime>
 #include <mutex>
 #include <set>
@@ -40,6 +41,7 @@ public:
 private:
     mutable std::mutex mLock;
     std::set<std::pair<dev_t, ino_t>> mItems;
+    std::atomic<bool> mAny{false};  // mItems holds something: only then is a name looked up
 };
 
 // What a copied source file looked like, so that its removal can tell it was not changed since.

@@ -2,8 +2,11 @@
 // to the very folder that was kept.
 #include "engine/keptfolders.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
+#include <cstdint>
 #include <mutex>
 #include <utility>
 
@@ -19,9 +22,34 @@ KeptFolder& slot(FolderRole role) {
     return gKept[role == FolderRole::SourceFolder ? 0 : 1];
 }
 
-bool sameState(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
-           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+bool sameTime(const struct statx_timestamp& a, const struct statx_timestamp& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool sameState(const struct statx& now, const KeptFolder& kept) {
+    if (makedev(now.stx_dev_major, now.stx_dev_minor) != kept.st.st_dev ||
+        now.stx_ino != kept.st.st_ino) {
+        return false;
+    }
+    if (kept.hasBirth) {
+        return (now.stx_mask & STATX_BTIME) && sameTime(now.stx_btime, kept.birth);
+    }
+    return sameTime(now.stx_ctime, {kept.st.st_ctim.tv_sec,
+                                    static_cast<std::uint32_t>(kept.st.st_ctim.tv_nsec), 0});
+}
+
+// Takes the state of the folder open as `folder.fd` again, with its birth time where there is one.
+bool takeState(KeptFolder& folder) {
+    struct statx now;
+    if (::statx(folder.fd.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &now) != 0) {
+        return false;
+    }
+    folder.st.st_dev = makedev(now.stx_dev_major, now.stx_dev_minor);
+    folder.st.st_ino = now.stx_ino;
+    folder.st.st_ctim = {now.stx_ctime.tv_sec, now.stx_ctime.tv_nsec};
+    folder.hasBirth = (now.stx_mask & STATX_BTIME) != 0;
+    folder.birth = now.stx_btime;
+    return true;
 }
 
 }  // namespace
@@ -51,9 +79,10 @@ KeptFolder takeKeptFolder(FolderRole role, const std::string& path) {
         kept = std::move(held);
     }
     // Follows links as opening the path would. A folder removed and made again at the path may get
-    // the old inode number back, but not within the same change time as well.
-    struct stat now;
-    if (::stat(path.c_str(), &now) != 0 || !sameState(now, kept.st)) {
+    // the old inode number back, but not its birth time (or, without one, change time) as well.
+    struct statx now;
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &now) != 0 ||
+        !sameState(now, kept)) {
         return {};  // closes the kept one: the path now leads elsewhere
     }
     return kept;
@@ -69,7 +98,7 @@ void keepFolder(FolderRole role, KeptFolder folder, bool changed) {
             return;
         }
     }
-    if (changed && ::fstat(folder.fd.get(), &folder.st) != 0) {
+    if (changed && !folder.hasBirth && !takeState(folder)) {
         return;
     }
     KeptFolder replaced;

@@ -4,12 +4,15 @@
 // keeps folders (a KeepFoldersForRun lives), the engine hands each entry's source folder and
 // destination folder back here when the entry ends, and the next entry takes them again when a
 // look at each path (one stat) finds there the very folder that was handed back: the same device,
-// inode and change time. Anything done to that folder meanwhile (renamed away and replaced,
-// removed, written into by another program) changes one of them, and the path is then opened
-// afresh, as if nothing had been kept. The run's end closes them, so no folder stays busy after a
-// run (a removable disk can be unmounted at once).
+// inode and birth time, or change time where the filesystem keeps no birth time. A folder renamed
+// away and replaced, or removed and made again, differs in one of them (a new folder may get the
+// old inode number back, but not its birth time as well), and the path is then opened afresh, as
+// if nothing had been kept. The birth time, unlike the change time, stays as the entry writes into
+// the folder, so the folder need not be looked at again when it is handed back. The run's end
+// closes them, so no folder stays busy after a run (a removable disk can be unmounted at once).
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -22,7 +25,9 @@ namespace mivex {
 struct KeptFolder {
     std::string path;
     Fd fd;
-    struct stat st {};  // when taken: what the path leads to now
+    struct stat st {};  // when taken: what the path leads to now (its device and inode at least)
+    struct statx_timestamp birth {};
+    bool hasBirth = false;  // its filesystem gave a birth time, in `birth`
     // Whether closing a file written into it can report an error (closeCanFail); -1: not asked.
     int closeCanFail = -1;
 };
@@ -46,7 +51,8 @@ KeptFolder takeKeptFolder(FolderRole role, const std::string& path);
 
 // Hands a folder back after an entry: kept for the next entry while a run keeps folders, closed
 // otherwise. `changed`: the entry may have changed the folder (made or removed something in it),
-// so its state is taken once more now; else the state taken with it still holds.
+// so its state is taken once more now unless its birth time is known; else the state taken with it
+// still holds.
 void keepFolder(FolderRole role, KeptFolder folder, bool changed = true);
 
 }  // namespace mivex

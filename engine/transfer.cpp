@@ -189,14 +189,18 @@ TransferOutcome Transfer::run() {
     // Space held by the temporary files of a killed earlier run is given back before this run
     // needs it. Folders made by this run hold none; merged ones are looked through as they come.
     removeStaleTemps(dest.get(), destSt);
-    const int threads = workerCount(destSt.st_dev);
-    mPool.resize(threads, kQueuedPerThread * static_cast<std::size_t>(threads));
+    // Only the files of a folder go to the pool: one file is copied here, without asking.
+    if (S_ISDIR(srcSt.st_mode)) {
+        const int threads = workerCount(destSt.st_dev);
+        mPool.resize(threads, kQueuedPerThread * static_cast<std::size_t>(threads));
+    }
 
     if (mMonitor && mMonitor->wantsTotals()) {
         countTotals(srcParent.get(), name, srcSt);
     }
 
     const Placement top = keepBoth ? Placement::KeepBoth : Placement::Replace;
+    mOneItem = !S_ISDIR(srcSt.st_mode);
     int code;
     if (isMove && srcSt.st_dev == destSt.st_dev) {
         code = moveItem(srcParent.get(), name, srcSt, dest.get(), top);

@@ -98,6 +98,9 @@ struct BatchFolder {
     Fd src;
     Fd dst;
     CopiedItem* record;  // where a move across filesystems notes what it copied, or null
+    // Pool: batches handed over and not yet ended; raised by the walk before it hands one over,
+    // lowered (release) by the pool thread as the batch's last act.
+    std::atomic<std::size_t> batches{0};
 };
 
 // Some files of one folder, copied by a pool thread.
@@ -117,6 +120,14 @@ struct CopyFrame {
     std::vector<DirEntry> rest;  // what is not a plain file, still to copy, in folder order
     std::size_t next = 0;
     std::weak_ptr<BatchFolder> batches;  // alive while a batch of its files waits or runs
+};
+
+// A folder the walk has left while batches of its files were still waiting or running, or behind
+// one that was: it gets its mode and times when they have ended, folders in the order the walk
+// left them, so a folder always after everything below it. The walk thread only.
+struct LeftFolder {
+    std::shared_ptr<BatchFolder> open;  // its batches' descriptors, or duplicates made to wait
+    struct stat st;
 };
 
 class Transfer {
@@ -143,7 +154,14 @@ private:
                   const std::string& dstName, Placement placement, const std::string& srcPath,
                   CopiedItem* record, std::vector<CopyFrame>& stack);
     int copyFiles(int srcFd, int dstFd, CopyFrame& frame, std::vector<DirEntry>& entries);
+    // Gives the copy `dst` of `src` its access ACL, owner, mode and times, unless aborted.
+    void finishFolder(int src, int dst, const struct stat& st, int& first);
+    void leaveFolder(const FolderPath& src, const FolderPath& dst, const CopyFrame& frame,
+                     std::deque<LeftFolder>& left, std::size_t bound, int& first);
+    void finishLeft(std::deque<LeftFolder>& left, std::size_t keep, int& first);
+    static std::size_t leftFolderBound(int threads);
     void submitBatch(Batch batch) {
+        batch.folder->batches.fetch_add(1, std::memory_order_relaxed);
         std::size_t bytes = sizeof(Batch);
         for (const std::string& name : batch.names) {
             bytes += sizeof(std::string) + name.capacity();
@@ -215,7 +233,8 @@ private:
         return record && mCopied ? mCopied->note(record, st) : nullptr;
     }
     void notePlaced(int fd) {
-        if (struct stat st; ::fstat(fd, &st) == 0) {
+        // An entry of one file or link places nothing that another of its items could meet.
+        if (struct stat st; !mOneItem && ::fstat(fd, &st) == 0) {
             mPlaced.note(st);
         }
     }
@@ -247,6 +266,7 @@ private:
     const std::thread::id mCaller;
     const CopyOptions mOptions;
     struct stat mDestSt {};  // the destination folder, which the walk of the source must not meet
+    bool mOneItem = false;   // the entry's item is not a folder
 
     // Pool: each has its own lock inside.
     PlacedItems mPlaced;  // what this entry put where something could already stand

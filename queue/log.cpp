@@ -145,7 +145,13 @@ void RunLog::log(std::string_view message, std::time_t when) {
     if (!mFile.valid() && !open(line)) {
         return;
     }
-    line += logTimestamp(when);
+    // Entries come many a second: the stamp of the second is made once (localtime and strftime
+    // cost more than the rest of a small file's line).
+    if (mStamp.empty() || when != mStampedAt) {
+        mStamp = logTimestamp(when);
+        mStampedAt = when;
+    }
+    line += mStamp;
     line += '\t';
     line += message;
     line += "\r\n";

@@ -49,6 +49,8 @@ private:
     std::string mPath;
     Fd mFile;  // open from the first line written while the day's name leads to it
     std::string mFailure;
+    std::string mStamp;  // logTimestamp(mStampedAt), kept for the lines of the same second
+    std::time_t mStampedAt = 0;
 };
 
 // "MMDDYYYY-log.txt" for the local date of `when`.

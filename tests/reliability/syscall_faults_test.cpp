@@ -117,3 +117,19 @@ TEST(PlainFs, EveryPlacingWorksWithoutNoReplaceRenameOrHardLinks) {
         EXPECT_EQ(describeTree(dst / std::to_string(i)), std::get<3>(placings[i])) << rows[i];
     }
 }
+
+// The copying threads work at once: while one copies a folder's files, the walk goes on and hands
+// the next folder to the other. Each thread's first copy waits in the shim until the other's.
+TEST(CopyThreads, CopyTwoFoldersAtOnce) {
+    TempDir src, dst;
+    plantTree(src.path(), {"tree/a/1=1", "tree/a/2=2", "tree/b/1=1", "tree/c/d/1=1", "tree/e/1=1"});
+    Unattended program;
+    program.preload = kFaults;
+    ScopedEnv meet("MIVEX_MEET", "copy_file_range");
+    ScopedEnv two("MIVEX_WORKERS", "2");
+    const ProcessResult result =
+        program.run(program.list({entry("C-O", src / "tree", dst.path())}));
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.err, "meet: copy_file_range met\nmeet: copy_file_range met\n");
+    EXPECT_EQ(describeTree(dst / "tree"), describeTree(src / "tree"));
+}

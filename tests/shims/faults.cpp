@@ -8,6 +8,7 @@
 // MSDOS_SUPER_MAGIC; chmod, chown, hard and symbolic links are refused (EPERM), unnamed files too
 // (EOPNOTSUPP); names holding : ? * " < > | \ or a control character, or ending in a dot or a
 // blank, are refused (EINVAL); nothing is written at or past 4 GiB (EFBIG).
+// MIVEX_MEET=call: see meetAnother.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -68,8 +69,31 @@ std::string pathOf(int fd) {
     return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
 }
 
+// With MIVEX_MEET=call, the first `call` of each thread waits until a second thread is inside its
+// own first one (20 s at most), then says on standard error whether they met ("meet: call met" or
+// "meet: call alone"): whether a program's threads do that work at the same time, without a clock.
+const char* const gMeet = std::getenv("MIVEX_MEET");
+std::atomic<int> gInside{0};
+std::atomic<bool> gMet{false};
+void meetAnother(const char* call) {
+    thread_local bool done = false;
+    if (!gMeet || done || strcmp(call, gMeet)) {
+        return;
+    }
+    done = true;
+    if (++gInside >= 2) {
+        gMet = true;
+    }
+    for (int ms = 0; ms < 20000 && !gMet; ++ms) {
+        ::usleep(1000);
+    }
+    --gInside;
+    std::fprintf(stderr, "meet: %s %s\n", call, gMet ? "met" : "alone");
+}
+
 // True, with errno set, when `call` on `fd` (or on `name` below the folder `fd`) is to fail now.
 bool fails(const char* call, int fd, const char* name = nullptr) {
+    meetAnother(call);
     for (Fault& f : std::span(gFaults, gCount)) {
         const auto path = [&] {
             return !name ? pathOf(fd) : name[0] == '/' ? name : pathOf(fd) + "/" + name;

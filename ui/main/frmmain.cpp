@@ -2,7 +2,6 @@
 // gestures, processing and list files are in frmmainqueue.cpp.
 #include "ui/main/frmmain.h"
 
-
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
