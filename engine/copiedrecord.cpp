@@ -27,7 +27,7 @@ std::uint64_t mix(std::uint64_t h, std::uint64_t v) {
 
 // An item's mark. A folder is marked by identity alone: its size and times change as its items
 // come and go. A file or link by its state too; its change time only when it had one name, as
-// removing one name of a file with several changes the others' (see stillAsCopied).
+// removing one name of a file with several changes the others'.
 std::uint64_t markOf(const struct stat& st, bool withChangeTime) {
     std::uint64_t h = mix(0, static_cast<std::uint64_t>(st.st_dev));
     h = mix(h, static_cast<std::uint64_t>(st.st_ino));
@@ -79,7 +79,7 @@ CopiedRecord::Folder* CopiedRecord::note(Folder* folder, const struct stat& st) 
     if (!S_ISDIR(st.st_mode)) {
         return nullptr;
     }
-    return &mFolders[{st.st_dev, st.st_ino}];
+    return &mFolders[FileId::of(st)];
 }
 
 int CopiedRecord::remove(int parentDir, const std::string& name) {
@@ -98,7 +98,7 @@ int CopiedRecord::remove(int parentDir, const std::string& name) {
             const Folder::Item item = *it;
             if (S_ISDIR(now.st_mode)) {
                 if (marks(item, markOf(now, false))) {
-                    if (auto sub = mFolders.find({now.st_dev, now.st_ino}); sub != mFolders.end()) {
+                    if (auto sub = mFolders.find(FileId::of(now)); sub != mFolders.end()) {
                         *below = &sub->second;
                         return Found::Subfolder;
                     }
@@ -146,7 +146,7 @@ int CopiedRecord::remove(int parentDir, const std::string& name) {
         if (path.enter(item, &opened) != 0) {
             return codeFromErrno(errno, true);
         }
-        if (opened.st_dev != now.st_dev || opened.st_ino != now.st_ino) {
+        if (!sameFile(opened, now)) {
             path.leave();
             return kDirNotEmpty;  // swapped between the look and the opening
         }

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/fileid.h"
+
 namespace mivex {
 
 class CopiedRecord {
@@ -53,7 +55,7 @@ public:
 
 private:
     Folder mTop;
-    std::map<std::pair<dev_t, ino_t>, Folder> mFolders;  // every copied folder, by identity
+    std::map<FileId, Folder> mFolders;  // every copied folder, by identity
     std::mutex mLock;
 };
 

@@ -164,7 +164,7 @@ int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const st
         // The destination item may be this very file under another name (a hard link, or the
         // same folder reached through a bind mount); replacing it by a copy of itself is what
         // cp refuses as "the same file".
-        if (occupied && sameInode(there, st)) {
+        if (occupied && sameFile(there, st)) {
             return kSameFile;
         }
     }

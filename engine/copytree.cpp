@@ -246,7 +246,7 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const std::string& nam
     }
     // The source holds the destination through a mount inside it that no check before the walk
     // could see: going on would copy the copy, again and again.
-    if (sameInode(st, mDestSt)) {
+    if (sameFile(st, mDestSt)) {
         src.leave();
         return kIntoItself;
     }

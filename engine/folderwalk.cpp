@@ -22,14 +22,14 @@ int FolderPath::enter(const std::string& name, struct stat* st) {
     if (!fd.valid() || ::fstat(fd.get(), &here) != 0) {
         return -1;
     }
-    if (!mOnPath.insert({here.st_dev, here.st_ino}).second) {
+    if (!mOnPath.insert(FileId::of(here)).second) {
         errno = ELOOP;
         return kLoop;
     }
     if (st) {
         *st = here;
     }
-    mLevels.push_back({std::move(fd), here.st_dev, here.st_ino});
+    mLevels.push_back({std::move(fd), FileId::of(here)});
     if (mLevels.size() > kWindow) {
         mLevels[mLevels.size() - 1 - kWindow].fd.reset();
     }
@@ -41,7 +41,7 @@ int FolderPath::leave() {
         return 0;
     }
     Fd child = std::move(mLevels.back().fd);
-    mOnPath.erase({mLevels.back().dev, mLevels.back().ino});
+    mOnPath.erase(mLevels.back().id);
     mLevels.pop_back();
     if (mLevels.empty() || mLevels.back().fd.valid()) {
         return 0;
@@ -49,8 +49,7 @@ int FolderPath::leave() {
     Level& parent = mLevels.back();
     Fd up(::openat(child.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st;
-    if (!up.valid() || ::fstat(up.get(), &st) != 0 || st.st_dev != parent.dev ||
-        st.st_ino != parent.ino) {
+    if (!up.valid() || ::fstat(up.get(), &st) != 0 || FileId::of(st) != parent.id) {
         errno = ESTALE;
         return -1;
     }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/fd.h"
+#include "platform/fileid.h"
 
 namespace mivex {
 
@@ -49,12 +50,11 @@ public:
 private:
     struct Level {
         Fd fd;
-        dev_t dev;
-        ino_t ino;
+        FileId id;
     };
     int mBase;
     std::vector<Level> mLevels;
-    std::set<std::pair<dev_t, ino_t>> mOnPath;
+    std::set<FileId> mOnPath;
 };
 
 }  // namespace mivex

@@ -80,8 +80,8 @@ void HardLinks::Claim::named(int dir, const std::string& name) {
         ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         first.error = errno;
     } else {
-        first.folderId = {folderSt.st_dev, folderSt.st_ino};
-        first.id = {st.st_dev, st.st_ino};
+        first.folderId = FileId::of(folderSt);
+        first.id = FileId::of(st);
         first.folder = mOwner->folderPath(dir, first.folderId, first.error);
     }
     mOwner->settle(mKey, &first);
@@ -110,7 +110,7 @@ std::shared_ptr<const std::string> HardLinks::folderPath(int dir, const Key& id,
 
 HardLinks::Claim HardLinks::claim(const struct stat& source) {
     Claim claim;
-    claim.mKey = {source.st_dev, source.st_ino};
+    claim.mKey = FileId::of(source);
     First first;
     {
         std::unique_lock lock(mLock);
@@ -137,7 +137,7 @@ HardLinks::Claim HardLinks::claim(const struct stat& source) {
         struct stat st;
         if (!fd.valid()) {
             claim.mError = errno;
-        } else if (::fstat(fd.get(), &st) != 0 || Key{st.st_dev, st.st_ino} != first.id) {
+        } else if (::fstat(fd.get(), &st) != 0 || FileId::of(st) != first.id) {
             claim.mError = ESTALE;  // the copy was replaced since it was made
         } else {
             claim.mCopy = std::move(fd);
@@ -160,7 +160,7 @@ int HardLinks::openFolder(const First& first, std::shared_ptr<const OpenFolder>&
     if (!opened->fd.valid() || ::fstat(opened->fd.get(), &st) != 0) {
         return errno;
     }
-    opened->id = {st.st_dev, st.st_ino};
+    opened->id = FileId::of(st);
     if (opened->id != first.folderId) {
         return ESTALE;  // another folder stands at that path now
     }

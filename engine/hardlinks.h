@@ -13,20 +13,13 @@
 #include <utility>
 
 #include "platform/fd.h"
+#include "platform/fileid.h"
 
 namespace mivex {
 
 class HardLinks {
-    struct Key {
-        dev_t dev;
-        ino_t ino;
-        bool operator==(const Key&) const = default;
-    };
-    struct KeyHash {
-        std::size_t operator()(const Key& k) const noexcept {
-            return std::hash<ino_t>()(k.ino) ^ (std::hash<dev_t>()(k.dev) << 1);
-        }
-    };
+    using Key = FileId;
+    using KeyHash = FileIdHash;
 
 public:
     // One name of a source file that has several. The first name of a file is copied by whoever

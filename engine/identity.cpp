@@ -13,14 +13,6 @@
 
 namespace mivex {
 
-namespace {
-
-bool sameTime(const timespec& a, const timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-}  // namespace
-
 bool replacesItself(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                     const std::string& dstName) {
     struct stat there;
@@ -33,7 +25,7 @@ bool replacesItself(int srcDir, const std::string& name, const struct stat& st, 
     if (S_ISLNK(st.st_mode) && ::fstatat(srcDir, name.c_str(), &resolved, 0) != 0) {
         return false;
     }
-    return resolved.st_dev == there.st_dev && resolved.st_ino == there.st_ino;
+    return sameFile(resolved, there);
 }
 
 bool onOneMount(int a, int b) {
@@ -84,8 +76,7 @@ bool treeHoldsFolder(int dir, const struct stat& target) {
         if (!fd.valid()) {
             continue;  // not a folder after all, or unreadable: the copy will say so
         }
-        if (::fstat(fd.get(), &st) == 0 && st.st_dev == target.st_dev &&
-            st.st_ino == target.st_ino) {
+        if (::fstat(fd.get(), &st) == 0 && sameFile(st, target)) {
             return true;
         }
         enter(std::move(fd));
@@ -95,13 +86,13 @@ bool treeHoldsFolder(int dir, const struct stat& target) {
 
 void PlacedItems::note(const struct stat& st) {
     std::lock_guard lock(mLock);
-    mItems.emplace(st.st_dev, st.st_ino);
+    mItems.insert(FileId::of(st));
     mAny.store(true, std::memory_order_release);
 }
 
 bool PlacedItems::holds(const struct stat& st) const {
     std::lock_guard lock(mLock);
-    return mItems.count({st.st_dev, st.st_ino}) != 0;
+    return mItems.count(FileId::of(st)) != 0;
 }
 
 bool PlacedItems::holdsName(int dir, const std::string& name) const {
@@ -110,20 +101,6 @@ bool PlacedItems::holdsName(int dir, const std::string& name) const {
     }
     struct stat there;
     return ::fstatat(dir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && holds(there);
-}
-
-CopiedState copiedState(const struct stat& st) {
-    return {st.st_size, st.st_mtim, st.st_ctim, st.st_nlink == 1};
-}
-
-bool stillAsCopied(const CopiedState& copied, const struct stat& now) {
-    if (now.st_size != copied.size || !sameTime(now.st_mtim, copied.mtime)) {
-        return false;
-    }
-    // ctime also catches a write that put the modification time back (touch -d, rsync -t). Removing
-    // one name of a file with several changes its ctime, so a tree holding two links of one file
-    // would refuse its own second removal: there only size and modification time are compared.
-    return !copied.soleLink || sameTime(now.st_ctim, copied.ctime);
 }
 
 }  // namespace mivex

@@ -8,11 +8,11 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <ctime>
 #include <mutex>
 #include <set>
 #include <string>
-#include <utility>
+
+#include "platform/fileid.h"
 
 namespace mivex {
 
@@ -40,19 +40,8 @@ public:
 
 private:
     mutable std::mutex mLock;
-    std::set<std::pair<dev_t, ino_t>> mItems;
+    std::set<FileId> mItems;
     std::atomic<bool> mAny{false};  // mItems holds something: only then is a name looked up
 };
-
-// What a copied source file looked like, so that its removal can tell it was not changed since.
-struct CopiedState {
-    off_t size = 0;
-    timespec mtime{};
-    timespec ctime{};
-    bool soleLink = false;  // ctime is compared only then (see stillAsCopied)
-};
-
-CopiedState copiedState(const struct stat& st);
-bool stillAsCopied(const CopiedState& copied, const struct stat& now);
 
 }  // namespace mivex

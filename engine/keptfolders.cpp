@@ -10,6 +10,8 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/fileid.h"
+
 namespace mivex {
 
 namespace {
@@ -27,8 +29,7 @@ bool sameTime(const struct statx_timestamp& a, const struct statx_timestamp& b) 
 }
 
 bool sameState(const struct statx& now, const KeptFolder& kept) {
-    if (makedev(now.stx_dev_major, now.stx_dev_minor) != kept.st.st_dev ||
-        now.stx_ino != kept.st.st_ino) {
+    if (FileId::of(now) != FileId::of(kept.st)) {
         return false;
     }
     if (kept.hasBirth) {

@@ -113,7 +113,7 @@ int Transfer::moveOne(int srcDir, const std::string& name, const struct stat& st
     if (S_ISLNK(st.st_mode) && replacesItself(srcDir, name, st, dstDir, name)) {
         return kSameFile;
     }
-    if (sameInode(there, st)) {
+    if (sameFile(there, st)) {
         // Two hard links of one file: rename would keep both names; drop the source's.
         if (::unlinkat(srcDir, name.c_str(), 0) != 0) {
             return codeFromErrno(errno);

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "engine/transfer.h"
+#include "platform/fileid.h"
 #include "platform/tempnames.h"
 
 namespace mivex {
@@ -60,7 +61,7 @@ int renameOverPlaceholder(int fromDir, const char* from, int toDir, const char* 
     // Only our own placeholder goes; whatever may have taken its place meanwhile stays.
     struct stat now;
     if (known && ::fstatat(toDir, to, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-        now.st_dev == placeholder.st_dev && now.st_ino == placeholder.st_ino) {
+        sameFile(now, placeholder)) {
         ::unlinkat(toDir, to, isDir ? AT_REMOVEDIR : 0);
     }
     errno = err;
@@ -89,7 +90,7 @@ int tryCandidates(int first, int count, const NameOf& nameOf, const ClaimAttempt
 }
 
 // The last collision number taken, per destination folder (device, inode) and name.
-using NameKey = std::tuple<dev_t, ino_t, bool, std::string>;
+using NameKey = std::tuple<FileId, bool, std::string>;
 std::mutex gNumbersLock;
 std::map<NameKey, int> gNumbers;
 
@@ -161,7 +162,7 @@ int claimCollisionName(int dir, const std::string& name, bool isFolder, const Cl
     }
     struct stat folder;
     const bool keyed = ::fstat(dir, &folder) == 0;
-    const NameKey key{keyed ? folder.st_dev : 0, keyed ? folder.st_ino : 0, isFolder, name};
+    const NameKey key{keyed ? FileId::of(folder) : FileId{}, isFolder, name};
     int start = 1;
     if (const int last = keyed ? rememberedNumber(key) : 0; last > 0) {
         // Numbers freed below the remembered one are passed over, as the price of not trying

@@ -118,12 +118,12 @@ TransferOutcome Transfer::run() {
             if (::fstat(walk.get(), &here) != 0) {
                 break;
             }
-            if (sameInode(here, srcSt)) {
+            if (sameFile(here, srcSt)) {
                 return {kIntoItself, false};
             }
             Fd up(::openat(walk.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             struct stat upSt;
-            if (!up.valid() || ::fstat(up.get(), &upSt) != 0 || sameInode(upSt, here)) {
+            if (!up.valid() || ::fstat(up.get(), &upSt) != 0 || sameFile(upSt, here)) {
                 break;
             }
             walk = std::move(up);
@@ -180,7 +180,7 @@ TransferOutcome Transfer::run() {
 
     const bool keepBoth = mRequest.rule == CollisionRule::KeepBoth;
     const bool isMove = mRequest.kind == TransferKind::Move;
-    if (sameInode(destSt, parentSt) && (isMove || !keepBoth)) {
+    if (sameFile(destSt, parentSt) && (isMove || !keepBoth)) {
         // Only a copy that keeps both can land in its own folder; anything else would at best do
         // nothing and at worst truncate the file onto itself.
         return {kSameFile, false};

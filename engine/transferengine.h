@@ -32,6 +32,7 @@
 #include "engine/workpool.h"
 #include "engine/xattrs.h"
 #include "platform/fd.h"
+#include "platform/fileid.h"
 #include "platform/filesystems.h"
 #include "platform/resultcodes.h"
 
@@ -39,10 +40,6 @@ namespace mivex::engine {
 
 inline bool isSpecial(mode_t mode) {
     return !S_ISREG(mode) && !S_ISDIR(mode) && !S_ISLNK(mode);
-}
-
-inline bool sameInode(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // Failures that will only repeat for every further item at the destination: stop the walk.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <compare>
 #include <cstddef>
@@ -18,6 +19,9 @@ struct FileId {
     ino_t ino = 0;
 
     static FileId of(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+    static FileId of(const struct statx& st) {
+        return {makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino};
+    }
     friend bool operator==(const FileId&, const FileId&) = default;
     friend auto operator<=>(const FileId&, const FileId&) = default;
 };

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/fd.h"
+#include "platform/fileid.h"
 #include "platform/posixio.h"
 
 namespace mivex {
@@ -195,7 +196,7 @@ bool sameFolder(const std::string& a, const std::string& b) {
     if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) {
         return a == b;
     }
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return sameFile(sa, sb);
 }
 
 std::string expandHome(const std::string& path) {

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/fileid.h"
 #include "platform/pathtext.h"
 #include "platform/posixio.h"
 
@@ -72,7 +73,7 @@ pid_t ownerOf(std::string_view name) {
 }
 
 std::mutex gLookedLock;
-std::set<std::pair<dev_t, ino_t>> gLooked;
+std::set<FileId> gLooked;
 
 }  // namespace
 
@@ -137,7 +138,7 @@ void removeStaleTemps(int dir, const struct stat& st) {
         if (gLooked.size() >= kRememberedFolders) {
             gLooked.clear();
         }
-        if (!gLooked.insert({st.st_dev, st.st_ino}).second) {
+        if (!gLooked.insert(FileId::of(st)).second) {
             return;
         }
     }

@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "platform/fileid.h"
 #include "platform/posixio.h"
 
 namespace mivex {
@@ -130,7 +131,7 @@ bool RunLog::stillNamed() const {
     struct stat held, named;
     return ::fstat(mFile.get(), &held) == 0 && held.st_nlink > 0 &&
            ::fstatat(mFolder.fd(), mName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+           sameFile(named, held);
 }
 
 void RunLog::log(std::string_view message, std::time_t when) {
