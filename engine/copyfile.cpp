@@ -98,8 +98,9 @@ int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& 
     const auto rename = [&](const std::string& candidate) {
         return renameNoReplace(dstDir, temp.c_str(), dstDir, candidate.c_str());
     };
-    return claimCollisionName(dstDir, dstName, false, rename) == 0 ? kSuccess
-                                                                   : claimFailure(dstDir, dstName);
+    return claimCollisionName(dstDir, dstName, false, rename, &mSession.numbers) == 0
+               ? kSuccess
+               : claimFailure(dstDir, dstName);
 }
 
 int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Placement placement,
@@ -108,7 +109,7 @@ int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Place
         return linkUnnamed(fd, dstDir, candidate);
     };
     if (placement == Placement::KeepBoth) {
-        return claimCollisionName(dstDir, dstName, false, link) == 0
+        return claimCollisionName(dstDir, dstName, false, link, &mSession.numbers) == 0
                    ? kSuccess
                    : claimFailure(dstDir, dstName);
     }

@@ -260,7 +260,7 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const std::string& nam
         const auto make = [&](const std::string& candidate) {
             return ::mkdirat(dst.current(), candidate.c_str(), 0700);
         };
-        if (claimCollisionName(dst.current(), dstName, true, make, &made) != 0) {
+        if (claimCollisionName(dst.current(), dstName, true, make, &mSession.numbers, &made) != 0) {
             code = claimFailure(dst.current(), dstName);
         }
     } else if (::mkdirat(dst.current(), made.c_str(), 0700) != 0) {
@@ -287,7 +287,7 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const std::string& nam
         return code;
     }
     if (merging) {
-        removeStaleTemps(dst.current());
+        mSession.temps.remove(dst.current(), there);
         // A folder merged into may be where another filesystem is mounted.
         if (there.st_dev != mDestSt.st_dev && !mCloseCanFail && closeCanFail(dst.current())) {
             mCloseCanFail = true;

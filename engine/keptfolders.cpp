@@ -7,7 +7,6 @@
 #include <sys/sysmacros.h>
 
 #include <cstdint>
-#include <mutex>
 #include <utility>
 
 #include "platform/fileid.h"
@@ -15,14 +14,6 @@
 namespace mivex {
 
 namespace {
-
-std::mutex gLock;
-int gRuns = 0;
-KeptFolder gKept[2];
-
-KeptFolder& slot(FolderRole role) {
-    return gKept[role == FolderRole::SourceFolder ? 0 : 1];
-}
 
 bool sameTime(const struct statx_timestamp& a, const struct statx_timestamp& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
@@ -55,30 +46,12 @@ bool takeState(KeptFolder& folder) {
 
 }  // namespace
 
-KeepFoldersForRun::KeepFoldersForRun() {
-    std::lock_guard lock(gLock);
-    ++gRuns;
-}
-
-KeepFoldersForRun::~KeepFoldersForRun() {
-    KeptFolder closing[2];
-    std::lock_guard lock(gLock);
-    if (--gRuns == 0) {
-        closing[0] = std::move(gKept[0]);
-        closing[1] = std::move(gKept[1]);
+KeptFolder KeptFolders::take(FolderRole role, const std::string& path) {
+    KeptFolder& held = slot(role);
+    if (!held.fd.valid() || held.path != path) {
+        return {};
     }
-}
-
-KeptFolder takeKeptFolder(FolderRole role, const std::string& path) {
-    KeptFolder kept;
-    {
-        std::lock_guard lock(gLock);
-        KeptFolder& held = slot(role);
-        if (!held.fd.valid() || held.path != path) {
-            return {};
-        }
-        kept = std::move(held);
-    }
+    KeptFolder kept = std::move(held);
     // Follows links as opening the path would. A folder removed and made again at the path may get
     // the old inode number back, but not its birth time (or, without one, change time) as well.
     struct statx now;
@@ -89,26 +62,14 @@ KeptFolder takeKeptFolder(FolderRole role, const std::string& path) {
     return kept;
 }
 
-void keepFolder(FolderRole role, KeptFolder folder, bool changed) {
-    if (!folder.fd.valid()) {
+void KeptFolders::keep(FolderRole role, KeptFolder folder, bool changed) {
+    if (!mKeeps || !folder.fd.valid()) {
         return;
-    }
-    {
-        std::lock_guard lock(gLock);
-        if (gRuns == 0) {
-            return;
-        }
     }
     if (changed && !folder.hasBirth && !takeState(folder)) {
         return;
     }
-    KeptFolder replaced;
-    std::lock_guard lock(gLock);
-    if (gRuns == 0) {
-        return;
-    }
-    replaced = std::move(slot(role));
-    slot(role) = std::move(folder);
+    slot(role) = std::move(folder);  // closes the one it replaces
 }
 
 }  // namespace mivex

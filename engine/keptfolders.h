@@ -1,7 +1,7 @@
 // Folders kept open from one entry of a run to the next. A list often names the same source
 // folder and destination folder in entry after entry; opening both by their whole paths for every
-// entry, and closing them again, costs more system calls than copying a small file. While a run
-// keeps folders (a KeepFoldersForRun lives), the engine hands each entry's source folder and
+// entry, and closing them again, costs more system calls than copying a small file. Within a run
+// (its TransferSession holds a KeptFolders), the engine hands each entry's source folder and
 // destination folder back here when the entry ends, and the next entry takes them again when a
 // look at each path (one stat) finds there the very folder that was handed back: the same device,
 // inode and birth time, or change time where the filesystem keeps no birth time. A folder renamed
@@ -35,24 +35,26 @@ struct KeptFolder {
 // Each entry keeps at most one folder of each role.
 enum class FolderRole { SourceFolder, Destination };
 
-// While one lives, folders are kept between entries. Runs may overlap (the count is shared); the
-// last one to end closes what is kept.
-class KeepFoldersForRun {
+// The folders one run keeps, one of each role; used by one entry at a time. Its end closes them.
+class KeptFolders {
 public:
-    KeepFoldersForRun();
-    ~KeepFoldersForRun();
-    KeepFoldersForRun(const KeepFoldersForRun&) = delete;
-    KeepFoldersForRun& operator=(const KeepFoldersForRun&) = delete;
+    // `keeps` false: nothing is kept (an entry carried out alone).
+    explicit KeptFolders(bool keeps = true) : mKeeps(keeps) {}
+
+    // The folder kept for `role` when `path` still leads to it; one without a descriptor
+    // otherwise.
+    KeptFolder take(FolderRole role, const std::string& path);
+
+    // Hands a folder back after an entry: kept for the next entry, or closed when nothing is
+    // kept. `changed`: the entry may have changed the folder (made or removed something in it),
+    // so its state is taken once more now; else the state taken with it still holds.
+    void keep(FolderRole role, KeptFolder folder, bool changed = true);
+
+private:
+    KeptFolder& slot(FolderRole role) { return mKept[role == FolderRole::SourceFolder ? 0 : 1]; }
+
+    bool mKeeps;
+    KeptFolder mKept[2];
 };
-
-// The folder kept for `role` when `path` still leads to it; one without a descriptor otherwise.
-// Only one caller at a time can hold it: a second entry running at once opens its own.
-KeptFolder takeKeptFolder(FolderRole role, const std::string& path);
-
-// Hands a folder back after an entry: kept for the next entry while a run keeps folders, closed
-// otherwise. `changed`: the entry may have changed the folder (made or removed something in it),
-// so its state is taken once more now unless its birth time is known; else the state taken with it
-// still holds.
-void keepFolder(FolderRole role, KeptFolder folder, bool changed = true);
 
 }  // namespace mivex

@@ -70,7 +70,7 @@ int Transfer::moveOne(int srcDir, const std::string& name, const struct stat& st
         const auto rename = [&](const std::string& candidate) {
             return renameNoReplace(srcDir, name.c_str(), dstDir, candidate.c_str());
         };
-        if (claimCollisionName(dstDir, name, isDir, rename) == 0) {
+        if (claimCollisionName(dstDir, name, isDir, rename, &mSession.numbers) == 0) {
             movedByRename(st);
             return kSuccess;
         }

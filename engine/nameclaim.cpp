@@ -89,25 +89,6 @@ int tryCandidates(int first, int count, const NameOf& nameOf, const ClaimAttempt
     return -1;
 }
 
-// The last collision number taken, per destination folder (device, inode) and name.
-using NameKey = std::tuple<FileId, bool, std::string>;
-std::mutex gNumbersLock;
-std::map<NameKey, int> gNumbers;
-
-int rememberedNumber(const NameKey& key) {
-    std::lock_guard lock(gNumbersLock);
-    const auto it = gNumbers.find(key);
-    return it == gNumbers.end() ? 0 : it->second;
-}
-
-void rememberNumber(const NameKey& key, int n) {
-    std::lock_guard lock(gNumbersLock);
-    if (gNumbers.size() >= kRememberedNames && !gNumbers.contains(key)) {
-        gNumbers.clear();
-    }
-    gNumbers[key] = n;
-}
-
 }  // namespace
 
 std::string collisionName(const std::string& name, bool isFolder, int n) {
@@ -150,8 +131,22 @@ int renameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
     return renameOverPlaceholder(fromDir, from, toDir, to, isDir);
 }
 
+int CollisionNumbers::last(const Key& key) const {
+    std::lock_guard lock(mLock);
+    const auto it = mNumbers.find(key);
+    return it == mNumbers.end() ? 0 : it->second;
+}
+
+void CollisionNumbers::note(const Key& key, int n) {
+    std::lock_guard lock(mLock);
+    if (mNumbers.size() >= kRememberedNames && !mNumbers.contains(key)) {
+        mNumbers.clear();
+    }
+    mNumbers[key] = n;
+}
+
 int claimCollisionName(int dir, const std::string& name, bool isFolder, const ClaimAttempt& attempt,
-                       std::string* taken) {
+                       CollisionNumbers* numbers, std::string* taken) {
     auto nameOf = [&](int n) { return n == 0 ? name : collisionName(name, isFolder, n); };
     int took = 0;
     if (tryCandidates(0, 1, nameOf, attempt, took, taken) == 0) {
@@ -161,10 +156,10 @@ int claimCollisionName(int dir, const std::string& name, bool isFolder, const Cl
         return -1;
     }
     struct stat folder;
-    const bool keyed = ::fstat(dir, &folder) == 0;
-    const NameKey key{keyed ? FileId::of(folder) : FileId{}, isFolder, name};
+    const bool keyed = numbers && ::fstat(dir, &folder) == 0;
+    const CollisionNumbers::Key key{keyed ? FileId::of(folder) : FileId{}, isFolder, name};
     int start = 1;
-    if (const int last = keyed ? rememberedNumber(key) : 0; last > 0) {
+    if (const int last = keyed ? numbers->last(key) : 0; last > 0) {
         // Numbers freed below the remembered one are passed over, as the price of not trying
         // them all again; a memory whose own name is gone (the copies were cleared) is dropped.
         struct stat there;
@@ -176,7 +171,7 @@ int claimCollisionName(int dir, const std::string& name, bool isFolder, const Cl
         return -1;
     }
     if (keyed) {
-        rememberNumber(key, took);
+        numbers->note(key, took);
     }
     return 0;
 }

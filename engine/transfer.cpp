@@ -41,9 +41,12 @@ const ProcessIds& processIds() {
 Transfer::Transfer(const TransferRequest& request, TransferMonitor* monitor)
     : mRequest(request),
       mMonitor(monitor),
+      mOwnSession(request.session ? std::nullopt : std::make_optional<TransferSession>(false)),
+      mSession(request.session ? *request.session : *mOwnSession),
       mEuid(processIds().euid),
       mEgid(processIds().egid),
       mCaller(std::this_thread::get_id()),
+      mOptions(request.options),
       mNamedOnly(processIds().noProcFd),
       mPool(
           0, kQueuedPerThread, [this] { tick(); }, kQueuedBytes) {}
@@ -67,14 +70,15 @@ TransferOutcome Transfer::run() {
 
     // The folders of the entry, kept for the next entry of the run when it names them too.
     struct Keep {
+        KeptFolders& folders;
         KeptFolder src, dest;
         bool move;
         ~Keep() {
-            keepFolder(FolderRole::SourceFolder, std::move(src), move);
-            keepFolder(FolderRole::Destination, std::move(dest));
+            folders.keep(FolderRole::SourceFolder, std::move(src), move);
+            folders.keep(FolderRole::Destination, std::move(dest));
         }
-    } kept{takeKeptFolder(FolderRole::SourceFolder, parentOf(source)),
-           takeKeptFolder(FolderRole::Destination, destFolder),
+    } kept{mSession.folders, mSession.folders.take(FolderRole::SourceFolder, parentOf(source)),
+           mSession.folders.take(FolderRole::Destination, destFolder),
            mRequest.kind == TransferKind::Move};
     if (!kept.src.fd.valid()) {
         kept.src.path = parentOf(source);
@@ -188,7 +192,7 @@ TransferOutcome Transfer::run() {
 
     // Space held by the temporary files of a killed earlier run is given back before this run
     // needs it. Folders made by this run hold none; merged ones are looked through as they come.
-    removeStaleTemps(dest.get(), destSt);
+    mSession.temps.remove(dest.get(), destSt);
     // Only the files of a folder go to the pool: one file is copied here, without asking.
     if (S_ISDIR(srcSt.st_mode)) {
         const int threads = workerCount(destSt.st_dev);

@@ -23,17 +23,30 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+
+#include "engine/copyoptions.h"
 
 namespace mivex {
 
 enum class TransferKind { Copy, Move };
 enum class CollisionRule { Overwrite, KeepBoth };
 
+struct TransferSession;
+
 struct TransferRequest {
+    TransferRequest(std::string from = {}, std::string to = {},
+                    TransferKind how = TransferKind::Copy,
+                    CollisionRule onCollision = CollisionRule::KeepBoth)
+        : source(std::move(from)), destFolder(std::move(to)), kind(how), rule(onCollision) {}
+
     std::string source;      // a file, link or folder; a trailing "/" is ignored
     std::string destFolder;  // created when missing
     TransferKind kind = TransferKind::Copy;
     CollisionRule rule = CollisionRule::KeepBoth;
+    CopyOptions options;  // what the copy keeps (copyoptions.h)
+    // The run this entry belongs to (session.h), or null for an entry carried out alone.
+    TransferSession* session = nullptr;
 };
 
 struct TransferProgress {

@@ -19,6 +19,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +29,7 @@
 #include "engine/folderwalk.h"
 #include "engine/hardlinks.h"
 #include "engine/identity.h"
+#include "engine/session.h"
 #include "engine/transfer.h"
 #include "engine/workpool.h"
 #include "engine/xattrs.h"
@@ -258,6 +260,10 @@ private:
     // Set before the pool starts and never changed: pool threads read them freely.
     const TransferRequest& mRequest;
     TransferMonitor* mMonitor;  // asked on the calling thread only
+    // The run's session, or one of this entry's own; the calling thread's alone, but for the
+    // collision numbers, which have their own lock.
+    std::optional<TransferSession> mOwnSession;
+    TransferSession& mSession;
     const uid_t mEuid;
     const gid_t mEgid;
     const std::thread::id mCaller;

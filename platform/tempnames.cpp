@@ -13,7 +13,6 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -72,9 +71,6 @@ pid_t ownerOf(std::string_view name) {
     return static_cast<pid_t>(pid);
 }
 
-std::mutex gLookedLock;
-std::set<FileId> gLooked;
-
 }  // namespace
 
 std::string tempName(const std::string& name) {
@@ -126,22 +122,6 @@ int createTempBeside(const std::string& path, std::string& tempPath, mode_t mode
 }
 
 void removeStaleTemps(int dir) {
-    struct stat st;
-    if (::fstat(dir, &st) == 0) {
-        removeStaleTemps(dir, st);
-    }
-}
-
-void removeStaleTemps(int dir, const struct stat& st) {
-    {
-        std::lock_guard lock(gLookedLock);
-        if (gLooked.size() >= kRememberedFolders) {
-            gLooked.clear();
-        }
-        if (!gLooked.insert(FileId::of(st)).second) {
-            return;
-        }
-    }
     // A folder that cannot be read holds nothing this could remove: the copy will say why.
     readFolderEntries(dir, [dir](const char* name, unsigned char) {
         const pid_t pid = ownerOf(name);
@@ -151,6 +131,15 @@ void removeStaleTemps(int dir, const struct stat& st) {
         }
         return true;
     });
+}
+
+void StaleTemps::remove(int dir, const struct stat& st) {
+    if (mLooked.size() >= kRememberedFolders) {
+        mLooked.clear();
+    }
+    if (mLooked.insert(FileId::of(st)).second) {
+        removeStaleTemps(dir);
+    }
 }
 
 }  // namespace mivex

@@ -8,7 +8,10 @@
 
 #include <sys/stat.h>
 
+#include <set>
 #include <string>
+
+#include "platform/fileid.h"
 
 namespace mivex {
 
@@ -24,10 +27,19 @@ bool isTempName(const std::string& name);
 int createTempBeside(const std::string& path, std::string& tempPath, mode_t mode = 0666);
 
 // Removes from the folder `dir` the temporary files of processes of this machine and namespace
-// that are gone. Each folder is looked through once per process: later calls for it return at
-// once, so a queue that writes into one folder many times pays for one look.
+// that are gone.
 void removeStaleTemps(int dir);
-// The same for a folder whose state the caller has just taken.
-void removeStaleTemps(int dir, const struct stat& st);
+
+// The same, once a folder for one run: later looks at a folder it has looked through return at
+// once, so a queue that writes into one folder many times pays for one look. Used by one thread
+// at a time.
+class StaleTemps {
+public:
+    // `st`: the folder's state, just taken.
+    void remove(int dir, const struct stat& st);
+
+private:
+    std::set<FileId> mLooked;
+};
 
 }  // namespace mivex

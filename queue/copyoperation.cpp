@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "engine/keptfolders.h"
+#include "engine/session.h"
 #include "engine/transfer.h"
 #include "platform/folders.h"
 #include "platform/resultcodes.h"
@@ -20,6 +20,7 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
     request.rule = (record.fFlags & ShellOpRecord::FOF_RENAMEONCOLLISION) != 0
                        ? CollisionRule::KeepBoth
                        : CollisionRule::Overwrite;
+    request.session = record.session;
     const TransferOutcome outcome = transferItem(request, monitor);
     record.fAnyOperationsAborted = outcome.aborted;
     return outcome.code;
@@ -61,8 +62,9 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
         }
     };
 
-    // Entries that share a source folder or a destination find them open (see keptfolders.h).
-    const KeepFoldersForRun keepFolders;
+    // Entries that share a source folder or a destination find them open (keptfolders.h), and
+    // the n-th "keep both" copy in a folder does not try every number before it.
+    TransferSession session;
     std::size_t number = 0;
     for (std::size_t row = 0; row < rows.size() && !summary.stopped; ++row) {
         const std::optional<QueueEntry>& fields = entries[row];
@@ -77,6 +79,7 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
         record.wFunc = fields->copies() ? ShellOpRecord::FO_COPY : ShellOpRecord::FO_MOVE;
         record.pFrom = fields->source;
         record.pTo = fields->dest;
+        record.session = &session;
         record.fFlags =
             fields->keepsBoth() ? ShellOpRecord::kKeepBothFlags : ShellOpRecord::kOverwriteFlags;
         ++number;

@@ -13,6 +13,7 @@
 namespace mivex {
 
 class TransferMonitor;
+struct TransferSession;
 
 // The operation record handed to the transfer for one entry. Its fields and flags keep the names
 // and numbers of a shell file-operation record (SHFILEOPSTRUCT), as processing is described in
@@ -33,6 +34,8 @@ struct ShellOpRecord {
     std::uint16_t fFlags = kKeepBothFlags;
     bool fAnyOperationsAborted = false;
     std::string lpszProgressTitle = "Processing files from your queue.";
+    // The run the record belongs to (engine/session.h): what one entry keeps for the next.
+    TransferSession* session = nullptr;
 };
 
 // Carries out one record with the transfer engine; returns 0 or a result code and sets

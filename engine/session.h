@@ -1,0 +1,23 @@
+// What one run of the queue keeps from one entry to the next. The run makes one and hands it to
+// every entry (TransferRequest::session); an entry carried out alone gets one of its own that keeps
+// no folders. Its entries are carried out one at a time, each on whatever thread its caller
+// chose; nothing of it is shared with another run.
+#pragma once
+
+#include "engine/keptfolders.h"
+#include "engine/nameclaim.h"
+#include "platform/tempnames.h"
+
+namespace mivex {
+
+struct TransferSession {
+    explicit TransferSession(bool keepsFolders = true) : folders(keepsFolders) {}
+    TransferSession(const TransferSession&) = delete;
+    TransferSession& operator=(const TransferSession&) = delete;
+
+    KeptFolders folders;       // the last entry's source folder and destination, kept open
+    CollisionNumbers numbers;  // the last "keep both" number taken, per folder and name
+    StaleTemps temps;          // the folders already rid of what killed runs left
+};
+
+}  // namespace mivex
