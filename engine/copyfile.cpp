@@ -141,8 +141,9 @@ int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Place
     return code;
 }
 
-int Transfer::copyFile(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
-                       Placement placement, const std::string& srcPath, CopiedItem* record) {
+int Transfer::copyFile(const ItemWay& item) {
+    const auto& [srcDir, name, dstDir, dstName, placement, srcPath, record] = item;
+
     // O_NONBLOCK: if a FIFO was put in the file's place since the folder was read, opening it
     // must not wait for a writer; the type check below then refuses it.
     Fd src;
@@ -322,8 +323,8 @@ int Transfer::linkToCopy(const HardLinks::Claim& copy, const struct stat& st, in
     return kSuccess;
 }
 
-int Transfer::copyLink(int srcDir, const std::string& name, const struct stat& st, int dstDir,
-                       const std::string& dstName, Placement placement, CopiedItem* record) {
+int Transfer::copyLink(const ItemWay& item, const struct stat& st) {
+    const auto& [srcDir, name, dstDir, dstName, placement, srcPath, record] = item;
     std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
     for (;;) {
         ssize_t n = ::readlinkat(srcDir, name.c_str(), target.data(), target.size());

@@ -28,7 +28,7 @@ int Transfer::copyTree(int srcDir, const std::string& name, const struct stat& s
                        Placement placement, const std::string& srcPath, CopiedItem* record) {
     mPool.clearFailure();
     mDefaultAcls = hasDefaultAcl(dstDir);
-    int code = copyItem(srcDir, name, st, dstDir, name, placement, srcPath, record);
+    int code = copyItem({srcDir, name, dstDir, name, placement, srcPath, record}, st);
     mPool.drain();
     mPool.noteFailure(code);
     report();
@@ -41,8 +41,9 @@ void Transfer::copyBatch(const Batch& batch) {
         if (stopped()) {
             break;
         }
-        noteFailure(copyFile(folder.src.get(), name, folder.dst.get(), name, batch.placement,
-                             childPath(batch.srcPath, name), folder.record));
+        const std::string path = childPath(batch.srcPath, name);
+        noteFailure(copyFile({folder.src.get(), name, folder.dst.get(), name, batch.placement, path,
+                              folder.record}));
     }
     // Last: from here the walk may give the folder its mode and times.
     folder.batches.fetch_sub(1, std::memory_order_release);
@@ -99,34 +100,30 @@ void Transfer::countTotals(int dir, const std::string& name, const struct stat& 
     }
 }
 
-int Transfer::copyItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
-                       const std::string& dstName, Placement placement, const std::string& srcPath,
-                       CopiedItem* record) {
+int Transfer::copyItem(const ItemWay& item, const struct stat& st) {
     if (checkAbort()) {
         return kSuccess;
     }
     if (S_ISDIR(st.st_mode)) {
-        return copyFolder(srcDir, name, dstDir, dstName, placement, srcPath, record);
+        return copyFolder(item);
     }
     if (S_ISLNK(st.st_mode)) {
-        return copyLink(srcDir, name, st, dstDir, dstName, placement, record);
+        return copyLink(item, st);
     }
     if (S_ISREG(st.st_mode)) {
-        return copyFile(srcDir, name, dstDir, dstName, placement, srcPath, record);
+        return copyFile(item);
     }
     return kSpecialFile;  // never opened: a FIFO would block, a device could have side effects
 }
 
-int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
-                         const std::string& dstName, Placement placement,
-                         const std::string& srcPath, CopiedItem* record) {
-    FolderPath src(srcDir);
-    FolderPath dst(dstDir);
+int Transfer::copyFolder(const ItemWay& item) {
+    FolderPath src(item.srcDir);
+    FolderPath dst(item.dstDir);
     std::vector<CopyFrame> stack;
     std::deque<LeftFolder> left;
     const std::size_t leftBound = leftFolderBound(mPool.threads());
     int first = kSuccess;
-    keepFirstOfCopy(first, enterCopy(src, dst, name, dstName, placement, srcPath, record, stack));
+    keepFirstOfCopy(first, enterCopy(src, dst, item, stack));
     if (stack.empty()) {
         return first;
     }
@@ -139,18 +136,16 @@ int Transfer::copyFolder(int srcDir, const std::string& name, int dstDir,
             const Placement inside = top.childPlacement;
             CopiedItem* const parent = top.record;
             const std::string path = childPath(top.srcPath, e.name);
+            const ItemWay way{src.current(), e.name, dst.current(), e.name, inside, path, parent};
             struct stat st;
             if (e.type == DT_DIR) {
-                keepFirstOfCopy(first,
-                                enterCopy(src, dst, e.name, e.name, inside, path, parent, stack));
+                keepFirstOfCopy(first, enterCopy(src, dst, way, stack));
             } else if (::fstatat(src.current(), e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 keepFirstOfCopy(first, codeFromErrno(errno, true));
             } else if (S_ISDIR(st.st_mode)) {
-                keepFirstOfCopy(first,
-                                enterCopy(src, dst, e.name, e.name, inside, path, parent, stack));
+                keepFirstOfCopy(first, enterCopy(src, dst, way, stack));
             } else {
-                keepFirstOfCopy(first, copyItem(src.current(), e.name, st, dst.current(), e.name,
-                                                inside, path, parent));
+                keepFirstOfCopy(first, copyItem(way, st));
             }
             continue;
         }
@@ -234,9 +229,9 @@ void Transfer::finishFolder(int src, int dst, const struct stat& st, int& first)
 
 // Opens the source folder `name`, makes (or, merging, finds) its copy, starts its files and puts
 // the rest on the stack. Nothing is pushed when the copy could not be made.
-int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const std::string& name,
-                        const std::string& dstName, Placement placement, const std::string& srcPath,
-                        CopiedItem* record, std::vector<CopyFrame>& stack) {
+int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const ItemWay& item,
+                        std::vector<CopyFrame>& stack) {
+    const auto& [srcDir, name, dstDir, dstName, placement, srcPath, record] = item;
     if (checkAbort()) {
         return kSuccess;
     }
@@ -338,8 +333,9 @@ int Transfer::copyFiles(int srcFd, int dstFd, CopyFrame& frame, std::vector<DirE
             continue;
         }
         if (mPool.threads() == 0) {
-            keepFirst(first, copyFile(srcFd, e.name, dstFd, e.name, frame.childPlacement,
-                                      childPath(frame.srcPath, e.name), frame.record));
+            const std::string path = childPath(frame.srcPath, e.name);
+            keepFirst(first, copyFile({srcFd, e.name, dstFd, e.name, frame.childPlacement, path,
+                                       frame.record}));
             continue;
         }
         if (!folder) {

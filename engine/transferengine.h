@@ -83,6 +83,18 @@ enum class Placement {
 int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir,
                      bool* occupied = nullptr, struct stat* found = nullptr);
 
+// One item of the entry on its way: where it is read from, where it goes and how it takes its name
+// there. The calls that carry an item out take it whole.
+struct ItemWay {
+    int srcDir;                  // the source folder, open
+    const std::string& name;     // the item's name in it
+    int dstDir;                  // the destination folder, open
+    const std::string& dstName;  // the name it takes at the destination
+    Placement placement;
+    const std::string& srcPath;  // its source path, for progress only
+    CopiedItem* record;          // where a move across filesystems notes it, or null
+};
+
 // Files of a folder go to the pool in batches of this many. The batches waiting in line hold at
 // most kQueuedBytes of names, and at most kQueuedPerThread a copying thread (each keeps its
 // folder's two descriptors open until it is copied), so the walk never runs far ahead of the
@@ -143,15 +155,12 @@ private:
     // ----- copytree.cpp
     int copyTree(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                  Placement placement, const std::string& srcPath, CopiedItem* record);
-    int copyItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
-                 const std::string& dstName, Placement placement, const std::string& srcPath,
-                 CopiedItem* record);
+    int copyItem(const ItemWay& item, const struct stat& st);
     // Folders are walked with a stack on the heap, never by recursion: depth costs memory only.
-    int copyFolder(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
-                   Placement placement, const std::string& srcPath, CopiedItem* record);
-    int enterCopy(FolderPath& src, FolderPath& dst, const std::string& name,
-                  const std::string& dstName, Placement placement, const std::string& srcPath,
-                  CopiedItem* record, std::vector<CopyFrame>& stack);
+    int copyFolder(const ItemWay& item);
+    // `item`'s folders are the current ones of `src` and `dst`.
+    int enterCopy(FolderPath& src, FolderPath& dst, const ItemWay& item,
+                  std::vector<CopyFrame>& stack);
     int copyFiles(int srcFd, int dstFd, CopyFrame& frame, std::vector<DirEntry>& entries);
     // Gives the copy `dst` of `src` its access ACL, owner, mode and times, unless aborted.
     void finishFolder(int src, int dst, const struct stat& st, int& first);
@@ -191,10 +200,8 @@ private:
     }
 
     // ----- copyfile.cpp
-    int copyFile(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
-                 Placement placement, const std::string& srcPath, CopiedItem* record);
-    int copyLink(int srcDir, const std::string& name, const struct stat& st, int dstDir,
-                 const std::string& dstName, Placement placement, CopiedItem* record);
+    int copyFile(const ItemWay& item);
+    int copyLink(const ItemWay& item, const struct stat& st);
     int linkToCopy(const HardLinks::Claim& copy, const struct stat& st, int dstDir,
                    const std::string& dstName, Placement placement, CopiedItem* record);
     // Gives a finished unnamed file its name at the destination; `taken`: something was seen
