@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/folderwalk.h"
 #include "platform/fd.h"
 #include "platform/posixio.h"
 
@@ -39,47 +40,40 @@ bool onOneMount(int a, int b) {
 }
 
 bool treeHoldsFolder(int dir, const struct stat& target) {
-    // Depth first with one open folder a level: the names of a level's subfolders are read at
-    // once, so a deep tree costs no more descriptors than the copy of it does.
-    struct Level {
-        Fd fd;
-        std::vector<std::string> folders;
-    };
-    std::vector<Level> stack;
-    auto enter = [&](Fd fd) {
-        Level level{std::move(fd), {}};
-        // A folder that cannot be read is left out: the copy will say why.
-        readFolderEntries(level.fd.get(), [&level](const char* name, unsigned char type) {
-            if (type == DT_DIR || type == DT_UNKNOWN) {
-                level.folders.emplace_back(name);
+    // Depth first on a FolderPath, as the copy walks: the names of a level's subfolders are read at
+    // once, and only the deepest levels keep a descriptor, so a deep tree costs memory only. A
+    // folder met again inside itself (a bind mount) is not entered twice.
+    const auto subfolders = [](int folder) {
+        std::vector<DirEntry> entries;
+        std::vector<std::string> names;
+        readFolder(folder, entries);  // one that cannot be read is left out: the copy will say why
+        for (DirEntry& e : entries) {
+            if (e.type == DT_DIR || e.type == DT_UNKNOWN) {
+                names.push_back(std::move(e.name));
             }
-            return true;
-        });
-        stack.push_back(std::move(level));
+        }
+        return names;
     };
-    Fd top(::fcntl(dir, F_DUPFD_CLOEXEC, 0));
-    if (!top.valid()) {
-        return false;
-    }
-    enter(std::move(top));
-    while (!stack.empty()) {
-        Level& level = stack.back();
-        if (level.folders.empty()) {
-            stack.pop_back();
+    FolderPath path(dir);
+    std::vector<std::vector<std::string>> pending{subfolders(dir)};
+    while (!pending.empty()) {
+        if (pending.back().empty()) {
+            pending.pop_back();
+            if (!pending.empty() && path.leave() != 0) {
+                return false;  // moved meanwhile: the copy will meet it and say so
+            }
             continue;
         }
-        const std::string name = std::move(level.folders.back());
-        level.folders.pop_back();
-        Fd fd(::openat(level.fd.get(), name.c_str(),
-                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        const std::string name = std::move(pending.back().back());
+        pending.back().pop_back();
         struct stat st;
-        if (!fd.valid()) {
-            continue;  // not a folder after all, or unreadable: the copy will say so
+        if (path.enter(name, &st) != 0) {
+            continue;  // not a folder after all, unreadable, or met before on this path
         }
-        if (::fstat(fd.get(), &st) == 0 && sameFile(st, target)) {
+        if (sameFile(st, target)) {
             return true;
         }
-        enter(std::move(fd));
+        pending.push_back(subfolders(path.current()));
     }
     return false;
 }
