@@ -8,7 +8,6 @@
 
 using namespace mivex;
 using namespace mivex::test;
-using Rows = std::vector<std::string>;
 
 const std::string kList = "C-N --> /data/report.doc --> /backup\r\nM-O --> /a b --> /\r\n";
 
@@ -31,10 +30,10 @@ TEST(ListFile, SavingWritesWhatEveryNameLeadsTo) {
     EXPECT_EQ(lstatOf(dir / "lists/day.flq").st_mode & 0777, 0600u);
     EXPECT_EQ(
         describeTree(dir.path()),
-        (Rows{"chain.flq->" + dir / "cron/night.flq", "cron/", "cron/night.flq->../lists/night.flq",
-              "dangling.flq->lists/gone.flq", "day.flq->lists/day.flq", "hard.flq=" + kList,
-              "lists/", "lists/day.flq=" + kList, "lists/gone.flq=" + kList,
-              "lists/night.flq=" + kList}));
+        (Names{"chain.flq->" + dir / "cron/night.flq", "cron/",
+               "cron/night.flq->../lists/night.flq", "dangling.flq->lists/gone.flq",
+               "day.flq->lists/day.flq", "hard.flq=" + kList, "lists/", "lists/day.flq=" + kList,
+               "lists/gone.flq=" + kList, "lists/night.flq=" + kList}));
 }
 
 // What a file reads as: its rows, or none when its first line is no entry and it is no list.
@@ -43,7 +42,7 @@ TEST(ListFile, ReadsLinesAsTheyStandAndTestsTheFirstLine) {
     const std::string bom = "\xEF\xBB\xBF", entry = "C-N --> /a --> /b";
     std::string longest = "C-N --> /b --> /";
     longest.resize(kMaxListLineLength, 'a');  // the longest line an entry can be
-    std::vector<std::pair<std::string, Rows>> cases = {
+    std::vector<std::pair<std::string, Names>> cases = {
         {"A --> 1\r\n2\n3\r4\n\r5\n", {"A --> 1", "2", "3", "4", "", "5"}},
         {"A --> 1\r\n\r\n2\r", {"A --> 1", "", "2"}},
         {" --> x\n", {" --> x"}},
@@ -64,7 +63,7 @@ TEST(ListFile, ReadsLinesAsTheyStandAndTestsTheFirstLine) {
         {"C-N\nA --> B", {}},  // a LF ends the first line too
     };
     // A CR LF split across read blocks, of any multiple of 4 KiB up to 64 KiB, is one line end.
-    auto& [content, rows] = cases.emplace_back("A --> 1\r\n", Rows{"A --> 1"});
+    auto& [content, rows] = cases.emplace_back("A --> 1\r\n", Names{"A --> 1"});
     for (std::size_t length = 4086; content.size() < 70000; length = 4094) {
         content += rows.emplace_back(length, 'x') + "\r\n";
     }
@@ -80,7 +79,7 @@ TEST(ListFile, ReadsLinesAsTheyStandAndTestsTheFirstLine) {
         EXPECT_EQ(std::pair(read.status, read.rows),
                   std::pair(lines.empty() ? NotAList : Ok, lines));
         EXPECT_EQ(std::pair(fewer.status, fewer.rows),
-                  std::pair(lines.empty() ? NotAList : TooManyEntries, Rows{}));
+                  std::pair(lines.empty() ? NotAList : TooManyEntries, Names{}));
     }
     plantTree(dir.path(), {"folder/"});
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
@@ -113,7 +112,7 @@ TEST(ListFile, FailedSaveSaysWhyAndKeepsTheOldFile) {
     EXPECT_TRUE(fails(dir / "ro/queue.flq", "Permission denied"));
     ::setfsuid(::getuid());
     EXPECT_EQ(describeTree(dir.path()),
-              (Rows{"ro/", "ro/queue.flq=" + old, "taken/", "taken/inside=keep"}));
+              (Names{"ro/", "ro/queue.flq=" + old, "taken/", "taken/inside=keep"}));
 
     // Two names, no room for the new list (256 KiB) or for it beside the old (72 KiB): both keep
     // it.
@@ -122,18 +121,14 @@ TEST(ListFile, FailedSaveSaysWhyAndKeepsTheOldFile) {
     ASSERT_EQ(::link((small / "a.flq").c_str(), (small / "b.flq").c_str()), 0);
     for (std::size_t size : {256 * 1024, 72 * 1024}) {
         EXPECT_TRUE(fails(small / "a.flq", "No space left on device", std::string(size, 'x')));
-        EXPECT_EQ(describeTree(small.path()), (Rows{"a.flq=" + old, "b.flq=" + old}));
+        EXPECT_EQ(describeTree(small.path()), (Names{"a.flq=" + old, "b.flq=" + old}));
     }
 }
 
 TEST(ListFile, WhatAKilledSaveLeftIsRemovedByTheNextSave) {
     TempDir dir;
-    std::string error;
-    ASSERT_TRUE(killedWhileWriting(
-        4096, [&] { WriteQueueList(dir / "a.flq", std::string(100000, 'x'), error); }));
-    const Rows left = listTree(dir.path());
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_TRUE(left[0].starts_with(".mivex-")) << left[0];
-    ASSERT_TRUE(WriteQueueList(dir / "b.flq", kList, error)) << error;
-    EXPECT_EQ(listTree(dir.path()), Rows{"b.flq"});
+    expectKilledWriteCleanedUp(dir.path(), [](const std::string& path) {
+        std::string error;
+        return WriteQueueList(path, std::string(100000, 'x'), error);
+    });
 }
