@@ -2,9 +2,6 @@
 // log that goes during a run, a checked folder swapped for a link.
 #include "queue/log.h"
 
-#include <unistd.h>
-
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -14,7 +11,6 @@
 
 using namespace mivex;
 using namespace mivex::test;
-using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -27,7 +23,7 @@ std::time_t localTime(int hour, int minute, int second, int year = 2026, int mon
 }
 
 // One run logging `messages` at `path`, stamped 12/05/2026 09:30:00; why a line was lost, if any.
-std::string logRun(const std::string& path, const Lines& messages,
+std::string logRun(const std::string& path, const Names& messages,
                    std::time_t at = localTime(9, 30, 0)) {
     RunLog log;
     if (!path.empty()) {
@@ -79,9 +75,9 @@ TEST(RunLog, DiskFullInsideALineLeavesNoTornLine) {
     EXPECT_EQ(readFile(log), first + "12/05/2026 09:30:00\tsecond\r\n");
 }
 
-TEST(RunLog, ConcurrentWritersLeaveOnlyWholeLinesInTheirOrder) {
+TEST(RunLog, ConcurrentWritersLeaveOnlyWholeNamesInTheirOrder) {
     TempDir dir;
-    std::vector<Lines> written(4), found(4);
+    std::vector<Names> written(4), found(4);
     std::vector<std::jthread> threads;
     const std::time_t at = localTime(9, 30, 0);  // mktime sets the zone again: not in the threads
     for (std::size_t t = 0; t < written.size(); ++t) {
@@ -111,7 +107,7 @@ TEST(RunLog, LogPathThatIsNoFileIsNotWritten) {
     EXPECT_EQ(logRun(elsewhere / "missing/log.txt", {"lost"}), "No such file or directory");
     EXPECT_EQ(logRun("", {"not logged"}), "");
     EXPECT_EQ(describeTree(elsewhere.path()),
-              (Lines{"log.txt->victim.txt", "new.txt->created", "victim.txt=precious"}));
+              (Names{"log.txt->victim.txt", "new.txt->created", "victim.txt=precious"}));
     Unattended program;
     ASSERT_EQ(::mkfifo(program.logPath().c_str(), 0666), 0);
     plantTree(src.path(), {"f.txt=f"});
@@ -121,12 +117,12 @@ TEST(RunLog, LogPathThatIsNoFileIsNotWritten) {
     EXPECT_EQ(result.output, "mivex: the run log " + program.logPath() +
                                  " could not be written (it is not a regular file): lines of "
                                  "this run are missing\n");
-    EXPECT_EQ(describeTree(src.path()), (Lines{"a/", "a/f.txt=f", "b/", "b/f.txt=f", "f.txt=f"}));
+    EXPECT_EQ(describeTree(src.path()), (Names{"a/", "a/f.txt=f", "b/", "b/f.txt=f", "f.txt=f"}));
 }
 
 // A log removed, renamed or replaced during a run gets the next line at the day's name again; a
 // log whose folder has gone loses its lines and says so once.
-TEST(RunLog, LinesFollowTheDaysNameWhenItsFileGoes) {
+TEST(RunLog, NamesFollowTheDaysNameWhenItsFileGoes) {
     TempDir dir;
     plantTree(dir.path(), {"logs/"});
     const std::string log = dir / "logs/log.txt", line = "12/05/2026 09:30:00\t";
@@ -153,7 +149,7 @@ TEST(RunLog, LinesFollowTheDaysNameWhenItsFileGoes) {
             seen.push_back(readFile(dir / "logs/moved.txt"));
         }
     }
-    EXPECT_EQ(seen, (Lines{line + "kept\r\n", line + "removed\r\n", line + "renamed\r\n",
+    EXPECT_EQ(seen, (Names{line + "kept\r\n", line + "removed\r\n", line + "renamed\r\n",
                            line + "removed\r\n", "other\r\n" + line + "replaced\r\n",
                            "other\r\n" + line + "replaced\r\n" + line + "kept again\r\n", ""}));
     EXPECT_EQ(runLog.firstFailure(), "No such file or directory");
@@ -165,7 +161,7 @@ TEST(RunLog, AnEntryThatMovesTheLogAway) {
     Unattended program;
     plantTree(src.path(), {"f.txt=f", "moved/"});
     const std::string name = logFileName(std::time(nullptr));
-    const Lines rows = {entry("C-N", src / "f.txt", src / "a"),
+    const Names rows = {entry("C-N", src / "f.txt", src / "a"),
                         entry("M-O", program.logPath(), src / "moved"),
                         entry("C-N", src / "f.txt", src / "b")};
     const ProcessResult result = program.run(program.list(rows));
@@ -190,8 +186,8 @@ TEST(RunLog, TheCheckedFolderIsWrittenEvenWhenALinkTakesItsPlace) {
     RunLog runLog;
     runLog.setPath(folder, "log.txt");
     runLog.log("a line", localTime(9, 30, 0));
-    EXPECT_EQ(listTree(dir / "elsewhere"), Lines{});
+    EXPECT_EQ(listTree(dir / "elsewhere"), Names{});
     EXPECT_EQ(describeTree(dir / "state"),
-              (Lines{"checked/", "checked/log.txt=12/05/2026 09:30:00\ta line\r\n",
+              (Names{"checked/", "checked/log.txt=12/05/2026 09:30:00\ta line\r\n",
                      "mivex->../elsewhere"}));
 }

@@ -2,12 +2,7 @@
 #include "engine/transfer.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <optional>
 #include <sstream>
 
 #include "platform/resultcodes.h"
@@ -15,8 +10,6 @@
 
 using namespace mivex;
 using namespace mivex::test;
-
-using Names = std::vector<std::string>;
 
 // Relative destinations are made from the working folder; a copy keeps holes and fails onto another
 // name of the same file; a move on one filesystem renames.
