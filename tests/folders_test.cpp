@@ -1,23 +1,18 @@
 // Where the run log goes, and never through a link or into a folder of another user.
 #include "platform/folders.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "tests/testsupport.h"
 
-namespace mivex {
-namespace {
+using namespace mivex;
+using namespace mivex::test;
 
 // Build tree (not one others may write in), else first fitting state folder, else why not; "l..."
 // hold links, "o..." aren't ours.
 TEST(LogFolder, FirstPlaceThatFitsElseNoLogAndWhy) {
-    test::TempDir dir;
-    test::plantTree(dir.path(),
-                    {"prefix/lib/mivex/", "build/", "state/", "home/", "pw/", "elsewhere/",
-                     "ostate/mivex/", "ohome/", "lstate/mivex->../elsewhere",
-                     "lhome/.local/state->../../elsewhere", "tmp/", "group/", "others/"});
+    TempDir dir;
+    plantTree(dir.path(), {"prefix/lib/mivex/", "build/", "state/", "home/", "pw/", "elsewhere/",
+                           "ostate/mivex/", "ohome/", "lstate/mivex->../elsewhere",
+                           "lhome/.local/state->../../elsewhere", "tmp/", "group/", "others/"});
     for (const auto& [shared, mode] :
          {std::pair{"tmp", 01777}, {"group", 0775}, {"others", 0757}}) {
         ASSERT_EQ(::chmod((dir / shared).c_str(), mode), 0);
@@ -67,11 +62,8 @@ TEST(LogFolder, FirstPlaceThatFitsElseNoLogAndWhy) {
             problem,
             *c.why ? "no folder for the run log (" + at(c.why) + "): runs are not logged" : "");
         if (std::string(c.found).ends_with("mivex")) {
-            EXPECT_EQ(test::lstatOf(at(c.found)).st_mode & 0777, 0700u);
+            EXPECT_EQ(lstatOf(at(c.found)).st_mode & 0777, 0700u);
         }
     }
-    EXPECT_EQ(test::listTree(dir / "elsewhere").size() + test::listTree(dir / "ohome").size(), 0u);
+    EXPECT_EQ(listTree(dir / "elsewhere").size() + listTree(dir / "ohome").size(), 0u);
 }
-
-}  // namespace
-}  // namespace mivex

@@ -15,6 +15,8 @@ TEST(QueueEntry, ParseSplitsAtEverySeparatorAndTextJoinsBack) {
         {"xyz --> /a --> /b", {"x", "z", "/a", "/b"}},  // the first and last characters count
         {" --> /a --> /b", {"", "", "/a", "/b"}},
         {"C-N -->  --> ", {"C", "N", "", ""}},  // empty pieces are still pieces
+        {"M-O --> /data/-->x --> /b -->",
+         {"M", "O", "/data/-->x", "/b -->"}},  // an arrow, no blank
     };
     for (const auto& [row, fields] : cases) {
         EXPECT_EQ(ParseRecord(row), fields) << row;
@@ -42,7 +44,9 @@ TEST(QueueStore, AdmissionRulesInOrder) {
         {{}, 0, {"C", "N", "/s/a", "/s"}, SameFolder},
         {{}, 0, {"C", "N", "/s/x --> y", "/s"}, SameFolder},  // before the separator
         {{}, 0, {"C", "N", "/s/x --> y", "/d"}, SourceNotStorable},
-        {{}, 0, {"C", "N", "/s/x -->", "/d"}, SourceNotStorable},
+        {{}, 0, {"C", "N", "/s/x -->", "/d"}, SourceNotStorable},  // would run into the separator
+        {{}, 0, {"C", "N", "/s/x -->x", "/d"}, Admitted},
+        {{}, 0, {"C", "N", "/s/x-->", "/d"}, Admitted},
         {{}, 0, {"C", "N", "/s/\xEF\xBF\xBD", "/d"}, SourceNotStorable},  // a name not decoded
         {{}, 0, {"C", "N", "/s/\xED\xA0\x80", "/d"}, SourceNotStorable},  // a UTF-8 surrogate
         {{"C-N --> /s/a --> /d\xff"}, 0, {"C", "N", "/s/a", "/d\xff"}, DestinationNotStorable},

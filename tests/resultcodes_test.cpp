@@ -8,7 +8,8 @@
 #include <map>
 #include <regex>
 
-namespace mivex {
+using namespace mivex;
+
 namespace {
 
 // Code -> meaning for each row matching `row` in a source file's part from `from` to the next `to`.
@@ -31,6 +32,8 @@ std::map<int, std::string> rowsOf(const char* name, const char* from, const char
     return rows;
 }
 
+}  // namespace
+
 TEST(ResultCodes, EveryLoggableCodeIsExplainedInTheHelpFileAndTheReadme) {
     const auto help = rowsOf("help/mivex online help.html", "<a name=\"codes\">", "</table>",
                              R"(<tr><td>(\d+)</td><td>([^<]*))");
@@ -47,6 +50,3 @@ TEST(ResultCodes, EveryLoggableCodeIsExplainedInTheHelpFileAndTheReadme) {
         EXPECT_TRUE(code == kSuccess || !describeCode(code).empty()) << err << " gives " << code;
     }
 }
-
-}  // namespace
-}  // namespace mivex

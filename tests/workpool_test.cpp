@@ -7,8 +7,7 @@
 #include <chrono>
 #include <thread>
 
-namespace mivex {
-namespace {
+using namespace mivex;
 
 TEST(WorkPool, RunsAllKeepsFirstFailureAndDrainWaits) {
     for (const auto& [threads, line] : {std::pair{1, 1u}, {2, 1u}, {4, 8u}}) {
@@ -36,6 +35,3 @@ TEST(WorkPool, RunsAllKeepsFirstFailureAndDrainWaits) {
         EXPECT_GT(ticks, 0);
     }
 }
-
-}  // namespace
-}  // namespace mivex

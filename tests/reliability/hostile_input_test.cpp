@@ -4,7 +4,6 @@
 
 #include <set>
 
-#include "queue/queueentry.h"
 #include "tests/reliability/scenario.h"
 #include "tests/unattended.h"
 
@@ -171,12 +170,3 @@ TEST_P(FatStick, TakesWhatItCanHoldAndNamesWhatItCannot) {
 
 INSTANTIATE_TEST_SUITE_P(Drivers, FatStick, ::testing::Bool(),
                          [](const auto& run) { return run.param ? "Fusefat" : "KernelVfat"; });
-
-// A path ending in " -->" would run into the separator after it.
-TEST(EntryPaths, PathEndingInAnArrowIsRefused) {
-    EXPECT_FALSE(isStorablePath("/data/old -->"));
-    EXPECT_TRUE(isStorablePath("/data/old -->x"));
-    EXPECT_TRUE(isStorablePath("/data/old-->"));
-    const QueueEntry entry{"M", "O", "/data/-->x", "/b -->"};
-    EXPECT_EQ(ParseRecord(entry.text()), entry);
-}
