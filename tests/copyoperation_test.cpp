@@ -44,7 +44,7 @@ protected:
 // Every row reaches the transfer with the flags of its letters (function, flags, source), or fails
 // on its own when it is no entry; a code is logged in words; an abort stops the run there without a
 // line for its row. Lost log lines are told once a run; no log folder means no log, silently.
-TEST_F(CopyOperationTest, RowsCodesAbortAndLostNames) {
+TEST_F(CopyOperationTest, RowsCodesAbortAndLostLines) {
     Names seen, told;
     hooks.perform = [&](ShellOpRecord& record, std::size_t number, std::size_t count) {
         seen.push_back(std::to_string(number) + "/" + std::to_string(count) + " " +

@@ -1,8 +1,8 @@
 // The run log: names, stamps, appending, many writers, a full disk, a link or FIFO at its path, a
-// log that goes during a run, a checked folder swapped for a link.
+// log that goes during a run (whoever moves it); where it goes, never through a link or into a
+// folder of another user, even when a link takes the checked folder's place.
 #include "queue/log.h"
 
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -75,7 +75,7 @@ TEST(RunLog, DiskFullInsideALineLeavesNoTornLine) {
     EXPECT_EQ(readFile(log), first + "12/05/2026 09:30:00\tsecond\r\n");
 }
 
-TEST(RunLog, ConcurrentWritersLeaveOnlyWholeNamesInTheirOrder) {
+TEST(RunLog, ConcurrentWritersLeaveOnlyWholeLinesInTheirOrder) {
     TempDir dir;
     std::vector<Names> written(4), found(4);
     std::vector<std::jthread> threads;
@@ -122,7 +122,7 @@ TEST(RunLog, LogPathThatIsNoFileIsNotWritten) {
 
 // A log removed, renamed or replaced during a run gets the next line at the day's name again; a
 // log whose folder has gone loses its lines and says so once.
-TEST(RunLog, NamesFollowTheDaysNameWhenItsFileGoes) {
+TEST(RunLog, LinesFollowTheDaysNameWhenItsFileGoes) {
     TempDir dir;
     plantTree(dir.path(), {"logs/"});
     const std::string log = dir / "logs/log.txt", line = "12/05/2026 09:30:00\t";
@@ -155,25 +155,6 @@ TEST(RunLog, NamesFollowTheDaysNameWhenItsFileGoes) {
     EXPECT_EQ(runLog.firstFailure(), "No such file or directory");
 }
 
-// The run's own entry moves the day's log away: the lines after it go to the day's name.
-TEST(RunLog, AnEntryThatMovesTheLogAway) {
-    TempDir src;
-    Unattended program;
-    plantTree(src.path(), {"f.txt=f", "moved/"});
-    const std::string name = logFileName(std::time(nullptr));
-    const Names rows = {entry("C-N", src / "f.txt", src / "a"),
-                        entry("M-O", program.logPath(), src / "moved"),
-                        entry("C-N", src / "f.txt", src / "b")};
-    const ProcessResult result = program.run(program.list(rows));
-    EXPECT_EQ(result.exitCode, 0) << result.output;
-    const auto messages = [](const std::string& path) {  // without the stamps
-        return std::regex_replace(exists(path) ? readFile(path) : "", std::regex(".+\t"), "");
-    };
-    EXPECT_EQ(messages(src / ("moved/" + name)), rows[0] + " was successful\r\n");
-    EXPECT_EQ(messages(program.logPath()),
-              rows[1] + " was successful\r\n" + rows[2] + " was successful\r\n");
-}
-
 // The log lands in the folder that was checked at start, never through a link put in its place
 // afterwards (another user's folder on the way to $XDG_STATE_HOME could do that).
 TEST(RunLog, TheCheckedFolderIsWrittenEvenWhenALinkTakesItsPlace) {
@@ -190,4 +171,66 @@ TEST(RunLog, TheCheckedFolderIsWrittenEvenWhenALinkTakesItsPlace) {
     EXPECT_EQ(describeTree(dir / "state"),
               (Names{"checked/", "checked/log.txt=12/05/2026 09:30:00\ta line\r\n",
                      "mivex->../elsewhere"}));
+}
+
+// Build tree (not one others may write in), else first fitting state folder, else why not; "l..."
+// hold links, "o..." aren't ours.
+TEST(LogFolder, FirstPlaceThatFitsElseNoLogAndWhy) {
+    TempDir dir;
+    plantTree(dir.path(), {"prefix/lib/mivex/", "build/", "state/", "home/", "pw/", "elsewhere/",
+                           "ostate/mivex/", "ohome/", "lstate/mivex->../elsewhere",
+                           "lhome/.local/state->../../elsewhere", "tmp/", "group/", "others/"});
+    for (const auto& [shared, mode] :
+         {std::pair{"tmp", 01777}, {"group", 0775}, {"others", 0757}}) {
+        ASSERT_EQ(::chmod((dir / shared).c_str(), mode), 0);
+    }
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown((dir / "ostate/mivex").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown((dir / "ohome").c_str(), 65534, 65534), 0);
+    }
+    EXPECT_FALSE(isInstalledFolder(dir / "build", "/usr/local"));
+    EXPECT_TRUE(isInstalledFolder(dir / "prefix/lib/mivex", dir / "prefix"));
+    EXPECT_FALSE(isInstalledFolder(dir / "prefix/lib/mivex", dir / "pre"));  // whole components
+    EXPECT_FALSE(isInstalledFolder(dir / "build", "/"));  // "/" would hold every build tree
+    EXPECT_TRUE(isInstalledFolder("/usr/lib/mivex", "/usr/local"));
+    EXPECT_TRUE(isInstalledFolder("/opt/mivex", "/usr/local"));
+    EXPECT_TRUE(isInstalledFolder(dir / "missing", "/usr/local"));
+    EXPECT_EQ(isInstalledFolder(dir / "ohome", "/usr/local"), root);  // of another user
+    const auto at = [&](const std::string& p) {
+        return p.empty() || p[0] == '.' || p.starts_with("no ") ? p : dir / p;
+    };
+    const struct {
+        const char *program, *state, *home, *pw, *found, *why;
+    } cases[] = {
+        {"build", "state", "", "", "build", ""},
+        // A program folder others may write in (a download in /tmp) is a shared folder.
+        {"tmp", "state", "", "", "state/mivex", ""},
+        {"group", "state", "", "", "state/mivex", ""},
+        {"others", "state", "", "", "state/mivex", ""},
+        {"gone", "state", "home", "pw", "state/mivex", ""},
+        {"gone", "./state", "home", "pw", "home/.local/state/mivex", ""},  // relative: ignored
+        {"gone", "", "", "pw", "pw/.local/state/mivex", ""},
+        {"gone", "", "", "", "", "no home folder is known"},
+        {"gone", "", "", "missing", "", "missing: No such file or directory"},
+        {"gone", "lstate", "", "", "", "lstate/mivex is a link or not a folder"},
+        {"gone", "", "lhome", "", "", "lhome/.local/state is a link or not a folder"},
+        {"gone", "ostate", "", "", "", "ostate/mivex belongs to another user"},
+        {"gone", "", "ohome", "", "", "ohome belongs to another user"},  // sudo keeps HOME
+    };
+    for (const auto& c : cases) {
+        if (!root && std::string(c.why).ends_with("another user")) {
+            continue;
+        }
+        const LogPlaces places{at(c.program), "/usr/local", at(c.state), at(c.home), at(c.pw)};
+        std::string problem;
+        EXPECT_EQ(findLogFolder(places, problem).path(), at(c.found)) << c.found;
+        EXPECT_EQ(
+            problem,
+            *c.why ? "no folder for the run log (" + at(c.why) + "): runs are not logged" : "");
+        if (std::string(c.found).ends_with("mivex")) {
+            EXPECT_EQ(lstatOf(at(c.found)).st_mode & 0777, 0700u);
+        }
+    }
+    EXPECT_EQ(listTree(dir / "elsewhere").size() + listTree(dir / "ohome").size(), 0u);
 }

@@ -1,10 +1,14 @@
-// The transfer engine on the real filesystem: what arrives where, with which bytes, and what stays.
+// The transfer engine on the real filesystem: what arrives where, with which bytes, and what stays;
+// its pool of copying threads: all tasks run, the first failure stays, a waiting feeder gets ticks.
 #include "engine/transfer.h"
 
 #include <fcntl.h>
 
+#include <atomic>
 #include <sstream>
+#include <thread>
 
+#include "engine/workpool.h"
 #include "platform/resultcodes.h"
 #include "tests/testsupport.h"
 
@@ -216,4 +220,31 @@ TEST(TransferProgress, CountsTheTreeAndAStopLeavesOnlyWholeFiles) {
         EXPECT_TRUE(c.stop || rec.calls.back().bytesDone == rec.calls.back().bytesTotal);
     }
     EXPECT_TRUE(describeTree(src.path()) == before);
+}
+
+TEST(WorkPool, RunsAllKeepsFirstFailureAndDrainWaits) {
+    for (const auto& [threads, line] : {std::pair{1, 1u}, {2, 1u}, {4, 8u}}) {
+        std::atomic<int> ran{0};
+        int ticks = 0;
+        WorkPool pool(threads, line, [&ticks] { ++ticks; });
+        for (int i = 0; i < 400; ++i) {
+            if (i == 200) {
+                pool.drain();  // task 100 has noted its failure: later ones come after it
+            }
+            pool.submit([&, i] {
+                // The first tasks hold every thread, so the line fills and the feeder waits.
+                if (i < threads) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                }
+                if (i == 100 || i > 200) {
+                    pool.noteFailure(i == 100 ? 7 : 9);
+                }
+                ++ran;
+            });
+        }
+        pool.drain();
+        EXPECT_EQ(ran.load(), 400);
+        EXPECT_EQ(pool.failure(), 7);
+        EXPECT_GT(ticks, 0);
+    }
 }
