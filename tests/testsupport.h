@@ -27,6 +27,19 @@ inline constexpr auto kCopy = TransferKind::Copy;
 inline constexpr auto kMove = TransferKind::Move;
 inline constexpr auto kO = CollisionRule::Overwrite;
 inline constexpr auto kN = CollisionRule::KeepBoth;
+// A transfer's monitor: wants totals unless told not to, hands each report to `onReport`, and asks
+// the transfer to stop once `stop` is set.
+struct Monitor : TransferMonitor {
+    bool wantsTotals() const override { return totals; }
+    void progress(const TransferProgress& p) override {
+        if (onReport) {
+            onReport(p);
+        }
+    }
+    bool abortRequested() override { return stop; }
+    bool totals = true, stop = false;
+    std::function<void(const TransferProgress&)> onReport;
+};
 
 // A fresh folder under `under` or $TMPDIR (default /tmp), removed with its contents at the end.
 class TempDir {

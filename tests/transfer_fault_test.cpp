@@ -19,28 +19,21 @@ using namespace mivex::test;
 
 namespace {
 
-// Calls `action` once from inside a transfer: at its first report, last block, or last file.
+// The transfer's code, with `action` called once from inside it: at its first report, last block,
+// or last file. Fails the test unless it was called.
 enum class When { FirstCall, LastBlock, LastFile };
-struct During : TransferMonitor {
-    During(When w, std::function<void()> a) : when(w), action(std::move(a)) {}
-    bool wantsTotals() const override { return true; }
-    void progress(const TransferProgress& p) override {
+int transferDuring(const TransferRequest& request, When when, std::function<void()> action) {
+    Monitor during;
+    during.onReport = [&](const TransferProgress& p) {
         if (action &&
             (when == When::FirstCall ||
              (when == When::LastBlock ? p.bytesTotal > 0 && p.bytesDone == p.bytesTotal
                                       : p.filesTotal > 0 && p.filesDone == p.filesTotal))) {
             std::exchange(action, nullptr)();
         }
-    }
-    When when;
-    std::function<void()> action;  // empty once called
-};
-
-// The transfer's code, with `action` called from inside it; fails the test unless it was called.
-int transferDuring(const TransferRequest& request, When when, std::function<void()> action) {
-    During during(when, std::move(action));
+    };
     const int code = transferItem(request, &during).code;
-    EXPECT_FALSE(during.action) << "the change was never made";
+    EXPECT_FALSE(action) << "the change was never made";
     return code;
 }
 
@@ -72,7 +65,7 @@ int inChild(const TransferRequest& request, unsigned how = AsRoot, int seconds =
         if (how & NoThreads) {
             ::setrlimit(RLIMIT_NPROC, &one);
         }
-        During totals(When::FirstCall, nullptr);
+        Monitor totals;
         *code = dropped ? transferItem(request, how & WithTotals ? &totals : nullptr).code
                         : kNotDropped;
         ::_exit(0);

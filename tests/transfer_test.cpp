@@ -123,14 +123,6 @@ const Placing kPlacings[] = {
 
 class TransferPlacing : public ::testing::TestWithParam<Placing> {};
 
-struct Recorder : TransferMonitor {
-    bool wantsTotals() const override { return true; }
-    void progress(const TransferProgress& p) override { calls.push_back(p); }
-    bool abortRequested() override { return stop && !calls.empty(); }
-    std::vector<TransferProgress> calls;
-    bool stop = false;
-};
-
 }  // namespace
 
 TEST_P(TransferPlacing, LandsWhereTheRuleSays) {
@@ -198,26 +190,30 @@ TEST(TransferProgress, CountsTheTreeAndAStopLeavesOnlyWholeFiles) {
         SCOPED_TRACE(&c - cases);
         TempDir disk;
         const std::string dst = c.across ? mount.path() : disk / "out";
-        Recorder rec;
-        rec.stop = c.stop;
+        std::vector<TransferProgress> calls;
+        Monitor rec;  // stopping, where asked, once it has a report
+        rec.onReport = [&](const TransferProgress& p) {
+            calls.push_back(p);
+            rec.stop = c.stop;
+        };
         const TransferOutcome out =
             transferItem({src / c.item, dst, c.across ? kMove : kCopy, c.rule}, &rec);
         EXPECT_EQ(out.aborted, c.stop);
         EXPECT_EQ(out.code, 0);
-        ASSERT_FALSE(rec.calls.empty());
-        for (const auto& p : c.stop ? std::vector<TransferProgress>{} : rec.calls) {
+        ASSERT_FALSE(calls.empty());
+        for (const auto& p : c.stop ? std::vector<TransferProgress>{} : calls) {
             EXPECT_EQ(p.bytesTotal, 40u * (2u << 20) + 780u);
             EXPECT_EQ(p.filesTotal, 41u);
             EXPECT_TRUE(p.currentFile.starts_with(src / "tree/") && exists(p.currentFile));
         }
-        EXPECT_TRUE(std::ranges::is_sorted(rec.calls, {}, &TransferProgress::bytesDone));
+        EXPECT_TRUE(std::ranges::is_sorted(calls, {}, &TransferProgress::bytesDone));
         std::size_t arrived = 0;  // whole files only, no temporary ones
         for (const std::string& e : exists(dst) ? describeTree(dst) : Names{}) {
             arrived += e.find('=') != std::string::npos;  // a file, not a folder
             EXPECT_TRUE(std::ranges::binary_search(before, e)) << e.substr(0, e.find('='));
         }
         EXPECT_EQ(arrived < (c.item == std::string("tree") ? 41u : 1u), c.stop) << arrived;
-        EXPECT_TRUE(c.stop || rec.calls.back().bytesDone == rec.calls.back().bytesTotal);
+        EXPECT_TRUE(c.stop || calls.back().bytesDone == calls.back().bytesTotal);
     }
     EXPECT_TRUE(describeTree(src.path()) == before);
 }

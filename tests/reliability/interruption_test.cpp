@@ -98,17 +98,9 @@ TEST(SourceChanges, LongQueueVanishingFileArrivingModesAndAbortedOverwrite) {
     ScopedEnv oneThread("MIVEX_WORKERS", "0");
     const Names rows = {entry("C-N", src / "tree", dst.path()),
                         entry("C-N", src / "after.txt", dst.path())};
-    struct Watch : TransferMonitor {
-        void progress(const TransferProgress&) override { body(); }
-        bool abortRequested() override { return abort; }
-        std::function<void()> body;
-        bool abort = false;
-    };
-    struct AfterTheWalk : Watch {  // totals: a tree is walked before its first file is copied
-        bool wantsTotals() const override { return true; }
-    } watch;
+    Monitor watch;             // totals: a tree is walked before its first file is copied
     std::vector<mode_t> seen;  // of the files open here below the destination: being written
-    watch.body = [&] {
+    watch.onReport = [&](const TransferProgress&) {
         ::unlink((src / "tree/z.txt").c_str());
         for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
             std::error_code ec;
@@ -131,8 +123,9 @@ TEST(SourceChanges, LongQueueVanishingFileArrivingModesAndAbortedOverwrite) {
     const std::string log = readFile(logs / logFileName(hooks.startTime));
     expectLogged(log, rows[0], log.find("*** ERROR *** " + rows[0]) == std::string::npos ? 0 : 2);
     expectLogged(log, rows[1], 0);
-    Watch aborting;  // no totals; aborted after its first progress
-    aborting.body = [&] { aborting.abort = true; };
+    Monitor aborting;  // no totals; aborted after its first progress
+    aborting.totals = false;
+    aborting.onReport = [&](const TransferProgress&) { aborting.stop = true; };
     EXPECT_TRUE(transferItem({src / "f.bin", dst.path(), kCopy, kO}, &aborting).aborted);
     EXPECT_EQ(lstatOf(dst / "f.bin").st_mode & 07777, 0444u);
     EXPECT_EQ(listTree("/proc/self/fd").size(), descriptors);
