@@ -1,6 +1,4 @@
 // The archive run and the cabinet writer, on real cabinets read back by cabextract.
-#include <unistd.h>
-
 #include <sstream>
 
 #include "archive/archivebuilder.h"

@@ -6,8 +6,6 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
-#include <ctime>
-#include <optional>
 
 #include "queue/log.h"
 #include "tests/scriptedprompts.h"
