@@ -1,25 +1,19 @@
 // Processing a queue: the log's lines in order and in words, failures, abort, the after-run notice.
 #include "queue/copyoperation.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <ctime>
-
 #include "queue/log.h"
 #include "tests/testsupport.h"
 
-namespace mivex {
-namespace {
+using namespace mivex;
+using namespace mivex::test;
 
-using namespace test;
-using Lines = std::vector<std::string>;
+namespace {
 
 class CopyOperationTest : public ::testing::Test {
 protected:
     void SetUp() override { hooks.startTime = std::time(nullptr); }
     // Runs `rows`; the copy code of a run without failures goes to `notices`.
-    bool run(const Lines& rows, const LogFolder& log) {
+    bool run(const Names& rows, const LogFolder& log) {
         summary = CopyOperation(rows, log, hooks);
         if (summary.ok()) {
             notices.push_back(summary.lastCopyCode);
@@ -29,9 +23,9 @@ protected:
     std::string logPath() const { return logs / logFileName(hooks.startTime); }
     LogFolder logFolder() const { return LogFolder::open(logs.path()); }
     // The log's messages (the text after each line's TAB), in lines that each end in CR LF.
-    Lines messages() const {
+    Names messages() const {
         const std::string log = readFile(logPath());
-        Lines out;
+        Names out;
         for (std::size_t at = 0, end; (end = log.find("\r\n", at)) != log.npos; at = end + 2) {
             const std::string line = log.substr(at, end - at);
             out.push_back(line.substr(line.find('\t') + 1));
@@ -42,14 +36,16 @@ protected:
     TempDir dir, logs;
     CopyHooks hooks;
     RunSummary summary;
-    Lines notices;
+    Names notices;
 };
+
+}  // namespace
 
 // Every row reaches the transfer with the flags of its letters (function, flags, source), or fails
 // on its own when it is no entry; a code is logged in words; an abort stops the run there without a
 // line for its row. Lost log lines are told once a run; no log folder means no log, silently.
 TEST_F(CopyOperationTest, RowsCodesAbortAndLostLines) {
-    Lines seen, told;
+    Names seen, told;
     hooks.perform = [&](ShellOpRecord& record, std::size_t number, std::size_t count) {
         seen.push_back(std::to_string(number) + "/" + std::to_string(count) + " " +
                        std::to_string(record.wFunc) + " " + std::to_string(record.fFlags) + " " +
@@ -59,7 +55,7 @@ TEST_F(CopyOperationTest, RowsCodesAbortAndLostLines) {
     };
     hooks.failed = [&](const RunFailure& failure) { told.push_back(describeFailure(failure)); };
     using namespace std::string_literals;
-    const Lines rows = {"C-N --> a --> b", "M-O --> -5 --> b", "c-n --> a --> b",
+    const Names rows = {"C-N --> a --> b", "M-O --> -5 --> b", "c-n --> a --> b",
                         "C --> full --> b", " --> a --> b", "", "no separator here", "A --> B",
                         // A NUL would cut the path the system sees short of the one the row names.
                         "C-N --> /src/a\0junk --> /dst"s, "C-N --> /src/a --> /dst\0/../../x"s,
@@ -67,10 +63,10 @@ TEST_F(CopyOperationTest, RowsCodesAbortAndLostLines) {
     EXPECT_FALSE(run(rows, logFolder()));
     // Lower case is a move that overwrites, one letter is both codes, no letters a move; rows
     // that are no entry are not counted.
-    EXPECT_EQ(seen, (Lines{"1/7 2 1560 a", "2/7 1 1552 -5", "3/7 1 1552 a", "4/7 2 1552 full",
+    EXPECT_EQ(seen, (Names{"1/7 2 1560 a", "2/7 1 1552 -5", "3/7 1 1552 a", "4/7 2 1552 full",
                            "5/7 1 1552 a", "6/7 2 1560 stop"}));
     // The summary holds every failure as it was told, and that the run was stopped.
-    Lines failures;
+    Names failures;
     for (const RunFailure& failure : summary.failures) {
         failures.push_back(describeFailure(failure));
     }
@@ -79,14 +75,14 @@ TEST_F(CopyOperationTest, RowsCodesAbortAndLostLines) {
     EXPECT_TRUE(summary.stopped);
     EXPECT_EQ(std::pair(summary.rows, summary.done), std::pair(rows.size(), std::size_t(3)));
     EXPECT_EQ(summary.logPath, logPath());
-    Lines expected = {
+    Names expected = {
         rows[0] + " was successful",
         "*** ERROR *** " + rows[1] + " did not copy - Something broke... sorry. Error code is -5.",
         rows[2] + " was successful",
         "*** ERROR *** " + rows[3] + " did not copy - Not enough free space on destination drive",
         rows[4] + " was successful"};
     // Control characters are written as on standard error: a NUL makes grep call the log binary.
-    const Lines logged = {rows[5], rows[6], rows[7], "C-N --> /src/a\\x00junk --> /dst",
+    const Names logged = {rows[5], rows[6], rows[7], "C-N --> /src/a\\x00junk --> /dst",
                           "C-N --> /src/a --> /dst\\x00/../../x"};
     for (const std::string& row : logged) {
         expected.push_back("*** ERROR *** " + row +
@@ -102,7 +98,7 @@ TEST_F(CopyOperationTest, RowsCodesAbortAndLostLines) {
                                       "of this run are missing");
     EXPECT_FALSE(run(rows, LogFolder()));
     EXPECT_EQ(summary.logTrouble + summary.logPath, "");
-    EXPECT_EQ(listTree(logs.path()), Lines{logFileName(hooks.startTime)});
+    EXPECT_EQ(listTree(logs.path()), Names{logFileName(hooks.startTime)});
 }
 
 // A failure in the middle is logged in its place and the run goes on; only a run without failures
@@ -128,7 +124,7 @@ TEST_F(CopyOperationTest, RunsOfTheEngine) {
         }
         return code;
     };
-    Lines rows;
+    Names rows;
     for (const char* name : {"a", "missing", "b", "c", "d"}) {
         rows.push_back("C-O --> " + src + "/" + name + " --> " + dst);
     }
@@ -136,8 +132,8 @@ TEST_F(CopyOperationTest, RunsOfTheEngine) {
     EXPECT_FALSE(run({rows.begin(), rows.end() - 1}, logFolder()));
     hooks.perform = nullptr;  // the run's own transfer
     EXPECT_TRUE(run({rows.back()}, logFolder()));
-    EXPECT_EQ(notices, (Lines{"", "M"}));
-    Lines expected;
+    EXPECT_EQ(notices, (Names{"", "M"}));
+    Names expected;
     for (const std::string& row : rows) {
         expected.push_back(row + " was successful");
     }
@@ -146,9 +142,6 @@ TEST_F(CopyOperationTest, RunsOfTheEngine) {
     EXPECT_EQ(messages(), expected);
     EXPECT_EQ(
         describeTree(dir.path()),
-        (Lines{"d=new d", "dst-old/", "dst-old/a=a", "dst/", "dst/c=c", "src-old/", "src-old/a=a",
+        (Names{"d=new d", "dst-old/", "dst-old/a=a", "dst/", "dst/c=c", "src-old/", "src-old/a=a",
                "src-old/b=b", "src-old/c=c", "src-old/d=old d", "src/", "src/d=new d"}));
 }
-
-}  // namespace
-}  // namespace mivex

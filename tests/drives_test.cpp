@@ -1,20 +1,15 @@
 // The browse panes' view of the disk: drives from mountinfo, and folder and file listings.
 #include "platform/drives.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
 #include <array>
 #include <cerrno>
 
 #include "platform/folders.h"
 #include "platform/pathtext.h"
-#include "testsupport.h"
+#include "tests/testsupport.h"
 
-namespace mivex {
-namespace {
-
-using Names = std::vector<std::string>;
+using namespace mivex;
+using namespace mivex::test;
 
 // Browsable mounts, root first; a path's drive is its longest mount; "~" expanded as by a shell.
 TEST(Drives, MountInfoDriveOfAndHomeExpansion) {
@@ -50,7 +45,7 @@ TEST(Drives, MountInfoDriveOfAndHomeExpansion) {
         EXPECT_EQ(parentOf(path), parent) << path;
         EXPECT_EQ(nameOf(path), name) << path;
     }
-    test::ScopedEnv home("HOME", "/home/ann");
+    ScopedEnv home("HOME", "/home/ann");
     EXPECT_EQ(expandHome("~"), "/home/ann");
     EXPECT_EQ(expandHome("~/"), "/home/ann/");
     EXPECT_EQ(expandHome("~/New/Sub"), "/home/ann/New/Sub");
@@ -62,10 +57,10 @@ TEST(Drives, MountInfoDriveOfAndHomeExpansion) {
 
 // Visible folders and matching files, links followed; a folder is an identity, not a spelling.
 TEST(Listing, VisibleEntriesAndFoldersByIdentity) {
-    test::TempDir dir;
-    test::plantTree(dir.path(), {"b.txt=b", "a.TXT=a", "Zeta=z", "apple.doc=", ".hidden.txt=h",
-                                 "sub/inner.txt=i", "Caps/in/", "caps/", ".dotdir/", "linkdir->sub",
-                                 "linkfile->b.txt", "dangling->missing"});
+    TempDir dir;
+    plantTree(dir.path(), {"b.txt=b", "a.TXT=a", "Zeta=z", "apple.doc=", ".hidden.txt=h",
+                           "sub/inner.txt=i", "Caps/in/", "caps/", ".dotdir/", "linkdir->sub",
+                           "linkfile->b.txt", "dangling->missing"});
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
     const auto files = [&](const std::string& pattern) {
         Names names{"stale"};
@@ -88,7 +83,7 @@ TEST(Listing, VisibleEntriesAndFoldersByIdentity) {
     EXPECT_TRUE(names.empty());
     EXPECT_FALSE(readFiles(dir / "b.txt", "*.*", names, err));
     EXPECT_EQ(err, ENOTDIR);
-    test::BindMount bind(dir / "Caps", false);
+    BindMount bind(dir / "Caps", false);
     EXPECT_FALSE(sameFolder(dir / "Caps", dir / "caps"));  // letter case names another folder
     EXPECT_TRUE(sameFolder(dir / "sub", dir / "linkdir"));
     EXPECT_TRUE(sameFolder(dir / "Caps", dir / "Caps/in/.."));
@@ -97,6 +92,3 @@ TEST(Listing, VisibleEntriesAndFoldersByIdentity) {
     EXPECT_FALSE(sameFolder(dir / "gone", dir / "Gone"));
     EXPECT_TRUE(!bind.ok() || sameFolder(dir / "Caps", bind.path()));
 }
-
-}  // namespace
-}  // namespace mivex

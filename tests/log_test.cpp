@@ -1,11 +1,8 @@
 // The run log: names, stamps, appending, many writers, a full disk, a link or FIFO at its path, a
-// log that goes during a run, a checked folder swapped for a link.
+// log that goes during a run (whoever moves it); where it goes, never through a link or into a
+// folder of another user, even when a link takes the checked folder's place.
 #include "queue/log.h"
 
-#include <unistd.h>
-
-#include <fstream>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -14,7 +11,6 @@
 
 using namespace mivex;
 using namespace mivex::test;
-using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -27,7 +23,7 @@ std::time_t localTime(int hour, int minute, int second, int year = 2026, int mon
 }
 
 // One run logging `messages` at `path`, stamped 12/05/2026 09:30:00; why a line was lost, if any.
-std::string logRun(const std::string& path, const Lines& messages,
+std::string logRun(const std::string& path, const Names& messages,
                    std::time_t at = localTime(9, 30, 0)) {
     RunLog log;
     if (!path.empty()) {
@@ -81,7 +77,7 @@ TEST(RunLog, DiskFullInsideALineLeavesNoTornLine) {
 
 TEST(RunLog, ConcurrentWritersLeaveOnlyWholeLinesInTheirOrder) {
     TempDir dir;
-    std::vector<Lines> written(4), found(4);
+    std::vector<Names> written(4), found(4);
     std::vector<std::jthread> threads;
     const std::time_t at = localTime(9, 30, 0);  // mktime sets the zone again: not in the threads
     for (std::size_t t = 0; t < written.size(); ++t) {
@@ -111,7 +107,7 @@ TEST(RunLog, LogPathThatIsNoFileIsNotWritten) {
     EXPECT_EQ(logRun(elsewhere / "missing/log.txt", {"lost"}), "No such file or directory");
     EXPECT_EQ(logRun("", {"not logged"}), "");
     EXPECT_EQ(describeTree(elsewhere.path()),
-              (Lines{"log.txt->victim.txt", "new.txt->created", "victim.txt=precious"}));
+              (Names{"log.txt->victim.txt", "new.txt->created", "victim.txt=precious"}));
     Unattended program;
     ASSERT_EQ(::mkfifo(program.logPath().c_str(), 0666), 0);
     plantTree(src.path(), {"f.txt=f"});
@@ -121,7 +117,7 @@ TEST(RunLog, LogPathThatIsNoFileIsNotWritten) {
     EXPECT_EQ(result.output, "mivex: the run log " + program.logPath() +
                                  " could not be written (it is not a regular file): lines of "
                                  "this run are missing\n");
-    EXPECT_EQ(describeTree(src.path()), (Lines{"a/", "a/f.txt=f", "b/", "b/f.txt=f", "f.txt=f"}));
+    EXPECT_EQ(describeTree(src.path()), (Names{"a/", "a/f.txt=f", "b/", "b/f.txt=f", "f.txt=f"}));
 }
 
 // A log removed, renamed or replaced during a run gets the next line at the day's name again; a
@@ -153,29 +149,10 @@ TEST(RunLog, LinesFollowTheDaysNameWhenItsFileGoes) {
             seen.push_back(readFile(dir / "logs/moved.txt"));
         }
     }
-    EXPECT_EQ(seen, (Lines{line + "kept\r\n", line + "removed\r\n", line + "renamed\r\n",
+    EXPECT_EQ(seen, (Names{line + "kept\r\n", line + "removed\r\n", line + "renamed\r\n",
                            line + "removed\r\n", "other\r\n" + line + "replaced\r\n",
                            "other\r\n" + line + "replaced\r\n" + line + "kept again\r\n", ""}));
     EXPECT_EQ(runLog.firstFailure(), "No such file or directory");
-}
-
-// The run's own entry moves the day's log away: the lines after it go to the day's name.
-TEST(RunLog, AnEntryThatMovesTheLogAway) {
-    TempDir src;
-    Unattended program;
-    plantTree(src.path(), {"f.txt=f", "moved/"});
-    const std::string name = logFileName(std::time(nullptr));
-    const Lines rows = {entry("C-N", src / "f.txt", src / "a"),
-                        entry("M-O", program.logPath(), src / "moved"),
-                        entry("C-N", src / "f.txt", src / "b")};
-    const ProcessResult result = program.run(program.list(rows));
-    EXPECT_EQ(result.exitCode, 0) << result.output;
-    const auto messages = [](const std::string& path) {  // without the stamps
-        return std::regex_replace(exists(path) ? readFile(path) : "", std::regex(".+\t"), "");
-    };
-    EXPECT_EQ(messages(src / ("moved/" + name)), rows[0] + " was successful\r\n");
-    EXPECT_EQ(messages(program.logPath()),
-              rows[1] + " was successful\r\n" + rows[2] + " was successful\r\n");
 }
 
 // The log lands in the folder that was checked at start, never through a link put in its place
@@ -190,8 +167,70 @@ TEST(RunLog, TheCheckedFolderIsWrittenEvenWhenALinkTakesItsPlace) {
     RunLog runLog;
     runLog.setPath(folder, "log.txt");
     runLog.log("a line", localTime(9, 30, 0));
-    EXPECT_EQ(listTree(dir / "elsewhere"), Lines{});
+    EXPECT_EQ(listTree(dir / "elsewhere"), Names{});
     EXPECT_EQ(describeTree(dir / "state"),
-              (Lines{"checked/", "checked/log.txt=12/05/2026 09:30:00\ta line\r\n",
+              (Names{"checked/", "checked/log.txt=12/05/2026 09:30:00\ta line\r\n",
                      "mivex->../elsewhere"}));
+}
+
+// Build tree (not one others may write in), else first fitting state folder, else why not; "l..."
+// hold links, "o..." aren't ours.
+TEST(LogFolder, FirstPlaceThatFitsElseNoLogAndWhy) {
+    TempDir dir;
+    plantTree(dir.path(), {"prefix/lib/mivex/", "build/", "state/", "home/", "pw/", "elsewhere/",
+                           "ostate/mivex/", "ohome/", "lstate/mivex->../elsewhere",
+                           "lhome/.local/state->../../elsewhere", "tmp/", "group/", "others/"});
+    for (const auto& [shared, mode] :
+         {std::pair{"tmp", 01777}, {"group", 0775}, {"others", 0757}}) {
+        ASSERT_EQ(::chmod((dir / shared).c_str(), mode), 0);
+    }
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown((dir / "ostate/mivex").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown((dir / "ohome").c_str(), 65534, 65534), 0);
+    }
+    EXPECT_FALSE(isInstalledFolder(dir / "build", "/usr/local"));
+    EXPECT_TRUE(isInstalledFolder(dir / "prefix/lib/mivex", dir / "prefix"));
+    EXPECT_FALSE(isInstalledFolder(dir / "prefix/lib/mivex", dir / "pre"));  // whole components
+    EXPECT_FALSE(isInstalledFolder(dir / "build", "/"));  // "/" would hold every build tree
+    EXPECT_TRUE(isInstalledFolder("/usr/lib/mivex", "/usr/local"));
+    EXPECT_TRUE(isInstalledFolder("/opt/mivex", "/usr/local"));
+    EXPECT_TRUE(isInstalledFolder(dir / "missing", "/usr/local"));
+    EXPECT_EQ(isInstalledFolder(dir / "ohome", "/usr/local"), root);  // of another user
+    const auto at = [&](const std::string& p) {
+        return p.empty() || p[0] == '.' || p.starts_with("no ") ? p : dir / p;
+    };
+    const struct {
+        const char *program, *state, *home, *pw, *found, *why;
+    } cases[] = {
+        {"build", "state", "", "", "build", ""},
+        // A program folder others may write in (a download in /tmp) is a shared folder.
+        {"tmp", "state", "", "", "state/mivex", ""},
+        {"group", "state", "", "", "state/mivex", ""},
+        {"others", "state", "", "", "state/mivex", ""},
+        {"gone", "state", "home", "pw", "state/mivex", ""},
+        {"gone", "./state", "home", "pw", "home/.local/state/mivex", ""},  // relative: ignored
+        {"gone", "", "", "pw", "pw/.local/state/mivex", ""},
+        {"gone", "", "", "", "", "no home folder is known"},
+        {"gone", "", "", "missing", "", "missing: No such file or directory"},
+        {"gone", "lstate", "", "", "", "lstate/mivex is a link or not a folder"},
+        {"gone", "", "lhome", "", "", "lhome/.local/state is a link or not a folder"},
+        {"gone", "ostate", "", "", "", "ostate/mivex belongs to another user"},
+        {"gone", "", "ohome", "", "", "ohome belongs to another user"},  // sudo keeps HOME
+    };
+    for (const auto& c : cases) {
+        if (!root && std::string(c.why).ends_with("another user")) {
+            continue;
+        }
+        const LogPlaces places{at(c.program), "/usr/local", at(c.state), at(c.home), at(c.pw)};
+        std::string problem;
+        EXPECT_EQ(findLogFolder(places, problem).path(), at(c.found)) << c.found;
+        EXPECT_EQ(
+            problem,
+            *c.why ? "no folder for the run log (" + at(c.why) + "): runs are not logged" : "");
+        if (std::string(c.found).ends_with("mivex")) {
+            EXPECT_EQ(lstatOf(at(c.found)).st_mode & 0777, 0700u);
+        }
+    }
+    EXPECT_EQ(listTree(dir / "elsewhere").size() + listTree(dir / "ohome").size(), 0u);
 }

@@ -78,7 +78,7 @@ MUTATIONS = [
      "if (count < pieces.size()) {", "QueueEntry|Hostile|ListFile"),
     ("storable-arrow-end", "a path ending in ' -->' may be queued",
      'path.find(kSeparator) != std::string_view::npos || path.ends_with(" -->") ||',
-     "path.find(kSeparator) != std::string_view::npos ||", "EntryPaths|QueueEntry|Main"),
+     "path.find(kSeparator) != std::string_view::npos ||", "QueueStore|QueueEntry|Main"),
     ("storable-surrogates", "UTF-8 surrogates count as storable",
      "(length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF)))",
      "(length == 3 && (code < 0x800))", "QueueEntry|Main"),

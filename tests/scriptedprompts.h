@@ -1,5 +1,5 @@
-// The window tests' answer to every modal question while it lives: answers from a script, and a
-// record of what was shown and asked.
+// The window tests' answer to every modal question while it lives: one answer to every dialog and
+// input box, and a record of what was shown.
 #pragma once
 
 #include <QStringList>
@@ -12,43 +12,31 @@ namespace mivex::test {
 class ScriptedPrompts : public ui::Prompts {
 public:
     struct Shown {
-        QString text, title, details;  // details: empty when there is nothing to unfold
+        QString text, details;  // details: empty when there is nothing to unfold
     };
     ScriptedPrompts() { ui::Prompts::install(this); }
     ~ScriptedPrompts() override { ui::Prompts::install(nullptr); }
-    void message(QWidget*, const QString& text, const QString& title, Icon) override {
-        shown.push_back({text, title, {}});
+    void message(QWidget*, const QString& text, const QString&, Icon) override {
+        shown.push_back({text, {}});
     }
-    void detailedMessage(QWidget*, const QString& text, const QString& title, Icon,
+    void detailedMessage(QWidget*, const QString& text, const QString&, Icon,
                          const QString& details) override {
-        shown.push_back({text, title, details});
+        shown.push_back({text, details});
     }
-    QString input(QWidget*, const QString& prompt, const QString& title,
-                  const QString& defaultText) override {
-        return next(title + ": " + prompt + " [" + defaultText + "]");
+    QString input(QWidget*, const QString&, const QString&, const QString&) override {
+        return answer;
     }
-    QString openFile(QWidget*, const QString& title, const QString& filter) override {
-        return next(title + " " + filter);
-    }
-    QString saveFile(QWidget*, const QString& title, const QString& filter) override {
-        return next(title + " " + filter);
-    }
-    // Each as "title: text" when `titled`.
-    QStringList texts(bool titled = false) const {
+    QString openFile(QWidget*, const QString&, const QString&) override { return answer; }
+    QString saveFile(QWidget*, const QString&, const QString&) override { return answer; }
+    QStringList texts() const {
         QStringList out;
         for (const Shown& s : shown) {
-            out << (titled ? s.title + ": " + s.text : s.text);
+            out << s.text;
         }
         return out;
     }
     std::vector<Shown> shown;
-    QStringList asked;
-    QStringList answers;  // taken in order by the dialogs and the input box
-    QString answer;       // given once the script has run out (empty: cancelled)
-    QString next(const QString& question) {
-        asked << question;
-        return answers.isEmpty() ? answer : answers.takeFirst();
-    }
+    QString answer;  // empty: cancelled
 };
 
 }  // namespace mivex::test

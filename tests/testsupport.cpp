@@ -51,11 +51,7 @@ FusefatMount::FusefatMount(int megabytes) {
     }
 }
 
-FusefatMount::~FusefatMount() {
-    ::umount2(path().c_str(), MNT_DETACH);
-}
-
-void plantTree(const std::string& root, const std::vector<std::string>& entries) {
+void plantTree(const std::string& root, const Names& entries) {
     for (const std::string& e : entries) {
         const std::size_t link = e.find("->"), eq = e.find('=');
         const std::string path = root + "/" + e.substr(0, std::min(link, eq));
@@ -70,20 +66,12 @@ void plantTree(const std::string& root, const std::vector<std::string>& entries)
 
 namespace {
 
-bool holdsFile(int level, int levels) {
-    return level % 1000 == 0 || level == levels;
-}
-// "f" in the folder open as `fd`, by a path short at any depth.
-std::string fileAt(int fd) {
-    return "/proc/self/fd/" + std::to_string(fd) + "/f";
-}
-
 enum class Detail { Names, Content, Meta };
 
 // Every entry below `root`, sorted: its name, then (but for Names) what it holds; with Meta, its
 // mode and (but for a link) its modification time follow the name between tabs.
-std::vector<std::string> walkTree(const std::string& root, Detail detail) {
-    std::vector<std::string> out;
+Names walkTree(const std::string& root, Detail detail) {
+    Names out;
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(root, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
@@ -114,10 +102,10 @@ std::vector<std::string> walkTree(const std::string& root, Detail detail) {
 
 }  // namespace
 
-std::vector<std::string> describeTree(const std::string& root) {
+Names describeTree(const std::string& root) {
     return walkTree(root, Detail::Content);
 }
-std::vector<std::string> listTree(const std::string& folder) {
+Names listTree(const std::string& folder) {
     return walkTree(folder, Detail::Names);
 }
 
@@ -129,9 +117,9 @@ void removeTree(const std::string& path) {
     }
 }
 
-ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds, bool asNobody,
+ProcessResult runProcess(const Names& argv, int timeoutSeconds, bool asNobody,
                          const std::function<bool()>& killWhen) {
-    std::vector<std::string> full = argv;
+    Names full = argv;
     if (asNobody) {
         full.insert(full.begin(),
                     {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
@@ -171,49 +159,25 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
     return result;
 }
 
-bool killedWhileWriting(std::size_t fileBytes, const std::function<void()>& work) {
+void expectKilledWriteCleanedUp(const std::string& folder,
+                                const std::function<bool(const std::string&)>& write) {
     const pid_t child = ::fork();
     if (child == 0) {
-        const rlimit noCore{0, 0};
-        const rlimit size{fileBytes, fileBytes};
+        const rlimit noCore{0, 0}, size{4096, 4096};
         ::setrlimit(RLIMIT_CORE, &noCore);
         ::signal(SIGXFSZ, SIG_DFL);
         ::setrlimit(RLIMIT_FSIZE, &size);
-        work();
+        write(folder + "/a");
         ::_exit(0);
     }
     int status = 0;
-    return child > 0 && ::waitpid(child, &status, 0) == child && WIFSIGNALED(status) &&
-           WTERMSIG(status) == SIGXFSZ;
-}
-
-void makeDeepTree(const std::string& root, int levels, const std::string& tag) {
-    ::mkdir(root.c_str(), 0755);
-    ::symlink("d", (root + "/l").c_str());
-    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
-    for (int level = 1; level <= levels; ++level) {
-        ::close(std::exchange(fd, ::mkdirat(fd, "d", 0755) ? -1 : ::openat(fd, "d", O_RDONLY)));
-        if (fd < 0) {
-            throw std::runtime_error("cannot make level " + std::to_string(level) + " of " + root);
-        }
-        if (holdsFile(level, levels)) {
-            writeFile(fileAt(fd), tag + std::to_string(level));
-        }
-    }
-    ::close(fd);
-}
-
-int deepTreeLevels(const std::string& root, const std::string& tag) {
-    std::string found, wanted;  // each level's number and text, where it holds a file "f"
-    int level = 0;
-    for (int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY); fd >= 0; ++level) {
-        found += exists(fileAt(fd)) ? std::to_string(level) + readFile(fileAt(fd)) + "\n" : "";
-        ::close(std::exchange(fd, ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW)));
-    }
-    for (int l = 1; l < level; ++l) {
-        wanted += holdsFile(l, level - 1) ? std::to_string(l) + tag + std::to_string(l) + "\n" : "";
-    }
-    return found == wanted ? level - 1 : -1;
+    ASSERT_TRUE(::waitpid(child, &status, 0) == child && WIFSIGNALED(status) &&
+                WTERMSIG(status) == SIGXFSZ);
+    const Names left = listTree(folder);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(left[0].starts_with(".mivex-")) << left[0];
+    EXPECT_TRUE(write(folder + "/b"));
+    EXPECT_EQ(listTree(folder), Names{"b"});
 }
 
 std::string referenceCopy(const std::string& source, const std::string& folder) {

@@ -21,11 +21,25 @@
 
 namespace mivex::test {
 
+using Names = std::vector<std::string>;  // names, rows or lines
 // Shorthand for the engine's requests.
 inline constexpr auto kCopy = TransferKind::Copy;
 inline constexpr auto kMove = TransferKind::Move;
 inline constexpr auto kO = CollisionRule::Overwrite;
 inline constexpr auto kN = CollisionRule::KeepBoth;
+// A transfer's monitor: wants totals unless told not to, hands each report to `onReport`, and asks
+// the transfer to stop once `stop` is set.
+struct Monitor : TransferMonitor {
+    bool wantsTotals() const override { return totals; }
+    void progress(const TransferProgress& p) override {
+        if (onReport) {
+            onReport(p);
+        }
+    }
+    bool abortRequested() override { return stop; }
+    bool totals = true, stop = false;
+    std::function<void(const TransferProgress&)> onReport;
+};
 
 // A fresh folder under `under` or $TMPDIR (default /tmp), removed with its contents at the end.
 class TempDir {
@@ -70,7 +84,8 @@ public:
     bool ok() const { return mReason.empty(); }
     const std::string& reason() const { return mReason; }
 
-private:
+protected:
+    ScratchMount() = default;  // mounted by the derived class
     std::string mReason;
 };
 // A tmpfs of `bytes`: a small one runs out of space on demand.
@@ -90,16 +105,9 @@ struct BindMount : ScratchMount {
 
 // A FAT image of `megabytes` (mkfs.vfat) mounted through fusefat, as a USB stick is where the
 // kernel has no vfat module: FAT16, names that ignore case, no modes, owners or links.
-class FusefatMount : public TempDir {
-public:
+struct FusefatMount : ScratchMount {
     explicit FusefatMount(int megabytes);
-    ~FusefatMount();
-    bool ok() const { return mReason.empty(); }
-    const std::string& reason() const { return mReason; }
-
-private:
     TempDir mImage;
-    std::string mReason;
 };
 
 // Declares `var`, a mount of `Kind` made from the arguments, or skips the test saying why.
@@ -144,10 +152,10 @@ inline std::string linkTarget(const std::string& path) {  // "<not a link>" when
     return ec ? "<not a link>" : target;
 }
 // A tree as text, one entry a string: "a/b.txt=bytes" a file, "a/c/" a folder, "a/l->t" a link.
-void plantTree(const std::string& root, const std::vector<std::string>& entries);
-std::vector<std::string> describeTree(const std::string& root);  // every entry, sorted
-std::vector<std::string> listTree(const std::string& folder);    // names only, folders with "/"
-void removeTree(const std::string& path);                        // any depth, any permissions
+void plantTree(const std::string& root, const Names& entries);
+Names describeTree(const std::string& root);  // every entry, sorted
+Names listTree(const std::string& folder);    // names only, folders with "/"
+void removeTree(const std::string& path);     // any depth, any permissions
 
 struct ProcessResult {
     int exitCode = -1;  // -1 when killed by a signal, the time limit or `killWhen`
@@ -158,20 +166,13 @@ struct ProcessResult {
     std::string err;
 };
 // Runs argv as uid 65534 when `asNobody`, killed after the time limit or once `killWhen` is true.
-ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds = 60,
-                         bool asNobody = false, const std::function<bool()>& killWhen = {});
+ProcessResult runProcess(const Names& argv, int timeoutSeconds = 60, bool asNobody = false,
+                         const std::function<bool()>& killWhen = {});
 
-// Runs `work` in a child process that the system kills once it writes past `fileBytes` in any
-// file (SIGXFSZ), as a run killed half-way through a write; true when it died so.
-bool killedWhileWriting(std::size_t fileBytes, const std::function<void()>& work);
-
-// Folders "d" in `levels` below a new `root` with a link "l"; every 1000th and the last hold "f".
-void makeDeepTree(const std::string& root, int levels, const std::string& tag);
-// The levels of "d" below `root`, or -1 when a file "f" is missing or wrong.
-int deepTreeLevels(const std::string& root, const std::string& tag);
-inline void removeDeepTree(const std::string& path) {
-    runProcess({"rm", "-rf", "--", path});
-}
+// `write(path)`, true on success, killed past 4 KiB of "a" in `folder` (SIGXFSZ in a child), leaves
+// one temporary file there; the next write, of "b", removes it.
+void expectKilledWriteCleanedUp(const std::string& folder,
+                                const std::function<bool(const std::string&)>& write);
 
 // `cp -a` of `source` into `folder`, as a reference; returns the copy's path.
 std::string referenceCopy(const std::string& source, const std::string& folder);

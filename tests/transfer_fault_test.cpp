@@ -2,21 +2,15 @@
 // that need another user, go to a child process with a time limit.
 #include <fcntl.h>
 #include <grp.h>
-#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
-#include <functional>
 #include <tuple>
 
-#include "engine/transfer.h"
 #include "platform/resultcodes.h"
 #include "tests/testsupport.h"
 
@@ -25,43 +19,27 @@ using namespace mivex::test;
 
 namespace {
 
-using Names = std::vector<std::string>;
-
-// Calls `action` once from inside a transfer: at its first report, last block, or last file.
+// The transfer's code, with `action` called once from inside it: at its first report, last block,
+// or last file. Fails the test unless it was called.
 enum class When { FirstCall, LastBlock, LastFile };
-struct During : TransferMonitor {
-    During(When w, std::function<void()> a) : when(w), action(std::move(a)) {}
-    bool wantsTotals() const override { return true; }
-    void progress(const TransferProgress& p) override {
+int transferDuring(const TransferRequest& request, When when, std::function<void()> action) {
+    Monitor during;
+    during.onReport = [&](const TransferProgress& p) {
         if (action &&
             (when == When::FirstCall ||
              (when == When::LastBlock ? p.bytesTotal > 0 && p.bytesDone == p.bytesTotal
                                       : p.filesTotal > 0 && p.filesDone == p.filesTotal))) {
             std::exchange(action, nullptr)();
         }
-    }
-    When when;
-    std::function<void()> action;  // empty once called
-};
-
-// The transfer's code, with `action` called from inside it; fails the test unless it was called.
-int transferDuring(const TransferRequest& request, When when, std::function<void()> action) {
-    During during(when, std::move(action));
+    };
     const int code = transferItem(request, &during).code;
-    EXPECT_FALSE(during.action) << "the change was never made";
+    EXPECT_FALSE(action) << "the change was never made";
     return code;
 }
 
 // A child runs as uid/gid 65534 without groups, without /proc, counting totals, with few files, or
 // at its user's process limit (no thread to be had; root is not held to it).
-enum Child : unsigned {
-    AsRoot = 0,
-    AsNobody = 1,
-    WithoutProc = 2,
-    WithTotals = 4,
-    FewFiles = 8,
-    NoThreads = 16
-};
+enum Child { AsRoot, AsNobody = 1, WithoutProc = 2, WithTotals = 4, FewFiles = 8, NoThreads = 16 };
 constexpr int kHung = -100, kNotDropped = -101;  // hung or crashed; could not drop its rights
 constexpr uid_t kNobody = 65534;
 
@@ -87,7 +65,7 @@ int inChild(const TransferRequest& request, unsigned how = AsRoot, int seconds =
         if (how & NoThreads) {
             ::setrlimit(RLIMIT_NPROC, &one);
         }
-        During totals(When::FirstCall, nullptr);
+        Monitor totals;
         *code = dropped ? transferItem(request, how & WithTotals ? &totals : nullptr).code
                         : kNotDropped;
         ::_exit(0);
@@ -108,6 +86,37 @@ void edit(const std::string& path, bool append, bool keepTimes) {
     const timespec times[2] = {before.st_atim, before.st_mtim};
     ASSERT_TRUE(!keepTimes || ::futimens(fd, times) == 0);
     ::close(fd);
+}
+
+std::string fileAt(int fd) {  // "f" in a folder, by a path short at any depth
+    return "/proc/self/fd/" + std::to_string(fd) + "/f";
+}
+// Folders "d" `levels` deep below a new `root`, beside a link "l"; every 1000th and the last hold
+// "f", of `tag` and its level. Returns what deepTree() should then read.
+std::string makeDeepTree(const std::string& root, int levels, const std::string& tag) {
+    ::mkdir(root.c_str(), 0755);
+    ::symlink("d", (root + "/l").c_str());
+    std::string files;
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 1; level <= levels; ++level) {
+        ::close(std::exchange(fd, ::mkdirat(fd, "d", 0755) ? -1 : ::openat(fd, "d", O_RDONLY)));
+        if (fd >= 0 && (level % 1000 == 0 || level == levels)) {
+            writeFile(fileAt(fd), tag + std::to_string(level));
+            files += std::to_string(level) + tag + std::to_string(level) + "\n";
+        }
+    }
+    ::close(fd);
+    return files + std::to_string(levels) + " levels";
+}
+// The files "f" below `root`, each after its level, and how many levels of "d" there are.
+std::string deepTree(const std::string& root) {
+    std::string found;
+    int level = 0;
+    for (int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY); fd >= 0; ++level) {
+        found += exists(fileAt(fd)) ? std::to_string(level) + readFile(fileAt(fd)) + "\n" : "";
+        ::close(std::exchange(fd, ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW)));
+    }
+    return found + std::to_string(level - 1) + " levels";
 }
 
 }  // namespace
@@ -177,7 +186,7 @@ TEST(IntoItself, SpecialFilesTheRootAndBindMountsFail) {
         ::umount2(door.c_str(), MNT_DETACH);
         EXPECT_EQ(listTree(dir.path()), before);
         EXPECT_EQ(describeTree(dst.path()), after);
-        removeDeepTree(dst / "d/tree");
+        runProcess({"rm", "-rf", "--", dst / "d/tree"});  // deep, where a bind mount looped
     }
 }
 
@@ -252,9 +261,9 @@ TEST(Permissions, OtherUserWithAndWithoutProcOrThreads) {
         EXPECT_EQ(code, expected);
     }
     EXPECT_TRUE(listTree(dst / "locked").empty());
-    expectSame(reference, dst / "proc/tree");
-    expectSame(reference, dst / "noproc/tree");
-    expectSame(reference, dst / "nothreads/tree");
+    for (const char* copied : {"proc", "noproc", "nothreads"}) {
+        expectSame(reference, dst / copied + "/tree");
+    }
     EXPECT_EQ(listTree(dst / "noproc"), (Names{"f - Copy.txt", "f.txt", "tree/", "tree/ro/",
                                                "tree/ro/f.txt", "tree/sub/", "tree/sub/b.bin"}));
     expectSame(kept, src / "moved");
@@ -327,8 +336,7 @@ TEST(DuringTheRun, UpperFolderMovedAwayEndsTheWalkOnTheWayBack) {
 // past; otherwise only the size tells) is in use; a name taken meanwhile gets the rule.
 TEST(DuringTheRun, CopyMeetsAGrownSourceOrATakenName) {
     const std::string bytes = randomBytes((4 << 20) + 123, 7), chunks = bytes.substr(0, 4 << 20);
-    // The source, the rule, and the destination after: empty as the source grew, else the name
-    // taken.
+    // The source, the rule, and the destination after (empty: the source grew; else a name taken).
     const std::tuple<std::string, CollisionRule, Names> cases[] = {
         {chunks, kN, {}},
         {bytes, kN, {}},
@@ -363,12 +371,12 @@ TEST(DeepTree, TwentyThousandLevelsWithFewDescriptors) {
         MIVEX_MOUNT_OR_SKIP(there, TmpfsMount, 256 << 20);
         const std::string dest = across ? there.path() : here / "dst";
         ::mkdir(dest.c_str(), 0755);
-        makeDeepTree(here / "deep", kLevels, "new");
+        const std::string made = makeDeepTree(here / "deep", kLevels, "new");
         if (onto) {
             makeDeepTree(dest + "/deep", kLevels, "old");
         }
         EXPECT_EQ(inChild({here / "deep", dest, kind, rule}, WithTotals | FewFiles, 120), 0);
-        EXPECT_EQ(deepTreeLevels(dest + "/deep", "new"), kLevels);
+        EXPECT_EQ(deepTree(dest + "/deep"), made);
         EXPECT_EQ(linkTarget(dest + "/deep/l"), "d");
         EXPECT_EQ(exists(here / "deep"), kind == kCopy);
     }

@@ -1,15 +1,7 @@
-// Hard links, attributes, ACLs and capabilities kept as cp -a and mv keep them, or as far as can
-// be.
+// Hard links, attributes, ACLs and capabilities kept as cp -a and mv keep them, or as far as can.
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
-#include <optional>
-
-#include "engine/transfer.h"
-#include "tests/testsupport.h"
 #include "tests/unattended.h"
 
 using namespace mivex;
@@ -17,7 +9,7 @@ using namespace mivex::test;
 
 namespace {
 
-void run(const std::vector<std::string>& argv) {
+void run(const Names& argv) {
     const ProcessResult r = runProcess(argv);
     ASSERT_EQ(r.exitCode, 0) << argv[0] << ": " << r.output;
 }

@@ -1,22 +1,19 @@
-// The transfer engine on the real filesystem: what arrives where, with which bytes, and what stays.
+// The transfer engine on the real filesystem: what arrives where, with which bytes, and what stays;
+// its pool of copying threads: all tasks run, the first failure stays, a waiting feeder gets ticks.
 #include "engine/transfer.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <optional>
+#include <atomic>
 #include <sstream>
+#include <thread>
 
+#include "engine/workpool.h"
 #include "platform/resultcodes.h"
 #include "tests/testsupport.h"
 
 using namespace mivex;
 using namespace mivex::test;
-
-using Names = std::vector<std::string>;
 
 // Relative destinations are made from the working folder; a copy keeps holes and fails onto another
 // name of the same file; a move on one filesystem renames.
@@ -126,14 +123,6 @@ const Placing kPlacings[] = {
 
 class TransferPlacing : public ::testing::TestWithParam<Placing> {};
 
-struct Recorder : TransferMonitor {
-    bool wantsTotals() const override { return true; }
-    void progress(const TransferProgress& p) override { calls.push_back(p); }
-    bool abortRequested() override { return stop && !calls.empty(); }
-    std::vector<TransferProgress> calls;
-    bool stop = false;
-};
-
 }  // namespace
 
 TEST_P(TransferPlacing, LandsWhereTheRuleSays) {
@@ -201,26 +190,57 @@ TEST(TransferProgress, CountsTheTreeAndAStopLeavesOnlyWholeFiles) {
         SCOPED_TRACE(&c - cases);
         TempDir disk;
         const std::string dst = c.across ? mount.path() : disk / "out";
-        Recorder rec;
-        rec.stop = c.stop;
+        std::vector<TransferProgress> calls;
+        Monitor rec;  // stopping, where asked, once it has a report
+        rec.onReport = [&](const TransferProgress& p) {
+            calls.push_back(p);
+            rec.stop = c.stop;
+        };
         const TransferOutcome out =
             transferItem({src / c.item, dst, c.across ? kMove : kCopy, c.rule}, &rec);
         EXPECT_EQ(out.aborted, c.stop);
         EXPECT_EQ(out.code, 0);
-        ASSERT_FALSE(rec.calls.empty());
-        for (const auto& p : c.stop ? std::vector<TransferProgress>{} : rec.calls) {
+        ASSERT_FALSE(calls.empty());
+        for (const auto& p : c.stop ? std::vector<TransferProgress>{} : calls) {
             EXPECT_EQ(p.bytesTotal, 40u * (2u << 20) + 780u);
             EXPECT_EQ(p.filesTotal, 41u);
             EXPECT_TRUE(p.currentFile.starts_with(src / "tree/") && exists(p.currentFile));
         }
-        EXPECT_TRUE(std::ranges::is_sorted(rec.calls, {}, &TransferProgress::bytesDone));
+        EXPECT_TRUE(std::ranges::is_sorted(calls, {}, &TransferProgress::bytesDone));
         std::size_t arrived = 0;  // whole files only, no temporary ones
         for (const std::string& e : exists(dst) ? describeTree(dst) : Names{}) {
             arrived += e.find('=') != std::string::npos;  // a file, not a folder
             EXPECT_TRUE(std::ranges::binary_search(before, e)) << e.substr(0, e.find('='));
         }
         EXPECT_EQ(arrived < (c.item == std::string("tree") ? 41u : 1u), c.stop) << arrived;
-        EXPECT_TRUE(c.stop || rec.calls.back().bytesDone == rec.calls.back().bytesTotal);
+        EXPECT_TRUE(c.stop || calls.back().bytesDone == calls.back().bytesTotal);
     }
     EXPECT_TRUE(describeTree(src.path()) == before);
+}
+
+TEST(WorkPool, RunsAllKeepsFirstFailureAndDrainWaits) {
+    for (const auto& [threads, line] : {std::pair{1, 1u}, {2, 1u}, {4, 8u}}) {
+        std::atomic<int> ran{0};
+        int ticks = 0;
+        WorkPool pool(threads, line, [&ticks] { ++ticks; });
+        for (int i = 0; i < 400; ++i) {
+            if (i == 200) {
+                pool.drain();  // task 100 has noted its failure: later ones come after it
+            }
+            pool.submit([&, i] {
+                // The first tasks hold every thread, so the line fills and the feeder waits.
+                if (i < threads) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                }
+                if (i == 100 || i > 200) {
+                    pool.noteFailure(i == 100 ? 7 : 9);
+                }
+                ++ran;
+            });
+        }
+        pool.drain();
+        EXPECT_EQ(ran.load(), 400);
+        EXPECT_EQ(pool.failure(), 7);
+        EXPECT_GT(ticks, 0);
+    }
 }

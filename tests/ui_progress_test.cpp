@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <optional>
 
 #include "queue/copyoperation.h"
 #include "tests/scriptedprompts.h"

@@ -1,22 +1,14 @@
 // Hostile and odd input: special files, odd names, odd filesystems, odd entry paths.
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <iterator>
-#include <optional>
 #include <set>
 
-#include "queue/queueentry.h"
 #include "tests/reliability/scenario.h"
 #include "tests/unattended.h"
 
 using namespace mivex;
 using namespace mivex::test;
-using Names = std::vector<std::string>;
 
 // One run, the fault shim playing odd filesystems. Sockets, fifos and devices fail their trees
 // (1920), no hang; odd names and links arrive exactly. Modes refused where modes are held fail
@@ -68,7 +60,7 @@ TEST(ProgramRun, HostileInputFailsOnlyItsItemsAndLosesNothing) {
         plantTree(to(i), {keep(i)});
         cases.push_back({entry(folded[i], from(i) + "/tree", to(i)), 80});
     }
-    std::vector<std::string> rows(cases.size());
+    Names rows(cases.size());
     std::ranges::transform(cases, rows.begin(), [](const auto& c) { return c.first; });
     const auto before = listTree(src.path());
     ScopedEnv noChmod("MIVEX_FAULT", "fchmod:EPERM:/modes");
@@ -93,9 +85,9 @@ TEST(ProgramRun, HostileInputFailsOnlyItsItemsAndLosesNothing) {
     expectSame(reference, mount / "moved/-lead  dir ");
     EXPECT_FALSE(exists(top));
     EXPECT_FALSE(exists(dst / "modes/f.txt"));
-    EXPECT_EQ(listTree(dst / "sizes"), std::vector<std::string>{"honest.txt"});
+    EXPECT_EQ(listTree(dst / "sizes"), Names{"honest.txt"});
     for (int i = 0; i < 5; ++i) {  // one of the two arrived whole, nothing was lost
-        const std::vector<std::string> arrived = describeTree(to(i));
+        const Names arrived = describeTree(to(i));
         std::set<std::string> all(arrived.begin(), arrived.end());
         std::ranges::copy(describeTree(from(i)), std::inserter(all, all.end()));
         EXPECT_EQ(arrived.size(), 3u) << to(i);  // "tree/", keep and one of the two
@@ -146,7 +138,7 @@ TEST_P(FatStick, TakesWhatItCanHoldAndNamesWhatItCannot) {
         cases.push_back({entry("M-O", src / "huge.bin", stick), 223});
         program.preload = kFaults;
     }
-    std::vector<std::string> rows(cases.size());
+    Names rows(cases.size());
     std::ranges::transform(cases, rows.begin(), [](const auto& c) { return c.first; });
     const auto kept = describeTree(src / "kept");
     ScopedEnv vfat("MIVEX_ODDFS_VFAT", stick.c_str());
@@ -178,12 +170,3 @@ TEST_P(FatStick, TakesWhatItCanHoldAndNamesWhatItCannot) {
 
 INSTANTIATE_TEST_SUITE_P(Drivers, FatStick, ::testing::Bool(),
                          [](const auto& run) { return run.param ? "Fusefat" : "KernelVfat"; });
-
-// A path ending in " -->" would run into the separator after it.
-TEST(EntryPaths, PathEndingInAnArrowIsRefused) {
-    EXPECT_FALSE(isStorablePath("/data/old -->"));
-    EXPECT_TRUE(isStorablePath("/data/old -->x"));
-    EXPECT_TRUE(isStorablePath("/data/old-->"));
-    const QueueEntry entry{"M", "O", "/data/-->x", "/b -->"};
-    EXPECT_EQ(ParseRecord(entry.text()), entry);
-}

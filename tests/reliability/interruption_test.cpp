@@ -1,12 +1,4 @@
 // Interrupted and changing runs lose nothing; a long queue leaks no descriptor.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <functional>
-
 #include "queue/copyoperation.h"
 #include "tests/reliability/scenario.h"
 #include "tests/unattended.h"
@@ -63,7 +55,7 @@ TEST_P(KilledOverwrite, LeavesNoSpaceTakenAndTheRerunReplacesTheFile) {
     const auto partway = [&] { return usedBytesOn(mount.path()) - before >= kBytes / 4 * 3; };
     ASSERT_TRUE(runProcess(program.command(list), 60, false, partway).killed) << "ran to its end";
     EXPECT_TRUE(filled(mount / "big.bin", 'o'));
-    std::vector<std::string> left = listTree(mount.path());
+    Names left = listTree(mount.path());
     ASSERT_EQ(left.size(), GetParam() ? 2u : 1u);  // unnamed, the copy had no name yet
     if (GetParam()) {
         // The dead run's temporary file; a live process's one beside it must survive the rerun.
@@ -91,7 +83,7 @@ TEST(SourceChanges, LongQueueVanishingFileArrivingModesAndAbortedOverwrite) {
                "f.bin=" + randomBytes(32 << 20, 4), "f.txt=f", "t/a/b.txt=b", "t/c.txt=c"});
     writeFile(dst / "f.bin", "old", 0444);
     ASSERT_EQ(::mkfifo((src / "pipe").c_str(), 0644), 0);
-    const std::vector<std::string> kinds = {
+    const Names kinds = {
         entry("C-O", src / "f.txt", dst / "q"),          // overwrites after the first
         entry("C-O", src / "t", dst / "q"),              // merges after the first
         entry("C-N", src / "missing", dst / "q"),        // 2
@@ -100,23 +92,15 @@ TEST(SourceChanges, LongQueueVanishingFileArrivingModesAndAbortedOverwrite) {
         entry("C-O", src / "f.txt", dst / "q/f.txt/x"),  // through a file: 3
         "no entry at all",
     };
-    std::vector<std::string> many(1000);
+    Names many(1000);
     std::ranges::generate(many, [&, i = 0u]() mutable { return kinds[i++ % kinds.size()]; });
     EXPECT_FALSE(CopyOperation(many, LogFolder::open(logs.path())).ok());
     ScopedEnv oneThread("MIVEX_WORKERS", "0");
-    const std::vector<std::string> rows = {entry("C-N", src / "tree", dst.path()),
-                                           entry("C-N", src / "after.txt", dst.path())};
-    struct Watch : TransferMonitor {
-        void progress(const TransferProgress&) override { body(); }
-        bool abortRequested() override { return abort; }
-        std::function<void()> body;
-        bool abort = false;
-    };
-    struct AfterTheWalk : Watch {  // totals: a tree is walked before its first file is copied
-        bool wantsTotals() const override { return true; }
-    } watch;
+    const Names rows = {entry("C-N", src / "tree", dst.path()),
+                        entry("C-N", src / "after.txt", dst.path())};
+    Monitor watch;             // totals: a tree is walked before its first file is copied
     std::vector<mode_t> seen;  // of the files open here below the destination: being written
-    watch.body = [&] {
+    watch.onReport = [&](const TransferProgress&) {
         ::unlink((src / "tree/z.txt").c_str());
         for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
             std::error_code ec;
@@ -139,13 +123,14 @@ TEST(SourceChanges, LongQueueVanishingFileArrivingModesAndAbortedOverwrite) {
     const std::string log = readFile(logs / logFileName(hooks.startTime));
     expectLogged(log, rows[0], log.find("*** ERROR *** " + rows[0]) == std::string::npos ? 0 : 2);
     expectLogged(log, rows[1], 0);
-    Watch aborting;  // no totals; aborted after its first progress
-    aborting.body = [&] { aborting.abort = true; };
+    Monitor aborting;  // no totals; aborted after its first progress
+    aborting.totals = false;
+    aborting.onReport = [&](const TransferProgress&) { aborting.stop = true; };
     EXPECT_TRUE(transferItem({src / "f.bin", dst.path(), kCopy, kO}, &aborting).aborted);
     EXPECT_EQ(lstatOf(dst / "f.bin").st_mode & 07777, 0444u);
     EXPECT_EQ(listTree("/proc/self/fd").size(), descriptors);
-    EXPECT_EQ(describeTree(dst.path()),
-              (std::vector<std::string>{"after.txt=after", "f.bin=old", "q/", "q/f.txt=f", "q/t/",
-                                        "q/t/a/", "q/t/a/b.txt=b", "q/t/c.txt=c", "tree/",
-                                        "tree/a.bin=" + readFile(src / "tree/a.bin")}));
+    EXPECT_EQ(
+        describeTree(dst.path()),
+        (Names{"after.txt=after", "f.bin=old", "q/", "q/f.txt=f", "q/t/", "q/t/a/", "q/t/a/b.txt=b",
+               "q/t/c.txt=c", "tree/", "tree/a.bin=" + readFile(src / "tree/a.bin")}));
 }
