@@ -14,6 +14,7 @@
 
 #include "platform/fd.h"
 #include "platform/folders.h"
+#include "platform/folderwalk.h"
 #include "platform/posixio.h"
 
 namespace mivex {
@@ -37,16 +38,14 @@ Kind kindOf(mode_t mode) {
     return S_ISLNK(mode) ? Kind::Link : Kind::Special;
 }
 
-// The folder's entries in the order the system lists them. A queued folder may be reached through
-// a link (the user chose it); the folders below it are opened only as real folders.
-std::string listFolder(const std::string& folder, bool top, std::vector<Entry>& entries) {
-    const Fd dir(
-        ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (top ? 0 : O_NOFOLLOW)));
-    if (!dir.valid()) {
-        return "Cannot read the folder " + folder + ": " + errnoText(errno);
-    }
+std::string cannotRead(const std::string& folder, int error) {
+    return "Cannot read the folder " + folder + ": " + errnoText(error);
+}
+
+// The entries of the open folder `dir` (at `folder`) in the order the system lists them.
+std::string listFolder(int dir, const std::string& folder, std::vector<Entry>& entries) {
     std::string failure;
-    const int error = readFolderEntries(dir.get(), [&](const char* name, unsigned char type) {
+    const int error = readFolderEntries(dir, [&](const char* name, unsigned char type) {
         Kind kind;
         switch (type) {
             case DT_REG:
@@ -60,7 +59,7 @@ std::string listFolder(const std::string& folder, bool top, std::vector<Entry>& 
                 break;
             case DT_UNKNOWN: {
                 struct stat st {};
-                if (::fstatat(dir.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                     if (errno == ENOENT) {
                         return true;  // removed while listed
                     }
@@ -77,7 +76,7 @@ std::string listFolder(const std::string& folder, bool top, std::vector<Entry>& 
         return true;
     });
     if (failure.empty() && error != 0) {
-        failure = "Cannot read the folder " + folder + ": " + errnoText(error);
+        failure = cannotRead(folder, error);
     }
     return failure;
 }
@@ -157,15 +156,57 @@ void ArchiveBuilder::addSource(const std::string& source) {
             add(source);
         }
     } else if (S_ISDIR(st.st_mode)) {
-        AddFolderToArchive(source, true);
+        AddFolderToArchive(source);
     } else {
         fail("Cannot add " + source + ": it is not a regular file.");
     }
 }
 
-bool ArchiveBuilder::AddFolderToArchive(const std::string& folder, bool top) {
+bool ArchiveBuilder::AddFolderToArchive(const std::string& folder) {
+    // The queued folder may be reached through a link (the user chose it); below it the walk
+    // enters real folders only, and its depth costs memory, not stack or descriptors (FolderPath).
+    const Fd top(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!top.valid()) {
+        fail(cannotRead(folder, errno));
+        return false;
+    }
+    FolderPath walk(top.get());
+    struct Level {
+        std::string path;
+        std::vector<std::string> folders;  // still to walk, the next one last
+    };
+    std::vector<Level> stack(1, {folder, {}});
+    if (!PackFolder(walk.current(), folder, stack.back().folders)) {
+        return false;
+    }
+    while (!stack.empty()) {
+        if (stack.back().folders.empty()) {
+            stack.pop_back();
+            if (!stack.empty() && walk.leave() != 0) {
+                fail(cannotRead(stack.back().path, errno));  // moved away during the walk
+                return false;
+            }
+            continue;
+        }
+        const std::string path = joinPath(stack.back().path, stack.back().folders.back());
+        const std::string name = std::move(stack.back().folders.back());
+        stack.back().folders.pop_back();
+        if (walk.enter(name) != 0) {
+            fail(cannotRead(path, errno));
+            return false;
+        }
+        stack.push_back({path, {}});
+        if (!PackFolder(walk.current(), path, stack.back().folders)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ArchiveBuilder::PackFolder(int dir, const std::string& folder,
+                                std::vector<std::string>& subfolders) {
     std::vector<Entry> entries;
-    if (std::string failure = listFolder(folder, top, entries); !failure.empty()) {
+    if (std::string failure = listFolder(dir, folder, entries); !failure.empty()) {
         fail(std::move(failure));
         return false;
     }
@@ -200,10 +241,10 @@ bool ArchiveBuilder::AddFolderToArchive(const std::string& folder, bool top) {
             return false;
         }
     }
-    for (const Entry& entry : entries) {
-        if (entry.kind == Kind::Folder &&
-            !AddFolderToArchive(joinPath(folder, entry.name), false)) {
-            return false;
+    // The walk takes the last one first: the subfolders are walked in the order listed.
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        if (it->kind == Kind::Folder) {
+            subfolders.push_back(it->name);
         }
     }
     return true;

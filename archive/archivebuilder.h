@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "archive/cabinetwriter.h"
 
@@ -46,7 +47,10 @@ public:
 private:
     // Packs every file of the tree at `folder`, its own files before its subfolders. False when
     // the walk ended early: a failure ends the walk of the row it belongs to.
-    bool AddFolderToArchive(const std::string& folder, bool top);
+    bool AddFolderToArchive(const std::string& folder);
+    // Packs the files of the open folder `dir` (at `folder`) and gives its subfolders, to be
+    // walked last first. False when the walk of the row ends here.
+    bool PackFolder(int dir, const std::string& folder, std::vector<std::string>& subfolders);
     // True when `path` was packed before in this run; otherwise it is noted as packed now.
     bool IsAlreadyPacked(const std::string& path);
     bool add(const std::string& path);

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "engine/folderwalk.h"
+#include "platform/folderwalk.h"
 #include "platform/resultcodes.h"
 
 namespace mivex {

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/folderwalk.h"
 #include "platform/fd.h"
+#include "platform/folderwalk.h"
 #include "platform/posixio.h"
 
 namespace mivex {

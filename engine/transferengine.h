@@ -26,7 +26,6 @@
 
 #include "engine/copiedrecord.h"
 #include "engine/copyoptions.h"
-#include "engine/folderwalk.h"
 #include "engine/hardlinks.h"
 #include "engine/identity.h"
 #include "engine/session.h"
@@ -36,6 +35,7 @@
 #include "platform/fd.h"
 #include "platform/fileid.h"
 #include "platform/filesystems.h"
+#include "platform/folderwalk.h"
 #include "platform/resultcodes.h"
 
 namespace mivex::engine {

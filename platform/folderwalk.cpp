@@ -1,5 +1,5 @@
 // Reading folders, and re-opening the folders of a deep walk through "..".
-#include "engine/folderwalk.h"
+#include "platform/folderwalk.h"
 
 #include <fcntl.h>
 
