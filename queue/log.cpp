@@ -79,10 +79,12 @@ bool endsInLine(int fd, off_t size) {
     return ::pread(fd, tail, 2, from) == 2 && tail[0] == '\r' && tail[1] == '\n';
 }
 
-// Whether the file ends inside a line, looked at until its size holds still (a few tries).
+// Whether the file ends inside a line, looked at until its size holds still. The waits double (1 to
+// 32 ms): a writer stopped half-way through its line by a busy machine resumes within a few
+// scheduler ticks, and only an end that looks torn is waited for at all.
 bool endsTorn(int fd, off_t size) {
-    for (int tries = 0; tries < 5 && !endsInLine(fd, size); ++tries) {
-        ::usleep(1000);
+    for (useconds_t wait = 1000; wait <= 32000 && !endsInLine(fd, size); wait *= 2) {
+        ::usleep(wait);
         struct stat st;
         if (::fstat(fd, &st) != 0 || st.st_size == size) {
             return true;
