@@ -142,7 +142,11 @@ int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Place
 }
 
 int Transfer::copyFile(const ItemWay& item) {
-    const auto& [srcDir, name, dstDir, dstName, placement, srcPath, record] = item;
+    // By name, not as a structured binding: lambdas below capture them.
+    const int srcDir = item.srcDir, dstDir = item.dstDir;
+    const std::string &name = item.name, &dstName = item.dstName, &srcPath = item.srcPath;
+    const Placement placement = item.placement;
+    CopiedItem* const record = item.record;
 
     // O_NONBLOCK: if a FIFO was put in the file's place since the folder was read, opening it
     // must not wait for a writer; the type check below then refuses it.
@@ -324,7 +328,11 @@ int Transfer::linkToCopy(const HardLinks::Claim& copy, const struct stat& st, in
 }
 
 int Transfer::copyLink(const ItemWay& item, const struct stat& st) {
-    const auto& [srcDir, name, dstDir, dstName, placement, srcPath, record] = item;
+    // By name, not as a structured binding: lambdas below capture them.
+    const int srcDir = item.srcDir, dstDir = item.dstDir;
+    const std::string &name = item.name, &dstName = item.dstName;
+    const Placement placement = item.placement;
+    CopiedItem* const record = item.record;
     std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
     for (;;) {
         ssize_t n = ::readlinkat(srcDir, name.c_str(), target.data(), target.size());

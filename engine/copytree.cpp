@@ -231,7 +231,10 @@ void Transfer::finishFolder(int src, int dst, const struct stat& st, int& first)
 // the rest on the stack. Nothing is pushed when the copy could not be made.
 int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const ItemWay& item,
                         std::vector<CopyFrame>& stack) {
-    const auto& [srcDir, name, dstDir, dstName, placement, srcPath, record] = item;
+    // By name, not as a structured binding: lambdas below capture them.
+    const std::string &name = item.name, &dstName = item.dstName, &srcPath = item.srcPath;
+    const Placement placement = item.placement;
+    CopiedItem* const record = item.record;
     if (checkAbort()) {
         return kSuccess;
     }

@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/copiedrecord.h"
@@ -106,6 +107,9 @@ constexpr std::size_t kQueuedPerThread = 4;
 // One source folder and its copy, open for the batches of its files: they keep it open while
 // they wait or are copied, whatever folder the walk has gone on to.
 struct BatchFolder {
+    BatchFolder(Fd source, Fd destination, CopiedItem* copied)
+        : src(std::move(source)), dst(std::move(destination)), record(copied) {}
+
     Fd src;
     Fd dst;
     CopiedItem* record;  // where a move across filesystems notes what it copied, or null
