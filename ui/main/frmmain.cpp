@@ -48,13 +48,6 @@ W* placeInWindow(W* w, const char* name, QWidget* parent, QRect windowRect) {
     return place(w, name, parent, windowRect.translated(-origin));
 }
 
-QString toQ(const std::string& s) {
-    return QString::fromStdString(s);
-}
-std::string fromQ(const QString& s) {
-    return s.toStdString();
-}
-
 }  // namespace
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {

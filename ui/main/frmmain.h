@@ -16,6 +16,14 @@ class QPushButton;
 
 namespace mivex::ui {
 
+// Paths cross between the core's bytes and the window's text here (UTF-8 both ways).
+inline QString toQ(const std::string& s) {
+    return QString::fromStdString(s);
+}
+inline std::string fromQ(const QString& s) {
+    return s.toStdString();
+}
+
 class DriveList;
 class FileList;
 class FolderList;

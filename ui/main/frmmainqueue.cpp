@@ -21,17 +21,6 @@
 
 namespace mivex::ui {
 
-namespace {
-
-QString toQ(const std::string& s) {
-    return QString::fromStdString(s);
-}
-std::string fromQ(const QString& s) {
-    return s.toStdString();
-}
-
-}  // namespace
-
 void frmMain::afterRun(const std::string& copyCode) {
     if (copyCode == "M") {
         dirSource->setPath(dirDest->path());  // the moved items are to be seen where they went
