@@ -1,6 +1,7 @@
 // The Qt dialogs behind every modal question, and the switch that lets tests answer instead.
 #include "ui/prompts.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -62,7 +63,8 @@ void showMessage(QWidget* parent, const QString& text, const QString& details) {
 }
 
 void showError(QWidget* parent, const QString& text) {
-    Prompts::current().message(parent, text, QStringLiteral("Error"), Prompts::Icon::Critical);
+    Prompts::current().message(parent, text, QCoreApplication::translate("mivex", "Error"),
+                               Prompts::Icon::Critical);
 }
 
 }  // namespace mivex::ui

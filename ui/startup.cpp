@@ -2,6 +2,7 @@
 #include "ui/startup.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <cstdio>
 
 #include "platform/posixio.h"
@@ -9,6 +10,7 @@
 #include "run/display.h"
 #include "ui/main/frmmain.h"
 #include "ui/prompts.h"
+#include "ui/translations.h"
 #include "version.h"
 
 namespace mivex {
@@ -17,9 +19,10 @@ void OpenFromCommandLine(ui::frmMain& window, const std::string& argumentText) {
     // The whole text is the path: quotation marks and blanks are part of it.
     const QString path = QString::fromStdString(argumentText);
     if (!isExistingFile(argumentText)) {
-        ui::showMessage(nullptr, QStringLiteral("This file does not exist"));
+        ui::showMessage(nullptr, QCoreApplication::translate("mivex", "This file does not exist"));
     } else if (!path.endsWith(QLatin1String("flq"), Qt::CaseInsensitive)) {
-        ui::showMessage(nullptr, QStringLiteral("This file is not the correct type"));
+        ui::showMessage(nullptr,
+                        QCoreApplication::translate("mivex", "This file is not the correct type"));
     } else {
         window.LoadQueueList(path);
     }
@@ -36,6 +39,7 @@ int Main(int argc, char** argv, const std::string& argumentText) {
     QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     // Wayland desktops match the window to its desktop entry, and so to its icon, by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("mivex"));
+    ui::installTranslations(app, QLocale());
 
     ui::frmMain window;  // made hidden; its start-up has run
     if (!argumentText.empty()) {

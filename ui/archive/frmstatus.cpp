@@ -19,14 +19,13 @@ frmStatus::frmStatus(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("frmStatus"));
-    setWindowTitle(QStringLiteral("Mivex - Archiving Files"));
+    setWindowTitle(tr("Mivex - Archiving Files"));
     setWindowIcon(QIcon());
     setModal(false);
     setFont(compactFont());  // the face the layout was measured for
     setFixedSize(twips(7275), twips(870));
 
-    Frame1 = place(new QGroupBox(QStringLiteral("Files")), "Frame1", this,
-                   twipsRect(120, 120, 6975, 615));
+    Frame1 = place(new QGroupBox(tr("Files")), "Frame1", this, twipsRect(120, 120, 6975, 615));
     lblStatus = place(new QLabel, "lblStatus", Frame1, twipsRect(120, 240, 6735, 255));
     // Paths are shown as they are; one too long for the label is cut at its right edge.
     lblStatus->setTextFormat(Qt::PlainText);
@@ -34,9 +33,9 @@ frmStatus::frmStatus(QWidget* owner)
     barWrite = place(new QProgressBar, "barWrite", this, twipsRect(120, 900, 5655, 255));
     barWrite->setRange(0, kBarRange);
     barWrite->setTextVisible(false);
-    barWrite->setAccessibleName(QStringLiteral("Progress"));
-    cmdCancel = place(new QPushButton(QStringLiteral("Cancel")), "cmdCancel", this,
-                      twipsRect(5880, 840, 1215, 375));
+    barWrite->setAccessibleName(tr("Progress"));
+    cmdCancel =
+        place(new QPushButton(tr("Cancel")), "cmdCancel", this, twipsRect(5880, 840, 1215, 375));
     cmdCancel->setAutoDefault(false);
     barWrite->hide();
     cmdCancel->hide();

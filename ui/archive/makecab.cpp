@@ -6,6 +6,7 @@
 // showing no message.
 #include "ui/archive/makecab.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
@@ -85,8 +86,9 @@ void cmdMakeCab_Click(QWidget* parent, const std::vector<std::string>& rows) {
     const std::vector<std::string> queued = rows;
     QPointer<QWidget> owner = parent;
 
-    const QString chosen = Prompts::current().saveFile(parent, QStringLiteral("Save CAB file"),
-                                                       QStringLiteral("CAB Files (*.cab)"));
+    const QString chosen =
+        Prompts::current().saveFile(parent, QCoreApplication::translate("mivex", "Save CAB file"),
+                                    QCoreApplication::translate("mivex", "CAB Files (*.cab)"));
     if (chosen.isEmpty()) {
         return;
     }
@@ -156,18 +158,24 @@ void cmdMakeCab_Click(QWidget* parent, const std::vector<std::string>& rows) {
         // to an address that reaches nobody.
         const QString place = QString::fromUtf8(kSupportPlace);
         showMessage(owner,
-                    QStringLiteral("An error occurred while attempting to create the archive. ") +
+                    QCoreApplication::translate(
+                        "mivex", "An error occurred while attempting to create the archive. ") +
                         QStringLiteral("\r\n") + QString::fromStdString(*failure) +
                         QStringLiteral("\r\n") +
-                        QStringLiteral("This is most likely caused by an invalid installation. "
-                                       "Please reinstall your copy of the software.") +
-                        (place.isEmpty() ? QString()
-                                         : QStringLiteral(" If problems persist, please visit our "
-                                                          "support site at ") +
-                                               place));
+                        QCoreApplication::translate(
+                            "mivex",
+                            "This is most likely caused by an invalid installation. "
+                            "Please reinstall your copy of the software.") +
+                        (place.isEmpty()
+                             ? QString()
+                             : QCoreApplication::translate("mivex",
+                                                           " If problems persist, please visit our "
+                                                           "support site at %1")
+                                   .arg(place)));
     } else {
-        showMessage(owner, QStringLiteral("The archive file ") + chosen +
-                               QStringLiteral(" was created successfully."));
+        showMessage(owner, QCoreApplication::translate(
+                               "mivex", "The archive file %1 was created successfully.")
+                               .arg(chosen));
     }
 }
 

@@ -1,0 +1,32 @@
+// The user's language: the window's own texts and Qt's (file dialogs, standard buttons).
+#include "ui/translations.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+namespace mivex::ui {
+
+namespace {
+
+void install(QCoreApplication& app, const QLocale& locale, const QString& name,
+             const QString& folder) {
+    auto* translator = new QTranslator(&app);
+    if (translator->load(locale, name, QStringLiteral("_"), folder)) {
+        QCoreApplication::installTranslator(translator);
+    } else {
+        delete translator;
+    }
+}
+
+}  // namespace
+
+void installTranslations(QCoreApplication& app, const QLocale& locale) {
+    // "qt" gathers the catalogues of Qt's modules (qtbase: the file dialog, the standard buttons).
+    install(app, locale, QStringLiteral("qt"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+    install(app, locale, QStringLiteral("mivex"),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/translations"));
+}
+
+}  // namespace mivex::ui
