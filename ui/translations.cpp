@@ -22,11 +22,13 @@ void install(QCoreApplication& app, const QLocale& locale, const QString& name,
 
 }  // namespace
 
-void installTranslations(QCoreApplication& app, const QLocale& locale) {
+void installTranslations(QCoreApplication& app, const QLocale& locale, const QString& folder) {
     // "qt" gathers the catalogues of Qt's modules (qtbase: the file dialog, the standard buttons).
     install(app, locale, QStringLiteral("qt"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
     install(app, locale, QStringLiteral("mivex"),
-            QCoreApplication::applicationDirPath() + QStringLiteral("/translations"));
+            folder.isEmpty()
+                ? QCoreApplication::applicationDirPath() + QStringLiteral("/translations")
+                : folder);
 }
 
 }  // namespace mivex::ui
