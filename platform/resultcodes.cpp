@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/texts.h"
+
 namespace mivex {
 
 int codeFromErrno(int err, bool onSource) {
@@ -51,58 +53,81 @@ int codeFromErrno(int err, bool onSource) {
 std::string_view describeCode(int code) {
     switch (code) {
         case kNotAnEntry:
-            return "The line is not a queue entry (\"C-N --> source --> destination folder\").";
+            return QT_TRANSLATE_NOOP(
+                "mivex",
+                "The line is not a queue entry (\"C-N --> source --> destination folder\").");
         case kSuccess:
-            return "Success.";
+            return QT_TRANSLATE_NOOP("mivex", "Success.");
         case kFileNotFound:
-            return "The source does not exist.";
+            return QT_TRANSLATE_NOOP("mivex", "The source does not exist.");
         case kPathNotFound:
-            return "A folder on the way to the destination is missing or is not a folder.";
+            return QT_TRANSLATE_NOOP(
+                "mivex", "A folder on the way to the destination is missing or is not a folder.");
         case kTooManyOpenFiles:
-            return "Too many files are open.";
+            return QT_TRANSLATE_NOOP("mivex", "Too many files are open.");
         case kAccessDenied:
-            return "Access denied: a file or folder could not be read or written.";
+            return QT_TRANSLATE_NOOP(
+                "mivex", "Access denied: a file or folder could not be read or written.");
         case kNotEnoughMemory:
-            return "Not enough memory.";
+            return QT_TRANSLATE_NOOP("mivex", "Not enough memory.");
         case kWriteProtected:
-            return "The destination is on a read-only filesystem.";
+            return QT_TRANSLATE_NOOP("mivex", "The destination is on a read-only filesystem.");
         case kGeneralFailure:
-            return "An unexpected system failure.";
+            return QT_TRANSLATE_NOOP("mivex", "An unexpected system failure.");
         case kLinksNotHeld:
-            return "The destination cannot hold symbolic links (FAT and exFAT hold none): a link "
-                   "was not copied.";
+            return QT_TRANSLATE_NOOP(
+                "mivex",
+                "The destination cannot hold symbolic links (FAT and exFAT hold none): a link "
+                "was not copied.");
         case kInUse:
-            return "A file is in use, or changed while it was being copied.";
+            return QT_TRANSLATE_NOOP("mivex",
+                                     "A file is in use, or changed while it was being copied.");
         case kFileExists:
-            return "A file of the chosen name appeared at the destination, or another item of the "
-                   "same operation took the name (a destination that ignores case).";
+            return QT_TRANSLATE_NOOP(
+                "mivex",
+                "A file of the chosen name appeared at the destination, or another item of the "
+                "same operation took the name (a destination that ignores case).");
         case kInvalidParameter:
-            return "The system refused a request as invalid.";
+            return QT_TRANSLATE_NOOP("mivex", "The system refused a request as invalid.");
         case kSameFile:
-            return "The destination is the item's own folder (only a copy that keeps both can do "
-                   "that), or the very file that the item is or links to.";
+            return QT_TRANSLATE_NOOP(
+                "mivex",
+                "The destination is the item's own folder (only a copy that keeps both can do "
+                "that), or the very file that the item is or links to.");
         case kInvalidName:
-            return "The destination cannot hold a name: FAT, exFAT and NTFS (USB sticks, memory "
-                   "cards) take no : ? * \" < > | \\ or control character in a name, nor a name "
-                   "ending in a dot or a blank. Rename the item.";
+            return QT_TRANSLATE_NOOP(
+                "mivex",
+                "The destination cannot hold a name: FAT, exFAT and NTFS (USB sticks, memory "
+                "cards) take no : ? * \" < > | \\ or control character in a name, nor a name "
+                "ending in a dot or a blank. Rename the item.");
         case kIntoItself:
-            return "A folder cannot be copied or moved into itself or one of its subfolders.";
+            return QT_TRANSLATE_NOOP(
+                "mivex",
+                "A folder cannot be copied or moved into itself or one of its subfolders.");
         case kDirNotEmpty:
-            return "A moved folder could not be removed because something new appeared in it.";
+            return QT_TRANSLATE_NOOP(
+                "mivex",
+                "A moved folder could not be removed because something new appeared in it.");
         case kAlreadyExists:
-            return "A file arrives where a folder of that name stands, or a folder where a file "
-                   "stands.";
+            return QT_TRANSLATE_NOOP(
+                "mivex",
+                "A file arrives where a folder of that name stands, or a folder where a file "
+                "stands.");
         case kNameTooLong:
-            return "A name or path is too long.";
+            return QT_TRANSLATE_NOOP("mivex", "A name or path is too long.");
         case kFileTooLarge:
-            return "A file is too large for the destination: larger than its filesystem holds "
-                   "(FAT32: 4 GiB), or than the file size limit of the run (ulimit -f).";
+            return QT_TRANSLATE_NOOP(
+                "mivex",
+                "A file is too large for the destination: larger than its filesystem holds "
+                "(FAT32: 4 GiB), or than the file size limit of the run (ulimit -f).");
         case kIoError:
-            return "An input/output error on the disk.";
+            return QT_TRANSLATE_NOOP("mivex", "An input/output error on the disk.");
         case kSpecialFile:
-            return "A FIFO, socket or device file cannot be copied or moved.";
+            return QT_TRANSLATE_NOOP("mivex",
+                                     "A FIFO, socket or device file cannot be copied or moved.");
         case kDiskFull:
-            return "Not enough free space on the destination drive (or over quota).";
+            return QT_TRANSLATE_NOOP(
+                "mivex", "Not enough free space on the destination drive (or over quota).");
         default:
             return {};
     }

@@ -6,6 +6,8 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include "platform/texts.h"
+
 namespace mivex::ui {
 
 namespace {

@@ -39,6 +39,98 @@
       <source>This is most likely caused by an invalid installation. Please reinstall your copy of the software.</source>
       <translation>Die Ursache ist höchstwahrscheinlich eine fehlerhafte Installation. Bitte installieren Sie die Software neu.</translation>
     </message>
+    <message>
+      <source>The line is not a queue entry ("C-N --&gt; source --&gt; destination folder").</source>
+      <translation>Die Zeile ist kein Eintrag der Warteschlange („C-N --&gt; Quelle --&gt; Zielordner“).</translation>
+    </message>
+    <message>
+      <source>Success.</source>
+      <translation>Erfolg.</translation>
+    </message>
+    <message>
+      <source>The source does not exist.</source>
+      <translation>Die Quelle existiert nicht.</translation>
+    </message>
+    <message>
+      <source>A folder on the way to the destination is missing or is not a folder.</source>
+      <translation>Ein Ordner auf dem Weg zum Ziel fehlt oder ist kein Ordner.</translation>
+    </message>
+    <message>
+      <source>Too many files are open.</source>
+      <translation>Zu viele Dateien sind geöffnet.</translation>
+    </message>
+    <message>
+      <source>Access denied: a file or folder could not be read or written.</source>
+      <translation>Zugriff verweigert: Eine Datei oder ein Ordner konnte nicht gelesen oder geschrieben werden.</translation>
+    </message>
+    <message>
+      <source>Not enough memory.</source>
+      <translation>Nicht genug Arbeitsspeicher.</translation>
+    </message>
+    <message>
+      <source>The destination is on a read-only filesystem.</source>
+      <translation>Das Ziel liegt auf einem schreibgeschützten Dateisystem.</translation>
+    </message>
+    <message>
+      <source>An unexpected system failure.</source>
+      <translation>Ein unerwarteter Systemfehler.</translation>
+    </message>
+    <message>
+      <source>The destination cannot hold symbolic links (FAT and exFAT hold none): a link was not copied.</source>
+      <translation>Das Ziel kann keine symbolischen Verknüpfungen aufnehmen (FAT und exFAT kennen keine): Eine Verknüpfung wurde nicht kopiert.</translation>
+    </message>
+    <message>
+      <source>A file is in use, or changed while it was being copied.</source>
+      <translation>Eine Datei wird verwendet oder hat sich beim Kopieren geändert.</translation>
+    </message>
+    <message>
+      <source>A file of the chosen name appeared at the destination, or another item of the same operation took the name (a destination that ignores case).</source>
+      <translation>Am Ziel ist eine Datei des gewählten Namens aufgetaucht, oder ein anderes Element desselben Vorgangs hat den Namen belegt (ein Ziel ohne Unterscheidung von Groß- und Kleinschreibung).</translation>
+    </message>
+    <message>
+      <source>The system refused a request as invalid.</source>
+      <translation>Das System hat eine Anforderung als ungültig abgelehnt.</translation>
+    </message>
+    <message>
+      <source>The destination is the item's own folder (only a copy that keeps both can do that), or the very file that the item is or links to.</source>
+      <translation>Das Ziel ist der eigene Ordner des Elements (das kann nur eine Kopie, die beide behält) oder genau die Datei, die das Element ist oder auf die es verweist.</translation>
+    </message>
+    <message>
+      <source>The destination cannot hold a name: FAT, exFAT and NTFS (USB sticks, memory cards) take no : ? * " &lt; &gt; | \ or control character in a name, nor a name ending in a dot or a blank. Rename the item.</source>
+      <translation>Das Ziel kann einen Namen nicht aufnehmen: FAT, exFAT und NTFS (USB-Sticks, Speicherkarten) erlauben kein : ? * " &lt; &gt; | \ und kein Steuerzeichen in einem Namen und keinen Namen, der auf einen Punkt oder ein Leerzeichen endet. Benennen Sie das Element um.</translation>
+    </message>
+    <message>
+      <source>A folder cannot be copied or moved into itself or one of its subfolders.</source>
+      <translation>Ein Ordner kann nicht in sich selbst oder einen seiner Unterordner kopiert oder verschoben werden.</translation>
+    </message>
+    <message>
+      <source>A moved folder could not be removed because something new appeared in it.</source>
+      <translation>Ein verschobener Ordner konnte nicht entfernt werden, weil darin etwas Neues aufgetaucht ist.</translation>
+    </message>
+    <message>
+      <source>A file arrives where a folder of that name stands, or a folder where a file stands.</source>
+      <translation>Eine Datei kommt dort an, wo ein gleichnamiger Ordner steht, oder ein Ordner dort, wo eine Datei steht.</translation>
+    </message>
+    <message>
+      <source>A name or path is too long.</source>
+      <translation>Ein Name oder Pfad ist zu lang.</translation>
+    </message>
+    <message>
+      <source>A file is too large for the destination: larger than its filesystem holds (FAT32: 4 GiB), or than the file size limit of the run (ulimit -f).</source>
+      <translation>Eine Datei ist zu groß für das Ziel: größer, als sein Dateisystem aufnimmt (FAT32: 4 GiB), oder als die Dateigrößengrenze des Laufs (ulimit -f).</translation>
+    </message>
+    <message>
+      <source>An input/output error on the disk.</source>
+      <translation>Ein Ein-/Ausgabefehler auf dem Datenträger.</translation>
+    </message>
+    <message>
+      <source>A FIFO, socket or device file cannot be copied or moved.</source>
+      <translation>Ein FIFO, Socket oder eine Gerätedatei kann nicht kopiert oder verschoben werden.</translation>
+    </message>
+    <message>
+      <source>Not enough free space on the destination drive (or over quota).</source>
+      <translation>Nicht genug freier Platz auf dem Ziellaufwerk (oder Kontingent überschritten).</translation>
+    </message>
   </context>
   <context>
     <name>mivex::ui::frmAbout</name>
