@@ -9,7 +9,7 @@ status=0
 for ts in "$src"/ui/translations/*.ts; do
     cp "$ts" "$work/copy.ts"
     found=$("$lupdate" -locations none -no-obsolete -extensions cpp,h -I "$src" "$src/ui" \
-        "$src/platform/resultcodes.cpp" "$src/queue/runfailure.cpp" -ts "$work/copy.ts" 2>&1)
+        "$src/platform" "$src/queue" "$src/run" -ts "$work/copy.ts" 2>&1)
     made=$("$lrelease" "$work/copy.ts" -qm "$work/copy.qm" 2>&1)
     if ! grep -q "(0 new and" <<<"$found" || ! grep -q " 0 unfinished)" <<<"$made" ||
         grep -q "untranslated" <<<"$made"; then
