@@ -99,6 +99,9 @@ std::string_view describeCode(int code) {
                    "(FAT32: 4 GiB), or than the file size limit of the run (ulimit -f).";
         case kIoError:
             return "An input/output error on the disk.";
+        case kSkipped:
+            return "Skipped: the user skipped the entry during the run, which went on with the "
+                   "next one.";
         case kSpecialFile:
             return "A FIFO, socket or device file cannot be copied or moved.";
         case kDiskFull:
