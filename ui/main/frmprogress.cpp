@@ -1,7 +1,7 @@
 // The progress window of "Process Files!". The transfer engine runs off the window thread (see
 // OffThread), and the window reads the engine's latest report ten times a second. The job and the
-// window share only one reference-counted block (progress under a mutex, the cancel flag, the
-// job's copy of the record).
+// window share only one reference-counted block (progressshared.h: progress under a mutex, the
+// stop, skip and pause requests, the job's copy of the record).
 #include "ui/main/frmprogress.h"
 
 #include <sys/stat.h>
@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QPointer>
@@ -27,13 +28,15 @@
 #include "platform/resultcodes.h"
 #include "queue/copyoperation.h"
 #include "run/bytesize.h"
+#include "ui/main/progressshared.h"
+#include "ui/prompts.h"
 
 namespace mivex::ui {
 
 namespace {
 
 constexpr int kWidth = 460;
-constexpr int kHeight = 170;
+constexpr int kHeight = 250;
 constexpr int kBarRange = 1000;
 // Below this a speed is mostly the cost of counting the totals and opening the first file.
 constexpr qint64 kSpeedAfterMs = 500;
@@ -60,33 +63,7 @@ QString humanBytes(std::uint64_t bytes) {
 
 }  // namespace
 
-struct frmProgress::Shared {
-    std::mutex mutex;
-    TransferProgress latest;  // guarded by mutex
-    std::atomic<bool> cancel{false};
-    // The job's own copy of the record and its result; touched by the window only between jobs.
-    ShellOpRecord record;
-    int code = 0;
-};
-
 namespace {
-
-class SharedMonitor : public TransferMonitor {
-public:
-    SharedMonitor(std::mutex& mutex, TransferProgress& latest, const std::atomic<bool>& cancel)
-        : mMutex(mutex), mLatest(latest), mCancel(cancel) {}
-    bool wantsTotals() const override { return true; }
-    void progress(const TransferProgress& progress) override {
-        std::lock_guard lock(mMutex);
-        mLatest = progress;
-    }
-    bool abortRequested() override { return mCancel.load(std::memory_order_relaxed); }
-
-private:
-    std::mutex& mMutex;
-    TransferProgress& mLatest;
-    const std::atomic<bool>& mCancel;
-};
 
 // The worker's body: never lets an exception end the program from a thread.
 void perform(ShellOpRecord& record, TransferMonitor& monitor, int& code) {
@@ -103,7 +80,7 @@ void perform(ShellOpRecord& record, TransferMonitor& monitor, int& code) {
 
 frmProgress::frmProgress(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      mShared(std::make_shared<Shared>()) {
+      mShared(std::make_shared<ProgressShared>()) {
     setWindowTitle(QStringLiteral("Processing files from your queue."));
     // Window-modal: the main window cannot start a second run but still repaints behind us.
     setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
@@ -129,6 +106,23 @@ frmProgress::frmProgress(QWidget* parent)
     barBytes->setTextVisible(false);
     barBytes->setAccessibleName(QStringLiteral("Progress"));
 
+    lblRun = makeLabel("lblRun");
+    lblRemaining = makeLabel("lblRemaining");
+    barRun = new QProgressBar(this);
+    barRun->setObjectName(QStringLiteral("barRun"));
+    barRun->setRange(0, kBarRange);
+    barRun->setTextVisible(false);
+    barRun->setAccessibleName(tr("Whole run"));
+    cmdPause = new QPushButton(tr("Pause"), this);
+    cmdPause->setObjectName(QStringLiteral("cmdPause"));
+    cmdPause->setAutoDefault(false);
+    connect(cmdPause, &QPushButton::clicked, this, &frmProgress::togglePause);
+    cmdSkip = new QPushButton(tr("Skip"), this);
+    cmdSkip->setObjectName(QStringLiteral("cmdSkip"));
+    cmdSkip->setAutoDefault(false);
+    cmdSkip->setToolTip(tr("Stop this entry and go on with the next one"));
+    connect(cmdSkip, &QPushButton::clicked, this, &frmProgress::skipEntry);
+
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdCancel->setAutoDefault(false);
@@ -140,9 +134,16 @@ frmProgress::frmProgress(QWidget* parent)
     counts->addStretch();
     counts->addWidget(lblFiles);
 
+    auto* run = new QHBoxLayout;
+    run->addWidget(lblRun);
+    run->addStretch();
+    run->addWidget(lblRemaining);
+
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(lblSpeed);
     bottom->addStretch();
+    bottom->addWidget(cmdPause);
+    bottom->addWidget(cmdSkip);
     bottom->addWidget(cmdCancel);
 
     auto* layout = new QVBoxLayout(this);
@@ -150,6 +151,8 @@ frmProgress::frmProgress(QWidget* parent)
     layout->addWidget(lblFile);
     layout->addWidget(barBytes);
     layout->addLayout(counts);
+    layout->addWidget(barRun);
+    layout->addLayout(run);
     layout->addLayout(bottom);
 
     mTimer = new QTimer(this);
@@ -164,27 +167,111 @@ frmProgress::frmProgress(QWidget* parent)
 
 frmProgress::~frmProgress() {
     // Closing the window mid-run stops the transfer; run() notices it has no window left.
-    mShared->cancel = true;
+    mShared->request(mShared->cancel);
+    showPercent(-1);
 }
 
 void frmProgress::reject() {
     if (!mWork.waiting() && !mInRun) {
         // No transfer to wait for (the run is over): closing simply closes, and nothing of this
         // run starts any more.
-        mShared->cancel = true;
+        mShared->request(mShared->cancel);
         QDialog::reject();
         return;
     }
-    if (mShared->cancel.exchange(true)) {
+    if (mShared->cancel.load()) {
         return;
     }
-    cmdCancel->setEnabled(false);
+    mShared->request(mShared->cancel);
+    for (QPushButton* button : {cmdPause, cmdSkip, cmdCancel}) {
+        button->setEnabled(false);
+    }
     cmdCancel->setText(QStringLiteral("Cancelling..."));
+}
+
+void frmProgress::keyPressEvent(QKeyEvent* event) {
+    // Esc is pressed by accident more easily than Cancel is clicked: it asks before a run stops.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
+        (mWork.waiting() || mInRun) && !mShared->cancel.load()) {
+        const QPointer<frmProgress> self(this);
+        const bool stop = Prompts::current().ask(
+            this,
+            tr("Stop the run? The entry in hand is left unfinished and the rest of the "
+               "queue is not carried out."),
+            QStringLiteral("Mivex"));
+        if (self && stop) {
+            reject();
+        }
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void frmProgress::hideEvent(QHideEvent* event) {
+    showPercent(-1);
+    QDialog::hideEvent(event);
+}
+
+bool frmProgress::isPaused() const {
+    return mShared->isPaused();
+}
+
+void frmProgress::togglePause() {
+    const bool pause = !mShared->isPaused();
+    mShared->setPaused(pause);
+    cmdPause->setText(pause ? tr("Resume") : tr("Pause"));
+    if (pause) {
+        mPausedFor.start();
+    } else if (mPausedFor.isValid()) {
+        mPausedMs += mPausedFor.elapsed();
+        mPausedFor.invalidate();
+    }
+    refreshDisplay();
+}
+
+void frmProgress::skipEntry() {
+    if (mWork.waiting() || mInRun) {
+        mShared->request(mShared->skip);
+        cmdSkip->setEnabled(false);
+    }
+}
+
+void frmProgress::beginRun(const std::vector<std::string>& rows) {
+    mTotals.start(rows);
+    mCountsRun = true;
+    mInRunCount = 0;
+    mBytesBefore = 0;
+    mFilesBefore = 0;
+    mPausedMs = 0;
+    mRunClock.start();
+}
+
+void frmProgress::showPercent(int percent) {
+    if (percent == mPercent) {
+        return;
+    }
+    mPercent = percent;
+    const QString title = QStringLiteral("Processing files from your queue.");
+    setWindowTitle(percent < 0 ? title : tr("%1% %2").arg(percent).arg(title));
+    // A minimised main window shows in the taskbar in our place: it carries the percentage then.
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!owner) {
+        return;
+    }
+    if (percent >= 0 && owner->isMinimized()) {
+        if (mOwnerTitle.isEmpty()) {
+            mOwnerTitle = owner->windowTitle();
+        }
+        owner->setWindowTitle(tr("%1% %2").arg(percent).arg(mOwnerTitle));
+    } else if (!mOwnerTitle.isEmpty()) {
+        owner->setWindowTitle(mOwnerTitle);
+        mOwnerTitle.clear();
+    }
 }
 
 int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
     // Held locally: the window may be deleted while we wait, the shared block may not.
-    const std::shared_ptr<Shared> shared = mShared;
+    const std::shared_ptr<ProgressShared> shared = mShared;
     if (mInRun) {
         return kInUse;  // called again from inside its own wait: the window is modal for that
     }
@@ -195,14 +282,20 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
 
     shared->record = record;
     shared->code = 0;
+    shared->skip = false;
+    cmdSkip->setEnabled(true);
     {
         std::lock_guard lock(shared->mutex);
+        if (mInRunCount++ > 0) {
+            // What the entry before did counts for the whole run; one skipped or failed counts
+            // as passed.
+            mBytesBefore += std::max(shared->latest.bytesDone, shared->latest.bytesTotal);
+            mFilesBefore += std::max(shared->latest.filesDone, shared->latest.filesTotal);
+        }
         shared->latest = TransferProgress{};
         shared->latest.currentFile = record.pFrom;
     }
-    if (!record.lpszProgressTitle.empty()) {
-        setWindowTitle(QString::fromStdString(record.lpszProgressTitle));
-    }
+
     mEntryNumber = entryNumber;
     mEntryCount = entryCount;
     const bool firstShow = !isVisible();
@@ -221,12 +314,14 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
     }
 
     const QPointer<frmProgress> self(this);
+    // While paused nothing is carried out here: the worker waits for Resume, the window answers.
     const bool quick = mWork.run(
         [shared] {
-            SharedMonitor monitor(shared->mutex, shared->latest, shared->cancel);
+            SharedMonitor monitor(*shared);
             perform(shared->record, monitor, shared->code);
         },
-        isSmallFile(record.pFrom), [shared] { shared->cancel = true; });
+        isSmallFile(record.pFrom) && !shared->isPaused(),
+        [shared] { shared->request(shared->cancel); });
     if (self) {
         // A queue of thousands of small entries would otherwise spend most of its time
         // repainting, not transferring: after a quick entry the display is brought up to date, and
@@ -247,7 +342,16 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
             mInRun = false;
         }
     }
-    record.fAnyOperationsAborted = shared->record.fAnyOperationsAborted;
+    ShellOpRecord& done = shared->record;
+    if (done.fAnyOperationsAborted && shared->skip.load() && !shared->cancel.load()) {
+        // Skipped: this entry ends unfinished as a failure of its own, and the run goes on.
+        done.fAnyOperationsAborted = false;
+        shared->code = kSkipped;
+    }
+    record.fAnyOperationsAborted = done.fAnyOperationsAborted;
+    record.placedAs = done.placedAs;
+    record.filesPlaced = done.filesPlaced;
+    record.bytesPlaced = done.bytesPlaced;
     return shared->code;
 }
 
@@ -287,14 +391,68 @@ void frmProgress::refreshDisplay() {
     }
     barBytes->setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * kBarRange));
 
+    refreshRun(now);
+
     const qint64 elapsedMs = mClock.isValid() ? mClock.elapsed() : 0;
-    if (elapsedMs < kSpeedAfterMs || now.bytesDone == 0) {
+    if (mShared->isPaused()) {
+        lblSpeed->setText(tr("Paused"));
+    } else if (elapsedMs < kSpeedAfterMs || now.bytesDone == 0) {
         lblSpeed->setText(QStringLiteral("Speed: \u2014"));
     } else {
         const double perSecond = static_cast<double>(now.bytesDone) * 1000.0 / elapsedMs;
         lblSpeed->setText(QStringLiteral("Speed: ") +
                           humanBytes(static_cast<std::uint64_t>(perSecond)) + QStringLiteral("/s"));
     }
+}
+
+void frmProgress::refreshRun(const TransferProgress& now) {
+    const bool shown = mCountsRun && mEntryCount > 0;
+    barRun->setVisible(shown);
+    lblRun->setVisible(shown);
+    lblRemaining->setVisible(shown);
+    if (!shown) {
+        return;
+    }
+    const std::uint64_t bytes = mBytesBefore + now.bytesDone;
+    const std::uint64_t files = mFilesBefore + now.filesDone;
+    if (!mTotals.counted()) {
+        lblRun->setText(tr("Whole run: %1, %2 files so far (counting...)")
+                            .arg(humanBytes(bytes))
+                            .arg(englishLocale().toString(static_cast<qulonglong>(files))));
+        lblRemaining->clear();
+        barRun->setValue(0);
+        showPercent(-1);
+        return;
+    }
+    const std::uint64_t totalBytes = std::max(mTotals.bytes(), bytes);
+    const std::uint64_t totalFiles = std::max(mTotals.files(), files);
+    lblRun->setText(tr("Whole run: %1 of %2, %3 of %4 files")
+                        .arg(humanBytes(bytes), humanBytes(totalBytes),
+                             englishLocale().toString(static_cast<qulonglong>(files)),
+                             englishLocale().toString(static_cast<qulonglong>(totalFiles))));
+    double fraction = 1.0;
+    if (totalBytes != 0) {
+        fraction = static_cast<double>(bytes) / static_cast<double>(totalBytes);
+    } else if (totalFiles != 0) {
+        fraction = static_cast<double>(files) / static_cast<double>(totalFiles);
+    }
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    barRun->setValue(static_cast<int>(fraction * kBarRange));
+    showPercent(static_cast<int>(fraction * 100));
+
+    // Time left once a rate is known: the run's bytes over its time at work, pauses left out.
+    const qint64 pausedMs = mPausedMs + (mPausedFor.isValid() ? mPausedFor.elapsed() : 0);
+    const qint64 workedMs = mRunClock.isValid() ? mRunClock.elapsed() - pausedMs : 0;
+    if (mShared->isPaused() || workedMs < kSpeedAfterMs || bytes == 0 || totalBytes <= bytes) {
+        lblRemaining->clear();
+        return;
+    }
+    const double perMs = static_cast<double>(bytes) / static_cast<double>(workedMs);
+    const auto left = static_cast<qint64>(static_cast<double>(totalBytes - bytes) / perMs / 1000.0);
+    lblRemaining->setText(left >= 3600
+                              ? tr("%1 h %2 min left").arg(left / 3600).arg(left % 3600 / 60)
+                          : left >= 60 ? tr("%1 min %2 s left").arg(left / 60).arg(left % 60)
+                                       : tr("%1 s left").arg(std::max<qint64>(left, 1)));
 }
 
 }  // namespace mivex::ui
