@@ -245,7 +245,12 @@ private slots:
         TempDir dst;
         ::mkdir((dst / "tree").c_str(), 0755);  // taken: the entry claims "tree - Copy"
         frmMain w;
+        QWidget elsewhere;  // the window the user went on to
         runQueue(w, dst.path(), [&](frmProgress* window) {
+            if (!elsewhere.isVisible()) {
+                elsewhere.show();
+                elsewhere.activateWindow();
+            }
             if (auto* skip = window->findChild<QPushButton*>("cmdSkip");
                 skip->isEnabled() && moving(window) && prompts.shown.empty()) {
                 QTest::mouseClick(skip, Qt::LeftButton);
@@ -262,7 +267,8 @@ private slots:
         QCOMPARE(listTree(dst.path()),
                  (Names{"next.txt", "tree - Copy/", "tree - Copy/big.bin", "tree/"}));
         QCOMPARE(tip(w, 0), QStringLiteral("copied"));
-        QTRY_COMPARE(service.bodies, QStringList({"1 entry done, 1 failed", "1 entry done"}));
+        // The retry was watched: its window was the active one as it ended.
+        QTRY_COMPARE(service.bodies, QStringList("1 entry done, 1 failed"));
         prompts.press = "Open Run Log";
         QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
         QVERIFY(mOpened.toLocalFile().endsWith("-log.txt"));

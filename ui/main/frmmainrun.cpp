@@ -1,7 +1,7 @@
 // The main window's runs: carrying out rows of the queue with the progress window, what each row
 // came to (its tooltip), the closing box with its details, the run log and a retry of what did not
 // get done, and the desktop's notification when the window is not in use.
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QMenu>
 #include <QMenuBar>
@@ -73,6 +73,9 @@ bool frmMain::runRows(const std::vector<std::size_t>& which) {
         return progress.run(record, static_cast<int>(number), static_cast<int>(count));
     };
     RunSummary run = mivex::CopyOperation(rows, gLogPath, hooks);
+    // Asked before the progress window goes: the main window becomes active only after that.
+    const QWidget* active = QApplication::activeWindow();
+    const bool inUse = (active == this || active == &progress) && !isMinimized();
     progress.hide();
     if (!run.logTrouble.empty()) {
         std::fprintf(stderr, "mivex: %s\n", run.logTrouble.c_str());
@@ -108,7 +111,7 @@ bool frmMain::runRows(const std::vector<std::size_t>& which) {
     if (run.stopped) {
         word += tr(", the run was stopped");
     }
-    mNotifier->runEnded(word);
+    mNotifier->runEnded(word, inUse);
     return run.ok();
 }
 

@@ -20,8 +20,8 @@ const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 
 RunNotifier::RunNotifier(QWidget* window) : QObject(window), mWindow(window) {}
 
-void RunNotifier::runEnded(const QString& text) {
-    if (!mWindow || mWindow->isActiveWindow()) {
+void RunNotifier::runEnded(const QString& text, bool inUse) {
+    if (!mWindow || inUse) {
         return;
     }
     QApplication::alert(mWindow);

@@ -17,8 +17,9 @@ class RunNotifier : public QObject {
 public:
     explicit RunNotifier(QWidget* window);
 
-    // Called when a run has ended: tells the desktop `text` unless `window` is the active one.
-    void runEnded(const QString& text);
+    // Called when a run has ended: tells the desktop `text` unless `inUse`, that is unless the
+    // window (or its progress window) was the active one as the run ended.
+    void runEnded(const QString& text, bool inUse);
 
 private slots:
     void actionInvoked(uint id, const QString& action);
