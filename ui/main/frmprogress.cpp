@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QPointer>
@@ -29,7 +28,6 @@
 #include "queue/copyoperation.h"
 #include "run/bytesize.h"
 #include "ui/main/progressshared.h"
-#include "ui/prompts.h"
 
 namespace mivex::ui {
 
@@ -189,86 +187,6 @@ void frmProgress::reject() {
     cmdCancel->setText(QStringLiteral("Cancelling..."));
 }
 
-void frmProgress::keyPressEvent(QKeyEvent* event) {
-    // Esc is pressed by accident more easily than Cancel is clicked: it asks before a run stops.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
-        (mWork.waiting() || mInRun) && !mShared->cancel.load()) {
-        const QPointer<frmProgress> self(this);
-        const bool stop = Prompts::current().ask(
-            this,
-            tr("Stop the run? The entry in hand is left unfinished and the rest of the "
-               "queue is not carried out."),
-            QStringLiteral("Mivex"));
-        if (self && stop) {
-            reject();
-        }
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void frmProgress::hideEvent(QHideEvent* event) {
-    showPercent(-1);
-    QDialog::hideEvent(event);
-}
-
-bool frmProgress::isPaused() const {
-    return mShared->isPaused();
-}
-
-void frmProgress::togglePause() {
-    const bool pause = !mShared->isPaused();
-    mShared->setPaused(pause);
-    cmdPause->setText(pause ? tr("Resume") : tr("Pause"));
-    if (pause) {
-        mPausedFor.start();
-    } else if (mPausedFor.isValid()) {
-        mPausedMs += mPausedFor.elapsed();
-        mPausedFor.invalidate();
-    }
-    refreshDisplay();
-}
-
-void frmProgress::skipEntry() {
-    if (mWork.waiting() || mInRun) {
-        mShared->request(mShared->skip);
-        cmdSkip->setEnabled(false);
-    }
-}
-
-void frmProgress::beginRun(const std::vector<std::string>& rows) {
-    mTotals.start(rows);
-    mCountsRun = true;
-    mInRunCount = 0;
-    mBytesBefore = 0;
-    mFilesBefore = 0;
-    mPausedMs = 0;
-    mRunClock.start();
-}
-
-void frmProgress::showPercent(int percent) {
-    if (percent == mPercent) {
-        return;
-    }
-    mPercent = percent;
-    const QString title = QStringLiteral("Processing files from your queue.");
-    setWindowTitle(percent < 0 ? title : tr("%1% %2").arg(percent).arg(title));
-    // A minimised main window shows in the taskbar in our place: it carries the percentage then.
-    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-    if (!owner) {
-        return;
-    }
-    if (percent >= 0 && owner->isMinimized()) {
-        if (mOwnerTitle.isEmpty()) {
-            mOwnerTitle = owner->windowTitle();
-        }
-        owner->setWindowTitle(tr("%1% %2").arg(percent).arg(mOwnerTitle));
-    } else if (!mOwnerTitle.isEmpty()) {
-        owner->setWindowTitle(mOwnerTitle);
-        mOwnerTitle.clear();
-    }
-}
-
 int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
     // Held locally: the window may be deleted while we wait, the shared block may not.
     const std::shared_ptr<ProgressShared> shared = mShared;
@@ -304,6 +222,7 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
         mSinceProcessed.start();
     }
     mClock.start();
+    mPausedAtEntry = pausedMs();
     if (firstShow || !mSinceShown.isValid() || mSinceShown.elapsed() >= kRefreshMs) {
         refreshDisplay();
         mSinceShown.start();
@@ -393,7 +312,8 @@ void frmProgress::refreshDisplay() {
 
     refreshRun(now);
 
-    const qint64 elapsedMs = mClock.isValid() ? mClock.elapsed() : 0;
+    const qint64 elapsedMs =
+        mClock.isValid() ? mClock.elapsed() - (pausedMs() - mPausedAtEntry) : 0;
     if (mShared->isPaused()) {
         lblSpeed->setText(tr("Paused"));
     } else if (elapsedMs < kSpeedAfterMs || now.bytesDone == 0) {
@@ -441,8 +361,7 @@ void frmProgress::refreshRun(const TransferProgress& now) {
     showPercent(static_cast<int>(fraction * 100));
 
     // Time left once a rate is known: the run's bytes over its time at work, pauses left out.
-    const qint64 pausedMs = mPausedMs + (mPausedFor.isValid() ? mPausedFor.elapsed() : 0);
-    const qint64 workedMs = mRunClock.isValid() ? mRunClock.elapsed() - pausedMs : 0;
+    const qint64 workedMs = mRunClock.isValid() ? mRunClock.elapsed() - pausedMs() : 0;
     if (mShared->isPaused() || workedMs < kSpeedAfterMs || bytes == 0 || totalBytes <= bytes) {
         lblRemaining->clear();
         return;

@@ -57,6 +57,7 @@ private:
     void showPercent(int percent);
     void togglePause();
     void skipEntry();
+    qint64 pausedMs() const;  // of the run so far, a pause going on included
 
     std::shared_ptr<ProgressShared> mShared;
     QLabel* lblEntry;
@@ -88,6 +89,7 @@ private:
     QElapsedTimer mRunClock;
     qint64 mPausedMs = 0;
     QElapsedTimer mPausedFor;
+    qint64 mPausedAtEntry = 0;  // pausedMs() as the current entry started
     int mPercent = -1;
     QString mOwnerTitle;  // the main window's own title, while ours shows in its place
     OffThread mWork;      // last: joined before the rest goes
