@@ -34,6 +34,9 @@ private:
     mutable std::mutex mPauseLock;
     std::condition_variable mResumed;
     bool mPaused = false;  // guarded by mPauseLock
+    // The same, looked at without the lock by every block of every thread: a run that is not
+    // paused costs no lock.
+    std::atomic<bool> mPausedHint{false};
     // The window's thread never waits: a small file copied there would hold the window.
     const std::thread::id mWindowThread = std::this_thread::get_id();
 };
@@ -61,6 +64,7 @@ inline void ProgressShared::setPaused(bool on) {
     {
         std::lock_guard lock(mPauseLock);
         mPaused = on;
+        mPausedHint = on;
     }
     mResumed.notify_all();
 }
@@ -80,7 +84,7 @@ inline void ProgressShared::request(std::atomic<bool>& flag) {
 }
 
 inline void ProgressShared::waitWhilePaused() {
-    if (std::this_thread::get_id() == mWindowThread) {
+    if (!mPausedHint.load() || std::this_thread::get_id() == mWindowThread) {
         return;
     }
     std::unique_lock lock(mPauseLock);
