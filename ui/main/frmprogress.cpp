@@ -82,7 +82,6 @@ frmProgress::frmProgress(QWidget* parent)
     setWindowTitle(QStringLiteral("Processing files from your queue."));
     // Window-modal: the main window cannot start a second run but still repaints behind us.
     setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-    setFixedSize(kWidth, kHeight);
 
     auto makeLabel = [this](const char* name) {
         auto* label = new QLabel(this);
@@ -152,6 +151,8 @@ frmProgress::frmProgress(QWidget* parent)
     layout->addWidget(barRun);
     layout->addLayout(run);
     layout->addLayout(bottom);
+    // The design size, or more when a large desktop font needs it.
+    setFixedSize(QSize(kWidth, kHeight).expandedTo(sizeHint()));
 
     mTimer = new QTimer(this);
     mTimer->setInterval(kRefreshMs);
