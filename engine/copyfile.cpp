@@ -256,6 +256,7 @@ int Transfer::copyFile(const ItemWay& item) {
     }
     link.named(dstDir, dstName);
     noteCopied(record, st);
+    mBytesPlaced += static_cast<std::uint64_t>(st.st_size);
     ++mFilesDone;
     report();
     return kSuccess;
@@ -322,6 +323,7 @@ int Transfer::linkToCopy(const HardLinks::Claim& copy, const struct stat& st, in
     }
     noteCopied(record, st);
     mBytesDone += static_cast<std::uint64_t>(st.st_size);
+    mBytesPlaced += static_cast<std::uint64_t>(st.st_size);
     ++mFilesDone;
     report();
     return kSuccess;

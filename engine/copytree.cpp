@@ -28,7 +28,12 @@ int Transfer::copyTree(int srcDir, const std::string& name, const struct stat& s
                        Placement placement, const std::string& srcPath, CopiedItem* record) {
     mPool.clearFailure();
     mDefaultAcls = hasDefaultAcl(dstDir);
-    int code = copyItem({srcDir, name, dstDir, name, placement, srcPath, record}, st);
+    // A folder an earlier attempt began is merged into, whatever the rule: it is this entry's own.
+    const bool resume = S_ISDIR(st.st_mode) && !mRequest.continueInto.empty();
+    const std::string& dstName = resume ? mRequest.continueInto : name;
+    int code = copyItem(
+        {srcDir, name, dstDir, dstName, resume ? Placement::Replace : placement, srcPath, record},
+        st);
     mPool.drain();
     mPool.noteFailure(code);
     report();
@@ -276,6 +281,9 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const ItemWay& item,
             }
             merging = true;
         }
+    }
+    if (code == kSuccess && stack.empty()) {
+        mPlacedAs = made;  // the entry's own folder: what an unfinished entry leaves is in it
     }
     if (code == kSuccess && dst.enter(made) != 0) {
         code = errno == ELOOP || errno == ENOTDIR ? kAlreadyExists : codeFromErrno(errno);

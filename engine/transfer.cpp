@@ -213,10 +213,14 @@ TransferOutcome Transfer::run() {
     } else {
         code = copyTree(srcParent.get(), name, srcSt, dest.get(), top, source, nullptr);
     }
+    TransferOutcome outcome{code, mAborted.load()};
     if (mAborted) {
-        return {kSuccess, true};
+        outcome.code = kSuccess;
     }
-    return {code, false};
+    outcome.placedAs = mPlacedAs;
+    outcome.filesPlaced = mFilesDone.load();
+    outcome.bytesPlaced = mBytesPlaced.load();
+    return outcome;
 }
 
 void Transfer::started(const std::string& srcPath) {

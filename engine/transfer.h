@@ -47,6 +47,10 @@ struct TransferRequest {
     CopyOptions options;  // what the copy keeps (copyoptions.h)
     // The run this entry belongs to (session.h), or null for an entry carried out alone.
     TransferSession* session = nullptr;
+    // The name an earlier, unfinished attempt at this entry gave its folder at the destination
+    // (TransferOutcome::placedAs): the folder is then merged into that copy instead of a new one
+    // being claimed, so that a retry never leaves a second partial copy beside the first.
+    std::string continueInto{};
 };
 
 struct TransferProgress {
@@ -67,11 +71,21 @@ public:
     virtual void progress(const TransferProgress&) {}
     // Polled before every file and every block; once true the transfer stops there.
     virtual bool abortRequested() { return false; }
+    // Called on every thread of the transfer, the work pool's too, before every file and every
+    // block: blocks while the run is paused, and returns once it resumes or is to stop. It must
+    // not wait on a lock that is held across I/O.
+    virtual void waitWhilePaused() {}
 };
 
 struct TransferOutcome {
     int code = 0;          // 0 on success, else a ResultCode
     bool aborted = false;  // stopped on request; code is then 0
+    // The name a folder took at the destination (its own, or the claimed "name - Copy (n)"), ""
+    // for a file or link, which never stays half written; with the files (and links) complete in
+    // it and their bytes, for telling what an unfinished entry left behind.
+    std::string placedAs{};
+    std::uint64_t filesPlaced = 0;
+    std::uint64_t bytesPlaced = 0;
 };
 
 TransferOutcome transferItem(const TransferRequest& request, TransferMonitor* monitor = nullptr);

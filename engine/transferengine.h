@@ -255,6 +255,9 @@ private:
     bool onCaller() const { return std::this_thread::get_id() == mCaller; }
     // The monitor is only ever asked on the calling thread; the pool sees the flag it sets.
     bool checkAbort() {
+        if (mMonitor) {
+            mMonitor->waitWhilePaused();
+        }
         if (!mAborted.load(std::memory_order_relaxed) && mMonitor && onCaller() &&
             mMonitor->abortRequested()) {
             mAborted = true;
@@ -292,9 +295,10 @@ private:
     std::atomic<bool> mDefaultAcls{false};
     std::atomic<std::uint64_t> mBytesDone{0};
     std::atomic<std::uint64_t> mFilesDone{0};
-    std::atomic<bool> mAborted{false};  // set on the calling thread only
-    std::atomic<bool> mStopped{false};  // a failure that every further file would repeat
-    std::atomic<bool> mNamedOnly;       // no unnamed files: no O_TMPFILE, or no /proc to link
+    std::atomic<std::uint64_t> mBytesPlaced{0};  // of the files complete and named
+    std::atomic<bool> mAborted{false};           // set on the calling thread only
+    std::atomic<bool> mStopped{false};           // a failure that every further file would repeat
+    std::atomic<bool> mNamedOnly;  // no unnamed files: no O_TMPFILE, or no /proc to link
     // Closing a copy can report a delayed write error on some destination folder of this entry;
     // only ever set, before the pool gets any file of a folder where it holds.
     std::atomic<bool> mCloseCanFail{true};
@@ -308,6 +312,7 @@ private:
     CopiedRecord* mCopied = nullptr;  // during a move across filesystems
 
     TransferProgress mProgress;  // the calling thread only: totals and the current file
+    std::string mPlacedAs;       // the calling thread only: the name the entry's folder took
 
     // Last, so that it is destroyed first: its threads are joined before anything they use goes.
     WorkPool mPool;

@@ -122,6 +122,10 @@ std::string_view describeCode(int code) {
                 "(FAT32: 4 GiB), or than the file size limit of the run (ulimit -f).");
         case kIoError:
             return QT_TRANSLATE_NOOP("mivex", "An input/output error on the disk.");
+        case kSkipped:
+            return QT_TRANSLATE_NOOP("mivex",
+                                     "Skipped: the user skipped the entry during the run, which "
+                                     "went on with the next one.");
         case kSpecialFile:
             return QT_TRANSLATE_NOOP("mivex",
                                      "A FIFO, socket or device file cannot be copied or moved.");

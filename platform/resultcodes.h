@@ -31,6 +31,7 @@ enum ResultCode : int {
     kNameTooLong = 206,
     kFileTooLarge = 223,  // over the destination's largest file (FAT32: 4 GiB) or "ulimit -f"
     kIoError = 1117,
+    kSkipped = 1235,      // the user skipped the entry during the run: it ended unfinished
     kSpecialFile = 1920,  // a FIFO, socket or device file: never opened, fails the entry
     kDiskFull = 1223,     // out of space or over quota
 };

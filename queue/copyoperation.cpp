@@ -6,6 +6,7 @@
 #include "engine/session.h"
 #include "engine/transfer.h"
 #include "platform/folders.h"
+#include "platform/pathtext.h"
 #include "platform/resultcodes.h"
 #include "queue/log.h"
 #include "queue/queueentry.h"
@@ -21,8 +22,12 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
                        ? CollisionRule::KeepBoth
                        : CollisionRule::Overwrite;
     request.session = record.session;
+    request.continueInto = record.continueInto;
     const TransferOutcome outcome = transferItem(request, monitor);
     record.fAnyOperationsAborted = outcome.aborted;
+    record.placedAs = outcome.placedAs;
+    record.filesPlaced = outcome.filesPlaced;
+    record.bytesPlaced = outcome.bytesPlaced;
     return outcome.code;
 }
 
@@ -37,6 +42,7 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
                          const CopyHooks& hooks) {
     RunSummary summary;
     summary.rows = rows.size();
+    summary.outcomes.resize(rows.size());
     // The day is fixed when the run starts, so a run past midnight stays in one file.
     const std::time_t start = hooks.startTime != 0 ? hooks.startTime : std::time(nullptr);
     RunLog runLog;
@@ -57,6 +63,8 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
     const auto fail = [&](std::size_t row, int code, const std::string& why) {
         runLog.log("*** ERROR *** " + printable(rows[row]) + " did not copy - " + why);
         summary.failures.push_back({row + 1, rows[row], code});
+        summary.outcomes[row].state = RowState::Failed;
+        summary.outcomes[row].code = code;
         if (hooks.failed) {
             hooks.failed(summary.failures.back());
         }
@@ -82,17 +90,30 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
         record.session = &session;
         record.fFlags =
             fields->keepsBoth() ? ShellOpRecord::kKeepBothFlags : ShellOpRecord::kOverwriteFlags;
+        if (row < hooks.continueInto.size()) {
+            record.continueInto = hooks.continueInto[row];
+        }
         ++number;
         const int result =
             hooks.perform ? hooks.perform(record, number, count) : DoFileOperation(record);
+        RowOutcome& outcome = summary.outcomes[row];
+        outcome.keepsBoth = fields->keepsBoth();
+        outcome.placedAs = record.placedAs;
         if (result != 0) {
             fail(row, result, GetErrorText(result));
         } else if (record.fAnyOperationsAborted) {
             summary.stopped = true;  // the rest of the queue is left as it is; no line for this row
+            outcome.state = RowState::Stopped;
         } else {
             runLog.log(printable(rows[row]) + " was successful");
             summary.lastCopyCode = fields->copy;
             ++summary.done;
+            outcome.state = RowState::Done;
+        }
+        if (outcome.state != RowState::Done && !record.placedAs.empty()) {
+            outcome.partialPath = joinPath(fields->dest, record.placedAs);
+            outcome.partialFiles = record.filesPlaced;
+            outcome.partialBytes = record.bytesPlaced;
         }
     }
     // Lost lines are said once, after the run, however many there were.

@@ -36,6 +36,13 @@ struct ShellOpRecord {
     std::string lpszProgressTitle = "Processing files from your queue.";
     // The run the record belongs to (engine/session.h): what one entry keeps for the next.
     TransferSession* session = nullptr;
+    // In: the folder an earlier, unfinished attempt at this entry made at the destination, to be
+    // carried on ("" for a fresh start). Out: the name the entry's folder took there, and the
+    // files and bytes complete in it (TransferOutcome).
+    std::string continueInto{};
+    std::string placedAs{};
+    std::uint64_t filesPlaced = 0;
+    std::uint64_t bytesPlaced = 0;
 };
 
 // Carries out one record with the transfer engine; returns 0 or a result code and sets
@@ -55,6 +62,29 @@ struct CopyHooks {
     std::function<void(const RunFailure&)> failed;
     // The run's start time, which names the day's log file; now when 0.
     std::time_t startTime = 0;
+    // Per row, the folder an earlier attempt at it left unfinished at its destination (an
+    // outcome's placedAs): a retry carries on in it. Shorter than the rows, or "": none.
+    std::vector<std::string> continueInto;
+};
+
+// How one row of a run ended.
+enum class RowState {
+    NotRun,   // the run was stopped before it
+    Done,     // carried out with success
+    Failed,   // failed, or was skipped (code kSkipped)
+    Stopped,  // in hand when the user stopped the run
+};
+
+struct RowOutcome {
+    RowState state = RowState::NotRun;
+    int code = 0;  // for Failed: the result code, or kNotAnEntry
+    bool keepsBoth = false;
+    std::string placedAs;  // the name the entry's folder took at its destination, or ""
+    // Unfinished (failed, skipped or stopped) with a folder at the destination: its path, and
+    // the files and bytes complete in it.
+    std::string partialPath;
+    std::uint64_t partialFiles = 0;
+    std::uint64_t partialBytes = 0;
 };
 
 // What one run of the queue came to; the window and the unattended run only show it.
@@ -66,6 +96,7 @@ struct RunSummary {
     std::string lastCopyCode;  // the copy code of the last row done ("" when none was)
     std::string logPath;       // the day's log ("": the run has no log)
     std::string logTrouble;    // a sentence saying why lines of the log are missing, or ""
+    std::vector<RowOutcome> outcomes;  // one per row, in row order
 
     // Every row succeeded, and the run was not stopped.
     bool ok() const { return failures.empty() && !stopped; }

@@ -145,3 +145,24 @@ TEST_F(CopyOperationTest, RunsOfTheEngine) {
         (Names{"d=new d", "dst-old/", "dst-old/a=a", "dst/", "dst/c=c", "src-old/", "src-old/a=a",
                "src-old/b=b", "src-old/c=c", "src-old/d=old d", "src/", "src/d=new d"}));
 }
+
+// A "keep both" folder left unfinished is told by the name its copy took, and what is complete in
+// it; a retry given that name carries on in it (the files already there written again) instead of
+// claiming a second copy. Each row's outcome says how it ended.
+TEST_F(CopyOperationTest, RetryCarriesOnInTheCopyItBegan) {
+    plantTree(dir / "src/tree", {"a.txt=aaa", "b.txt=bb"});
+    plantTree(dir / "dst", {"tree/", "tree - Copy/a.txt=a"});  // the first attempt's copy
+    const std::string row = "C-N --> " + dir / "src/tree" + " --> " + dir / "dst";
+    hooks.continueInto = {"", "tree - Copy"};
+    EXPECT_FALSE(run({"C-N --> " + dir / "gone" + " --> " + dir / "dst", row}, logFolder()));
+    EXPECT_EQ(summary.outcomes[1].state, RowState::Done);
+    EXPECT_EQ(summary.outcomes[1].placedAs, "tree - Copy");
+    EXPECT_EQ(describeTree(dir / "dst"),
+              (Names{"tree - Copy/", "tree - Copy/a.txt=aaa", "tree - Copy/b.txt=bb", "tree/"}));
+    // A fresh run claims the next name.
+    ShellOpRecord record{.pFrom = dir / "src/tree", .pTo = dir / "dst"};
+    EXPECT_EQ(DoFileOperation(record), 0);
+    EXPECT_EQ(record.placedAs, "tree - Copy (2)");
+    EXPECT_EQ(record.filesPlaced, 2u);
+    EXPECT_EQ(record.bytesPlaced, 5u);
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 #include "ui/prompts.h"
@@ -23,6 +24,19 @@ public:
                          const QString& details) override {
         shown.push_back({text, details});
     }
+    bool ask(QWidget*, const QString& text, const QString&) override {
+        shown.push_back({text, {}});
+        return yes;
+    }
+    int detailedChoice(QWidget*, const QString& text, const QString&, const QString& details,
+                       const QStringList& buttons) override {
+        if (beforeChoice) {
+            beforeChoice();  // a look at the windows behind the box
+        }
+        shown.push_back({text, details});
+        offered = buttons;
+        return buttons.indexOf(press);
+    }
     QString input(QWidget*, const QString&, const QString&, const QString&) override {
         return answer;
     }
@@ -36,7 +50,11 @@ public:
         return out;
     }
     std::vector<Shown> shown;
-    QString answer;  // empty: cancelled
+    QString answer;                      // empty: cancelled
+    bool yes = true;                     // the answer to every question
+    QString press;                       // the button pressed in a box that offers some; else OK
+    QStringList offered;                 // the buttons the last such box offered
+    std::function<void()> beforeChoice;  // called as such a box is shown
 };
 
 }  // namespace mivex::test

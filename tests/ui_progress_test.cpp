@@ -1,14 +1,17 @@
-// The windows of long runs, with the real engine and cabinet writer: the progress window's labels,
-// and how Cancel, Esc or closing stop a large copy, a whole run or an archive promptly and cleanly.
+// The windows of long runs, with the real engine and cabinet writer: the progress window, how runs
+// and archives stop, pause, skip and retry, and what the desktop and the rows hear of a run's end.
 #include <sys/statvfs.h>
 
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QtDBus/QtDBus>
 
 #include "queue/copyoperation.h"
 #include "tests/scriptedprompts.h"
@@ -21,8 +24,54 @@ using namespace mivex;
 using namespace mivex::test;
 using namespace mivex::ui;
 
+// The desktop's notification service, as a stand-in on the test's private session bus.
+class Notifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList bodies;
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString&, const QString& body,
+                const QStringList&, const QVariantMap&, int) {
+        bodies << body;
+        return 7;
+    }
+};
+
 class ProgressTest : public QObject {
     Q_OBJECT
+
+public slots:
+    void openUrl(const QUrl& url) { mOpened = url; }
+
+private:
+    // The big file (a folder entry: the pool's threads) and a small one, run from the main window.
+    void runQueue(frmMain& w, const std::string& dst,
+                  const std::function<void(frmProgress*)>& during, const char* more = "") {
+        ::mkdir((*mBigDir / "tree").c_str(), 0755);
+        ::link(mBig.c_str(), (*mBigDir / "tree/big.bin").c_str());
+        writeFile(*mBigDir / "q.flq", "C-N --> " + *mBigDir / "tree" + " --> " + dst +
+                                          "\r\nC-N --> " + *mBigDir / "next.txt" + " --> " + dst +
+                                          "\r\n" + more);
+        w.LoadQueueList(QString::fromStdString(*mBigDir / "q.flq"));
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] {
+            if (auto* shown = w.findChild<frmProgress*>(); shown && shown->isVisible()) {
+                during(shown);
+            }
+        });
+        timer.start(10);
+        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
+    }
+    static bool moving(frmProgress* window) {
+        return window->findChild<QProgressBar*>("barBytes")->value() > 0;
+    }
+    QString tip(frmMain& w, int row, int role = Qt::ToolTipRole) {
+        return w.lstQueue->model()->index(row, 0).data(role).toString();
+    }
+
+    QProcess mBus;
+    QUrl mOpened;
 
     static constexpr std::size_t kBigBytes = 512u << 20;
     std::optional<TempDir> mBigDir;
@@ -30,6 +79,12 @@ class ProgressTest : public QObject {
 
 private slots:
     void initTestCase() {
+        // A private session bus for the notification, before anything asks for the bus.
+        mBus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        if (mBus.waitForReadyRead(5000)) {
+            qputenv("DBUS_SESSION_BUS_ADDRESS", mBus.readLine().trimmed());
+        }
+        QDesktopServices::setUrlHandler("file", this, "openUrl");
         // A source in memory is quick to make; containers often give /dev/shm only a few MB.
         struct statvfs shm {};
         const bool inMemory =
@@ -120,10 +175,128 @@ private slots:
         }
         QVERIFY(sinceStop.isValid() && sinceStop.elapsed() < 1000);
         QCOMPARE(listTree(dst.path()), std::vector<std::string>{});
-        QCOMPARE(prompts.texts(),
-                 QStringList(how == 3, "Errors occurred during file copy operation"));
+        // Esc asked first (answered Yes).
+        QCOMPARE(prompts.texts().join('|').contains("Stop the run?"), how == 1);
+        QCOMPARE(prompts.texts().contains("Errors occurred during file copy operation"), how == 3);
         QCOMPARE(window.isNull(), how >= 2);
         delete window;
+        if (how == 3) {
+            QCOMPARE(tip(w, 0), QStringLiteral("stopped: the run was stopped during this entry"));
+            QCOMPARE(tip(w, 1, Qt::AccessibleDescriptionRole),
+                     QStringLiteral("not run: the run was stopped"));
+        }
+    }
+
+    // Esc asks first, and answered No the run goes on. While paused, the destination's filesystem
+    // stands still (a private tmpfs: every byte written, named or not, shows in its free space);
+    // after Resume the run completes.
+    void pauseHoldsEveryWriter() {
+        TmpfsMount dst(2 * kBigBytes);
+        if (!dst.ok()) {
+            QSKIP(dst.reason().c_str());
+        }
+        ScriptedPrompts prompts;
+        prompts.yes = false;
+        frmMain w;
+        std::optional<std::uint64_t> heldAt;
+        QElapsedTimer paused;
+        bool stoodStill = false;
+        const auto used = [&] {
+            struct statvfs st {};
+            ::statvfs(dst.path().c_str(), &st);
+            return (st.f_blocks - st.f_bfree) * st.f_frsize;
+        };
+        runQueue(w, dst.path(), [&](frmProgress* window) {
+            auto* pause = window->findChild<QPushButton*>("cmdPause");
+            if (!paused.isValid() && moving(window)) {
+                QTest::keyClick(window, Qt::Key_Escape);
+                QTest::mouseClick(pause, Qt::LeftButton);
+                paused.start();
+            } else if (paused.isValid() && !heldAt && paused.elapsed() > 300) {
+                heldAt = used();  // the chunk in hand has landed by now
+            } else if (heldAt && !stoodStill && paused.elapsed() > 1800) {
+                QCOMPARE(used(), *heldAt);
+                QCOMPARE(window->findChild<QLabel*>("lblSpeed")->text(), QStringLiteral("Paused"));
+                // The whole run (two files) counted beside it; its share in the title.
+                QVERIFY(window->findChild<QLabel*>("lblRun")->text().endsWith(" of 2 files"));
+                QVERIFY(window->windowTitle().endsWith("% Processing files from your queue."));
+                stoodStill = true;
+                QTest::mouseClick(pause, Qt::LeftButton);
+            }
+        });
+        QVERIFY(stoodStill);
+        QVERIFY(prompts.texts().value(0).startsWith("Stop the run?"));
+        QCOMPARE(prompts.texts().mid(1), QStringList("Files copied successfully"));
+        QCOMPARE(lstatOf(dst / "tree/big.bin").st_size, static_cast<off_t>(kBigBytes));
+    }
+
+    // Skip ends the folder entry unfinished and the next row runs; the closing box names what it
+    // left; Retry Failed takes up only that row and carries on in the copy it began ("tree -
+    // Copy"), leaving no second one. Out of sight, the desktop hears of the end of each run.
+    void skipThenRetryCarriesOn() {
+        Notifications service;
+        QDBusConnection::sessionBus().registerObject("/org/freedesktop/Notifications", &service,
+                                                     QDBusConnection::ExportAllSlots);
+        QVERIFY(QDBusConnection::sessionBus().registerService("org.freedesktop.Notifications"));
+        ScriptedPrompts prompts;
+        prompts.press = "Retry Failed";  // once: the row that fails fails again
+        QStringList tips;
+        frmMain w;
+        prompts.beforeChoice = [&] {
+            if (!tips.isEmpty()) {
+                prompts.press.clear();
+            }
+            for (int row = 0; row < 3; ++row) {
+                tips << tip(w, row, row == 2 ? Qt::AccessibleDescriptionRole : Qt::ToolTipRole);
+            }
+        };
+        TempDir dst;
+        ::mkdir((dst / "tree").c_str(), 0755);  // taken: the entry claims "tree - Copy"
+        QWidget elsewhere;                      // the window the user went on to
+        runQueue(
+            w, dst.path(),
+            [&](frmProgress* window) {
+                if (!elsewhere.isVisible()) {
+                    elsewhere.show();
+                    elsewhere.activateWindow();
+                }
+                if (auto* skip = window->findChild<QPushButton*>("cmdSkip");
+                    skip->isEnabled() && moving(window) && prompts.shown.empty()) {
+                    QTest::mouseClick(skip, Qt::LeftButton);
+                }
+            },
+            "C-N --> /nowhere/gone.doc --> /tmp\r\n");
+        QCOMPARE(prompts.texts(), QStringList(2, "Errors occurred during file copy operation"));
+        const QString left = "; left unfinished in " + QString::fromStdString(dst / "tree - Copy");
+        QCOMPARE(tips, QStringList({"skipped" + left, "copied",
+                                    "failed: the source does not exist (code 2)", "copied",
+                                    "copied", "failed: the source does not exist (code 2)"}));
+        const QString details = prompts.shown[0].details;
+        QVERIFY2(details.contains("line 1 was left unfinished in " +
+                                  QString::fromStdString(dst / "tree - Copy")) &&
+                     details.contains("skipped") && details.contains("(code 1235)"),
+                 qPrintable(details));
+        QCOMPARE(prompts.offered, QStringList({"Open Run Log", "Retry Failed"}));
+        QCOMPARE(listTree(dst.path()),
+                 (Names{"next.txt", "tree - Copy/", "tree - Copy/big.bin", "tree/"}));
+        // The retry was watched: its window was the active one as it ended. The notification's
+        // action brings the window back.
+        QTRY_COMPARE(service.bodies, QStringList("1 entry done, 2 failed"));
+        QDBusConnection::sessionBus().send(
+            QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                       "org.freedesktop.Notifications", "ActionInvoked")
+            << 7u << QString("default"));
+        QTRY_VERIFY(w.isVisible());
+        prompts.beforeChoice = nullptr;
+        prompts.press = "Open Run Log";
+        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
+        QVERIFY(mOpened.toLocalFile().endsWith("-log.txt"));
+    }
+
+    void cleanupTestCase() {
+        QDesktopServices::unsetUrlHandler("file");
+        mBus.kill();
+        mBus.waitForFinished();
     }
 };
 

@@ -5,6 +5,9 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
+#include <algorithm>
+#include <vector>
 
 namespace mivex::ui {
 
@@ -21,6 +24,23 @@ public:
                         text, QMessageBox::Ok, parent);
         box.setDetailedText(details);  // none when empty
         box.exec();
+    }
+    bool ask(QWidget* parent, const QString& text, const QString& title) override {
+        return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+    }
+    int detailedChoice(QWidget* parent, const QString& text, const QString& title,
+                       const QString& details, const QStringList& buttons) override {
+        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+        box.setDetailedText(details);
+        std::vector<QAbstractButton*> added;
+        for (const QString& caption : buttons) {
+            added.push_back(box.addButton(caption, QMessageBox::ActionRole));
+        }
+        box.setDefaultButton(QMessageBox::Ok);
+        box.exec();
+        const auto it = std::find(added.begin(), added.end(), box.clickedButton());
+        return it == added.end() ? -1 : static_cast<int>(it - added.begin());
     }
     QString input(QWidget* parent, const QString& prompt, const QString& title,
                   const QString& defaultText) override {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -21,6 +22,19 @@ public:
                                  Icon icon, const QString& details) {
         (void)details;
         message(parent, text, title, icon);
+    }
+    // A yes-or-no question, No the default (Esc): true for Yes. Prompts that cannot ask say No.
+    virtual bool ask(QWidget* parent, const QString& text, const QString& title) {
+        (void)parent, (void)text, (void)title;
+        return false;
+    }
+    // A message with details and buttons of its own beside OK: the index in `buttons` of the one
+    // pressed, or -1 for OK or a closed box. Prompts that cannot offer buttons show the message.
+    virtual int detailedChoice(QWidget* parent, const QString& text, const QString& title,
+                               const QString& details, const QStringList& buttons) {
+        (void)buttons;
+        detailedMessage(parent, text, title, Icon::None, details);
+        return -1;
     }
     // The answer, or an empty text when the user cancelled.
     virtual QString input(QWidget* parent, const QString& prompt, const QString& title,

@@ -53,6 +53,7 @@ W* placeInWindow(W* w, const char* name, QWidget* parent, QRect windowRect) {
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("frmMain"));
     buildWindow();
+    buildRunMenu();
     Form_Load();
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/folders.h"
+#include "queue/copyoperation.h"
 #include "queue/queuestore.h"
 #include "ui/main/queuelist.h"
 #include "ui/main/queuemodel.h"
@@ -27,6 +28,7 @@ inline std::string fromQ(const QString& s) {
 class DriveList;
 class FileList;
 class FolderList;
+class RunNotifier;
 struct OptionsContext;
 
 class frmMain : public QMainWindow {
@@ -78,6 +80,9 @@ public slots:
     void cmdRemove_Click();
     void cmdMakeNewDir_Click();
     void mnuFileOnTop_Click();
+    // Opens the day's run log in the desktop's viewer, or says where logs go and that there is
+    // none yet.
+    void mnuShowRunLog_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -99,6 +104,13 @@ private:
     void dropFile(const std::string& path);
     void refuseUnstorable(const QString& path);
     void dropFolder(const std::string& path);
+    // frmmainrun.cpp: carrying out rows of the queue (all, or those a retry takes up again), what
+    // each row came to, and the word when a run ends.
+    void buildRunMenu();
+    bool runRows(const std::vector<std::size_t>& which);
+    void closeRun(bool ok);
+    QString outcomeText(std::size_t row) const;
+    std::string dayLogPath() const;
 
     QueueModel* mQueue;  // what lstQueue shows
     std::string mDestPath;
@@ -108,6 +120,9 @@ private:
     // in a large folder, one re-read per path would make the drop quadratic.
     bool mDeferFileReads = false;
     bool mMakeCabWanted = false;
+    // What each row of the queue came to in the last runs, for a retry of the unfinished ones.
+    std::vector<RowOutcome> mOutcomes;
+    RunNotifier* mNotifier = nullptr;
 
 public:
     // Controls, named as in the layout table (object names equal these names).
@@ -135,6 +150,7 @@ public:
     QAction* mnuFileExit;
     QAction* mnuFileOnTop;
     QAction* mnuDefaultOptions;
+    QAction* mnuShowRunLog = nullptr;
     QAction* mnuHelpContents;
     QAction* mnuHelpAbout;
 };

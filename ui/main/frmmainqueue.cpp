@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <QPushButton>
-#include <cstdio>
 
 #include "listfile/listfile.h"
 #include "platform/folders.h"
@@ -178,31 +177,16 @@ void frmMain::cmdClear_Click() {
 }
 
 bool frmMain::CopyOperation() {
-    const std::vector<std::string> rows = queue().rows();  // the queue is read once
-    frmProgress progress(this);
-    CopyHooks hooks;
-    hooks.perform = [&progress](ShellOpRecord& record, std::size_t number, std::size_t count) {
-        return progress.run(record, static_cast<int>(number), static_cast<int>(count));
-    };
-    const RunSummary run = mivex::CopyOperation(rows, gLogPath, hooks);
-    progress.hide();
-    if (!run.logTrouble.empty()) {
-        std::fprintf(stderr, "mivex: %s\n", run.logTrouble.c_str());
+    std::vector<std::size_t> all(queue().size());
+    mOutcomes.assign(all.size(), RowOutcome{});  // a new run begins every entry afresh
+    for (std::size_t row = 0; row < all.size(); ++row) {
+        all[row] = row;
     }
-    if (run.ok()) {
-        afterRun(run.lastCopyCode);
-    }
-    // What failed and where the log is, so that the closing message can tell.
-    mRunDetails = run.ok() ? QString() : toQ(describeRun(run.failures, run.stopped, run.logPath));
-    return run.ok();
+    return runRows(all);
 }
 
 void frmMain::cmdCopy_Click() {
-    const bool ok = CopyOperation();
-    showMessage(this,
-                ok ? QStringLiteral("Files copied successfully")
-                   : QStringLiteral("Errors occurred during file copy operation"),
-                mRunDetails);
+    closeRun(CopyOperation());
 }
 
 // ----- list files

@@ -1,7 +1,7 @@
 // The progress window of "Process Files!". The transfer engine runs off the window thread (see
 // OffThread), and the window reads the engine's latest report ten times a second. The job and the
-// window share only one reference-counted block (progress under a mutex, the cancel flag, the
-// job's copy of the record).
+// window share only one reference-counted block (progressshared.h: progress under a mutex, the
+// stop, skip and pause requests, the job's copy of the record).
 #include "ui/main/frmprogress.h"
 
 #include <sys/stat.h>
@@ -27,13 +27,14 @@
 #include "platform/resultcodes.h"
 #include "queue/copyoperation.h"
 #include "run/bytesize.h"
+#include "ui/main/progressshared.h"
 
 namespace mivex::ui {
 
 namespace {
 
 constexpr int kWidth = 460;
-constexpr int kHeight = 170;
+constexpr int kHeight = 250;
 constexpr int kBarRange = 1000;
 // Below this a speed is mostly the cost of counting the totals and opening the first file.
 constexpr qint64 kSpeedAfterMs = 500;
@@ -60,33 +61,7 @@ QString humanBytes(std::uint64_t bytes) {
 
 }  // namespace
 
-struct frmProgress::Shared {
-    std::mutex mutex;
-    TransferProgress latest;  // guarded by mutex
-    std::atomic<bool> cancel{false};
-    // The job's own copy of the record and its result; touched by the window only between jobs.
-    ShellOpRecord record;
-    int code = 0;
-};
-
 namespace {
-
-class SharedMonitor : public TransferMonitor {
-public:
-    SharedMonitor(std::mutex& mutex, TransferProgress& latest, const std::atomic<bool>& cancel)
-        : mMutex(mutex), mLatest(latest), mCancel(cancel) {}
-    bool wantsTotals() const override { return true; }
-    void progress(const TransferProgress& progress) override {
-        std::lock_guard lock(mMutex);
-        mLatest = progress;
-    }
-    bool abortRequested() override { return mCancel.load(std::memory_order_relaxed); }
-
-private:
-    std::mutex& mMutex;
-    TransferProgress& mLatest;
-    const std::atomic<bool>& mCancel;
-};
 
 // The worker's body: never lets an exception end the program from a thread.
 void perform(ShellOpRecord& record, TransferMonitor& monitor, int& code) {
@@ -103,11 +78,10 @@ void perform(ShellOpRecord& record, TransferMonitor& monitor, int& code) {
 
 frmProgress::frmProgress(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      mShared(std::make_shared<Shared>()) {
+      mShared(std::make_shared<ProgressShared>()) {
     setWindowTitle(QStringLiteral("Processing files from your queue."));
     // Window-modal: the main window cannot start a second run but still repaints behind us.
     setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-    setFixedSize(kWidth, kHeight);
 
     auto makeLabel = [this](const char* name) {
         auto* label = new QLabel(this);
@@ -129,6 +103,23 @@ frmProgress::frmProgress(QWidget* parent)
     barBytes->setTextVisible(false);
     barBytes->setAccessibleName(QStringLiteral("Progress"));
 
+    lblRun = makeLabel("lblRun");
+    lblRemaining = makeLabel("lblRemaining");
+    barRun = new QProgressBar(this);
+    barRun->setObjectName(QStringLiteral("barRun"));
+    barRun->setRange(0, kBarRange);
+    barRun->setTextVisible(false);
+    barRun->setAccessibleName(tr("Whole run"));
+    cmdPause = new QPushButton(tr("Pause"), this);
+    cmdPause->setObjectName(QStringLiteral("cmdPause"));
+    cmdPause->setAutoDefault(false);
+    connect(cmdPause, &QPushButton::clicked, this, &frmProgress::togglePause);
+    cmdSkip = new QPushButton(tr("Skip"), this);
+    cmdSkip->setObjectName(QStringLiteral("cmdSkip"));
+    cmdSkip->setAutoDefault(false);
+    cmdSkip->setToolTip(tr("Stop this entry and go on with the next one"));
+    connect(cmdSkip, &QPushButton::clicked, this, &frmProgress::skipEntry);
+
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdCancel->setAutoDefault(false);
@@ -140,9 +131,16 @@ frmProgress::frmProgress(QWidget* parent)
     counts->addStretch();
     counts->addWidget(lblFiles);
 
+    auto* run = new QHBoxLayout;
+    run->addWidget(lblRun);
+    run->addStretch();
+    run->addWidget(lblRemaining);
+
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(lblSpeed);
     bottom->addStretch();
+    bottom->addWidget(cmdPause);
+    bottom->addWidget(cmdSkip);
     bottom->addWidget(cmdCancel);
 
     auto* layout = new QVBoxLayout(this);
@@ -150,7 +148,11 @@ frmProgress::frmProgress(QWidget* parent)
     layout->addWidget(lblFile);
     layout->addWidget(barBytes);
     layout->addLayout(counts);
+    layout->addWidget(barRun);
+    layout->addLayout(run);
     layout->addLayout(bottom);
+    // The design size, or more when a large desktop font needs it.
+    setFixedSize(QSize(kWidth, kHeight).expandedTo(sizeHint()));
 
     mTimer = new QTimer(this);
     mTimer->setInterval(kRefreshMs);
@@ -164,27 +166,31 @@ frmProgress::frmProgress(QWidget* parent)
 
 frmProgress::~frmProgress() {
     // Closing the window mid-run stops the transfer; run() notices it has no window left.
-    mShared->cancel = true;
+    mShared->request(mShared->cancel);
+    showPercent(-1);
 }
 
 void frmProgress::reject() {
     if (!mWork.waiting() && !mInRun) {
         // No transfer to wait for (the run is over): closing simply closes, and nothing of this
         // run starts any more.
-        mShared->cancel = true;
+        mShared->request(mShared->cancel);
         QDialog::reject();
         return;
     }
-    if (mShared->cancel.exchange(true)) {
+    if (mShared->cancel.load()) {
         return;
     }
-    cmdCancel->setEnabled(false);
+    mShared->request(mShared->cancel);
+    for (QPushButton* button : {cmdPause, cmdSkip, cmdCancel}) {
+        button->setEnabled(false);
+    }
     cmdCancel->setText(QStringLiteral("Cancelling..."));
 }
 
 int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
     // Held locally: the window may be deleted while we wait, the shared block may not.
-    const std::shared_ptr<Shared> shared = mShared;
+    const std::shared_ptr<ProgressShared> shared = mShared;
     if (mInRun) {
         return kInUse;  // called again from inside its own wait: the window is modal for that
     }
@@ -195,14 +201,20 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
 
     shared->record = record;
     shared->code = 0;
+    shared->skip = false;
+    cmdSkip->setEnabled(true);
     {
         std::lock_guard lock(shared->mutex);
+        if (mInRunCount++ > 0) {
+            // What the entry before did counts for the whole run; one skipped or failed counts
+            // as passed.
+            mBytesBefore += std::max(shared->latest.bytesDone, shared->latest.bytesTotal);
+            mFilesBefore += std::max(shared->latest.filesDone, shared->latest.filesTotal);
+        }
         shared->latest = TransferProgress{};
         shared->latest.currentFile = record.pFrom;
     }
-    if (!record.lpszProgressTitle.empty()) {
-        setWindowTitle(QString::fromStdString(record.lpszProgressTitle));
-    }
+
     mEntryNumber = entryNumber;
     mEntryCount = entryCount;
     const bool firstShow = !isVisible();
@@ -211,6 +223,7 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
         mSinceProcessed.start();
     }
     mClock.start();
+    mPausedAtEntry = pausedMs();
     if (firstShow || !mSinceShown.isValid() || mSinceShown.elapsed() >= kRefreshMs) {
         refreshDisplay();
         mSinceShown.start();
@@ -221,12 +234,14 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
     }
 
     const QPointer<frmProgress> self(this);
+    // While paused nothing is carried out here: the worker waits for Resume, the window answers.
     const bool quick = mWork.run(
         [shared] {
-            SharedMonitor monitor(shared->mutex, shared->latest, shared->cancel);
+            SharedMonitor monitor(*shared);
             perform(shared->record, monitor, shared->code);
         },
-        isSmallFile(record.pFrom), [shared] { shared->cancel = true; });
+        isSmallFile(record.pFrom) && !shared->isPaused(),
+        [shared] { shared->request(shared->cancel); });
     if (self) {
         // A queue of thousands of small entries would otherwise spend most of its time
         // repainting, not transferring: after a quick entry the display is brought up to date, and
@@ -247,7 +262,16 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
             mInRun = false;
         }
     }
-    record.fAnyOperationsAborted = shared->record.fAnyOperationsAborted;
+    ShellOpRecord& done = shared->record;
+    if (done.fAnyOperationsAborted && shared->skip.load() && !shared->cancel.load()) {
+        // Skipped: this entry ends unfinished as a failure of its own, and the run goes on.
+        done.fAnyOperationsAborted = false;
+        shared->code = kSkipped;
+    }
+    record.fAnyOperationsAborted = done.fAnyOperationsAborted;
+    record.placedAs = done.placedAs;
+    record.filesPlaced = done.filesPlaced;
+    record.bytesPlaced = done.bytesPlaced;
     return shared->code;
 }
 
@@ -287,14 +311,68 @@ void frmProgress::refreshDisplay() {
     }
     barBytes->setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * kBarRange));
 
-    const qint64 elapsedMs = mClock.isValid() ? mClock.elapsed() : 0;
-    if (elapsedMs < kSpeedAfterMs || now.bytesDone == 0) {
+    refreshRun(now);
+
+    const qint64 elapsedMs =
+        mClock.isValid() ? mClock.elapsed() - (pausedMs() - mPausedAtEntry) : 0;
+    if (mShared->isPaused()) {
+        lblSpeed->setText(tr("Paused"));
+    } else if (elapsedMs < kSpeedAfterMs || now.bytesDone == 0) {
         lblSpeed->setText(QStringLiteral("Speed: \u2014"));
     } else {
         const double perSecond = static_cast<double>(now.bytesDone) * 1000.0 / elapsedMs;
         lblSpeed->setText(QStringLiteral("Speed: ") +
                           humanBytes(static_cast<std::uint64_t>(perSecond)) + QStringLiteral("/s"));
     }
+}
+
+void frmProgress::refreshRun(const TransferProgress& now) {
+    const bool shown = mCountsRun && mEntryCount > 0;
+    barRun->setVisible(shown);
+    lblRun->setVisible(shown);
+    lblRemaining->setVisible(shown);
+    if (!shown) {
+        return;
+    }
+    const std::uint64_t bytes = mBytesBefore + now.bytesDone;
+    const std::uint64_t files = mFilesBefore + now.filesDone;
+    if (!mTotals.counted()) {
+        lblRun->setText(tr("Whole run: %1, %2 files so far (counting...)")
+                            .arg(humanBytes(bytes))
+                            .arg(englishLocale().toString(static_cast<qulonglong>(files))));
+        lblRemaining->clear();
+        barRun->setValue(0);
+        showPercent(-1);
+        return;
+    }
+    const std::uint64_t totalBytes = std::max(mTotals.bytes(), bytes);
+    const std::uint64_t totalFiles = std::max(mTotals.files(), files);
+    lblRun->setText(tr("Whole run: %1 of %2, %3 of %4 files")
+                        .arg(humanBytes(bytes), humanBytes(totalBytes),
+                             englishLocale().toString(static_cast<qulonglong>(files)),
+                             englishLocale().toString(static_cast<qulonglong>(totalFiles))));
+    double fraction = 1.0;
+    if (totalBytes != 0) {
+        fraction = static_cast<double>(bytes) / static_cast<double>(totalBytes);
+    } else if (totalFiles != 0) {
+        fraction = static_cast<double>(files) / static_cast<double>(totalFiles);
+    }
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    barRun->setValue(static_cast<int>(fraction * kBarRange));
+    showPercent(static_cast<int>(fraction * 100));
+
+    // Time left once a rate is known: the run's bytes over its time at work, pauses left out.
+    const qint64 workedMs = mRunClock.isValid() ? mRunClock.elapsed() - pausedMs() : 0;
+    if (mShared->isPaused() || workedMs < kSpeedAfterMs || bytes == 0 || totalBytes <= bytes) {
+        lblRemaining->clear();
+        return;
+    }
+    const double perMs = static_cast<double>(bytes) / static_cast<double>(workedMs);
+    const auto left = static_cast<qint64>(static_cast<double>(totalBytes - bytes) / perMs / 1000.0);
+    lblRemaining->setText(left >= 3600
+                              ? tr("%1 h %2 min left").arg(left / 3600).arg(left % 3600 / 60)
+                          : left >= 60 ? tr("%1 min %2 s left").arg(left / 60).arg(left % 60)
+                                       : tr("%1 s left").arg(std::max<qint64>(left, 1)));
 }
 
 }  // namespace mivex::ui

@@ -1,12 +1,17 @@
 // The progress window of "Process Files!": the current file, bytes and files done of the entry's
-// total, the speed, and Cancel. The transfer runs off the window thread while this window and the
-// main window keep repainting; run() returns only when that transfer is over.
+// total, the whole run's bar, bytes, files and time left, the speed, and Pause, Skip and Cancel.
+// The transfer runs off the window thread while this window and the main window keep repainting;
+// run() returns only when that transfer is over.
 #pragma once
 
 #include <QDialog>
 #include <QElapsedTimer>
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "queue/runtotals.h"
 #include "ui/offthread.h"
 
 class QLabel;
@@ -16,9 +21,12 @@ class QTimer;
 
 namespace mivex {
 struct ShellOpRecord;
-}
+struct TransferProgress;
+}  // namespace mivex
 
 namespace mivex::ui {
+
+struct ProgressShared;
 
 class frmProgress : public QDialog {
     Q_OBJECT
@@ -30,24 +38,39 @@ public:
     // transfer engine off the window thread and returns its result code; a Cancel sets the
     // record's fAnyOperationsAborted.
     int run(ShellOpRecord& record, int entryNumber, int entryCount);
+    // Starts counting the whole run's files and bytes beside it (before the first run()); without
+    // it the window shows the entry alone.
+    void beginRun(const std::vector<std::string>& rows);
+    bool isPaused() const;
 
     // The display is refreshed this often while a transfer runs.
     static constexpr int kRefreshMs = 100;
 
 protected:
-    void reject() override;  // Esc and the close button cancel, like Cancel
+    void reject() override;                         // the close button cancels, like Cancel
+    void keyPressEvent(QKeyEvent* event) override;  // Esc asks first
+    void hideEvent(QHideEvent* event) override;
 
 private:
-    struct Shared;
     void refreshDisplay();
+    void refreshRun(const TransferProgress& now);
+    void showPercent(int percent);
+    void togglePause();
+    void skipEntry();
+    qint64 pausedMs() const;  // of the run so far, a pause going on included
 
-    std::shared_ptr<Shared> mShared;
+    std::shared_ptr<ProgressShared> mShared;
     QLabel* lblEntry;
     QLabel* lblFile;
     QLabel* lblBytes;
     QLabel* lblFiles;
     QLabel* lblSpeed;
     QProgressBar* barBytes;
+    QLabel* lblRun;
+    QLabel* lblRemaining;
+    QProgressBar* barRun;
+    QPushButton* cmdPause;
+    QPushButton* cmdSkip;
     QPushButton* cmdCancel;
     QTimer* mTimer;
     QElapsedTimer mClock;           // since the current entry started
@@ -56,7 +79,20 @@ private:
     bool mInRun = false;
     int mEntryNumber = 0;
     int mEntryCount = 0;
-    OffThread mWork;  // last: joined before the rest goes
+    // The whole run: its size counted beside it, what the entries before this one did, and its
+    // time at work (pauses left out), for the time it has left.
+    RunTotals mTotals;
+    bool mCountsRun = false;
+    int mInRunCount = 0;  // entries started since beginRun()
+    std::uint64_t mBytesBefore = 0;
+    std::uint64_t mFilesBefore = 0;
+    QElapsedTimer mRunClock;
+    qint64 mPausedMs = 0;
+    QElapsedTimer mPausedFor;
+    qint64 mPausedAtEntry = 0;  // pausedMs() as the current entry started
+    int mPercent = -1;
+    QString mOwnerTitle;  // the main window's own title, while ours shows in its place
+    OffThread mWork;      // last: joined before the rest goes
 };
 
 }  // namespace mivex::ui

@@ -10,7 +10,14 @@ int QueueModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant QueueModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || index.parent().isValid() || !holds(index.row())) {
+    if (index.parent().isValid() || !holds(index.row())) {
+        return {};
+    }
+    if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole) {
+        const QString outcome = mOutcomes.value(index.row());
+        return outcome.isEmpty() ? QVariant() : QVariant(outcome);
+    }
+    if (role != Qt::DisplayRole) {
         return {};
     }
     return QString::fromStdString(mStore.at(static_cast<std::size_t>(index.row())));
@@ -31,6 +38,9 @@ Admission QueueModel::admit(const QueueEntry& entry, const std::string& sourceFo
 void QueueModel::replaceAt(int row, std::string entry) {
     if (holds(row)) {
         mStore.replaceAt(static_cast<std::size_t>(row), std::move(entry));
+        if (row < mOutcomes.size()) {
+            mOutcomes[row].clear();
+        }
         const QModelIndex changed = index(row);
         emit dataChanged(changed, changed, {Qt::DisplayRole});
     }
@@ -40,6 +50,9 @@ void QueueModel::removeAt(int row) {
     if (holds(row)) {
         beginRemoveRows(QModelIndex(), row, row);
         mStore.removeAt(static_cast<std::size_t>(row));
+        if (row < mOutcomes.size()) {
+            mOutcomes.removeAt(row);
+        }
         endRemoveRows();
     }
 }
@@ -50,8 +63,21 @@ bool QueueModel::assign(std::vector<std::string> rows) {
     }
     beginResetModel();
     mStore.assign(std::move(rows));
+    mOutcomes.clear();
     endResetModel();
     return true;
+}
+
+void QueueModel::setOutcome(int row, const QString& text) {
+    if (!holds(row)) {
+        return;
+    }
+    while (mOutcomes.size() <= row) {
+        mOutcomes.append(QString());
+    }
+    mOutcomes[row] = text;
+    const QModelIndex changed = index(row);
+    emit dataChanged(changed, changed, {Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
 }
 
 }  // namespace mivex::ui

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QStringList>
 #include <string>
 #include <vector>
 
@@ -29,11 +30,15 @@ public:
     void removeAt(int row);
     // Replaces every row; false (and nothing changes) for more than the queue can hold.
     bool assign(std::vector<std::string> rows);
+    // What a run made of a row, shown as its tooltip and told to screen readers; a row that
+    // changes, or moves, loses it.
+    void setOutcome(int row, const QString& text);
 
 private:
     bool holds(int row) const { return row >= 0 && static_cast<std::size_t>(row) < mStore.size(); }
 
     QueueStore mStore;
+    QStringList mOutcomes;  // by row; shorter than the queue when the last rows have none
 };
 
 }  // namespace mivex::ui

@@ -1,0 +1,75 @@
+// The size of a whole run, counted beside it.
+#include "queue/runtotals.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "queue/queueentry.h"
+
+namespace mivex {
+
+RunTotals::~RunTotals() {
+    stop();
+}
+
+void RunTotals::start(std::vector<std::string> rows) {
+    stop();
+    mStop = false;
+    mCounted.store(false, std::memory_order_release);
+    mBytes = 0;
+    mFiles = 0;
+    mThread = std::thread([this, list = std::move(rows)] { count(list); });
+}
+
+void RunTotals::stop() {
+    mStop = true;
+    if (mThread.joinable()) {
+        mThread.join();
+    }
+}
+
+void RunTotals::count(const std::vector<std::string>& rows) {
+    namespace fs = std::filesystem;
+    // Counted as the transfer counts its totals: files and links, and the bytes of files; links
+    // are not followed, and what cannot be read counts nothing (the entry will say why).
+    const auto add = [this](const struct stat& st) {
+        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+            mFiles.fetch_add(1, std::memory_order_relaxed);
+        }
+        if (S_ISREG(st.st_mode)) {
+            mBytes.fetch_add(static_cast<std::uint64_t>(st.st_size), std::memory_order_relaxed);
+        }
+    };
+    for (const std::string& row : rows) {
+        const std::optional<QueueEntry> entry = ParseRecord(row);
+        struct stat st;
+        if (mStop.load(std::memory_order_relaxed) || !entry ||
+            ::lstat(entry->source.c_str(), &st) != 0) {
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            add(st);
+            continue;
+        }
+        std::error_code ec;
+        fs::recursive_directory_iterator it(entry->source,
+                                            fs::directory_options::skip_permission_denied, ec);
+        for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            if (mStop.load(std::memory_order_relaxed)) {
+                return;
+            }
+            struct stat child;
+            if (::lstat(it->path().c_str(), &child) == 0 && !S_ISDIR(child.st_mode)) {
+                add(child);
+            }
+        }
+    }
+    if (!mStop.load(std::memory_order_relaxed)) {
+        mCounted.store(true, std::memory_order_release);
+    }
+}
+
+}  // namespace mivex

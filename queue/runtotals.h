@@ -1,0 +1,41 @@
+// The size of a whole run, counted on a thread of its own while the run already works, so that a
+// display can show how far the run is and how long it has left without delaying its first entry.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace mivex {
+
+class RunTotals {
+public:
+    RunTotals() = default;
+    ~RunTotals();  // stops the count and waits for its thread
+    RunTotals(const RunTotals&) = delete;
+    RunTotals& operator=(const RunTotals&) = delete;
+
+    // Starts counting the sources of `rows` (rows that are no entry count nothing): files and
+    // links, and the bytes of files, as the transfer counts them. A count already going is
+    // stopped first.
+    void start(std::vector<std::string> rows);
+    void stop();
+
+    bool counted() const { return mCounted.load(std::memory_order_acquire); }
+    // Both grow while the count goes on and hold the whole run once counted() is true.
+    std::uint64_t bytes() const { return mBytes.load(std::memory_order_relaxed); }
+    std::uint64_t files() const { return mFiles.load(std::memory_order_relaxed); }
+
+private:
+    void count(const std::vector<std::string>& rows);
+
+    std::thread mThread;
+    std::atomic<bool> mStop{false};
+    std::atomic<bool> mCounted{false};
+    std::atomic<std::uint64_t> mBytes{0};
+    std::atomic<std::uint64_t> mFiles{0};
+};
+
+}  // namespace mivex

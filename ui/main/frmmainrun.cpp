@@ -1,0 +1,181 @@
+// The main window's runs: carrying out rows of the queue with the progress window, what each row
+// came to (its tooltip), the closing box with its details, the run log and a retry of what did not
+// get done, and the desktop's notification when the window is not in use.
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QUrl>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "platform/pathtext.h"
+#include "platform/resultcodes.h"
+#include "queue/log.h"
+#include "queue/queueentry.h"
+#include "run/bytesize.h"
+#include "ui/main/frmmain.h"
+#include "ui/main/frmprogress.h"
+#include "ui/main/runnotifier.h"
+#include "ui/prompts.h"
+
+namespace mivex::ui {
+
+void frmMain::buildRunMenu() {
+    mNotifier = new RunNotifier(this);
+    if (auto* options = menuBar()->findChild<QMenu*>(QStringLiteral("mnuOptions"))) {
+        mnuShowRunLog = options->addAction(tr("Show Run Log"));
+        mnuShowRunLog->setObjectName(QStringLiteral("mnuShowRunLog"));
+        connect(mnuShowRunLog, &QAction::triggered, this, &frmMain::mnuShowRunLog_Click);
+    }
+}
+
+std::string frmMain::dayLogPath() const {
+    return gLogPath.empty() ? std::string()
+                            : joinPath(gLogPath.path(), logFileName(std::time(nullptr)));
+}
+
+void frmMain::mnuShowRunLog_Click() {
+    if (gLogPath.empty()) {
+        showMessage(this, tr("This session keeps no run log: no folder could be had for it."));
+        return;
+    }
+    const std::string path = dayLogPath();
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        showMessage(this, tr("There is no run log for today yet. Run logs are kept in %1, one a "
+                             "day.")
+                              .arg(toQ(gLogPath.path())));
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(toQ(path)))) {
+        showMessage(this, tr("Today's run log is %1.").arg(toQ(path)));
+    }
+}
+
+bool frmMain::runRows(const std::vector<std::size_t>& which) {
+    const std::vector<std::string>& all = queue().rows();  // the queue is read once
+    std::vector<std::string> rows;
+    CopyHooks hooks;
+    mOutcomes.resize(all.size());
+    for (const std::size_t row : which) {
+        rows.push_back(all[row]);
+        // A "keep both" folder left unfinished is carried on, not begun again beside itself.
+        const RowOutcome& before = mOutcomes[row];
+        hooks.continueInto.push_back(
+            before.state != RowState::Done && before.keepsBoth ? before.placedAs : std::string());
+    }
+    frmProgress progress(this);
+    progress.beginRun(rows);
+    hooks.perform = [&progress](ShellOpRecord& record, std::size_t number, std::size_t count) {
+        return progress.run(record, static_cast<int>(number), static_cast<int>(count));
+    };
+    RunSummary run = mivex::CopyOperation(rows, gLogPath, hooks);
+    // Asked before the progress window goes: the main window becomes active only after that.
+    const QWidget* active = QApplication::activeWindow();
+    const bool inUse = (active == this || active == &progress) && !isMinimized();
+    progress.hide();
+    if (!run.logTrouble.empty()) {
+        std::fprintf(stderr, "mivex: %s\n", run.logTrouble.c_str());
+    }
+    if (run.ok()) {
+        afterRun(run.lastCopyCode);
+    }
+    // The rows are named by their place in the queue, also in a retry of a few of them.
+    for (RunFailure& failure : run.failures) {
+        failure.line = which[failure.line - 1] + 1;
+    }
+    std::string partial;
+    for (std::size_t i = 0; i < which.size(); ++i) {
+        const RowOutcome& outcome = run.outcomes[i];
+        mOutcomes[which[i]] = outcome;
+        mQueue->setOutcome(static_cast<int>(which[i]), outcomeText(which[i]));
+        if (!outcome.partialPath.empty()) {
+            partial += fromQ(tr("line %1 was left unfinished in %2 (%3 files, %4 complete)\n")
+                                 .arg(which[i] + 1)
+                                 .arg(toQ(printable(outcome.partialPath)))
+                                 .arg(outcome.partialFiles)
+                                 .arg(toQ(formatBytes(outcome.partialBytes))));
+        }
+    }
+    // What failed and where the log is, so that the closing message can tell.
+    mRunDetails =
+        run.ok() ? QString() : toQ(partial + describeRun(run.failures, run.stopped, run.logPath));
+    std::size_t failed = run.failures.size();
+    QString word = run.done == 1 ? tr("1 entry done") : tr("%1 entries done").arg(run.done);
+    if (failed != 0) {
+        word += tr(", %1 failed").arg(failed);
+    }
+    if (run.stopped) {
+        word += tr(", the run was stopped");
+    }
+    mNotifier->runEnded(word, inUse);
+    return run.ok();
+}
+
+QString frmMain::outcomeText(std::size_t row) const {
+    const RowOutcome& outcome = mOutcomes[row];
+    QString text;
+    switch (outcome.state) {
+        case RowState::Done: {
+            const std::optional<QueueEntry> entry = ParseRecord(queue().rows()[row]);
+            text = entry && !entry->copies() ? tr("moved") : tr("copied");
+            break;
+        }
+        case RowState::Failed:
+            if (outcome.code == kSkipped) {
+                text = tr("skipped");
+            } else {
+                // The closing box's words, without the row they name.
+                const std::string said = describeFailure({0, std::string(), outcome.code});
+                text = tr("failed: %1").arg(toQ(said.substr(said.find(": ") + 2)));
+            }
+            break;
+        case RowState::Stopped:
+            text = tr("stopped: the run was stopped during this entry");
+            break;
+        case RowState::NotRun:
+            text = tr("not run: the run was stopped");
+            break;
+    }
+    if (!outcome.partialPath.empty()) {
+        text += tr("; left unfinished in %1").arg(toQ(printable(outcome.partialPath)));
+    }
+    return text;
+}
+
+void frmMain::closeRun(bool ok) {
+    for (QPointer<frmMain> self(this); self;) {
+        QStringList buttons;
+        const bool hasLog = !gLogPath.empty();
+        if (hasLog) {
+            buttons << tr("Open Run Log");
+        }
+        std::vector<std::size_t> again;
+        for (std::size_t row = 0; row < mOutcomes.size(); ++row) {
+            if (mOutcomes[row].state != RowState::Done) {
+                again.push_back(row);
+            }
+        }
+        if (!ok && !again.empty()) {
+            buttons << tr("Retry Failed");
+        }
+        const int pressed = Prompts::current().detailedChoice(
+            this,
+            ok ? QStringLiteral("Files copied successfully")
+               : QStringLiteral("Errors occurred during file copy operation"),
+            QStringLiteral("Mivex"), mRunDetails, buttons);
+        if (!self || pressed < 0) {
+            return;
+        }
+        if (buttons[pressed] == tr("Open Run Log")) {
+            mnuShowRunLog_Click();
+            return;
+        }
+        ok = runRows(again);  // then the box again, for what the retry came to
+    }
+}
+
+}  // namespace mivex::ui
