@@ -17,12 +17,13 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
     request.source = record.pFrom;
     request.destFolder = record.pTo;
     request.kind = record.wFunc == ShellOpRecord::FO_COPY ? TransferKind::Copy : TransferKind::Move;
-    request.rule = (record.fFlags & ShellOpRecord::FOF_RENAMEONCOLLISION) != 0
-                       ? CollisionRule::KeepBoth
-                       : CollisionRule::Overwrite;
+    request.rule = (record.fFlags & ShellOpRecord::FOF_RENAMEONCOLLISION) != 0 ? CollisionRule::KeepBoth
+                   : record.update                                                ? CollisionRule::Update
+                                                                                  : CollisionRule::Overwrite;
     request.session = record.session;
     const TransferOutcome outcome = transferItem(request, monitor);
     record.fAnyOperationsAborted = outcome.aborted;
+    record.filesLeft = outcome.filesLeft;
     return outcome.code;
 }
 
@@ -82,9 +83,11 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
         record.session = &session;
         record.fFlags =
             fields->keepsBoth() ? ShellOpRecord::kKeepBothFlags : ShellOpRecord::kOverwriteFlags;
+        record.update = fields->updates();
         ++number;
         const int result =
             hooks.perform ? hooks.perform(record, number, count) : DoFileOperation(record);
+        summary.filesLeft += record.filesLeft;
         if (result != 0) {
             fail(row, result, GetErrorText(result));
         } else if (record.fAnyOperationsAborted) {

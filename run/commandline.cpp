@@ -61,7 +61,7 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder)
     if (display) {
         display->finish();
     }
-    report.finish(run.rows, run.logPath);
+    report.finish(run.rows, run.logPath, run.filesLeft);
     return run.ok() ? kRunOk : kRunHadFailures;
 }
 

@@ -194,6 +194,12 @@ bool frmMain::CopyOperation() {
     }
     // What failed and where the log is, so that the closing message can tell.
     mRunDetails = run.ok() ? QString() : toQ(describeRun(run.failures, run.stopped, run.logPath));
+    if (run.filesLeft > 0) {
+        // Update entries ("U") skip what is equal already; the details say how much that was.
+        const QString left =
+            tr("Files left as they were, their copy being equal already: %1").arg(run.filesLeft);
+        mRunDetails = mRunDetails.isEmpty() ? left : left + QStringLiteral("\n") + mRunDetails;
+    }
     return run.ok();
 }
 

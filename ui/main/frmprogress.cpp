@@ -248,6 +248,7 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
         }
     }
     record.fAnyOperationsAborted = shared->record.fAnyOperationsAborted;
+    record.filesLeft = shared->record.filesLeft;
     return shared->code;
 }
 
