@@ -74,8 +74,8 @@ public:
 };
 
 struct TransferOutcome {
-    int code = 0;          // 0 on success, else a ResultCode
-    bool aborted = false;  // stopped on request; code is then 0
+    int code = 0;                 // 0 on success, else a ResultCode
+    bool aborted = false;         // stopped on request; code is then 0
     std::uint64_t filesLeft = 0;  // files left as they were under Update: equal already
 };
 

@@ -297,9 +297,9 @@ private:
     std::atomic<std::uint64_t> mBytesDone{0};
     std::atomic<std::uint64_t> mFilesDone{0};
     std::atomic<std::uint64_t> mFilesLeft{0};  // equal files left as they were (Update)
-    std::atomic<bool> mAborted{false};  // set on the calling thread only
-    std::atomic<bool> mStopped{false};  // a failure that every further file would repeat
-    std::atomic<bool> mNamedOnly;       // no unnamed files: no O_TMPFILE, or no /proc to link
+    std::atomic<bool> mAborted{false};         // set on the calling thread only
+    std::atomic<bool> mStopped{false};         // a failure that every further file would repeat
+    std::atomic<bool> mNamedOnly;  // no unnamed files: no O_TMPFILE, or no /proc to link
     // Closing a copy can report a delayed write error on some destination folder of this entry;
     // only ever set, before the pool gets any file of a folder where it holds.
     std::atomic<bool> mCloseCanFail{true};

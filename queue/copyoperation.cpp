@@ -17,9 +17,10 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
     request.source = record.pFrom;
     request.destFolder = record.pTo;
     request.kind = record.wFunc == ShellOpRecord::FO_COPY ? TransferKind::Copy : TransferKind::Move;
-    request.rule = (record.fFlags & ShellOpRecord::FOF_RENAMEONCOLLISION) != 0 ? CollisionRule::KeepBoth
-                   : record.update                                                ? CollisionRule::Update
-                                                                                  : CollisionRule::Overwrite;
+    request.rule = (record.fFlags & ShellOpRecord::FOF_RENAMEONCOLLISION) != 0
+                       ? CollisionRule::KeepBoth
+                   : record.update ? CollisionRule::Update
+                                   : CollisionRule::Overwrite;
     request.session = record.session;
     const TransferOutcome outcome = transferItem(request, monitor);
     record.fAnyOperationsAborted = outcome.aborted;

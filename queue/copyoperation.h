@@ -64,13 +64,13 @@ struct CopyHooks {
 // What one run of the queue came to; the window and the unattended run only show it.
 struct RunSummary {
     std::vector<RunFailure> failures;  // every row that failed, in row order
-    bool stopped = false;      // stopped on request: that row got no line, the rest were not run
-    std::size_t rows = 0;      // in the queue
-    std::size_t done = 0;      // carried out with success
+    bool stopped = false;         // stopped on request: that row got no line, the rest were not run
+    std::size_t rows = 0;         // in the queue
+    std::size_t done = 0;         // carried out with success
     std::uint64_t filesLeft = 0;  // files "U" entries left as they were: equal already
-    std::string lastCopyCode;  // the copy code of the last row done ("" when none was)
-    std::string logPath;       // the day's log ("": the run has no log)
-    std::string logTrouble;    // a sentence saying why lines of the log are missing, or ""
+    std::string lastCopyCode;     // the copy code of the last row done ("" when none was)
+    std::string logPath;          // the day's log ("": the run has no log)
+    std::string logTrouble;       // a sentence saying why lines of the log are missing, or ""
 
     // Every row succeeded, and the run was not stopped.
     bool ok() const { return failures.empty() && !stopped; }

@@ -270,13 +270,14 @@ TEST(TransferUpdate, LeavesEqualFilesAndReplacesTheRest) {
             EXPECT_EQ(out.code, 0);
             const bool renamed = move && !across;
             const struct stat after = lstatOf(root / "d/p/same");
-            EXPECT_EQ(after.st_ino == before.st_ino &&
-                          after.st_ctim.tv_nsec == before.st_ctim.tv_nsec,
-                      !renamed);
+            EXPECT_EQ(
+                after.st_ino == before.st_ino && after.st_ctim.tv_nsec == before.st_ctim.tv_nsec,
+                !renamed);
             EXPECT_EQ(out.filesLeft, renamed ? 0u : 1u);
             EXPECT_EQ(lstatOf(root / "d/p/time").st_mtim.tv_nsec, 123456789);
-            Names expected{"d/",           "d/p/",           "d/p/extra=e", "d/p/new=n",
-                           "d/p/same=x",   "d/p/size=longer", "d/p/time=y", "s/"};
+            Names expected{"d/",         "d/p/",       "d/p/extra=e",
+                           "d/p/new=n",  "d/p/same=x", "d/p/size=longer",
+                           "d/p/time=y", "s/"};
             if (!move) {
                 expected.insert(expected.end(), {"s/p/", "s/p/new=n", "s/p/same=x",
                                                  "s/p/size=longer", "s/p/time=y"});

@@ -3,15 +3,29 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 
 #include "platform/posixio.h"
 #include "run/commandline.h"
 #include "run/display.h"
 #include "ui/main/frmmain.h"
 #include "ui/prompts.h"
+#include "ui/session.h"
 #include "version.h"
 
 namespace mivex {
+
+namespace {
+
+// Where relative paths of the command line start; "/" when it cannot be told (removed meanwhile).
+std::string workingFolder() {
+    std::error_code error;
+    const std::filesystem::path here = std::filesystem::current_path(error);
+    return error ? std::string("/") : here.string();
+}
+
+}  // namespace
 
 void OpenFromCommandLine(ui::frmMain& window, const std::string& argumentText) {
     // The whole text is the path: quotation marks and blanks are part of it.
@@ -26,6 +40,14 @@ void OpenFromCommandLine(ui::frmMain& window, const std::string& argumentText) {
 }
 
 int Main(int argc, char** argv, const std::string& argumentText) {
+    ui::WindowWork work{argumentText, std::nullopt};
+    if (isEnqueueLine(argc, argv)) {
+        work.enqueue = parseEnqueue(argc, argv, workingFolder());
+        if (!work.enqueue->error.empty()) {
+            std::fprintf(stderr, "mivex: %s (see mivex --help)\n", work.enqueue->error.c_str());
+            return 2;
+        }
+    }
     // Qt would abort with a message about reinstalling; say what is missing and what to do.
     if (!displayAvailable()) {
         std::fputs(kNoDisplayMessage, stderr);
@@ -37,12 +59,21 @@ int Main(int argc, char** argv, const std::string& argumentText) {
     // Wayland desktops match the window to its desktop entry, and so to its icon, by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("mivex"));
 
-    ui::frmMain window;  // made hidden; its start-up has run
-    if (!argumentText.empty()) {
-        OpenFromCommandLine(window, argumentText);
+    // A window of this session takes the work; this start then ends.
+    if (const std::optional<int> status = ui::handOver(work)) {
+        return *status;
     }
+    ui::frmMain window;  // made hidden; its start-up has run
+    if (!ui::serveSession(window)) {
+        // Another start became the session's window meanwhile.
+        if (const std::optional<int> status = ui::handOver(work)) {
+            return *status;
+        }
+    }
+    const int status = ui::doHere(window, work);
     window.show();
-    return QApplication::exec();
+    const int closed = QApplication::exec();
+    return closed != 0 ? closed : status;
 }
 
 }  // namespace mivex

@@ -58,9 +58,8 @@ frmOptions::frmOptions(QWidget* parent, OptionsContext context)
               "optOverwrite0", this, twipsRect(480, 1080, 3975, 255));
     optOverwrite[1] = place(new QRadioButton(QStringLiteral("Overwrite existing files")),
                             "optOverwrite1", this, twipsRect(480, 1320, 3975, 255));
-    optOverwrite[2] =
-        place(new QRadioButton(tr("Overwrite only files that changed (update)")), "optOverwrite2",
-              this, twipsRect(480, 1320 + kRowTwips, 3975, 255));
+    optOverwrite[2] = place(new QRadioButton(tr("Overwrite only files that changed (update)")),
+                            "optOverwrite2", this, twipsRect(480, 1320 + kRowTwips, 3975, 255));
     OKButton = place(new QPushButton(QStringLiteral("OK")), "OKButton", this,
                      twipsRect(4680, 120, 1215, 375));
     CancelButton = place(new QPushButton(QStringLiteral("Cancel")), "CancelButton", this,
@@ -81,8 +80,8 @@ frmOptions::frmOptions(QWidget* parent, OptionsContext context)
     // Enter presses OK, unless the focus is on Cancel (then Enter presses Cancel).
     OKButton->setDefault(true);
 
-    QWidget* order[] = {optCopy[0], optCopy[1], optOverwrite[0], optOverwrite[1], optOverwrite[2],
-                        OKButton,   CancelButton, txtPath};
+    QWidget* order[] = {optCopy[0],      optCopy[1], optOverwrite[0], optOverwrite[1],
+                        optOverwrite[2], OKButton,   CancelButton,    txtPath};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         setTabOrder(order[i], order[i + 1]);
     }

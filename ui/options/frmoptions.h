@@ -46,7 +46,7 @@ public:
     // Controls; object names equal these names, the button arrays as "optCopy0", "optCopy1",
     // "optOverwrite0", "optOverwrite1", "optOverwrite2".
     QGroupBox* Frame1;
-    QRadioButton* optCopy[2];       // 0 "Copy Files", 1 "Move Files"
+    QRadioButton* optCopy[2];  // 0 "Copy Files", 1 "Move Files"
     // 0 keep both ("make a copy"), 1 overwrite, 2 update (overwrite only what changed)
     QRadioButton* optOverwrite[3];
     QPushButton* OKButton;
