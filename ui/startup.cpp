@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "platform/pathtext.h"
 #include "platform/posixio.h"
 #include "run/commandline.h"
 #include "run/display.h"
@@ -40,7 +41,12 @@ void OpenFromCommandLine(ui::frmMain& window, const std::string& argumentText) {
 }
 
 int Main(int argc, char** argv, const std::string& argumentText) {
+    // A window that takes the work may run in another folder: a relative list path is made
+    // absolute, naming the same file.
     ui::WindowWork work{argumentText, std::nullopt};
+    if (!argumentText.empty() && argumentText.front() != '/') {
+        work.argumentText = joinPath(workingFolder(), argumentText);
+    }
     if (isEnqueueLine(argc, argv)) {
         work.enqueue = parseEnqueue(argc, argv, workingFolder());
         if (!work.enqueue->error.empty()) {
