@@ -5,6 +5,7 @@
 
 #include "platform/resultcodes.h"
 #include "queue/runfailure.h"
+#include "run/commandline.h"
 #include "run/display.h"
 #include "run/ttyprogress.h"
 #include "tests/reliability/scenario.h"
@@ -122,6 +123,13 @@ TEST_F(UnattendedRun, HelpVersionBadListsOrTheWindowByTheWholeCommandLine) {
         {{MIVEX_EXE}, 2, "", kNoDisplayMessage},
         {{"env", "QT_QPA_PLATFORM=xcb", gui, "--help", "me"}, 2, "", kNoDisplayMessage},
         {{gui, "--help"}, 0, "Usage: mivex ", ""},
+        // Paths for the window's queue never run a list, whatever " -auto" they hold.
+        {{exe(), "--enqueue", data / "night", "-auto"},
+         0,
+         "window: --enqueue " + data / "night -auto\n",
+         ""},
+        {{gui, "--enqueue", "--to"}, 2, "", "mivex: --to needs a folder"},
+        {{gui, "--enqueue", "--copy", "x"}, 2, "", "mivex: unknown option --copy"},
     };
     for (const auto& [argv, status, out, err] : cases) {
         if (argv[0] != exe() && !exists(gui)) {
@@ -242,6 +250,26 @@ TEST(RunText, FailuresByteCountsAndDisplay) {
         EXPECT_TRUE(displayAvailable(platform, nullptr, "")) << platform;
     }
     EXPECT_TRUE(displayAvailable(nullptr, nullptr, "wayland-0"));
+}
+
+// --enqueue's paths and folder are made absolute from the working folder, as the panes give them.
+TEST(RunText, EnqueueLineReadsPathsAndOptions) {
+    const std::pair<Names, EnqueueLine> cases[] = {
+        {{"a", "/b/", "../c/./d", "."}, {"", "", "", {"/w/x/a", "/b", "/w/c/d", "/w/x"}, ""}},
+        {{"--move", "--to", "t/", "--overwrite", "--", "--to", "/"},
+         {"/w/x/t", "M", "O", {"/w/x/--to", "/"}, ""}},
+        {{"--to", "/t"}, {"/t", "", "", {}, "--enqueue needs at least one file or folder"}},
+    };
+    for (const auto& [args, want] : cases) {
+        std::vector<const char*> argv{"mivex", "--enqueue"};
+        for (const std::string& a : args) {
+            argv.push_back(a.c_str());
+        }
+        const EnqueueLine got = parseEnqueue(static_cast<int>(argv.size()), argv.data(), "/w/x");
+        EXPECT_EQ(std::tie(got.to, got.copy, got.overwrite, got.paths, got.error),
+                  std::tie(want.to, want.copy, want.overwrite, want.paths, want.error))
+            << args.front();
+    }
 }
 
 // On a terminal (script(1)) the line is drawn in place, wiped for a failure, ended at the end.
