@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
 
     const std::string text = mivex::argumentText(argc, argv);
     const mivex::CommandLine line = mivex::parseArgumentText(text);
-    if (line.unattended) {
+    // Paths handed to the window are never a list to run, whatever " -auto" they hold.
+    if (line.unattended && !mivex::isEnqueueLine(argc, argv)) {
         // No window and no display: this runs from cron and ssh.
         return mivex::RunUnattended(line.listPath, mivex::programFolder());
     }

@@ -39,12 +39,14 @@ META_FOLDERS=${BENCH_META_FOLDERS:-$(sized 20 5)}
 LINK_FILES=${BENCH_LINK_FILES:-$(sized 10000 1000)}
 LIST_FILES=${BENCH_LIST_FILES:-$(sized 10000 1000)}
 KEEPBOTH_ROWS=${BENCH_KEEPBOTH_ROWS:-$(sized 32767 2000)}
+RERUN_MB=${BENCH_RERUN_MB:-$(sized 2048 128)}
+RERUN_FILES=${BENCH_RERUN_FILES:-16}
 MOVE_SIZES=${BENCH_MOVE_FILES:-$(sized 100000,300000 5000)}
 MOVE_FOLDERS_PER=${BENCH_MOVE_PER_FOLDER:-100}
 PARENT_DIR=${BENCH_DIR:-/var/tmp}
 TMPFS_PARENT=${BENCH_TMPFS_DIR:-}
 TMPFS_SIZE=${BENCH_TMPFS_SIZE:-8G}
-ONLY=${BENCH_ONLY:-D1,D2,D3,D4,D5,D6,D6b,D7,D8,D9,D10,D11,D12,MEM,MOVEMEM,WIN}
+ONLY=${BENCH_ONLY:-D1,D2,D3,D4,D5,D6,D6b,D7,D8,D9,D10,D11,D12,D13,MEM,MOVEMEM,WIN}
 FSES=${BENCH_FS:-tmpfs,disk}
 DISK_MODE=${BENCH_DISK:-$( ((EUID == 0)) && echo image || echo folder)}
 KEEP=${BENCH_KEEP:-0}
@@ -87,7 +89,7 @@ for n in ${MOVE_SIZES//,/ }; do check_count BENCH_MOVE_FILES "$n" 1; done
     die "more folders than files"
 ((ROUNDS >= 5)) || note "warning: BENCH_ROUNDS=$ROUNDS; use at least 5 for numbers worth quoting"
 
-ALL_DATASETS="D1 D2 D3 D4 D5 D6 D6B D7 D8 D9 D10 D11 D12 MEM MOVEMEM WIN"
+ALL_DATASETS="D1 D2 D3 D4 D5 D6 D6B D7 D8 D9 D10 D11 D12 D13 MEM MOVEMEM WIN"
 for ds in ${ONLY//,/ }; do
     [[ " $ALL_DATASETS " == *" ${ds^^} "* ]] || die "BENCH_ONLY: unknown dataset '$ds' (known: $ALL_DATASETS)"
 done
@@ -308,6 +310,7 @@ set_cmd() { # FS TOOL SOURCE DEST
         mivex | mivex_fresh | mivex_o) mivex_cmd "$fs" C-O "$src" "$dest" ;;
         mivex_n) mivex_cmd "$fs" C-N "$src" "$dest" ;;
         mivex_mo) mivex_cmd "$fs" M-O "$src" "$dest" ;;
+        mivex_u) mivex_cmd "$fs" C-U "$src" "$dest" ;;
         cp | cp_full) CMD=(cp -a -- "$src" "$dest/") ;;
         rsync) CMD=(rsync -a -- "$src" "$dest/") ;;
         rsync_S) CMD=(rsync -a -S -- "$src" "$dest/") ;;
@@ -334,6 +337,7 @@ label() {
         mivex_o) echo "mivex C-O onto full" ;;
         mivex_n) echo "mivex C-N onto full" ;;
         mivex_mo) echo "mivex M-O" ;;
+        mivex_u) echo "mivex C-U" ;;
         cp) echo "cp -a" ;;
         cp_full) echo "cp -a onto full" ;;
         rsync) echo "rsync -a" ;;
@@ -689,6 +693,54 @@ d6b() {
     done
 }
 
+# Reruns, as a list run every night meets them: D2's tree (D13) and a folder of RERUN_MB MiB in
+# RERUN_FILES random files (D13b), each copied again onto a copy of it already made (untimed, cp -a):
+# "C-U" against rsync -a's rerun, each onto a copy of its own. Then one file of the source changes,
+# and "C-U" must replace that one file and leave every other as it was (same inode and ctime).
+d13() { # FS
+    local fs=$1 big="${ROOT[$1]}/data/rerun/big" src ds round tool changed before after i
+    local -A copy=()
+    ensure_small_tree "$fs"
+    if [[ ! -d $big ]]; then
+        note "making $RERUN_FILES random files of $((RERUN_MB / RERUN_FILES)) MiB on $fs"
+        mkdir -p "$big"
+        for ((i = 0; i < RERUN_FILES; i++)); do
+            head -c "$((RERUN_MB / RERUN_FILES * 1048576))" /dev/urandom >"$big/part$i.bin"
+        done
+    fi
+    for src in "$(small_tree "$fs")" "$big"; do
+        ds=D13
+        [[ $src != "$big" ]] || ds=D13b
+        note "$ds on $fs"
+        for tool in mivex_u rsync; do
+            copy[$tool]=$(new_dest "$fs")
+            cp -a -- "$src" "${copy[$tool]}/"
+        done
+        for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
+            for tool in $(rotate "$((round + WARMUP - 1))" mivex_u rsync); do
+                set_cmd "$fs" "$tool" "$src" "${copy[$tool]}"
+                run_and_record "$fs" "$ds" "$tool" "$round"
+                check_result "$fs" "$ds" "$tool" "$src" "${copy[$tool]}/${src##*/}"
+            done
+        done
+        before=$(find "${copy[mivex_u]}" -type f -printf '%P %i %C@\n' | sort)
+        changed=$(find "$src" -type f | sort | sed -n 1p)
+        printf x >>"$changed"
+        set_cmd "$fs" mivex_u "$src" "${copy[mivex_u]}"
+        timed_run "${CMD[@]}"
+        ((RUN_STATUS == 0)) || tool_failed "$fs" "$ds" mivex_u 0
+        check_result "$fs" "$ds" mivex_u "$src" "${copy[mivex_u]}/${src##*/}"
+        after=$(find "${copy[mivex_u]}" -type f -printf '%P %i %C@\n' | sort)
+        changed=${src##*/}/${changed#"$src"/}
+        [[ $(comm -3 <(echo "$before") <(echo "$after") | cut -d' ' -f1 | tr -d '\t' | sort -u) == "$changed" ]] ||
+            die "C-U on $ds ($fs) after one file changed: not that one file alone was replaced: $(comm -3 <(echo "$before") <(echo "$after") | head -n 4 | tr '\n' ' ')"
+        truncate -s -1 -- "${src%/*}/$changed"  # the bytes as they were, for the datasets after it
+        drop_dest "$fs" "${copy[mivex_u]}" small
+        drop_dest "$fs" "${copy[rsync]}" small
+    done
+    rm -rf -- "${big%/*}"
+}
+
 # Start-up and exit: one list entry of one small file, many times.
 d7() {
     local src="${ROOT[tmpfs]}/data/one.bin" run tool dest
@@ -770,7 +822,7 @@ win() {
 # no new inodes) and the move from the tmpfs come before D5, whose overwrites free inodes.
 # (A function called on the right of || or && runs with errexit off, so these are plain ifs.)
 SPENT=()   # seconds each dataset took, checks and data included
-for ds in D1 D4 D3 D9 D2 D8 D10 D11 D12 D6 D6b MOVEMEM D5 D7 MEM WIN; do
+for ds in D1 D4 D3 D9 D2 D8 D10 D11 D12 D6 D6b MOVEMEM D5 D13 D7 MEM WIN; do
     selected "$ds" || continue
     case $ds in
         D6b | D7 | MEM | MOVEMEM | WIN) places=(-) ;;
@@ -889,6 +941,10 @@ table() {
     done
     for fs in "${FS_LIST[@]}"; do
         time_row D11 "$fs" mivex_entries mivex_folder "$LIST_FILES 1-file entries" le 1.50
+    done
+    for fs in "${FS_LIST[@]}"; do
+        time_row D13 "$fs" mivex_u rsync "rerun ${SMALL_FILES} x ${SMALL_KB} KiB" le 1.00
+        time_row D13b "$fs" mivex_u rsync "rerun ${RERUN_MB} MiB folder" le 1.00
     done
     for fs in "${FS_LIST[@]}"; do
         time_row D12 "$fs" mivex_kb - "$KEEPBOTH_ROWS keep-both rows" lt_ms 30000

@@ -141,7 +141,52 @@ int Transfer::placeUnnamed(int fd, int dstDir, const std::string& dstName, Place
     return code;
 }
 
+int Transfer::leaveIfEqual(const ItemWay& item, bool& left) {
+    // Two fstatat calls and no open: a rerun over an unchanged tree reads no file at all.
+    struct stat st, there;
+    if (::fstatat(item.srcDir, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode) ||
+        ::fstatat(item.dstDir, item.dstName.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(there.st_mode) || there.st_size != st.st_size ||
+        there.st_mtim.tv_sec != st.st_mtim.tv_sec || there.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
+        return kSuccess;  // the copy below looks again and says what is wrong, if anything
+    }
+    // The destination is the source itself: "equal", but a move would remove the only copy.
+    if (sameFile(there, st)) {
+        return kSameFile;
+    }
+    if (mOptions.keepHardLinks && st.st_nlink > 1) {
+        // A first name left as it is stands for the copy that later names link to; a later name
+        // is left only when it already is that copy.
+        HardLinks::Claim link = mLinks.claim(st);
+        if (link.later()) {
+            struct stat first;
+            if (link.error() != 0 || ::fstat(link.copy(), &first) != 0 || !sameFile(first, there)) {
+                return kSuccess;
+            }
+        } else {
+            link.named(item.dstDir, item.dstName);
+        }
+    }
+    left = true;
+    if (!mOneItem) {
+        mPlaced.note(there);  // on a destination that ignores case, no other name replaces it
+    }
+    noteCopied(item.record, st);  // a move removes this source file as if it had been copied
+    mBytesDone += static_cast<std::uint64_t>(st.st_size);
+    ++mFilesDone;
+    ++mFilesLeft;
+    report();
+    return kSuccess;
+}
+
 int Transfer::copyFile(const ItemWay& item) {
+    if (mRequest.rule == CollisionRule::Update && item.placement == Placement::Replace) {
+        bool left = false;
+        if (const int code = leaveIfEqual(item, left); code != kSuccess || left) {
+            return code;
+        }
+    }
     // By name, not as a structured binding: lambdas below capture them.
     const int srcDir = item.srcDir, dstDir = item.dstDir;
     const std::string &name = item.name, &dstName = item.dstName, &srcPath = item.srcPath;

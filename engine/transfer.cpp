@@ -259,7 +259,10 @@ void Transfer::report() {
 namespace mivex {
 
 TransferOutcome transferItem(const TransferRequest& request, TransferMonitor* monitor) {
-    return engine::Transfer(request, monitor).run();
+    engine::Transfer transfer(request, monitor);
+    TransferOutcome outcome = transfer.run();
+    outcome.filesLeft = transfer.filesLeft();
+    return outcome;
 }
 
 }  // namespace mivex

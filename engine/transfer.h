@@ -15,6 +15,8 @@
 //     (a destination that ignores case), and a move removes a source file only while it is
 //     unchanged since its copy; a mode that cannot be set fails the item, but on a filesystem
 //     that holds no modes (FAT, exFAT, NTFS) the data is the copy;
+//   - update replaces as overwrite does, but a file whose size and modification time equal the
+//     incoming one's is left untouched; a move then removes that source file all the same;
 //   - a copy keeps what cp -a keeps: hard links inside the entry, extended attributes, ACLs and
 //     capabilities too (copyoptions.h holds the rules);
 //   - the tree is walked and written with descriptor-relative calls and O_NOFOLLOW below the two
@@ -30,7 +32,9 @@
 namespace mivex {
 
 enum class TransferKind { Copy, Move };
-enum class CollisionRule { Overwrite, KeepBoth };
+// Update overwrites like Overwrite, but leaves a file alone whose size and modification time
+// equal the incoming file's (a rerun of a list copies only what changed).
+enum class CollisionRule { Overwrite, KeepBoth, Update };
 
 struct TransferSession;
 
@@ -86,6 +90,7 @@ struct TransferOutcome {
     std::string placedAs{};
     std::uint64_t filesPlaced = 0;
     std::uint64_t bytesPlaced = 0;
+    std::uint64_t filesLeft = 0;  // files left as they were under Update: equal already
 };
 
 TransferOutcome transferItem(const TransferRequest& request, TransferMonitor* monitor = nullptr);

@@ -152,6 +152,7 @@ public:
     Transfer& operator=(const Transfer&) = delete;
 
     TransferOutcome run();
+    std::uint64_t filesLeft() const { return mFilesLeft.load(std::memory_order_relaxed); }
 
 private:
     // Each returns 0 or a result code; aborting is recorded in mAborted and returns kSuccess.
@@ -205,6 +206,9 @@ private:
 
     // ----- copyfile.cpp
     int copyFile(const ItemWay& item);
+    // Update: whether the file standing at the destination equals the source (size and
+    // modification time), so that it is left as it is; counted and noted as copied then.
+    int leaveIfEqual(const ItemWay& item, bool& left);
     int copyLink(const ItemWay& item, const struct stat& st);
     int linkToCopy(const HardLinks::Claim& copy, const struct stat& st, int dstDir,
                    const std::string& dstName, Placement placement, CopiedItem* record);
@@ -296,6 +300,7 @@ private:
     std::atomic<std::uint64_t> mBytesDone{0};
     std::atomic<std::uint64_t> mFilesDone{0};
     std::atomic<std::uint64_t> mBytesPlaced{0};  // of the files complete and named
+    std::atomic<std::uint64_t> mFilesLeft{0};    // equal files left as they were (Update)
     std::atomic<bool> mAborted{false};           // set on the calling thread only
     std::atomic<bool> mStopped{false};           // a failure that every further file would repeat
     std::atomic<bool> mNamedOnly;  // no unnamed files: no O_TMPFILE, or no /proc to link

@@ -17,7 +17,7 @@ step() { printf '\n== %s\n' "$*"; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
 tools=(dpkg-dev xvfb libgtk-3-bin shared-mime-info desktop-file-utils imagemagick lintian
-    appstream)
+    appstream dbus-daemon dbus-bin)
 missing=()
 for p in "${tools[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -38,7 +38,7 @@ step "lintian, AppStream, desktop entry"
 lintian --info --display-info "$deb" | tee "$build/lintian.txt"
 grep -qE '^[EW]: ' "$build/lintian.txt" && fail "lintian reports errors or warnings"
 appstreamcli validate --no-net "$src"/packaging/*.metainfo.xml
-desktop-file-validate "$src/packaging/mivex.desktop"
+desktop-file-validate "$src/packaging/mivex.desktop" "$src/packaging/mivex-enqueue.desktop"
 
 step "install"
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y "$deb"
@@ -90,6 +90,32 @@ out=$(LD_PRELOAD="$build/libmivex_startupprobe.so" timeout 20 \
     fail "the window did not open"
 echo "$out"
 grep -q '^startup-ms' <<<"$out" || fail "the window did not open"
+
+step "the file manager's action queues files in the open window"
+entry=/usr/share/applications/mivex-enqueue.desktop
+desktop-file-validate "$entry"
+[[ -x /usr/share/kio/servicemenus/mivex-enqueue.desktop ]] || fail "no Dolphin service menu"
+grep -F 'inode/directory=' /usr/share/applications/mimeinfo.cache | grep -q mivex-enqueue.desktop ||
+    fail "the action is not offered for folders"
+# The entry's Exec line with %F, as a file manager runs it, twice: the second time the window
+# refuses the file as queued already, which shows that the first reached it.
+exec_line=$(sed -n 's/^Exec=//p' "$entry")
+export exec_line work
+xvfb-run -a dbus-run-session -- bash -c '
+    mivex & pid=$!
+    for _ in $(seq 100); do
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+            org.freedesktop.DBus.NameHasOwner string:example.mivex.mivex | grep -q "boolean true" &&
+            break
+        sleep 0.1
+    done
+    ${exec_line/\%F/$work/src/report.doc $work/src}; echo "first: $?"
+    ${exec_line/\%F/$work/src/report.doc}; echo "again: $?"
+    kill "$pid"
+' 2>&1 | tee "$work/enqueue.txt"
+grep -qx 'first: 0' "$work/enqueue.txt" && grep -qx 'again: 1' "$work/enqueue.txt" &&
+    grep -q 'already exists in your queue' "$work/enqueue.txt" ||
+    fail "the action did not reach the window"
 
 step "unattended run as an unprivileged user"
 chown -R 65534:65534 "$work/src" "$work/dest"

@@ -20,7 +20,8 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
     request.kind = record.wFunc == ShellOpRecord::FO_COPY ? TransferKind::Copy : TransferKind::Move;
     request.rule = (record.fFlags & ShellOpRecord::FOF_RENAMEONCOLLISION) != 0
                        ? CollisionRule::KeepBoth
-                       : CollisionRule::Overwrite;
+                   : record.update ? CollisionRule::Update
+                                   : CollisionRule::Overwrite;
     request.session = record.session;
     request.continueInto = record.continueInto;
     const TransferOutcome outcome = transferItem(request, monitor);
@@ -28,6 +29,7 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
     record.placedAs = outcome.placedAs;
     record.filesPlaced = outcome.filesPlaced;
     record.bytesPlaced = outcome.bytesPlaced;
+    record.filesLeft = outcome.filesLeft;
     return outcome.code;
 }
 
@@ -93,9 +95,11 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
         if (row < hooks.continueInto.size()) {
             record.continueInto = hooks.continueInto[row];
         }
+        record.update = fields->updates();
         ++number;
         const int result =
             hooks.perform ? hooks.perform(record, number, count) : DoFileOperation(record);
+        summary.filesLeft += record.filesLeft;
         RowOutcome& outcome = summary.outcomes[row];
         outcome.keepsBoth = fields->keepsBoth();
         outcome.placedAs = record.placedAs;

@@ -33,6 +33,10 @@ struct ShellOpRecord {
     std::string pTo;    // the entry's destination folder
     std::uint16_t fFlags = kKeepBothFlags;
     bool fAnyOperationsAborted = false;
+    // Overwrite flags, but a file at the destination equal in size and modification time to the
+    // incoming one is left as it is (the "U" code); filesLeft counts those after the transfer.
+    bool update = false;
+    std::uint64_t filesLeft = 0;
     std::string lpszProgressTitle = "Processing files from your queue.";
     // The run the record belongs to (engine/session.h): what one entry keeps for the next.
     TransferSession* session = nullptr;
@@ -90,12 +94,13 @@ struct RowOutcome {
 // What one run of the queue came to; the window and the unattended run only show it.
 struct RunSummary {
     std::vector<RunFailure> failures;  // every row that failed, in row order
-    bool stopped = false;      // stopped on request: that row got no line, the rest were not run
-    std::size_t rows = 0;      // in the queue
-    std::size_t done = 0;      // carried out with success
-    std::string lastCopyCode;  // the copy code of the last row done ("" when none was)
-    std::string logPath;       // the day's log ("": the run has no log)
-    std::string logTrouble;    // a sentence saying why lines of the log are missing, or ""
+    bool stopped = false;         // stopped on request: that row got no line, the rest were not run
+    std::size_t rows = 0;         // in the queue
+    std::size_t done = 0;         // carried out with success
+    std::uint64_t filesLeft = 0;  // files "U" entries left as they were: equal already
+    std::string lastCopyCode;     // the copy code of the last row done ("" when none was)
+    std::string logPath;          // the day's log ("": the run has no log)
+    std::string logTrouble;       // a sentence saying why lines of the log are missing, or ""
     std::vector<RowOutcome> outcomes;  // one per row, in row order
 
     // Every row succeeded, and the run was not stopped.

@@ -14,13 +14,16 @@ inline constexpr std::string_view kSeparator = " --> ";
 // One queued operation, field by field.
 struct QueueEntry {
     std::string copy;       // "C" copies; every other code moves
-    std::string overwrite;  // "N" keeps both; every other code overwrites
+    std::string overwrite;  // "N" keeps both; every other code overwrites, "U" only what changed
     std::string source;     // a file, or a folder carried over with everything below it
     std::string dest;       // the folder it goes into
 
     // Only the exact "C" copies; only the exact "N" keeps both.
     bool copies() const { return copy == "C"; }
     bool keepsBoth() const { return overwrite == "N"; }
+    // "U" overwrites too, but leaves a file whose size and modification time equal the incoming
+    // one's as it is. Readers that know only "O" and "N" overwrite it all, which is safe.
+    bool updates() const { return overwrite == "U"; }
 
     // The one-line form: the four fields joined with nothing else between them.
     std::string text() const;

@@ -3,10 +3,12 @@
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <optional>
 
 #include "listfile/listfile.h"
 #include "platform/folders.h"
+#include "platform/pathtext.h"
 #include "queue/copyoperation.h"
 #include "queue/queuestore.h"
 #include "run/runreport.h"
@@ -30,6 +32,57 @@ CommandLine parseArgumentText(std::string_view text, FileTest namesFile) {
     line.unattended = text.find(" -auto") != std::string_view::npos && !namesFile(text);
     // Unattended, the path ends at the first " -", whatever follows it.
     line.listPath = std::string(line.unattended ? text.substr(0, text.find(" -")) : text);
+    return line;
+}
+
+bool isEnqueueLine(int argc, const char* const* argv) {
+    return argc > 1 && std::string_view(argv[1]) == "--enqueue";
+}
+
+namespace {
+
+std::string absolutePath(std::string_view path, const std::string& workingFolder) {
+    // "../x" from the working folder reads as the folder it names, as a pane would show it.
+    std::string full = path.starts_with('/')
+                           ? std::string(path)
+                           : std::filesystem::path(joinPath(workingFolder, std::string(path)))
+                                 .lexically_normal()
+                                 .string();
+    while (full.size() > 1 && full.back() == '/') {
+        full.pop_back();
+    }
+    return full;
+}
+
+}  // namespace
+
+EnqueueLine parseEnqueue(int argc, const char* const* argv, const std::string& workingFolder) {
+    EnqueueLine line;
+    bool options = true;  // until "--"
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && arg == "--to") {
+            if (i + 1 == argc || std::string_view(argv[i + 1]).empty()) {
+                line.error = "--to needs a folder";
+                return line;
+            }
+            line.to = absolutePath(argv[++i], workingFolder);
+        } else if (options && arg == "--move") {
+            line.copy = "M";
+        } else if (options && arg == "--overwrite") {
+            line.overwrite = "O";
+        } else if (options && arg.starts_with("--")) {
+            line.error = "unknown option " + std::string(arg);
+            return line;
+        } else if (!arg.empty()) {
+            line.paths.push_back(absolutePath(arg, workingFolder));
+        }
+    }
+    if (line.paths.empty()) {
+        line.error = "--enqueue needs at least one file or folder";
+    }
     return line;
 }
 
@@ -61,7 +114,7 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder)
     if (display) {
         display->finish();
     }
-    report.finish(run.rows, run.logPath);
+    report.finish(run.rows, run.logPath, run.filesLeft);
     return run.ok() ? kRunOk : kRunHadFailures;
 }
 

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/posixio.h"
 
@@ -23,6 +24,21 @@ using FileTest = bool (*)(std::string_view path);
 // over one argument, the file's full path, and a list received as "night -auto.flq" must open,
 // not run the list "night". Only otherwise does " -auto" ask for an unattended run.
 CommandLine parseArgumentText(std::string_view text, FileTest namesFile = isExistingFile);
+
+// `mivex --enqueue [--to FOLDER] [--move] [--overwrite] PATH...`: paths for the window's queue,
+// not a list; such a command line never runs anything unattended, whatever its paths hold.
+bool isEnqueueLine(int argc, const char* const* argv);
+
+struct EnqueueLine {
+    std::string to;                  // the destination folder; "": the destination pane's
+    std::string copy, overwrite;     // "M" / "O" when asked for; "": the window's defaults
+    std::vector<std::string> paths;  // each a file or folder to queue
+    std::string error;               // a mistake in the command line: nothing is queued
+};
+
+// Reads an --enqueue command line. Paths and the folder are made absolute from `workingFolder`
+// (the window that takes them runs elsewhere) and lose trailing "/"s, as the panes give them.
+EnqueueLine parseEnqueue(int argc, const char* const* argv, const std::string& workingFolder);
 
 // Exit statuses of an unattended run.
 enum UnattendedStatus : int { kRunOk = 0, kRunHadFailures = 1, kRunNoList = 2 };

@@ -13,12 +13,21 @@ constexpr std::string_view kUsage =
     R"(Usage: mivex                  open the window with an empty queue
        mivex LIST.flq         open the window with the queue list LIST.flq
        mivex LIST.flq -auto   run the list unattended: no window, no display needed
+       mivex --enqueue [--to FOLDER] [--move] [--overwrite] PATH...
+                              add each file or folder PATH to the window's queue
        mivex --help | --version
+
+One window serves a desktop session: a list opened (or --enqueue) while a Mivex
+window is open goes to that window. --enqueue queues each PATH as the add buttons
+do, into FOLDER or else the destination pane's folder, with the window's default
+codes unless --move or --overwrite says otherwise; a refused PATH gets one line on
+standard error and exit status 1 (2: a mistake in the command line).
 
 A queue list holds one operation per line:
   C-N --> /home/ann/report.doc --> /backup
 C copies and M moves; N keeps both (the incoming item arrives as "name - Copy.ext"),
-O overwrites.
+O overwrites, U updates: overwrites only a file whose size or modification time
+differs from the incoming one's.
 
 An unattended run prints nothing when every entry succeeds. Each entry that fails is
 named on standard error with the reason. Exit status: 0 every entry succeeded, 1 an

@@ -57,7 +57,12 @@ void RunReport::failed(const RunFailure& failure) {
     say(describeFailure(failure));
 }
 
-void RunReport::finish(std::size_t rows, const std::string& logPath) const {
+void RunReport::finish(std::size_t rows, const std::string& logPath,
+                       std::uint64_t filesLeft) const {
+    if (filesLeft > 0 && (mProgress || mFailures > 0)) {
+        say(std::to_string(filesLeft) + (filesLeft == 1 ? " file was" : " files were") +
+            " left as they were: the destination's copy was equal");
+    }
     if (mFailures == 0) {
         return;
     }

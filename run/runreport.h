@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "listfile/listfile.h"
@@ -26,8 +27,9 @@ public:
     void failed(const RunFailure& failure);
     // Run-log lines were lost (one sentence for the run, from CopyHooks::logTrouble).
     void logTrouble(const std::string& text) const { say(printable(text)); }
-    // After the run: when anything failed, how many and where the run log is ("" for none).
-    void finish(std::size_t rows, const std::string& logPath) const;
+    // After the run: when anything failed, how many and where the run log is ("" for none); on a
+    // terminal also how many files "U" entries left as they were (cron hears nothing of it).
+    void finish(std::size_t rows, const std::string& logPath, std::uint64_t filesLeft = 0) const;
 
 private:
     void say(const std::string& text) const;

@@ -1,5 +1,7 @@
 // The command line and the unattended run, through the real executable; the run's words, and every
 // errno mapped to a code that the help file and the README explain in the code's own words.
+#include "run/commandline.h"
+
 #include <map>
 #include <regex>
 
@@ -122,6 +124,13 @@ TEST_F(UnattendedRun, HelpVersionBadListsOrTheWindowByTheWholeCommandLine) {
         {{MIVEX_EXE}, 2, "", kNoDisplayMessage},
         {{"env", "QT_QPA_PLATFORM=xcb", gui, "--help", "me"}, 2, "", kNoDisplayMessage},
         {{gui, "--help"}, 0, "Usage: mivex ", ""},
+        // Paths for the window's queue never run a list, whatever " -auto" they hold.
+        {{exe(), "--enqueue", data / "night", "-auto"},
+         0,
+         "window: --enqueue " + data / "night -auto\n",
+         ""},
+        {{gui, "--enqueue", "--to"}, 2, "", "mivex: --to needs a folder"},
+        {{gui, "--enqueue", "--copy", "x"}, 2, "", "mivex: unknown option --copy"},
     };
     for (const auto& [argv, status, out, err] : cases) {
         if (argv[0] != exe() && !exists(gui)) {
@@ -242,6 +251,15 @@ TEST(RunText, FailuresByteCountsAndDisplay) {
         EXPECT_TRUE(displayAvailable(platform, nullptr, "")) << platform;
     }
     EXPECT_TRUE(displayAvailable(nullptr, nullptr, "wayland-0"));
+}
+
+// --enqueue's paths and folder are made absolute from the working folder, as the panes give them.
+TEST(RunText, EnqueueLineReadsPathsAndOptions) {
+    const char* argv[] = {"mivex",  "--enqueue", "a",  "/b/",         "../c/./d", ".",
+                          "--move", "--to",      "t/", "--overwrite", "--",       "--to"};
+    const EnqueueLine got = parseEnqueue(std::size(argv), argv, "/w/x");
+    EXPECT_EQ(got.to + " " + got.copy + got.overwrite + got.error, "/w/x/t MO");
+    EXPECT_EQ(got.paths, (Names{"/w/x/a", "/b", "/w/c/d", "/w/x", "/w/x/--to"}));
 }
 
 // On a terminal (script(1)) the line is drawn in place, wiped for a failure, ended at the end.

@@ -244,3 +244,45 @@ TEST(WorkPool, RunsAllKeepsFirstFailureAndDrainWaits) {
         EXPECT_GT(ticks, 0);
     }
 }
+
+// "U" leaves a file of equal size and modification time as the very file it was (same inode and
+// ctime) and replaces one that differs in either; a move removes the source of both, and a
+// renaming move simply replaces.
+TEST(TransferUpdate, LeavesEqualFilesAndReplacesTheRest) {
+    for (const bool move : {false, true}) {
+        for (const bool across : {false, true}) {
+            SCOPED_TRACE(std::string(move ? "move" : "copy") + (across ? " across" : ""));
+            TempDir root;
+            plantTree(root.path(), {"s/p/same=x", "s/p/size=longer", "s/p/time=y", "s/p/new=n",
+                                    "d/p/same=x", "d/p/size=short", "d/p/time=y", "d/p/extra=e"});
+            const timespec then[2] = {{1000000000, 123456789}, {1000000000, 123456789}};
+            for (const char* f : {"s/p/same", "s/p/size", "s/p/time", "d/p/same", "d/p/size"}) {
+                ASSERT_EQ(::utimensat(AT_FDCWD, (root / f).c_str(), then, 0), 0);
+            }
+            std::optional<BindMount> bind;  // one filesystem seen as two: a move copies
+            if (across && !bind.emplace(root / "d", false).ok()) {
+                GTEST_SKIP() << bind->reason();
+            }
+            const std::string to = bind ? bind->path() : root / "d";
+            const struct stat before = lstatOf(root / "d/p/same");
+            const TransferOutcome out =
+                transferItem({root / "s/p", to, move ? kMove : kCopy, CollisionRule::Update});
+            EXPECT_EQ(out.code, 0);
+            const bool renamed = move && !across;
+            const struct stat after = lstatOf(root / "d/p/same");
+            EXPECT_EQ(
+                after.st_ino == before.st_ino && after.st_ctim.tv_nsec == before.st_ctim.tv_nsec,
+                !renamed);
+            EXPECT_EQ(out.filesLeft, renamed ? 0u : 1u);
+            EXPECT_EQ(lstatOf(root / "d/p/time").st_mtim.tv_nsec, 123456789);
+            Names expected{"d/",         "d/p/",       "d/p/extra=e",
+                           "d/p/new=n",  "d/p/same=x", "d/p/size=longer",
+                           "d/p/time=y", "s/"};
+            if (!move) {
+                expected.insert(expected.end(), {"s/p/", "s/p/new=n", "s/p/same=x",
+                                                 "s/p/size=longer", "s/p/time=y"});
+            }
+            EXPECT_EQ(describeTree(root.path()), expected);
+        }
+    }
+}

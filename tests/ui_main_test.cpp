@@ -89,6 +89,9 @@ const RowEdit kRowEdits[] = {
     // Codes from a hand-edited list: only "C" copies and only "O" overwrites.
     {{"c-o --> s --> d"}, 0, "MN", "", {"M-N --> s --> d"}},
     {{" --> s --> d"}, 0, "MN", "O", {"M-O --> s --> d"}},
+    // The update choice, below the two overwrite choices, and back.
+    {{"C-N --> s --> d"}, 0, "CN", "U", {"C-U --> s --> d"}},
+    {{"M-U --> s --> d"}, 0, "MU", "O", {"M-O --> s --> d"}},
 };
 
 // The first control of `window` whose caption is cut or too small to read, or the first two visible
@@ -299,14 +302,14 @@ private slots:
         QVERIFY(d.SetupForm(QStringLiteral("FromList")));
         d.show();
         QRadioButton* const radios[] = {d.optCopy[0], d.optCopy[1], d.optOverwrite[0],
-                                        d.optOverwrite[1]};
+                                        d.optOverwrite[1], d.optOverwrite[2]};
         QString opened;
-        for (int i = 0; i < 4; ++i) {
-            opened += radios[i]->isChecked() ? QString(QChar("CMNO"[i])) : QString();
+        for (int i = 0; i < 5; ++i) {
+            opened += radios[i]->isChecked() ? QString(QChar("CMNOU"[i])) : QString();
         }
         QCOMPARE(opened, QString::fromLatin1(c.opens));
         for (const char k : std::string_view(c.picks)) {
-            QTest::keyClick(radios[std::string_view("CMNO").find(k)], Qt::Key_Space);
+            QTest::keyClick(radios[std::string_view("CMNOU").find(k)], Qt::Key_Space);
         }
         QTest::keyClick(&d, Qt::Key_Return);
         QVERIFY(!d.isVisible());

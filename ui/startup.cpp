@@ -4,16 +4,31 @@
 #include <QApplication>
 #include <QLocale>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 
+#include "platform/pathtext.h"
 #include "platform/posixio.h"
 #include "run/commandline.h"
 #include "run/display.h"
 #include "ui/main/frmmain.h"
 #include "ui/prompts.h"
+#include "ui/session.h"
 #include "ui/translations.h"
 #include "version.h"
 
 namespace mivex {
+
+namespace {
+
+// Where relative paths of the command line start; "/" when it cannot be told (removed meanwhile).
+std::string workingFolder() {
+    std::error_code error;
+    const std::filesystem::path here = std::filesystem::current_path(error);
+    return error ? std::string("/") : here.string();
+}
+
+}  // namespace
 
 void OpenFromCommandLine(ui::frmMain& window, const std::string& argumentText) {
     // The whole text is the path: quotation marks and blanks are part of it.
@@ -29,6 +44,19 @@ void OpenFromCommandLine(ui::frmMain& window, const std::string& argumentText) {
 }
 
 int Main(int argc, char** argv, const std::string& argumentText) {
+    // A window that takes the work may run in another folder: a relative list path is made
+    // absolute, naming the same file.
+    ui::WindowWork work{argumentText, std::nullopt};
+    if (!argumentText.empty() && argumentText.front() != '/') {
+        work.argumentText = joinPath(workingFolder(), argumentText);
+    }
+    if (isEnqueueLine(argc, argv)) {
+        work.enqueue = parseEnqueue(argc, argv, workingFolder());
+        if (!work.enqueue->error.empty()) {
+            std::fprintf(stderr, "mivex: %s (see mivex --help)\n", work.enqueue->error.c_str());
+            return 2;
+        }
+    }
     // Qt would abort with a message about reinstalling; say what is missing and what to do.
     if (!displayAvailable()) {
         std::fputs(kNoDisplayMessage, stderr);
@@ -41,12 +69,21 @@ int Main(int argc, char** argv, const std::string& argumentText) {
     QGuiApplication::setDesktopFileName(QStringLiteral("mivex"));
     ui::installTranslations(app, QLocale());
 
-    ui::frmMain window;  // made hidden; its start-up has run
-    if (!argumentText.empty()) {
-        OpenFromCommandLine(window, argumentText);
+    // A window of this session takes the work; this start then ends.
+    if (const std::optional<int> status = ui::handOver(work)) {
+        return *status;
     }
+    ui::frmMain window;  // made hidden; its start-up has run
+    if (!ui::serveSession(window)) {
+        // Another start became the session's window meanwhile.
+        if (const std::optional<int> status = ui::handOver(work)) {
+            return *status;
+        }
+    }
+    const int status = ui::doHere(window, work);
     window.show();
-    return QApplication::exec();
+    const int closed = QApplication::exec();
+    return closed != 0 ? closed : status;
 }
 
 }  // namespace mivex

@@ -54,6 +54,12 @@ public:
     // Queues the selected file ("File") or the open source folder ("Folder") with the default
     // codes, unless the admission rules refuse it (the user is told why).
     void AddToQueue(const QString& strTypeOfCopy);
+    // The admission rules of the add buttons for one entry: an admitted entry is queued (and the
+    // queue's buttons enabled); a refused one changes nothing. tellRefusal() says why, as those
+    // buttons do; refusalText() is that message.
+    Admission admit(const QueueEntry& entry, const std::string& sourceFolder);
+    void tellRefusal(Admission result, const QueueEntry& entry);
+    static QString refusalText(Admission result, const QueueEntry& entry);
     // What the options dialog edits: the current row of the queue, or the defaults above.
     OptionsContext optionsContext();
     // Modal dialogs take a topmost window out of the topmost band for their time (and clear the
@@ -103,6 +109,7 @@ private:
     void setQueueButtons(bool enabled);
     void dropFile(const std::string& path);
     void refuseUnstorable(const QString& path);
+    static QString unstorableText(const QString& path);
     void dropFolder(const std::string& path);
     // frmmainrun.cpp: carrying out rows of the queue (all, or those a retry takes up again), what
     // each row came to, and the word when a run ends.

@@ -47,41 +47,62 @@ void frmMain::AddToQueue(const QString& strTypeOfCopy) {
         }
         entry.source += fromQ(filSource->fileName());
     }
-    switch (mQueue->admit(entry, folder)) {
+    tellRefusal(admit(entry, folder), entry);
+}
+
+Admission frmMain::admit(const QueueEntry& entry, const std::string& sourceFolder) {
+    const Admission result = mQueue->admit(entry, sourceFolder);
+    if (result == Admission::Admitted) {
+        setQueueButtons(true);
+    }
+    return result;
+}
+
+QString frmMain::refusalText(Admission result, const QueueEntry& entry) {
+    switch (result) {
         case Admission::Admitted:
-            setQueueButtons(true);
-            return;
+            break;
         case Admission::SameFolder:
-            Prompts::current().message(this, QStringLiteral("Source and destination are the same!"),
-                                       QStringLiteral("Ignoring"), Prompts::Icon::None);
-            return;
+            return QStringLiteral("Source and destination are the same!");
         case Admission::SourceNotStorable:
-            refuseUnstorable(toQ(entry.source));
-            return;
+            return unstorableText(toQ(entry.source));
         case Admission::DestinationNotStorable:
-            refuseUnstorable(toQ(entry.dest));
-            return;
+            return unstorableText(toQ(entry.dest));
         case Admission::Duplicate:
         case Admission::MovedEarlier:
-            showMessage(this,
-                        QStringLiteral("This file operation cannot be performed. The operation "
-                                       "already exists in your queue or the operation references "
-                                       "as source file that would have been previously moved in "
-                                       "the batch"));
-            return;
+            return QStringLiteral(
+                "This file operation cannot be performed. The operation "
+                "already exists in your queue or the operation references "
+                "as source file that would have been previously moved in "
+                "the batch");
         case Admission::QueueFull:
-            showMessage(this, QStringLiteral("The queue is full: it holds %1 entries, the most it "
-                                             "can hold. Nothing more can be added.")
-                                  .arg(QueueStore::kMaxEntries));
-            return;
+            return QStringLiteral(
+                       "The queue is full: it holds %1 entries, the most it "
+                       "can hold. Nothing more can be added.")
+                .arg(QueueStore::kMaxEntries);
+    }
+    return {};
+}
+
+void frmMain::tellRefusal(Admission result, const QueueEntry& entry) {
+    if (result == Admission::SameFolder) {
+        Prompts::current().message(this, refusalText(result, entry), QStringLiteral("Ignoring"),
+                                   Prompts::Icon::None);
+    } else if (result != Admission::Admitted) {
+        showMessage(this, refusalText(result, entry));
     }
 }
 
+QString frmMain::unstorableText(const QString& path) {
+    return QStringLiteral(
+               "\"%1\" cannot be queued: a path in the queue must not "
+               "contain \" --> \" or a line break, must not end in \" -->\", "
+               "and must be valid UTF-8.")
+        .arg(path);
+}
+
 void frmMain::refuseUnstorable(const QString& path) {
-    showMessage(this, QStringLiteral("\"%1\" cannot be queued: a path in the queue must not "
-                                     "contain \" --> \" or a line break, must not end in \" -->\", "
-                                     "and must be valid UTF-8.")
-                          .arg(path));
+    showMessage(this, unstorableText(path));
 }
 
 void frmMain::setQueueButtons(bool enabled) {

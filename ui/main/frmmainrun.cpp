@@ -103,6 +103,12 @@ bool frmMain::runRows(const std::vector<std::size_t>& which) {
     // What failed and where the log is, so that the closing message can tell.
     mRunDetails =
         run.ok() ? QString() : toQ(partial + describeRun(run.failures, run.stopped, run.logPath));
+    if (run.filesLeft > 0) {
+        // Update entries ("U") skip what is equal already; the details say how much that was.
+        const QString left =
+            tr("Files left as they were, their copy being equal already: %1").arg(run.filesLeft);
+        mRunDetails = mRunDetails.isEmpty() ? left : left + QStringLiteral("\n") + mRunDetails;
+    }
     std::size_t failed = run.failures.size();
     QString word = run.done == 1 ? tr("1 entry done") : tr("%1 entries done").arg(run.done);
     if (failed != 0) {

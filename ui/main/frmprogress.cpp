@@ -272,6 +272,7 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
     record.placedAs = done.placedAs;
     record.filesPlaced = done.filesPlaced;
     record.bytesPlaced = done.bytesPlaced;
+    record.filesLeft = done.filesLeft;
     return shared->code;
 }
 

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 #include <utility>
 
 #include "queue/queueentry.h"
@@ -20,9 +21,18 @@ namespace {
 
 constexpr int kClientWidthTwips = 6210;
 // Editing one entry the window ends where the "Log Location" frame begins; for the defaults it
-// shows the whole frame.
-constexpr int kEntryHeightTwips = 1800;
-constexpr int kDefaultsHeightTwips = 2475;
+// shows the whole frame. The update choice adds one row below the two overwrite choices: the
+// frame, the window and what lies below grow or move by that row, nothing above it moves.
+constexpr int kRowTwips = 240;
+constexpr int kEntryHeightTwips = 1800 + kRowTwips;
+constexpr int kDefaultsHeightTwips = 2475 + kRowTwips;
+
+// The overwrite code of each choice, in the order of optOverwrite.
+constexpr const char* kOverwriteCodes[] = {"N", "O", "U"};
+// As before the update choice: only the exact "O" shows as overwrite, any other code as keep both.
+int overwriteChoice(const std::string& code) {
+    return code == "O" ? 1 : code == "U" ? 2 : 0;
+}
 
 }  // namespace
 
@@ -36,7 +46,7 @@ frmOptions::frmOptions(QWidget* parent, OptionsContext context)
 
     // The frame first, so the overwrite pair (the dialog's own, over the frame) draws above it.
     Frame1 = place(new QGroupBox(QStringLiteral("File Operation")), "Frame1", this,
-                   twipsRect(120, 120, 4455, 1575));
+                   twipsRect(120, 120, 4455, 1575 + kRowTwips));
     optCopy[0] = place(new QRadioButton(QStringLiteral("Copy Files")), "optCopy0", Frame1,
                        twipsRect(360, 240, 3015, 255));
     optCopy[1] = place(new QRadioButton(QStringLiteral("Move Files")), "optCopy1", Frame1,
@@ -48,12 +58,14 @@ frmOptions::frmOptions(QWidget* parent, OptionsContext context)
               "optOverwrite0", this, twipsRect(480, 1080, 3975, 255));
     optOverwrite[1] = place(new QRadioButton(QStringLiteral("Overwrite existing files")),
                             "optOverwrite1", this, twipsRect(480, 1320, 3975, 255));
+    optOverwrite[2] = place(new QRadioButton(tr("Overwrite only files that changed (update)")),
+                            "optOverwrite2", this, twipsRect(480, 1320 + kRowTwips, 3975, 255));
     OKButton = place(new QPushButton(QStringLiteral("OK")), "OKButton", this,
                      twipsRect(4680, 120, 1215, 375));
     CancelButton = place(new QPushButton(QStringLiteral("Cancel")), "CancelButton", this,
                          twipsRect(4680, 600, 1215, 375));
     FrameLog = place(new QGroupBox(QStringLiteral("Log Location")), "FrameLog", this,
-                     twipsRect(120, 1800, 5895, 615));
+                     twipsRect(120, 1800 + kRowTwips, 5895, 615));
     txtPath = place(new QLineEdit, "txtPath", FrameLog, twipsRect(120, 240, 5775, 285));
     txtPath->setReadOnly(true);
 
@@ -64,11 +76,12 @@ frmOptions::frmOptions(QWidget* parent, OptionsContext context)
         mCopyGroup->addButton(optCopy[i], i);
         mOverwriteGroup->addButton(optOverwrite[i], i);
     }
+    mOverwriteGroup->addButton(optOverwrite[2], 2);
     // Enter presses OK, unless the focus is on Cancel (then Enter presses Cancel).
     OKButton->setDefault(true);
 
-    QWidget* order[] = {optCopy[0], optCopy[1],   optOverwrite[0], optOverwrite[1],
-                        OKButton,   CancelButton, txtPath};
+    QWidget* order[] = {optCopy[0],      optCopy[1], optOverwrite[0], optOverwrite[1],
+                        optOverwrite[2], OKButton,   CancelButton,    txtPath};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         setTabOrder(order[i], order[i + 1]);
     }
@@ -107,7 +120,7 @@ bool frmOptions::SetupForm(const QString& strValue) {
         }
         mEntry = *entry;
         optCopy[mEntry.copy == "C" ? 0 : 1]->setChecked(true);
-        optOverwrite[mEntry.overwrite == "O" ? 1 : 0]->setChecked(true);
+        optOverwrite[overwriteChoice(mEntry.overwrite)]->setChecked(true);
         FrameLog->hide();
         setClientHeight(kEntryHeightTwips);
         return true;
@@ -115,7 +128,7 @@ bool frmOptions::SetupForm(const QString& strValue) {
     setWindowTitle(QStringLiteral("Options for default operations"));
     mFromList = false;
     optCopy[mContext.copy == "C" ? 0 : 1]->setChecked(true);
-    optOverwrite[mContext.overwrite == "O" ? 1 : 0]->setChecked(true);
+    optOverwrite[overwriteChoice(mContext.overwrite)]->setChecked(true);
     FrameLog->show();
     setClientHeight(kDefaultsHeightTwips);
     txtPath->setText(QString::fromStdString(mContext.logFolder));
@@ -125,7 +138,7 @@ bool frmOptions::SetupForm(const QString& strValue) {
 
 void frmOptions::OKButton_Click() {
     const std::string copy = optCopy[0]->isChecked() ? "C" : "M";
-    const std::string overwrite = optOverwrite[0]->isChecked() ? "N" : "O";
+    const std::string overwrite = kOverwriteCodes[std::max(0, mOverwriteGroup->checkedId())];
     if (!mFromList) {
         mContext.copy = copy;
         mContext.overwrite = overwrite;

@@ -43,11 +43,12 @@ public slots:
     void CancelButton_Click();
 
 public:
-    // Controls; object names equal these names, the two-button arrays as "optCopy0", "optCopy1",
-    // "optOverwrite0", "optOverwrite1".
+    // Controls; object names equal these names, the button arrays as "optCopy0", "optCopy1",
+    // "optOverwrite0", "optOverwrite1", "optOverwrite2".
     QGroupBox* Frame1;
-    QRadioButton* optCopy[2];       // 0 "Copy Files", 1 "Move Files"
-    QRadioButton* optOverwrite[2];  // 0 keep both ("make a copy"), 1 overwrite
+    QRadioButton* optCopy[2];  // 0 "Copy Files", 1 "Move Files"
+    // 0 keep both ("make a copy"), 1 overwrite, 2 update (overwrite only what changed)
+    QRadioButton* optOverwrite[3];
     QPushButton* OKButton;
     QPushButton* CancelButton;
     QGroupBox* FrameLog;
