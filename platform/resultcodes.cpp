@@ -138,14 +138,18 @@ std::string_view describeCode(int code) {
 }
 
 std::string plainReason(int code) {
-    std::string text(describeCode(code));
-    if (text.empty()) {
-        return "error code " + std::to_string(code);
+    const std::string_view english = describeCode(code);
+    if (english.empty()) {
+        return withArg(translated(QT_TRANSLATE_NOOP("mivex", "error code %1")),
+                       std::to_string(code));
     }
+    std::string text = translated(english.data());  // the table's texts are literals
     if (text.back() == '.') {
         text.pop_back();
     }
-    if (text.front() >= 'A' && text.front() <= 'Z') {
+    // In the middle of a sentence: "line 2: the source does not exist". A translation keeps its
+    // own first letter (a German noun stays capitalised).
+    if (text == english.substr(0, text.size()) && text.front() >= 'A' && text.front() <= 'Z') {
         text.front() = static_cast<char>(text.front() - 'A' + 'a');
     }
     return text;

@@ -4,17 +4,23 @@
 #include <cstdio>
 
 #include "platform/resultcodes.h"
+#include "platform/texts.h"
 
 namespace mivex {
 
 std::string describeFailure(const RunFailure& failure) {
-    std::string text = "line " + std::to_string(failure.line) + ": ";
+    std::string text =
+        withArg(translated(QT_TRANSLATE_NOOP("mivex", "line %1: ")), std::to_string(failure.line));
     if (!failure.entry.empty()) {  // a blank line has nothing to show
         text += printable(failure.entry) + ": ";
     }
-    text += plainReason(failure.code);
-    if (failure.code != kNotAnEntry && !describeCode(failure.code).empty()) {
-        text += " (code " + std::to_string(failure.code) + ")";
+    return text + describeReason(failure.code);
+}
+
+std::string describeReason(int code) {
+    std::string text = plainReason(code);
+    if (code != kNotAnEntry && !describeCode(code).empty()) {
+        text += withArg(translated(QT_TRANSLATE_NOOP("mivex", " (code %1)")), std::to_string(code));
     }
     return text;
 }
@@ -26,10 +32,14 @@ std::string describeRun(const std::vector<RunFailure>& failures, bool stopped,
         text += describeFailure(failure) + "\n";
     }
     if (stopped) {
-        text += "The run was stopped; the rest of the queue was not carried out.\n";
+        text += translated(QT_TRANSLATE_NOOP(
+                    "mivex", "The run was stopped; the rest of the queue was not carried out.")) +
+                "\n";
     }
-    return text + (logPath.empty() ? std::string("\nThis run has no log.")
-                                   : "\nRun log: " + printable(logPath));
+    return text + "\n" +
+           (logPath.empty() ? translated(QT_TRANSLATE_NOOP("mivex", "This run has no log."))
+                            : withArg(translated(QT_TRANSLATE_NOOP("mivex", "Run log: %1")),
+                                      printable(logPath)));
 }
 
 std::string printable(std::string_view text) {

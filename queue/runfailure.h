@@ -17,6 +17,9 @@ struct RunFailure {
 // "line 3: C-N --> /a --> /b: the source does not exist (code 2)", printable as a whole.
 std::string describeFailure(const RunFailure& failure);
 
+// Why an entry failed with `code`, in the words describeFailure gives after the row.
+std::string describeReason(int code);
+
 // What a run that did not succeed leaves to read: each failure on a line of its own, whether the
 // run was stopped before its end, and the run log's path (empty: the run has no log).
 std::string describeRun(const std::vector<RunFailure>& failures, bool stopped,

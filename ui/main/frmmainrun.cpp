@@ -135,8 +135,7 @@ QString frmMain::outcomeText(std::size_t row) const {
                 text = tr("skipped");
             } else {
                 // The closing box's words, without the row they name.
-                const std::string said = describeFailure({0, std::string(), outcome.code});
-                text = tr("failed: %1").arg(toQ(said.substr(said.find(": ") + 2)));
+                text = tr("failed: %1").arg(toQ(describeReason(outcome.code)));
             }
             break;
         case RowState::Stopped:
