@@ -28,6 +28,18 @@ public:
     }
     QString openFile(QWidget*, const QString&, const QString&) override { return answer; }
     QString saveFile(QWidget*, const QString&, const QString&) override { return answer; }
+    // The first of `choices` that the question offers is pressed; by default the answers that
+    // leave the gestures as they were before these questions were asked.
+    int choose(QWidget*, const QString& text, const QString&, const QStringList& buttons,
+               const QString&) override {
+        asked << text;
+        for (const QString& c : choices) {
+            if (buttons.contains(c)) {
+                return int(buttons.indexOf(c));
+            }
+        }
+        return -1;
+    }
     QStringList texts() const {
         QStringList out;
         for (const Shown& s : shown) {
@@ -37,6 +49,7 @@ public:
     }
     std::vector<Shown> shown;
     QString answer;  // empty: cancelled
+    QStringList asked, choices{"Discard", "Continue"};
 };
 
 }  // namespace mivex::test

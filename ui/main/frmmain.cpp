@@ -205,6 +205,8 @@ void frmMain::buildWindow() {
         }
     });
 
+    addKeys();
+
     // Fixed size: the layout does not stretch. It can still be minimised.
     adjustSize();
     setFixedSize(sizeHint());
@@ -244,6 +246,10 @@ void frmMain::Form_Load() {
 
 void frmMain::closeEvent(QCloseEvent* event) {
     // The dialogs are modal and die with their use; closing the window ends the program.
+    if (!mayDropQueue()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     QCoreApplication::quit();
 }

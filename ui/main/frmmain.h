@@ -99,6 +99,14 @@ private:
     void dropFile(const std::string& path);
     void refuseUnstorable(const QString& path);
     void dropFolder(const std::string& path);
+    // The keyboard's additions (frmmainkeys.cpp).
+    void addKeys();
+    void goToFolder();
+    // True when the queue may be replaced or closed: it is saved, or the user saved it now or
+    // let it go.
+    bool mayDropQueue();
+    // Saves the queue as a list file the user names; true when it was written.
+    bool saveQueue();
 
     QueueModel* mQueue;  // what lstQueue shows
     std::string mDestPath;
