@@ -15,6 +15,7 @@
 
 #include "platform/drives.h"
 #include "platform/folders.h"
+#include "ui/accessible.h"
 #include "ui/archive/makecab.h"
 #include "ui/icon.h"
 #include "ui/layout.h"
@@ -59,6 +60,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
 frmMain::~frmMain() = default;
 
 void frmMain::buildWindow() {
+    installAccessibleInterfaces();
     setWindowTitle(QStringLiteral("Mivex"));
     setWindowIcon(programIcon());
 
