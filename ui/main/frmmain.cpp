@@ -123,9 +123,7 @@ void frmMain::buildWindow() {
     cmdClear->raise();
     cmdSave->raise();
 
-    QFont queueFont(QStringLiteral("Arial"));
-    queueFont.setPointSizeF(8.25);
-    lstQueue->setFont(queueFont);
+    lstQueue->setFont(compactFont(8.25));
     lstQueue->setSelectionMode(QAbstractItemView::SingleSelection);
     fitCaptions(central);
 

@@ -27,6 +27,7 @@
 #include "platform/resultcodes.h"
 #include "queue/copyoperation.h"
 #include "run/bytesize.h"
+#include "ui/layout.h"
 
 namespace mivex::ui {
 
@@ -107,7 +108,7 @@ frmProgress::frmProgress(QWidget* parent)
     setWindowTitle(QStringLiteral("Processing files from your queue."));
     // Window-modal: the main window cannot start a second run but still repaints behind us.
     setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-    setFixedSize(kWidth, kHeight);
+    setFixedSize(QSize(kWidth, kHeight) * uiScale());  // grows with the desktop's text
 
     auto makeLabel = [this](const char* name) {
         auto* label = new QLabel(this);
