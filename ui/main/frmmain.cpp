@@ -17,6 +17,7 @@
 #include "platform/folders.h"
 #include "ui/accessible.h"
 #include "ui/archive/makecab.h"
+#include "ui/framestyle.h"
 #include "ui/icon.h"
 #include "ui/layout.h"
 #include "ui/main/dialogs.h"
@@ -125,6 +126,7 @@ void frmMain::buildWindow() {
 
     lstQueue->setFont(compactFont(8.25));
     lstQueue->setSelectionMode(QAbstractItemView::SingleSelection);
+    drawFramesAsDesigned(central);
     fitCaptions(central);
 
     const QWidget* order[] = {drvSource, dirSource,  cmdAddFolder,  drvDest,   dirDest,

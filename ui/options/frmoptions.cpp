@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "queue/queueentry.h"
+#include "ui/framestyle.h"
 #include "ui/layout.h"
 #include "ui/main/queuemodel.h"
 #include "ui/prompts.h"
@@ -76,6 +77,7 @@ frmOptions::frmOptions(QWidget* parent, OptionsContext context)
     connect(OKButton, &QPushButton::clicked, this, &frmOptions::OKButton_Click);
     connect(CancelButton, &QPushButton::clicked, this, &frmOptions::CancelButton_Click);
     setClientHeight(kDefaultsHeightTwips);
+    drawFramesAsDesigned(this);
     fitCaptions(this);
 }
 
