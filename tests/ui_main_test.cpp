@@ -12,6 +12,7 @@
 #include "tests/testsupport.h"
 #include "ui/archive/frmstatus.h"
 #include "ui/archive/makecab.h"
+#include "ui/layout.h"
 #include "ui/main/drivelist.h"
 #include "ui/main/filelist.h"
 #include "ui/main/folderlist.h"
@@ -40,6 +41,7 @@ struct Press {
     const char* made = "";    // a path that exists afterwards
     const char* shown = "";   // the start of the one message shown
     const char* opened = "";  // the window opened (closed by Escape), or "closed" for this one
+    const char* choice = "";  // the answer to a question with buttons, when not the default
 };
 const QStringList kAB{"src/a.txt", "src/b.txt"};
 const Press kPresses[] = {
@@ -67,6 +69,23 @@ const Press kPresses[] = {
     {"lstQueue", "Return", "", kAB, "", "", "Options for this operation"},
     {"filSource", "Return", "", kAB + QStringList{"src/c.txt"}},
     {"cmdClear", "Space", "", {}},
+    {"", "F10, Down, Return", "/other.flq", {"src/c.txt"}},  // the menu bar, File, Load
+    {"", "Ctrl+D", "", kAB + QStringList{"src"}},
+    {"", "Ctrl+F", "", kAB + QStringList{"src/c.txt"}},
+    {"", "Ctrl+R", "", kAB, "dst/b.txt", "Files copied successfully"},
+    {"", "Ctrl+,", "", kAB, "", "", "Options for default operations"},
+    {"cmdClear", "Space, Ctrl+Z", "", kAB},
+    {"lstQueue", "Del, Ctrl+Z", "", kAB},
+    {"lstQueue", "Alt+Down", "", {"src/b.txt", "src/a.txt"}},
+    {"lstQueue", "Alt+Up", "", kAB},
+    // A queue never saved asks first; one just saved does not.
+    {"", "Ctrl+Q", "", kAB, "", "", "", "Cancel"},
+    {"cmdLoad", "", "/other.flq", kAB, "", "", "", "Cancel"},
+    {"", "Ctrl+Q", "/night", kAB, "night.flq", "", "closed", "Save"},
+    {"", "Ctrl+S, Ctrl+Q", "/saved.flq", kAB, "saved.flq", "", "closed", "Cancel"},
+    // Go to Folder: `made` is where the pane with the focus went.
+    {"dirDest", "Ctrl+L", "~/src/sub", kAB, "src/sub"},
+    {"dirSource", "Ctrl+L", "/dst", kAB, "dst"},
 };
 
 // The options dialog on one row of a queue: the codes it opens with, those then picked.
@@ -116,9 +135,10 @@ QString flawIn(QWidget* window) {
     };
     for (int i = 0; i < all.size(); ++i) {
         for (int j = 0; j < i; ++j) {
+            // One pixel of the design (15 twips) may be shared: the layout does so.
             const QRect both = all[i]->geometry() & all[j]->geometry();
             if (all[i]->parent() == all[j]->parent() && counts(all[i]) && counts(all[j]) &&
-                both.width() > 1 && both.height() > 1) {
+                both.width() > twips(15) && both.height() > twips(15)) {
                 return all[j]->objectName() + " covers " + all[i]->objectName();
             }
         }
@@ -355,6 +375,9 @@ private slots:
         w.filSource->selectFile("c.txt");
         w.lstQueue->setCurrentIndex(w.lstQueue->model()->index(0, 0));
         prompts->answer = p.answer[0] == '/' ? at(p.answer + 1) : QString(p.answer);
+        if (*p.choice) {
+            prompts->choices = QStringList{p.choice};
+        }
         QStringList opened;  // each window that opens, closed with Escape
         const auto escape = [&](QWidget* window) {
             if (window && window != &w && window->isVisible()) {
@@ -367,8 +390,12 @@ private slots:
         modal.start(10);
         QWidget* target = *p.control ? w.findChild<QWidget*>(p.control) : &w;
         if (*p.keys) {
-            const QKeyCombination key = QKeySequence(p.keys)[0];
-            QTest::keyClick(target, key.key(), key.keyboardModifiers());
+            const QKeySequence keys(p.keys);
+            target->setFocus();
+            for (int i = 0; i < keys.count(); ++i) {  // to an open menu, else the control
+                QWidget* popup = QApplication::activePopupWidget();
+                QTest::keyClick(popup ? popup : target, keys[i].key(), keys[i].keyboardModifiers());
+            }
         } else {
             QTest::mouseClick(target, Qt::LeftButton);
         }
@@ -379,9 +406,11 @@ private slots:
                  p.queue);
         QCOMPARE(w.cmdCopy->isEnabled(), !p.queue.isEmpty());
         QVERIFY2(!*p.made || test::exists(*data / p.made), p.made);
-        // A new folder opens in the destination pane.
-        const bool newFolder = std::string_view(p.control) == "cmdMakeNewDir" && *p.made;
-        QCOMPARE(w.destPath(), *data / (newFolder ? p.made : "dst"));
+        // A new folder opens in the destination pane; Go to Folder moves the pane it was asked in.
+        const std::string_view control(p.control);
+        const bool destMoved = (control == "cmdMakeNewDir" || control == "dirDest") && *p.made;
+        QCOMPARE(w.destPath(), *data / (destMoved ? p.made : "dst"));
+        QCOMPARE(w.dirSource->path(), at(control == "dirSource" ? p.made : "src"));
         QCOMPARE(prompts->shown.size(), *p.shown ? 1u : 0u);
         QCOMPARE(prompts->texts().join("").left(int(qstrlen(p.shown))), QString(p.shown));
         QCOMPARE(opened.join("; ") + (w.isVisible() ? "" : "closed"), QString(p.opened));
@@ -441,6 +470,67 @@ private slots:
             qPrintable(text));
         QCOMPARE(prompts->texts().size(), 1);
         QVERIFY(!test::exists(*data / "missing"));
+    }
+
+    // Before a run: a missing source and a folder bigger than its destination's filesystem are
+    // named in one question, and Cancel writes nothing; a move within that filesystem needs no
+    // room, so a queue that fits runs without a question.
+    void aRunThatCannotFitAsksFirst() {
+        test::TmpfsMount small(1 << 20);
+        if (!small.ok()) {
+            QSKIP(small.reason().c_str());
+        }
+        test::plantTree(data->path(), {"src/big/", "small->" + small.path()});
+        test::plantTree(small.path(), {"sub/", "in.bin=" + std::string(600 << 10, 'x')});
+        test::writeFile(*data / "src/big/5mb", std::string(5 << 20, 'x'));
+        frmMain& w = open();
+        prompts->choices = QStringList{"Cancel"};
+        const std::pair<QStringList, QStringList> runs[] = {
+            {{"C-N --> src/a.txt --> small", "M-N --> small/in.bin --> small/sub"}, {}},
+            {{"C-N --> src/big --> small", "C-N --> gone --> dst"},
+             {"line 2: gone", "small: the entries would write 5.0 MB there"}}};
+        for (const auto& [queue, named] : runs) {
+            prompts->asked.clear();
+            const test::Names before = test::describeTree(small.path());
+            w.LoadQueueList(writeList("q.flq", queue));
+            QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
+            const QString asked = prompts->asked.join("").replace(at(""), "");
+            QCOMPARE(prompts->asked.size(), named.isEmpty() ? 0 : 1);
+            for (const QString& line : named) {
+                QVERIFY2(asked.contains(line), qPrintable(asked));
+            }
+            QCOMPARE(test::describeTree(small.path()) == before, !named.isEmpty());
+        }
+    }
+
+    // The layout grows with the desktop's text: a queue row at 16 points is at least 1.8 times as
+    // tall as at the design's 8, and at 22 points nothing is cut, in any window.
+    void windowsGrowWithTheDesktopsText() {
+        const QFont font = QApplication::font();
+        std::vector<int> rowHeights;
+        for (const qreal points : {8.0, 16.0, 22.0}) {
+            QFont larger(font);
+            larger.setPointSizeF(points);
+            QApplication::setFont(larger);
+            frmMain& w = open();
+            w.filSource->selectFile("a.txt");
+            w.AddToQueue("File");
+            rowHeights.push_back(w.lstQueue->visualRect(w.lstQueue->model()->index(0, 0)).height());
+            frmOptions options(&w, w.optionsContext());
+            options.SetupForm(QStringLiteral("Defaults"));
+            frmProgress progress(&w);
+            const auto windows = {static_cast<QWidget*>(&options),
+                                  static_cast<QWidget*>(&progress)};
+            for (QWidget* window : windows) {
+                window->show();  // laid out before the main window, which holds them, is looked at
+            }
+            for (QWidget* window : windows) {
+                QCOMPARE(flawIn(window), QString());
+            }
+            QCOMPARE(flawIn(&w), QString());
+        }
+        QApplication::setFont(font);
+        QVERIFY2(rowHeights[1] >= 1.8 * rowHeights[0], qPrintable(QString::number(rowHeights[1])));
     }
 
     // In the face in use, each caption fits its control in a readable size; nothing overlaps.
