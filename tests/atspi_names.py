@@ -1,70 +1,49 @@
 # What a screen reader hears: starts the window (argv[1]) and reads every control's role and name
 # over the accessibility bus, as Orca would. Run by atspi_test.sh inside a display and a session bus.
-import os
-import subprocess
-import sys
-import time
-
+import os, subprocess, sys, time
 import pyatspi
 
 BUTTONS = ["Add Selected Folder", "Add Selected File", "Make New Folder Here",
            "Remove Selected Entry", "Clear List", "Save File Copy List", "Load File Copy List",
            "Process Files!", "Make Archive of Source Files"]
-# (role, name) pairs that must be heard; roles as the bus names them.
-EXPECTED = [("combo box", "Source drive"), ("combo box", "Destination drive"),
-            ("list", "Source folders"), ("list", "Files"), ("list", "Destination folders"),
-            ("list", "File Transfer Queue")] + [("push button", b) for b in BUTTONS]
+LISTS = ["Source folders", "Files", "Destination folders", "File Transfer Queue"]
+EXPECTED = ([("combo box", "Source drive"), ("combo box", "Destination drive")] +
+            [("list", n) for n in LISTS] + [("push button", b) for b in BUTTONS])
 
 
-def heard(node, out):
-    for child in node:
-        if child is None:
-            continue
-        out.append((child.getRoleName(), child.name))
-        heard(child, out)
-    return out
+def heard(node):
+    for child in filter(None, node):
+        yield (child.getRoleName(), child.name)
+        yield from heard(child)
 
 
-def application(pid, timeout=30):
-    end = time.time() + timeout
-    while time.time() < end:
-        for app in pyatspi.Registry.getDesktop(0):
-            if app is not None and app.get_process_id() == pid:
-                return app
+def wait_for(find, what):
+    for _ in range(150):
+        found = next((x for x in find() if x is not None), None)
+        if found is not None:
+            return found
         time.sleep(0.2)
-    sys.exit("the window never appeared on the accessibility bus")
-
-
-def window(app, name, timeout=15):
-    end = time.time() + timeout
-    while time.time() < end:
-        for w in app:
-            if w is not None and w.name.startswith(name):
-                return w
-        time.sleep(0.2)
-    sys.exit(f"no window named {name!r} on the bus")
+    sys.exit(f"{what} never appeared on the accessibility bus")
 
 
 env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
 program = subprocess.Popen([sys.argv[1]], env=env)
 try:
-    app = application(program.pid)
-    main = window(app, "Mivex Version")
-    said = heard(main, [])
-    for role, name in said:
-        print(f"{role}: {name}")
+    app = wait_for(lambda: (a for a in pyatspi.Registry.getDesktop(0)
+                            if a and a.get_process_id() == program.pid), "the program")
+    window = lambda name: wait_for(lambda: (w for w in app if w and w.name.startswith(name)), name)
+    main = window("Mivex Version")
+    said = list(heard(main))
+    print("\n".join(f"{role}: {name}" for role, name in said))
     faults = [f"{role} {name!r} not heard" for role, name in EXPECTED if (role, name) not in said]
-    faults += [f"the main window is a {main.getRoleName()}"] if main.getRoleName() != "frame" else []
-    # The help window, opened through its menu item's action as a screen reader user would.
-    item = next(i for i in pyatspi.findAllDescendants(main, lambda n: n.name == "Mivex Help")
-                if i.getRoleName() == "menu item")
+    # The help window, opened through its menu item as a screen reader's user would.
+    item = pyatspi.findDescendant(main, lambda n: n.name == "Mivex Help" and
+                                  n.getRoleName() == "menu item")
     item.queryAction().doAction(0)
-    help_window = window(app, "Mivex Help")
-    print(f"{help_window.getRoleName()}: {help_window.name}")
-    if help_window.getRoleName() != "frame":
-        faults.append(f"the help window is a {help_window.getRoleName()}")
-    for fault in faults:
-        print("FAULT:", fault)
+    for w in (main, window("Mivex Help")):
+        if w.getRoleName() != "frame":
+            faults.append(f"the window {w.name!r} is announced as a {w.getRoleName()}")
+    print("\n".join("FAULT: " + f for f in faults))
     sys.exit(1 if faults else 0)
 finally:
     program.kill()
