@@ -1,5 +1,6 @@
 // The main window and the windows it opens, offscreen: every button and key, the queue's ways in,
 // the options dialog, captions and overlaps. One fixture for all; it runs once more with DejaVu.
+#include <QGroupBox>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
@@ -126,6 +127,28 @@ QString flawIn(QWidget* window) {
             !text.isEmpty() && !r.contains(c->fontMetrics().boundingRect(r, wrap, text));
         if (!c->objectName().startsWith("qt_") && (cut || c->font().pointSizeF() < 6.0)) {
             return c->objectName() + " cannot show its caption";
+        }
+    }
+    // Each frame's line, as drawn (the frame's own pixels near its right edge), clears the
+    // controls inside it; the frame lies inside its window.
+    for (QGroupBox* frame : window->findChildren<QGroupBox*>()) {
+        QImage drawn(frame->size(), QImage::Format_RGB32);
+        drawn.fill(frame->palette().color(QPalette::Window));
+        frame->render(&drawn, {}, {}, QWidget::DrawWindowBackground);
+        int top = -1, bottom = -1;
+        for (int y = 0, x = drawn.width() - 4; y < drawn.height(); ++y) {
+            if (drawn.pixel(x, y) != drawn.pixel(x, 0)) {
+                top = top < 0 ? y : top, bottom = y;
+            }
+        }
+        for (const QWidget* c : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (frame->isVisible() && (c->y() <= top || c->geometry().bottom() >= bottom)) {
+                return c->objectName() + " touches the line of " + frame->objectName();
+            }
+        }
+        if (frame->window() == window &&
+            !window->rect().contains(QRect(frame->mapTo(window, QPoint()), frame->size()))) {
+            return frame->objectName() + " is cut off by its window";
         }
     }
     const auto counts = [](const QWidget* c) {
