@@ -3,12 +3,11 @@
 import os, subprocess, sys, time
 import pyatspi
 
-BUTTONS = ["Add Selected Folder", "Add Selected File", "Make New Folder Here",
-           "Remove Selected Entry", "Clear List", "Save File Copy List", "Load File Copy List",
-           "Process Files!", "Make Archive of Source Files"]
-LISTS = ["Source folders", "Files", "Destination folders", "File Transfer Queue"]
-EXPECTED = ([("combo box", "Source drive"), ("combo box", "Destination drive")] +
-            [("list", n) for n in LISTS] + [("push button", b) for b in BUTTONS])
+EXPECTED = [("combo box", "Source drive"), ("combo box", "Destination drive")] + [
+    ("list", n) for n in ["Source folders", "Files", "Destination folders", "File Transfer Queue"]
+] + [("push button", b) for b in ["Add Selected Folder", "Add Selected File", "Clear List",
+     "Make New Folder Here", "Remove Selected Entry", "Save File Copy List", "Process Files!",
+     "Load File Copy List", "Make Archive of Source Files"]]
 
 
 def heard(node):
@@ -40,9 +39,8 @@ try:
     item = pyatspi.findDescendant(main, lambda n: n.name == "Mivex Help" and
                                   n.getRoleName() == "menu item")
     item.queryAction().doAction(0)
-    for w in (main, window("Mivex Help")):
-        if w.getRoleName() != "frame":
-            faults.append(f"the window {w.name!r} is announced as a {w.getRoleName()}")
+    faults += [f"the window {w.name!r} is announced as a {w.getRoleName()}"
+               for w in (main, window("Mivex Help")) if w.getRoleName() != "frame"]
     print("\n".join("FAULT: " + f for f in faults))
     sys.exit(1 if faults else 0)
 finally:

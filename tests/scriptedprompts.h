@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QStringList>
+#include <algorithm>
 #include <vector>
 
 #include "ui/prompts.h"
@@ -33,12 +34,9 @@ public:
     int choose(QWidget*, const QString& text, const QString&, const QStringList& buttons,
                const QString&) override {
         asked << text;
-        for (const QString& c : choices) {
-            if (buttons.contains(c)) {
-                return int(buttons.indexOf(c));
-            }
-        }
-        return -1;
+        const auto pressed = std::find_if(choices.begin(), choices.end(),
+                                          [&](const QString& c) { return buttons.contains(c); });
+        return pressed == choices.end() ? -1 : int(buttons.indexOf(*pressed));
     }
     QStringList texts() const {
         QStringList out;
