@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <map>
 
 #include "queue/queueentry.h"
@@ -65,6 +66,18 @@ std::uint64_t usedBytes(const std::string& path) {
     return static_cast<std::uint64_t>(vfs.f_blocks - vfs.f_bfree) * vfs.f_frsize;
 }
 
+// `path`, or the nearest folder above it that exists, with its stat; empty when none is a folder.
+std::string nearestExisting(std::string path, struct stat& st) {
+    while (::stat(path.c_str(), &st) != 0) {
+        const std::size_t cut = path.find_last_of('/');
+        if (cut == std::string::npos || path == "/") {
+            return {};
+        }
+        path.resize(std::max<std::size_t>(cut, 1));
+    }
+    return S_ISDIR(st.st_mode) ? path : std::string();
+}
+
 std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
@@ -82,10 +95,15 @@ PreRunReport checkBeforeRun(const std::vector<std::string>& rows) {
         }
         struct stat src, dst;
         if (::lstat(entry->source.c_str(), &src) != 0) {
-            report.missing.push_back({row, entry->source});
-            continue;
+            if (errno == ENOENT || errno == ENOTDIR) {
+                report.missing.push_back({row, entry->source});
+            }
+            continue;  // any other failure is the run's to report
         }
-        if (::stat(entry->dest.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) {
+        // The run makes a missing destination folder: its filesystem is that of the nearest
+        // folder above it that exists.
+        const std::string existing = nearestExisting(entry->dest, dst);
+        if (existing.empty()) {
             continue;
         }
         if (!entry->copies() && src.st_dev == dst.st_dev) {
@@ -97,7 +115,7 @@ PreRunReport checkBeforeRun(const std::vector<std::string>& rows) {
             order.push_back(dst.st_dev);
             d.firstFolder = entry->dest;
             struct statvfs vfs;
-            if (::statvfs(entry->dest.c_str(), &vfs) == 0) {
+            if (::statvfs(existing.c_str(), &vfs) == 0) {
                 d.available = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
                 d.block = std::max<std::uint64_t>(vfs.f_frsize, 1);
             } else {

@@ -27,11 +27,12 @@ struct PreRunReport {
     bool clean() const { return missing.empty() && shortOfRoom.empty(); }
 };
 
-// Looks at every row once, writing nothing. A row that is not an entry, or whose destination folder
-// is missing, is left to the run, which reports it. A move within one filesystem is a rename and
-// needs no room. The bytes of a folder are counted only when its destination could be short: a
-// folder cannot hold more than its filesystem's used blocks, so the usual run costs one lstat a
-// row and one statvfs a filesystem.
+// Looks at every row once, writing nothing. A row that is not an entry, or whose destination is
+// not a folder, is left to the run, which reports it; a destination folder that the run would make
+// counts on the filesystem of the folder it would be made in. A move within one filesystem is a
+// rename and needs no room. The bytes of a folder are counted only when its destination could be
+// short: a folder cannot hold more than its filesystem's used blocks, so the usual run costs one
+// lstat a row and one statvfs a filesystem.
 PreRunReport checkBeforeRun(const std::vector<std::string>& rows);
 
 }  // namespace mivex

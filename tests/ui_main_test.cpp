@@ -496,8 +496,9 @@ private slots:
     }
 
     // Before a run: a missing source and a folder bigger than its destination's filesystem are
-    // named in one question, and Cancel writes nothing; a move within that filesystem needs no
-    // room, so a queue that fits runs without a question.
+    // named in one question (a folder the run would make counts where it would be made), and
+    // Cancel writes nothing; a move within that filesystem needs no room, so a queue that fits
+    // runs without a question.
     void aRunThatCannotFitAsksFirst() {
         test::TmpfsMount small(1 << 20);
         if (!small.ok()) {
@@ -510,8 +511,8 @@ private slots:
         prompts->choices = QStringList{"Cancel"};
         const std::pair<QStringList, QStringList> runs[] = {
             {{"C-N --> src/a.txt --> small", "M-N --> small/in.bin --> small/sub"}, {}},
-            {{"C-N --> src/big --> small", "C-N --> gone --> dst"},
-             {"line 2: gone", "small: the entries would write 5.0 MB there"}}};
+            {{"C-N --> src/big --> small/new", "C-N --> gone --> dst"},
+             {"line 2: gone", "small/new: the entries would write 5.0 MB there"}}};
         for (const auto& [queue, named] : runs) {
             prompts->asked.clear();
             const test::Names before = test::describeTree(small.path());
