@@ -88,12 +88,14 @@ PreRunReport checkBeforeRun(const std::vector<std::string>& rows) {
     PreRunReport report;
     std::map<dev_t, Destination> destinations;
     std::vector<dev_t> order;  // the destination filesystems in queue order
+    std::string lastDest, existing;
+    struct stat dst {};
     for (std::size_t row = 0; row < rows.size(); ++row) {
         const std::optional<QueueEntry> entry = ParseRecord(rows[row]);
         if (!entry) {
             continue;
         }
-        struct stat src, dst;
+        struct stat src;
         if (::lstat(entry->source.c_str(), &src) != 0) {
             if (errno == ENOENT || errno == ENOTDIR) {
                 report.missing.push_back({row, entry->source});
@@ -101,8 +103,11 @@ PreRunReport checkBeforeRun(const std::vector<std::string>& rows) {
             continue;  // any other failure is the run's to report
         }
         // The run makes a missing destination folder: its filesystem is that of the nearest
-        // folder above it that exists.
-        const std::string existing = nearestExisting(entry->dest, dst);
+        // folder above it that exists. Neighbouring rows mostly share one: it is looked up once.
+        if (entry->dest != lastDest) {
+            lastDest = entry->dest;
+            existing = nearestExisting(entry->dest, dst);
+        }
         if (existing.empty()) {
             continue;
         }
