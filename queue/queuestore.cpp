@@ -1,6 +1,7 @@
 // The queue store: rows in queue order, with the mirror text computed from them on demand.
 #include "queue/queuestore.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/folders.h"
@@ -68,6 +69,24 @@ bool QueueStore::append(std::string entry) {
     }
     counted(entry, +1);
     mRows.push_back(std::move(entry));
+    return true;
+}
+
+bool QueueStore::insertAt(std::size_t row, std::string entry) {
+    if (mRows.size() >= kMaxEntries) {
+        return false;
+    }
+    counted(entry, +1);
+    mRows.insert(mRows.begin() + static_cast<std::ptrdiff_t>(std::min(row, mRows.size())),
+                 std::move(entry));
+    return true;
+}
+
+bool QueueStore::swapRows(std::size_t row, std::size_t other) {
+    if (row >= mRows.size() || other >= mRows.size()) {
+        return false;
+    }
+    std::swap(mRows[row], mRows[other]);
     return true;
 }
 

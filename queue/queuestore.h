@@ -52,6 +52,11 @@ public:
     // Appends one row as it stands (a loaded list's row need not be an entry); false (and
     // nothing changes) when the queue is full.
     bool append(std::string entry);
+    // Puts a row back at `row` (at the end when past it); false (and nothing changes) when the
+    // queue is full.
+    bool insertAt(std::size_t row, std::string entry);
+    // Swaps a row with its neighbour above or below; false when either is out of range.
+    bool swapRows(std::size_t row, std::size_t other);
     // Removes one row; out-of-range rows are ignored.
     void removeAt(std::size_t row);
     // Replaces one row's text; out-of-range rows are ignored.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QStringList>
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -42,6 +43,15 @@ public:
     }
     QString openFile(QWidget*, const QString&, const QString&) override { return answer; }
     QString saveFile(QWidget*, const QString&, const QString&) override { return answer; }
+    // The first of `choices` that the question offers is pressed; by default the answers that
+    // leave the gestures as they were before these questions were asked.
+    int choose(QWidget*, const QString& text, const QString&, const QStringList& buttons,
+               const QString&) override {
+        asked << text;
+        const auto pressed = std::find_if(choices.begin(), choices.end(),
+                                          [&](const QString& c) { return buttons.contains(c); });
+        return pressed == choices.end() ? -1 : int(buttons.indexOf(*pressed));
+    }
     QStringList texts() const {
         QStringList out;
         for (const Shown& s : shown) {
@@ -55,6 +65,7 @@ public:
     QString press;                       // the button pressed in a box that offers some; else OK
     QStringList offered;                 // the buttons the last such box offered
     std::function<void()> beforeChoice;  // called as such a box is shown
+    QStringList asked, choices{"Discard", "Continue"};
 };
 
 }  // namespace mivex::test

@@ -1,5 +1,6 @@
 // The windows' fixed layouts: rectangles in twips (1440 to the inch, 15 to a pixel at 96 dpi)
-// and the compact face their captions were measured for.
+// and the compact face their captions were measured for. The whole layout grows with the
+// desktop's text size (uiScale).
 #pragma once
 
 #include <QAbstractButton>
@@ -15,21 +16,36 @@
 
 namespace mivex::ui {
 
+// The layout was drawn for 8-point text. A desktop that asks for larger text (its application
+// font) gets the whole layout scaled by as much, as QT_SCALE_FACTOR would scale it: rectangles
+// and the windows' own fonts alike, so nothing clips. Smaller text keeps the design's size.
+inline constexpr qreal kDesignPointSize = 8.0;
+inline qreal uiScale() {
+    const QFont font = QGuiApplication::font();
+    qreal points = font.pointSizeF();
+    if (points <= 0 && font.pixelSize() > 0) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        points = font.pixelSize() * 72.0 / (screen ? screen->logicalDotsPerInchY() : 96.0);
+    }
+    return qBound(1.0, points / kDesignPointSize, 4.0);
+}
+
 inline int twips(int value) {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const qreal dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
-    return qRound(value * dpi / 1440.0);
+    return qRound(value * uiScale() * dpi / 1440.0);
 }
 
 inline QRect twipsRect(int left, int top, int width, int height) {
     return {twips(left), twips(top), twips(width), twips(height)};
 }
 
-// Arial 8 pt (Liberation Sans where Arial is not installed): at the desktop's usual 10-point
-// DejaVu Sans the captions would not fit their controls.
-inline QFont compactFont() {
+// Arial 8 pt at the design's size (Liberation Sans where Arial is not installed): at the
+// desktop's usual 10-point DejaVu Sans the captions would not fit their controls. `points` is the
+// design's size of the text.
+inline QFont compactFont(qreal points = 8) {
     QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(8);
+    font.setPointSizeF(points * uiScale());
     return font;
 }
 
@@ -63,7 +79,8 @@ inline bool captionFits(const QWidget* w) {
 inline void fitCaptions(QWidget* root) {
     for (QWidget* w : root->findChildren<QWidget*>()) {
         w->ensurePolished();  // the style may set the font it is measured in
-        for (QFont font = w->font(); !captionFits(w) && font.pointSizeF() > 6.0;) {
+        const qreal smallest = 6.0 * uiScale();
+        for (QFont font = w->font(); !captionFits(w) && font.pointSizeF() > smallest;) {
             font.setPointSizeF(font.pointSizeF() - 0.25);
             w->setFont(font);
         }

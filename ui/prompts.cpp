@@ -49,6 +49,21 @@ public:
             QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, defaultText, &ok);
         return ok ? answer : QString();
     }
+    int choose(QWidget* parent, const QString& text, const QString& title,
+               const QStringList& buttons, const QString& details) override {
+        QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
+        box.setDetailedText(details);
+        QList<QAbstractButton*> made;
+        for (const QString& caption : buttons) {
+            made << box.addButton(
+                caption, made.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+        }
+        if (!made.isEmpty()) {
+            box.setDefaultButton(qobject_cast<QPushButton*>(made.first()));
+        }
+        box.exec();
+        return made.indexOf(box.clickedButton());
+    }
     // Qt's own dialog, not the desktop's: the same on every desktop, and no portal round trips.
     QString openFile(QWidget* parent, const QString& title, const QString& filter) override {
         return QFileDialog::getOpenFileName(parent, title, QString(), filter, nullptr,

@@ -44,6 +44,15 @@ public:
     virtual QString openFile(QWidget* parent, const QString& title, const QString& filter) = 0;
     virtual QString saveFile(QWidget* parent, const QString& title, const QString& filter) = 0;
 
+    // A question answered by one of `buttons` (captions, the first the default): the index of the
+    // one pressed, or -1 when the box was closed otherwise (Escape, the title bar). Prompts that
+    // cannot ask take the default.
+    virtual int choose(QWidget* parent, const QString& text, const QString& title,
+                       const QStringList& buttons, const QString& details) {
+        (void)parent, (void)text, (void)title, (void)details;
+        return buttons.isEmpty() ? -1 : 0;
+    }
+
     // The prompts in use: the Qt dialogs unless a test installed others (nullptr restores them).
     static Prompts& current();
     static void install(Prompts* prompts);

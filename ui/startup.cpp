@@ -38,7 +38,7 @@ void OpenFromCommandLine(ui::frmMain& window, const std::string& argumentText) {
     } else if (!path.endsWith(QLatin1String("flq"), Qt::CaseInsensitive)) {
         ui::showMessage(nullptr,
                         QCoreApplication::translate("mivex", "This file is not the correct type"));
-    } else {
+    } else if (window.mayDropQueue()) {  // a list handed to an open window asks as Load does
         window.LoadQueueList(path);
     }
 }

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "ui/framestyle.h"
 #include "ui/layout.h"
 
 namespace mivex::ui {
@@ -39,6 +40,7 @@ frmStatus::frmStatus(QWidget* owner)
     cmdCancel->setAutoDefault(false);
     barWrite->hide();
     cmdCancel->hide();
+    drawFramesAsDesigned(this);
     fitCaptions(this);
 }
 

@@ -15,7 +15,9 @@
 
 #include "platform/drives.h"
 #include "platform/folders.h"
+#include "ui/accessible.h"
 #include "ui/archive/makecab.h"
+#include "ui/framestyle.h"
 #include "ui/icon.h"
 #include "ui/layout.h"
 #include "ui/main/dialogs.h"
@@ -60,6 +62,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
 frmMain::~frmMain() = default;
 
 void frmMain::buildWindow() {
+    installAccessibleInterfaces();
     setWindowTitle(QStringLiteral("Mivex"));
     setWindowIcon(programIcon());
 
@@ -122,10 +125,9 @@ void frmMain::buildWindow() {
     cmdClear->raise();
     cmdSave->raise();
 
-    QFont queueFont(QStringLiteral("Arial"));
-    queueFont.setPointSizeF(8.25);
-    lstQueue->setFont(queueFont);
+    lstQueue->setFont(compactFont(8.25));
     lstQueue->setSelectionMode(QAbstractItemView::SingleSelection);
+    drawFramesAsDesigned(central);
     fitCaptions(central);
 
     const QWidget* order[] = {drvSource, dirSource,  cmdAddFolder,  drvDest,   dirDest,
@@ -206,6 +208,8 @@ void frmMain::buildWindow() {
         }
     });
 
+    addKeys();
+
     // Fixed size: the layout does not stretch. It can still be minimised.
     adjustSize();
     setFixedSize(sizeHint());
@@ -245,6 +249,10 @@ void frmMain::Form_Load() {
 
 void frmMain::closeEvent(QCloseEvent* event) {
     // The dialogs are modal and die with their use; closing the window ends the program.
+    if (!mayDropQueue()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     QCoreApplication::quit();
 }

@@ -69,6 +69,9 @@ public:
     const std::string& helpFile() const { return mHelpFile; }
     // Replaces the queue with a list file's lines, or says why it cannot.
     void LoadQueueList(const QString& path);
+    // True when the queue may be replaced or closed: it is saved, or the user saved it now or
+    // let it go.
+    bool mayDropQueue();
 
     // The runs' log folder, checked and kept open from start-up on.
     static LogFolder gLogPath;
@@ -118,6 +121,11 @@ private:
     void closeRun(bool ok);
     QString outcomeText(std::size_t row) const;
     std::string dayLogPath() const;
+    // The keyboard's additions (frmmainkeys.cpp).
+    void addKeys();
+    void goToFolder();
+    // Saves the queue as a list file the user names; true when it was written.
+    bool saveQueue();
 
     QueueModel* mQueue;  // what lstQueue shows
     std::string mDestPath;

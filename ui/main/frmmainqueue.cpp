@@ -2,6 +2,7 @@
 // files. The layout, start-up and the browse panes are in frmmain.cpp.
 #include <sys/stat.h>
 
+#include <QFileInfo>
 #include <QPushButton>
 
 #include "listfile/listfile.h"
@@ -13,6 +14,7 @@
 #include "ui/main/folderlist.h"
 #include "ui/main/frmmain.h"
 #include "ui/main/frmprogress.h"
+#include "ui/main/prerundialog.h"
 #include "ui/main/queuelist.h"
 #include "ui/main/queuemodel.h"
 #include "ui/options/frmoptions.h"
@@ -193,7 +195,10 @@ void frmMain::cmdRemove_Click() {
 }
 
 void frmMain::cmdClear_Click() {
-    setQueue({});
+    if (!mayDropQueue()) {
+        return;
+    }
+    mQueue->clear();  // can be undone
     setQueueButtons(false);
 }
 
@@ -207,29 +212,47 @@ bool frmMain::CopyOperation() {
 }
 
 void frmMain::cmdCopy_Click() {
+    if (!confirmRun(this, queue().rows())) {
+        return;
+    }
     closeRun(CopyOperation());
 }
 
 // ----- list files
 
 void frmMain::cmdSave_Click() {
+    saveQueue();
+}
+
+bool frmMain::saveQueue() {
     const std::string mirror = gQueueMirror();
     if (mirror.empty()) {
         showMessage(this, QStringLiteral("There's no list to save!"));
-        return;
+        return false;
     }
-    const QString path = Prompts::current().saveFile(this, QStringLiteral("Save File Queue List"),
-                                                     QStringLiteral("FLQ File (*.flq)"));
+    QString path = Prompts::current().saveFile(this, QStringLiteral("Save File Queue List"),
+                                               QStringLiteral("FLQ File (*.flq)"));
     if (path.isEmpty()) {
-        return;
+        return false;
+    }
+    // A name typed without an extension gets the lists' own: the command line and the desktop
+    // tell a list by it.
+    if (QFileInfo(path).suffix().isEmpty()) {
+        path += QStringLiteral(".flq");
     }
     std::string error;
     if (!WriteQueueList(fromQ(path), mirror, error)) {
         showMessage(this, toQ(error));
+        return false;
     }
+    mQueue->markSaved();
+    return true;
 }
 
 void frmMain::cmdLoad_Click() {
+    if (!mayDropQueue()) {
+        return;
+    }
     const QString path = Prompts::current().openFile(this, QStringLiteral("Load File Queue List"),
                                                      QStringLiteral("FLQ File (*.flq)"));
     if (!path.isEmpty()) {
@@ -257,6 +280,7 @@ void frmMain::LoadQueueList(const QString& path) {
             return;
     }
     setQueue(std::move(list.rows));
+    mQueue->markSaved();
     if (!queue().empty()) {
         cmdCopy->setEnabled(true);
     }

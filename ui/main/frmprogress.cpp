@@ -27,6 +27,7 @@
 #include "platform/resultcodes.h"
 #include "queue/copyoperation.h"
 #include "run/bytesize.h"
+#include "ui/layout.h"
 #include "ui/main/progressshared.h"
 
 namespace mivex::ui {
@@ -151,8 +152,8 @@ frmProgress::frmProgress(QWidget* parent)
     layout->addWidget(barRun);
     layout->addLayout(run);
     layout->addLayout(bottom);
-    // The design size, or more when a large desktop font needs it.
-    setFixedSize(QSize(kWidth, kHeight).expandedTo(sizeHint()));
+    // The design size grown with the desktop's text, or more when the texts need it.
+    setFixedSize((QSize(kWidth, kHeight) * uiScale()).expandedTo(sizeHint()));
 
     mTimer = new QTimer(this);
     mTimer->setInterval(kRefreshMs);

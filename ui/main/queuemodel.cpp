@@ -31,6 +31,7 @@ Admission QueueModel::admit(const QueueEntry& entry, const std::string& sourceFo
         beginInsertRows(QModelIndex(), row, row);
         mStore.append(entry.text());
         endInsertRows();
+        changed();
     }
     return result;
 }
@@ -41,6 +42,7 @@ void QueueModel::replaceAt(int row, std::string entry) {
         if (row < mOutcomes.size()) {
             mOutcomes[row].clear();
         }
+        changed();
         const QModelIndex changed = index(row);
         emit dataChanged(changed, changed, {Qt::DisplayRole});
     }
@@ -48,13 +50,62 @@ void QueueModel::replaceAt(int row, std::string entry) {
 
 void QueueModel::removeAt(int row) {
     if (holds(row)) {
+        Taken taken{row, {mStore.at(static_cast<std::size_t>(row))}, mVersion};
         beginRemoveRows(QModelIndex(), row, row);
         mStore.removeAt(static_cast<std::size_t>(row));
         if (row < mOutcomes.size()) {
             mOutcomes.removeAt(row);
         }
         endRemoveRows();
+        changed();
+        mTaken = std::move(taken);
     }
+}
+
+void QueueModel::clear() {
+    Taken taken{-1, mStore.rows(), mVersion};
+    assign({});
+    mTaken = std::move(taken);
+}
+
+bool QueueModel::undo() {
+    if (!mTaken) {
+        return false;
+    }
+    Taken taken = std::move(*mTaken);
+    mTaken.reset();
+    if (taken.row < 0) {
+        assign(std::move(taken.rows));
+    } else {
+        beginInsertRows(QModelIndex(), taken.row, taken.row);
+        mStore.insertAt(static_cast<std::size_t>(taken.row), std::move(taken.rows.front()));
+        endInsertRows();
+    }
+    mVersion = taken.version;  // as it stood: saved again if it was saved then
+    return true;
+}
+
+bool QueueModel::moveRow(int row, int step) {
+    const int other = row + step;
+    if (!holds(row) || !holds(other) || (step != 1 && step != -1)) {
+        return false;
+    }
+    // Qt names the row a moved row goes before: one further down when moving down.
+    beginMoveRows(QModelIndex(), row, row, QModelIndex(), step > 0 ? other + 1 : other);
+    mStore.swapRows(static_cast<std::size_t>(row), static_cast<std::size_t>(other));
+    for (const int moved : {row, other}) {  // a run's outcome no longer names the row's place
+        if (moved < mOutcomes.size()) {
+            mOutcomes[moved].clear();
+        }
+    }
+    endMoveRows();
+    changed();
+    return true;
+}
+
+void QueueModel::changed() {
+    mVersion = ++mLastVersion;
+    mTaken.reset();
 }
 
 bool QueueModel::assign(std::vector<std::string> rows) {
@@ -65,6 +116,7 @@ bool QueueModel::assign(std::vector<std::string> rows) {
     mStore.assign(std::move(rows));
     mOutcomes.clear();
     endResetModel();
+    changed();
     return true;
 }
 

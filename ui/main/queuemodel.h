@@ -5,6 +5,7 @@
 
 #include <QAbstractListModel>
 #include <QStringList>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,18 +28,39 @@ public:
     Admission admit(const QueueEntry& entry, const std::string& sourceFolder);
     // Out-of-range rows are ignored.
     void replaceAt(int row, std::string entry);
+    // Removing one row and clearing the queue can be undone, until the queue next changes.
     void removeAt(int row);
+    void clear();
     // Replaces every row; false (and nothing changes) for more than the queue can hold.
     bool assign(std::vector<std::string> rows);
     // What a run made of a row, shown as its tooltip and told to screen readers; a row that
     // changes, or moves, loses it.
     void setOutcome(int row, const QString& text);
+    // Takes back the last removal or clearing; false when there is none to take back.
+    bool undo();
+    // Moves a row one place up (-1) or down (+1); false at either end.
+    bool moveRow(int row, int step);
+
+    // Whether the queue holds rows that were never saved or loaded as they stand.
+    bool unsaved() const { return !mStore.empty() && mVersion != mSavedVersion; }
+    // The queue as it stands was just saved or loaded.
+    void markSaved() { mSavedVersion = mVersion; }
 
 private:
+    // Every state of the queue gets a number of its own; an undo returns to the number it had.
+    void changed();
     bool holds(int row) const { return row >= 0 && static_cast<std::size_t>(row) < mStore.size(); }
 
     QueueStore mStore;
     QStringList mOutcomes;  // by row; shorter than the queue when the last rows have none
+    unsigned long long mVersion = 0, mSavedVersion = 0, mLastVersion = 0;
+    // What the last removal or clearing took: one row at its place, or the whole queue.
+    struct Taken {
+        int row = -1;  // -1: the whole queue
+        std::vector<std::string> rows;
+        unsigned long long version = 0;
+    };
+    std::optional<Taken> mTaken;
 };
 
 }  // namespace mivex::ui

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "queue/queueentry.h"
+#include "ui/framestyle.h"
 #include "ui/layout.h"
 #include "ui/main/queuemodel.h"
 #include "ui/prompts.h"
@@ -89,6 +90,7 @@ frmOptions::frmOptions(QWidget* parent, OptionsContext context)
     connect(OKButton, &QPushButton::clicked, this, &frmOptions::OKButton_Click);
     connect(CancelButton, &QPushButton::clicked, this, &frmOptions::CancelButton_Click);
     setClientHeight(kDefaultsHeightTwips);
+    drawFramesAsDesigned(this);
     fitCaptions(this);
 }
 

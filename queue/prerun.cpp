@@ -1,0 +1,170 @@
+// The check before a run: see prerun.h.
+#include "queue/prerun.h"
+
+#include <ftw.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+
+#include "queue/queueentry.h"
+
+namespace mivex {
+
+namespace {
+
+// What one source brings to a destination filesystem.
+struct Load {
+    std::string source;
+    bool folder = false;
+    std::uint64_t bytes = 0;  // a file's size; for a folder, filled when it is walked
+    dev_t sourceDevice = 0;
+};
+
+struct Destination {
+    std::string firstFolder;
+    std::uint64_t available = 0;
+    std::uint64_t block = 4096;
+    std::vector<Load> loads;
+};
+
+std::uint64_t roundedUp(std::uint64_t bytes, std::uint64_t block) {
+    return (bytes + block - 1) / block * block;
+}
+
+// The bytes a folder's tree takes at the destination: every file rounded up to a block, and a
+// block for every folder. nftw's callback has no context argument; one walk runs at a time on a
+// thread, so the total is the thread's.
+thread_local std::uint64_t tWalkTotal = 0;
+thread_local std::uint64_t tWalkBlock = 4096;
+
+int countItem(const char*, const struct stat* st, int type, struct FTW*) {
+    if (type == FTW_F && S_ISREG(st->st_mode)) {
+        tWalkTotal += roundedUp(static_cast<std::uint64_t>(st->st_size), tWalkBlock);
+    } else {
+        tWalkTotal += tWalkBlock;  // a folder, a link, or what cannot be read: one block
+    }
+    return 0;
+}
+
+std::uint64_t treeBytes(const std::string& folder, std::uint64_t block) {
+    tWalkTotal = 0;
+    tWalkBlock = block;
+    ::nftw(folder.c_str(), countItem, 16, FTW_PHYS);
+    return tWalkTotal;
+}
+
+// The used bytes of the filesystem that holds `path`: the bound
+// on any folder there.
+std::uint64_t usedBytes(const std::string& path) {
+    struct statvfs vfs;
+    if (::statvfs(path.c_str(), &vfs) != 0) {
+        return UINT64_MAX;
+    }
+    return static_cast<std::uint64_t>(vfs.f_blocks - vfs.f_bfree) * vfs.f_frsize;
+}
+
+// `path`, or the nearest folder above it that exists, with its stat; empty when none is a folder.
+std::string nearestExisting(std::string path, struct stat& st) {
+    while (::stat(path.c_str(), &st) != 0) {
+        const std::size_t cut = path.find_last_of('/');
+        if (cut == std::string::npos || path == "/") {
+            return {};
+        }
+        path.resize(std::max<std::size_t>(cut, 1));
+    }
+    return S_ISDIR(st.st_mode) ? path : std::string();
+}
+
+std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+}  // namespace
+
+PreRunReport checkBeforeRun(const std::vector<std::string>& rows) {
+    PreRunReport report;
+    std::map<dev_t, Destination> destinations;
+    std::vector<dev_t> order;  // the destination filesystems in queue order
+    std::string lastDest, existing;
+    struct stat dst {};
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        const std::optional<QueueEntry> entry = ParseRecord(rows[row]);
+        if (!entry) {
+            continue;
+        }
+        struct stat src;
+        if (::lstat(entry->source.c_str(), &src) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR) {
+                report.missing.push_back({row, entry->source});
+            }
+            continue;  // any other failure is the run's to report
+        }
+        // The run makes a missing destination folder: its filesystem is that of the nearest
+        // folder above it that exists. Neighbouring rows mostly share one: it is looked up once.
+        if (entry->dest != lastDest) {
+            lastDest = entry->dest;
+            existing = nearestExisting(entry->dest, dst);
+        }
+        if (existing.empty()) {
+            continue;
+        }
+        if (!entry->copies() && src.st_dev == dst.st_dev) {
+            continue;  // a rename
+        }
+        auto [it, added] = destinations.try_emplace(dst.st_dev);
+        Destination& d = it->second;
+        if (added) {
+            order.push_back(dst.st_dev);
+            d.firstFolder = entry->dest;
+            struct statvfs vfs;
+            if (::statvfs(existing.c_str(), &vfs) == 0) {
+                d.available = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+                d.block = std::max<std::uint64_t>(vfs.f_frsize, 1);
+            } else {
+                d.available = UINT64_MAX;  // cannot tell: the run will
+            }
+        }
+        Load load{entry->source, S_ISDIR(src.st_mode), 0, src.st_dev};
+        if (!load.folder) {
+            load.bytes = S_ISREG(src.st_mode)
+                             ? roundedUp(static_cast<std::uint64_t>(src.st_size), d.block)
+                             : d.block;
+        }
+        d.loads.push_back(std::move(load));
+    }
+
+    for (const dev_t device : order) {
+        Destination& d = destinations[device];
+        // First the bound: files exactly, each folder at most its filesystem's used bytes.
+        std::map<dev_t, std::uint64_t> used;
+        std::uint64_t bound = 0;
+        for (const Load& load : d.loads) {
+            std::uint64_t bytes = load.bytes;
+            if (load.folder) {
+                auto [it, added] = used.try_emplace(load.sourceDevice, 0);
+                if (added) {
+                    it->second = usedBytes(load.source);
+                }
+                bytes = it->second;
+            }
+            bound = saturatingAdd(bound, bytes);
+        }
+        if (bound <= d.available) {
+            continue;
+        }
+        std::uint64_t needed = 0;
+        for (const Load& load : d.loads) {
+            needed =
+                saturatingAdd(needed, load.folder ? treeBytes(load.source, d.block) : load.bytes);
+        }
+        if (needed > d.available) {
+            report.shortOfRoom.push_back({d.firstFolder, needed, d.available});
+        }
+    }
+    return report;
+}
+
+}  // namespace mivex

@@ -1,0 +1,15 @@
+// Before a run starts: what the check before writing found, shown in one question.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace mivex::ui {
+
+// Checks the rows; when a source is missing or a destination lacks room, lists them and asks
+// Continue or Cancel. True when the run may start (nothing found, or Continue).
+bool confirmRun(QWidget* parent, const std::vector<std::string>& rows);
+
+}  // namespace mivex::ui
