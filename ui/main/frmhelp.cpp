@@ -13,12 +13,12 @@ namespace mivex::ui {
 
 frmHelp::frmHelp(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmHelp"));
-    setWindowTitle(QStringLiteral("Mivex Help"));
+    setWindowTitle(tr("Mivex Help"));
     setAttribute(Qt::WA_DeleteOnClose);
     txtHelp = new QTextBrowser(this);
     txtHelp->setObjectName(QStringLiteral("txtHelp"));
     txtHelp->setOpenExternalLinks(true);
-    txtHelp->setAccessibleName(QStringLiteral("Mivex Help"));
+    txtHelp->setAccessibleName(tr("Mivex Help"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(txtHelp);
@@ -48,10 +48,10 @@ void frmHelp::showContents(const QString& path) {
         return;
     }
     txtHelp->clearHistory();
-    txtHelp->setHtml(QStringLiteral("<h2>Mivex Help</h2><p>The help file could not be opened:</p>"
-                                    "<p><tt>%1</tt></p><p>It belongs in the program folder, "
-                                    "beside the program itself. Installing Mivex again puts it "
-                                    "back.</p>")
+    txtHelp->setHtml(tr("<h2>Mivex Help</h2><p>The help file could not be opened:</p>"
+                        "<p><tt>%1</tt></p><p>It belongs in the program folder, "
+                        "beside the program itself. Installing Mivex again puts it "
+                        "back.</p>")
                          .arg(path.toHtmlEscaped()));
 }
 

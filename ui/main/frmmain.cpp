@@ -73,53 +73,54 @@ void frmMain::buildWindow() {
     central->setFont(compactFont());
 
     // Frames first, so everything placed over them afterwards is drawn above them.
-    Frame1 = placeInWindow(new QGroupBox(QStringLiteral("Source")), "Frame1", central,
+    Frame1 = placeInWindow(new QGroupBox(tr("Source")), "Frame1", central,
                            twipsRect(120, 120, 5535, 4335));
-    Destination = placeInWindow(new QGroupBox(QStringLiteral("Destination")), "Destination",
-                                central, twipsRect(5760, 120, 3015, 4335));
-    Frame3 = placeInWindow(new QGroupBox(QStringLiteral("File Transfer Queue")), "Frame3", central,
+    Destination = placeInWindow(new QGroupBox(tr("Destination")), "Destination", central,
+                                twipsRect(5760, 120, 3015, 4335));
+    Frame3 = placeInWindow(new QGroupBox(tr("File Transfer Queue")), "Frame3", central,
                            twipsRect(120, 4560, 8655, 1935));
 
     drvSource = placeInWindow(new DriveList, "drvSource", Frame1, twipsRect(240, 360, 2775, 315));
     dirSource = placeInWindow(new FolderList, "dirSource", Frame1, twipsRect(240, 720, 2775, 3240));
-    cmdAddFolder = placeInWindow(new QPushButton(QStringLiteral("Add Selected Folder")),
-                                 "cmdAddFolder", Frame1, twipsRect(240, 4080, 2775, 255));
+    cmdAddFolder = placeInWindow(new QPushButton(tr("Add Selected Folder")), "cmdAddFolder", Frame1,
+                                 twipsRect(240, 4080, 2775, 255));
     drvDest = placeInWindow(new DriveList, "drvDest", Destination, twipsRect(5880, 360, 2775, 315));
     dirDest =
         placeInWindow(new FolderList, "dirDest", Destination, twipsRect(5880, 720, 2775, 3240));
     lstQueue = placeInWindow(new QueueList, "lstQueue", Frame3, twipsRect(240, 4800, 8415, 1110));
     mQueue = new QueueModel(this);
     lstQueue->setModel(mQueue);
-    cmdRemove = placeInWindow(new QPushButton(QStringLiteral("Remove Selected Entry")), "cmdRemove",
-                              Frame3, twipsRect(240, 6120, 1935, 255));
-    cmdClear = placeInWindow(new QPushButton(QStringLiteral("Clear List")), "cmdClear", central,
+    cmdRemove = placeInWindow(new QPushButton(tr("Remove Selected Entry")), "cmdRemove", Frame3,
+                              twipsRect(240, 6120, 1935, 255));
+    cmdClear = placeInWindow(new QPushButton(tr("Clear List")), "cmdClear", central,
                              twipsRect(2280, 6120, 1935, 255));
-    cmdSave = placeInWindow(new QPushButton(QStringLiteral("Save File Copy List")), "cmdSave",
-                            central, twipsRect(4680, 6120, 1935, 255));
-    cmdLoad = placeInWindow(new QPushButton(QStringLiteral("Load File Copy List")), "cmdLoad",
-                            Frame3, twipsRect(6720, 6120, 1935, 255));
-    cmdCopy = placeInWindow(new QPushButton(QStringLiteral("Process Files!")), "cmdCopy", central,
+    cmdSave = placeInWindow(new QPushButton(tr("Save File Copy List")), "cmdSave", central,
+                            twipsRect(4680, 6120, 1935, 255));
+    cmdLoad = placeInWindow(new QPushButton(tr("Load File Copy List")), "cmdLoad", Frame3,
+                            twipsRect(6720, 6120, 1935, 255));
+    cmdCopy = placeInWindow(new QPushButton(tr("Process Files!")), "cmdCopy", central,
                             twipsRect(6720, 6600, 1935, 375));
-    cmdAddFile = placeInWindow(new QPushButton(QStringLiteral("Add Selected File")), "cmdAddFile",
-                               Frame1, twipsRect(3240, 4080, 2175, 255));
-    cmdMakeNewDir = placeInWindow(new QPushButton(QStringLiteral("Make New Folder Here")),
-                                  "cmdMakeNewDir", Destination, twipsRect(6000, 4080, 2535, 255));
+    cmdAddFile = placeInWindow(new QPushButton(tr("Add Selected File")), "cmdAddFile", Frame1,
+                               twipsRect(3240, 4080, 2175, 255));
+    cmdMakeNewDir = placeInWindow(new QPushButton(tr("Make New Folder Here")), "cmdMakeNewDir",
+                                  Destination, twipsRect(6000, 4080, 2535, 255));
     filSource = placeInWindow(new FileList, "filSource", Frame1, twipsRect(3120, 720, 2415, 3210));
-    filSource->setToolTip(QStringLiteral("Files in current folder"));
-    Label1 = placeInWindow(new QLabel(QStringLiteral("Files")), "Label1", Frame1,
-                           twipsRect(3120, 480, 2175, 255));
-    cmdMakeCab = placeInWindow(new QPushButton(QStringLiteral("Make Archive of Source Files")),
-                               "cmdMakeCab", central, twipsRect(240, 6600, 3975, 255));
+    filSource->setToolTip(tr("Files in current folder"));
+    Label1 =
+        placeInWindow(new QLabel(tr("Files")), "Label1", Frame1, twipsRect(3120, 480, 2175, 255));
+    cmdMakeCab = placeInWindow(new QPushButton(tr("Make Archive of Source Files")), "cmdMakeCab",
+                               central, twipsRect(240, 6600, 3975, 255));
     // What a screen reader announces for the controls without a caption of their own; left to
     // themselves, both drive lists would be announced by their drive alone ("/").
-    const std::pair<QWidget*, const char*> spoken[] = {{drvSource, "Source drive"},
-                                                       {dirSource, "Source folders"},
-                                                       {filSource, "Files"},
-                                                       {drvDest, "Destination drive"},
-                                                       {dirDest, "Destination folders"},
-                                                       {lstQueue, "File Transfer Queue"}};
+    const std::pair<QWidget*, const char*> spoken[] = {
+        {drvSource, QT_TR_NOOP("Source drive")},
+        {dirSource, QT_TR_NOOP("Source folders")},
+        {filSource, QT_TR_NOOP("Files")},
+        {drvDest, QT_TR_NOOP("Destination drive")},
+        {dirDest, QT_TR_NOOP("Destination folders")},
+        {lstQueue, QT_TR_NOOP("File Transfer Queue")}};
     for (const auto& [control, name] : spoken) {
-        control->setAccessibleName(QString::fromLatin1(name));
+        control->setAccessibleName(tr(name));
     }
     // The two window buttons on the queue frame's bottom row must sit above the frame.
     cmdClear->raise();
@@ -137,20 +138,20 @@ void frmMain::buildWindow() {
         setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
     }
 
-    QMenu* mnuFile = menuBar()->addMenu(QStringLiteral("File"));
+    QMenu* mnuFile = menuBar()->addMenu(tr("File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
-    mnuFileLoad = mnuFile->addAction(QStringLiteral("Load File Copy List"));
-    mnuFileSave = mnuFile->addAction(QStringLiteral("Save File Copy List"));
-    mnuFileExit = mnuFile->addAction(QStringLiteral("E&xit"));
-    QMenu* mnuOptions = menuBar()->addMenu(QStringLiteral("Options"));
+    mnuFileLoad = mnuFile->addAction(tr("Load File Copy List"));
+    mnuFileSave = mnuFile->addAction(tr("Save File Copy List"));
+    mnuFileExit = mnuFile->addAction(tr("E&xit"));
+    QMenu* mnuOptions = menuBar()->addMenu(tr("Options"));
     mnuOptions->setObjectName(QStringLiteral("mnuOptions"));
-    mnuFileOnTop = mnuOptions->addAction(QStringLiteral("Always On Top"));
+    mnuFileOnTop = mnuOptions->addAction(tr("Always On Top"));
     mnuFileOnTop->setCheckable(true);
-    mnuDefaultOptions = mnuOptions->addAction(QStringLiteral("Default Options"));
-    QMenu* mnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
+    mnuDefaultOptions = mnuOptions->addAction(tr("Default Options"));
+    QMenu* mnuHelp = menuBar()->addMenu(tr("Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
-    mnuHelpContents = mnuHelp->addAction(QStringLiteral("Mivex Help"));
-    mnuHelpAbout = mnuHelp->addAction(QStringLiteral("About"));
+    mnuHelpContents = mnuHelp->addAction(tr("Mivex Help"));
+    mnuHelpAbout = mnuHelp->addAction(tr("About"));
     const std::pair<QAction*, const char*> actionNames[] = {
         {mnuFileLoad, "mnuFileLoad"},
         {mnuFileSave, "mnuFileSave"},
@@ -224,10 +225,8 @@ void frmMain::Form_Load() {
         gLogPath = chooseLogFolder(program);  // once per process, never changed afterwards
     }
     mHelpFile = joinPath(program, "mivex online help.html");
-    setWindowTitle(QStringLiteral("Mivex Version %1.%2.%3")
-                       .arg(kVersionMajor)
-                       .arg(kVersionMinor)
-                       .arg(kVersionRevision));
+    setWindowTitle(
+        tr("Mivex Version %1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
     cmdCopy->setEnabled(false);
     cmdMakeCab->setEnabled(false);
 
@@ -278,7 +277,7 @@ void frmMain::driveChanged(DriveList* drive, FolderList* folder, bool isSource) 
     if (!isDeviceUnavailable(err)) {
         return;  // any other failure: the pane stays where it was
     }
-    showError(this, QStringLiteral("The drive you selected cannot be accessed."));
+    showError(this, tr("The drive you selected cannot be accessed."));
     if (drive->drive() != QLatin1String("/")) {
         drive->setDrive(QStringLiteral("/"));  // runs this handler again, for the root
     }
@@ -320,9 +319,8 @@ void frmMain::cmdMakeNewDir_Click() {
     if (!current.endsWith(QLatin1Char('/'))) {
         current += QLatin1Char('/');
     }
-    QString answer =
-        Prompts::current().input(this, QStringLiteral("Enter the complete path to the new folder"),
-                                 QStringLiteral("New Folder"), current);
+    QString answer = Prompts::current().input(this, tr("Enter the complete path to the new folder"),
+                                              tr("New Folder"), current);
     if (answer.isEmpty()) {
         return;
     }
@@ -339,9 +337,9 @@ void frmMain::cmdMakeNewDir_Click() {
         dirDest->setPath(toQ(target.lexically_normal().string()));
         return;
     }
-    showMessage(this, QStringLiteral("The path you attempted to create could not be created. You "
-                                     "either entered an invalid path or the path you entered "
-                                     "already exists."));
+    showMessage(this, tr("The path you attempted to create could not be created. You "
+                         "either entered an invalid path or the path you entered "
+                         "already exists."));
 }
 
 void frmMain::mnuFileOnTop_Click() {

@@ -65,22 +65,21 @@ QString frmMain::refusalText(Admission result, const QueueEntry& entry) {
         case Admission::Admitted:
             break;
         case Admission::SameFolder:
-            return QStringLiteral("Source and destination are the same!");
+            return tr("Source and destination are the same!");
         case Admission::SourceNotStorable:
             return unstorableText(toQ(entry.source));
         case Admission::DestinationNotStorable:
             return unstorableText(toQ(entry.dest));
         case Admission::Duplicate:
         case Admission::MovedEarlier:
-            return QStringLiteral(
+            return tr(
                 "This file operation cannot be performed. The operation "
                 "already exists in your queue or the operation references "
                 "as source file that would have been previously moved in "
                 "the batch");
         case Admission::QueueFull:
-            return QStringLiteral(
-                       "The queue is full: it holds %1 entries, the most it "
-                       "can hold. Nothing more can be added.")
+            return tr("The queue is full: it holds %1 entries, the most it "
+                      "can hold. Nothing more can be added.")
                 .arg(QueueStore::kMaxEntries);
     }
     return {};
@@ -88,7 +87,7 @@ QString frmMain::refusalText(Admission result, const QueueEntry& entry) {
 
 void frmMain::tellRefusal(Admission result, const QueueEntry& entry) {
     if (result == Admission::SameFolder) {
-        Prompts::current().message(this, refusalText(result, entry), QStringLiteral("Ignoring"),
+        Prompts::current().message(this, refusalText(result, entry), tr("Ignoring"),
                                    Prompts::Icon::None);
     } else if (result != Admission::Admitted) {
         showMessage(this, refusalText(result, entry));
@@ -96,10 +95,9 @@ void frmMain::tellRefusal(Admission result, const QueueEntry& entry) {
 }
 
 QString frmMain::unstorableText(const QString& path) {
-    return QStringLiteral(
-               "\"%1\" cannot be queued: a path in the queue must not "
-               "contain \" --> \" or a line break, must not end in \" -->\", "
-               "and must be valid UTF-8.")
+    return tr("\"%1\" cannot be queued: a path in the queue must not "
+              "contain \" --> \" or a line break, must not end in \" -->\", "
+              "and must be valid UTF-8.")
         .arg(path);
 }
 
@@ -118,8 +116,8 @@ void frmMain::setQueueButtons(bool enabled) {
 
 void frmMain::cmdAddFile_Click() {
     if (filSource->fileName().isEmpty()) {
-        showMessage(this, QStringLiteral("Please select a file. To add all files, please use the "
-                                         "Add This Folder button"));
+        showMessage(this, tr("Please select a file. To add all files, please use the "
+                             "Add This Folder button"));
         return;
     }
     AddToQueue(QStringLiteral("File"));
@@ -227,11 +225,11 @@ void frmMain::cmdSave_Click() {
 bool frmMain::saveQueue() {
     const std::string mirror = gQueueMirror();
     if (mirror.empty()) {
-        showMessage(this, QStringLiteral("There's no list to save!"));
+        showMessage(this, tr("There's no list to save!"));
         return false;
     }
-    QString path = Prompts::current().saveFile(this, QStringLiteral("Save File Queue List"),
-                                               QStringLiteral("FLQ File (*.flq)"));
+    QString path =
+        Prompts::current().saveFile(this, tr("Save File Queue List"), tr("FLQ File (*.flq)"));
     if (path.isEmpty()) {
         return false;
     }
@@ -253,8 +251,8 @@ void frmMain::cmdLoad_Click() {
     if (!mayDropQueue()) {
         return;
     }
-    const QString path = Prompts::current().openFile(this, QStringLiteral("Load File Queue List"),
-                                                     QStringLiteral("FLQ File (*.flq)"));
+    const QString path =
+        Prompts::current().openFile(this, tr("Load File Queue List"), tr("FLQ File (*.flq)"));
     if (!path.isEmpty()) {
         LoadQueueList(path);
     }
@@ -266,15 +264,14 @@ void frmMain::LoadQueueList(const QString& path) {
         case ListReadStatus::Ok:
             break;
         case ListReadStatus::NotAList:
-            showMessage(this,
-                        QStringLiteral("This file does not appear to be a valid Mivex data file"));
+            showMessage(this, tr("This file does not appear to be a valid Mivex data file"));
             return;
         case ListReadStatus::CannotRead:
-            showMessage(this, QStringLiteral("The list %1 could not be read.").arg(path));
+            showMessage(this, tr("The list %1 could not be read.").arg(path));
             return;
         case ListReadStatus::TooManyEntries:
-            showMessage(this, QStringLiteral("The list %1 holds more than %2 entries, more than "
-                                             "the queue can hold. Nothing was loaded.")
+            showMessage(this, tr("The list %1 holds more than %2 entries, more than "
+                                 "the queue can hold. Nothing was loaded.")
                                   .arg(path)
                                   .arg(QueueStore::kMaxEntries));
             return;

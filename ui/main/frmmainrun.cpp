@@ -169,8 +169,7 @@ void frmMain::closeRun(bool ok) {
         }
         const int pressed = Prompts::current().detailedChoice(
             this,
-            ok ? QStringLiteral("Files copied successfully")
-               : QStringLiteral("Errors occurred during file copy operation"),
+            ok ? tr("Files copied successfully") : tr("Errors occurred during file copy operation"),
             QStringLiteral("Mivex"), mRunDetails, buttons);
         if (!self || pressed < 0) {
             return;

@@ -80,7 +80,7 @@ void perform(ShellOpRecord& record, TransferMonitor& monitor, int& code) {
 frmProgress::frmProgress(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       mShared(std::make_shared<ProgressShared>()) {
-    setWindowTitle(QStringLiteral("Processing files from your queue."));
+    setWindowTitle(tr("Processing files from your queue."));
     // Window-modal: the main window cannot start a second run but still repaints behind us.
     setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
 
@@ -102,7 +102,7 @@ frmProgress::frmProgress(QWidget* parent)
     barBytes->setObjectName(QStringLiteral("barBytes"));
     barBytes->setRange(0, kBarRange);
     barBytes->setTextVisible(false);
-    barBytes->setAccessibleName(QStringLiteral("Progress"));
+    barBytes->setAccessibleName(tr("Progress"));
 
     lblRun = makeLabel("lblRun");
     lblRemaining = makeLabel("lblRemaining");
@@ -121,7 +121,7 @@ frmProgress::frmProgress(QWidget* parent)
     cmdSkip->setToolTip(tr("Stop this entry and go on with the next one"));
     connect(cmdSkip, &QPushButton::clicked, this, &frmProgress::skipEntry);
 
-    cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cmdCancel = new QPushButton(tr("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdCancel->setAutoDefault(false);
     cmdCancel->setMinimumWidth(cmdCancel->fontMetrics().horizontalAdvance("Cancelling...") + 24);
@@ -186,7 +186,7 @@ void frmProgress::reject() {
     for (QPushButton* button : {cmdPause, cmdSkip, cmdCancel}) {
         button->setEnabled(false);
     }
-    cmdCancel->setText(QStringLiteral("Cancelling..."));
+    cmdCancel->setText(tr("Cancelling..."));
 }
 
 int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
@@ -284,7 +284,7 @@ void frmProgress::refreshDisplay() {
         now = mShared->latest;
     }
     const QLocale& locale = englishLocale();
-    lblEntry->setText(QStringLiteral("Entry %1 of %2").arg(mEntryNumber).arg(mEntryCount));
+    lblEntry->setText(tr("Entry %1 of %2").arg(mEntryNumber).arg(mEntryCount));
 
     const QString path = QString::fromStdString(now.currentFile);
     const int width = lblFile->contentsRect().width();
@@ -292,16 +292,15 @@ void frmProgress::refreshDisplay() {
     lblFile->setToolTip(path);
 
     if (now.bytesTotal == 0 && now.filesTotal == 0) {
-        lblBytes->setText(QStringLiteral("Counting files..."));
+        lblBytes->setText(tr("Counting files..."));
         lblFiles->clear();
     } else {
-        lblBytes->setText(humanBytes(now.bytesDone) + QStringLiteral(" of ") +
-                          humanBytes(now.bytesTotal));
-        lblFiles->setText(
-            QStringLiteral("%1 of %2 %3")
-                .arg(locale.toString(static_cast<qulonglong>(now.filesDone)),
-                     locale.toString(static_cast<qulonglong>(now.filesTotal)),
-                     now.filesTotal == 1 ? QStringLiteral("file") : QStringLiteral("files")));
+        lblBytes->setText(
+            tr("%1 of %2").arg(humanBytes(now.bytesDone), humanBytes(now.bytesTotal)));
+        lblFiles->setText(tr("%1 of %2 %3")
+                              .arg(locale.toString(static_cast<qulonglong>(now.filesDone)),
+                                   locale.toString(static_cast<qulonglong>(now.filesTotal)),
+                                   now.filesTotal == 1 ? tr("file") : tr("files")));
     }
 
     // An entry of empty folders or links has no bytes; its files show how far it is.
@@ -320,11 +319,10 @@ void frmProgress::refreshDisplay() {
     if (mShared->isPaused()) {
         lblSpeed->setText(tr("Paused"));
     } else if (elapsedMs < kSpeedAfterMs || now.bytesDone == 0) {
-        lblSpeed->setText(QStringLiteral("Speed: \u2014"));
+        lblSpeed->setText(tr("Speed: \u2014"));
     } else {
         const double perSecond = static_cast<double>(now.bytesDone) * 1000.0 / elapsedMs;
-        lblSpeed->setText(QStringLiteral("Speed: ") +
-                          humanBytes(static_cast<std::uint64_t>(perSecond)) + QStringLiteral("/s"));
+        lblSpeed->setText(tr("Speed: %1/s").arg(humanBytes(static_cast<std::uint64_t>(perSecond))));
     }
 }
 

@@ -73,7 +73,7 @@ void frmProgress::showPercent(int percent) {
         return;
     }
     mPercent = percent;
-    const QString title = QStringLiteral("Processing files from your queue.");
+    const QString title = tr("Processing files from your queue.");
     setWindowTitle(percent < 0 ? title : tr("%1% %2").arg(percent).arg(title));
     // A minimised main window shows in the taskbar in our place: it carries the percentage then.
     QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;

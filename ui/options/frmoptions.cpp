@@ -42,30 +42,28 @@ frmOptions::frmOptions(QWidget* parent, OptionsContext context)
                           Qt::MSWindowsFixedSizeDialogHint),
       mContext(std::move(context)) {
     setObjectName(QStringLiteral("frmOptions"));
-    setWindowTitle(QStringLiteral("Options for this operation"));
+    setWindowTitle(tr("Options for this operation"));
     setFont(compactFont());  // the face the layout was measured for
 
     // The frame first, so the overwrite pair (the dialog's own, over the frame) draws above it.
-    Frame1 = place(new QGroupBox(QStringLiteral("File Operation")), "Frame1", this,
+    Frame1 = place(new QGroupBox(tr("File Operation")), "Frame1", this,
                    twipsRect(120, 120, 4455, 1575 + kRowTwips));
-    optCopy[0] = place(new QRadioButton(QStringLiteral("Copy Files")), "optCopy0", Frame1,
+    optCopy[0] = place(new QRadioButton(tr("Copy Files")), "optCopy0", Frame1,
                        twipsRect(360, 240, 3015, 255));
-    optCopy[1] = place(new QRadioButton(QStringLiteral("Move Files")), "optCopy1", Frame1,
+    optCopy[1] = place(new QRadioButton(tr("Move Files")), "optCopy1", Frame1,
                        twipsRect(360, 480, 3015, 255));
     // 3975 rather than 3495 twips wide: in this face the longer caption needs more room than the
     // layout gave it; the extra width stays inside the frame.
-    optOverwrite[0] =
-        place(new QRadioButton(QStringLiteral("Do not overwrite existing files (make a copy)")),
-              "optOverwrite0", this, twipsRect(480, 1080, 3975, 255));
-    optOverwrite[1] = place(new QRadioButton(QStringLiteral("Overwrite existing files")),
-                            "optOverwrite1", this, twipsRect(480, 1320, 3975, 255));
+    optOverwrite[0] = place(new QRadioButton(tr("Do not overwrite existing files (make a copy)")),
+                            "optOverwrite0", this, twipsRect(480, 1080, 3975, 255));
+    optOverwrite[1] = place(new QRadioButton(tr("Overwrite existing files")), "optOverwrite1", this,
+                            twipsRect(480, 1320, 3975, 255));
     optOverwrite[2] = place(new QRadioButton(tr("Overwrite only files that changed (update)")),
                             "optOverwrite2", this, twipsRect(480, 1320 + kRowTwips, 3975, 255));
-    OKButton = place(new QPushButton(QStringLiteral("OK")), "OKButton", this,
-                     twipsRect(4680, 120, 1215, 375));
-    CancelButton = place(new QPushButton(QStringLiteral("Cancel")), "CancelButton", this,
-                         twipsRect(4680, 600, 1215, 375));
-    FrameLog = place(new QGroupBox(QStringLiteral("Log Location")), "FrameLog", this,
+    OKButton = place(new QPushButton(tr("OK")), "OKButton", this, twipsRect(4680, 120, 1215, 375));
+    CancelButton =
+        place(new QPushButton(tr("Cancel")), "CancelButton", this, twipsRect(4680, 600, 1215, 375));
+    FrameLog = place(new QGroupBox(tr("Log Location")), "FrameLog", this,
                      twipsRect(120, 1800 + kRowTwips, 5895, 615));
     txtPath = place(new QLineEdit, "txtPath", FrameLog, twipsRect(120, 240, 5775, 285));
     txtPath->setReadOnly(true);
@@ -104,9 +102,8 @@ bool frmOptions::SetupForm(const QString& strValue) {
         mRow = mContext.currentRow;
         const QueueStore& queue = mContext.queue.store();
         if (mRow < 0 || static_cast<std::size_t>(mRow) >= queue.size()) {
-            showMessage(parentWidget(),
-                        QStringLiteral("Please select an entry in the queue to change its "
-                                       "options."));
+            showMessage(parentWidget(), tr("Please select an entry in the queue to change its "
+                                           "options."));
             return false;
         }
         // The entry as the queue holds it (bytes), not as the list shows it.
@@ -114,10 +111,10 @@ bool frmOptions::SetupForm(const QString& strValue) {
         const std::optional<QueueEntry> entry = ParseRecord(mOldEntry);
         if (!entry) {
             showMessage(parentWidget(),
-                        QStringLiteral("This line of the queue is not a file operation, so it has "
-                                       "no options to change. An entry reads \"C-N --> source "
-                                       "--> destination folder\"; remove the line, or correct it "
-                                       "in the list file and load the list again."));
+                        tr("This line of the queue is not a file operation, so it has "
+                           "no options to change. An entry reads \"C-N --> source "
+                           "--> destination folder\"; remove the line, or correct it "
+                           "in the list file and load the list again."));
             return false;
         }
         mEntry = *entry;
@@ -127,7 +124,7 @@ bool frmOptions::SetupForm(const QString& strValue) {
         setClientHeight(kEntryHeightTwips);
         return true;
     }
-    setWindowTitle(QStringLiteral("Options for default operations"));
+    setWindowTitle(tr("Options for default operations"));
     mFromList = false;
     optCopy[mContext.copy == "C" ? 0 : 1]->setChecked(true);
     optOverwrite[overwriteChoice(mContext.overwrite)]->setChecked(true);
@@ -156,7 +153,7 @@ void frmOptions::OKButton_Click() {
     }
     // The row being edited does not count against its own replacement.
     if (mContext.queue.store().CheckExists(mEntry, static_cast<std::size_t>(mRow))) {
-        showMessage(this, QStringLiteral("This operation already exists in the queue."));
+        showMessage(this, tr("This operation already exists in the queue."));
         reject();
         return;
     }
