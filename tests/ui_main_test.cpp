@@ -1,7 +1,10 @@
 // The main window and the windows it opens, offscreen: every button and key, the queue's ways in,
 // the options dialog, captions and overlaps. One fixture for all; it runs once more with DejaVu.
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
@@ -24,6 +27,7 @@
 #include "ui/main/frmprogress.h"
 #include "ui/options/frmoptions.h"
 #include "ui/startup.h"
+#include "ui/translations.h"
 
 using namespace mivex;
 using namespace mivex::ui;
@@ -221,6 +225,12 @@ class MainWindowTest : public QObject {
     }
 
 private slots:
+    // The German run (ui_main_test_german) speaks its locale's language; the others, English.
+    void initTestCase() {
+        if (qEnvironmentVariableIsSet("MIVEX_TEST_TRANSLATED")) {
+            installTranslations(*qApp, QLocale(), QStringLiteral(MIVEX_TRANSLATIONS));
+        }
+    }
     void cleanup() { mWindow.reset(); }
     void init() {
         prompts.emplace();
@@ -559,6 +569,21 @@ private slots:
         QApplication::setFont(font);
         QVERIFY2(rowHeights[8] > 0 && rowHeights[16] >= 1.8 * rowHeights[8],
                  qPrintable(QString::number(rowHeights[16])));
+    }
+
+    // Under LANG=de_DE.UTF-8 the window and Qt's own dialogs speak German (the captions' fit is
+    // the slot above, run in German too).
+    void speaksTheUsersLanguage() {
+        if (!qEnvironmentVariableIsSet("MIVEX_TEST_TRANSLATED")) {
+            QSKIP("runs as ui_main_test_german");
+        }
+        frmMain& w = open();
+        QCOMPARE(w.cmdCopy->text(), QStringLiteral("Dateien verarbeiten!"));
+        QCOMPARE(w.menuBar()->actions().first()->text(), QStringLiteral("Datei"));
+        QFileDialog files(&w);
+        files.setOption(QFileDialog::DontUseNativeDialog);
+        QCOMPARE(files.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->text(),
+                 QStringLiteral("Abbrechen"));
     }
 };
 
