@@ -268,7 +268,7 @@
     </message>
     <message>
       <source>Remove Selected Entry</source>
-      <translation>Gewählten Eintrag entfernen</translation>
+      <translation>Eintrag entfernen</translation>
     </message>
     <message>
       <source>Clear List</source>
