@@ -17,9 +17,12 @@
 namespace mivex::ui {
 
 // The layout was drawn for 8-point text. A desktop that asks for larger text (its application
-// font) gets the whole layout scaled by as much, as QT_SCALE_FACTOR would scale it: rectangles
-// and the windows' own fonts alike, so nothing clips. Smaller text keeps the design's size.
+// font) gets the whole layout scaled, as QT_SCALE_FACTOR would scale it: rectangles and the
+// windows' own fonts alike, so nothing clips. Up to Qt's own default of 9 points (a desktop that
+// names no font) the windows keep the design's size exactly; each point above that adds an eighth,
+// as it would to the design's 8-point text: 16-point text gets 1.875 times the design.
 inline constexpr qreal kDesignPointSize = 8.0;
+inline constexpr qreal kDefaultPointSize = 9.0;
 inline qreal uiScale() {
     const QFont font = QGuiApplication::font();
     qreal points = font.pointSizeF();
@@ -27,7 +30,7 @@ inline qreal uiScale() {
         const QScreen* screen = QGuiApplication::primaryScreen();
         points = font.pixelSize() * 72.0 / (screen ? screen->logicalDotsPerInchY() : 96.0);
     }
-    return qBound(1.0, points / kDesignPointSize, 4.0);
+    return qBound(1.0, (points - (kDefaultPointSize - kDesignPointSize)) / kDesignPointSize, 4.0);
 }
 
 inline int twips(int value) {
