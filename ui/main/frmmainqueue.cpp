@@ -225,8 +225,7 @@ void frmMain::cmdSave_Click() {
 }
 
 bool frmMain::saveQueue() {
-    const std::string mirror = gQueueMirror();
-    if (mirror.empty()) {
+    if (queue().empty()) {
         showMessage(this, QStringLiteral("There's no list to save!"));
         return false;
     }
@@ -235,6 +234,9 @@ bool frmMain::saveQueue() {
     if (path.isEmpty()) {
         return false;
     }
+    // Read once the dialog is closed: paths handed over from another start (--enqueue) may have
+    // joined the queue meanwhile, and the queue is marked saved as it stands now.
+    const std::string mirror = gQueueMirror();
     // A name typed without an extension gets the lists' own: the command line and the desktop
     // tell a list by it.
     if (QFileInfo(path).suffix().isEmpty()) {
