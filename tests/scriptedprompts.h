@@ -41,7 +41,9 @@ public:
     QString input(QWidget*, const QString&, const QString&, const QString&) override {
         return answer;
     }
-    QString openFile(QWidget*, const QString&, const QString&) override { return answer; }
+    QString openFile(QWidget* parent, const QString& title, const QString& filter) override {
+        return saveFile(parent, title, filter);
+    }
     QString saveFile(QWidget*, const QString&, const QString&) override {
         if (beforeChoice) {
             beforeChoice();
@@ -69,7 +71,7 @@ public:
     bool yes = true;                     // the answer to every question
     QString press;                       // the button pressed in a box that offers some; else OK
     QStringList offered;                 // the buttons the last such box offered
-    std::function<void()> beforeChoice;  // called as such a box, or Save's dialog, is shown
+    std::function<void()> beforeChoice;  // called as such a box, or a file dialog, is shown
     QStringList asked, choices{"Discard", "Continue"};
 };
 

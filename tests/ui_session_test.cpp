@@ -39,7 +39,7 @@ class SessionTest : public QObject {
 private slots:
     void laterStartsHandTheirWorkOver() {
         test::TempDir data;
-        test::plantTree(data.path(), {"src/a.txt=a", "src/sub/", "dst/", "b=b"});
+        test::plantTree(data.path(), {"src/a.txt=a", "src/sub/", "dst/", "b=b", "c=c"});
         test::writeFile(data / "l.flq", "C-N --> " + data / "src/a.txt --> " + data / "dst\r\n");
         test::ScriptedPrompts prompts;
         ui::frmMain window;
@@ -73,6 +73,12 @@ private slots:
         };
         window.cmdSave->click();
         QVERIFY(test::readFile(data / "saved.flq").ends_with(data / "b --> " + data / "dst\r\n"));
+        // And while Load's: the queue is not dropped unasked.
+        prompts.beforeChoice = [&] {
+            ui::enqueueInto(window, {data / "dst", "", "", {data / "c"}, {}});
+        };
+        window.cmdLoad->click();
+        QCOMPARE(prompts.asked.size(), 1);
     }
 };
 

@@ -255,9 +255,12 @@ void frmMain::cmdLoad_Click() {
     if (!mayDropQueue()) {
         return;
     }
+    const std::size_t rows = queue().size();
     const QString path = Prompts::current().openFile(this, QStringLiteral("Load File Queue List"),
                                                      QStringLiteral("FLQ File (*.flq)"));
-    if (!path.isEmpty()) {
+    // Paths handed over by another start (--enqueue) while the dialog was open are not dropped
+    // unasked.
+    if (!path.isEmpty() && (queue().size() == rows || mayDropQueue())) {
         LoadQueueList(path);
     }
 }
