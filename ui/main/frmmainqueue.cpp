@@ -252,14 +252,14 @@ bool frmMain::saveQueue() {
 }
 
 void frmMain::cmdLoad_Click() {
+    const std::size_t rows = queue().size();
     if (!mayDropQueue()) {
         return;
     }
-    const std::size_t rows = queue().size();
     const QString path = Prompts::current().openFile(this, QStringLiteral("Load File Queue List"),
                                                      QStringLiteral("FLQ File (*.flq)"));
-    // Paths handed over by another start (--enqueue) while the dialog was open are not dropped
-    // unasked.
+    // Paths handed over by another start (--enqueue) while the question or the dialog was open
+    // are not dropped unasked.
     if (!path.isEmpty() && (queue().size() == rows || mayDropQueue())) {
         LoadQueueList(path);
     }
