@@ -21,7 +21,11 @@ void RunTotals::start(std::vector<std::string> rows) {
     mCounted.store(false, std::memory_order_release);
     mBytes = 0;
     mFiles = 0;
-    mThread = std::thread([this, list = std::move(rows)] { count(list); });
+    try {
+        mThread = std::thread([this, list = std::move(rows)] { count(list); });
+    } catch (const std::system_error&) {
+        // No thread to be had (a task limit): the run goes on without its whole size.
+    }
 }
 
 void RunTotals::stop() {

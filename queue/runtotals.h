@@ -19,7 +19,7 @@ public:
 
     // Starts counting the sources of `rows` (rows that are no entry count nothing): files and
     // links, and the bytes of files, as the transfer counts them. A count already going is
-    // stopped first.
+    // stopped first. Where the system gives no thread for it, nothing is counted.
     void start(std::vector<std::string> rows);
     void stop();
 

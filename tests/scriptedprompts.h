@@ -41,8 +41,15 @@ public:
     QString input(QWidget*, const QString&, const QString&, const QString&) override {
         return answer;
     }
-    QString openFile(QWidget*, const QString&, const QString&) override { return answer; }
-    QString saveFile(QWidget*, const QString&, const QString&) override { return answer; }
+    QString openFile(QWidget* parent, const QString& title, const QString& filter) override {
+        return saveFile(parent, title, filter);
+    }
+    QString saveFile(QWidget*, const QString&, const QString&) override {
+        if (beforeChoice) {
+            beforeChoice();
+        }
+        return answer;
+    }
     // The first of `choices` that the question offers is pressed; by default the answers that
     // leave the gestures as they were before these questions were asked.
     int choose(QWidget*, const QString& text, const QString&, const QStringList& buttons,
@@ -64,7 +71,7 @@ public:
     bool yes = true;                     // the answer to every question
     QString press;                       // the button pressed in a box that offers some; else OK
     QStringList offered;                 // the buttons the last such box offered
-    std::function<void()> beforeChoice;  // called as such a box is shown
+    std::function<void()> beforeChoice;  // called as such a box, or a file dialog, is shown
     QStringList asked, choices{"Discard", "Continue"};
 };
 

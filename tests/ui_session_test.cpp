@@ -1,6 +1,7 @@
 // One window per session, on a private session bus (dbus-run-session): later starts of the window
 // program hand their list or their --enqueue paths to this test's window and end.
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
 
 #include "tests/scriptedprompts.h"
@@ -38,7 +39,7 @@ class SessionTest : public QObject {
 private slots:
     void laterStartsHandTheirWorkOver() {
         test::TempDir data;
-        test::plantTree(data.path(), {"src/a.txt=a", "src/sub/", "dst/"});
+        test::plantTree(data.path(), {"src/a.txt=a", "src/sub/", "dst/", "b=b", "c=c"});
         test::writeFile(data / "l.flq", "C-N --> " + data / "src/a.txt --> " + data / "dst\r\n");
         test::ScriptedPrompts prompts;
         ui::frmMain window;
@@ -65,6 +66,19 @@ private slots:
             }
             QCOMPARE(queued, rows);
         }
+        // Handed over while the Save dialog is open: in the list saved.
+        prompts.answer = QString::fromStdString(data / "saved.flq");
+        prompts.beforeChoice = [&] {
+            ui::enqueueInto(window, {data / "dst", "", "", {data / "b"}, {}});
+        };
+        window.cmdSave->click();
+        QVERIFY(test::readFile(data / "saved.flq").ends_with(data / "b --> " + data / "dst\r\n"));
+        // And while Load's: the queue is not dropped unasked.
+        prompts.beforeChoice = [&] {
+            ui::enqueueInto(window, {data / "dst", "", "", {data / "c"}, {}});
+        };
+        window.cmdLoad->click();
+        QCOMPARE(prompts.asked.size(), 1);
     }
 };
 

@@ -223,8 +223,7 @@ void frmMain::cmdSave_Click() {
 }
 
 bool frmMain::saveQueue() {
-    const std::string mirror = gQueueMirror();
-    if (mirror.empty()) {
+    if (queue().empty()) {
         showMessage(this, tr("There's no list to save!"));
         return false;
     }
@@ -233,6 +232,9 @@ bool frmMain::saveQueue() {
     if (path.isEmpty()) {
         return false;
     }
+    // Read once the dialog is closed: paths handed over from another start (--enqueue) may have
+    // joined the queue meanwhile, and the queue is marked saved as it stands now.
+    const std::string mirror = gQueueMirror();
     // A name typed without an extension gets the lists' own: the command line and the desktop
     // tell a list by it.
     if (QFileInfo(path).suffix().isEmpty()) {
@@ -248,12 +250,15 @@ bool frmMain::saveQueue() {
 }
 
 void frmMain::cmdLoad_Click() {
+    const std::size_t rows = queue().size();
     if (!mayDropQueue()) {
         return;
     }
     const QString path =
         Prompts::current().openFile(this, tr("Load File Queue List"), tr("FLQ File (*.flq)"));
-    if (!path.isEmpty()) {
+    // Paths handed over by another start (--enqueue) while the question or the dialog was open
+    // are not dropped unasked.
+    if (!path.isEmpty() && (queue().size() == rows || mayDropQueue())) {
         LoadQueueList(path);
     }
 }

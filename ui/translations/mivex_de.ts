@@ -411,10 +411,6 @@
       <translation>FLQ-Datei (*.flq)</translation>
     </message>
     <message>
-      <source>Load File Queue List</source>
-      <translation>Warteschlangenliste laden</translation>
-    </message>
-    <message>
       <source>This file does not appear to be a valid Mivex data file</source>
       <translation>Diese Datei scheint keine gültige Mivex-Datendatei zu sein</translation>
     </message>
@@ -551,6 +547,10 @@
     <message>
       <source>Cancel</source>
       <translation>Abbrechen</translation>
+    </message>
+    <message>
+      <source>Load File Queue List</source>
+      <translation>Warteschlangenliste laden</translation>
     </message>
   </context>
   <context>
