@@ -220,6 +220,7 @@ TransferOutcome Transfer::run() {
     outcome.placedAs = mPlacedAs;
     outcome.filesPlaced = mFilesDone.load();
     outcome.bytesPlaced = mBytesPlaced.load();
+    outcome.filesLeft = mFilesLeft.load();
     return outcome;
 }
 
@@ -259,10 +260,7 @@ void Transfer::report() {
 namespace mivex {
 
 TransferOutcome transferItem(const TransferRequest& request, TransferMonitor* monitor) {
-    engine::Transfer transfer(request, monitor);
-    TransferOutcome outcome = transfer.run();
-    outcome.filesLeft = transfer.filesLeft();
-    return outcome;
+    return engine::Transfer(request, monitor).run();
 }
 
 }  // namespace mivex

@@ -152,7 +152,6 @@ public:
     Transfer& operator=(const Transfer&) = delete;
 
     TransferOutcome run();
-    std::uint64_t filesLeft() const { return mFilesLeft.load(std::memory_order_relaxed); }
 
 private:
     // Each returns 0 or a result code; aborting is recorded in mAborted and returns kSuccess.
