@@ -1,6 +1,7 @@
 // Reading folders, and re-opening the folders of a deep walk through "..".
 #include "platform/folderwalk.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 
 #include <cerrno>
@@ -55,6 +56,55 @@ int FolderPath::leave() {
     }
     parent.fd = std::move(up);
     return 0;
+}
+
+bool walkTree(int dir, const std::function<bool(const struct stat&)>& visit) {
+    // Visits the items of one folder that are no folder; collects the names of those that are.
+    const auto list = [&visit](int folder, std::vector<std::string>& subfolders) {
+        std::vector<DirEntry> entries;
+        readFolder(folder, entries);
+        for (DirEntry& e : entries) {
+            struct stat st;
+            if (e.type == DT_DIR) {
+                subfolders.push_back(std::move(e.name));
+            } else if (::fstatat(folder, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                continue;
+            } else if (S_ISDIR(st.st_mode)) {
+                subfolders.push_back(std::move(e.name));
+            } else if (!visit(st)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    FolderPath path(dir);
+    std::vector<std::vector<std::string>> pending(1);
+    if (!list(dir, pending.back())) {
+        return false;
+    }
+    while (!pending.empty()) {
+        if (pending.back().empty()) {
+            pending.pop_back();
+            if (!pending.empty() && path.leave() != 0) {
+                return true;
+            }
+            continue;
+        }
+        const std::string name = std::move(pending.back().back());
+        pending.back().pop_back();
+        struct stat st;
+        if (path.enter(name, &st) != 0) {
+            continue;
+        }
+        if (!visit(st)) {
+            return false;
+        }
+        pending.emplace_back();
+        if (!list(path.current(), pending.back())) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace mivex

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -56,5 +57,11 @@ private:
     std::vector<Level> mLevels;
     std::set<FileId> mOnPath;
 };
+
+// Every item below the open folder `dir`, depth first on a FolderPath (so depth costs memory, not
+// descriptors): `visit` gets each one's lstat, a folder before what it holds, and ends the walk by
+// answering false. Links are not followed; what cannot be read or entered is passed over, and a
+// folder moved away during the walk ends it. False when `visit` ended it.
+bool walkTree(int dir, const std::function<bool(const struct stat&)>& visit);
 
 }  // namespace mivex

@@ -1,7 +1,7 @@
 // The check before a run: see prerun.h.
 #include "queue/prerun.h"
 
-#include <ftw.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <map>
 
+#include "platform/fd.h"
+#include "platform/folderwalk.h"
 #include "queue/queueentry.h"
 
 namespace mivex {
@@ -35,25 +37,18 @@ std::uint64_t roundedUp(std::uint64_t bytes, std::uint64_t block) {
 }
 
 // The bytes a folder's tree takes at the destination: every file rounded up to a block, and a
-// block for every folder. nftw's callback has no context argument; one walk runs at a time on a
-// thread, so the total is the thread's.
-thread_local std::uint64_t tWalkTotal = 0;
-thread_local std::uint64_t tWalkBlock = 4096;
-
-int countItem(const char*, const struct stat* st, int type, struct FTW*) {
-    if (type == FTW_F && S_ISREG(st->st_mode)) {
-        tWalkTotal += roundedUp(static_cast<std::uint64_t>(st->st_size), tWalkBlock);
-    } else {
-        tWalkTotal += tWalkBlock;  // a folder, a link, or what cannot be read: one block
-    }
-    return 0;
-}
-
+// block for every folder (the top one too) and link.
 std::uint64_t treeBytes(const std::string& folder, std::uint64_t block) {
-    tWalkTotal = 0;
-    tWalkBlock = block;
-    ::nftw(folder.c_str(), countItem, 16, FTW_PHYS);
-    return tWalkTotal;
+    std::uint64_t total = block;
+    const Fd top(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (top.valid()) {
+        walkTree(top.get(), [&total, block](const struct stat& st) {
+            total += S_ISREG(st.st_mode) ? roundedUp(static_cast<std::uint64_t>(st.st_size), block)
+                                         : block;
+            return true;
+        });
+    }
+    return total;
 }
 
 // The used bytes of the filesystem that holds `path`: the bound

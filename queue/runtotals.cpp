@@ -1,12 +1,14 @@
 // The size of a whole run, counted beside it.
 #include "queue/runtotals.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <system_error>
 #include <utility>
 
+#include "platform/fd.h"
+#include "platform/folderwalk.h"
 #include "queue/queueentry.h"
 
 namespace mivex {
@@ -36,7 +38,6 @@ void RunTotals::stop() {
 }
 
 void RunTotals::count(const std::vector<std::string>& rows) {
-    namespace fs = std::filesystem;
     // Counted as the transfer counts its totals: files and links, and the bytes of files; links
     // are not followed, and what cannot be read counts nothing (the entry will say why).
     const auto add = [this](const struct stat& st) {
@@ -46,6 +47,7 @@ void RunTotals::count(const std::vector<std::string>& rows) {
         if (S_ISREG(st.st_mode)) {
             mBytes.fetch_add(static_cast<std::uint64_t>(st.st_size), std::memory_order_relaxed);
         }
+        return !mStop.load(std::memory_order_relaxed);
     };
     for (const std::string& row : rows) {
         const std::optional<QueueEntry> entry = ParseRecord(row);
@@ -58,17 +60,9 @@ void RunTotals::count(const std::vector<std::string>& rows) {
             add(st);
             continue;
         }
-        std::error_code ec;
-        fs::recursive_directory_iterator it(entry->source,
-                                            fs::directory_options::skip_permission_denied, ec);
-        for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            if (mStop.load(std::memory_order_relaxed)) {
-                return;
-            }
-            struct stat child;
-            if (::lstat(it->path().c_str(), &child) == 0 && !S_ISDIR(child.st_mode)) {
-                add(child);
-            }
+        const Fd top(::open(entry->source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (top.valid() && !walkTree(top.get(), add)) {
+            return;  // stopped
         }
     }
     if (!mStop.load(std::memory_order_relaxed)) {

@@ -2,6 +2,7 @@
 #include "queue/copyoperation.h"
 
 #include "queue/log.h"
+#include "queue/runtotals.h"
 #include "tests/testsupport.h"
 
 using namespace mivex;
@@ -165,4 +166,21 @@ TEST_F(CopyOperationTest, RetryCarriesOnInTheCopyItBegan) {
     EXPECT_EQ(record.placedAs, "tree - Copy (2)");
     EXPECT_EQ(record.filesPlaced, 2u);
     EXPECT_EQ(record.bytesPlaced, 5u);
+}
+
+// The whole run's size, counted beside it as the transfer counts: files and links of every row,
+// deep folders too, the bytes of files; a row that is no entry, or gone, counts nothing.
+TEST(RunTotals, CountsEveryRowsFilesAndBytes) {
+    TempDir src;
+    plantTree(src.path(), {"one.txt=12345", "tree/a=aa", "tree/sub/deeper/b=bbb",
+                           "tree/sub/link->../a", "tree/empty/"});
+    RunTotals totals;
+    totals.start({"C-N --> " + src / "one.txt" + " --> /d", "M-O --> " + src / "tree" + " --> /d",
+                  "not an entry", "C-N --> " + src / "gone" + " --> /d"});
+    for (int i = 0; i < 500 && !totals.counted(); ++i) {
+        ::usleep(10000);
+    }
+    ASSERT_TRUE(totals.counted());
+    EXPECT_EQ(totals.files(), 4u);
+    EXPECT_EQ(totals.bytes(), 10u);
 }
