@@ -63,7 +63,7 @@ int Transfer::copyToEnd(int src, int dst) {
         if (checkAbort()) {
             return kSuccess;
         }
-        const ssize_t got = ::pread(src, buffer, kBufferSize, offset);
+        const ssize_t got = ::pread(src, buffer, blockSize(kBufferSize), offset);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
@@ -77,8 +77,7 @@ int Transfer::copyToEnd(int src, int dst) {
             return codeFromErrno(err);
         }
         offset += got;
-        mBytesDone += static_cast<std::uint64_t>(got);
-        report();
+        paced(static_cast<std::uint64_t>(got));
     }
 }
 
@@ -134,8 +133,8 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
         if (checkAbort()) {
             return kSuccess;
         }
-        ssize_t n =
-            ::copy_file_range(src, &inOff, dst, &outOff, ask(static_cast<off_t>(kRangeChunk)), 0);
+        ssize_t n = ::copy_file_range(src, &inOff, dst, &outOff,
+                                      ask(static_cast<off_t>(blockSize(kRangeChunk))), 0);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -157,8 +156,7 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
         if (inOff > end) {
             return kInUse;  // longer than its size
         }
-        mBytesDone += static_cast<std::uint64_t>(n);
-        report();
+        paced(static_cast<std::uint64_t>(n));
     }
     if (!useReadWrite) {
         return kSuccess;
@@ -168,7 +166,7 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
         if (checkAbort()) {
             return kSuccess;
         }
-        ssize_t got = ::pread(src, buffer, ask(static_cast<off_t>(kBufferSize)), inOff);
+        ssize_t got = ::pread(src, buffer, ask(static_cast<off_t>(blockSize(kBufferSize))), inOff);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
@@ -183,8 +181,7 @@ int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useRea
         }
         outOff += got;
         inOff += got;
-        mBytesDone += static_cast<std::uint64_t>(got);
-        report();
+        paced(static_cast<std::uint64_t>(got));
     }
     return kSuccess;
 }

@@ -6,6 +6,7 @@
 
 #include "engine/keptfolders.h"
 #include "engine/nameclaim.h"
+#include "engine/ratelimit.h"
 #include "platform/tempnames.h"
 
 namespace mivex {
@@ -18,6 +19,9 @@ struct TransferSession {
     KeptFolders folders;       // the last entry's source folder and destination, kept open
     CollisionNumbers numbers;  // the last "keep both" number taken, per folder and name
     StaleTemps temps;          // the folders already rid of what killed runs left
+    // The run's speed limit, shared by every thread of every entry; null: none. Its owner (the
+    // window, the unattended run) may change the rate while the run goes on.
+    RateLimit* rateLimit = nullptr;
 };
 
 }  // namespace mivex

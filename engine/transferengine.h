@@ -255,6 +255,19 @@ private:
         checkAbort();
         report();
     }
+    // After each block written: counted for the progress, then held back as long as the run's
+    // speed limit asks (a stop ends the wait).
+    void paced(std::uint64_t bytes) {
+        mBytesDone += bytes;
+        report();
+        if (mSession.rateLimit) {
+            mSession.rateLimit->take(bytes, [this] { return stopped(); });
+        }
+    }
+    // Under a limit, blocks small enough that the pace stays smooth.
+    std::size_t blockSize(std::size_t normal) const {
+        return mSession.rateLimit ? mSession.rateLimit->blockSize(normal) : normal;
+    }
     bool onCaller() const { return std::this_thread::get_id() == mCaller; }
     // The monitor is only ever asked on the calling thread; the pool sees the flag it sets.
     bool checkAbort() {

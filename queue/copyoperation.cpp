@@ -75,6 +75,7 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
     // Entries that share a source folder or a destination find them open (keptfolders.h), and
     // the n-th "keep both" copy in a folder does not try every number before it.
     TransferSession session;
+    session.rateLimit = hooks.rateLimit;
     std::size_t number = 0;
     for (std::size_t row = 0; row < rows.size() && !summary.stopped; ++row) {
         const std::optional<QueueEntry>& fields = entries[row];

@@ -12,6 +12,7 @@
 
 namespace mivex {
 
+class RateLimit;
 class TransferMonitor;
 struct TransferSession;
 
@@ -69,6 +70,9 @@ struct CopyHooks {
     // Per row, the folder an earlier attempt at it left unfinished at its destination (an
     // outcome's placedAs): a retry carries on in it. Shorter than the rows, or "": none.
     std::vector<std::string> continueInto;
+    // The run's speed limit over all its writing (engine/ratelimit.h), or null for none; its
+    // owner may change the rate while the run goes on.
+    RateLimit* rateLimit = nullptr;
 };
 
 // How one row of a run ended.
