@@ -12,6 +12,7 @@
 
 #include "engine/nameclaim.h"
 #include "engine/transferengine.h"
+#include "engine/verify.h"
 #include "platform/tempnames.h"
 
 namespace mivex::engine {
@@ -264,6 +265,14 @@ int Transfer::copyFile(const ItemWay& item) {
             after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
             after.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
             code = kInUse;
+        }
+    }
+    // Read back while the copy still has mode 0600, so even a source that its owner may not read
+    // is compared; a copy that differs never gets a name and goes away below.
+    if (code == kSuccess && !mAborted && mRequest.verify) {
+        code = verifyCopy(src.get(), dst.get());
+        if (code == kCopyDiffers) {
+            noteDiffers(srcPath);
         }
     }
     if (code == kSuccess && !mAborted) {

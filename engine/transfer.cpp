@@ -221,6 +221,7 @@ TransferOutcome Transfer::run() {
     outcome.filesPlaced = mFilesDone.load();
     outcome.bytesPlaced = mBytesPlaced.load();
     outcome.filesLeft = mFilesLeft.load();
+    outcome.differs = mDiffers;
     return outcome;
 }
 

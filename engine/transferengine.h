@@ -283,8 +283,15 @@ private:
     bool stopped() { return checkAbort() || mStopped.load(std::memory_order_relaxed); }
     void started(const std::string& srcPath);
     void report();
+    // Paths are made only for those who show them: the progress, and a copy that verify refused.
     std::string childPath(const std::string& folder, const std::string& name) const {
-        return mMonitor ? folder + "/" + name : std::string();
+        return mMonitor || mRequest.verify ? folder + "/" + name : std::string();
+    }
+    void noteDiffers(const std::string& srcPath) {
+        const std::lock_guard lock(mDiffersLock);
+        if (mDiffers.empty()) {
+            mDiffers = srcPath;
+        }
     }
 
     // Set before the pool starts and never changed: pool threads read them freely.
@@ -312,9 +319,11 @@ private:
     std::atomic<std::uint64_t> mBytesDone{0};
     std::atomic<std::uint64_t> mFilesDone{0};
     std::atomic<std::uint64_t> mBytesPlaced{0};  // of the files complete and named
-    std::atomic<std::uint64_t> mFilesLeft{0};    // equal files left as they were (Update)
-    std::atomic<bool> mAborted{false};           // set on the calling thread only
-    std::atomic<bool> mStopped{false};           // a failure that every further file would repeat
+    std::mutex mDiffersLock;
+    std::string mDiffers;                      // the first file whose copy verify refused
+    std::atomic<std::uint64_t> mFilesLeft{0};  // equal files left as they were (Update)
+    std::atomic<bool> mAborted{false};         // set on the calling thread only
+    std::atomic<bool> mStopped{false};         // a failure that every further file would repeat
     std::atomic<bool> mNamedOnly;  // no unnamed files: no O_TMPFILE, or no /proc to link
     // Closing a copy can report a delayed write error on some destination folder of this entry;
     // only ever set, before the pool gets any file of a folder where it holds.

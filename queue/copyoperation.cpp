@@ -24,12 +24,14 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
                                    : CollisionRule::Overwrite;
     request.session = record.session;
     request.continueInto = record.continueInto;
+    request.verify = record.verify;
     const TransferOutcome outcome = transferItem(request, monitor);
     record.fAnyOperationsAborted = outcome.aborted;
     record.placedAs = outcome.placedAs;
     record.filesPlaced = outcome.filesPlaced;
     record.bytesPlaced = outcome.bytesPlaced;
     record.filesLeft = outcome.filesLeft;
+    record.differs = outcome.differs;
     return outcome.code;
 }
 
@@ -62,9 +64,13 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
     }
     // A row is logged as standard error shows it: a NUL byte would make grep call the whole day's
     // log binary, and other control characters would move a terminal's cursor.
-    const auto fail = [&](std::size_t row, int code, const std::string& why) {
-        runLog.log("*** ERROR *** " + printable(rows[row]) + " did not copy - " + why);
-        summary.failures.push_back({row + 1, rows[row], code});
+    const auto fail = [&](std::size_t row, int code, const std::string& why,
+                          const std::string& item = {}) {
+        runLog.log("*** ERROR *** " + printable(rows[row]) + " did not copy - " + why +
+                   (item.empty() ? ""
+                                 : " The copy of " + printable(item) +
+                                       " differs from its source after writing."));
+        summary.failures.push_back({row + 1, rows[row], code, item});
         summary.outcomes[row].state = RowState::Failed;
         summary.outcomes[row].code = code;
         if (hooks.failed) {
@@ -97,6 +103,7 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
             record.continueInto = hooks.continueInto[row];
         }
         record.update = fields->updates();
+        record.verify = hooks.verify;
         ++number;
         const int result =
             hooks.perform ? hooks.perform(record, number, count) : DoFileOperation(record);
@@ -105,7 +112,7 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
         outcome.keepsBoth = fields->keepsBoth();
         outcome.placedAs = record.placedAs;
         if (result != 0) {
-            fail(row, result, GetErrorText(result));
+            fail(row, result, GetErrorText(result), record.differs);
         } else if (record.fAnyOperationsAborted) {
             summary.stopped = true;  // the rest of the queue is left as it is; no line for this row
             outcome.state = RowState::Stopped;

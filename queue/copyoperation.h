@@ -38,6 +38,10 @@ struct ShellOpRecord {
     // incoming one is left as it is (the "U" code); filesLeft counts those after the transfer.
     bool update = false;
     std::uint64_t filesLeft = 0;
+    // Each copied file is read back from the destination and compared before it gets its name
+    // (TransferRequest::verify); `differs` then names the file whose copy differed.
+    bool verify = false;
+    std::string differs{};
     std::string lpszProgressTitle = "Processing files from your queue.";
     // The run the record belongs to (engine/session.h): what one entry keeps for the next.
     TransferSession* session = nullptr;
@@ -73,6 +77,8 @@ struct CopyHooks {
     // The run's speed limit over all its writing (engine/ratelimit.h), or null for none; its
     // owner may change the rate while the run goes on.
     RateLimit* rateLimit = nullptr;
+    // Every copy read back and compared with its source before it gets its name.
+    bool verify = false;
 };
 
 // How one row of a run ended.

@@ -79,6 +79,10 @@ void readSwitches(std::string_view text, CommandLine& line) {
         const std::size_t next = text.find(" -", at + 2);
         std::string_view piece = text.substr(at + 2, next == text.npos ? text.npos : next - at - 2);
         at = next;
+        if (piece == "-verify" || piece.starts_with("-verify ")) {
+            line.switches.verify = true;
+            continue;
+        }
         constexpr std::string_view kLimit = "-bwlimit";
         if (!piece.starts_with(kLimit) ||
             (piece.size() > kLimit.size() && piece[kLimit.size()] != '=' &&
@@ -184,6 +188,7 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder,
     }
     RunReport report(STDERR_FILENO, display ? &*display : nullptr);
     hooks.failed = [&report](const RunFailure& failure) { report.failed(failure); };
+    hooks.verify = switches.verify;
     RateLimit limit(switches.bytesPerSecond);
     if (switches.bytesPerSecond != 0) {
         hooks.rateLimit = &limit;

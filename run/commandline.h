@@ -18,6 +18,8 @@ std::string argumentText(int argc, const char* const* argv);
 struct RunSwitches {
     // "--bwlimit=RATE" (or "--bwlimit RATE"): bytes per second over the whole run, 0 for none.
     std::uint64_t bytesPerSecond = 0;
+    // "--verify": each copy read back from the destination and compared before it gets its name.
+    bool verify = false;
 };
 
 struct CommandLine {

@@ -1,0 +1,90 @@
+// Reading back what was written, and comparing two files byte for byte.
+#include "engine/verify.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "platform/fd.h"
+#include "platform/resultcodes.h"
+
+namespace mivex::engine {
+
+namespace {
+
+constexpr std::size_t kCompareBlock = 256u << 10;
+
+// Reads up to `size` bytes at `offset`, as many as the file has; -1 with errno on failure.
+ssize_t readAt(int fd, char* buffer, std::size_t size, off_t offset) {
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd, buffer + got, size - got, offset + static_cast<off_t>(got));
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+}  // namespace
+
+int compareContents(int a, int b) {
+    thread_local std::unique_ptr<char[]> buffers;
+    if (!buffers) {
+        buffers = std::make_unique<char[]>(2 * kCompareBlock);
+    }
+    char* const left = buffers.get();
+    char* const right = left + kCompareBlock;
+    for (off_t offset = 0;; offset += static_cast<off_t>(kCompareBlock)) {
+        const ssize_t l = readAt(a, left, kCompareBlock, offset);
+        if (l < 0) {
+            return codeFromErrno(errno, true);
+        }
+        const ssize_t r = readAt(b, right, kCompareBlock, offset);
+        if (r < 0) {
+            return codeFromErrno(errno);
+        }
+        if (l != r || std::memcmp(left, right, static_cast<std::size_t>(l)) != 0) {
+            return kCopyDiffers;
+        }
+        if (static_cast<std::size_t>(l) < kCompareBlock) {
+            return kSuccess;
+        }
+    }
+}
+
+int verifyCopy(int src, int dst) {
+    // Written to the storage first: only clean pages can be dropped from the cache.
+    if (::fdatasync(dst) != 0) {
+        return codeFromErrno(errno);
+    }
+    ::posix_fadvise(dst, 0, 0, POSIX_FADV_DONTNEED);
+    // The copy may have no name yet (O_TMPFILE), and was opened for writing only: it is opened
+    // again through /proc, which every filesystem sees as a new open of the file.
+    std::array<char, 32> proc;
+    std::snprintf(proc.data(), proc.size(), "/proc/self/fd/%d", dst);
+    const Fd back(::open(proc.data(), O_RDONLY | O_CLOEXEC));
+    if (!back.valid()) {
+        return codeFromErrno(errno);
+    }
+    ::posix_fadvise(back.get(), 0, 0, POSIX_FADV_DONTNEED);
+    const int code = compareContents(src, back.get());
+    // What was read back stays out of the cache too: a verified copy of a large tree must not
+    // push the user's working set out of memory.
+    ::posix_fadvise(back.get(), 0, 0, POSIX_FADV_DONTNEED);
+    return code;
+}
+
+}  // namespace mivex::engine
