@@ -284,6 +284,9 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const ItemWay& item,
     }
     if (code == kSuccess && stack.empty()) {
         mPlacedAs = made;  // the entry's own folder: what an unfinished entry leaves is in it
+        if (mRequest.onPlaced) {
+            mRequest.onPlaced(made);  // a journal keeps it before anything is copied into it
+        }
     }
     if (code == kSuccess && dst.enter(made) != 0) {
         code = errno == ELOOP || errno == ENOTDIR ? kAlreadyExists : codeFromErrno(errno);

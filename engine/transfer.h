@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -59,6 +60,9 @@ struct TransferRequest {
     // cache) and compared with its source before it gets its name; one that differs is thrown
     // away and fails the entry (kCopyDiffers), so nothing it would replace is lost.
     bool verify = false;
+    // Told, on the calling thread, the name the entry's folder takes at the destination as soon
+    // as it has it: a run's journal keeps it, so that a run cut off carries on in that folder.
+    std::function<void(const std::string&)> onPlaced{};
 };
 
 struct TransferProgress {

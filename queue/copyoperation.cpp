@@ -10,6 +10,7 @@
 #include "platform/resultcodes.h"
 #include "queue/log.h"
 #include "queue/queueentry.h"
+#include "queue/runjournal.h"
 
 namespace mivex {
 
@@ -25,6 +26,7 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
     request.session = record.session;
     request.continueInto = record.continueInto;
     request.verify = record.verify;
+    request.onPlaced = record.onPlaced;
     const TransferOutcome outcome = transferItem(request, monitor);
     record.fAnyOperationsAborted = outcome.aborted;
     record.placedAs = outcome.placedAs;
@@ -41,6 +43,38 @@ std::string GetErrorText(int code) {
     }
     return "Something broke... sorry. Error code is " + std::to_string(code) + ".";
 }
+
+namespace {
+
+// A row that the run being taken up ended: counted as it ended then, and not logged again.
+void endedBefore(RunSummary& summary, const std::vector<std::string>& rows, std::size_t row,
+                 int code, const CopyHooks& hooks) {
+    RowOutcome& outcome = summary.outcomes[row];
+    if (code == 0) {
+        outcome.state = RowState::Done;
+        ++summary.done;
+        return;
+    }
+    outcome.state = RowState::Failed;
+    outcome.code = code;
+    summary.failures.push_back({row + 1, rows[row], code});
+    if (hooks.failed) {
+        hooks.failed(summary.failures.back());
+    }
+}
+
+// The row a run was in when it was cut off carries on: what it placed whole stays (the update
+// rule leaves a file equal in size and time), and a keep-both folder it began is merged into.
+void carryOn(ShellOpRecord& record, const QueueEntry& fields, const std::string& placedAs) {
+    if (fields.keepsBoth() && placedAs.empty()) {
+        return;  // cut off before it had a name: it begins as it would have
+    }
+    record.fFlags = ShellOpRecord::kOverwriteFlags;
+    record.update = true;
+    record.continueInto = placedAs;
+}
+
+}  // namespace
 
 RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& logFolder,
                          const CopyHooks& hooks) {
@@ -83,13 +117,22 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
     TransferSession session;
     session.rateLimit = hooks.rateLimit;
     std::size_t number = 0;
+    const std::size_t resumeRow = hooks.resume ? hooks.resume->codes.size() : 0;
     for (std::size_t row = 0; row < rows.size() && !summary.stopped; ++row) {
         const std::optional<QueueEntry>& fields = entries[row];
+        if (row < resumeRow) {
+            number += fields ? 1 : 0;
+            endedBefore(summary, rows, row, hooks.resume->codes[row], hooks);
+            continue;
+        }
         if (!fields) {
             // A hand-edited list can hold a row that is no entry at all: it fails on its own.
             fail(row, kNotAnEntry,
                  "This line is not a queue entry (expected \"C-N --> source --> destination "
                  "folder\")");
+            if (hooks.journal) {
+                hooks.journal->ended(row, kNotAnEntry);
+            }
             continue;
         }
         ShellOpRecord record;
@@ -104,6 +147,14 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
         }
         record.update = fields->updates();
         record.verify = hooks.verify;
+        if (row == resumeRow && hooks.resume) {
+            carryOn(record, *fields, hooks.resume->placedAs);
+        }
+        if (hooks.journal) {
+            record.onPlaced = [&hooks, row](const std::string& name) {
+                hooks.journal->placed(row, name);
+            };
+        }
         ++number;
         const int result =
             hooks.perform ? hooks.perform(record, number, count) : DoFileOperation(record);
@@ -121,6 +172,9 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
             summary.lastCopyCode = fields->copy;
             ++summary.done;
             outcome.state = RowState::Done;
+        }
+        if (hooks.journal && outcome.state != RowState::Stopped) {
+            hooks.journal->ended(row, result);
         }
         if (outcome.state != RowState::Done && !record.placedAs.empty()) {
             outcome.partialPath = joinPath(fields->dest, record.placedAs);

@@ -13,6 +13,8 @@
 namespace mivex {
 
 class RateLimit;
+class RunJournal;
+struct CutOffRun;
 class TransferMonitor;
 struct TransferSession;
 
@@ -42,6 +44,8 @@ struct ShellOpRecord {
     // (TransferRequest::verify); `differs` then names the file whose copy differed.
     bool verify = false;
     std::string differs{};
+    // Told the name the entry's folder takes at the destination (TransferRequest::onPlaced).
+    std::function<void(const std::string&)> onPlaced{};
     std::string lpszProgressTitle = "Processing files from your queue.";
     // The run the record belongs to (engine/session.h): what one entry keeps for the next.
     TransferSession* session = nullptr;
@@ -79,6 +83,13 @@ struct CopyHooks {
     RateLimit* rateLimit = nullptr;
     // Every copy read back and compared with its source before it gets its name.
     bool verify = false;
+    // The run's journal (queue/runjournal.h): told of each row's end and of the name a row's
+    // folder takes, so that a run cut off by a crash can be taken up again; null: none.
+    RunJournal* journal = nullptr;
+    // Taking up a run that was cut off (its rows must be these): the rows it ended are not run
+    // again, their log lines written then, and the row it was in carries on, leaving the files
+    // already complete at the destination as "U" leaves them, in the folder it began.
+    const CutOffRun* resume = nullptr;
 };
 
 // How one row of a run ended.

@@ -13,6 +13,7 @@
 #include "platform/pathtext.h"
 #include "queue/copyoperation.h"
 #include "queue/queuestore.h"
+#include "queue/runjournal.h"
 #include "run/runreport.h"
 #include "run/ttyprogress.h"
 
@@ -79,9 +80,12 @@ void readSwitches(std::string_view text, CommandLine& line) {
         const std::size_t next = text.find(" -", at + 2);
         std::string_view piece = text.substr(at + 2, next == text.npos ? text.npos : next - at - 2);
         at = next;
-        if (piece == "-verify" || piece.starts_with("-verify ")) {
-            line.switches.verify = true;
-            continue;
+        for (const auto& [name, flag] :
+             {std::pair{std::string_view("-verify"), &RunSwitches::verify},
+              std::pair{std::string_view("-resume"), &RunSwitches::resume}}) {
+            if (piece == name || (piece.starts_with(name) && piece[name.size()] == ' ')) {
+                line.switches.*flag = true;
+            }
         }
         constexpr std::string_view kLimit = "-bwlimit";
         if (!piece.starts_with(kLimit) ||
@@ -176,6 +180,21 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder,
     QueueStore queue;
     queue.assign(std::move(list.rows));
     const LogFolder logFolder = chooseLogFolder(programFolder);
+    // A journal per list, so that a run cut off can be taken up; only --resume takes it up, so
+    // that a nightly list never skips last night's rows.
+    std::error_code absent;
+    RunJournal journal(logFolder, std::filesystem::absolute(listPath, absent).string());
+    const std::optional<CutOffRun> cutOff =
+        switches.resume ? journal.cutOff() : std::optional<CutOffRun>();
+    const bool resuming = cutOff && cutOff->rows == queue.rows();
+    if (cutOff && !resuming) {
+        RunReport(STDERR_FILENO).changedSinceCutOff(listPath, cutOff->stoppedAt);
+    }
+    if (resuming) {
+        journal.carryOn();
+    } else {
+        journal.begin(queue.rows());
+    }
     CopyHooks hooks;
     // On a terminal, a progress line; rows that are no entry never reach a transfer.
     std::optional<TtyProgress> display;
@@ -189,11 +208,14 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder,
     RunReport report(STDERR_FILENO, display ? &*display : nullptr);
     hooks.failed = [&report](const RunFailure& failure) { report.failed(failure); };
     hooks.verify = switches.verify;
+    hooks.journal = &journal;
+    hooks.resume = resuming ? &*cutOff : nullptr;
     RateLimit limit(switches.bytesPerSecond);
     if (switches.bytesPerSecond != 0) {
         hooks.rateLimit = &limit;
     }
     const RunSummary run = CopyOperation(queue.rows(), logFolder, hooks);
+    journal.finish();
     if (!run.logTrouble.empty()) {
         report.logTrouble(run.logTrouble);
     }

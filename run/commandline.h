@@ -20,6 +20,9 @@ struct RunSwitches {
     std::uint64_t bytesPerSecond = 0;
     // "--verify": each copy read back from the destination and compared before it gets its name.
     bool verify = false;
+    // "--resume": take up the last run of this list where it was cut off (a crash, a kill, a
+    // power cut); a list without such a run is run from its start, as without the switch.
+    bool resume = false;
 };
 
 struct CommandLine {
