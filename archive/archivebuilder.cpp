@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 #include <vector>
 
 #include "platform/fd.h"
@@ -44,10 +45,13 @@ std::string cannotRead(const std::string& folder, int error) {
 
 // The entries of the open folder `dir` (at `folder`) in the order the system lists them.
 std::string listFolder(int dir, const std::string& folder, std::vector<Entry>& entries) {
-    std::string failure;
-    const int error = readFolderEntries(dir, [&](const char* name, unsigned char type) {
+    std::vector<DirEntry> names;
+    if (const int error = readFolder(dir, names); error != 0) {
+        return cannotRead(folder, error);
+    }
+    for (DirEntry& e : names) {
         Kind kind;
-        switch (type) {
+        switch (e.type) {
             case DT_REG:
                 kind = Kind::File;
                 break;
@@ -59,12 +63,11 @@ std::string listFolder(int dir, const std::string& folder, std::vector<Entry>& e
                 break;
             case DT_UNKNOWN: {
                 struct stat st {};
-                if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (::fstatat(dir, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
                     if (errno == ENOENT) {
-                        return true;  // removed while listed
+                        continue;  // removed while listed
                     }
-                    failure = "Cannot read " + joinPath(folder, name) + ": " + errnoText(errno);
-                    return false;
+                    return "Cannot read " + joinPath(folder, e.name) + ": " + errnoText(errno);
                 }
                 kind = kindOf(st.st_mode);
                 break;
@@ -72,13 +75,9 @@ std::string listFolder(int dir, const std::string& folder, std::vector<Entry>& e
             default:
                 kind = Kind::Special;
         }
-        entries.push_back({std::string(name), kind});
-        return true;
-    });
-    if (failure.empty() && error != 0) {
-        failure = cannotRead(folder, error);
+        entries.push_back({std::move(e.name), kind});
     }
-    return failure;
+    return {};
 }
 
 }  // namespace

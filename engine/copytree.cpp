@@ -54,57 +54,6 @@ void Transfer::copyBatch(const Batch& batch) {
     folder.batches.fetch_sub(1, std::memory_order_release);
 }
 
-void Transfer::countTotals(int dir, const std::string& name, const struct stat& st) {
-    auto count = [this](const struct stat& item) {
-        if (S_ISREG(item.st_mode) || S_ISLNK(item.st_mode)) {
-            ++mProgress.filesTotal;
-        }
-        if (S_ISREG(item.st_mode)) {
-            mProgress.bytesTotal += static_cast<std::uint64_t>(item.st_size);
-        }
-    };
-    if (!S_ISDIR(st.st_mode)) {
-        count(st);
-        return;
-    }
-    // Per level entered, the subfolders still to count.
-    FolderPath path(dir);
-    std::vector<std::vector<std::string>> pending;
-    auto enter = [&](const std::string& folder) {
-        if (path.enter(folder) != 0) {
-            return;
-        }
-        std::vector<DirEntry> entries;
-        readFolder(path.current(), entries);
-        std::vector<std::string> subfolders;
-        for (DirEntry& e : entries) {
-            struct stat child;
-            if (::fstatat(path.current(), e.name.c_str(), &child, AT_SYMLINK_NOFOLLOW) != 0) {
-                continue;
-            }
-            if (S_ISDIR(child.st_mode)) {
-                subfolders.push_back(std::move(e.name));
-            } else {
-                count(child);
-            }
-        }
-        pending.push_back(std::move(subfolders));
-    };
-    enter(name);
-    while (!pending.empty()) {
-        if (!pending.back().empty()) {
-            const std::string next = std::move(pending.back().back());
-            pending.back().pop_back();
-            enter(next);
-            continue;
-        }
-        pending.pop_back();
-        if (path.leave() != 0) {
-            return;  // moved meanwhile: the totals are only a guide
-        }
-    }
-}
-
 int Transfer::copyItem(const ItemWay& item, const struct stat& st) {
     if (checkAbort()) {
         return kSuccess;

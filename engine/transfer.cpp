@@ -13,6 +13,7 @@
 
 #include "engine/identity.h"
 #include "engine/keptfolders.h"
+#include "engine/sourcecount.h"
 #include "engine/transferengine.h"
 #include "platform/pathtext.h"
 #include "platform/posixio.h"
@@ -200,7 +201,9 @@ TransferOutcome Transfer::run() {
     }
 
     if (mMonitor && mMonitor->wantsTotals()) {
-        countTotals(srcParent.get(), name, srcSt);
+        const SourceTotals totals = countSource(srcParent.get(), name, srcSt);
+        mProgress.filesTotal = totals.files;
+        mProgress.bytesTotal = totals.bytes;
     }
 
     const Placement top = keepBoth ? Placement::KeepBoth : Placement::Replace;

@@ -181,7 +181,6 @@ private:
         mPool.submit([this, b = std::move(batch)] { copyBatch(b); }, bytes);
     }
     void copyBatch(const Batch& batch);  // on a pool thread
-    void countTotals(int dir, const std::string& name, const struct stat& st);
     void keepFirst(int& first, int code) {
         if (code != kSuccess && first == kSuccess) {
             first = code;

@@ -5,16 +5,39 @@
 #include <fcntl.h>
 
 #include <cerrno>
-
-#include "platform/posixio.h"
+#include <string_view>
 
 namespace mivex {
 
 int readFolder(int dir, std::vector<DirEntry>& entries) {
-    return readFolderEntries(dir, [&entries](const char* name, unsigned char type) {
-        entries.push_back({name, type});
-        return true;
-    });
+    // A duplicate shares the reading position with `dir`, so the reading starts over below; and
+    // fdopendir takes it only when it succeeds.
+    const int own = ::fcntl(dir, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) {
+        return errno;
+    }
+    DIR* d = ::fdopendir(own);
+    if (!d) {
+        const int err = errno;
+        ::close(own);
+        return err;
+    }
+    ::rewinddir(d);
+    int err = 0;
+    for (;;) {
+        errno = 0;  // readdir's end and its failure differ only in errno
+        const dirent* e = ::readdir(d);
+        if (!e) {
+            err = errno;
+            break;
+        }
+        const std::string_view name = e->d_name;
+        if (name != "." && name != "..") {
+            entries.push_back({std::string(name), e->d_type});
+        }
+    }
+    ::closedir(d);
+    return err;
 }
 
 int FolderPath::enter(const std::string& name, struct stat* st) {

@@ -24,7 +24,10 @@ struct DirEntry {
     unsigned char type;  // DT_REG, DT_DIR, ...; DT_UNKNOWN where the filesystem does not say
 };
 
-// The names in the open folder `dir` except "." and "..": 0, or the errno of the failure.
+// The one folder reader: appends the names in the open folder `dir` except "." and "..", in the
+// order the system lists them, read from its start through a descriptor of its own (`dir` stays
+// open and its position is not moved): 0, or the errno of opening or reading it (what was read
+// before a failure stays in `entries`).
 int readFolder(int dir, std::vector<DirEntry>& entries);
 
 // The folders from a base (not owned, kept open by the caller) down to the deepest one entered.

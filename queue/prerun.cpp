@@ -9,8 +9,7 @@
 #include <cerrno>
 #include <map>
 
-#include "platform/fd.h"
-#include "platform/folderwalk.h"
+#include "engine/sourcecount.h"
 #include "queue/queueentry.h"
 
 namespace mivex {
@@ -20,9 +19,9 @@ namespace {
 // What one source brings to a destination filesystem.
 struct Load {
     std::string source;
-    bool folder = false;
-    std::uint64_t bytes = 0;  // a file's size; for a folder, filled when it is walked
-    dev_t sourceDevice = 0;
+    struct stat st;           // its lstat
+    std::uint64_t bytes = 0;  // the room a file takes; for a folder, counted when it is walked
+    bool folder() const { return S_ISDIR(st.st_mode); }
 };
 
 struct Destination {
@@ -31,25 +30,6 @@ struct Destination {
     std::uint64_t block = 4096;
     std::vector<Load> loads;
 };
-
-std::uint64_t roundedUp(std::uint64_t bytes, std::uint64_t block) {
-    return (bytes + block - 1) / block * block;
-}
-
-// The bytes a folder's tree takes at the destination: every file rounded up to a block, and a
-// block for every folder (the top one too) and link.
-std::uint64_t treeBytes(const std::string& folder, std::uint64_t block) {
-    std::uint64_t total = block;
-    const Fd top(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (top.valid()) {
-        walkTree(top.get(), [&total, block](const struct stat& st) {
-            total += S_ISREG(st.st_mode) ? roundedUp(static_cast<std::uint64_t>(st.st_size), block)
-                                         : block;
-            return true;
-        });
-    }
-    return total;
-}
 
 // The used bytes of the filesystem that holds `path`: the bound
 // on any folder there.
@@ -122,11 +102,9 @@ PreRunReport checkBeforeRun(const std::vector<std::string>& rows) {
                 d.available = UINT64_MAX;  // cannot tell: the run will
             }
         }
-        Load load{entry->source, S_ISDIR(src.st_mode), 0, src.st_dev};
-        if (!load.folder) {
-            load.bytes = S_ISREG(src.st_mode)
-                             ? roundedUp(static_cast<std::uint64_t>(src.st_size), d.block)
-                             : d.block;
+        Load load{entry->source, src, 0};
+        if (!S_ISDIR(src.st_mode)) {
+            load.bytes = countSource(AT_FDCWD, entry->source, src, {d.block}).room;
         }
         d.loads.push_back(std::move(load));
     }
@@ -138,8 +116,8 @@ PreRunReport checkBeforeRun(const std::vector<std::string>& rows) {
         std::uint64_t bound = 0;
         for (const Load& load : d.loads) {
             std::uint64_t bytes = load.bytes;
-            if (load.folder) {
-                auto [it, added] = used.try_emplace(load.sourceDevice, 0);
+            if (load.folder()) {
+                auto [it, added] = used.try_emplace(load.st.st_dev, 0);
                 if (added) {
                     it->second = usedBytes(load.source);
                 }
@@ -152,8 +130,9 @@ PreRunReport checkBeforeRun(const std::vector<std::string>& rows) {
         }
         std::uint64_t needed = 0;
         for (const Load& load : d.loads) {
-            needed =
-                saturatingAdd(needed, load.folder ? treeBytes(load.source, d.block) : load.bytes);
+            needed = saturatingAdd(
+                needed, load.folder() ? countSource(AT_FDCWD, load.source, load.st, {d.block}).room
+                                      : load.bytes);
         }
         if (needed > d.available) {
             report.shortOfRoom.push_back({d.firstFolder, needed, d.available});
