@@ -169,37 +169,15 @@ bool ArchiveBuilder::AddFolderToArchive(const std::string& folder) {
         fail(cannotRead(folder, errno));
         return false;
     }
-    FolderPath walk(top.get());
-    struct Level {
-        std::string path;
-        std::vector<std::string> folders;  // still to walk, the next one last
-    };
-    std::vector<Level> stack(1, {folder, {}});
-    if (!PackFolder(walk.current(), folder, stack.back().folders)) {
-        return false;
+    const WalkEnd end = walkFolders(
+        top.get(), folder,
+        [this](int dir, const std::string& path, const struct stat*,
+               std::vector<std::string>& subfolders) { return PackFolder(dir, path, subfolders); },
+        Unenterable::EndWalk);
+    if (end.error != 0) {
+        fail(cannotRead(end.where, end.error));  // unreadable, or moved away during the walk
     }
-    while (!stack.empty()) {
-        if (stack.back().folders.empty()) {
-            stack.pop_back();
-            if (!stack.empty() && walk.leave() != 0) {
-                fail(cannotRead(stack.back().path, errno));  // moved away during the walk
-                return false;
-            }
-            continue;
-        }
-        const std::string path = joinPath(stack.back().path, stack.back().folders.back());
-        const std::string name = std::move(stack.back().folders.back());
-        stack.back().folders.pop_back();
-        if (walk.enter(name) != 0) {
-            fail(cannotRead(path, errno));
-            return false;
-        }
-        stack.push_back({path, {}});
-        if (!PackFolder(walk.current(), path, stack.back().folders)) {
-            return false;
-        }
-    }
-    return true;
+    return !end.stopped && end.error == 0;
 }
 
 bool ArchiveBuilder::PackFolder(int dir, const std::string& folder,
