@@ -229,12 +229,18 @@ int Transfer::copyFile(const ItemWay& item) {
             return linkToCopy(link, st, item.dstDir, item.dstName, item.placement, item.record);
         }
     }
+    return writeAndPlace(item, src.get(), st, occupied, link);
+}
+
+// The copy of the open source `src` made, named and counted.
+int Transfer::writeAndPlace(const ItemWay& item, int src, const struct stat& st, bool occupied,
+                            HardLinks::Claim& link) {
     std::string temp;  // the hidden name it is written under, where it cannot be unnamed
     Fd dst;
     if (int code = createCopy(item.dstDir, item.dstName, dst, temp); code != kSuccess) {
         return code;
     }
-    int code = writeCopy(src.get(), dst.get(), st);
+    int code = writeCopy(src, dst.get(), st);
     if (code == kSuccess && item.placement == Placement::Replace) {
         notePlaced(dst.get());  // before it has its name, so no other thread misses it
     }

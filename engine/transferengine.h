@@ -240,6 +240,8 @@ private:
     int copyXattrs(int src, int dst, std::initializer_list<XattrStage> stages);
     // The steps of copyFile, in their order.
     int checkTarget(const ItemWay& item, const struct stat& st, bool& occupied);
+    int writeAndPlace(const ItemWay& item, int src, const struct stat& st, bool occupied,
+                      HardLinks::Claim& link);
     int createCopy(int dstDir, const std::string& dstName, Fd& dst, std::string& temp);
     int writeCopy(int src, int dst, const struct stat& st);
     int nameCopy(Fd& dst, const std::string& temp, const ItemWay& item, bool occupied);
