@@ -40,6 +40,71 @@ std::string GetErrorText(int code) {
     return "Something broke... sorry. Error code is " + std::to_string(code) + ".";
 }
 
+namespace {
+
+// What a run notes as it goes: the run log's lines and the summary.
+struct RunNotes {
+    const std::vector<std::string>& rows;
+    const CopyHooks& hooks;
+    RunLog& runLog;
+    RunSummary& summary;
+
+    // A row is logged as standard error shows it: a NUL byte would make grep call the whole day's
+    // log binary, and other control characters would move a terminal's cursor.
+    void fail(std::size_t row, int code, const std::string& why) {
+        runLog.log("*** ERROR *** " + printable(rows[row]) + " did not copy - " + why);
+        summary.failures.push_back({row + 1, rows[row], code});
+        summary.outcomes[row].state = RowState::Failed;
+        summary.outcomes[row].code = code;
+        if (hooks.failed) {
+            hooks.failed(summary.failures.back());
+        }
+    }
+
+    // The row's line and outcome once its transfer answered `result`.
+    void done(std::size_t row, const QueueEntry& fields, const ShellOpRecord& record, int result) {
+        summary.filesLeft += record.filesLeft;
+        RowOutcome& outcome = summary.outcomes[row];
+        outcome.keepsBoth = fields.keepsBoth();
+        outcome.placedAs = record.placedAs;
+        if (result != 0) {
+            fail(row, result, GetErrorText(result));
+        } else if (record.fAnyOperationsAborted) {
+            summary.stopped = true;  // the rest of the queue is left as it is; no line for this row
+            outcome.state = RowState::Stopped;
+        } else {
+            runLog.log(printable(rows[row]) + " was successful");
+            summary.lastCopyCode = fields.copy;
+            ++summary.done;
+            outcome.state = RowState::Done;
+        }
+        if (outcome.state != RowState::Done && !record.placedAs.empty()) {
+            outcome.partialPath = joinPath(fields.dest, record.placedAs);
+            outcome.partialFiles = record.filesPlaced;
+            outcome.partialBytes = record.bytesPlaced;
+        }
+    }
+};
+
+// The transfer of one entry, as the design hands it over.
+ShellOpRecord recordFor(const QueueEntry& fields, TransferSession& session, const CopyHooks& hooks,
+                        std::size_t row) {
+    ShellOpRecord record;
+    record.wFunc = fields.copies() ? ShellOpRecord::FO_COPY : ShellOpRecord::FO_MOVE;
+    record.pFrom = fields.source;
+    record.pTo = fields.dest;
+    record.session = &session;
+    record.fFlags =
+        fields.keepsBoth() ? ShellOpRecord::kKeepBothFlags : ShellOpRecord::kOverwriteFlags;
+    if (row < hooks.continueInto.size()) {
+        record.continueInto = hooks.continueInto[row];
+    }
+    record.update = fields.updates();
+    return record;
+}
+
+}  // namespace
+
 RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& logFolder,
                          const CopyHooks& hooks) {
     RunSummary summary;
@@ -51,6 +116,7 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
     // No folder: there was none to be had, which start-up has said already.
     runLog.setPath(logFolder, logFileName(start));
     summary.logPath = runLog.path();
+    RunNotes notes{rows, hooks, runLog, summary};
 
     // Each row is parsed once; the entries are counted for the displays before the first starts.
     std::vector<std::optional<QueueEntry>> entries;
@@ -60,17 +126,6 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
         entries.push_back(ParseRecord(row));
         count += entries.back().has_value() ? 1 : 0;
     }
-    // A row is logged as standard error shows it: a NUL byte would make grep call the whole day's
-    // log binary, and other control characters would move a terminal's cursor.
-    const auto fail = [&](std::size_t row, int code, const std::string& why) {
-        runLog.log("*** ERROR *** " + printable(rows[row]) + " did not copy - " + why);
-        summary.failures.push_back({row + 1, rows[row], code});
-        summary.outcomes[row].state = RowState::Failed;
-        summary.outcomes[row].code = code;
-        if (hooks.failed) {
-            hooks.failed(summary.failures.back());
-        }
-    };
 
     // Entries that share a source folder or a destination find them open (keptfolders.h), and
     // the n-th "keep both" copy in a folder does not try every number before it.
@@ -80,45 +135,16 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
         const std::optional<QueueEntry>& fields = entries[row];
         if (!fields) {
             // A hand-edited list can hold a row that is no entry at all: it fails on its own.
-            fail(row, kNotAnEntry,
-                 "This line is not a queue entry (expected \"C-N --> source --> destination "
-                 "folder\")");
+            notes.fail(row, kNotAnEntry,
+                       "This line is not a queue entry (expected \"C-N --> source --> "
+                       "destination folder\")");
             continue;
         }
-        ShellOpRecord record;
-        record.wFunc = fields->copies() ? ShellOpRecord::FO_COPY : ShellOpRecord::FO_MOVE;
-        record.pFrom = fields->source;
-        record.pTo = fields->dest;
-        record.session = &session;
-        record.fFlags =
-            fields->keepsBoth() ? ShellOpRecord::kKeepBothFlags : ShellOpRecord::kOverwriteFlags;
-        if (row < hooks.continueInto.size()) {
-            record.continueInto = hooks.continueInto[row];
-        }
-        record.update = fields->updates();
+        ShellOpRecord record = recordFor(*fields, session, hooks, row);
         ++number;
         const int result =
             hooks.perform ? hooks.perform(record, number, count) : DoFileOperation(record);
-        summary.filesLeft += record.filesLeft;
-        RowOutcome& outcome = summary.outcomes[row];
-        outcome.keepsBoth = fields->keepsBoth();
-        outcome.placedAs = record.placedAs;
-        if (result != 0) {
-            fail(row, result, GetErrorText(result));
-        } else if (record.fAnyOperationsAborted) {
-            summary.stopped = true;  // the rest of the queue is left as it is; no line for this row
-            outcome.state = RowState::Stopped;
-        } else {
-            runLog.log(printable(rows[row]) + " was successful");
-            summary.lastCopyCode = fields->copy;
-            ++summary.done;
-            outcome.state = RowState::Done;
-        }
-        if (outcome.state != RowState::Done && !record.placedAs.empty()) {
-            outcome.partialPath = joinPath(fields->dest, record.placedAs);
-            outcome.partialFiles = record.filesPlaced;
-            outcome.partialBytes = record.bytesPlaced;
-        }
+        notes.done(row, *fields, record, result);
     }
     // Lost lines are said once, after the run, however many there were.
     if (!runLog.firstFailure().empty()) {
