@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 #include <vector>
 
 #include "platform/fd.h"
@@ -44,10 +45,13 @@ std::string cannotRead(const std::string& folder, int error) {
 
 // The entries of the open folder `dir` (at `folder`) in the order the system lists them.
 std::string listFolder(int dir, const std::string& folder, std::vector<Entry>& entries) {
-    std::string failure;
-    const int error = readFolderEntries(dir, [&](const char* name, unsigned char type) {
+    std::vector<DirEntry> names;
+    if (const int error = readFolder(dir, names); error != 0) {
+        return cannotRead(folder, error);
+    }
+    for (DirEntry& e : names) {
         Kind kind;
-        switch (type) {
+        switch (e.type) {
             case DT_REG:
                 kind = Kind::File;
                 break;
@@ -59,12 +63,11 @@ std::string listFolder(int dir, const std::string& folder, std::vector<Entry>& e
                 break;
             case DT_UNKNOWN: {
                 struct stat st {};
-                if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (::fstatat(dir, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
                     if (errno == ENOENT) {
-                        return true;  // removed while listed
+                        continue;  // removed while listed
                     }
-                    failure = "Cannot read " + joinPath(folder, name) + ": " + errnoText(errno);
-                    return false;
+                    return "Cannot read " + joinPath(folder, e.name) + ": " + errnoText(errno);
                 }
                 kind = kindOf(st.st_mode);
                 break;
@@ -72,13 +75,9 @@ std::string listFolder(int dir, const std::string& folder, std::vector<Entry>& e
             default:
                 kind = Kind::Special;
         }
-        entries.push_back({std::string(name), kind});
-        return true;
-    });
-    if (failure.empty() && error != 0) {
-        failure = cannotRead(folder, error);
+        entries.push_back({std::move(e.name), kind});
     }
-    return failure;
+    return {};
 }
 
 }  // namespace
@@ -170,37 +169,15 @@ bool ArchiveBuilder::AddFolderToArchive(const std::string& folder) {
         fail(cannotRead(folder, errno));
         return false;
     }
-    FolderPath walk(top.get());
-    struct Level {
-        std::string path;
-        std::vector<std::string> folders;  // still to walk, the next one last
-    };
-    std::vector<Level> stack(1, {folder, {}});
-    if (!PackFolder(walk.current(), folder, stack.back().folders)) {
-        return false;
+    const WalkEnd end = walkFolders(
+        top.get(), folder,
+        [this](int dir, const std::string& path, const struct stat*,
+               std::vector<std::string>& subfolders) { return PackFolder(dir, path, subfolders); },
+        Unenterable::EndWalk);
+    if (end.error != 0) {
+        fail(cannotRead(end.where, end.error));  // unreadable, or moved away during the walk
     }
-    while (!stack.empty()) {
-        if (stack.back().folders.empty()) {
-            stack.pop_back();
-            if (!stack.empty() && walk.leave() != 0) {
-                fail(cannotRead(stack.back().path, errno));  // moved away during the walk
-                return false;
-            }
-            continue;
-        }
-        const std::string path = joinPath(stack.back().path, stack.back().folders.back());
-        const std::string name = std::move(stack.back().folders.back());
-        stack.back().folders.pop_back();
-        if (walk.enter(name) != 0) {
-            fail(cannotRead(path, errno));
-            return false;
-        }
-        stack.push_back({path, {}});
-        if (!PackFolder(walk.current(), path, stack.back().folders)) {
-            return false;
-        }
-    }
-    return true;
+    return !end.stopped && end.error == 0;
 }
 
 bool ArchiveBuilder::PackFolder(int dir, const std::string& folder,

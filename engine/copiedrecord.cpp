@@ -82,94 +82,95 @@ CopiedRecord::Folder* CopiedRecord::note(Folder* folder, const struct stat& st) 
     return &mFolders[FileId::of(st)];
 }
 
-int CopiedRecord::remove(int parentDir, const std::string& name) {
-    // What the name standing in a folder whose copied items are `folder` (sorted) is to the move.
-    enum class Found { Foreign, Changed, File, Subfolder };
-    const auto find = [&](const Folder& folder, const struct stat& now, Folder** below) -> Found {
-        // Sorted, the items that share the inode's low bits stand together.
-        const std::uint64_t tag = tagOf(now);
-        const auto from =
-            std::lower_bound(folder.mItems.begin(), folder.mItems.end(), tag << kMarkBits);
-        const bool lastTag = tag + 1 == std::uint64_t{1} << (64 - kMarkBits);  // no next tag
-        const auto to = lastTag
-                            ? folder.mItems.end()
+// What the name standing in a folder whose copied items are `folder` (sorted) is to the move.
+CopiedRecord::Found CopiedRecord::find(const Folder& folder, const struct stat& now,
+                                       Folder** below) {
+    // Sorted, the items that share the inode's low bits stand together.
+    const std::uint64_t tag = tagOf(now);
+    const auto from =
+        std::lower_bound(folder.mItems.begin(), folder.mItems.end(), tag << kMarkBits);
+    const bool lastTag = tag + 1 == std::uint64_t{1} << (64 - kMarkBits);  // no next tag
+    const auto to = lastTag ? folder.mItems.end()
                             : std::lower_bound(from, folder.mItems.end(), (tag + 1) << kMarkBits);
-        for (auto it = from; it != to; ++it) {
-            const Folder::Item item = *it;
-            if (S_ISDIR(now.st_mode)) {
-                if (marks(item, markOf(now, false))) {
-                    if (auto sub = mFolders.find(FileId::of(now)); sub != mFolders.end()) {
-                        *below = &sub->second;
-                        return Found::Subfolder;
-                    }
+    for (auto it = from; it != to; ++it) {
+        const Folder::Item item = *it;
+        if (S_ISDIR(now.st_mode)) {
+            if (marks(item, markOf(now, false))) {
+                if (auto sub = mFolders.find(FileId::of(now)); sub != mFolders.end()) {
+                    *below = &sub->second;
+                    return Found::Subfolder;
                 }
-            } else if (marks(item, markOf(now, true)) || marks(item, markOf(now, false))) {
-                // The second form matches only a mark made without the change time: a file that
-                // had several names when it was copied.
-                return Found::File;
             }
+        } else if (marks(item, markOf(now, true)) || marks(item, markOf(now, false))) {
+            // The second form matches only a mark made without the change time: a file that
+            // had several names when it was copied.
+            return Found::File;
         }
-        // A folder that was not copied, or another item under a copied one's name, is not ours.
-        return from != to && !S_ISDIR(now.st_mode) ? Found::Changed : Found::Foreign;
-    };
+    }
+    // A folder that was not copied, or another item under a copied one's name, is not ours.
+    return from != to && !S_ISDIR(now.st_mode) ? Found::Changed : Found::Foreign;
+}
 
-    struct Frame {
-        Folder* folder;
-        std::vector<DirEntry> names;
-        std::size_t next = 0;
-        std::string name;  // in the folder above
-    };
+// A folder being emptied by remove().
+struct CopiedRecord::Frame {
+    Folder* folder;
+    std::vector<DirEntry> names;
+    std::size_t next = 0;
+    std::string name;  // in the folder above
+};
+
+// Takes one name: a file goes at once, a folder is entered and its names read.
+int CopiedRecord::take(FolderPath& path, std::vector<Frame>& stack, Folder& in,
+                       const std::string& item) {
+    struct stat now;
+    if (::fstatat(path.current(), item.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? kSuccess : codeFromErrno(errno, true);
+    }
+    Folder* below = nullptr;
+    switch (find(in, now, &below)) {
+        case Found::Foreign:
+            return kSuccess;  // stays, and so does its folder (kDirNotEmpty there)
+        case Found::Changed:
+            // Written to since it was copied: its copy holds the old bytes, so the source keeps
+            // the only current ones.
+            return kInUse;
+        case Found::File:
+            return ::unlinkat(path.current(), item.c_str(), 0) == 0 ? kSuccess
+                                                                    : codeFromErrno(errno, true);
+        case Found::Subfolder:
+            break;
+    }
+    struct stat opened;
+    if (path.enter(item, &opened) != 0) {
+        return codeFromErrno(errno, true);
+    }
+    if (!sameFile(opened, now)) {
+        path.leave();
+        return kDirNotEmpty;  // swapped between the look and the opening
+    }
+    // Sorted once, in place, so that each of its names is found in a few steps.
+    std::sort(below->mItems.begin(), below->mItems.end());
+    Frame frame{below, {}, 0, item};
+    if (const int err = readFolder(path.current(), frame.names); err != 0) {
+        path.leave();
+        return codeFromErrno(err, true);
+    }
+    stack.push_back(std::move(frame));
+    return kSuccess;
+}
+
+int CopiedRecord::remove(int parentDir, const std::string& name) {
     FolderPath path(parentDir);
     std::vector<Frame> stack;
-    // Takes one name: a file goes at once, a folder is entered and its names read.
-    const auto visit = [&](Folder& in, const std::string& item) -> int {
-        struct stat now;
-        if (::fstatat(path.current(), item.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
-            return errno == ENOENT ? kSuccess : codeFromErrno(errno, true);
-        }
-        Folder* below = nullptr;
-        switch (find(in, now, &below)) {
-            case Found::Foreign:
-                return kSuccess;  // stays, and so does its folder (kDirNotEmpty there)
-            case Found::Changed:
-                // Written to since it was copied: its copy holds the old bytes, so the source keeps
-                // the only current ones.
-                return kInUse;
-            case Found::File:
-                return ::unlinkat(path.current(), item.c_str(), 0) == 0
-                           ? kSuccess
-                           : codeFromErrno(errno, true);
-            case Found::Subfolder:
-                break;
-        }
-        struct stat opened;
-        if (path.enter(item, &opened) != 0) {
-            return codeFromErrno(errno, true);
-        }
-        if (!sameFile(opened, now)) {
-            path.leave();
-            return kDirNotEmpty;  // swapped between the look and the opening
-        }
-        // Sorted once, in place, so that each of its names is found in a few steps.
-        std::sort(below->mItems.begin(), below->mItems.end());
-        Frame frame{below, {}, 0, item};
-        if (const int err = readFolder(path.current(), frame.names); err != 0) {
-            path.leave();
-            return codeFromErrno(err, true);
-        }
-        stack.push_back(std::move(frame));
-        return kSuccess;
-    };
-
     std::sort(mTop.mItems.begin(), mTop.mItems.end());
-    if (const int code = visit(mTop, name); code != kSuccess) {
+    if (const int code = take(path, stack, mTop, name); code != kSuccess) {
         return code;
     }
     while (!stack.empty()) {
         Frame& frame = stack.back();
         if (frame.next < frame.names.size()) {
             const std::string item = std::move(frame.names[frame.next++].name);
-            if (const int code = visit(*frame.folder, item); code != kSuccess) {
+            if (const int code = take(path, stack, *frame.folder, item); code != kSuccess) {
                 return code;
             }
             continue;

@@ -20,6 +20,8 @@
 
 namespace mivex {
 
+class FolderPath;
+
 class CopiedRecord {
 public:
     // The items copied into one folder (the top one: the entry's own item, in its source folder).
@@ -54,6 +56,12 @@ public:
     int remove(int parentDir, const std::string& name);
 
 private:
+    // The steps of remove(): what a name standing in a folder is to the move, and taking it.
+    enum class Found { Foreign, Changed, File, Subfolder };
+    struct Frame;
+    Found find(const Folder& folder, const struct stat& now, Folder** below);
+    int take(FolderPath& path, std::vector<Frame>& stack, Folder& in, const std::string& item);
+
     Folder mTop;
     std::map<FileId, Folder> mFolders;  // every copied folder, by identity
     std::mutex mLock;

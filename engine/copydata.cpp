@@ -115,72 +115,93 @@ int Transfer::copyKnownSize(int src, int dst, const struct stat& st, bool& endCh
     return copyRange(src, dst, 0, size, useReadWrite, &endChecked);
 }
 
-int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite,
-                        bool* endChecked) {
-    off_t inOff = from;
-    off_t outOff = from;
-    const off_t end = from + length;
+// Where the copy of a range stands: the offsets read and written up to, and its end.
+struct CopyRange {
+    off_t in;
+    off_t out;
+    const off_t end;
+    bool* endChecked;
     // How much to ask for next, at most `limit`; one byte more at the end of the file.
-    const auto ask = [&](off_t limit) {
-        const off_t left = end - inOff;
+    std::size_t ask(off_t limit) {
+        const off_t left = end - in;
         if (endChecked && left < limit) {
             *endChecked = true;
             return static_cast<std::size_t>(left + 1);
         }
         return static_cast<std::size_t>(std::min(left, limit));
-    };
-    while (!useReadWrite && inOff < end) {
+    }
+};
+
+int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite,
+                        bool* endChecked) {
+    CopyRange range{from, from, from + length, endChecked};
+    if (!useReadWrite) {
+        if (const int code = copyRangeInKernel(src, dst, range, useReadWrite);
+            code != kSuccess || !useReadWrite || mAborted) {
+            return code;
+        }
+    }
+    return copyRangeThroughBuffer(src, dst, range);
+}
+
+// copy_file_range, until done or until it turns out not to work here (`useReadWrite`).
+int Transfer::copyRangeInKernel(int src, int dst, CopyRange& range, bool& useReadWrite) {
+    const off_t from = range.in;
+    while (range.in < range.end) {
         if (checkAbort()) {
             return kSuccess;
         }
-        ssize_t n = ::copy_file_range(src, &inOff, dst, &outOff,
-                                      ask(static_cast<off_t>(blockSize(kRangeChunk))), 0);
+        ssize_t n = ::copy_file_range(src, &range.in, dst, &range.out,
+                                      range.ask(static_cast<off_t>(blockSize(kRangeChunk))), 0);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
             if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL) {
                 useReadWrite = true;
-                break;
+                return kSuccess;
             }
             // EIO, ENOSPC, EDQUOT and the rest are the answer; another way would not help.
             return codeFromErrno(errno);
         }
         if (n == 0) {
-            if (inOff == from) {
+            if (range.in == from) {
                 useReadWrite = true;  // some filesystems copy nothing and say so only like this
-                break;
+                return kSuccess;
             }
             return kInUse;  // the source ended early: it shrank under us
         }
-        if (inOff > end) {
+        if (range.in > range.end) {
             return kInUse;  // longer than its size
         }
         paced(static_cast<std::uint64_t>(n));
     }
-    if (!useReadWrite) {
-        return kSuccess;
-    }
+    return kSuccess;
+}
+
+// pread and pwrite through the thread's buffer.
+int Transfer::copyRangeThroughBuffer(int src, int dst, CopyRange& range) {
     char* buffer = copyBuffer();
-    while (inOff < end) {
+    while (range.in < range.end) {
         if (checkAbort()) {
             return kSuccess;
         }
-        ssize_t got = ::pread(src, buffer, ask(static_cast<off_t>(blockSize(kBufferSize))), inOff);
+        ssize_t got =
+            ::pread(src, buffer, range.ask(static_cast<off_t>(blockSize(kBufferSize))), range.in);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
             }
             return codeFromErrno(errno, true);
         }
-        if (got == 0 || got > end - inOff) {
+        if (got == 0 || got > range.end - range.in) {
             return kInUse;  // shorter or longer than its size
         }
-        if (int err = writeAll(dst, buffer, static_cast<std::size_t>(got), outOff); err != 0) {
+        if (int err = writeAll(dst, buffer, static_cast<std::size_t>(got), range.out); err != 0) {
             return codeFromErrno(err);
         }
-        outOff += got;
-        inOff += got;
+        range.out += got;
+        range.in += got;
         paced(static_cast<std::uint64_t>(got));
     }
     return kSuccess;

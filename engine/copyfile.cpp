@@ -59,6 +59,22 @@ int linkRefused(int dir, const std::string& name) {
     return claimFailure(dir, name);
 }
 
+// What the link `name` in `dir`, whose lstat is `st`, points to.
+int readLink(int dir, const std::string& name, const struct stat& st, std::string& target) {
+    target.assign(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    for (;;) {
+        ssize_t n = ::readlinkat(dir, name.c_str(), target.data(), target.size());
+        if (n < 0) {
+            return codeFromErrno(errno, true);
+        }
+        if (static_cast<std::size_t>(n) < target.size()) {
+            target.resize(static_cast<std::size_t>(n));
+            return kSuccess;
+        }
+        target.resize(target.size() * 2);  // the link grew since it was looked at
+    }
+}
+
 }  // namespace
 
 int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir, bool* occupied,
@@ -188,80 +204,107 @@ int Transfer::copyFile(const ItemWay& item) {
             return code;
         }
     }
-    // By name, not as a structured binding: lambdas below capture them.
-    const int srcDir = item.srcDir, dstDir = item.dstDir;
-    const std::string &name = item.name, &dstName = item.dstName, &srcPath = item.srcPath;
-    const Placement placement = item.placement;
-    CopiedItem* const record = item.record;
-
     // O_NONBLOCK: if a FIFO was put in the file's place since the folder was read, opening it
     // must not wait for a writer; the type check below then refuses it.
     Fd src;
     struct stat st;
-    if (int code = openSource(srcDir, name, O_NONBLOCK, src, st); code != kSuccess) {
+    if (int code = openSource(item.srcDir, item.name, O_NONBLOCK, src, st); code != kSuccess) {
         return code;
     }
     if (!S_ISREG(st.st_mode)) {
         return kSpecialFile;
     }
-    started(srcPath);
+    started(item.srcPath);
     bool occupied = false;  // something stood at the name when the copy began
-    if (placement == Placement::Replace) {
-        // Checked before the data is written, so a wrong kind of target costs no copy.
-        struct stat there;
-        if (int code = checkReplaceable(dstDir, dstName, false, &occupied, &there);
-            code != kSuccess) {
+    if (item.placement == Placement::Replace) {
+        if (int code = checkTarget(item, st, occupied); code != kSuccess) {
             return code;
-        }
-        // The destination item may be this very file under another name (a hard link, or the
-        // same folder reached through a bind mount); replacing it by a copy of itself is what
-        // cp refuses as "the same file".
-        if (occupied && sameFile(there, st)) {
-            return kSameFile;
         }
     }
     // A later name of a file copied earlier in this entry becomes a link to that copy. The entry's
     // own item, the only one placed "keep both", has no other name inside the entry.
     HardLinks::Claim link;
-    if (mOptions.keepHardLinks && st.st_nlink > 1 && placement != Placement::KeepBoth) {
+    if (mOptions.keepHardLinks && st.st_nlink > 1 && item.placement != Placement::KeepBoth) {
         link = mLinks.claim(st);
         if (link.later()) {
-            return linkToCopy(link, st, dstDir, dstName, placement, record);
+            return linkToCopy(link, st, item.dstDir, item.dstName, item.placement, item.record);
         }
     }
+    return writeAndPlace(item, src.get(), st, occupied, link);
+}
 
-    // The copy is written into a file of the destination folder that has no name yet (O_TMPFILE)
-    // and is named only when complete, so an interrupted run leaves nothing behind; that holds for
-    // a copy that replaces a file too. On a filesystem without unnamed files it is written under a
-    // hidden temporary name instead and renamed into place in one step.
-    std::string temp;
+// The copy of the open source `src` made, named and counted.
+int Transfer::writeAndPlace(const ItemWay& item, int src, const struct stat& st, bool occupied,
+                            HardLinks::Claim& link) {
+    std::string temp;  // the hidden name it is written under, where it cannot be unnamed
     Fd dst;
+    if (int code = createCopy(item.dstDir, item.dstName, dst, temp); code != kSuccess) {
+        return code;
+    }
+    int code = writeCopy(src, dst.get(), st, item.srcPath);
+    if (code == kSuccess && item.placement == Placement::Replace) {
+        notePlaced(dst.get());  // before it has its name, so no other thread misses it
+    }
+    if (code == kSuccess && !mAborted) {
+        code = nameCopy(dst, temp, item, occupied);
+    }
+    if (code != kSuccess || mAborted) {
+        if (!temp.empty()) {
+            ::unlinkat(item.dstDir, temp.c_str(), 0);
+        }
+        return code;  // an unnamed file goes away with its descriptor
+    }
+    link.named(item.dstDir, item.dstName);
+    noteCopied(item.record, st);
+    mBytesPlaced += static_cast<std::uint64_t>(st.st_size);
+    ++mFilesDone;
+    report();
+    return kSuccess;
+}
+
+// Overwrite: checked before the data is written, so a wrong kind of target costs no copy.
+int Transfer::checkTarget(const ItemWay& item, const struct stat& st, bool& occupied) {
+    struct stat there;
+    if (int code = checkReplaceable(item.dstDir, item.dstName, false, &occupied, &there);
+        code != kSuccess) {
+        return code;
+    }
+    // The destination item may be this very file under another name (a hard link, or the
+    // same folder reached through a bind mount); replacing it by a copy of itself is what
+    // cp refuses as "the same file".
+    return occupied && sameFile(there, st) ? kSameFile : kSuccess;
+}
+
+// The copy is written into a file of the destination folder that has no name yet (O_TMPFILE)
+// and is named only when complete, so an interrupted run leaves nothing behind; that holds for
+// a copy that replaces a file too. On a filesystem without unnamed files it is written under a
+// hidden temporary name instead (`temp`) and renamed into place in one step.
+int Transfer::createCopy(int dstDir, const std::string& dstName, Fd& dst, std::string& temp) {
     if (!mNamedOnly.load(std::memory_order_relaxed)) {
         dst.reset(::openat(dstDir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600));
-        if (!dst.valid()) {
-            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-                return codeFromErrno(errno);
-            }
-            mNamedOnly = true;
+        if (dst.valid()) {
+            return kSuccess;
         }
-    }
-    if (!dst.valid()) {
-        const auto create = [&](const std::string& candidate) {
-            dst.reset(::openat(dstDir, candidate.c_str(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-            return dst.valid() ? 0 : -1;
-        };
-        if (claimTempName(dstName, create, temp) != 0) {
-            return claimFailure(dstDir, dstName);
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            return codeFromErrno(errno);
         }
+        mNamedOnly = true;
     }
-    const bool unnamed = temp.empty();
+    const auto create = [&](const std::string& candidate) {
+        dst.reset(::openat(dstDir, candidate.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        return dst.valid() ? 0 : -1;
+    };
+    return claimTempName(dstName, create, temp) == 0 ? kSuccess : claimFailure(dstDir, dstName);
+}
 
-    int code = copyData(src.get(), dst.get(), st);
+// The data, then the attributes, unless aborted.
+int Transfer::writeCopy(int src, int dst, const struct stat& st, const std::string& srcPath) {
+    int code = copyData(src, dst, st);
     if (code == kSuccess && !mAborted) {
         // A source that grew, shrank or was rewritten meanwhile gives no consistent copy.
         struct stat after;
-        if (::fstat(src.get(), &after) != 0 || after.st_size != st.st_size ||
+        if (::fstat(src, &after) != 0 || after.st_size != st.st_size ||
             after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
             after.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
             code = kInUse;
@@ -270,50 +313,38 @@ int Transfer::copyFile(const ItemWay& item) {
     // Read back while the copy still has mode 0600, so even a source that its owner may not read
     // is compared; a copy that differs never gets a name and goes away below.
     if (code == kSuccess && !mAborted && mRequest.verify) {
-        code = verifyCopy(src.get(), dst.get());
+        code = verifyCopy(src, dst);
         if (code == kCopyDiffers) {
             noteDiffers(srcPath);
         }
     }
     if (code == kSuccess && !mAborted) {
-        code = keepFileAttributes(src.get(), dst.get(), st);
+        code = keepFileAttributes(src, dst, st);
     }
-    if (code == kSuccess && placement == Placement::Replace) {
-        notePlaced(dst.get());  // before it has its name, so no other thread misses it
+    return code;
+}
+
+// Closes the complete copy and gives it its name (from `temp`, where it has one).
+int Transfer::nameCopy(Fd& dst, const std::string& temp, const ItemWay& item, bool occupied) {
+    if (!temp.empty()) {
+        return ::close(dst.release()) != 0
+                   ? codeFromErrno(errno)
+                   : placeTemp(item.dstDir, temp, item.dstName, item.placement);
     }
-    if (code == kSuccess && !mAborted) {
-        // close() can report a delayed write error (NFS, some FUSE filesystems). An unnamed file
-        // needs its descriptor to get a name, but every close of a descriptor asks the
-        // filesystem to flush (not only the last), so closing a duplicate hears that error
-        // while the file still has no name. Where nothing is flushed on close, it is skipped.
-        if (unnamed) {
-            if (mCloseCanFail.load(std::memory_order_relaxed)) {
-                const int dup = ::fcntl(dst.get(), F_DUPFD_CLOEXEC, 0);
-                code = dup < 0 || ::close(dup) != 0 ? codeFromErrno(errno) : kSuccess;
-            }
-            if (code == kSuccess) {
-                code = placeUnnamed(dst.get(), dstDir, dstName, placement, occupied);
-            }
-            dst.reset();
-        } else if (::close(dst.release()) != 0) {
-            code = codeFromErrno(errno);
-        }
+    // close() can report a delayed write error (NFS, some FUSE filesystems). An unnamed file
+    // needs its descriptor to get a name, but every close of a descriptor asks the
+    // filesystem to flush (not only the last), so closing a duplicate hears that error
+    // while the file still has no name. Where nothing is flushed on close, it is skipped.
+    int code = kSuccess;
+    if (mCloseCanFail.load(std::memory_order_relaxed)) {
+        const int dup = ::fcntl(dst.get(), F_DUPFD_CLOEXEC, 0);
+        code = dup < 0 || ::close(dup) != 0 ? codeFromErrno(errno) : kSuccess;
     }
-    if (!unnamed && code == kSuccess && !mAborted) {
-        code = placeTemp(dstDir, temp, dstName, placement);
+    if (code == kSuccess) {
+        code = placeUnnamed(dst.get(), item.dstDir, item.dstName, item.placement, occupied);
     }
-    if (code != kSuccess || mAborted) {
-        if (!unnamed) {
-            ::unlinkat(dstDir, temp.c_str(), 0);
-        }
-        return code;  // an unnamed file goes away with its descriptor
-    }
-    link.named(dstDir, dstName);
-    noteCopied(record, st);
-    mBytesPlaced += static_cast<std::uint64_t>(st.st_size);
-    ++mFilesDone;
-    report();
-    return kSuccess;
+    dst.reset();
+    return code;
 }
 
 int Transfer::keepAttributes(int fd, const struct stat& st) {
@@ -389,17 +420,9 @@ int Transfer::copyLink(const ItemWay& item, const struct stat& st) {
     const std::string &name = item.name, &dstName = item.dstName;
     const Placement placement = item.placement;
     CopiedItem* const record = item.record;
-    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-    for (;;) {
-        ssize_t n = ::readlinkat(srcDir, name.c_str(), target.data(), target.size());
-        if (n < 0) {
-            return codeFromErrno(errno, true);
-        }
-        if (static_cast<std::size_t>(n) < target.size()) {
-            target.resize(static_cast<std::size_t>(n));
-            break;
-        }
-        target.resize(target.size() * 2);  // the link grew since it was looked at
+    std::string target;
+    if (const int code = readLink(srcDir, name, st, target); code != kSuccess) {
+        return code;
     }
     if (placement == Placement::Replace) {
         if (int code = checkReplaceable(dstDir, dstName, false); code != kSuccess) {

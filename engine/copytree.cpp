@@ -54,57 +54,6 @@ void Transfer::copyBatch(const Batch& batch) {
     folder.batches.fetch_sub(1, std::memory_order_release);
 }
 
-void Transfer::countTotals(int dir, const std::string& name, const struct stat& st) {
-    auto count = [this](const struct stat& item) {
-        if (S_ISREG(item.st_mode) || S_ISLNK(item.st_mode)) {
-            ++mProgress.filesTotal;
-        }
-        if (S_ISREG(item.st_mode)) {
-            mProgress.bytesTotal += static_cast<std::uint64_t>(item.st_size);
-        }
-    };
-    if (!S_ISDIR(st.st_mode)) {
-        count(st);
-        return;
-    }
-    // Per level entered, the subfolders still to count.
-    FolderPath path(dir);
-    std::vector<std::vector<std::string>> pending;
-    auto enter = [&](const std::string& folder) {
-        if (path.enter(folder) != 0) {
-            return;
-        }
-        std::vector<DirEntry> entries;
-        readFolder(path.current(), entries);
-        std::vector<std::string> subfolders;
-        for (DirEntry& e : entries) {
-            struct stat child;
-            if (::fstatat(path.current(), e.name.c_str(), &child, AT_SYMLINK_NOFOLLOW) != 0) {
-                continue;
-            }
-            if (S_ISDIR(child.st_mode)) {
-                subfolders.push_back(std::move(e.name));
-            } else {
-                count(child);
-            }
-        }
-        pending.push_back(std::move(subfolders));
-    };
-    enter(name);
-    while (!pending.empty()) {
-        if (!pending.back().empty()) {
-            const std::string next = std::move(pending.back().back());
-            pending.back().pop_back();
-            enter(next);
-            continue;
-        }
-        pending.pop_back();
-        if (path.leave() != 0) {
-            return;  // moved meanwhile: the totals are only a guide
-        }
-    }
-}
-
 int Transfer::copyItem(const ItemWay& item, const struct stat& st) {
     if (checkAbort()) {
         return kSuccess;
@@ -236,15 +185,11 @@ void Transfer::finishFolder(int src, int dst, const struct stat& st, int& first)
 // the rest on the stack. Nothing is pushed when the copy could not be made.
 int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const ItemWay& item,
                         std::vector<CopyFrame>& stack) {
-    // By name, not as a structured binding: lambdas below capture them.
-    const std::string &name = item.name, &dstName = item.dstName, &srcPath = item.srcPath;
-    const Placement placement = item.placement;
-    CopiedItem* const record = item.record;
     if (checkAbort()) {
         return kSuccess;
     }
     struct stat st;
-    if (const int entered = src.enter(name, &st); entered != 0) {
+    if (const int entered = src.enter(item.name, &st); entered != 0) {
         return entered == FolderPath::kLoop ? kIntoItself : codeFromErrno(errno, true);
     }
     // The source holds the destination through a mount inside it that no check before the walk
@@ -253,35 +198,10 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const ItemWay& item,
         src.leave();
         return kIntoItself;
     }
-    // Made private (0700) and given its real mode only when filled, so that a read-only source
-    // folder can still be filled and nobody else looks into it half made.
-    std::string made = dstName;
+    std::string made = item.dstName;
     bool merging = false;
     struct stat there {};  // what stood at the name, when merging
-    int code = kSuccess;
-    if (placement == Placement::KeepBoth) {
-        const auto make = [&](const std::string& candidate) {
-            return ::mkdirat(dst.current(), candidate.c_str(), 0700);
-        };
-        if (claimCollisionName(dst.current(), dstName, true, make, &mSession.numbers, &made) != 0) {
-            code = claimFailure(dst.current(), dstName);
-        }
-    } else if (::mkdirat(dst.current(), made.c_str(), 0700) != 0) {
-        if (errno != EEXIST) {
-            code = nameFailure(errno, dst.current(), made);
-        } else if (placement == Placement::Fresh) {
-            code = kAlreadyExists;
-        } else {
-            // Overwrite: merge into the folder of that name, but never into what a link points to.
-            code = checkReplaceable(dst.current(), made, true, nullptr, &there);
-            // A folder this entry made a moment ago under a name that differs only in case: two
-            // source folders would merge into one, and the second's files replace the first's.
-            if (code == kSuccess && mPlaced.holdsName(dst.current(), made)) {
-                code = kFileExists;
-            }
-            merging = true;
-        }
-    }
+    int code = makeFolderCopy(dst.current(), item, made, merging, there);
     if (code == kSuccess && stack.empty()) {
         mPlacedAs = made;  // the entry's own folder: what an unfinished entry leaves is in it
         if (mRequest.onPlaced) {
@@ -311,22 +231,68 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const ItemWay& item,
         }
         return xattrs;
     }
-    if (placement == Placement::Replace && !merging) {
+    if (item.placement == Placement::Replace && !merging) {
         notePlaced(dst.current());
     }
+    return startFolder(src.current(), dst.current(), item, st, merging, stack);
+}
+
+// Made private (0700) and given its real mode only when filled, so that a read-only source
+// folder can still be filled and nobody else looks into it half made. `made`: the name it took;
+// `merging`: it stood there already (`there`), and is merged into.
+int Transfer::makeFolderCopy(int dstDir, const ItemWay& item, std::string& made, bool& merging,
+                             struct stat& there) {
+    const std::string& dstName = item.dstName;
+    if (item.placement == Placement::KeepBoth) {
+        const auto make = [&](const std::string& candidate) {
+            return ::mkdirat(dstDir, candidate.c_str(), 0700);
+        };
+        if (claimCollisionName(dstDir, dstName, true, make, &mSession.numbers, &made) != 0) {
+            return claimFailure(dstDir, dstName);
+        }
+        return kSuccess;
+    }
+    if (::mkdirat(dstDir, made.c_str(), 0700) == 0) {
+        return kSuccess;
+    }
+    if (errno != EEXIST) {
+        return nameFailure(errno, dstDir, made);
+    }
+    if (item.placement == Placement::Fresh) {
+        return kAlreadyExists;
+    }
+    // Overwrite: merge into the folder of that name, but never into what a link points to.
+    merging = true;
+    int code = checkReplaceable(dstDir, made, true, nullptr, &there);
+    // A folder this entry made a moment ago under a name that differs only in case: two
+    // source folders would merge into one, and the second's files replace the first's.
+    if (code == kSuccess && mPlaced.holdsName(dstDir, made)) {
+        code = kFileExists;
+    }
+    return code;
+}
+
+// The copy of the folder is open: its files go first, the rest waits on the stack.
+int Transfer::startFolder(int srcFd, int dstFd, const ItemWay& item, const struct stat& st,
+                          bool merging, std::vector<CopyFrame>& stack) {
     // Only a folder that was there already can hold something to replace; in one made just now
     // every name is claimed without replacing, which spares a look before each file.
-    CopyFrame frame{
-        st, noteCopied(record, st), merging ? Placement::Replace : Placement::Fresh, srcPath, {}, 0,
-        {}};
+    CopyFrame frame{st,
+                    noteCopied(item.record, st),
+                    merging ? Placement::Replace : Placement::Fresh,
+                    item.srcPath,
+                    {},
+                    0,
+                    {}};
     std::vector<DirEntry> entries;
-    if (const int err = readFolder(src.current(), entries); err != 0) {
+    int code;
+    if (const int err = readFolder(srcFd, entries); err != 0) {
         code = codeFromErrno(err, true);
     } else {
         if (mCopied) {
             mCopied->expect(frame.record, entries.size());
         }
-        code = copyFiles(src.current(), dst.current(), frame, entries);
+        code = copyFiles(srcFd, dstFd, frame, entries);
     }
     stack.push_back(std::move(frame));
     return code;

@@ -10,7 +10,6 @@
 
 #include "platform/fd.h"
 #include "platform/folderwalk.h"
-#include "platform/posixio.h"
 
 namespace mivex {
 
@@ -40,42 +39,28 @@ bool onOneMount(int a, int b) {
 }
 
 bool treeHoldsFolder(int dir, const struct stat& target) {
-    // Depth first on a FolderPath, as the copy walks: the names of a level's subfolders are read at
-    // once, and only the deepest levels keep a descriptor, so a deep tree costs memory only. A
-    // folder met again inside itself (a bind mount) is not entered twice.
-    const auto subfolders = [](int folder) {
+    // On the walk the copy's checks share: only the deepest levels keep a descriptor, so a deep
+    // tree costs memory only. A folder met again inside itself (a bind mount) is not entered
+    // twice; one moved meanwhile ends the walk, and the copy will meet it and say so.
+    bool found = false;
+    const auto inFolder = [&](int folder, const std::string&, const struct stat* st,
+                              std::vector<std::string>& subfolders) {
+        if (st && sameFile(*st, target)) {
+            found = true;
+            return false;
+        }
         std::vector<DirEntry> entries;
-        std::vector<std::string> names;
         readFolder(folder, entries);  // one that cannot be read is left out: the copy will say why
         for (DirEntry& e : entries) {
+            // One that turns out not to be a folder is not entered.
             if (e.type == DT_DIR || e.type == DT_UNKNOWN) {
-                names.push_back(std::move(e.name));
+                subfolders.push_back(std::move(e.name));
             }
         }
-        return names;
+        return true;
     };
-    FolderPath path(dir);
-    std::vector<std::vector<std::string>> pending{subfolders(dir)};
-    while (!pending.empty()) {
-        if (pending.back().empty()) {
-            pending.pop_back();
-            if (!pending.empty() && path.leave() != 0) {
-                return false;  // moved meanwhile: the copy will meet it and say so
-            }
-            continue;
-        }
-        const std::string name = std::move(pending.back().back());
-        pending.back().pop_back();
-        struct stat st;
-        if (path.enter(name, &st) != 0) {
-            continue;  // not a folder after all, unreadable, or met before on this path
-        }
-        if (sameFile(st, target)) {
-            return true;
-        }
-        pending.push_back(subfolders(path.current()));
-    }
-    return false;
+    walkFolders(dir, {}, inFolder);
+    return found;
 }
 
 void PlacedItems::note(const struct stat& st) {

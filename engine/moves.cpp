@@ -16,8 +16,6 @@
 
 namespace mivex::engine {
 
-namespace {
-
 // A folder being merged into the folder of that name by a move on one filesystem.
 struct MergeFrame {
     std::string name;
@@ -26,8 +24,6 @@ struct MergeFrame {
     std::size_t next = 0;
     int first = 0;  // the first failure among its items: then it stays, with what is left
 };
-
-}  // namespace
 
 // ----- moves
 
@@ -98,6 +94,13 @@ int Transfer::moveOne(int srcDir, const std::string& name, const struct stat& st
             return codeFromErrno(errno);
         }
     }
+    return moveOnto(srcDir, name, st, dstDir, there, merge);
+}
+
+// Moves one item onto `there`, what stands at its name, or sets `merge` for a folder onto a folder.
+int Transfer::moveOnto(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                       const struct stat& there, bool& merge) {
+    const bool isDir = S_ISDIR(st.st_mode);
     if (S_ISDIR(there.st_mode) != isDir) {
         return kAlreadyExists;
     }
@@ -135,27 +138,7 @@ int Transfer::mergeFolder(int srcDir, const std::string& name, const struct stat
     FolderPath src(srcDir);
     FolderPath dst(dstDir);
     std::vector<MergeFrame> stack;
-    auto enter = [&](const std::string& folder, const struct stat& folderSt) -> int {
-        if (src.enter(folder) != 0) {
-            return codeFromErrno(errno, true);
-        }
-        if (dst.enter(folder) != 0) {
-            const int code = errno == ELOOP ? kAlreadyExists : codeFromErrno(errno);
-            src.leave();
-            return code;
-        }
-        MergeFrame frame{folder, folderSt, {}, 0, kSuccess};
-        std::vector<DirEntry> entries;
-        if (const int err = readFolder(src.current(), entries); err != 0) {
-            frame.first = codeFromErrno(err, true);
-        }
-        for (DirEntry& e : entries) {
-            frame.names.push_back(std::move(e.name));
-        }
-        stack.push_back(std::move(frame));
-        return kSuccess;
-    };
-    if (const int code = enter(name, st); code != kSuccess) {
+    if (const int code = enterMerge(src, dst, name, st, stack); code != kSuccess) {
         return code;
     }
     for (;;) {
@@ -176,22 +159,14 @@ int Transfer::mergeFolder(int srcDir, const std::string& name, const struct stat
                 return kSuccess;
             }
             if (merge) {
-                code = enter(child, childSt);
+                code = enterMerge(src, dst, child, childSt, stack);
             }
             keepFirst(stack.back().first, code);
             continue;
         }
         const MergeFrame done = std::move(stack.back());
         stack.pop_back();
-        int code = done.first;
-        if (code == kSuccess) {
-            code = copyXattrs(src.current(), dst.current(),
-                              {XattrStage::FolderOpened, XattrStage::FolderFilled});
-        }
-        if (code == kSuccess) {
-            // Failing, the emptied source folder stays, saying what mode it should have had.
-            code = keepAttributes(dst.current(), done.st);
-        }
+        int code = finishMerged(src.current(), dst.current(), done);
         if (src.leave() != 0 || dst.leave() != 0) {
             return kInUse;  // moved meanwhile: the walk cannot go on safely
         }
@@ -203,6 +178,42 @@ int Transfer::mergeFolder(int srcDir, const std::string& name, const struct stat
         }
         keepFirst(stack.back().first, code);
     }
+}
+
+// Enters the folder `folder` on both sides and reads the source's names.
+int Transfer::enterMerge(FolderPath& src, FolderPath& dst, const std::string& folder,
+                         const struct stat& folderSt, std::vector<MergeFrame>& stack) {
+    if (src.enter(folder) != 0) {
+        return codeFromErrno(errno, true);
+    }
+    if (dst.enter(folder) != 0) {
+        const int code = errno == ELOOP ? kAlreadyExists : codeFromErrno(errno);
+        src.leave();
+        return code;
+    }
+    MergeFrame frame{folder, folderSt, {}, 0, kSuccess};
+    std::vector<DirEntry> entries;
+    if (const int err = readFolder(src.current(), entries); err != 0) {
+        frame.first = codeFromErrno(err, true);
+    }
+    for (DirEntry& e : entries) {
+        frame.names.push_back(std::move(e.name));
+    }
+    stack.push_back(std::move(frame));
+    return kSuccess;
+}
+
+// The folder `done` is merged: its copy gets its attributes, before the source folder may go.
+int Transfer::finishMerged(int src, int dst, const MergeFrame& done) {
+    int code = done.first;
+    if (code == kSuccess) {
+        code = copyXattrs(src, dst, {XattrStage::FolderOpened, XattrStage::FolderFilled});
+    }
+    if (code == kSuccess) {
+        // Failing, the emptied source folder stays, saying what mode it should have had.
+        code = keepAttributes(dst, done.st);
+    }
+    return code;
 }
 
 int Transfer::moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir) {

@@ -2,14 +2,15 @@
 //
 // One call moves or copies one source (a file, a symbolic link, or a folder with everything below
 // it) into one destination folder. The rules it keeps, in short:
-//   - every file is written under a hidden temporary name beside its target and renamed into place
-//     only when complete, so no partial file ever sits under a real name;
+//   - every file is written without a name (O_TMPFILE) in its destination folder and named only
+//     when complete; where the filesystem has no unnamed files it is written under a hidden
+//     temporary name beside its target and renamed into place; either way no partial file ever
+//     sits under a real name;
 //   - overwrite replaces a file atomically and merges a folder into a folder of the same name;
 //     keep-both gives the top item the first free "name - Copy", "name - Copy (2)", ... claimed
 //     without a race, and never replaces anything;
 //   - a move on one filesystem is a rename; across filesystems it copies, makes the copy durable
-//   and
-//     only then removes exactly what it copied;
+//     and only then removes exactly what it copied;
 //   - links are copied as links, special files are never opened, a folder never goes into itself;
 //   - an item never replaces the file it is or links to, two source names never end in one file
 //     (a destination that ignores case), and a move removes a source file only while it is

@@ -145,6 +145,9 @@ struct LeftFolder {
     struct stat st;
 };
 
+struct CopyRange;   // where the copy of a range stands (copydata.cpp)
+struct MergeFrame;  // a folder merged into by a move on one filesystem (moves.cpp)
+
 class Transfer {
 public:
     Transfer(const TransferRequest& request, TransferMonitor* monitor);
@@ -156,6 +159,17 @@ public:
 private:
     // Each returns 0 or a result code; aborting is recorded in mAborted and returns kSuccess.
 
+    // ----- transfer.cpp: the steps of run(), in their order
+    int openSourceFolder(KeptFolder& src, const std::string& source, struct stat& srcSt);
+    int openDestination(KeptFolder& dest, const std::string& destFolder, int srcParent,
+                        const std::string& name, const struct stat& srcSt);
+    static bool goesIntoItself(int probeFd, int srcParent, const std::string& name,
+                               const struct stat& srcSt);
+    static int makeFolders(const std::string& existing, const std::string& destFolder);
+    int prepare(KeptFolder& dest, const struct stat& parentSt, const struct stat& srcSt);
+    TransferOutcome carryOut(int srcParent, const std::string& name, const struct stat& srcSt,
+                             int dest, const std::string& source);
+
     // ----- copytree.cpp
     int copyTree(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                  Placement placement, const std::string& srcPath, CopiedItem* record);
@@ -165,6 +179,10 @@ private:
     // `item`'s folders are the current ones of `src` and `dst`.
     int enterCopy(FolderPath& src, FolderPath& dst, const ItemWay& item,
                   std::vector<CopyFrame>& stack);
+    int makeFolderCopy(int dstDir, const ItemWay& item, std::string& made, bool& merging,
+                       struct stat& there);
+    int startFolder(int srcFd, int dstFd, const ItemWay& item, const struct stat& st, bool merging,
+                    std::vector<CopyFrame>& stack);
     int copyFiles(int srcFd, int dstFd, CopyFrame& frame, std::vector<DirEntry>& entries);
     // Gives the copy `dst` of `src` its access ACL, owner, mode and times, unless aborted.
     void finishFolder(int src, int dst, const struct stat& st, int& first);
@@ -181,7 +199,6 @@ private:
         mPool.submit([this, b = std::move(batch)] { copyBatch(b); }, bytes);
     }
     void copyBatch(const Batch& batch);  // on a pool thread
-    void countTotals(int dir, const std::string& name, const struct stat& st);
     void keepFirst(int& first, int code) {
         if (code != kSuccess && first == kSuccess) {
             first = code;
@@ -221,6 +238,14 @@ private:
     int keepAttributes(int fd, const struct stat& st);
     int keepFileAttributes(int src, int dst, const struct stat& st);
     int copyXattrs(int src, int dst, std::initializer_list<XattrStage> stages);
+    // The steps of copyFile, in their order.
+    int checkTarget(const ItemWay& item, const struct stat& st, bool& occupied);
+    int writeAndPlace(const ItemWay& item, int src, const struct stat& st, bool occupied,
+                      HardLinks::Claim& link);
+    int createCopy(int dstDir, const std::string& dstName, Fd& dst, std::string& temp);
+    // `srcPath` names the file when verify refuses its copy.
+    int writeCopy(int src, int dst, const struct stat& st, const std::string& srcPath);
+    int nameCopy(Fd& dst, const std::string& temp, const ItemWay& item, bool occupied);
 
     // ----- copydata.cpp
     int copyData(int src, int dst, const struct stat& st);
@@ -231,13 +256,20 @@ private:
     // whether that request was made.
     int copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite,
                   bool* endChecked = nullptr);
+    int copyRangeInKernel(int src, int dst, CopyRange& range, bool& useReadWrite);
+    int copyRangeThroughBuffer(int src, int dst, CopyRange& range);
 
     // ----- moves.cpp
     int moveItem(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                  Placement placement);
     int moveOne(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                 Placement placement, bool& merge);
+    int moveOnto(int srcDir, const std::string& name, const struct stat& st, int dstDir,
+                 const struct stat& there, bool& merge);
     int mergeFolder(int srcDir, const std::string& name, const struct stat& st, int dstDir);
+    int enterMerge(FolderPath& src, FolderPath& dst, const std::string& folder,
+                   const struct stat& folderSt, std::vector<MergeFrame>& stack);
+    int finishMerged(int src, int dst, const MergeFrame& done);
     int moveAcross(int srcDir, const std::string& name, const struct stat& st, int dstDir);
     void movedByRename(const struct stat& st);
 

@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "platform/fd.h"
-#include "platform/posixio.h"
+#include "platform/folderwalk.h"
 
 namespace mivex {
 
@@ -126,12 +126,14 @@ bool readEntries(const std::string& folder, unsigned char wanted, Accept accept,
         err = errno;
         return false;
     }
-    const int readErr = readFolderEntries(dir.get(), [&](const char* name, unsigned char type) {
-        if (!isDotName(name) && entryType(dir.get(), name, type) == wanted && accept(name)) {
+    std::vector<DirEntry> entries;
+    const int readErr = readFolder(dir.get(), entries);
+    for (const DirEntry& e : entries) {
+        const char* name = e.name.c_str();
+        if (!isDotName(name) && entryType(dir.get(), name, e.type) == wanted && accept(name)) {
             names.emplace_back(name);
         }
-        return true;
-    });
+    }
     if (readErr != 0) {
         // A device that fails half-way through gives no trustworthy listing at all.
         names.clear();

@@ -1,20 +1,45 @@
-// Reading folders, and re-opening the folders of a deep walk through "..".
+// Reading folders, re-opening the folders of a deep walk through "..", and the walk.
 #include "platform/folderwalk.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 
 #include <cerrno>
+#include <string_view>
 
-#include "platform/posixio.h"
+#include "platform/pathtext.h"
 
 namespace mivex {
 
 int readFolder(int dir, std::vector<DirEntry>& entries) {
-    return readFolderEntries(dir, [&entries](const char* name, unsigned char type) {
-        entries.push_back({name, type});
-        return true;
-    });
+    // A duplicate shares the reading position with `dir`, so the reading starts over below; and
+    // fdopendir takes it only when it succeeds.
+    const int own = ::fcntl(dir, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) {
+        return errno;
+    }
+    DIR* d = ::fdopendir(own);
+    if (!d) {
+        const int err = errno;
+        ::close(own);
+        return err;
+    }
+    ::rewinddir(d);
+    int err = 0;
+    for (;;) {
+        errno = 0;  // readdir's end and its failure differ only in errno
+        const dirent* e = ::readdir(d);
+        if (!e) {
+            err = errno;
+            break;
+        }
+        const std::string_view name = e->d_name;
+        if (name != "." && name != "..") {
+            entries.push_back({std::string(name), e->d_type});
+        }
+    }
+    ::closedir(d);
+    return err;
 }
 
 int FolderPath::enter(const std::string& name, struct stat* st) {
@@ -58,53 +83,66 @@ int FolderPath::leave() {
     return 0;
 }
 
+WalkEnd walkFolders(int dir, const std::string& top, const FolderVisit& visit,
+                    Unenterable unenterable) {
+    struct Level {
+        std::string where;
+        std::vector<std::string> folders;  // still to walk, the next one last
+    };
+    FolderPath path(dir);
+    std::vector<Level> stack(1, {top, {}});
+    if (!visit(dir, top, nullptr, stack.back().folders)) {
+        return {true, 0, {}};
+    }
+    while (!stack.empty()) {
+        if (stack.back().folders.empty()) {
+            stack.pop_back();
+            if (!stack.empty() && path.leave() != 0) {
+                return {false, errno, stack.back().where};
+            }
+            continue;
+        }
+        const std::string name = std::move(stack.back().folders.back());
+        stack.back().folders.pop_back();
+        std::string where = joinPath(stack.back().where, name);
+        struct stat st;
+        if (path.enter(name, &st) != 0) {
+            if (unenterable == Unenterable::PassOver) {
+                continue;
+            }
+            return {false, errno, std::move(where)};
+        }
+        stack.push_back({std::move(where), {}});
+        if (!visit(path.current(), stack.back().where, &st, stack.back().folders)) {
+            return {true, 0, {}};
+        }
+    }
+    return {};
+}
+
 bool walkTree(int dir, const std::function<bool(const struct stat&)>& visit) {
-    // Visits the items of one folder that are no folder; collects the names of those that are.
-    const auto list = [&visit](int folder, std::vector<std::string>& subfolders) {
+    const auto inFolder = [&visit](int folder, const std::string&, const struct stat* st,
+                                   std::vector<std::string>& subfolders) {
+        if (st && !visit(*st)) {
+            return false;
+        }
         std::vector<DirEntry> entries;
         readFolder(folder, entries);
         for (DirEntry& e : entries) {
-            struct stat st;
+            struct stat item;
             if (e.type == DT_DIR) {
                 subfolders.push_back(std::move(e.name));
-            } else if (::fstatat(folder, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            } else if (::fstatat(folder, e.name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) {
                 continue;
-            } else if (S_ISDIR(st.st_mode)) {
+            } else if (S_ISDIR(item.st_mode)) {
                 subfolders.push_back(std::move(e.name));
-            } else if (!visit(st)) {
+            } else if (!visit(item)) {
                 return false;
             }
         }
         return true;
     };
-    FolderPath path(dir);
-    std::vector<std::vector<std::string>> pending(1);
-    if (!list(dir, pending.back())) {
-        return false;
-    }
-    while (!pending.empty()) {
-        if (pending.back().empty()) {
-            pending.pop_back();
-            if (!pending.empty() && path.leave() != 0) {
-                return true;
-            }
-            continue;
-        }
-        const std::string name = std::move(pending.back().back());
-        pending.back().pop_back();
-        struct stat st;
-        if (path.enter(name, &st) != 0) {
-            continue;
-        }
-        if (!visit(st)) {
-            return false;
-        }
-        pending.emplace_back();
-        if (!list(path.current(), pending.back())) {
-            return false;
-        }
-    }
-    return true;
+    return !walkFolders(dir, {}, inFolder).stopped;
 }
 
 }  // namespace mivex

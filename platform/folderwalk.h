@@ -1,6 +1,6 @@
 // The tools of a walk through a folder tree that costs memory, not stack or descriptors, with
-// depth: one folder reader, and the chain of open folders from a kept base
-// down to where the walk is.
+// depth: the one folder reader, the chain of open folders from a kept base down to where the walk
+// is, and the one walk on it.
 #pragma once
 
 #include <sys/stat.h>
@@ -24,7 +24,10 @@ struct DirEntry {
     unsigned char type;  // DT_REG, DT_DIR, ...; DT_UNKNOWN where the filesystem does not say
 };
 
-// The names in the open folder `dir` except "." and "..": 0, or the errno of the failure.
+// The one folder reader: appends the names in the open folder `dir` except "." and "..", in the
+// order the system lists them, read from its start through a descriptor of its own (`dir` stays
+// open and its position is not moved): 0, or the errno of opening or reading it (what was read
+// before a failure stays in `entries`).
 int readFolder(int dir, std::vector<DirEntry>& entries);
 
 // The folders from a base (not owned, kept open by the caller) down to the deepest one entered.
@@ -58,10 +61,35 @@ private:
     std::set<FileId> mOnPath;
 };
 
-// Every item below the open folder `dir`, depth first on a FolderPath (so depth costs memory, not
-// descriptors): `visit` gets each one's lstat, a folder before what it holds, and ends the walk by
-// answering false. Links are not followed; what cannot be read or entered is passed over, and a
-// folder moved away during the walk ends it. False when `visit` ended it.
+// The one walk of a folder tree, depth first on a FolderPath (so depth costs memory, not stack or
+// descriptors); its callers write what they do in each folder. `visit` is called for the open
+// folder `dir` first (`st` null), then for each folder below it as it is entered (`st` its fstat),
+// with `where`, its path from `top` (`top` itself for `dir`). It lists in `subfolders` the names
+// of the folders in it to walk (the last one first), or answers false to end the walk. Links are
+// never followed.
+using FolderVisit = std::function<bool(int folder, const std::string& where, const struct stat* st,
+                                       std::vector<std::string>& subfolders)>;
+
+// How a walk takes a folder that cannot be entered.
+enum class Unenterable {
+    PassOver,  // it is left out, and so is what it holds
+    EndWalk,   // the walk ends there, saying where
+};
+
+struct WalkEnd {
+    bool stopped = false;  // `visit` ended it
+    int error = 0;         // the errno of a folder that could not be entered, or of one moved away
+    std::string where;     // that folder's path from `top`
+};
+
+// A folder moved away during the walk ends it (error ESTALE, where the folder it could not go back
+// up to): the walk never goes on somewhere else.
+WalkEnd walkFolders(int dir, const std::string& top, const FolderVisit& visit,
+                    Unenterable unenterable = Unenterable::PassOver);
+
+// Every item below the open folder `dir` on walkFolders: `visit` gets each one's lstat, a folder
+// before what it holds, and ends the walk by answering false. What cannot be read or entered is
+// passed over, and a folder moved away during the walk ends it. False when `visit` ended it.
 bool walkTree(int dir, const std::function<bool(const struct stat&)>& visit);
 
 }  // namespace mivex

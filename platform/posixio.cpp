@@ -1,7 +1,6 @@
-// errno as text, whether a file exists, whole writes and the one folder reader.
+// errno as text, whether a file exists, whole writes, and closing that can fail.
 #include "platform/posixio.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
@@ -46,37 +45,6 @@ int writeAll(int fd, const void* data, std::size_t length, off_t offset) {
         }
     }
     return 0;
-}
-
-int readFolderEntries(int dir, const FolderVisitor& each) {
-    // A duplicate shares the reading position with `dir`, so the reading starts over below; and
-    // fdopendir takes it only when it succeeds.
-    const int own = ::fcntl(dir, F_DUPFD_CLOEXEC, 0);
-    if (own < 0) {
-        return errno;
-    }
-    DIR* d = ::fdopendir(own);
-    if (!d) {
-        const int err = errno;
-        ::close(own);
-        return err;
-    }
-    ::rewinddir(d);
-    int err = 0;
-    for (;;) {
-        errno = 0;  // readdir's end and its failure differ only in errno
-        const dirent* e = ::readdir(d);
-        if (!e) {
-            err = errno;
-            break;
-        }
-        const std::string_view name = e->d_name;
-        if (name != "." && name != ".." && !each(e->d_name, e->d_type)) {
-            break;
-        }
-    }
-    ::closedir(d);
-    return err;
 }
 
 bool closeCanFail(int fd) {

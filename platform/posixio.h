@@ -1,12 +1,10 @@
-// Small tools for files and folders on descriptors, written once for every part of the program:
-// errno as text, whether a file exists, a write that finishes, and a folder reader that tells a
-// failure from the end.
+// Small tools for files on descriptors, written once for every part of the program: errno as text,
+// whether a file exists, a write that finishes, and whether closing a file can fail.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -25,14 +23,6 @@ int writeAll(int fd, const void* data, std::size_t length, off_t offset = -1);
 inline int writeAll(int fd, std::string_view text) {
     return writeAll(fd, text.data(), text.size());
 }
-
-// Called for each name of a folder but "." and "..", with its d_type (DT_UNKNOWN where the
-// filesystem does not say); returning false ends the reading there.
-using FolderVisitor = std::function<bool(const char* name, unsigned char type)>;
-
-// Reads the open folder `dir` from its start, through a descriptor of its own (`dir` stays open and
-// is not moved): 0, or the errno of opening or reading it. A visitor that stops it is no failure.
-int readFolderEntries(int dir, const FolderVisitor& each);
 
 // Whether closing a file written on the filesystem of `fd` can fail on its own, reporting a
 // delayed write error. Only a filesystem that flushes on close can (NFS, FUSE, CIFS, overlays of

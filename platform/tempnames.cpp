@@ -16,10 +16,11 @@
 #include <set>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/fileid.h"
+#include "platform/folderwalk.h"
 #include "platform/pathtext.h"
-#include "platform/posixio.h"
 
 namespace mivex {
 
@@ -123,14 +124,15 @@ int createTempBeside(const std::string& path, std::string& tempPath, mode_t mode
 
 void removeStaleTemps(int dir) {
     // A folder that cannot be read holds nothing this could remove: the copy will say why.
-    readFolderEntries(dir, [dir](const char* name, unsigned char) {
-        const pid_t pid = ownerOf(name);
+    std::vector<DirEntry> entries;
+    readFolder(dir, entries);
+    for (const DirEntry& e : entries) {
+        const pid_t pid = ownerOf(e.name);
         // ESRCH only: EPERM means the process lives under another user.
         if (pid != 0 && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH) {
-            ::unlinkat(dir, name, 0);
+            ::unlinkat(dir, e.name.c_str(), 0);
         }
-        return true;
-    });
+    }
 }
 
 void StaleTemps::remove(int dir, const struct stat& st) {

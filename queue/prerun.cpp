@@ -9,8 +9,7 @@
 #include <cerrno>
 #include <map>
 
-#include "platform/fd.h"
-#include "platform/folderwalk.h"
+#include "engine/sourcecount.h"
 #include "queue/queueentry.h"
 
 namespace mivex {
@@ -20,9 +19,9 @@ namespace {
 // What one source brings to a destination filesystem.
 struct Load {
     std::string source;
-    bool folder = false;
-    std::uint64_t bytes = 0;  // a file's size; for a folder, filled when it is walked
-    dev_t sourceDevice = 0;
+    struct stat st;           // its lstat
+    std::uint64_t bytes = 0;  // the room a file takes; for a folder, counted when it is walked
+    bool folder() const { return S_ISDIR(st.st_mode); }
 };
 
 struct Destination {
@@ -32,24 +31,10 @@ struct Destination {
     std::vector<Load> loads;
 };
 
-std::uint64_t roundedUp(std::uint64_t bytes, std::uint64_t block) {
-    return (bytes + block - 1) / block * block;
-}
-
-// The bytes a folder's tree takes at the destination: every file rounded up to a block, and a
-// block for every folder (the top one too) and link.
-std::uint64_t treeBytes(const std::string& folder, std::uint64_t block) {
-    std::uint64_t total = block;
-    const Fd top(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (top.valid()) {
-        walkTree(top.get(), [&total, block](const struct stat& st) {
-            total += S_ISREG(st.st_mode) ? roundedUp(static_cast<std::uint64_t>(st.st_size), block)
-                                         : block;
-            return true;
-        });
-    }
-    return total;
-}
+struct Destinations {
+    std::map<dev_t, Destination> byDevice;
+    std::vector<dev_t> order;  // the destination filesystems in queue order
+};
 
 // The used bytes of the filesystem that holds `path`: the bound
 // on any folder there.
@@ -77,12 +62,59 @@ std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
+// The destination filesystem that `folder` (its nearest existing folder `existing`, there `st`)
+// is on, with its room looked up when it is met first.
+Destination& destinationOf(Destinations& all, const std::string& folder,
+                           const std::string& existing, const struct stat& st) {
+    auto [it, added] = all.byDevice.try_emplace(st.st_dev);
+    Destination& d = it->second;
+    if (added) {
+        all.order.push_back(st.st_dev);
+        d.firstFolder = folder;
+        struct statvfs vfs;
+        if (::statvfs(existing.c_str(), &vfs) == 0) {
+            d.available = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+            d.block = std::max<std::uint64_t>(vfs.f_frsize, 1);
+        } else {
+            d.available = UINT64_MAX;  // cannot tell: the run will
+        }
+    }
+    return d;
+}
+
+// The room the loads of `d` need, counted only where they could be short of it; 0 when not.
+std::uint64_t roomShort(const Destination& d) {
+    // First the bound: files exactly, each folder at most its filesystem's used bytes.
+    std::map<dev_t, std::uint64_t> used;
+    std::uint64_t bound = 0;
+    for (const Load& load : d.loads) {
+        std::uint64_t bytes = load.bytes;
+        if (load.folder()) {
+            auto [it, added] = used.try_emplace(load.st.st_dev, 0);
+            if (added) {
+                it->second = usedBytes(load.source);
+            }
+            bytes = it->second;
+        }
+        bound = saturatingAdd(bound, bytes);
+    }
+    if (bound <= d.available) {
+        return 0;
+    }
+    std::uint64_t needed = 0;
+    for (const Load& load : d.loads) {
+        needed = saturatingAdd(
+            needed, load.folder() ? countSource(AT_FDCWD, load.source, load.st, {d.block}).room
+                                  : load.bytes);
+    }
+    return needed > d.available ? needed : 0;
+}
+
 }  // namespace
 
 PreRunReport checkBeforeRun(const std::vector<std::string>& rows) {
     PreRunReport report;
-    std::map<dev_t, Destination> destinations;
-    std::vector<dev_t> order;  // the destination filesystems in queue order
+    Destinations destinations;
     std::string lastDest, existing;
     struct stat dst {};
     for (std::size_t row = 0; row < rows.size(); ++row) {
@@ -109,53 +141,16 @@ PreRunReport checkBeforeRun(const std::vector<std::string>& rows) {
         if (!entry->copies() && src.st_dev == dst.st_dev) {
             continue;  // a rename
         }
-        auto [it, added] = destinations.try_emplace(dst.st_dev);
-        Destination& d = it->second;
-        if (added) {
-            order.push_back(dst.st_dev);
-            d.firstFolder = entry->dest;
-            struct statvfs vfs;
-            if (::statvfs(existing.c_str(), &vfs) == 0) {
-                d.available = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
-                d.block = std::max<std::uint64_t>(vfs.f_frsize, 1);
-            } else {
-                d.available = UINT64_MAX;  // cannot tell: the run will
-            }
-        }
-        Load load{entry->source, S_ISDIR(src.st_mode), 0, src.st_dev};
-        if (!load.folder) {
-            load.bytes = S_ISREG(src.st_mode)
-                             ? roundedUp(static_cast<std::uint64_t>(src.st_size), d.block)
-                             : d.block;
+        Destination& d = destinationOf(destinations, entry->dest, existing, dst);
+        Load load{entry->source, src, 0};
+        if (!S_ISDIR(src.st_mode)) {
+            load.bytes = countSource(AT_FDCWD, entry->source, src, {d.block}).room;
         }
         d.loads.push_back(std::move(load));
     }
-
-    for (const dev_t device : order) {
-        Destination& d = destinations[device];
-        // First the bound: files exactly, each folder at most its filesystem's used bytes.
-        std::map<dev_t, std::uint64_t> used;
-        std::uint64_t bound = 0;
-        for (const Load& load : d.loads) {
-            std::uint64_t bytes = load.bytes;
-            if (load.folder) {
-                auto [it, added] = used.try_emplace(load.sourceDevice, 0);
-                if (added) {
-                    it->second = usedBytes(load.source);
-                }
-                bytes = it->second;
-            }
-            bound = saturatingAdd(bound, bytes);
-        }
-        if (bound <= d.available) {
-            continue;
-        }
-        std::uint64_t needed = 0;
-        for (const Load& load : d.loads) {
-            needed =
-                saturatingAdd(needed, load.folder ? treeBytes(load.source, d.block) : load.bytes);
-        }
-        if (needed > d.available) {
+    for (const dev_t device : destinations.order) {
+        const Destination& d = destinations.byDevice[device];
+        if (const std::uint64_t needed = roomShort(d); needed != 0) {
             report.shortOfRoom.push_back({d.firstFolder, needed, d.available});
         }
     }

@@ -7,8 +7,7 @@
 #include <system_error>
 #include <utility>
 
-#include "platform/fd.h"
-#include "platform/folderwalk.h"
+#include "engine/sourcecount.h"
 #include "queue/queueentry.h"
 
 namespace mivex {
@@ -38,17 +37,6 @@ void RunTotals::stop() {
 }
 
 void RunTotals::count(const std::vector<std::string>& rows) {
-    // Counted as the transfer counts its totals: files and links, and the bytes of files; links
-    // are not followed, and what cannot be read counts nothing (the entry will say why).
-    const auto add = [this](const struct stat& st) {
-        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
-            mFiles.fetch_add(1, std::memory_order_relaxed);
-        }
-        if (S_ISREG(st.st_mode)) {
-            mBytes.fetch_add(static_cast<std::uint64_t>(st.st_size), std::memory_order_relaxed);
-        }
-        return !mStop.load(std::memory_order_relaxed);
-    };
     for (const std::string& row : rows) {
         const std::optional<QueueEntry> entry = ParseRecord(row);
         struct stat st;
@@ -56,13 +44,11 @@ void RunTotals::count(const std::vector<std::string>& rows) {
             ::lstat(entry->source.c_str(), &st) != 0) {
             continue;
         }
-        if (!S_ISDIR(st.st_mode)) {
-            add(st);
-            continue;
-        }
-        const Fd top(::open(entry->source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (top.valid() && !walkTree(top.get(), add)) {
-            return;  // stopped
+        const SourceTotals totals = countSource(AT_FDCWD, entry->source, st, {0, &mStop});
+        mFiles.fetch_add(totals.files, std::memory_order_relaxed);
+        mBytes.fetch_add(totals.bytes, std::memory_order_relaxed);
+        if (totals.stopped) {
+            return;
         }
     }
     if (!mStop.load(std::memory_order_relaxed)) {

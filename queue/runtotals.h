@@ -17,14 +17,15 @@ public:
     RunTotals(const RunTotals&) = delete;
     RunTotals& operator=(const RunTotals&) = delete;
 
-    // Starts counting the sources of `rows` (rows that are no entry count nothing): files and
-    // links, and the bytes of files, as the transfer counts them. A count already going is
-    // stopped first. Where the system gives no thread for it, nothing is counted.
+    // Starts counting the sources of `rows` (rows that are no entry count nothing) with the
+    // transfer's own count (countSource): files and links, and the bytes of files. A count already
+    // going is stopped first. Where the system gives no thread for it, nothing is counted.
     void start(std::vector<std::string> rows);
     void stop();
 
     bool counted() const { return mCounted.load(std::memory_order_acquire); }
-    // Both grow while the count goes on and hold the whole run once counted() is true.
+    // Both grow, source by source, while the count goes on and hold the whole run once counted() is
+    // true.
     std::uint64_t bytes() const { return mBytes.load(std::memory_order_relaxed); }
     std::uint64_t files() const { return mFiles.load(std::memory_order_relaxed); }
 

@@ -1,4 +1,5 @@
 // Interrupted and changing runs lose nothing; a long queue leaks no descriptor.
+#include "platform/resultcodes.h"
 #include "queue/copyoperation.h"
 #include "tests/reliability/scenario.h"
 #include "tests/unattended.h"
@@ -72,65 +73,77 @@ TEST_P(KilledOverwrite, LeavesNoSpaceTakenAndTheRerunReplacesTheFile) {
 
 INSTANTIATE_TEST_SUITE_P(Files, KilledOverwrite, ::testing::Bool());  // with plainfs: true
 
-// 1,000 entries of every outcome. Then one thread: a file vanishing after the walk and before its
-// copy is not copied, the queue goes on; a file is private while it arrives, then gets its mode; a
-// read-only file overwritten then aborted stays as it was. No descriptor leaks.
-TEST(SourceChanges, LongQueueVanishingFileArrivingModesAndAbortedOverwrite) {
+// 1,000 entries of every outcome: each row fails with its own code or succeeds, every time it
+// comes, and no descriptor leaks.
+TEST(SourceChanges, LongQueueOfEveryOutcomeLeaksNoDescriptor) {
     TempDir src, dst, logs;
     const std::size_t descriptors = listTree("/proc/self/fd").size();
-    plantTree(src.path(),
-              {"tree/a.bin=" + randomBytes(8 << 20, 5), "tree/z.txt=z", "after.txt=after",
-               "f.bin=" + randomBytes(32 << 20, 4), "f.txt=f", "t/a/b.txt=b", "t/c.txt=c"});
-    writeFile(dst / "f.bin", "old", 0444);
+    plantTree(src.path(), {"f.txt=f", "t/a/b.txt=b", "t/c.txt=c"});
     ASSERT_EQ(::mkfifo((src / "pipe").c_str(), 0644), 0);
-    const Names kinds = {
-        entry("C-O", src / "f.txt", dst / "q"),          // overwrites after the first
-        entry("C-O", src / "t", dst / "q"),              // merges after the first
-        entry("C-N", src / "missing", dst / "q"),        // 2
-        entry("C-N", src / "t", src / "t/a"),            // 118
-        entry("C-N", src / "pipe", dst / "q"),           // 1920
-        entry("C-O", src / "f.txt", dst / "q/f.txt/x"),  // through a file: 3
-        "no entry at all",
+    const std::pair<std::string, int> kinds[] = {
+        {entry("C-O", src / "f.txt", dst / "q"), 0},          // overwrites after the first
+        {entry("C-O", src / "t", dst / "q"), 0},              // merges after the first
+        {entry("C-N", src / "missing", dst / "q"), 2},        // no source
+        {entry("C-N", src / "t", src / "t/a"), 118},          // into itself
+        {entry("C-N", src / "pipe", dst / "q"), 1920},        // a FIFO
+        {entry("C-O", src / "f.txt", dst / "q/f.txt/x"), 3},  // through a file
+        {"no entry at all", kNotAnEntry},
     };
     Names many(1000);
-    std::ranges::generate(many, [&, i = 0u]() mutable { return kinds[i++ % kinds.size()]; });
-    EXPECT_FALSE(CopyOperation(many, LogFolder::open(logs.path())).ok());
+    std::ranges::generate(many, [&, i = 0u]() mutable { return kinds[i++ % 7].first; });
+    const RunSummary run = CopyOperation(many, LogFolder::open(logs.path()));
+    for (std::size_t i = 0; i < many.size(); ++i) {
+        EXPECT_EQ(run.outcomes[i].code, kinds[i % 7].second) << i << ": " << many[i];
+    }
+    EXPECT_EQ(listTree("/proc/self/fd").size(), descriptors);
+    EXPECT_EQ(describeTree(dst.path()),
+              (Names{"q/", "q/f.txt=f", "q/t/", "q/t/a/", "q/t/a/b.txt=b", "q/t/c.txt=c"}));
+}
+
+// After its folder was read, one file of a tree vanishes before its copy (whichever of the two the
+// walk takes first, the other): the entry fails with 2, and the rest of it is copied.
+TEST(SourceChanges, FileVanishedBeforeItsCopyFailsTheEntry) {
+    TempDir src, dst;
+    const std::string a = randomBytes(8 << 20, 5);
+    plantTree(src.path(), {"tree/a.bin=" + a, "tree/z.txt=z"});
     ScopedEnv oneThread("MIVEX_WORKERS", "0");
-    const Names rows = {entry("C-N", src / "tree", dst.path()),
-                        entry("C-N", src / "after.txt", dst.path())};
-    Monitor watch;             // totals: a tree is walked before its first file is copied
-    std::vector<mode_t> seen;  // of the files open here below the destination: being written
-    watch.onReport = [&](const TransferProgress&) {
-        ::unlink((src / "tree/z.txt").c_str());
-        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-            std::error_code ec;
-            const std::string target = std::filesystem::read_symlink(fd.path(), ec);
-            struct stat st;
-            if (!ec && target.starts_with(dst.path() + "/") &&
-                ::stat(fd.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-                seen.push_back(st.st_mode & 07777);
-            }
+    Monitor watch;
+    std::string vanished;
+    watch.onReport = [&](const TransferProgress& p) {
+        if (vanished.empty() && !p.currentFile.empty()) {
+            vanished = p.currentFile.ends_with("/a.bin") ? "z.txt" : "a.bin";
+            ::unlink((src / "tree/" + vanished).c_str());
         }
     };
-    CopyHooks hooks;
-    hooks.startTime = std::time(nullptr);
-    hooks.perform = [&](ShellOpRecord& record, auto...) { return DoFileOperation(record, &watch); };
-    CopyOperation(rows, LogFolder::open(logs.path()), hooks);
-    ASSERT_FALSE(seen.empty()) << "no file being written was seen while the copy ran";
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), 0600u), std::ssize(seen));
-    EXPECT_EQ(lstatOf(dst / "tree/a.bin").st_mode & 07777, 0644u);
-    // The vanished file either fails the entry or is simply not there; what arrived is whole.
-    const std::string log = readFile(logs / logFileName(hooks.startTime));
-    expectLogged(log, rows[0], log.find("*** ERROR *** " + rows[0]) == std::string::npos ? 0 : 2);
-    expectLogged(log, rows[1], 0);
-    Monitor aborting;  // no totals; aborted after its first progress
-    aborting.totals = false;
-    aborting.onReport = [&](const TransferProgress&) { aborting.stop = true; };
-    EXPECT_TRUE(transferItem({src / "f.bin", dst.path(), kCopy, kO}, &aborting).aborted);
-    EXPECT_EQ(lstatOf(dst / "f.bin").st_mode & 07777, 0444u);
-    EXPECT_EQ(listTree("/proc/self/fd").size(), descriptors);
-    EXPECT_EQ(
-        describeTree(dst.path()),
-        (Names{"after.txt=after", "f.bin=old", "q/", "q/f.txt=f", "q/t/", "q/t/a/", "q/t/a/b.txt=b",
-               "q/t/c.txt=c", "tree/", "tree/a.bin=" + readFile(src / "tree/a.bin")}));
+    EXPECT_EQ(transferItem({src / "tree", dst.path(), kCopy, kN}, &watch).code, 2);
+    EXPECT_EQ(describeTree(dst.path()),
+              (Names{"tree/", vanished == "a.bin" ? "tree/z.txt=z" : "tree/a.bin=" + a}));
+}
+
+// An overwrite of a read-only file: while the copy arrives it is private (0600), and it gets its
+// mode once complete; aborted at its first progress, it leaves the old file as it was.
+TEST(SourceChanges, OverwriteArrivesPrivatelyOrNotAtAll) {
+    TempDir src;
+    writeFile(src / "f.bin", randomBytes(16 << 20, 4));
+    for (const bool abort : {false, true}) {
+        SCOPED_TRACE(abort ? "aborted: the old file stays" : "the copy arrives privately");
+        TempDir dst;
+        writeFile(dst / "f.bin", "old", 0444);
+        Monitor watch;
+        std::vector<mode_t> seen;  // of the files open here below the destination: being written
+        watch.onReport = [&](const TransferProgress&) {
+            for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+                struct stat st;
+                if (linkTarget(fd.path()).starts_with(dst.path() + "/") &&
+                    ::stat(fd.path().c_str(), &st) == 0) {
+                    seen.push_back(st.st_mode & 07777);
+                }
+            }
+            watch.stop = abort;
+        };
+        EXPECT_EQ(transferItem({src / "f.bin", dst.path(), kCopy, kO}, &watch).aborted, abort);
+        EXPECT_EQ(seen, std::vector<mode_t>(
+                            abort ? seen.size() : std::max<std::size_t>(seen.size(), 1), 0600u));
+        EXPECT_EQ(lstatOf(dst / "f.bin").st_mode & 07777, abort ? 0444u : 0644u);
+    }
 }

@@ -222,7 +222,7 @@ void frmMain::Form_Load() {
     gOverwrite = "N";
     const std::string program = programFolder();
     if (gLogPath.empty()) {
-        gLogPath = chooseLogFolder(program);  // once per process, never changed afterwards
+        gLogPath = chooseLogFolder(program);  // by the first window; tests and a benchmark reset it
     }
     mHelpFile = joinPath(program, "mivex online help.html");
     setWindowTitle(

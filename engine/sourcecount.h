@@ -1,0 +1,36 @@
+// The one count of what a source holds, as a transfer counts it: the check before a run, the whole
+// run's count and the engine's progress all take it from here. One walk fills a SourceTotals, so
+// that whoever counted a source can hand its totals on instead of walking it again.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace mivex {
+
+struct SourceTotals {
+    std::uint64_t files = 0;  // files and links: what a transfer counts as its files
+    std::uint64_t bytes = 0;  // the bytes of those files
+    // With a block size asked for, what the source takes on a destination of such blocks: every
+    // file rounded up to a block, and a block for every other item (each folder, the top one too,
+    // and each link).
+    std::uint64_t room = 0;
+    bool stopped = false;  // ended early by the stop flag: the totals are partial
+};
+
+struct CountOptions {
+    std::uint64_t block = 0;                  // the block size `room` is counted in; 0: none
+    const std::atomic<bool>* stop = nullptr;  // asked after every item; true ends the count
+};
+
+// Counts the item `name` in the open folder `dir` (or a path, with AT_FDCWD), whose lstat is `st`.
+// A folder is walked below (walkTree); links are not followed, and what cannot be read counts
+// nothing (the transfer will say why). A folder moved away during the walk ends it: the totals are
+// only a guide.
+SourceTotals countSource(int dir, const std::string& name, const struct stat& st,
+                         const CountOptions& options = {});
+
+}  // namespace mivex
