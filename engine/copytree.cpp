@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/heldcopies.h"
 #include "engine/nameclaim.h"
 #include "engine/transferengine.h"
 #include "platform/posixio.h"
@@ -42,14 +43,16 @@ int Transfer::copyTree(int srcDir, const std::string& name, const struct stat& s
 
 void Transfer::copyBatch(const Batch& batch) {
     BatchFolder& folder = *batch.folder;
+    HeldCopies held;  // verify: the copies checked together
     for (const std::string& name : batch.names) {
         if (stopped()) {
             break;
         }
         const std::string path = childPath(batch.srcPath, name);
         noteFailure(copyFile({folder.src.get(), name, folder.dst.get(), name, batch.placement, path,
-                              folder.record}));
+                              folder.record, &held}));
     }
+    settleHeld(held);
     // Last: from here the walk may give the folder its mode and times.
     folder.batches.fetch_sub(1, std::memory_order_release);
 }

@@ -86,6 +86,8 @@ int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir,
 
 // One item of the entry on its way: where it is read from, where it goes and how it takes its name
 // there. The calls that carry an item out take it whole.
+struct HeldCopies;
+
 struct ItemWay {
     int srcDir;                  // the source folder, open
     const std::string& name;     // the item's name in it
@@ -94,6 +96,7 @@ struct ItemWay {
     Placement placement;
     const std::string& srcPath;  // its source path, for progress only
     CopiedItem* record;          // where a move across filesystems notes it, or null
+    HeldCopies* held = nullptr;  // under verify: where a pool thread holds copies to check at once
 };
 
 // Files of a folder go to the pool in batches of this many. The batches waiting in line hold at
@@ -243,9 +246,19 @@ private:
     int writeAndPlace(const ItemWay& item, int src, const struct stat& st, bool occupied,
                       HardLinks::Claim& link);
     int createCopy(int dstDir, const std::string& dstName, Fd& dst, std::string& temp);
-    // `srcPath` names the file when verify refuses its copy.
-    int writeCopy(int src, int dst, const struct stat& st, const std::string& srcPath);
+    // `verifyNow`: the copy is read back and compared before it gets its attributes; `srcPath`
+    // names the file when it differs.
+    int writeCopy(int src, int dst, const struct stat& st, bool verifyNow,
+                  const std::string& srcPath);
     int nameCopy(Fd& dst, const std::string& temp, const ItemWay& item, bool occupied);
+    // The end of writeAndPlace once the copy is written (`code`): named and counted, or gone.
+    int placeCopy(const ItemWay& item, Fd& dst, const std::string& temp, const struct stat& st,
+                  bool occupied, HardLinks::Claim& link, int code);
+
+    // ----- heldcopies.cpp: verify for many files at once
+    int holdCopy(const ItemWay& item, int src, Fd& dst, const std::string& temp,
+                 const struct stat& st, bool occupied);
+    void settleHeld(HeldCopies& held);
 
     // ----- copydata.cpp
     int copyData(int src, int dst, const struct stat& st);

@@ -4,13 +4,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
-#include "platform/fd.h"
 #include "platform/resultcodes.h"
 
 namespace mivex::engine {
@@ -65,29 +62,34 @@ int compareContents(int a, int b) {
     }
 }
 
-int verifyCopy(int src, int dst) {
-    // Written to the storage first: only clean pages can be dropped from the cache. The data
-    // alone is waited for, without a journal commit for the file's metadata (what fdatasync
-    // costs a new file); a filesystem that has no such call gets fdatasync.
+void startWriting(int dst) {
+    ::sync_file_range(dst, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+int readBackFromStorage(int dst) {
+    // Only clean pages can be dropped from the cache. The data alone is waited for, without a
+    // journal commit for the file's metadata (what fdatasync costs a new file); a filesystem
+    // that has no such call gets fdatasync.
     constexpr unsigned kWriteAndWait =
         SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
     if (::sync_file_range(dst, 0, 0, kWriteAndWait) != 0 && ::fdatasync(dst) != 0) {
         return codeFromErrno(errno);
     }
+    // Dropped pages are read anew from the storage (a FUSE filesystem is asked again); the
+    // read-ahead lets the reads of many held copies overlap.
     ::posix_fadvise(dst, 0, 0, POSIX_FADV_DONTNEED);
-    // The copy may have no name yet (O_TMPFILE), and was opened for writing only: it is opened
-    // again through /proc, which every filesystem sees as a new open of the file.
-    std::array<char, 32> proc;
-    std::snprintf(proc.data(), proc.size(), "/proc/self/fd/%d", dst);
-    const Fd back(::open(proc.data(), O_RDONLY | O_CLOEXEC));
-    if (!back.valid()) {
-        return codeFromErrno(errno);
+    ::posix_fadvise(dst, 0, 0, POSIX_FADV_WILLNEED);
+    return kSuccess;
+}
+
+int verifyCopy(int src, int dst) {
+    int code = readBackFromStorage(dst);
+    if (code == kSuccess) {
+        code = compareContents(src, dst);
     }
-    ::posix_fadvise(back.get(), 0, 0, POSIX_FADV_DONTNEED);
-    const int code = compareContents(src, back.get());
-    // What was read back stays out of the cache too: a verified copy of a large tree must not
-    // push the user's working set out of memory.
-    ::posix_fadvise(back.get(), 0, 0, POSIX_FADV_DONTNEED);
+    // What was read back stays out of the cache: a verified copy of a large tree must not push
+    // the user's working set out of memory.
+    ::posix_fadvise(dst, 0, 0, POSIX_FADV_DONTNEED);
     return code;
 }
 

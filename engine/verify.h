@@ -7,9 +7,14 @@ namespace mivex::engine {
 // same, kCopyDiffers when they differ (in length too), or the code of a read that failed.
 int compareContents(int a, int b);
 
-// Makes the copy `dst` durable, drops it from the page cache and reads it back through a
-// descriptor of its own (so that a FUSE filesystem is asked anew), comparing it with `src`: what
-// comes back is what the destination's storage holds, not what the cache remembers of the write.
+// Starts writing the copy open as `dst` to its storage, and returns at once.
+void startWriting(int dst);
+// Waits until the copy's data is on its storage and drops it from the page cache, asking for it
+// to be read in again at once: what is read next is what the storage holds, not what the cache
+// remembers of the write. 0, or the code of a failed write.
+int readBackFromStorage(int dst);
+
+// Both, and the comparison: the copy `dst` (open for reading and writing) against `src`.
 int verifyCopy(int src, int dst);
 
 }  // namespace mivex::engine
