@@ -13,6 +13,7 @@
 #include "engine/nameclaim.h"
 #include "engine/transferengine.h"
 #include "platform/tempnames.h"
+#include "platform/timegrain.h"
 
 namespace mivex::engine {
 
@@ -76,7 +77,10 @@ int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir,
 }
 
 int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
-                        Placement placement) {
+                        Placement placement, std::string* placedAs) {
+    if (placedAs) {
+        *placedAs = dstName;
+    }
     if (placement == Placement::Replace) {
         // The name reaches what this entry placed moments ago under another name: the destination
         // ignores case (or folds names otherwise), and replacing would lose that file for this one.
@@ -96,7 +100,11 @@ int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& 
         return claimFailure(dstDir, dstName);
     }
     const auto rename = [&](const std::string& candidate) {
-        return renameNoReplace(dstDir, temp.c_str(), dstDir, candidate.c_str());
+        const int done = renameNoReplace(dstDir, temp.c_str(), dstDir, candidate.c_str());
+        if (done == 0 && placedAs) {
+            *placedAs = candidate;
+        }
+        return done;
     };
     return claimCollisionName(dstDir, dstName, false, rename, &mSession.numbers) == 0
                ? kSuccess
@@ -147,8 +155,7 @@ int Transfer::leaveIfEqual(const ItemWay& item, bool& left) {
     if (::fstatat(item.srcDir, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(st.st_mode) ||
         ::fstatat(item.dstDir, item.dstName.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(there.st_mode) || there.st_size != st.st_size ||
-        there.st_mtim.tv_sec != st.st_mtim.tv_sec || there.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
+        !S_ISREG(there.st_mode) || there.st_size != st.st_size || !sameTime(item, st, there)) {
         return kSuccess;  // the copy below looks again and says what is wrong, if anything
     }
     // The destination is the source itself: "equal", but a move would remove the only copy.
@@ -168,6 +175,12 @@ int Transfer::leaveIfEqual(const ItemWay& item, bool& left) {
             link.named(item.dstDir, item.dstName);
         }
     }
+    // A move removes the source for this file: size and time alone are not enough then (a
+    // restore, touch -r or a camera's clock give other bytes the same), so the bytes are
+    // compared, and a file that differs is replaced as "O" replaces it.
+    if (mCopied && !sameBytes(item, st, there)) {
+        return kSuccess;
+    }
     left = true;
     if (!mOneItem) {
         mPlaced.note(there);  // on a destination that ignores case, no other name replaces it
@@ -178,6 +191,25 @@ int Transfer::leaveIfEqual(const ItemWay& item, bool& left) {
     ++mFilesLeft;
     report();
     return kSuccess;
+}
+
+bool Transfer::sameTime(const ItemWay& item, const struct stat& st, const struct stat& there) {
+    if (there.st_mtim.tv_sec == st.st_mtim.tv_sec && there.st_mtim.tv_nsec == st.st_mtim.tv_nsec) {
+        return true;
+    }
+    // Only a time within the coarsest grain costs a look at the destination's (learnt once).
+    return sameTimeAt(there.st_mtim, st.st_mtim, kCoarsestGrainNs) &&
+           sameTimeAt(there.st_mtim, st.st_mtim, mSession.grains.of(item.dstDir, there.st_dev));
+}
+
+void Transfer::keepTimeByName(int dstDir, const std::string& name, const struct stat& st) {
+    struct stat placed;
+    if (::fstatat(dstDir, name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(placed.st_mode) && !sameTimeAt(placed.st_mtim, st.st_mtim, kCoarsestGrainNs)) {
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (::utimensat(dstDir, name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+        }  // as kept times go: where the filesystem lets them be set
+    }
 }
 
 int Transfer::copyFile(const ItemWay& item) {
@@ -291,7 +323,11 @@ int Transfer::copyFile(const ItemWay& item) {
         }
     }
     if (!unnamed && code == kSuccess && !mAborted) {
-        code = placeTemp(dstDir, temp, dstName, placement);
+        std::string placedAs;
+        code = placeTemp(dstDir, temp, dstName, placement, &placedAs);
+        if (code == kSuccess) {
+            keepTimeByName(dstDir, placedAs, st);
+        }
     }
     if (code != kSuccess || mAborted) {
         if (!unnamed) {

@@ -27,6 +27,7 @@ inline constexpr auto kCopy = TransferKind::Copy;
 inline constexpr auto kMove = TransferKind::Move;
 inline constexpr auto kO = CollisionRule::Overwrite;
 inline constexpr auto kN = CollisionRule::KeepBoth;
+inline constexpr auto kU = CollisionRule::Update;
 // A transfer's monitor: wants totals unless told not to, hands each report to `onReport`, and asks
 // the transfer to stop once `stop` is set.
 struct Monitor : TransferMonitor {
@@ -107,6 +108,13 @@ struct BindMount : ScratchMount {
 // kernel has no vfat module: FAT16, names that ignore case, no modes, owners or links.
 struct FusefatMount : ScratchMount {
     explicit FusefatMount(int megabytes);
+    TempDir mImage;
+};
+
+// An ext4 image of 16 MiB made with inodes of `inodeBytes` and mounted through a loop device:
+// with 128-byte inodes it keeps whole seconds, as ext3, many network and FUSE filesystems do.
+struct Ext4Mount : ScratchMount {
+    explicit Ext4Mount(int inodeBytes);
     TempDir mImage;
 };
 
