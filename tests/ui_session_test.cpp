@@ -1,5 +1,10 @@
 // One window per session, on a private session bus (dbus-run-session): later starts of the window
-// program hand their list or their --enqueue paths to this test's window and end.
+// program hand their list or their --enqueue paths to this test's window and end, and give up
+// in bounded time on a name owner that does not answer as a window does.
+#include <signal.h>
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
@@ -31,12 +36,54 @@ const Start kStarts[] = {
      1,
      kRows + QStringList{"M-O --> src/sub --> src"},
      {"Source and destination are the same!"}},
+    {{"--enqueue", "--to", "b", "c"}, 1, {}, {"b\" is not a folder"}},  // a file as destination
     {{"--enqueue", "--to"}, 2, {}, {}},  // a mistake: nothing asked of the window
 };
+
+// Runs the window program with `args` in `folder`, until it ends or 30 s have passed.
+QProcess* startIn(const std::string& folder, const QStringList& args, QObject* parent) {
+    auto* start = new QProcess(parent);
+    start->setWorkingDirectory(QString::fromStdString(folder));
+    start->start(QStringLiteral(MIVEX_GUI), args);
+    return start;
+}
+
+bool nameOwned() {
+    return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+        QString::fromLatin1(ui::kBusName));
+}
 
 class SessionTest : public QObject {
     Q_OBJECT
 private slots:
+    // The name owned by a window that is stopped (SIGSTOP: it never answers), or by another
+    // program (it answers, but not as a window does): --enqueue gives up within its bounded wait,
+    // says so, and ends with the status that nothing was queued.
+    void enqueueGivesUpOnAnOwnerThatIsNoAnsweringWindow() {
+        test::TempDir data;
+        test::plantTree(data.path(), {"a.txt=a"});
+        const QStringList enqueue{"--enqueue", "a.txt"};
+        QProcess* window = startIn(data.path(), {}, this);
+        QTRY_VERIFY_WITH_TIMEOUT(nameOwned(), 30000);
+        ::kill(static_cast<pid_t>(window->processId()), SIGSTOP);
+        QProcess* start = startIn(data.path(), enqueue, this);
+        QTRY_VERIFY_WITH_TIMEOUT(start->state() == QProcess::NotRunning, 30000);
+        QCOMPARE(start->exitCode(), ui::kNotQueuedStatus);
+        QVERIFY(start->readAllStandardError().contains("did not answer within"));
+        ::kill(static_cast<pid_t>(window->processId()), SIGCONT);
+        window->kill();
+        QVERIFY(window->waitForFinished(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(!nameOwned(), 30000);
+
+        QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "other");
+        QVERIFY(other.interface()->registerService(QString::fromLatin1(ui::kBusName)).isValid());
+        start = startIn(data.path(), enqueue, this);
+        QTRY_VERIFY_WITH_TIMEOUT(start->state() == QProcess::NotRunning, 30000);
+        QCOMPARE(start->exitCode(), ui::kNotQueuedStatus);
+        QVERIFY(start->readAllStandardError().contains("is not a Mivex window"));
+        QVERIFY(other.interface()->unregisterService(QString::fromLatin1(ui::kBusName)));
+        QTRY_VERIFY_WITH_TIMEOUT(!nameOwned(), 30000);
+    }
     void laterStartsHandTheirWorkOver() {
         test::TempDir data;
         test::plantTree(data.path(), {"src/a.txt=a", "src/sub/", "dst/", "b=b", "c=c"});
