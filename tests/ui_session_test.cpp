@@ -1,7 +1,9 @@
 // One window per session, on a private session bus (dbus-run-session): later starts of the window
 // program hand their list or their --enqueue paths to this test's window and end, and give up
 // in bounded time on a name owner that does not answer as a window does.
+#include <linux/magic.h>
 #include <signal.h>
+#include <sys/vfs.h>
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -126,6 +128,49 @@ private slots:
         };
         window.cmdLoad->click();
         QCOMPARE(prompts.asked.size(), 1);
+    }
+
+    // A path on a filesystem that stalls (its FUSE daemon stopped): the window looks at it off
+    // its thread, keeps answering, and says within its bound that it could not; nothing is queued.
+    void enqueueOfAStalledPathIsAnsweredInTime() {
+        test::TempDir image, stick;
+        const std::string fat = image / "fat.img";
+        if (test::runProcess({"truncate", "-s", "8M", fat}).exitCode != 0 ||
+            test::runProcess({"/usr/sbin/mkfs.vfat", fat}).exitCode != 0) {
+            QSKIP("no mkfs.vfat");
+        }
+        QProcess daemon;  // in the foreground, so that this test may stop it
+        daemon.start(QStringLiteral("fusefat"), {"-f", "-o", "rw+", QString::fromStdString(fat),
+                                                 QString::fromStdString(stick.path())});
+        daemon.waitForStarted();
+        struct statfs fs {};
+        QTRY_VERIFY_WITH_TIMEOUT(
+            daemon.state() != QProcess::Running ||
+                (::statfs(stick.path().c_str(), &fs) == 0 && fs.f_type == FUSE_SUPER_MAGIC),
+            30000);
+        if (daemon.state() != QProcess::Running) {
+            QSKIP(qPrintable("fusefat could not mount a FAT image: " + daemon.readAll()));
+        }
+        test::ScriptedPrompts prompts;
+        ui::frmMain window;
+        QVERIFY(ui::serveSession(window));
+        const QString daemonPid = QString::number(daemon.processId());
+        ::kill(static_cast<pid_t>(daemon.processId()), SIGSTOP);
+        // Resumed from outside too: a window that looks on its own thread would wait for it.
+        QProcess resume;
+        resume.start(QStringLiteral("sh"), {"-c", "sleep 20; kill -CONT " + daemonPid});
+        QProcess* start =
+            startIn(image.path(), {"--enqueue", QString::fromStdString(stick / "a.txt")}, this);
+        QTRY_VERIFY_WITH_TIMEOUT(start->state() == QProcess::NotRunning, 30000);
+        ::kill(static_cast<pid_t>(daemon.processId()), SIGCONT);
+        QCOMPARE(start->exitCode(), ui::kNotQueuedStatus);
+        QVERIFY(start->readAllStandardError().contains("could not look at the paths"));
+        QTest::qWait(200);  // the late look is over: its answer and its entries are dropped
+        QVERIFY(window.queue().rows().empty());
+        resume.kill();
+        resume.waitForFinished();
+        test::runProcess({"fusermount", "-u", stick.path()});
+        QVERIFY(daemon.waitForFinished(30000));
     }
 };
 
