@@ -162,6 +162,12 @@ int Transfer::leaveIfEqual(const ItemWay& item, bool& left) {
     if (sameFile(there, st)) {
         return kSameFile;
     }
+    // A move removes the source for this file: size and time alone are not enough then (a
+    // restore, touch -r or a camera's clock give other bytes the same), so the bytes are
+    // compared, and a file that differs is replaced as "O" replaces it.
+    if (mCopied && !sameBytes(item, st, there)) {
+        return kSuccess;
+    }
     if (mOptions.keepHardLinks && st.st_nlink > 1) {
         // A first name left as it is stands for the copy that later names link to; a later name
         // is left only when it already is that copy.
@@ -174,12 +180,6 @@ int Transfer::leaveIfEqual(const ItemWay& item, bool& left) {
         } else {
             link.named(item.dstDir, item.dstName);
         }
-    }
-    // A move removes the source for this file: size and time alone are not enough then (a
-    // restore, touch -r or a camera's clock give other bytes the same), so the bytes are
-    // compared, and a file that differs is replaced as "O" replaces it.
-    if (mCopied && !sameBytes(item, st, there)) {
-        return kSuccess;
     }
     left = true;
     if (!mOneItem) {
