@@ -56,14 +56,17 @@ Fd probeFile(int dir, std::string& temp) {
     return fd;
 }
 
-}  // namespace
-
+// The grain shown by `kept`, what a filesystem kept of kProbeTime: every digit of that time
+// differs from zero, so the kept time ends in as many zeros as the filesystem drops (cut or
+// rounded; 2 s where whole seconds are even). 1 (exact) when what was kept is not that time.
 long long grainOfKept(const timespec& kept) {
+    if (kept.tv_sec < kProbeTime.tv_sec - 2 || kept.tv_sec > kProbeTime.tv_sec + 2) {
+        return 1;  // not kept at all (a filesystem that sets times of its own)
+    }
     const long long off =
         (kept.tv_sec - kProbeTime.tv_sec) * kSecond + (kept.tv_nsec - kProbeTime.tv_nsec);
-    if (kept.tv_sec < kProbeTime.tv_sec - 2 || kept.tv_sec > kProbeTime.tv_sec + 2 ||
-        off <= -kCoarsestGrainNs || off >= kCoarsestGrainNs) {
-        return 1;  // not kept at all (a filesystem that sets its own times)
+    if (off <= -kCoarsestGrainNs || off >= kCoarsestGrainNs) {
+        return 1;
     }
     if (kept.tv_nsec == 0) {
         return kept.tv_sec % 2 == 0 ? 2 * kSecond : kSecond;
@@ -74,6 +77,8 @@ long long grainOfKept(const timespec& kept) {
     }
     return grain;
 }
+
+}  // namespace
 
 long long timeGrainOf(int dir) {
     if (const long long grain = grainOfType(dir); grain != 0) {

@@ -15,14 +15,9 @@ namespace mivex {
 // The coarsest grain believed of any filesystem (FAT's): times further apart are never one.
 inline constexpr long long kCoarsestGrainNs = 2'000'000'000;
 
-// The grain shown by `kept`, what a filesystem kept of the time the probe asked for
-// (2001-09-09 01:46:41.123456789): every digit of that time differs from zero, so the kept time
-// ends in as many zeros as the filesystem drops. 1 (exact) when what was kept is not that time.
-long long grainOfKept(const timespec& kept);
-
 // The grain of the filesystem of the open folder `dir`: told by its type where that is certain,
 // else learnt by giving a file of its own there (unnamed where the filesystem allows, else under
-// a temporary name, removed at once) that time and reading back what was kept. 1 (exact) when it
+// a temporary name, removed at once) a time and reading back what was kept. 1 (exact) when it
 // cannot be learnt: then only equal times are equal, and a file is rather copied once more.
 long long timeGrainOf(int dir);
 

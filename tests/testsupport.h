@@ -1,6 +1,7 @@
 // Helpers shared by the tests: scratch folders and mounts, trees as text, child processes.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -128,6 +129,12 @@ inline void writeFile(const std::string& path, const std::string& content, mode_
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!(out << content).flush() || ::chmod(path.c_str(), mode) != 0) {
         throw std::runtime_error("cannot write " + path);
+    }
+}
+inline void setTimes(const std::string& path, timespec time) {  // access and modification
+    const timespec both[2] = {time, time};
+    if (::utimensat(AT_FDCWD, path.c_str(), both, AT_SYMLINK_NOFOLLOW) != 0) {
+        throw std::runtime_error("cannot set the times of " + path);
     }
 }
 inline std::string readFile(const std::string& path) {

@@ -7,6 +7,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
@@ -17,6 +18,7 @@
 #include "ui/session.h"
 
 using namespace mivex;
+using ui::toQ;
 
 namespace {
 
@@ -42,12 +44,18 @@ const Start kStarts[] = {
     {{"--enqueue", "--to"}, 2, {}, {}},  // a mistake: nothing asked of the window
 };
 
-// Runs the window program with `args` in `folder`, until it ends or 30 s have passed.
-QProcess* startIn(const std::string& folder, const QStringList& args, QObject* parent) {
-    auto* start = new QProcess(parent);
-    start->setWorkingDirectory(QString::fromStdString(folder));
-    start->start(QStringLiteral(MIVEX_GUI), args);
-    return start;
+// Runs the window program with `args` in `folder`, the event loop turning, until it ends (at
+// most 30 s): its exit status (-1: still running) and what it said on standard error.
+std::pair<int, QString> ended(const std::string& folder, const QStringList& args) {
+    QProcess start;
+    start.setWorkingDirectory(QString::fromStdString(folder));
+    start.start(QStringLiteral(MIVEX_GUI), args);
+    for (QDeadlineTimer limit(30000);
+         start.state() != QProcess::NotRunning && !limit.hasExpired();) {
+        QTest::qWait(20);
+    }
+    const int status = start.state() == QProcess::NotRunning ? start.exitCode() : -1;
+    return {status, QString::fromLocal8Bit(start.readAllStandardError())};
 }
 
 bool nameOwned() {
@@ -65,24 +73,23 @@ private slots:
         test::TempDir data;
         test::plantTree(data.path(), {"a.txt=a"});
         const QStringList enqueue{"--enqueue", "a.txt"};
-        QProcess* window = startIn(data.path(), {}, this);
+        QProcess window;
+        window.start(QStringLiteral(MIVEX_GUI), {});
         QTRY_VERIFY_WITH_TIMEOUT(nameOwned(), 30000);
-        ::kill(static_cast<pid_t>(window->processId()), SIGSTOP);
-        QProcess* start = startIn(data.path(), enqueue, this);
-        QTRY_VERIFY_WITH_TIMEOUT(start->state() == QProcess::NotRunning, 30000);
-        QCOMPARE(start->exitCode(), ui::kNotQueuedStatus);
-        QVERIFY(start->readAllStandardError().contains("did not answer within"));
-        ::kill(static_cast<pid_t>(window->processId()), SIGCONT);
-        window->kill();
-        QVERIFY(window->waitForFinished(30000));
+        ::kill(static_cast<pid_t>(window.processId()), SIGSTOP);
+        auto [status, errors] = ended(data.path(), enqueue);
+        QCOMPARE(status, ui::kNotQueuedStatus);
+        QVERIFY2(errors.contains("did not answer within"), qPrintable(errors));
+        ::kill(static_cast<pid_t>(window.processId()), SIGCONT);
+        window.kill();
+        QVERIFY(window.waitForFinished(30000));
         QTRY_VERIFY_WITH_TIMEOUT(!nameOwned(), 30000);
 
         QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "other");
         QVERIFY(other.interface()->registerService(QString::fromLatin1(ui::kBusName)).isValid());
-        start = startIn(data.path(), enqueue, this);
-        QTRY_VERIFY_WITH_TIMEOUT(start->state() == QProcess::NotRunning, 30000);
-        QCOMPARE(start->exitCode(), ui::kNotQueuedStatus);
-        QVERIFY(start->readAllStandardError().contains("is not a Mivex window"));
+        std::tie(status, errors) = ended(data.path(), enqueue);
+        QCOMPARE(status, ui::kNotQueuedStatus);
+        QVERIFY2(errors.contains("is not a Mivex window"), qPrintable(errors));
         QVERIFY(other.interface()->unregisterService(QString::fromLatin1(ui::kBusName)));
         QTRY_VERIFY_WITH_TIMEOUT(!nameOwned(), 30000);
     }
@@ -98,12 +105,8 @@ private slots:
         for (const Start& s : kStarts) {
             rows = s.rows.isEmpty() ? rows : s.rows;
             prompts.shown.clear();
-            QProcess start;
-            start.setWorkingDirectory(QString::fromStdString(data.path()));
-            start.start(QStringLiteral(MIVEX_GUI), s.args);
-            QTRY_VERIFY_WITH_TIMEOUT(start.state() == QProcess::NotRunning, 30000);
-            QCOMPARE(start.exitCode(), s.status);
-            const QString errors = QString::fromLocal8Bit(start.readAllStandardError());
+            const auto [status, errors] = ended(data.path(), s.args);
+            QCOMPARE(status, s.status);
             QTRY_COMPARE(prompts.texts().size(), s.refused.size());  // told after the answer
             for (qsizetype i = 0; i < s.refused.size(); ++i) {
                 QVERIFY2(errors.contains(s.refused[i]) && prompts.texts()[i].contains(s.refused[i]),
@@ -140,8 +143,7 @@ private slots:
             QSKIP("no mkfs.vfat");
         }
         QProcess daemon;  // in the foreground, so that this test may stop it
-        daemon.start(QStringLiteral("fusefat"), {"-f", "-o", "rw+", QString::fromStdString(fat),
-                                                 QString::fromStdString(stick.path())});
+        daemon.start(QStringLiteral("fusefat"), {"-f", "-o", "rw+", toQ(fat), toQ(stick.path())});
         daemon.waitForStarted();
         struct statfs fs {};
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -156,15 +158,14 @@ private slots:
         QVERIFY(ui::serveSession(window));
         const QString daemonPid = QString::number(daemon.processId());
         ::kill(static_cast<pid_t>(daemon.processId()), SIGSTOP);
-        // Resumed from outside too: a window that looks on its own thread would wait for it.
+        // Resumed from outside as well: a window that looked on its own thread would hold the
+        // test for good.
         QProcess resume;
         resume.start(QStringLiteral("sh"), {"-c", "sleep 20; kill -CONT " + daemonPid});
-        QProcess* start =
-            startIn(image.path(), {"--enqueue", QString::fromStdString(stick / "a.txt")}, this);
-        QTRY_VERIFY_WITH_TIMEOUT(start->state() == QProcess::NotRunning, 30000);
+        const auto [status, errors] = ended(image.path(), {"--enqueue", toQ(stick / "a.txt")});
         ::kill(static_cast<pid_t>(daemon.processId()), SIGCONT);
-        QCOMPARE(start->exitCode(), ui::kNotQueuedStatus);
-        QVERIFY(start->readAllStandardError().contains("could not look at the paths"));
+        QCOMPARE(status, ui::kNotQueuedStatus);
+        QVERIFY2(errors.contains("could not look at the paths"), qPrintable(errors));
         QTest::qWait(200);  // the late look is over: its answer and its entries are dropped
         QVERIFY(window.queue().rows().empty());
         resume.kill();
