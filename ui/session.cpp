@@ -146,8 +146,10 @@ public slots:
         setDelayedReply(true);
         QThread* looking = QThread::create([pending] { pending->looked = lookAt(pending->line); });
         connect(looking, &QThread::finished, this, [this, pending] {
-            answer(*pending,
-                   pending->call.createReply(admitLooked(mWindow, pending->line, pending->looked)));
+            if (!pending->answered) {  // else the start has heard that nothing was queued
+                answer(*pending, pending->call.createReply(
+                                     admitLooked(mWindow, pending->line, pending->looked)));
+            }
         });
         connect(looking, &QThread::finished, looking, &QObject::deleteLater);
         QTimer::singleShot(kLookWaitMs, this, [this, pending] {
@@ -163,7 +165,7 @@ public slots:
     }
 
 private:
-    // The first answer goes; a later one is dropped, with what it would have queued.
+    // The first answer goes; a later one is dropped.
     static void answer(PendingEnqueue& pending, const QDBusMessage& reply) {
         if (!pending.answered) {
             pending.answered = true;
