@@ -1,13 +1,16 @@
 // The bytes of one file: copy_file_range where the filesystems allow it (it may share the
 // blocks), else a read/write loop; holes stay holes, and a file that changes size meanwhile is
-// noticed.
+// noticed. And the comparison of two files' bytes, for a move under "U".
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <memory>
+#include <string>
 
 #include "engine/transferengine.h"
 #include "platform/posixio.h"
@@ -30,7 +33,63 @@ char* copyBuffer() {
     return buffer.get();
 }
 
+// Opens a regular file for reading, as it was looked at (`st`): the same file, size and time.
+Fd openAsSeen(int dir, const std::string& name, const struct stat& st) {
+    Fd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat now;
+    if (fd.valid() &&
+        (::fstat(fd.get(), &now) != 0 || !sameFile(now, st) || now.st_size != st.st_size ||
+         now.st_mtim.tv_sec != st.st_mtim.tv_sec || now.st_mtim.tv_nsec != st.st_mtim.tv_nsec)) {
+        fd.reset();
+    }
+    return fd;
+}
+
+// Reads up to `length` bytes at `offset`, going on after short reads: the count, or -1.
+ssize_t readAt(int fd, char* buffer, std::size_t length, off_t offset) {
+    std::size_t got = 0;
+    while (got < length) {
+        const ssize_t n = ::pread(fd, buffer + got, length - got, offset + static_cast<off_t>(got));
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
 }  // namespace
+
+bool Transfer::sameBytes(const ItemWay& item, const struct stat& st, const struct stat& there) {
+    const Fd src = openAsSeen(item.srcDir, item.name, st);
+    const Fd dst = openAsSeen(item.dstDir, item.dstName, there);
+    if (!src.valid() || !dst.valid()) {
+        return false;
+    }
+    started(item.srcPath);
+    char* const mine = copyBuffer();
+    const auto theirs = std::make_unique<char[]>(kBufferSize);
+    for (off_t offset = 0;;) {
+        if (stopped()) {
+            return false;
+        }
+        const ssize_t a = readAt(src.get(), mine, kBufferSize, offset);
+        const ssize_t b = readAt(dst.get(), theirs.get(), kBufferSize, offset);
+        if (a < 0 || a != b || std::memcmp(mine, theirs.get(), static_cast<std::size_t>(a)) != 0) {
+            return false;
+        }
+        if (a == 0) {
+            return offset == st.st_size;  // to the end, and no further than looked at
+        }
+        offset += a;
+    }
+}
 
 int Transfer::copyData(int src, int dst, const struct stat& st) {
     // A size of 0 is what /proc, /sys and some FUSE filesystems report for files whose text is

@@ -395,6 +395,10 @@
       <translation>„%1“ kann nicht in die Warteschlange: Ein Pfad darin darf weder " --&gt; " noch einen Zeilenumbruch enthalten, nicht auf " --&gt;" enden und muss gültiges UTF-8 sein.</translation>
     </message>
     <message>
+      <source>"%1" is not a folder: an operation's destination must be a folder.</source>
+      <translation>„%1“ ist kein Ordner: Das Ziel einer Operation muss ein Ordner sein.</translation>
+    </message>
+    <message>
       <source>Please select a file. To add all files, please use the Add This Folder button</source>
       <translation>Bitte wählen Sie eine Datei. Um alle Dateien hinzuzufügen, verwenden Sie bitte die Schaltfläche „Ordner hinzufügen“</translation>
     </message>
