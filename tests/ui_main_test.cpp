@@ -335,7 +335,8 @@ private slots:
                 q(logFileName(std::time(nullptr))));
         process("M-O --> src/b.txt --> dst");
         QCOMPARE(w.filSource->path(), at("dst"));
-        QCOMPARE(said(), QStringList({"file copy operation", "Files copied successfully"}));
+        QCOMPARE(said(), QStringList({"change it first.", "file copy operation",
+                                      "Files copied successfully"}));
     }
 
     // The options dialog on a row: the codes it opens with, those picked with Space, Enter.
@@ -447,8 +448,11 @@ private slots:
         const bool destMoved = (control == "cmdMakeNewDir" || control == "dirDest") && *p.made;
         QCOMPARE(w.destPath(), *data / (destMoved ? p.made : "dst"));
         QCOMPARE(w.dirSource->path(), at(control == "dirSource" ? p.made : "src"));
-        QCOMPARE(prompts->shown.size(), *p.shown ? 1u : 0u);
-        QCOMPARE(prompts->texts().join("").left(int(qstrlen(p.shown))), QString(p.shown));
+        // The unsaved queue's question aside (the rows' `choice` answers it).
+        QStringList messages = prompts->texts();
+        messages.removeIf([](const QString& t) { return t.startsWith("The queue holds entries"); });
+        QCOMPARE(messages.size(), *p.shown ? 1 : 0);
+        QCOMPARE(messages.join("").left(int(qstrlen(p.shown))), QString(p.shown));
         QCOMPARE(opened.join("; ") + (w.isVisible() ? "" : "closed"), QString(p.opened));
     }
 
@@ -527,12 +531,13 @@ private slots:
             {{"C-N --> src/big --> small/new", "C-N --> gone --> dst"},
              {"line 2: gone", "small/new: the entries would write 5.0 MB there"}}};
         for (const auto& [queue, named] : runs) {
-            prompts->asked.clear();
+            prompts->shown.clear();
             const test::Names before = test::describeTree(small.path());
             w.LoadQueueList(writeList("q.flq", queue));
             QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
-            const QString asked = prompts->asked.join("").replace(at(""), "");
-            QCOMPARE(prompts->asked.size(), named.isEmpty() ? 0 : 1);
+            const QStringList questions = prompts->texts().filter("Nothing has been written yet");
+            const QString asked = questions.join("").replace(at(""), "");
+            QCOMPARE(questions.size(), named.isEmpty() ? 0 : 1);
             for (const QString& line : named) {
                 QVERIFY2(asked.contains(line), qPrintable(asked));
             }

@@ -153,7 +153,7 @@ QString frmMain::outcomeText(std::size_t row) const {
 
 void frmMain::closeRun(bool ok) {
     for (QPointer<frmMain> self(this); self;) {
-        QStringList buttons;
+        QStringList buttons{tr("OK")};
         const bool hasLog = !gLogPath.empty();
         if (hasLog) {
             buttons << tr("Open Run Log");
@@ -167,12 +167,17 @@ void frmMain::closeRun(bool ok) {
         if (!ok && !again.empty()) {
             buttons << tr("Retry Failed");
         }
-        const int pressed = Prompts::current().detailedChoice(
+        const int pressed = Prompts::current().question(
             this,
             ok ? tr("Files copied successfully") : tr("Errors occurred during file copy operation"),
-            QStringLiteral("Mivex"), mRunDetails, buttons);
-        if (!self || pressed < 0) {
-            return;
+            QStringLiteral("Mivex"),
+            {.buttons = buttons,
+             .preferred = 0,
+             .onEscape = 0,
+             .details = mRunDetails,
+             .icon = Prompts::Icon::None});
+        if (!self || pressed <= 0) {
+            return;  // OK, or the window went meanwhile
         }
         if (buttons[pressed] == tr("Open Run Log")) {
             mnuShowRunLog_Click();

@@ -68,11 +68,14 @@ bool confirmRun(QWidget* parent, const std::vector<std::string>& rows) {
             QCoreApplication::translate("mivex",
                                         "Continue to run the queue anyway, or Cancel to change it "
                                         "first.");
-    const int answer =
-        Prompts::current().choose(parent, text, QStringLiteral("Mivex"),
-                                  {QCoreApplication::translate("mivex", "Continue"),
-                                   QCoreApplication::translate("mivex", "Cancel")},
-                                  missing.size() + room.size() > kShownLines ? details : QString());
+    const int answer = Prompts::current().question(
+        parent, text, QStringLiteral("Mivex"),
+        {.buttons = {QCoreApplication::translate("mivex", "Continue"),
+                     QCoreApplication::translate("mivex", "Cancel")},
+         .preferred = 0,
+         .onEscape = 1,
+         .details = missing.size() + room.size() > kShownLines ? details : QString(),
+         .icon = Prompts::Icon::Warning});
     return answer == 0;
 }
 

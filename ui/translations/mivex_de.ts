@@ -251,6 +251,10 @@
   <context>
     <name>mivex::ui::frmMain</name>
     <message>
+      <source>OK</source>
+      <translation>OK</translation>
+    </message>
+    <message>
       <source>Source</source>
       <translation>Quelle</translation>
     </message>
