@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -187,8 +188,9 @@ class MainWindowTest : public QObject {
 
     // The window of one gesture, shown, its panes on `src` and `dst` below the data folder (where
     // it starts when `src` is empty).
-    frmMain& open(const std::string& src = "src", const std::string& dst = "dst") {
-        mWindow.emplace();
+    frmMain& open(const std::string& src = "src", const std::string& dst = "dst",
+                  DriveSource drives = listDrives) {
+        mWindow.emplace(std::move(drives));
         mWindow->show();
         if (!src.empty()) {
             point(*mWindow, src, dst);
@@ -251,18 +253,30 @@ private slots:
         QCOMPARE(said(), QStringList({"the correct type", "does not exist"}));
     }
 
-    // A drive that cannot be read says so and leaves the panes at the root; others do not.
+    // A drive that cannot be read says so and leaves the panes at the root; others do not. The
+    // filesystem fails (the fault shim, in a run of this test of its own), not the window.
     void unreadableDriveLeavesThePanesAtTheRoot() {
-        DriveList::setDrivesForTesting({"/", at("src"), at("dst")});
-        frmMain& w = open("");
-        FolderList::failFolderForTesting(at("src"), ENOMEDIUM);
-        w.drvSource->setDrive(at("src"));
-        w.drvDest->setDrive(at("src"));
+        if (!qEnvironmentVariableIsSet("MIVEX_FAULT")) {
+            QProcess self;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("LD_PRELOAD", MIVEX_FAULTS);
+            env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+            env.insert("MIVEX_FAULT", "open:ENOMEDIUM:/nomedium,open:EACCES:/noaccess");
+            self.setProcessEnvironment(env);
+            self.setProcessChannelMode(QProcess::ForwardedChannels);
+            self.start(QCoreApplication::applicationFilePath(), {QTest::currentTestFunction()});
+            QVERIFY(self.waitForFinished(120000));
+            QCOMPARE(self.exitCode(), 0);
+            return;
+        }
+        test::plantTree(data->path(), {"nomedium/", "noaccess/"});
+        const std::vector<std::string> drives{"/", *data / "nomedium", *data / "noaccess"};
+        frmMain& w = open("", "", [&] { return drives; });
+        w.drvSource->setDrive(at("nomedium"));
+        w.drvDest->setDrive(at("nomedium"));
         QCOMPARE(w.filSource->path() + q(w.destPath()), QStringLiteral("//"));
-        FolderList::failFolderForTesting(at("src"), EACCES);
-        w.drvSource->setDrive(at("src"));
-        FolderList::failFolderForTesting({}, 0);
-        DriveList::setDrivesForTesting({});
+        w.drvSource->setDrive(at("noaccess"));
+        QCOMPARE(w.filSource->path(), QStringLiteral("/"));
         QCOMPARE(said(), QStringList({"cannot be accessed.", "cannot be accessed."}));
     }
 
@@ -460,8 +474,7 @@ private slots:
     // the drive while the drive list still named it). Browsing from "/" shows every ancestor.
     void folderListsEndAtTheDrivesRoot() {
         test::plantTree(data->path(), {"stick/docs/", "stick/music/"});
-        DriveList::setDrivesForTesting({"/", at("stick")});
-        frmMain& w = open("");
+        frmMain& w = open("", "", [&] { return std::vector<std::string>{"/", *data / "stick"}; });
         const auto entries = [](const FolderList* list) {
             QStringList out;
             for (int i = 0; i < list->count(); ++i) {
@@ -486,7 +499,6 @@ private slots:
             QCOMPARE(list->path() + " " + drive->drive(), at("stick") + " " + at("stick"));
             QCOMPARE(entries(list), stick);
         }
-        DriveList::setDrivesForTesting({});
     }
 
     // A cabinet that cannot be written says why, and sends the user to no made-up address: the
