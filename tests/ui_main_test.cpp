@@ -601,6 +601,13 @@ private slots:
         files.setOption(QFileDialog::DontUseNativeDialog);
         QCOMPARE(files.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->text(),
                  QStringLiteral("Abbrechen"));
+        // A run's details: the core's texts too.
+        w.LoadQueueList(writeList("q.flq", {"C-N --> missing --> dst"}));
+        QVERIFY(!w.CopyOperation());
+        QCOMPARE(QString(w.runDetails()).replace(at(""), ""),
+                 "Zeile 1: C-N --> missing --> dst: Die Quelle existiert nicht (Code 2)\n\n"
+                 "Laufprotokoll: " +
+                     q(logFileName(std::time(nullptr))));
     }
 };
 

@@ -181,6 +181,11 @@ private slots:
         QCOMPARE(window.isNull(), how >= 2);
         delete window;
         if (how == 3) {
+            QVERIFY2(prompts.shown.back().details.startsWith(
+                         "line 1: C-N --> " + QString::fromStdString(mBig) + " --> " +
+                         QString::fromStdString(dst.path()) +
+                         ": the run was stopped during this entry\nThe run was stopped;"),
+                     qPrintable(prompts.shown.back().details));
             QCOMPARE(tip(w, 0), QStringLiteral("stopped: the run was stopped during this entry"));
             QCOMPARE(tip(w, 1, Qt::AccessibleDescriptionRole),
                      QStringLiteral("not run: the run was stopped"));

@@ -15,6 +15,7 @@
 #include "platform/resultcodes.h"
 #include "queue/log.h"
 #include "queue/queueentry.h"
+#include "queue/runfailure.h"
 #include "run/bytesize.h"
 #include "ui/main/frmmain.h"
 #include "ui/main/frmprogress.h"
@@ -87,9 +88,15 @@ bool frmMain::runRows(const std::vector<std::size_t>& which) {
     for (RunFailure& failure : run.failures) {
         failure.line = which[failure.line - 1] + 1;
     }
-    std::string partial;
+    std::string partial, stopped;
     for (std::size_t i = 0; i < which.size(); ++i) {
         const RowOutcome& outcome = run.outcomes[i];
+        if (outcome.state == RowState::Stopped) {
+            stopped = fromQ(tr("line %1: %2: the run was stopped during this entry")
+                                .arg(which[i] + 1)
+                                .arg(toQ(printable(all[which[i]])))) +
+                      "\n";
+        }
         mOutcomes[which[i]] = outcome;
         mQueue->setOutcome(static_cast<int>(which[i]), outcomeText(which[i]));
         if (!outcome.partialPath.empty()) {
@@ -101,8 +108,14 @@ bool frmMain::runRows(const std::vector<std::size_t>& which) {
         }
     }
     // What failed and where the log is, so that the closing message can tell.
-    mRunDetails =
-        run.ok() ? QString() : toQ(partial + describeRun(run.failures, run.stopped, run.logPath));
+    std::string details = describeRun(run.failures, run.stopped, run.logPath);
+    // The entry a stop ended is named after the failures before it, as it came in the run.
+    std::size_t afterFailures = 0;
+    for (const RunFailure& failure : run.failures) {
+        afterFailures += describeFailure(failure).size() + 1;
+    }
+    details.insert(afterFailures, stopped);
+    mRunDetails = run.ok() ? QString() : toQ(partial + details);
     if (run.filesLeft > 0) {
         // Update entries ("U") skip what is equal already; the details say how much that was.
         const QString left =

@@ -251,6 +251,10 @@
   <context>
     <name>mivex::ui::frmMain</name>
     <message>
+      <source>line %1: %2: the run was stopped during this entry</source>
+      <translation>Zeile %1: %2: Der Lauf wurde während dieses Eintrags angehalten</translation>
+    </message>
+    <message>
       <source>OK</source>
       <translation>OK</translation>
     </message>
