@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QtDBus/QtDBus>
 
+#include "platform/resultcodes.h"
 #include "queue/copyoperation.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
@@ -112,6 +113,33 @@ private slots:
         ShellOpRecord missing{.pFrom = src / "nothing-here", .pTo = dst.path()};
         QCOMPARE(window.run(missing, 3, 5), 2);
         QTRY_COMPARE(label("lblEntry"), QStringLiteral("Entry 3 of 5"));
+    }
+
+    // What a skip leaves undone is taken off the whole run: after the big file is skipped and the
+    // small one copied, the run is whole at what was done, not at the big file's size.
+    void skippedBytesLeaveTheWholeRun() {
+        TempDir dst;
+        frmProgress window;
+        window.beginRun({"C-N --> " + mBig + " --> " + dst.path(),
+                         "C-N --> " + *mBigDir / "next.txt" + " --> " + dst.path()});
+        QTimer skip;
+        connect(&skip, &QTimer::timeout, [&] {
+            if (moving(&window)) {
+                QTest::mouseClick(window.findChild<QPushButton*>("cmdSkip"), Qt::LeftButton);
+            }
+        });
+        skip.start(10);
+        ShellOpRecord big{.pFrom = mBig, .pTo = dst.path()};
+        QCOMPARE(window.run(big, 1, 2), kSkipped);
+        skip.stop();
+        ShellOpRecord small{.pFrom = *mBigDir / "next.txt", .pTo = dst.path()};
+        QCOMPARE(window.run(small, 2, 2), 0);
+        const auto* run = window.findChild<QLabel*>("lblRun");
+        QTRY_VERIFY2(run->text().endsWith(", 1 of 1 files"), qPrintable(run->text()));
+        const QStringList sizes = run->text().section(", ", 0, 0).mid(11).split(" of ");
+        QVERIFY2(sizes.size() == 2 && sizes[0] == sizes[1] && sizes[0] != "512.0 MB",
+                 qPrintable(run->text()));
+        QCOMPARE(window.findChild<QProgressBar*>("barRun")->value(), 1000);
     }
 
     void stopsPromptlyAndCleanly_data() {

@@ -207,10 +207,14 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
     {
         std::lock_guard lock(shared->mutex);
         if (mInRunCount++ > 0) {
-            // What the entry before did counts for the whole run; one skipped or failed counts
-            // as passed.
-            mBytesBefore += std::max(shared->latest.bytesDone, shared->latest.bytesTotal);
-            mFilesBefore += std::max(shared->latest.filesDone, shared->latest.filesTotal);
+            // What the entry before did counts for the whole run as done; what it left undone
+            // (skipped, failed) is taken off the run's size, which the bar and the time left
+            // measure against.
+            const TransferProgress& last = shared->latest;
+            mBytesBefore += last.bytesDone;
+            mFilesBefore += last.filesDone;
+            mBytesLeftOut += last.bytesTotal - std::min(last.bytesDone, last.bytesTotal);
+            mFilesLeftOut += last.filesTotal - std::min(last.filesDone, last.filesTotal);
         }
         shared->latest = TransferProgress{};
         shared->latest.currentFile = record.pFrom;
@@ -345,8 +349,10 @@ void frmProgress::refreshRun(const TransferProgress& now) {
         showPercent(-1);
         return;
     }
-    const std::uint64_t totalBytes = std::max(mTotals.bytes(), bytes);
-    const std::uint64_t totalFiles = std::max(mTotals.files(), files);
+    const std::uint64_t totalBytes =
+        std::max(mTotals.bytes() - std::min(mBytesLeftOut, mTotals.bytes()), bytes);
+    const std::uint64_t totalFiles =
+        std::max(mTotals.files() - std::min(mFilesLeftOut, mTotals.files()), files);
     lblRun->setText(tr("Whole run: %1 of %2, %3 of %4 files")
                         .arg(humanBytes(bytes), humanBytes(totalBytes),
                              englishLocale().toString(static_cast<qulonglong>(files)),
