@@ -1,5 +1,6 @@
 // The main window and the windows it opens, offscreen: every button and key, the queue's ways in,
 // the options dialog, captions and overlaps. One fixture for all; it runs once more with DejaVu.
+#include <QButtonGroup>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -135,6 +136,14 @@ QString flawIn(QWidget* window) {
             !text.isEmpty() && !r.contains(c->fontMetrics().boundingRect(r, wrap, text));
         if (!c->objectName().startsWith("qt_") && (cut || c->font().pointSizeF() < 6.0)) {
             return c->objectName() + " cannot show its caption";
+        }
+    }
+    // The choices of one set are drawn in one size.
+    for (const QButtonGroup* group : window->findChildren<QButtonGroup*>()) {
+        for (const QAbstractButton* button : group->buttons()) {
+            if (button->font().pointSizeF() != group->buttons().first()->font().pointSizeF()) {
+                return button->objectName() + " is drawn in another size than its set";
+            }
         }
     }
     // Each frame's line, as drawn (the frame's own pixels near its right edge), clears the
@@ -582,6 +591,26 @@ private slots:
                 window->show();
                 QCOMPARE(flawIn(window), QString());
             }
+            // The progress window's labels at their longest, in the user's language and locale.
+            const QString size = QLocale().toString(1023.9, 'f', 1) + " GB";
+            const QString count = QLocale().toString(999'999);
+            const auto said = [](const char* text) {
+                return QCoreApplication::translate("mivex::ui::frmProgress", text);
+            };
+            const std::pair<const char*, QString> longest[] = {
+                {"lblEntry", said("Entry %1 of %2").arg(count, count)},
+                {"lblBytes", said("%1 of %2").arg(size, size)},
+                {"lblFiles", said("%1 of %2 %3").arg(count, count, said("files"))},
+                {"lblRun",
+                 said("Whole run: %1 of %2, %3 of %4 files").arg(size, size, count, count)},
+                {"lblRemaining", said("%1 h %2 min left").arg(99).arg(59)},
+                {"lblSpeed", said("Speed: %1/s").arg(size)}};
+            for (const auto& [name, text] : longest) {
+                auto* label = progress.findChild<QLabel*>(name);
+                label->setVisible(true);
+                label->setText(text);
+            }
+            QCOMPARE(flawIn(&progress), QString());
         }
         QApplication::setFont(font);
         QVERIFY2(rowHeights[8] > 0 && rowHeights[16] >= 1.8 * rowHeights[8],
@@ -601,6 +630,12 @@ private slots:
         files.setOption(QFileDialog::DontUseNativeDialog);
         QCOMPARE(files.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->text(),
                  QStringLiteral("Abbrechen"));
+        // Numbers in the locale's way.
+        test::writeFile(*data / "src/k.bin", std::string(3000, 'k'));
+        frmProgress progress(&w);
+        ShellOpRecord record{.pFrom = *data / "src/k.bin", .pTo = *data / "dst"};
+        QCOMPARE(progress.run(record, 1, 1), 0);
+        QTRY_COMPARE(progress.findChild<QLabel*>("lblBytes")->text(), "2,9 KB von 2,9 KB");
         // A run's details: the core's texts too.
         w.LoadQueueList(writeList("q.flq", {"C-N --> missing --> dst"}));
         QVERIFY(!w.CopyOperation());

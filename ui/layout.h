@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QButtonGroup>
 #include <QFont>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -13,6 +14,7 @@
 #include <QScreen>
 #include <QString>
 #include <QWidget>
+#include <algorithm>
 
 namespace mivex::ui {
 
@@ -86,6 +88,19 @@ inline void fitCaptions(QWidget* root) {
         for (QFont font = w->font(); !captionFits(w) && font.pointSizeF() > smallest;) {
             font.setPointSizeF(font.pointSizeF() - 0.25);
             w->setFont(font);
+        }
+    }
+    // The choices of one set are read together: all in the size the longest of them needed.
+    for (const QButtonGroup* group : root->findChildren<QButtonGroup*>()) {
+        qreal points = 0;
+        for (const QAbstractButton* button : group->buttons()) {
+            const qreal own = button->font().pointSizeF();
+            points = points > 0 ? std::min(points, own) : own;
+        }
+        for (QAbstractButton* button : group->buttons()) {
+            QFont font = button->font();
+            font.setPointSizeF(points);
+            button->setFont(font);
         }
     }
 }

@@ -16,7 +16,7 @@
 #include "queue/log.h"
 #include "queue/queueentry.h"
 #include "queue/runfailure.h"
-#include "run/bytesize.h"
+#include "ui/localnumbers.h"
 #include "ui/main/frmmain.h"
 #include "ui/main/frmprogress.h"
 #include "ui/main/runnotifier.h"
@@ -103,8 +103,8 @@ bool frmMain::runRows(const std::vector<std::size_t>& which) {
             partial += fromQ(tr("line %1 was left unfinished in %2 (%3 files, %4 complete)\n")
                                  .arg(which[i] + 1)
                                  .arg(toQ(printable(outcome.partialPath)))
-                                 .arg(outcome.partialFiles)
-                                 .arg(toQ(formatBytes(outcome.partialBytes))));
+                                 .arg(localCount(outcome.partialFiles))
+                                 .arg(localBytes(outcome.partialBytes)));
         }
     }
     // What failed and where the log is, so that the closing message can tell.
@@ -118,14 +118,15 @@ bool frmMain::runRows(const std::vector<std::size_t>& which) {
     mRunDetails = run.ok() ? QString() : toQ(partial + details);
     if (run.filesLeft > 0) {
         // Update entries ("U") skip what is equal already; the details say how much that was.
-        const QString left =
-            tr("Files left as they were, their copy being equal already: %1").arg(run.filesLeft);
+        const QString left = tr("Files left as they were, their copy being equal already: %1")
+                                 .arg(localCount(run.filesLeft));
         mRunDetails = mRunDetails.isEmpty() ? left : left + QStringLiteral("\n") + mRunDetails;
     }
     std::size_t failed = run.failures.size();
-    QString word = run.done == 1 ? tr("1 entry done") : tr("%1 entries done").arg(run.done);
+    QString word =
+        run.done == 1 ? tr("1 entry done") : tr("%1 entries done").arg(localCount(run.done));
     if (failed != 0) {
-        word += tr(", %1 failed").arg(failed);
+        word += tr(", %1 failed").arg(localCount(failed));
     }
     if (run.stopped) {
         word += tr(", the run was stopped");

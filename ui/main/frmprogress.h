@@ -52,6 +52,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    void reserveRoom();
     void refreshDisplay();
     void refreshRun(const TransferProgress& now);
     void showPercent(int percent);

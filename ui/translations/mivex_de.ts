@@ -4,6 +4,10 @@
   <context>
     <name>mivex</name>
     <message>
+      <source>%1 bytes</source>
+      <translation>%1 Bytes</translation>
+    </message>
+    <message>
       <source>This file does not exist</source>
       <translation>Diese Datei existiert nicht</translation>
     </message>
