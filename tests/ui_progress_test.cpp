@@ -2,6 +2,7 @@
 // and archives stop, pause, skip and retry, and what the desktop and the rows hear of a run's end.
 #include <sys/statvfs.h>
 
+#include <QAction>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -69,6 +70,23 @@ private:
     }
     QString tip(frmMain& w, int row, int role = Qt::ToolTipRole) {
         return w.lstQueue->model()->index(row, 0).data(role).toString();
+    }
+    // The marks the rows show, as drawn (a null picture for none); each the only one of its kind.
+    static QList<QImage> marks(frmMain& w) {
+        QList<QImage> out;
+        for (int row = 0; row < w.lstQueue->count(); ++row) {
+            const auto icon = w.lstQueue->model()->index(row, 0).data(Qt::DecorationRole);
+            out << (icon.isNull() ? QImage() : icon.value<QIcon>().pixmap(16).toImage());
+        }
+        return out;
+    }
+    static bool allDrawnAndUnlike(const QList<QImage>& pictures) {
+        for (int i = 0; i < pictures.size(); ++i) {
+            if (pictures[i].isNull() || pictures.indexOf(pictures[i]) != i) {
+                return false;
+            }
+        }
+        return true;
     }
 
     QProcess mBus;
@@ -217,6 +235,17 @@ private slots:
             QCOMPARE(tip(w, 0), QStringLiteral("stopped: the run was stopped during this entry"));
             QCOMPARE(tip(w, 1, Qt::AccessibleDescriptionRole),
                      QStringLiteral("not run: the run was stopped"));
+            // Marked, stopped and not run; a moved row loses its mark, and its text stays.
+            QVERIFY(allDrawnAndUnlike(marks(w)));
+            w.lstQueue->setCurrentRow(0);
+            for (QAction* action : w.lstQueue->actions()) {
+                if (action->shortcut() == QKeySequence(Qt::ALT | Qt::Key_Down)) {
+                    action->trigger();
+                }
+            }
+            QCOMPARE(marks(w), QList<QImage>(2));
+            QVERIFY(tip(w, 0, Qt::DisplayRole)
+                        .endsWith("next.txt --> " + QString::fromStdString(dst.path())));
         }
     }
 
@@ -284,6 +313,9 @@ private slots:
             }
             for (int row = 0; row < 3; ++row) {
                 tips << tip(w, row, row == 2 ? Qt::AccessibleDescriptionRole : Qt::ToolTipRole);
+            }
+            if (tips.size() == 3) {
+                QVERIFY(allDrawnAndUnlike(marks(w)));  // skipped, copied, failed
             }
         };
         TempDir dst;

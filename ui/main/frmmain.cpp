@@ -131,6 +131,9 @@ void frmMain::buildWindow() {
     cmdSave->raise();
 
     lstQueue->setFont(compactFont(8.25));
+    // A run's marks before the rows are as tall as their text: the rows keep their height.
+    const int markSize = lstQueue->fontMetrics().height();
+    lstQueue->setIconSize(QSize(markSize, markSize));
     lstQueue->setSelectionMode(QAbstractItemView::SingleSelection);
     drawFramesAsDesigned(central);
     fitCaptions(central);

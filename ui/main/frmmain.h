@@ -123,6 +123,7 @@ private:
     bool runRows(const std::vector<std::size_t>& which);
     void closeRun(bool ok);
     QString outcomeText(std::size_t row) const;
+    static RowMark outcomeMark(const RowOutcome& outcome);
     std::string dayLogPath() const;
     // The keyboard's additions (frmmainkeys.cpp).
     void addKeys();

@@ -98,7 +98,7 @@ bool frmMain::runRows(const std::vector<std::size_t>& which) {
                       "\n";
         }
         mOutcomes[which[i]] = outcome;
-        mQueue->setOutcome(static_cast<int>(which[i]), outcomeText(which[i]));
+        mQueue->setOutcome(static_cast<int>(which[i]), outcomeText(which[i]), outcomeMark(outcome));
         if (!outcome.partialPath.empty()) {
             partial += fromQ(tr("line %1 was left unfinished in %2 (%3 files, %4 complete)\n")
                                  .arg(which[i] + 1)
@@ -133,6 +133,20 @@ bool frmMain::runRows(const std::vector<std::size_t>& which) {
     }
     mNotifier->runEnded(word, inUse);
     return run.ok();
+}
+
+RowMark frmMain::outcomeMark(const RowOutcome& outcome) {
+    switch (outcome.state) {
+        case RowState::Done:
+            return RowMark::Done;
+        case RowState::Failed:
+            return outcome.code == kSkipped ? RowMark::Skipped : RowMark::Failed;
+        case RowState::Stopped:
+            return RowMark::Stopped;
+        case RowState::NotRun:
+            return RowMark::NotRun;
+    }
+    return RowMark::None;
 }
 
 QString frmMain::outcomeText(std::size_t row) const {

@@ -1,9 +1,39 @@
 // The queue store as a list model.
 #include "ui/main/queuemodel.h"
 
+#include <QApplication>
+#include <QIcon>
+#include <QStyle>
 #include <utility>
 
 namespace mivex::ui {
+
+namespace {
+
+// The style's own pictures, one for each mark.
+QIcon markIcon(RowMark mark) {
+    QStyle::StandardPixmap picture = QStyle::SP_DialogApplyButton;
+    switch (mark) {
+        case RowMark::None:
+        case RowMark::Done:
+            break;
+        case RowMark::Failed:
+            picture = QStyle::SP_MessageBoxCritical;
+            break;
+        case RowMark::Skipped:
+            picture = QStyle::SP_MediaSkipForward;
+            break;
+        case RowMark::Stopped:
+            picture = QStyle::SP_MediaStop;
+            break;
+        case RowMark::NotRun:
+            picture = QStyle::SP_MediaPause;
+            break;
+    }
+    return QApplication::style()->standardIcon(picture);
+}
+
+}  // namespace
 
 int QueueModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(mStore.size());
@@ -13,9 +43,12 @@ QVariant QueueModel::data(const QModelIndex& index, int role) const {
     if (index.parent().isValid() || !holds(index.row())) {
         return {};
     }
+    const Outcome outcome = mOutcomes.value(index.row());
     if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole) {
-        const QString outcome = mOutcomes.value(index.row());
-        return outcome.isEmpty() ? QVariant() : QVariant(outcome);
+        return outcome.text.isEmpty() ? QVariant() : QVariant(outcome.text);
+    }
+    if (role == Qt::DecorationRole) {
+        return outcome.mark == RowMark::None ? QVariant() : QVariant(markIcon(outcome.mark));
     }
     if (role != Qt::DisplayRole) {
         return {};
@@ -40,11 +73,11 @@ void QueueModel::replaceAt(int row, std::string entry) {
     if (holds(row)) {
         mStore.replaceAt(static_cast<std::size_t>(row), std::move(entry));
         if (row < mOutcomes.size()) {
-            mOutcomes[row].clear();
+            mOutcomes[row] = {};
         }
         changed();
         const QModelIndex changed = index(row);
-        emit dataChanged(changed, changed, {Qt::DisplayRole});
+        emit dataChanged(changed, changed, {Qt::DisplayRole, Qt::DecorationRole});
     }
 }
 
@@ -95,7 +128,7 @@ bool QueueModel::moveRow(int row, int step) {
     mStore.swapRows(static_cast<std::size_t>(row), static_cast<std::size_t>(other));
     for (const int moved : {row, other}) {  // a run's outcome no longer names the row's place
         if (moved < mOutcomes.size()) {
-            mOutcomes[moved].clear();
+            mOutcomes[moved] = {};
         }
     }
     endMoveRows();
@@ -120,16 +153,17 @@ bool QueueModel::assign(std::vector<std::string> rows) {
     return true;
 }
 
-void QueueModel::setOutcome(int row, const QString& text) {
+void QueueModel::setOutcome(int row, const QString& text, RowMark mark) {
     if (!holds(row)) {
         return;
     }
     while (mOutcomes.size() <= row) {
-        mOutcomes.append(QString());
+        mOutcomes.append(Outcome{});
     }
-    mOutcomes[row] = text;
+    mOutcomes[row] = {text, mark};
     const QModelIndex changed = index(row);
-    emit dataChanged(changed, changed, {Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
+    emit dataChanged(changed, changed,
+                     {Qt::ToolTipRole, Qt::AccessibleDescriptionRole, Qt::DecorationRole});
 }
 
 }  // namespace mivex::ui

@@ -13,6 +13,9 @@
 
 namespace mivex::ui {
 
+// What a run made of a row, as the mark drawn before it.
+enum class RowMark { None, Done, Failed, Skipped, Stopped, NotRun };
+
 class QueueModel : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -33,9 +36,9 @@ public:
     void clear();
     // Replaces every row; false (and nothing changes) for more than the queue can hold.
     bool assign(std::vector<std::string> rows);
-    // What a run made of a row, shown as its tooltip and told to screen readers; a row that
-    // changes, or moves, loses it.
-    void setOutcome(int row, const QString& text);
+    // What a run made of a row: a mark drawn before its entry, and `text` as its tooltip and as
+    // what screen readers are told of it. A row that changes, or moves, loses both.
+    void setOutcome(int row, const QString& text, RowMark mark);
     // Takes back the last removal or clearing; false when there is none to take back.
     bool undo();
     // Moves a row one place up (-1) or down (+1); false at either end.
@@ -52,7 +55,11 @@ private:
     bool holds(int row) const { return row >= 0 && static_cast<std::size_t>(row) < mStore.size(); }
 
     QueueStore mStore;
-    QStringList mOutcomes;  // by row; shorter than the queue when the last rows have none
+    struct Outcome {
+        QString text;
+        RowMark mark = RowMark::None;
+    };
+    QList<Outcome> mOutcomes;  // by row; shorter than the queue when the last rows have none
     unsigned long long mVersion = 0, mSavedVersion = 0, mLastVersion = 0;
     // What the last removal or clearing took: one row at its place, or the whole queue.
     struct Taken {
