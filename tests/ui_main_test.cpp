@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <map>
 
 #include "queue/log.h"
@@ -175,10 +176,12 @@ QString flawIn(QWidget* window) {
     };
     for (int i = 0; i < all.size(); ++i) {
         for (int j = 0; j < i; ++j) {
-            // One pixel of the design (15 twips) may be shared: the layout does so.
+            // One pixel of the design (15 twips) may be shared: the layout does so. Scaled, its
+            // edges are rounded apart: one pixel more.
             const QRect both = all[i]->geometry() & all[j]->geometry();
+            const int shared = twips(15) + 1;
             if (all[i]->parent() == all[j]->parent() && counts(all[i]) && counts(all[j]) &&
-                both.width() > twips(15) && both.height() > twips(15)) {
+                both.width() > shared && both.height() > shared) {
                 return all[j]->objectName() + " covers " + all[i]->objectName();
             }
         }
@@ -233,6 +236,46 @@ class MainWindowTest : public QObject {
             out << w.lstQueue->model()->index(i, 0).data().toString().replace(at(""), "");
         }
         return out;
+    }
+
+    // Every window at `points`, shown (the main window last: it holds the others, which are laid
+    // out once shown), then the progress window with its labels at their longest in the user's
+    // language and locale: `check` looks at each. The main window has a row queued.
+    void eachWindowAt(qreal points, const std::function<void(QWidget*)>& check) {
+        QFont larger = QApplication::font();
+        larger.setPointSizeF(points);
+        QApplication::setFont(larger);
+        frmMain& w = open();
+        w.AddToQueue("Folder");
+        frmOptions options(&w, w.optionsContext());
+        options.SetupForm(QStringLiteral("Defaults"));
+        frmAbout about(&w);
+        frmHelp help(&w);
+        frmProgress progress(&w);
+        frmStatus status(&w);
+        for (QWidget* window :
+             std::initializer_list<QWidget*>{&options, &about, &help, &progress, &status, &w}) {
+            window->show();
+            check(window);
+        }
+        const QString size = QLocale().toString(1023.9, 'f', 1) + " GB";
+        const QString count = QLocale().toString(999'999);
+        const auto said = [](const char* text) {
+            return QCoreApplication::translate("mivex::ui::frmProgress", text);
+        };
+        const std::pair<const char*, QString> longest[] = {
+            {"lblEntry", said("Entry %1 of %2").arg(count, count)},
+            {"lblBytes", said("%1 of %2").arg(size, size)},
+            {"lblFiles", said("%1 of %2 %3").arg(count, count, said("files"))},
+            {"lblRun", said("Whole run: %1 of %2, %3 of %4 files").arg(size, size, count, count)},
+            {"lblRemaining", said("%1 h %2 min left").arg(99).arg(59)},
+            {"lblSpeed", said("Speed: %1/s").arg(size)}};
+        for (const auto& [name, text] : longest) {
+            auto* label = progress.findChild<QLabel*>(name);
+            label->setVisible(true);
+            label->setText(text);
+        }
+        check(&progress);
     }
 
 private slots:
@@ -573,48 +616,40 @@ private slots:
         const QFont font = QApplication::font();
         std::map<qreal, int> rowHeights;
         for (const qreal points : {font.pointSizeF(), 8.0, 16.0, 22.0}) {
-            QFont larger(font);
-            larger.setPointSizeF(points);
-            QApplication::setFont(larger);
-            frmMain& w = open();
-            w.AddToQueue("Folder");
-            rowHeights[points] = w.lstQueue->visualRect(w.lstQueue->model()->index(0, 0)).height();
-            frmOptions options(&w, w.optionsContext());
-            options.SetupForm(QStringLiteral("Defaults"));
-            frmAbout about(&w);
-            frmHelp help(&w);
-            frmProgress progress(&w);
-            frmStatus status(&w);
-            // The main window last: it holds the others, which are laid out once shown.
-            for (QWidget* window :
-                 std::initializer_list<QWidget*>{&options, &about, &help, &progress, &status, &w}) {
-                window->show();
-                QCOMPARE(flawIn(window), QString());
-            }
-            // The progress window's labels at their longest, in the user's language and locale.
-            const QString size = QLocale().toString(1023.9, 'f', 1) + " GB";
-            const QString count = QLocale().toString(999'999);
-            const auto said = [](const char* text) {
-                return QCoreApplication::translate("mivex::ui::frmProgress", text);
-            };
-            const std::pair<const char*, QString> longest[] = {
-                {"lblEntry", said("Entry %1 of %2").arg(count, count)},
-                {"lblBytes", said("%1 of %2").arg(size, size)},
-                {"lblFiles", said("%1 of %2 %3").arg(count, count, said("files"))},
-                {"lblRun",
-                 said("Whole run: %1 of %2, %3 of %4 files").arg(size, size, count, count)},
-                {"lblRemaining", said("%1 h %2 min left").arg(99).arg(59)},
-                {"lblSpeed", said("Speed: %1/s").arg(size)}};
-            for (const auto& [name, text] : longest) {
-                auto* label = progress.findChild<QLabel*>(name);
-                label->setVisible(true);
-                label->setText(text);
-            }
-            QCOMPARE(flawIn(&progress), QString());
+            eachWindowAt(points, [](QWidget* window) { QCOMPARE(flawIn(window), QString()); });
+            rowHeights[points] =
+                mWindow->lstQueue->visualRect(mWindow->lstQueue->model()->index(0, 0)).height();
         }
         QApplication::setFont(font);
         QVERIFY2(rowHeights[8] > 0 && rowHeights[16] >= 1.8 * rowHeights[8],
                  qPrintable(QString::number(rowHeights[16])));
+    }
+
+    // At 16 and 22 points on a 1366 x 768 screen (ui_main_test_small_screen), every window opens
+    // inside the screen's available area, the main window in the design's proportions, and every
+    // caption still fits.
+    void windowsFitTheScreen() {
+        const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+        if (room.size() != QSize(1366, 768)) {
+            QSKIP("runs as ui_main_test_small_screen");
+        }
+        const QFont font = QApplication::font();
+        for (const qreal points : {16.0, 22.0}) {
+            eachWindowAt(points, [&](QWidget* window) {
+                const QSize size = window->frameGeometry().size();
+                QVERIFY2(size.width() <= room.width() && size.height() <= room.height(),
+                         qPrintable(window->objectName() + QString(" %1x%2 at %3 pt")
+                                                               .arg(size.width())
+                                                               .arg(size.height())
+                                                               .arg(points)));
+                QCOMPARE(flawIn(window), QString());
+            });
+            const QWidget* client = mWindow->centralWidget();
+            const double proportion = client->width() * double(kLargestClientTwips[1]) /
+                                      (client->height() * double(kLargestClientTwips[0]));
+            QVERIFY2(qAbs(proportion - 1) < 0.01, qPrintable(QString::number(proportion)));
+        }
+        QApplication::setFont(font);
     }
 
     // Under LANG=de_DE.UTF-8 the window and Qt's own dialogs speak German (the captions' fit is

@@ -35,8 +35,8 @@ LogFolder frmMain::gLogPath;
 
 namespace {
 
-constexpr int kClientWidthTwips = 8865;
-constexpr int kClientHeightTwips = 7020;
+constexpr int kClientWidthTwips = kLargestClientTwips[0];
+constexpr int kClientHeightTwips = kLargestClientTwips[1];
 
 // Places `w` at a rectangle given in the window's coordinates, inside `frame` when it has one.
 template <typename W>

@@ -63,7 +63,9 @@ void perform(ShellOpRecord& record, TransferMonitor& monitor, int& code) {
 frmProgress::frmProgress(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       mShared(std::make_shared<ProgressShared>()) {
+    setObjectName(QStringLiteral("frmProgress"));
     setWindowTitle(tr("Processing files from your queue."));
+    setFont(fittedFont(font()));
     // Window-modal: the main window cannot start a second run but still repaints behind us.
     setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
 
