@@ -2,6 +2,8 @@
 // the selected drive reaches the pane's change handler.
 #include "ui/main/drivelist.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QStyle>
 
 #include "platform/drives.h"
@@ -12,7 +14,18 @@ DriveList::DriveList(DriveSource drives, QWidget* parent)
     : QComboBox(parent), mDrives(std::move(drives)) {
     setEditable(false);
     refresh();
-    connect(this, &QComboBox::currentIndexChanged, this, [this](int) { emit driveChanged(); });
+    connect(this, &QComboBox::currentIndexChanged, this, [this](int) {
+        showCurrent();
+        emit driveChanged();
+    });
+}
+
+// Screen readers learn the shown drive from the list's selected item and the description (see
+// accessible.cpp); Qt selects the item in the list only as the list drops down.
+void DriveList::showCurrent() {
+    view()->setCurrentIndex(model()->index(currentIndex(), 0));
+    QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&changed);
 }
 
 QString DriveList::drive() const {
@@ -47,6 +60,7 @@ void DriveList::refresh() {
     }
     setCurrentIndex(std::max(0, findData(keep)));
     blockSignals(wasBlocked);
+    showCurrent();
 }
 
 }  // namespace mivex::ui

@@ -28,6 +28,7 @@ signals:
     void driveChanged();  // by the user or by setDrive()
 
 private:
+    void showCurrent();
     DriveSource mDrives;
 };
 
