@@ -38,7 +38,8 @@ public:
 
     // A question answered by one of `buttons` (captions): the index of the one pressed. Enter
     // presses `preferred`; Escape and the title bar's close answer `onEscape`, and do nothing when
-    // it is -1. `details` unfold below the text (none when empty).
+    // it is -1. `details` unfold below the text (none when empty). Prompts that cannot ask take
+    // the preferred button.
     struct Question {
         QStringList buttons;
         int preferred = 0;
@@ -47,7 +48,10 @@ public:
         Icon icon = Icon::None;
     };
     virtual int question(QWidget* parent, const QString& text, const QString& title,
-                         const Question& question) = 0;
+                         const Question& question) {
+        (void)parent, (void)text, (void)title;
+        return question.preferred;
+    }
 
     // The prompts in use: the Qt dialogs unless a test installed others (nullptr restores them).
     static Prompts& current();
