@@ -2,38 +2,10 @@
 #include "ui/main/queuemodel.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QStyle>
 #include <utility>
 
 namespace mivex::ui {
-
-namespace {
-
-// The style's own pictures, one for each mark.
-QIcon markIcon(RowMark mark) {
-    QStyle::StandardPixmap picture = QStyle::SP_DialogApplyButton;
-    switch (mark) {
-        case RowMark::None:
-        case RowMark::Done:
-            break;
-        case RowMark::Failed:
-            picture = QStyle::SP_MessageBoxCritical;
-            break;
-        case RowMark::Skipped:
-            picture = QStyle::SP_MediaSkipForward;
-            break;
-        case RowMark::Stopped:
-            picture = QStyle::SP_MediaStop;
-            break;
-        case RowMark::NotRun:
-            picture = QStyle::SP_MediaPause;
-            break;
-    }
-    return QApplication::style()->standardIcon(picture);
-}
-
-}  // namespace
 
 int QueueModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(mStore.size());
@@ -134,6 +106,19 @@ bool QueueModel::moveRow(int row, int step) {
     endMoveRows();
     changed();
     return true;
+}
+
+const QIcon& QueueModel::markIcon(RowMark mark) const {
+    if (mMarkIcons[0].isNull()) {
+        QStyle* style = QApplication::style();
+        const QStyle::StandardPixmap pictures[] = {
+            QStyle::SP_DialogApplyButton, QStyle::SP_MessageBoxCritical,
+            QStyle::SP_MediaSkipForward, QStyle::SP_MediaStop, QStyle::SP_MediaPause};
+        for (std::size_t i = 0; i < mMarkIcons.size(); ++i) {
+            mMarkIcons[i] = style->standardIcon(pictures[i]);
+        }
+    }
+    return mMarkIcons[static_cast<std::size_t>(mark) - 1];
 }
 
 void QueueModel::changed() {

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QIcon>
 #include <QStringList>
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,7 +16,7 @@
 namespace mivex::ui {
 
 // What a run made of a row, as the mark drawn before it.
-enum class RowMark { None, Done, Failed, Skipped, Stopped, NotRun };
+enum class RowMark { None, Done, Failed, Skipped, Stopped, NotRun };  // markIcon's order
 
 class QueueModel : public QAbstractListModel {
     Q_OBJECT
@@ -53,6 +55,9 @@ private:
     // Every state of the queue gets a number of its own; an undo returns to the number it had.
     void changed();
     bool holds(int row) const { return row >= 0 && static_cast<std::size_t>(row) < mStore.size(); }
+    // The style's picture for a mark other than None; asked for once, as the style draws its
+    // pictures anew on every request.
+    const QIcon& markIcon(RowMark mark) const;
 
     QueueStore mStore;
     struct Outcome {
@@ -60,6 +65,7 @@ private:
         RowMark mark = RowMark::None;
     };
     QList<Outcome> mOutcomes;  // by row; shorter than the queue when the last rows have none
+    mutable std::array<QIcon, 5> mMarkIcons;  // by RowMark, from Done on
     unsigned long long mVersion = 0, mSavedVersion = 0, mLastVersion = 0;
     // What the last removal or clearing took: one row at its place, or the whole queue.
     struct Taken {
