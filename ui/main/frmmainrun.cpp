@@ -108,14 +108,13 @@ bool frmMain::runRows(const std::vector<std::size_t>& which) {
         }
     }
     // What failed and where the log is, so that the closing message can tell.
-    std::string details = describeRun(run.failures, run.stopped, run.logPath);
     // The entry a stop ended is named after the failures before it, as it came in the run.
-    std::size_t afterFailures = 0;
+    std::string details = partial;
     for (const RunFailure& failure : run.failures) {
-        afterFailures += describeFailure(failure).size() + 1;
+        details += describeFailure(failure) + "\n";
     }
-    details.insert(afterFailures, stopped);
-    mRunDetails = run.ok() ? QString() : toQ(partial + details);
+    details += stopped + describeRun({}, run.stopped, run.logPath);
+    mRunDetails = run.ok() ? QString() : toQ(details);
     if (run.filesLeft > 0) {
         // Update entries ("U") skip what is equal already; the details say how much that was.
         const QString left = tr("Files left as they were, their copy being equal already: %1")
