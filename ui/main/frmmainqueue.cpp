@@ -112,7 +112,7 @@ void frmMain::setQueueButtons(bool enabled) {
     cmdCopy->setEnabled(enabled);
     // While an archive is made the button stays disabled; it takes this state when the run ends.
     mMakeCabWanted = enabled;
-    cmdMakeCab->setEnabled(enabled && !archiveRunning());
+    cmdMakeCab->setEnabled(enabled && !mArchives->running());
 }
 
 // ----- queue gestures

@@ -4,6 +4,10 @@
   <context>
     <name>mivex</name>
     <message>
+      <source>%1 bytes</source>
+      <translation>%1 Bytes</translation>
+    </message>
+    <message>
       <source>This file does not exist</source>
       <translation>Diese Datei existiert nicht</translation>
     </message>
@@ -250,6 +254,14 @@
   </context>
   <context>
     <name>mivex::ui::frmMain</name>
+    <message>
+      <source>line %1: %2: the run was stopped during this entry</source>
+      <translation>Zeile %1: %2: Der Lauf wurde während dieses Eintrags angehalten</translation>
+    </message>
+    <message>
+      <source>OK</source>
+      <translation>OK</translation>
+    </message>
     <message>
       <source>Source</source>
       <translation>Quelle</translation>
