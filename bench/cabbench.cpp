@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     tick.start(0);
     QWidget owner;
     owner.show();
-    mivex::ui::cmdMakeCab_Click(&owner, rows);
+    mivex::ui::ArchiveMaker().cmdMakeCab_Click(&owner, rows);
     mivex::ui::Prompts::install(nullptr);
     return (shot.isEmpty() ? prompts.mLast.endsWith("was created successfully.") : saved) ? 0 : 1;
 }

@@ -2,7 +2,9 @@
 //   mivex_runshots FOLDER LIST  loads LIST into the main window, presses "Process Files!" and
 // saves the progress window running (progress-running.png) and paused (progress-paused.png),
 // then skips the entry in hand, and saves the closing box with its details unfolded
-// (run-finished-details.png), all into FOLDER.
+// (run-finished-details.png); then the main window with what each row came to
+// (main-window-after-run.png), and the options dialog of the defaults (options-defaults.png) and
+// of the first row (options-entry.png), all into FOLDER.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
@@ -14,6 +16,7 @@
 
 #include "ui/main/frmmain.h"
 #include "ui/main/frmprogress.h"
+#include "ui/options/frmoptions.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -48,6 +51,10 @@ int main(int argc, char** argv) {
             return;
         }
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box && step == 0 && !progress) {
+            box->defaultButton()->click();  // Continue: a source is gone, as the question says
+            return;
+        }
         if (!box || step < 4) {
             return;
         }
@@ -61,15 +68,29 @@ int main(int argc, char** argv) {
             step = 5;
         } else if (step == 5) {
             saved += box->grab().save(folder + "run-finished-details.png");
-            box->button(QMessageBox::Ok)->click();
+            box->defaultButton()->click();  // OK
             step = 6;
         }
     });
     tick.start(150);
     QTimer::singleShot(0, &w, [&] {
         w.cmdCopy->click();
+        tick.stop();
+        const auto shot = [&](QWidget* window, const char* name) {
+            window->show();
+            QApplication::processEvents();
+            saved += window->grab().save(folder + name);
+        };
+        shot(&w, "main-window-after-run.png");
+        mivex::ui::frmOptions defaults(&w, w.optionsContext());
+        defaults.SetupForm(QStringLiteral("Defaults"));
+        shot(&defaults, "options-defaults.png");
+        w.lstQueue->setCurrentRow(2);
+        mivex::ui::frmOptions entry(&w, w.optionsContext());
+        entry.SetupForm(QStringLiteral("FromList"));
+        shot(&entry, "options-entry.png");
         app.quit();
     });
     app.exec();
-    return saved == 3 ? 0 : 1;
+    return saved == 6 ? 0 : 1;
 }

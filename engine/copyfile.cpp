@@ -14,6 +14,7 @@
 #include "engine/transferengine.h"
 #include "engine/verify.h"
 #include "platform/tempnames.h"
+#include "platform/timegrain.h"
 
 namespace mivex::engine {
 
@@ -93,7 +94,10 @@ int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir,
 }
 
 int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
-                        Placement placement) {
+                        Placement placement, std::string* placedAs) {
+    if (placedAs) {
+        *placedAs = dstName;
+    }
     if (placement == Placement::Replace) {
         // The name reaches what this entry placed moments ago under another name: the destination
         // ignores case (or folds names otherwise), and replacing would lose that file for this one.
@@ -113,7 +117,11 @@ int Transfer::placeTemp(int dstDir, const std::string& temp, const std::string& 
         return claimFailure(dstDir, dstName);
     }
     const auto rename = [&](const std::string& candidate) {
-        return renameNoReplace(dstDir, temp.c_str(), dstDir, candidate.c_str());
+        const int done = renameNoReplace(dstDir, temp.c_str(), dstDir, candidate.c_str());
+        if (done == 0 && placedAs) {
+            *placedAs = candidate;
+        }
+        return done;
     };
     return claimCollisionName(dstDir, dstName, false, rename, &mSession.numbers) == 0
                ? kSuccess
@@ -164,13 +172,18 @@ int Transfer::leaveIfEqual(const ItemWay& item, bool& left) {
     if (::fstatat(item.srcDir, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(st.st_mode) ||
         ::fstatat(item.dstDir, item.dstName.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(there.st_mode) || there.st_size != st.st_size ||
-        there.st_mtim.tv_sec != st.st_mtim.tv_sec || there.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
+        !S_ISREG(there.st_mode) || there.st_size != st.st_size || !sameTime(item, st, there)) {
         return kSuccess;  // the copy below looks again and says what is wrong, if anything
     }
     // The destination is the source itself: "equal", but a move would remove the only copy.
     if (sameFile(there, st)) {
         return kSameFile;
+    }
+    // A move removes the source for this file: size and time alone are not enough then (a
+    // restore, touch -r or a camera's clock give other bytes the same), so the bytes are
+    // compared, and a file that differs is replaced as "O" replaces it.
+    if (mCopied && !sameBytes(item, st, there)) {
+        return kSuccess;
     }
     if (mOptions.keepHardLinks && st.st_nlink > 1) {
         // A first name left as it is stands for the copy that later names link to; a later name
@@ -195,6 +208,25 @@ int Transfer::leaveIfEqual(const ItemWay& item, bool& left) {
     ++mFilesLeft;
     report();
     return kSuccess;
+}
+
+bool Transfer::sameTime(const ItemWay& item, const struct stat& st, const struct stat& there) {
+    if (there.st_mtim.tv_sec == st.st_mtim.tv_sec && there.st_mtim.tv_nsec == st.st_mtim.tv_nsec) {
+        return true;
+    }
+    // Only a time within the coarsest grain costs a look at the destination's (learnt once).
+    return sameTimeAt(there.st_mtim, st.st_mtim, kCoarsestGrainNs) &&
+           sameTimeAt(there.st_mtim, st.st_mtim, mSession.grains.of(item.dstDir, there.st_dev));
+}
+
+void Transfer::keepTimeByName(int dstDir, const std::string& name, const struct stat& st) {
+    struct stat placed;
+    if (::fstatat(dstDir, name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(placed.st_mode) && !sameTimeAt(placed.st_mtim, st.st_mtim, kCoarsestGrainNs)) {
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (::utimensat(dstDir, name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+        }  // as kept times go: where the filesystem lets them be set
+    }
 }
 
 int Transfer::copyFile(const ItemWay& item) {
@@ -258,7 +290,7 @@ int Transfer::writeAndPlace(const ItemWay& item, int src, const struct stat& st,
 int Transfer::placeCopy(const ItemWay& item, Fd& dst, const std::string& temp,
                         const struct stat& st, bool occupied, HardLinks::Claim& link, int code) {
     if (code == kSuccess && !mAborted) {
-        code = nameCopy(dst, temp, item, occupied);
+        code = nameCopy(dst, temp, item, occupied, st);
     }
     if (code != kSuccess || mAborted) {
         if (!temp.empty()) {
@@ -328,8 +360,8 @@ int Transfer::writeCopy(int src, int dst, const struct stat& st, bool verifyNow,
     }
     // A copy that differs never gets a name: it goes away.
     if (code == kSuccess && !mAborted && verifyNow) {
-        code = verifyCopy(src, dst);
-        if (code == kCopyDiffers) {
+        code = verifyCopy(src, dst, [this] { return stopped(); });
+        if (code == kCopyDiffers && !stopped()) {
             noteDiffers(srcPath);
         }
     }
@@ -340,11 +372,18 @@ int Transfer::writeCopy(int src, int dst, const struct stat& st, bool verifyNow,
 }
 
 // Closes the complete copy and gives it its name (from `temp`, where it has one).
-int Transfer::nameCopy(Fd& dst, const std::string& temp, const ItemWay& item, bool occupied) {
+int Transfer::nameCopy(Fd& dst, const std::string& temp, const ItemWay& item, bool occupied,
+                       const struct stat& st) {
     if (!temp.empty()) {
-        return ::close(dst.release()) != 0
-                   ? codeFromErrno(errno)
-                   : placeTemp(item.dstDir, temp, item.dstName, item.placement);
+        if (::close(dst.release()) != 0) {
+            return codeFromErrno(errno);
+        }
+        std::string placedAs;
+        const int code = placeTemp(item.dstDir, temp, item.dstName, item.placement, &placedAs);
+        if (code == kSuccess) {
+            keepTimeByName(item.dstDir, placedAs, st);  // fusefat stamps a rename with its time
+        }
+        return code;
     }
     // close() can report a delayed write error (NFS, some FUSE filesystems). An unnamed file
     // needs its descriptor to get a name, but every close of a descriptor asks the

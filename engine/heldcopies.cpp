@@ -35,10 +35,11 @@ void Transfer::settleHeld(HeldCopies& held) {
     }
     for (std::size_t i = 0; i < held.copies.size(); ++i) {
         HeldCopy& c = held.copies[i];
-        int code = codes[i] == kSuccess && !mAborted ? compareContents(c.src.get(), c.dst.get())
-                                                     : codes[i];
+        int code = codes[i] == kSuccess && !mAborted
+                       ? compareContents(c.src.get(), c.dst.get(), [this] { return stopped(); })
+                       : codes[i];
         ::posix_fadvise(c.dst.get(), 0, 0, POSIX_FADV_DONTNEED);
-        if (code == kCopyDiffers) {
+        if (code == kCopyDiffers && !stopped()) {
             noteDiffers(c.srcPath);
         }
         HardLinks::Claim none;  // a held copy has no other names

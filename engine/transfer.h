@@ -16,8 +16,10 @@
 //     (a destination that ignores case), and a move removes a source file only while it is
 //     unchanged since its copy; a mode that cannot be set fails the item, but on a filesystem
 //     that holds no modes (FAT, exFAT, NTFS) the data is the copy;
-//   - update replaces as overwrite does, but a file whose size and modification time equal the
-//     incoming one's is left untouched; a move then removes that source file all the same;
+//   - update replaces as overwrite does, but a file whose size and modification time (at the
+//     destination's time grain, platform/timegrain.h) equal the incoming one's is left
+//     untouched; a move across filesystems compares such a file's bytes first, and removes the
+//     source only when they are its bytes, else replaces the file;
 //   - a copy keeps what cp -a keeps: hard links inside the entry, extended attributes, ACLs and
 //     capabilities too (copyoptions.h holds the rules);
 //   - the tree is walked and written with descriptor-relative calls and O_NOFOLLOW below the two
@@ -35,7 +37,8 @@ namespace mivex {
 
 enum class TransferKind { Copy, Move };
 // Update overwrites like Overwrite, but leaves a file alone whose size and modification time
-// equal the incoming file's (a rerun of a list copies only what changed).
+// equal the incoming file's (a rerun of a list copies only what changed); a move leaves it only
+// when its bytes are the source's too.
 enum class CollisionRule { Overwrite, KeepBoth, Update };
 
 struct TransferSession;

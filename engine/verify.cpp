@@ -37,7 +37,7 @@ ssize_t readAt(int fd, char* buffer, std::size_t size, off_t offset) {
 
 }  // namespace
 
-int compareContents(int a, int b) {
+int compareContents(int a, int b, const std::function<bool()>& stop) {
     thread_local std::unique_ptr<char[]> buffers;
     if (!buffers) {
         buffers = std::make_unique<char[]>(2 * kCompareBlock);
@@ -45,6 +45,9 @@ int compareContents(int a, int b) {
     char* const left = buffers.get();
     char* const right = left + kCompareBlock;
     for (off_t offset = 0;; offset += static_cast<off_t>(kCompareBlock)) {
+        if (stop && stop()) {
+            return kCopyDiffers;  // not known to be the same
+        }
         const ssize_t l = readAt(a, left, kCompareBlock, offset);
         if (l < 0) {
             return codeFromErrno(errno, true);
@@ -82,10 +85,10 @@ int readBackFromStorage(int dst) {
     return kSuccess;
 }
 
-int verifyCopy(int src, int dst) {
+int verifyCopy(int src, int dst, const std::function<bool()>& stop) {
     int code = readBackFromStorage(dst);
     if (code == kSuccess) {
-        code = compareContents(src, dst);
+        code = compareContents(src, dst, stop);
     }
     // What was read back stays out of the cache: a verified copy of a large tree must not push
     // the user's working set out of memory.

@@ -1,6 +1,8 @@
 // The queue store: rows in queue order, with the mirror text computed from them on demand.
 #include "queue/queuestore.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -16,6 +18,12 @@ bool storable(const std::string& path) {
     return isStorablePath(path) && path.find("\xEF\xBF\xBD") == std::string::npos;
 }
 
+// A missing destination folder is made by the run; one that stands as a file never can be.
+bool standsAsNonFolder(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 }  // namespace
 
 Admission QueueStore::check(const QueueEntry& entry, const std::string& sourceFolder) const {
@@ -29,6 +37,9 @@ Admission QueueStore::check(const QueueEntry& entry, const std::string& sourceFo
     }
     if (!storable(entry.dest)) {
         return Admission::DestinationNotStorable;
+    }
+    if (standsAsNonFolder(entry.dest)) {
+        return Admission::DestinationNotFolder;
     }
     if (const Admission queued = queuedAs(entry, kNoRow); queued != Admission::Admitted) {
         return queued;

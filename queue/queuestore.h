@@ -22,6 +22,7 @@ enum class Admission {
     SameFolder,              // the destination is the folder the source was taken from
     SourceNotStorable,       // a path that an entry cannot hold (isStorablePath), or that holds
     DestinationNotStorable,  //   U+FFFD, which stands for a name that could not be decoded
+    DestinationNotFolder,    // the destination stands and is no folder (a file, a device)
     Duplicate,               // the very entry is queued
     MovedEarlier,            // a queued move takes the source away before this entry would run
     QueueFull,               // kMaxEntries are queued

@@ -6,9 +6,9 @@
 
 namespace mivex {
 
-std::string formatBytes(std::uint64_t bytes) {
+ScaledBytes scaleBytes(std::uint64_t bytes) {
     if (bytes < 1024) {
-        return std::to_string(bytes) + " bytes";
+        return {static_cast<double>(bytes), nullptr};
     }
     static constexpr const char* kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
     double value = static_cast<double>(bytes) / 1024.0;
@@ -18,11 +18,19 @@ std::string formatBytes(std::uint64_t bytes) {
         value /= 1024.0;
         ++unit;
     }
+    return {value, kUnits[unit]};
+}
+
+std::string formatBytes(std::uint64_t bytes) {
+    const ScaledBytes scaled = scaleBytes(bytes);
+    if (!scaled.unit) {
+        return std::to_string(bytes) + " bytes";
+    }
     // to_chars, unlike printf, ignores the locale: never "1,5 MB" in a German one.
     char text[32];
     const auto written =
-        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 1);
-    return std::string(text, written.ptr) + ' ' + kUnits[unit];
+        std::to_chars(text, text + sizeof text, scaled.value, std::chars_format::fixed, 1);
+    return std::string(text, written.ptr) + ' ' + scaled.unit;
 }
 
 }  // namespace mivex

@@ -22,13 +22,15 @@ One window serves a desktop session: a list opened (or --enqueue) while a Mivex
 window is open goes to that window. --enqueue queues each PATH as the add buttons
 do, into FOLDER or else the destination pane's folder, with the window's default
 codes unless --move or --overwrite says otherwise; a refused PATH gets one line on
-standard error and exit status 1 (2: a mistake in the command line).
+standard error and exit status 1. Status 2: nothing was queued (a mistake in the
+command line, or no Mivex window answered within 10 seconds).
 
 A queue list holds one operation per line:
   C-N --> /home/ann/report.doc --> /backup
 C copies and M moves; N keeps both (the incoming item arrives as "name - Copy.ext"),
 O overwrites, U updates: overwrites only a file whose size or modification time
-differs from the incoming one's.
+(as finely as the destination keeps it) differs from the incoming one's; a move
+removes a source file only once the destination holds its bytes.
 
 An unattended run prints nothing when every entry succeeds. Each entry that fails is
 named on standard error with the reason. Exit status: 0 every entry succeeded, 1 an

@@ -35,6 +35,14 @@ try:
     said = list(heard(main))
     print("\n".join(f"{role}: {name}" for role, name in said))
     faults = [f"{role} {name!r} not heard" for role, name in EXPECTED if (role, name) not in said]
+    # Each drive list tells the drive it shows: as its description, and as the selected item of
+    # its list of drives.
+    for combo in pyatspi.findAllDescendants(main, lambda n: n.getRoleName() == "combo box"):
+        shown = [item.name for items in combo for item in items
+                 if item.getState().contains(pyatspi.STATE_SELECTED)]
+        print(f"{combo.name}: {combo.description!r}, selected {shown}")
+        if not combo.description.startswith("/") or shown != [combo.description]:
+            faults.append(f"{combo.name!r} does not tell the drive it shows")
     # The help window, opened through its menu item as a screen reader's user would.
     item = pyatspi.findDescendant(main, lambda n: n.name == "Mivex Help" and
                                   n.getRoleName() == "menu item")

@@ -53,6 +53,7 @@ TEST(QueueStore, AdmissionRulesInOrder) {
         {{}, 0, {"C", "N", "/s/\xEF\xBF\xBD", "/d"}, SourceNotStorable},  // a name not decoded
         {{}, 0, {"C", "N", "/s/\xED\xA0\x80", "/d"}, SourceNotStorable},  // a UTF-8 surrogate
         {{"C-N --> /s/a --> /d\xff"}, 0, {"C", "N", "/s/a", "/d\xff"}, DestinationNotStorable},
+        {{}, 0, {"C", "N", "/s/a", "/dev/null"}, DestinationNotFolder},
         {{file.text()}, 0, file, Duplicate},
         {{moved.text()}, 0, file, MovedEarlier},
         {{moved.text()}, 0, moved, Duplicate},  // a move is its own move form

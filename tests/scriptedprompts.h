@@ -29,14 +29,17 @@ public:
         shown.push_back({text, {}});
         return yes;
     }
-    int detailedChoice(QWidget*, const QString& text, const QString&, const QString& details,
-                       const QStringList& buttons) override {
+    // The first of `choices` that the question offers is pressed, else what Escape answers; by
+    // default the answers that leave the gestures as they were before these questions were asked.
+    int question(QWidget*, const QString& text, const QString&, const Question& q) override {
+        offered = q.buttons;
         if (beforeChoice) {
             beforeChoice();  // a look at the windows behind the box
         }
-        shown.push_back({text, details});
-        offered = buttons;
-        return buttons.indexOf(press);
+        shown.push_back({text, q.details});
+        const auto pressed = std::find_if(choices.begin(), choices.end(),
+                                          [&](const QString& c) { return q.buttons.contains(c); });
+        return pressed == choices.end() ? q.onEscape : int(q.buttons.indexOf(*pressed));
     }
     QString input(QWidget*, const QString&, const QString&, const QString&) override {
         return answer;
@@ -50,15 +53,6 @@ public:
         }
         return answer;
     }
-    // The first of `choices` that the question offers is pressed; by default the answers that
-    // leave the gestures as they were before these questions were asked.
-    int choose(QWidget*, const QString& text, const QString&, const QStringList& buttons,
-               const QString&) override {
-        asked << text;
-        const auto pressed = std::find_if(choices.begin(), choices.end(),
-                                          [&](const QString& c) { return buttons.contains(c); });
-        return pressed == choices.end() ? -1 : int(buttons.indexOf(*pressed));
-    }
     QStringList texts() const {
         QStringList out;
         for (const Shown& s : shown) {
@@ -69,10 +63,9 @@ public:
     std::vector<Shown> shown;
     QString answer;                      // empty: cancelled
     bool yes = true;                     // the answer to every question
-    QString press;                       // the button pressed in a box that offers some; else OK
-    QStringList offered;                 // the buttons the last such box offered
-    std::function<void()> beforeChoice;  // called as such a box, or a file dialog, is shown
-    QStringList asked, choices{"Discard", "Continue"};
+    QStringList offered;                 // the buttons the last question offered
+    std::function<void()> beforeChoice;  // called as a question, or a file dialog, is shown
+    QStringList choices{"Discard", "Continue"};
 };
 
 }  // namespace mivex::test

@@ -51,6 +51,18 @@ FusefatMount::FusefatMount(int megabytes) {
     }
 }
 
+Ext4Mount::Ext4Mount(int inodeBytes) {
+    const std::string image = mImage / "ext4.img";
+    ProcessResult r = runProcess({"truncate", "-s", "16M", image});
+    const char* mkfs = fs::exists("/usr/sbin/mkfs.ext4") ? "/usr/sbin/mkfs.ext4" : "mkfs.ext4";
+    r = r.exitCode == 0 ? runProcess({mkfs, "-q", "-F", "-I", std::to_string(inodeBytes), image})
+                        : r;
+    r = r.exitCode == 0 ? runProcess({"mount", "-o", "loop", image, path()}) : r;
+    if (r.exitCode != 0) {
+        mReason = "an ext4 image could not be made or mounted through a loop device: " + r.output;
+    }
+}
+
 void plantTree(const std::string& root, const Names& entries) {
     for (const std::string& e : entries) {
         const std::size_t link = e.find("->"), eq = e.find('=');

@@ -1,6 +1,7 @@
 // Helpers shared by the tests: scratch folders and mounts, trees as text, child processes.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@ inline constexpr auto kCopy = TransferKind::Copy;
 inline constexpr auto kMove = TransferKind::Move;
 inline constexpr auto kO = CollisionRule::Overwrite;
 inline constexpr auto kN = CollisionRule::KeepBoth;
+inline constexpr auto kU = CollisionRule::Update;
 // A transfer's monitor: wants totals unless told not to, hands each report to `onReport`, and asks
 // the transfer to stop once `stop` is set.
 struct Monitor : TransferMonitor {
@@ -110,6 +112,13 @@ struct FusefatMount : ScratchMount {
     TempDir mImage;
 };
 
+// An ext4 image of 16 MiB made with inodes of `inodeBytes` and mounted through a loop device:
+// with 128-byte inodes it keeps whole seconds, as ext3, many network and FUSE filesystems do.
+struct Ext4Mount : ScratchMount {
+    explicit Ext4Mount(int inodeBytes);
+    TempDir mImage;
+};
+
 // Declares `var`, a mount of `Kind` made from the arguments, or skips the test saying why.
 #define MIVEX_MOUNT_OR_SKIP(var, Kind, ...) \
     Kind var(__VA_ARGS__);                  \
@@ -120,6 +129,12 @@ inline void writeFile(const std::string& path, const std::string& content, mode_
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!(out << content).flush() || ::chmod(path.c_str(), mode) != 0) {
         throw std::runtime_error("cannot write " + path);
+    }
+}
+inline void setTimes(const std::string& path, timespec time) {  // access and modification
+    const timespec both[2] = {time, time};
+    if (::utimensat(AT_FDCWD, path.c_str(), both, AT_SYMLINK_NOFOLLOW) != 0) {
+        throw std::runtime_error("cannot set the times of " + path);
     }
 }
 inline std::string readFile(const std::string& path) {

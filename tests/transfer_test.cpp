@@ -164,6 +164,78 @@ TEST_P(TransferPlacing, LandsWhereTheRuleSays) {
     }
 }
 
+// A move with "U" from a tmpfs to another filesystem removes a source file only when the file at
+// the destination holds its bytes: one of equal size and time but other bytes (a restore,
+// touch -r) is replaced, also past the first block; a copy with "U" leaves it, by size and time.
+TEST(TransferUpdate, MoveAcrossComparesTheBytesOfEqualLookingFiles) {
+    const std::string big = randomBytes(600 << 10, 7);
+    for (const TransferKind kind : {kMove, kCopy}) {
+        SCOPED_TRACE(kind == kMove ? "move" : "copy");
+        MIVEX_MOUNT_OR_SKIP(from, TmpfsMount, 4 << 20);
+        TempDir to;
+        plantTree(from.path(), {"f.txt=new bytes", "p/same=same", "p/other=new!"});
+        plantTree(to.path(), {"f.txt=old bytes", "p/same=same", "p/other=old!"});
+        writeFile(from / "p/big", big);
+        writeFile(to / "p/big", big.substr(0, big.size() - 1) + "?");
+        for (const char* f : {"f.txt", "p/same", "p/other", "p/big"}) {
+            setTimes(from / f, {1000000000, 123456789});
+            setTimes(to / f, {1000000000, 123456789});
+        }
+        const TransferOutcome file = transferItem({from / "f.txt", to.path(), kind, kU});
+        const TransferOutcome folder = transferItem({from / "p", to.path(), kind, kU});
+        EXPECT_EQ(file.code + folder.code, 0);
+        const bool moved = kind == kMove;
+        EXPECT_EQ(file.filesLeft + folder.filesLeft, moved ? 1u : 4u);
+        EXPECT_EQ(readFile(to / "f.txt"), moved ? "new bytes" : "old bytes");
+        EXPECT_EQ(readFile(to / "p/other"), moved ? "new!" : "old!");
+        EXPECT_EQ(readFile(to / "p/big") == big, moved);
+        EXPECT_EQ(listTree(from.path()),
+                  moved ? Names{} : (Names{"f.txt", "p/", "p/big", "p/other", "p/same"}));
+    }
+}
+
+// `to`, a filesystem that keeps whole seconds or less, as the destination of "U" reruns: a
+// rerun, and a move after it, leave every file as it is; a time moved past FAT's 2 s is a change.
+void expectRerunsLeaveEveryFile(const std::string& to) {
+    TempDir src;
+    const Names files{"t/a", "t/b", "t/c", "t/d"};
+    plantTree(src.path(), {"t/a=a", "t/b=bb", "t/c=ccc", "t/d=dddd"});
+    // Odd and even seconds, nanoseconds near either end.
+    const timespec times[] = {
+        {1000000001, 999999999}, {1000000002, 1}, {1000000003, 500000000}, {1000000000, 0}};
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        setTimes(src / files[i], times[i]);
+    }
+    ASSERT_EQ(transferItem({src / "t", to, kCopy, kU}).code, 0);
+    ASSERT_EQ(lstatOf(to + "/t/a").st_mtim.tv_nsec, 0) << "the premise: times kept coarser";
+    std::vector<ino_t> inodes;
+    for (const std::string& f : files) {
+        inodes.push_back(lstatOf(to + "/" + f).st_ino);
+    }
+    TransferOutcome out = transferItem({src / "t", to, kCopy, kU});
+    EXPECT_EQ(out.code, 0);
+    EXPECT_EQ(out.filesLeft, files.size());
+    setTimes(src / "t/d", {1000000006, 0});
+    out = transferItem({src / "t", to, kMove, kU});
+    EXPECT_EQ(out.code, 0);
+    EXPECT_EQ(out.filesLeft, files.size() - 1);
+    EXPECT_EQ(lstatOf(to + "/t/d").st_mtim.tv_sec, 1000000006);
+    for (std::size_t i = 0; i + 1 < files.size(); ++i) {
+        EXPECT_EQ(lstatOf(to + "/" + files[i]).st_ino, inodes[i]) << files[i];
+    }
+    EXPECT_FALSE(exists(src / "t"));
+}
+
+TEST(TransferUpdate, RerunsOntoFatLeaveEveryFile) {
+    MIVEX_MOUNT_OR_SKIP(stick, FusefatMount, 8);
+    expectRerunsLeaveEveryFile(stick.path());
+}
+
+TEST(TransferUpdate, RerunsOntoWholeSecondExt4LeaveEveryFile) {
+    MIVEX_MOUNT_OR_SKIP(disk, Ext4Mount, 128);
+    expectRerunsLeaveEveryFile(disk.path());
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, TransferPlacing, ::testing::ValuesIn(kPlacings),
                          [](const auto& param) { return std::string(param.param.what); });
 
@@ -246,19 +318,22 @@ TEST(WorkPool, RunsAllKeepsFirstFailureAndDrainWaits) {
 }
 
 // "U" leaves a file of equal size and modification time as the very file it was (same inode and
-// ctime) and replaces one that differs in either; a move removes the source of both, and a
-// renaming move simply replaces.
+// ctime) and replaces one that differs in either, by nanoseconds alone on a filesystem that keeps
+// them; a move removes the source of both, and a renaming move simply replaces.
 TEST(TransferUpdate, LeavesEqualFilesAndReplacesTheRest) {
     for (const bool move : {false, true}) {
         for (const bool across : {false, true}) {
             SCOPED_TRACE(std::string(move ? "move" : "copy") + (across ? " across" : ""));
             TempDir root;
-            plantTree(root.path(), {"s/p/same=x", "s/p/size=longer", "s/p/time=y", "s/p/new=n",
-                                    "d/p/same=x", "d/p/size=short", "d/p/time=y", "d/p/extra=e"});
+            plantTree(root.path(),
+                      {"s/p/same=x", "s/p/size=longer", "s/p/time=y", "s/p/new=n", "s/p/nanos=z",
+                       "d/p/same=x", "d/p/size=short", "d/p/time=y", "d/p/extra=e", "d/p/nanos=z"});
             const timespec then[2] = {{1000000000, 123456789}, {1000000000, 123456789}};
-            for (const char* f : {"s/p/same", "s/p/size", "s/p/time", "d/p/same", "d/p/size"}) {
+            for (const char* f :
+                 {"s/p/same", "s/p/size", "s/p/time", "d/p/same", "d/p/size", "s/p/nanos"}) {
                 ASSERT_EQ(::utimensat(AT_FDCWD, (root / f).c_str(), then, 0), 0);
             }
+            setTimes(root / "d/p/nanos", {1000000000, 123456788});
             std::optional<BindMount> bind;  // one filesystem seen as two: a move copies
             if (across && !bind.emplace(root / "d", false).ok()) {
                 GTEST_SKIP() << bind->reason();
@@ -274,12 +349,14 @@ TEST(TransferUpdate, LeavesEqualFilesAndReplacesTheRest) {
                 after.st_ino == before.st_ino && after.st_ctim.tv_nsec == before.st_ctim.tv_nsec,
                 !renamed);
             EXPECT_EQ(out.filesLeft, renamed ? 0u : 1u);
-            EXPECT_EQ(lstatOf(root / "d/p/time").st_mtim.tv_nsec, 123456789);
-            Names expected{"d/",         "d/p/",       "d/p/extra=e",
-                           "d/p/new=n",  "d/p/same=x", "d/p/size=longer",
-                           "d/p/time=y", "s/"};
+            for (const char* replaced : {"d/p/time", "d/p/nanos"}) {
+                EXPECT_EQ(lstatOf(root / replaced).st_mtim.tv_nsec, 123456789) << replaced;
+            }
+            Names expected{"d/",        "d/p/",       "d/p/extra=e",     "d/p/nanos=z",
+                           "d/p/new=n", "d/p/same=x", "d/p/size=longer", "d/p/time=y",
+                           "s/"};
             if (!move) {
-                expected.insert(expected.end(), {"s/p/", "s/p/new=n", "s/p/same=x",
+                expected.insert(expected.end(), {"s/p/", "s/p/nanos=z", "s/p/new=n", "s/p/same=x",
                                                  "s/p/size=longer", "s/p/time=y"});
             }
             EXPECT_EQ(describeTree(root.path()), expected);

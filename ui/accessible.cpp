@@ -3,6 +3,7 @@
 // area, which the accessibility bus calls a filler.
 #include "ui/accessible.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QComboBox>
@@ -11,19 +12,29 @@ namespace mivex::ui {
 
 namespace {
 
+// A combo box named by its accessible name, which still tells what it shows: its list of items
+// as its child, as a plain Qt combo box has it (the combo box keeps its current item selected
+// there), and the shown item as its description and value.
 class NamedComboBox : public QAccessibleWidget {
 public:
     explicit NamedComboBox(QWidget* w) : QAccessibleWidget(w, QAccessible::ComboBox) {}
 
     QString text(QAccessible::Text t) const override {
-        const auto* combo = static_cast<const QComboBox*>(widget());
-        if (t == QAccessible::Value) {
-            return combo->currentText();
+        const QComboBox* box = combo();
+        if (t == QAccessible::Value || t == QAccessible::Description) {
+            return box->currentText();
         }
-        if (t == QAccessible::Name && !combo->accessibleName().isEmpty()) {
-            return combo->accessibleName();
+        if (t == QAccessible::Name && !box->accessibleName().isEmpty()) {
+            return box->accessibleName();
         }
         return QAccessibleWidget::text(t);
+    }
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(list()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child && child->object() == list() ? 0 : -1;
     }
     QStringList actionNames() const override {
         return QAccessibleWidget::actionNames() << showMenuAction();
@@ -35,6 +46,10 @@ public:
         }
         QAccessibleWidget::doAction(action);
     }
+
+private:
+    const QComboBox* combo() const { return static_cast<const QComboBox*>(widget()); }
+    QAbstractItemView* list() const { return combo()->view(); }
 };
 
 QAccessibleInterface* interfaceFor(const QString& className, QObject* object) {

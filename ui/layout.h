@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QButtonGroup>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -13,6 +15,7 @@
 #include <QScreen>
 #include <QString>
 #include <QWidget>
+#include <algorithm>
 
 namespace mivex::ui {
 
@@ -23,7 +26,10 @@ namespace mivex::ui {
 // as it would to the design's 8-point text: 16-point text gets 1.875 times the design.
 inline constexpr qreal kDesignPointSize = 8.0;
 inline constexpr qreal kDefaultPointSize = 9.0;
-inline qreal uiScale() {
+// The largest window's client area at the design's size (the main window's), in twips.
+inline constexpr int kLargestClientTwips[2] = {8865, 7020};
+
+inline qreal textScale() {
     const QFont font = QGuiApplication::font();
     qreal points = font.pointSizeF();
     if (points <= 0 && font.pixelSize() > 0) {
@@ -31,6 +37,31 @@ inline qreal uiScale() {
         points = font.pixelSize() * 72.0 / (screen ? screen->logicalDotsPerInchY() : 96.0);
     }
     return qBound(1.0, (points - (kDefaultPointSize - kDesignPointSize)) / kDesignPointSize, 4.0);
+}
+
+// The text's scale, unless the largest window would then outgrow the screen's available area:
+// then the scale at which it fits, with room for its title bar and menu bar (two lines of the
+// desktop's text each). The windows keep their proportions; below the design's size they do not
+// go.
+inline qreal uiScale() {
+    const qreal wanted = textScale();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        return wanted;
+    }
+    const QRect room = screen->availableGeometry();
+    const qreal pixelsPerTwip = screen->logicalDotsPerInchY() / 1440.0;
+    const int bars = 4 * QFontMetrics(QGuiApplication::font()).height();
+    const qreal fits = std::min(room.width() / (kLargestClientTwips[0] * pixelsPerTwip),
+                                (room.height() - bars) / (kLargestClientTwips[1] * pixelsPerTwip));
+    return std::max(1.0, std::min(wanted, fits));
+}
+
+// The desktop's font for a window that uses it as it is (not the design's face): at the text's
+// size, or smaller by as much as the screen made uiScale() smaller.
+inline QFont fittedFont(QFont font) {
+    font.setPointSizeF(font.pointSizeF() * uiScale() / textScale());
+    return font;
 }
 
 inline int twips(int value) {
@@ -86,6 +117,19 @@ inline void fitCaptions(QWidget* root) {
         for (QFont font = w->font(); !captionFits(w) && font.pointSizeF() > smallest;) {
             font.setPointSizeF(font.pointSizeF() - 0.25);
             w->setFont(font);
+        }
+    }
+    // The choices of one set are read together: all in the size the longest of them needed.
+    for (const QButtonGroup* group : root->findChildren<QButtonGroup*>()) {
+        qreal points = 0;
+        for (const QAbstractButton* button : group->buttons()) {
+            const qreal own = button->font().pointSizeF();
+            points = points > 0 ? std::min(points, own) : own;
+        }
+        for (QAbstractButton* button : group->buttons()) {
+            QFont font = button->font();
+            font.setPointSizeF(points);
+            button->setFont(font);
         }
     }
 }

@@ -13,6 +13,9 @@ namespace mivex::ui {
 
 namespace {
 
+constexpr QMessageBox::Icon kIcons[] = {QMessageBox::NoIcon, QMessageBox::Warning,
+                                        QMessageBox::Critical};  // by Prompts::Icon
+
 class QtPrompts : public Prompts {
 public:
     void message(QWidget* parent, const QString& text, const QString& title, Icon icon) override {
@@ -20,27 +23,13 @@ public:
     }
     void detailedMessage(QWidget* parent, const QString& text, const QString& title, Icon icon,
                          const QString& details) override {
-        QMessageBox box(icon == Icon::Critical ? QMessageBox::Critical : QMessageBox::NoIcon, title,
-                        text, QMessageBox::Ok, parent);
+        QMessageBox box(kIcons[static_cast<int>(icon)], title, text, QMessageBox::Ok, parent);
         box.setDetailedText(details);  // none when empty
         box.exec();
     }
     bool ask(QWidget* parent, const QString& text, const QString& title) override {
         return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
-    }
-    int detailedChoice(QWidget* parent, const QString& text, const QString& title,
-                       const QString& details, const QStringList& buttons) override {
-        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
-        box.setDetailedText(details);
-        std::vector<QAbstractButton*> added;
-        for (const QString& caption : buttons) {
-            added.push_back(box.addButton(caption, QMessageBox::ActionRole));
-        }
-        box.setDefaultButton(QMessageBox::Ok);
-        box.exec();
-        const auto it = std::find(added.begin(), added.end(), box.clickedButton());
-        return it == added.end() ? -1 : static_cast<int>(it - added.begin());
     }
     QString input(QWidget* parent, const QString& prompt, const QString& title,
                   const QString& defaultText) override {
@@ -49,17 +38,25 @@ public:
             QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, defaultText, &ok);
         return ok ? answer : QString();
     }
-    int choose(QWidget* parent, const QString& text, const QString& title,
-               const QStringList& buttons, const QString& details) override {
-        QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
-        box.setDetailedText(details);
+    // The preferred button accepts, the Escape answer rejects, the others are actions of their
+    // own: the desktop's button order places them as it places those of its own boxes.
+    int question(QWidget* parent, const QString& text, const QString& title,
+                 const Question& q) override {
+        QMessageBox box(kIcons[static_cast<int>(q.icon)], title, text, QMessageBox::NoButton,
+                        parent);
+        box.setDetailedText(q.details);  // none when empty
         QList<QAbstractButton*> made;
-        for (const QString& caption : buttons) {
-            made << box.addButton(
-                caption, made.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+        for (int i = 0; i < q.buttons.size(); ++i) {
+            const auto role = i == q.preferred  ? QMessageBox::AcceptRole
+                              : i == q.onEscape ? QMessageBox::RejectRole
+                                                : QMessageBox::ActionRole;
+            made << box.addButton(q.buttons[i], role);
         }
-        if (!made.isEmpty()) {
-            box.setDefaultButton(qobject_cast<QPushButton*>(made.first()));
+        if (q.preferred >= 0 && q.preferred < made.size()) {
+            box.setDefaultButton(qobject_cast<QPushButton*>(made[q.preferred]));
+        }
+        if (q.onEscape >= 0 && q.onEscape < made.size()) {
+            box.setEscapeButton(made[q.onEscape]);
         }
         box.exec();
         return made.indexOf(box.clickedButton());

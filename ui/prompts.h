@@ -12,7 +12,7 @@ namespace mivex::ui {
 
 class Prompts {
 public:
-    enum class Icon { None, Critical };
+    enum class Icon { None, Warning, Critical };
     virtual ~Prompts() = default;
 
     virtual void message(QWidget* parent, const QString& text, const QString& title, Icon icon) = 0;
@@ -28,14 +28,6 @@ public:
         (void)parent, (void)text, (void)title;
         return false;
     }
-    // A message with details and buttons of its own beside OK: the index in `buttons` of the one
-    // pressed, or -1 for OK or a closed box. Prompts that cannot offer buttons show the message.
-    virtual int detailedChoice(QWidget* parent, const QString& text, const QString& title,
-                               const QString& details, const QStringList& buttons) {
-        (void)buttons;
-        detailedMessage(parent, text, title, Icon::None, details);
-        return -1;
-    }
     // The answer, or an empty text when the user cancelled.
     virtual QString input(QWidget* parent, const QString& prompt, const QString& title,
                           const QString& defaultText) = 0;
@@ -44,13 +36,21 @@ public:
     virtual QString openFile(QWidget* parent, const QString& title, const QString& filter) = 0;
     virtual QString saveFile(QWidget* parent, const QString& title, const QString& filter) = 0;
 
-    // A question answered by one of `buttons` (captions, the first the default): the index of the
-    // one pressed, or -1 when the box was closed otherwise (Escape, the title bar). Prompts that
-    // cannot ask take the default.
-    virtual int choose(QWidget* parent, const QString& text, const QString& title,
-                       const QStringList& buttons, const QString& details) {
-        (void)parent, (void)text, (void)title, (void)details;
-        return buttons.isEmpty() ? -1 : 0;
+    // A question answered by one of `buttons` (captions): the index of the one pressed. Enter
+    // presses `preferred`; Escape and the title bar's close answer `onEscape`, and do nothing when
+    // it is -1. `details` unfold below the text (none when empty). Prompts that cannot ask take
+    // the preferred button.
+    struct Question {
+        QStringList buttons;
+        int preferred = 0;
+        int onEscape = -1;
+        QString details;
+        Icon icon = Icon::None;
+    };
+    virtual int question(QWidget* parent, const QString& text, const QString& title,
+                         const Question& question) {
+        (void)parent, (void)text, (void)title;
+        return question.preferred;
     }
 
     // The prompts in use: the Qt dialogs unless a test installed others (nullptr restores them).

@@ -18,6 +18,11 @@ inline constexpr char kBusName[] = "example.mivex.mivex";
 inline constexpr char kObjectPath[] = "/example/mivex/mivex";
 inline constexpr char kInterface[] = "example.mivex.mivex.Window";
 
+// The exit status of an --enqueue start whose paths no window took (the name's owner did not
+// answer in time, or is no Mivex window): nothing was queued, as with a mistake in the command
+// line or no display.
+inline constexpr int kNotQueuedStatus = 2;
+
 // What a start asks of the window: its command line (a list path, or nothing: come to the front),
 // or paths to queue.
 struct WindowWork {

@@ -22,9 +22,16 @@ void install(QCoreApplication& app, const QLocale& locale, const QString& name,
     }
 }
 
+// The core's texts (a run's failures, their reasons, the run log's place) are marked in the
+// "mivex" scope.
+std::string translateCoreText(const char* english) {
+    return QCoreApplication::translate("mivex", english).toStdString();
+}
+
 }  // namespace
 
 void installTranslations(QCoreApplication& app, const QLocale& locale, const QString& folder) {
+    installTextTranslator(translateCoreText);
     // "qt" gathers the catalogues of Qt's modules (qtbase: the file dialog, the standard buttons).
     install(app, locale, QStringLiteral("qt"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
     install(app, locale, QStringLiteral("mivex"),

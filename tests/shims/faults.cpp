@@ -200,6 +200,15 @@ SHIM(int, fstatat, (int fd, const char* name, struct stat* st, int flags),
 SHIM(int, unlinkat, (int fd, const char* name, int flags), (fd, fold(fd, name).c_str(), flags),
      false)
 
+int open(const char* name, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = flags & (O_CREAT | __O_TMPFILE) ? va_arg(ap, mode_t) : 0;
+    va_end(ap);
+    static const auto real = next<int (*)(const char*, int, ...)>("open");
+    return fails("open", AT_FDCWD, name) ? -1 : real(name, flags, mode);
+}
+
 int openat(int fd, const char* name, int flags, ...) {
     va_list ap;
     va_start(ap, flags);

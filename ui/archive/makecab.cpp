@@ -30,14 +30,21 @@ namespace {
 // The status window is brought up to date this often.
 constexpr int kWatchMs = 50;
 
-bool gRunning = false;
-
+// Sets a flag for its lifetime, unless the object that holds the flag went first.
 class RunGuard {
 public:
-    RunGuard() { gRunning = true; }
-    ~RunGuard() { gRunning = false; }
+    RunGuard(QObject* holder, bool& flag) : mHolder(holder), mFlag(flag) { mFlag = true; }
+    ~RunGuard() {
+        if (mHolder) {
+            mFlag = false;
+        }
+    }
     RunGuard(const RunGuard&) = delete;
     RunGuard& operator=(const RunGuard&) = delete;
+
+private:
+    QPointer<QObject> mHolder;
+    bool& mFlag;
 };
 
 // What the window thread and the job share: the file the walk is at, whether the cabinet is being
@@ -73,15 +80,11 @@ void build(ArchiveBuilder& builder, const std::string& cabinet,
 
 }  // namespace
 
-bool archiveRunning() {
-    return gRunning;
-}
-
-void cmdMakeCab_Click(QWidget* parent, const std::vector<std::string>& rows) {
-    if (gRunning) {
+void ArchiveMaker::cmdMakeCab_Click(QWidget* parent, const std::vector<std::string>& rows) {
+    if (mRunning) {
         return;
     }
-    RunGuard running;
+    const RunGuard running(this, mRunning);
     // `rows` may be the queue itself, which the user can change during the walk.
     const std::vector<std::string> queued = rows;
     QPointer<QWidget> owner = parent;

@@ -2,36 +2,30 @@
 // the selected drive reaches the pane's change handler.
 #include "ui/main/drivelist.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QStyle>
 
 #include "platform/drives.h"
 
 namespace mivex::ui {
 
-namespace {
-
-QStringList& testDrives() {
-    static QStringList drives;
-    return drives;
-}
-
-std::vector<std::string> currentDrives() {
-    if (testDrives().isEmpty()) {
-        return listDrives();
-    }
-    std::vector<std::string> drives;
-    for (const QString& drive : testDrives()) {
-        drives.push_back(drive.toStdString());
-    }
-    return drives;
-}
-
-}  // namespace
-
-DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
+DriveList::DriveList(DriveSource drives, QWidget* parent)
+    : QComboBox(parent), mDrives(std::move(drives)) {
     setEditable(false);
     refresh();
-    connect(this, &QComboBox::currentIndexChanged, this, [this](int) { emit driveChanged(); });
+    connect(this, &QComboBox::currentIndexChanged, this, [this](int) {
+        showCurrent();
+        emit driveChanged();
+    });
+}
+
+// Screen readers learn the shown drive from the list's selected item and the description (see
+// accessible.cpp); Qt selects the item in the list only as the list drops down.
+void DriveList::showCurrent() {
+    view()->setCurrentIndex(model()->index(currentIndex(), 0));
+    QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&changed);
 }
 
 QString DriveList::drive() const {
@@ -51,7 +45,7 @@ void DriveList::setDrive(const QString& path) {
 
 void DriveList::refresh() {
     const std::string previous = drive().toStdString();
-    const std::vector<std::string> drives = currentDrives();
+    const std::vector<std::string> drives = mDrives();
     // A drive that went away is replaced by the drive that now holds its mount point, which is
     // where the pane's folder already lives; so the pane needs no notice either way.
     const QString keep =
@@ -66,10 +60,7 @@ void DriveList::refresh() {
     }
     setCurrentIndex(std::max(0, findData(keep)));
     blockSignals(wasBlocked);
-}
-
-void DriveList::setDrivesForTesting(const QStringList& drives) {
-    testDrives() = drives;
+    showCurrent();
 }
 
 }  // namespace mivex::ui

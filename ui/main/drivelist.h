@@ -2,14 +2,19 @@
 #pragma once
 
 #include <QComboBox>
-#include <QStringList>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace mivex::ui {
+
+// Where the drives come from: the machine's mounts (listDrives), or a fixed set.
+using DriveSource = std::function<std::vector<std::string>()>;
 
 class DriveList : public QComboBox {
     Q_OBJECT
 public:
-    explicit DriveList(QWidget* parent = nullptr);
+    explicit DriveList(DriveSource drives, QWidget* parent = nullptr);
 
     // The selected drive's mount point ("/" or "/media/usb").
     QString drive() const;
@@ -19,11 +24,12 @@ public:
     // Reads the set of drives again, keeping the selection where that drive still exists.
     void refresh();
 
-    // For tests: a fixed set of drives instead of the machine's mounts (empty restores them).
-    static void setDrivesForTesting(const QStringList& drives);
-
 signals:
     void driveChanged();  // by the user or by setDrive()
+
+private:
+    void showCurrent();
+    DriveSource mDrives;
 };
 
 }  // namespace mivex::ui

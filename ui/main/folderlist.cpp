@@ -102,21 +102,7 @@ void FolderList::refresh() {
     }
 }
 
-namespace {
-QString gFailingFolder;
-int gFailingErrno = 0;
-}  // namespace
-
-void FolderList::failFolderForTesting(const QString& folder, int err) {
-    gFailingFolder = folder;
-    gFailingErrno = err;
-}
-
 int FolderList::fill(const QString& path, const QString& root) {
-    if (!gFailingFolder.isEmpty() &&
-        (path == gFailingFolder || path.startsWith(gFailingFolder + QLatin1Char('/')))) {
-        return gFailingErrno;
-    }
     std::vector<std::string> subfolders;
     int err = 0;
     if (!readSubfolders(path.toStdString(), subfolders, err)) {

@@ -32,10 +32,6 @@ public:
     // Where the name of the entry at `index` is drawn, in the viewport's coordinates.
     QRect nameRect(int index) const;
 
-    // For tests: opening `folder` or anything below it fails with `err`, as on a device that
-    // cannot be read (which a test cannot make fail on demand). An empty folder ends it.
-    static void failFolderForTesting(const QString& folder, int err);
-
 signals:
     void pathChanged();
     void entryClicked();

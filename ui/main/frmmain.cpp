@@ -35,8 +35,8 @@ LogFolder frmMain::gLogPath;
 
 namespace {
 
-constexpr int kClientWidthTwips = 8865;
-constexpr int kClientHeightTwips = 7020;
+constexpr int kClientWidthTwips = kLargestClientTwips[0];
+constexpr int kClientHeightTwips = kLargestClientTwips[1];
 
 // Places `w` at a rectangle given in the window's coordinates, inside `frame` when it has one.
 template <typename W>
@@ -52,7 +52,8 @@ W* placeInWindow(W* w, const char* name, QWidget* parent, QRect windowRect) {
 
 }  // namespace
 
-frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
+frmMain::frmMain(DriveSource drives, QWidget* parent)
+    : QMainWindow(parent), mDrives(std::move(drives)) {
     setObjectName(QStringLiteral("frmMain"));
     buildWindow();
     buildRunMenu();
@@ -80,15 +81,18 @@ void frmMain::buildWindow() {
     Frame3 = placeInWindow(new QGroupBox(tr("File Transfer Queue")), "Frame3", central,
                            twipsRect(120, 4560, 8655, 1935));
 
-    drvSource = placeInWindow(new DriveList, "drvSource", Frame1, twipsRect(240, 360, 2775, 315));
+    drvSource =
+        placeInWindow(new DriveList(mDrives), "drvSource", Frame1, twipsRect(240, 360, 2775, 315));
     dirSource = placeInWindow(new FolderList, "dirSource", Frame1, twipsRect(240, 720, 2775, 3240));
     cmdAddFolder = placeInWindow(new QPushButton(tr("Add Selected Folder")), "cmdAddFolder", Frame1,
                                  twipsRect(240, 4080, 2775, 255));
-    drvDest = placeInWindow(new DriveList, "drvDest", Destination, twipsRect(5880, 360, 2775, 315));
+    drvDest = placeInWindow(new DriveList(mDrives), "drvDest", Destination,
+                            twipsRect(5880, 360, 2775, 315));
     dirDest =
         placeInWindow(new FolderList, "dirDest", Destination, twipsRect(5880, 720, 2775, 3240));
     lstQueue = placeInWindow(new QueueList, "lstQueue", Frame3, twipsRect(240, 4800, 8415, 1110));
     mQueue = new QueueModel(this);
+    mArchives = new ArchiveMaker(this);
     lstQueue->setModel(mQueue);
     cmdRemove = placeInWindow(new QPushButton(tr("Remove Selected Entry")), "cmdRemove", Frame3,
                               twipsRect(240, 6120, 1935, 255));
@@ -127,6 +131,9 @@ void frmMain::buildWindow() {
     cmdSave->raise();
 
     lstQueue->setFont(compactFont(8.25));
+    // A run's marks before the rows are as tall as their text: the rows keep their height.
+    const int markSize = lstQueue->fontMetrics().height();
+    lstQueue->setIconSize(QSize(markSize, markSize));
     lstQueue->setSelectionMode(QAbstractItemView::SingleSelection);
     drawFramesAsDesigned(central);
     fitCaptions(central);
@@ -203,7 +210,7 @@ void frmMain::buildWindow() {
         cmdMakeCab->setEnabled(false);
         mMakeCabWanted = true;
         const QPointer<frmMain> self(this);
-        cmdMakeCab_Click(this, queue().rows());
+        mArchives->cmdMakeCab_Click(this, queue().rows());
         if (self) {
             cmdMakeCab->setEnabled(mMakeCabWanted);
         }
@@ -231,7 +238,7 @@ void frmMain::Form_Load() {
     cmdMakeCab->setEnabled(false);
 
     // Both panes open at the root of the drive that holds the program.
-    const QString drive = toQ(driveOf(program, listDrives()));
+    const QString drive = toQ(driveOf(program, mDrives()));
     drvSource->setDrive(drive);
     drvDest->setDrive(drive);
     dirSource->openDrive(drive);

@@ -4,9 +4,11 @@
 #include <QMainWindow>
 #include <string>
 
+#include "platform/drives.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
 #include "queue/queuestore.h"
+#include "ui/main/drivelist.h"
 #include "ui/main/queuelist.h"
 #include "ui/main/queuemodel.h"
 
@@ -25,7 +27,7 @@ inline std::string fromQ(const QString& s) {
     return s.toStdString();
 }
 
-class DriveList;
+class ArchiveMaker;
 class FileList;
 class FolderList;
 class RunNotifier;
@@ -34,8 +36,9 @@ struct OptionsContext;
 class frmMain : public QMainWindow {
     Q_OBJECT
 public:
-    // Builds the window and runs its start-up (Form_Load) without showing it.
-    explicit frmMain(QWidget* parent = nullptr);
+    // Builds the window and runs its start-up (Form_Load) without showing it. The drive lists
+    // offer the drives `drives` gives.
+    explicit frmMain(DriveSource drives = listDrives, QWidget* parent = nullptr);
     ~frmMain() override;
 
     // Public state that other windows read and write.
@@ -120,6 +123,7 @@ private:
     bool runRows(const std::vector<std::size_t>& which);
     void closeRun(bool ok);
     QString outcomeText(std::size_t row) const;
+    static RowMark outcomeMark(const RowOutcome& outcome);
     std::string dayLogPath() const;
     // The keyboard's additions (frmmainkeys.cpp).
     void addKeys();
@@ -127,7 +131,9 @@ private:
     // Saves the queue as a list file the user names; true when it was written.
     bool saveQueue();
 
+    DriveSource mDrives;
     QueueModel* mQueue;  // what lstQueue shows
+    ArchiveMaker* mArchives;
     std::string mDestPath;
     std::string mHelpFile;
     QString mRunDetails;

@@ -105,9 +105,14 @@ bool frmMain::mayDropQueue() {
     if (!mQueue->unsaved()) {
         return true;
     }
-    const int answer = Prompts::current().choose(
+    const int answer = Prompts::current().question(
         this, tr("The queue holds entries that have not been saved. Save them first?"),
-        QStringLiteral("Mivex"), {tr("Save"), tr("Discard"), tr("Cancel")}, QString());
+        QStringLiteral("Mivex"),
+        {.buttons = {tr("Save"), tr("Discard"), tr("Cancel")},
+         .preferred = 0,
+         .onEscape = 2,
+         .details = {},
+         .icon = Prompts::Icon::Warning});
     return answer == 1 || (answer == 0 && saveQueue());
 }
 

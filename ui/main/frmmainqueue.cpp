@@ -70,6 +70,9 @@ QString frmMain::refusalText(Admission result, const QueueEntry& entry) {
             return unstorableText(toQ(entry.source));
         case Admission::DestinationNotStorable:
             return unstorableText(toQ(entry.dest));
+        case Admission::DestinationNotFolder:
+            return tr("\"%1\" is not a folder: an operation's destination must be a folder.")
+                .arg(toQ(entry.dest));
         case Admission::Duplicate:
         case Admission::MovedEarlier:
             return tr(
@@ -109,7 +112,7 @@ void frmMain::setQueueButtons(bool enabled) {
     cmdCopy->setEnabled(enabled);
     // While an archive is made the button stays disabled; it takes this state when the run ends.
     mMakeCabWanted = enabled;
-    cmdMakeCab->setEnabled(enabled && !archiveRunning());
+    cmdMakeCab->setEnabled(enabled && !mArchives->running());
 }
 
 // ----- queue gestures

@@ -15,7 +15,8 @@
 #include "platform/resultcodes.h"
 #include "queue/log.h"
 #include "queue/queueentry.h"
-#include "run/bytesize.h"
+#include "queue/runfailure.h"
+#include "ui/localnumbers.h"
 #include "ui/main/frmmain.h"
 #include "ui/main/frmprogress.h"
 #include "ui/main/runnotifier.h"
@@ -87,38 +88,64 @@ bool frmMain::runRows(const std::vector<std::size_t>& which) {
     for (RunFailure& failure : run.failures) {
         failure.line = which[failure.line - 1] + 1;
     }
-    std::string partial;
+    std::string partial, stopped;
     for (std::size_t i = 0; i < which.size(); ++i) {
         const RowOutcome& outcome = run.outcomes[i];
+        if (outcome.state == RowState::Stopped) {
+            stopped = fromQ(tr("line %1: %2: the run was stopped during this entry")
+                                .arg(which[i] + 1)
+                                .arg(toQ(printable(all[which[i]])))) +
+                      "\n";
+        }
         mOutcomes[which[i]] = outcome;
-        mQueue->setOutcome(static_cast<int>(which[i]), outcomeText(which[i]));
+        mQueue->setOutcome(static_cast<int>(which[i]), outcomeText(which[i]), outcomeMark(outcome));
         if (!outcome.partialPath.empty()) {
             partial += fromQ(tr("line %1 was left unfinished in %2 (%3 files, %4 complete)\n")
                                  .arg(which[i] + 1)
                                  .arg(toQ(printable(outcome.partialPath)))
-                                 .arg(outcome.partialFiles)
-                                 .arg(toQ(formatBytes(outcome.partialBytes))));
+                                 .arg(localCount(outcome.partialFiles))
+                                 .arg(localBytes(outcome.partialBytes)));
         }
     }
     // What failed and where the log is, so that the closing message can tell.
-    mRunDetails =
-        run.ok() ? QString() : toQ(partial + describeRun(run.failures, run.stopped, run.logPath));
+    // The entry a stop ended is named after the failures before it, as it came in the run.
+    std::string details = partial;
+    for (const RunFailure& failure : run.failures) {
+        details += describeFailure(failure) + "\n";
+    }
+    details += stopped + describeRun({}, run.stopped, run.logPath);
+    mRunDetails = run.ok() ? QString() : toQ(details);
     if (run.filesLeft > 0) {
         // Update entries ("U") skip what is equal already; the details say how much that was.
-        const QString left =
-            tr("Files left as they were, their copy being equal already: %1").arg(run.filesLeft);
+        const QString left = tr("Files left as they were, their copy being equal already: %1")
+                                 .arg(localCount(run.filesLeft));
         mRunDetails = mRunDetails.isEmpty() ? left : left + QStringLiteral("\n") + mRunDetails;
     }
     std::size_t failed = run.failures.size();
-    QString word = run.done == 1 ? tr("1 entry done") : tr("%1 entries done").arg(run.done);
+    QString word =
+        run.done == 1 ? tr("1 entry done") : tr("%1 entries done").arg(localCount(run.done));
     if (failed != 0) {
-        word += tr(", %1 failed").arg(failed);
+        word += tr(", %1 failed").arg(localCount(failed));
     }
     if (run.stopped) {
         word += tr(", the run was stopped");
     }
     mNotifier->runEnded(word, inUse);
     return run.ok();
+}
+
+RowMark frmMain::outcomeMark(const RowOutcome& outcome) {
+    switch (outcome.state) {
+        case RowState::Done:
+            return RowMark::Done;
+        case RowState::Failed:
+            return outcome.code == kSkipped ? RowMark::Skipped : RowMark::Failed;
+        case RowState::Stopped:
+            return RowMark::Stopped;
+        case RowState::NotRun:
+            return RowMark::NotRun;
+    }
+    return RowMark::None;
 }
 
 QString frmMain::outcomeText(std::size_t row) const {
@@ -153,7 +180,7 @@ QString frmMain::outcomeText(std::size_t row) const {
 
 void frmMain::closeRun(bool ok) {
     for (QPointer<frmMain> self(this); self;) {
-        QStringList buttons;
+        QStringList buttons{tr("OK")};
         const bool hasLog = !gLogPath.empty();
         if (hasLog) {
             buttons << tr("Open Run Log");
@@ -167,12 +194,17 @@ void frmMain::closeRun(bool ok) {
         if (!ok && !again.empty()) {
             buttons << tr("Retry Failed");
         }
-        const int pressed = Prompts::current().detailedChoice(
+        const int pressed = Prompts::current().question(
             this,
             ok ? tr("Files copied successfully") : tr("Errors occurred during file copy operation"),
-            QStringLiteral("Mivex"), mRunDetails, buttons);
-        if (!self || pressed < 0) {
-            return;
+            QStringLiteral("Mivex"),
+            {.buttons = buttons,
+             .preferred = 0,
+             .onEscape = 0,
+             .details = mRunDetails,
+             .icon = Prompts::Icon::None});
+        if (!self || pressed <= 0) {
+            return;  // OK, or the window went meanwhile
         }
         if (buttons[pressed] == tr("Open Run Log")) {
             mnuShowRunLog_Click();

@@ -10,7 +10,6 @@
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -26,8 +25,8 @@
 #include "engine/transfer.h"
 #include "platform/resultcodes.h"
 #include "queue/copyoperation.h"
-#include "run/bytesize.h"
 #include "ui/layout.h"
+#include "ui/localnumbers.h"
 #include "ui/main/progressshared.h"
 
 namespace mivex::ui {
@@ -48,22 +47,6 @@ bool isSmallFile(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kInlineBytes;
 }
 
-// Numbers and units are written the same way whatever the system's language, like the rest of
-// the window's text.
-const QLocale& englishLocale() {
-    static const QLocale locale(QLocale::English, QLocale::UnitedStates);
-    return locale;
-}
-
-// The core's formatter, so that the window and the terminal write a count the same way.
-QString humanBytes(std::uint64_t bytes) {
-    return QString::fromStdString(formatBytes(bytes));
-}
-
-}  // namespace
-
-namespace {
-
 // The worker's body: never lets an exception end the program from a thread.
 void perform(ShellOpRecord& record, TransferMonitor& monitor, int& code) {
     try {
@@ -80,7 +63,9 @@ void perform(ShellOpRecord& record, TransferMonitor& monitor, int& code) {
 frmProgress::frmProgress(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       mShared(std::make_shared<ProgressShared>()) {
+    setObjectName(QStringLiteral("frmProgress"));
     setWindowTitle(tr("Processing files from your queue."));
+    setFont(fittedFont(font()));
     // Window-modal: the main window cannot start a second run but still repaints behind us.
     setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
 
@@ -152,6 +137,7 @@ frmProgress::frmProgress(QWidget* parent)
     layout->addWidget(barRun);
     layout->addLayout(run);
     layout->addLayout(bottom);
+    reserveRoom();
     // The design size grown with the desktop's text, or more when the texts need it.
     setFixedSize((QSize(kWidth, kHeight) * uiScale()).expandedTo(sizeHint()));
 
@@ -163,6 +149,32 @@ frmProgress::frmProgress(QWidget* parent)
             mTimer->stop();  // caught up after the last entry
         }
     });
+}
+
+// Each label is given the width of the longest text it shows in a run, in the user's language
+// and locale, so that the window is laid out for them and none is cut by its neighbours.
+void frmProgress::reserveRoom() {
+    const QString size = localBytes((1023ull << 30) + (921ull << 20));  // "1,023.9 GB"
+    const QString count = localCount(999'999);
+    const std::pair<QLabel*, QStringList> longest[] = {
+        {lblEntry, {tr("Entry %1 of %2").arg(count, count)}},
+        {lblBytes, {tr("%1 of %2").arg(size, size), tr("Counting files...")}},
+        {lblFiles, {tr("%1 of %2 %3").arg(count, count, tr("files"))}},
+        {lblRun,
+         {tr("Whole run: %1 of %2, %3 of %4 files").arg(size, size, count, count),
+          tr("Whole run: %1, %2 files so far (counting...)").arg(size, count)}},
+        {lblRemaining, {tr("%1 h %2 min left").arg(99).arg(59)}},
+        {lblSpeed, {tr("Speed: %1/s").arg(size), tr("Paused"), tr("Speed: \u2014")}},
+    };
+    for (const auto& [label, texts] : longest) {
+        int width = 0;
+        for (const QString& text : texts) {
+            // A blank's room more: a face's last glyph may reach past its advance.
+            width =
+                std::max(width, label->fontMetrics().horizontalAdvance(text + QLatin1Char(' ')));
+        }
+        label->setMinimumWidth(width);
+    }
 }
 
 frmProgress::~frmProgress() {
@@ -207,10 +219,14 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
     {
         std::lock_guard lock(shared->mutex);
         if (mInRunCount++ > 0) {
-            // What the entry before did counts for the whole run; one skipped or failed counts
-            // as passed.
-            mBytesBefore += std::max(shared->latest.bytesDone, shared->latest.bytesTotal);
-            mFilesBefore += std::max(shared->latest.filesDone, shared->latest.filesTotal);
+            // What the entry before did counts for the whole run as done; what it left undone
+            // (skipped, failed) is taken off the run's size, which the bar and the time left
+            // measure against.
+            const TransferProgress& last = shared->latest;
+            mBytesBefore += last.bytesDone;
+            mFilesBefore += last.filesDone;
+            mBytesLeftOut += last.bytesTotal - std::min(last.bytesDone, last.bytesTotal);
+            mFilesLeftOut += last.filesTotal - std::min(last.filesDone, last.filesTotal);
         }
         shared->latest = TransferProgress{};
         shared->latest.currentFile = record.pFrom;
@@ -283,8 +299,7 @@ void frmProgress::refreshDisplay() {
         std::lock_guard lock(mShared->mutex);
         now = mShared->latest;
     }
-    const QLocale& locale = englishLocale();
-    lblEntry->setText(tr("Entry %1 of %2").arg(mEntryNumber).arg(mEntryCount));
+    lblEntry->setText(tr("Entry %1 of %2").arg(localCount(mEntryNumber), localCount(mEntryCount)));
 
     const QString path = QString::fromStdString(now.currentFile);
     const int width = lblFile->contentsRect().width();
@@ -296,10 +311,9 @@ void frmProgress::refreshDisplay() {
         lblFiles->clear();
     } else {
         lblBytes->setText(
-            tr("%1 of %2").arg(humanBytes(now.bytesDone), humanBytes(now.bytesTotal)));
+            tr("%1 of %2").arg(localBytes(now.bytesDone), localBytes(now.bytesTotal)));
         lblFiles->setText(tr("%1 of %2 %3")
-                              .arg(locale.toString(static_cast<qulonglong>(now.filesDone)),
-                                   locale.toString(static_cast<qulonglong>(now.filesTotal)),
+                              .arg(localCount(now.filesDone), localCount(now.filesTotal),
                                    now.filesTotal == 1 ? tr("file") : tr("files")));
     }
 
@@ -322,7 +336,7 @@ void frmProgress::refreshDisplay() {
         lblSpeed->setText(tr("Speed: \u2014"));
     } else {
         const double perSecond = static_cast<double>(now.bytesDone) * 1000.0 / elapsedMs;
-        lblSpeed->setText(tr("Speed: %1/s").arg(humanBytes(static_cast<std::uint64_t>(perSecond))));
+        lblSpeed->setText(tr("Speed: %1/s").arg(localBytes(static_cast<std::uint64_t>(perSecond))));
     }
 }
 
@@ -338,19 +352,20 @@ void frmProgress::refreshRun(const TransferProgress& now) {
     const std::uint64_t files = mFilesBefore + now.filesDone;
     if (!mTotals.counted()) {
         lblRun->setText(tr("Whole run: %1, %2 files so far (counting...)")
-                            .arg(humanBytes(bytes))
-                            .arg(englishLocale().toString(static_cast<qulonglong>(files))));
+                            .arg(localBytes(bytes))
+                            .arg(localCount(files)));
         lblRemaining->clear();
         barRun->setValue(0);
         showPercent(-1);
         return;
     }
-    const std::uint64_t totalBytes = std::max(mTotals.bytes(), bytes);
-    const std::uint64_t totalFiles = std::max(mTotals.files(), files);
+    const std::uint64_t totalBytes =
+        std::max(mTotals.bytes() - std::min(mBytesLeftOut, mTotals.bytes()), bytes);
+    const std::uint64_t totalFiles =
+        std::max(mTotals.files() - std::min(mFilesLeftOut, mTotals.files()), files);
     lblRun->setText(tr("Whole run: %1 of %2, %3 of %4 files")
-                        .arg(humanBytes(bytes), humanBytes(totalBytes),
-                             englishLocale().toString(static_cast<qulonglong>(files)),
-                             englishLocale().toString(static_cast<qulonglong>(totalFiles))));
+                        .arg(localBytes(bytes), localBytes(totalBytes), localCount(files),
+                             localCount(totalFiles)));
     double fraction = 1.0;
     if (totalBytes != 0) {
         fraction = static_cast<double>(bytes) / static_cast<double>(totalBytes);

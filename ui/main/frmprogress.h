@@ -52,6 +52,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    void reserveRoom();
     void refreshDisplay();
     void refreshRun(const TransferProgress& now);
     void showPercent(int percent);
@@ -86,6 +87,8 @@ private:
     int mInRunCount = 0;  // entries started since beginRun()
     std::uint64_t mBytesBefore = 0;
     std::uint64_t mFilesBefore = 0;
+    std::uint64_t mBytesLeftOut = 0;  // by entries skipped or failed half-way
+    std::uint64_t mFilesLeftOut = 0;
     QElapsedTimer mRunClock;
     qint64 mPausedMs = 0;
     QElapsedTimer mPausedFor;

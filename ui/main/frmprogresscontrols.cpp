@@ -64,6 +64,8 @@ void frmProgress::beginRun(const std::vector<std::string>& rows) {
     mInRunCount = 0;
     mBytesBefore = 0;
     mFilesBefore = 0;
+    mBytesLeftOut = 0;
+    mFilesLeftOut = 0;
     mPausedMs = 0;
     mRunClock.start();
 }

@@ -5,7 +5,7 @@
 #include <QStringList>
 
 #include "queue/prerun.h"
-#include "run/bytesize.h"
+#include "ui/localnumbers.h"
 #include "ui/prompts.h"
 
 namespace mivex::ui {
@@ -53,7 +53,7 @@ bool confirmRun(QWidget* parent, const std::vector<std::string>& rows) {
     for (const ShortFilesystem& s : report.shortOfRoom) {
         room << QCoreApplication::translate("mivex",
                                             "%1: the entries would write %2 there, %3 is free")
-                    .arg(q(s.dest), q(formatBytes(s.needed)), q(formatBytes(s.available)));
+                    .arg(q(s.dest), localBytes(s.needed), localBytes(s.available));
     }
     QString text = QCoreApplication::translate(
         "mivex",
@@ -68,11 +68,14 @@ bool confirmRun(QWidget* parent, const std::vector<std::string>& rows) {
             QCoreApplication::translate("mivex",
                                         "Continue to run the queue anyway, or Cancel to change it "
                                         "first.");
-    const int answer =
-        Prompts::current().choose(parent, text, QStringLiteral("Mivex"),
-                                  {QCoreApplication::translate("mivex", "Continue"),
-                                   QCoreApplication::translate("mivex", "Cancel")},
-                                  missing.size() + room.size() > kShownLines ? details : QString());
+    const int answer = Prompts::current().question(
+        parent, text, QStringLiteral("Mivex"),
+        {.buttons = {QCoreApplication::translate("mivex", "Continue"),
+                     QCoreApplication::translate("mivex", "Cancel")},
+         .preferred = 0,
+         .onEscape = 1,
+         .details = missing.size() + room.size() > kShownLines ? details : QString(),
+         .icon = Prompts::Icon::Warning});
     return answer == 0;
 }
 

@@ -1,6 +1,8 @@
 // The queue store as a list model.
 #include "ui/main/queuemodel.h"
 
+#include <QApplication>
+#include <QStyle>
 #include <utility>
 
 namespace mivex::ui {
@@ -13,9 +15,12 @@ QVariant QueueModel::data(const QModelIndex& index, int role) const {
     if (index.parent().isValid() || !holds(index.row())) {
         return {};
     }
+    const Outcome outcome = mOutcomes.value(index.row());
     if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole) {
-        const QString outcome = mOutcomes.value(index.row());
-        return outcome.isEmpty() ? QVariant() : QVariant(outcome);
+        return outcome.text.isEmpty() ? QVariant() : QVariant(outcome.text);
+    }
+    if (role == Qt::DecorationRole) {
+        return outcome.mark == RowMark::None ? QVariant() : QVariant(markIcon(outcome.mark));
     }
     if (role != Qt::DisplayRole) {
         return {};
@@ -40,11 +45,11 @@ void QueueModel::replaceAt(int row, std::string entry) {
     if (holds(row)) {
         mStore.replaceAt(static_cast<std::size_t>(row), std::move(entry));
         if (row < mOutcomes.size()) {
-            mOutcomes[row].clear();
+            mOutcomes[row] = {};
         }
         changed();
         const QModelIndex changed = index(row);
-        emit dataChanged(changed, changed, {Qt::DisplayRole});
+        emit dataChanged(changed, changed, {Qt::DisplayRole, Qt::DecorationRole});
     }
 }
 
@@ -95,12 +100,25 @@ bool QueueModel::moveRow(int row, int step) {
     mStore.swapRows(static_cast<std::size_t>(row), static_cast<std::size_t>(other));
     for (const int moved : {row, other}) {  // a run's outcome no longer names the row's place
         if (moved < mOutcomes.size()) {
-            mOutcomes[moved].clear();
+            mOutcomes[moved] = {};
         }
     }
     endMoveRows();
     changed();
     return true;
+}
+
+const QIcon& QueueModel::markIcon(RowMark mark) const {
+    if (mMarkIcons[0].isNull()) {
+        QStyle* style = QApplication::style();
+        const QStyle::StandardPixmap pictures[] = {
+            QStyle::SP_DialogApplyButton, QStyle::SP_MessageBoxCritical,
+            QStyle::SP_MediaSkipForward, QStyle::SP_MediaStop, QStyle::SP_MediaPause};
+        for (std::size_t i = 0; i < mMarkIcons.size(); ++i) {
+            mMarkIcons[i] = style->standardIcon(pictures[i]);
+        }
+    }
+    return mMarkIcons[static_cast<std::size_t>(mark) - 1];
 }
 
 void QueueModel::changed() {
@@ -120,16 +138,17 @@ bool QueueModel::assign(std::vector<std::string> rows) {
     return true;
 }
 
-void QueueModel::setOutcome(int row, const QString& text) {
+void QueueModel::setOutcome(int row, const QString& text, RowMark mark) {
     if (!holds(row)) {
         return;
     }
     while (mOutcomes.size() <= row) {
-        mOutcomes.append(QString());
+        mOutcomes.append(Outcome{});
     }
-    mOutcomes[row] = text;
+    mOutcomes[row] = {text, mark};
     const QModelIndex changed = index(row);
-    emit dataChanged(changed, changed, {Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
+    emit dataChanged(changed, changed,
+                     {Qt::ToolTipRole, Qt::AccessibleDescriptionRole, Qt::DecorationRole});
 }
 
 }  // namespace mivex::ui

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QIcon>
 #include <QStringList>
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +14,9 @@
 #include "queue/queuestore.h"
 
 namespace mivex::ui {
+
+// What a run made of a row, as the mark drawn before it.
+enum class RowMark { None, Done, Failed, Skipped, Stopped, NotRun };  // markIcon's order
 
 class QueueModel : public QAbstractListModel {
     Q_OBJECT
@@ -33,9 +38,9 @@ public:
     void clear();
     // Replaces every row; false (and nothing changes) for more than the queue can hold.
     bool assign(std::vector<std::string> rows);
-    // What a run made of a row, shown as its tooltip and told to screen readers; a row that
-    // changes, or moves, loses it.
-    void setOutcome(int row, const QString& text);
+    // What a run made of a row: a mark drawn before its entry, and `text` as its tooltip and as
+    // what screen readers are told of it. A row that changes, or moves, loses both.
+    void setOutcome(int row, const QString& text, RowMark mark);
     // Takes back the last removal or clearing; false when there is none to take back.
     bool undo();
     // Moves a row one place up (-1) or down (+1); false at either end.
@@ -50,9 +55,17 @@ private:
     // Every state of the queue gets a number of its own; an undo returns to the number it had.
     void changed();
     bool holds(int row) const { return row >= 0 && static_cast<std::size_t>(row) < mStore.size(); }
+    // The style's picture for a mark other than None; asked for once, as the style draws its
+    // pictures anew on every request.
+    const QIcon& markIcon(RowMark mark) const;
 
     QueueStore mStore;
-    QStringList mOutcomes;  // by row; shorter than the queue when the last rows have none
+    struct Outcome {
+        QString text;
+        RowMark mark = RowMark::None;
+    };
+    QList<Outcome> mOutcomes;  // by row; shorter than the queue when the last rows have none
+    mutable std::array<QIcon, 5> mMarkIcons;  // by RowMark, from Done on
     unsigned long long mVersion = 0, mSavedVersion = 0, mLastVersion = 0;
     // What the last removal or clearing took: one row at its place, or the whole queue.
     struct Taken {

@@ -4,6 +4,10 @@
   <context>
     <name>mivex</name>
     <message>
+      <source>%1 bytes</source>
+      <translation>%1 Bytes</translation>
+    </message>
+    <message>
       <source>This file does not exist</source>
       <translation>Diese Datei existiert nicht</translation>
     </message>
@@ -259,6 +263,14 @@
   <context>
     <name>mivex::ui::frmMain</name>
     <message>
+      <source>line %1: %2: the run was stopped during this entry</source>
+      <translation>Zeile %1: %2: Der Lauf wurde während dieses Eintrags angehalten</translation>
+    </message>
+    <message>
+      <source>OK</source>
+      <translation>OK</translation>
+    </message>
+    <message>
       <source>Source</source>
       <translation>Quelle</translation>
     </message>
@@ -401,6 +413,10 @@
     <message>
       <source>"%1" cannot be queued: a path in the queue must not contain " --&gt; " or a line break, must not end in " --&gt;", and must be valid UTF-8.</source>
       <translation>„%1“ kann nicht in die Warteschlange: Ein Pfad darin darf weder " --&gt; " noch einen Zeilenumbruch enthalten, nicht auf " --&gt;" enden und muss gültiges UTF-8 sein.</translation>
+    </message>
+    <message>
+      <source>"%1" is not a folder: an operation's destination must be a folder.</source>
+      <translation>„%1“ ist kein Ordner: Das Ziel einer Operation muss ein Ordner sein.</translation>
     </message>
     <message>
       <source>Please select a file. To add all files, please use the Add This Folder button</source>
