@@ -71,7 +71,7 @@ class FlipFs(Operations):
         return os.open(path, flags)
 
     def create(self, path, mode, fi=None):
-        return os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)
+        return os.open(path, os.O_RDWR | os.O_CREAT | os.O_EXCL, mode)
 
     def read(self, path, size, offset, fh):
         return os.pread(fh, size, offset)
