@@ -36,8 +36,12 @@ int main(int argc, char** argv) {
     const mivex::CommandLine line = mivex::parseArgumentText(text);
     // Paths handed to the window are never a list to run, whatever " -auto" they hold.
     if (line.unattended && !mivex::isEnqueueLine(argc, argv)) {
+        if (!line.error.empty()) {
+            std::fprintf(stderr, "mivex: %s; nothing was run\n", line.error.c_str());
+            return mivex::kRunNoList;
+        }
         // No window and no display: this runs from cron and ssh.
-        return mivex::RunUnattended(line.listPath, mivex::programFolder());
+        return mivex::RunUnattended(line.listPath, mivex::programFolder(), line.switches);
     }
 #ifdef MIVEX_WITH_GUI
     return mivex::Main(argc, argv, text);

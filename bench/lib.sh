@@ -177,3 +177,7 @@ tar_pipe() { # CREATE_OPTION|"" PARENT NAME DESTFOLDER
 cp_sync_rm() { # SOURCE DESTFOLDER
     cp -a -- "$1" "$2/" && sync && rm -r -- "$1"
 }
+# The user's own check of a copy: cp -a, then diff -r of the two trees.
+cp_diff() { # SOURCE DESTFOLDER
+    cp -a -- "$1" "$2/" && diff -r -- "$1" "$2/${1##*/}" >/dev/null
+}

@@ -46,7 +46,7 @@ MOVE_FOLDERS_PER=${BENCH_MOVE_PER_FOLDER:-100}
 PARENT_DIR=${BENCH_DIR:-/var/tmp}
 TMPFS_PARENT=${BENCH_TMPFS_DIR:-}
 TMPFS_SIZE=${BENCH_TMPFS_SIZE:-8G}
-ONLY=${BENCH_ONLY:-D1,D2,D3,D4,D5,D6,D6b,D7,D8,D9,D10,D11,D12,D13,MEM,MOVEMEM,WIN}
+ONLY=${BENCH_ONLY:-D1,D2,D3,D4,D5,D6,D6b,D7,D8,D9,D10,D11,D12,D13,D14,MEM,MOVEMEM,WIN}
 FSES=${BENCH_FS:-tmpfs,disk}
 DISK_MODE=${BENCH_DISK:-$( ((EUID == 0)) && echo image || echo folder)}
 KEEP=${BENCH_KEEP:-0}
@@ -89,7 +89,7 @@ for n in ${MOVE_SIZES//,/ }; do check_count BENCH_MOVE_FILES "$n" 1; done
     die "more folders than files"
 ((ROUNDS >= 5)) || note "warning: BENCH_ROUNDS=$ROUNDS; use at least 5 for numbers worth quoting"
 
-ALL_DATASETS="D1 D2 D3 D4 D5 D6 D6B D7 D8 D9 D10 D11 D12 D13 MEM MOVEMEM WIN"
+ALL_DATASETS="D1 D2 D3 D4 D5 D6 D6B D7 D8 D9 D10 D11 D12 D13 D14 MEM MOVEMEM WIN"
 for ds in ${ONLY//,/ }; do
     [[ " $ALL_DATASETS " == *" ${ds^^} "* ]] || die "BENCH_ONLY: unknown dataset '$ds' (known: $ALL_DATASETS)"
 done
@@ -311,8 +311,10 @@ set_cmd() { # FS TOOL SOURCE DEST
         mivex_n) mivex_cmd "$fs" C-N "$src" "$dest" ;;
         mivex_mo) mivex_cmd "$fs" M-O "$src" "$dest" ;;
         mivex_u) mivex_cmd "$fs" C-U "$src" "$dest" ;;
+        mivex_verify) mivex_cmd "$fs" C-O "$src" "$dest" && CMD+=(--verify) ;;
         cp | cp_full) CMD=(cp -a -- "$src" "$dest/") ;;
         rsync) CMD=(rsync -a -- "$src" "$dest/") ;;
+        cp_diff) CMD=(cp_diff "$src" "$dest") ;;
         rsync_S) CMD=(rsync -a -S -- "$src" "$dest/") ;;
         rsync_I_full) CMD=(rsync -a -I -- "$src" "$dest/") ;;
         rsync_HAX) CMD=(rsync -aHAX -- "$src" "$dest/") ;;
@@ -338,6 +340,8 @@ label() {
         mivex_n) echo "mivex C-N onto full" ;;
         mivex_mo) echo "mivex M-O" ;;
         mivex_u) echo "mivex C-U" ;;
+        mivex_verify) echo "mivex C-O --verify" ;;
+        cp_diff) echo "cp -a; diff -r" ;;
         cp) echo "cp -a" ;;
         cp_full) echo "cp -a onto full" ;;
         rsync) echo "rsync -a" ;;
@@ -697,6 +701,13 @@ d6b() {
 # RERUN_FILES random files (D13b), each copied again onto a copy of it already made (untimed, cp -a):
 # "C-U" against rsync -a's rerun, each onto a copy of its own. Then one file of the source changes,
 # and "C-U" must replace that one file and leave every other as it was (same inode and ctime).
+# A copy the user can trust: D2's tree copied with --verify, against the user's own way to check a
+# copy, cp -a followed by diff -r (which reads both trees, the copy from the page cache).
+d14() { # FS
+    ensure_small_tree "$1"
+    bench_copy "$1" D14 "$(small_tree "$1")" small mivex_verify cp_diff
+}
+
 d13() { # FS
     local fs=$1 big="${ROOT[$1]}/data/rerun/big" src ds round tool changed before after i
     local -A copy=()
@@ -822,7 +833,7 @@ win() {
 # no new inodes) and the move from the tmpfs come before D5, whose overwrites free inodes.
 # (A function called on the right of || or && runs with errexit off, so these are plain ifs.)
 SPENT=()   # seconds each dataset took, checks and data included
-for ds in D1 D4 D3 D9 D2 D8 D10 D11 D12 D6 D6b MOVEMEM D5 D13 D7 MEM WIN; do
+for ds in D1 D4 D3 D9 D2 D14 D8 D10 D11 D12 D6 D6b MOVEMEM D5 D13 D7 MEM WIN; do
     selected "$ds" || continue
     case $ds in
         D6b | D7 | MEM | MOVEMEM | WIN) places=(-) ;;
@@ -945,6 +956,9 @@ table() {
     for fs in "${FS_LIST[@]}"; do
         time_row D13 "$fs" mivex_u rsync "rerun ${SMALL_FILES} x ${SMALL_KB} KiB" le 1.00
         time_row D13b "$fs" mivex_u rsync "rerun ${RERUN_MB} MiB folder" le 1.00
+    done
+    for fs in "${FS_LIST[@]}"; do
+        time_row D14 "$fs" mivex_verify cp_diff "verify ${SMALL_FILES} x ${SMALL_KB} KiB" le 0.70
     done
     for fs in "${FS_LIST[@]}"; do
         time_row D12 "$fs" mivex_kb - "$KEEPBOTH_ROWS keep-both rows" lt_ms 30000

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "engine/transferengine.h"
+#include "engine/verify.h"
 #include "platform/posixio.h"
 
 namespace mivex::engine {
@@ -45,25 +46,6 @@ Fd openAsSeen(int dir, const std::string& name, const struct stat& st) {
     return fd;
 }
 
-// Reads up to `length` bytes at `offset`, going on after short reads: the count, or -1.
-ssize_t readAt(int fd, char* buffer, std::size_t length, off_t offset) {
-    std::size_t got = 0;
-    while (got < length) {
-        const ssize_t n = ::pread(fd, buffer + got, length - got, offset + static_cast<off_t>(got));
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-            continue;
-        }
-        if (n < 0) {
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(got);
-}
-
 }  // namespace
 
 bool Transfer::sameBytes(const ItemWay& item, const struct stat& st, const struct stat& there) {
@@ -73,22 +55,10 @@ bool Transfer::sameBytes(const ItemWay& item, const struct stat& st, const struc
         return false;
     }
     started(item.srcPath);
-    char* const mine = copyBuffer();
-    const auto theirs = std::make_unique<char[]>(kBufferSize);
-    for (off_t offset = 0;;) {
-        if (stopped()) {
-            return false;
-        }
-        const ssize_t a = readAt(src.get(), mine, kBufferSize, offset);
-        const ssize_t b = readAt(dst.get(), theirs.get(), kBufferSize, offset);
-        if (a < 0 || a != b || std::memcmp(mine, theirs.get(), static_cast<std::size_t>(a)) != 0) {
-            return false;
-        }
-        if (a == 0) {
-            return offset == st.st_size;  // to the end, and no further than looked at
-        }
-        offset += a;
-    }
+    // Equal to their ends, and the source still the size it was looked at with.
+    struct stat after;
+    return compareContents(src.get(), dst.get(), [this] { return stopped(); }) == kSuccess &&
+           ::fstat(src.get(), &after) == 0 && after.st_size == st.st_size;
 }
 
 int Transfer::copyData(int src, int dst, const struct stat& st) {
@@ -122,7 +92,7 @@ int Transfer::copyToEnd(int src, int dst) {
         if (checkAbort()) {
             return kSuccess;
         }
-        const ssize_t got = ::pread(src, buffer, kBufferSize, offset);
+        const ssize_t got = ::pread(src, buffer, blockSize(kBufferSize), offset);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
@@ -136,8 +106,7 @@ int Transfer::copyToEnd(int src, int dst) {
             return codeFromErrno(err);
         }
         offset += got;
-        mBytesDone += static_cast<std::uint64_t>(got);
-        report();
+        paced(static_cast<std::uint64_t>(got));
     }
 }
 
@@ -212,7 +181,7 @@ int Transfer::copyRangeInKernel(int src, int dst, CopyRange& range, bool& useRea
             return kSuccess;
         }
         ssize_t n = ::copy_file_range(src, &range.in, dst, &range.out,
-                                      range.ask(static_cast<off_t>(kRangeChunk)), 0);
+                                      range.ask(static_cast<off_t>(blockSize(kRangeChunk))), 0);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -234,8 +203,7 @@ int Transfer::copyRangeInKernel(int src, int dst, CopyRange& range, bool& useRea
         if (range.in > range.end) {
             return kInUse;  // longer than its size
         }
-        mBytesDone += static_cast<std::uint64_t>(n);
-        report();
+        paced(static_cast<std::uint64_t>(n));
     }
     return kSuccess;
 }
@@ -247,7 +215,8 @@ int Transfer::copyRangeThroughBuffer(int src, int dst, CopyRange& range) {
         if (checkAbort()) {
             return kSuccess;
         }
-        ssize_t got = ::pread(src, buffer, range.ask(static_cast<off_t>(kBufferSize)), range.in);
+        ssize_t got =
+            ::pread(src, buffer, range.ask(static_cast<off_t>(blockSize(kBufferSize))), range.in);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
@@ -262,8 +231,7 @@ int Transfer::copyRangeThroughBuffer(int src, int dst, CopyRange& range) {
         }
         range.out += got;
         range.in += got;
-        mBytesDone += static_cast<std::uint64_t>(got);
-        report();
+        paced(static_cast<std::uint64_t>(got));
     }
     return kSuccess;
 }

@@ -12,6 +12,7 @@
 
 #include "engine/nameclaim.h"
 #include "engine/transferengine.h"
+#include "engine/verify.h"
 #include "platform/tempnames.h"
 #include "platform/timegrain.h"
 
@@ -272,10 +273,22 @@ int Transfer::writeAndPlace(const ItemWay& item, int src, const struct stat& st,
     if (int code = createCopy(item.dstDir, item.dstName, dst, temp); code != kSuccess) {
         return code;
     }
-    int code = writeCopy(src, dst.get(), st);
+    // A pool thread verifies its batch's copies together: their data goes to the disk while it
+    // writes the next ones, and one wait serves many. A file with other names is checked at once,
+    // so that its later names never link to a copy not yet checked.
+    const bool later = mRequest.verify && item.held && st.st_nlink == 1;
+    int code = writeCopy(src, dst.get(), st, mRequest.verify && !later, item.srcPath);
     if (code == kSuccess && item.placement == Placement::Replace) {
         notePlaced(dst.get());  // before it has its name, so no other thread misses it
     }
+    if (code == kSuccess && !mAborted && later) {
+        return holdCopy(item, src, dst, temp, st, occupied);
+    }
+    return placeCopy(item, dst, temp, st, occupied, link, code);
+}
+
+int Transfer::placeCopy(const ItemWay& item, Fd& dst, const std::string& temp,
+                        const struct stat& st, bool occupied, HardLinks::Claim& link, int code) {
     if (code == kSuccess && !mAborted) {
         code = nameCopy(dst, temp, item, occupied, st);
     }
@@ -311,8 +324,11 @@ int Transfer::checkTarget(const ItemWay& item, const struct stat& st, bool& occu
 // a copy that replaces a file too. On a filesystem without unnamed files it is written under a
 // hidden temporary name instead (`temp`) and renamed into place in one step.
 int Transfer::createCopy(int dstDir, const std::string& dstName, Fd& dst, std::string& temp) {
+    // Verify reads the copy back through the descriptor it was written with, whatever mode the
+    // copy gets before that.
+    const int access = mRequest.verify ? O_RDWR : O_WRONLY;
     if (!mNamedOnly.load(std::memory_order_relaxed)) {
-        dst.reset(::openat(dstDir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600));
+        dst.reset(::openat(dstDir, ".", access | O_TMPFILE | O_CLOEXEC, 0600));
         if (dst.valid()) {
             return kSuccess;
         }
@@ -323,14 +339,15 @@ int Transfer::createCopy(int dstDir, const std::string& dstName, Fd& dst, std::s
     }
     const auto create = [&](const std::string& candidate) {
         dst.reset(::openat(dstDir, candidate.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+                           access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         return dst.valid() ? 0 : -1;
     };
     return claimTempName(dstName, create, temp) == 0 ? kSuccess : claimFailure(dstDir, dstName);
 }
 
 // The data, then the attributes, unless aborted.
-int Transfer::writeCopy(int src, int dst, const struct stat& st) {
+int Transfer::writeCopy(int src, int dst, const struct stat& st, bool verifyNow,
+                        const std::string& srcPath) {
     int code = copyData(src, dst, st);
     if (code == kSuccess && !mAborted) {
         // A source that grew, shrank or was rewritten meanwhile gives no consistent copy.
@@ -339,6 +356,13 @@ int Transfer::writeCopy(int src, int dst, const struct stat& st) {
             after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
             after.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
             code = kInUse;
+        }
+    }
+    // A copy that differs never gets a name: it goes away.
+    if (code == kSuccess && !mAborted && verifyNow) {
+        code = verifyCopy(src, dst, [this] { return stopped(); });
+        if (code == kCopyDiffers && !stopped()) {
+            noteDiffers(srcPath);
         }
     }
     if (code == kSuccess && !mAborted) {

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/heldcopies.h"
 #include "engine/nameclaim.h"
 #include "engine/transferengine.h"
 #include "platform/posixio.h"
@@ -42,14 +43,16 @@ int Transfer::copyTree(int srcDir, const std::string& name, const struct stat& s
 
 void Transfer::copyBatch(const Batch& batch) {
     BatchFolder& folder = *batch.folder;
+    HeldCopies held;  // verify: the copies checked together
     for (const std::string& name : batch.names) {
         if (stopped()) {
             break;
         }
         const std::string path = childPath(batch.srcPath, name);
         noteFailure(copyFile({folder.src.get(), name, folder.dst.get(), name, batch.placement, path,
-                              folder.record}));
+                              folder.record, &held}));
     }
+    settleHeld(held);
     // Last: from here the walk may give the folder its mode and times.
     folder.batches.fetch_sub(1, std::memory_order_release);
 }
@@ -204,6 +207,9 @@ int Transfer::enterCopy(FolderPath& src, FolderPath& dst, const ItemWay& item,
     int code = makeFolderCopy(dst.current(), item, made, merging, there);
     if (code == kSuccess && stack.empty()) {
         mPlacedAs = made;  // the entry's own folder: what an unfinished entry leaves is in it
+        if (mRequest.onPlaced) {
+            mRequest.onPlaced(made);  // a journal keeps it before anything is copied into it
+        }
     }
     if (code == kSuccess && dst.enter(made) != 0) {
         code = errno == ELOOP || errno == ENOTDIR ? kAlreadyExists : codeFromErrno(errno);

@@ -7,6 +7,7 @@
 
 #include "engine/keptfolders.h"
 #include "engine/nameclaim.h"
+#include "engine/ratelimit.h"
 #include "platform/tempnames.h"
 #include "platform/timegrain.h"
 
@@ -21,6 +22,9 @@ struct TransferSession {
     CollisionNumbers numbers;  // the last "keep both" number taken, per folder and name
     StaleTemps temps;          // the folders already rid of what killed runs left
     TimeGrains grains;         // how finely each destination filesystem keeps times ("U")
+    // The run's speed limit, shared by every thread of every entry; null: none. Its owner (the
+    // window, the unattended run) may change the rate while the run goes on.
+    RateLimit* rateLimit = nullptr;
 };
 
 }  // namespace mivex

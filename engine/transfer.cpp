@@ -266,6 +266,7 @@ TransferOutcome Transfer::carryOut(int srcParent, const std::string& name, const
     outcome.filesPlaced = mFilesDone.load();
     outcome.bytesPlaced = mBytesPlaced.load();
     outcome.filesLeft = mFilesLeft.load();
+    outcome.differs = mDiffers;
     return outcome;
 }
 

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -59,6 +60,13 @@ struct TransferRequest {
     // (TransferOutcome::placedAs): the folder is then merged into that copy instead of a new one
     // being claimed, so that a retry never leaves a second partial copy beside the first.
     std::string continueInto{};
+    // Each file copied is made durable, read back from the destination's storage (not the page
+    // cache) and compared with its source before it gets its name; one that differs is thrown
+    // away and fails the entry (kCopyDiffers), so nothing it would replace is lost.
+    bool verify = false;
+    // Told, on the calling thread, the name the entry's folder takes at the destination as soon
+    // as it has it: a run's journal keeps it, so that a run cut off carries on in that folder.
+    std::function<void(const std::string&)> onPlaced{};
 };
 
 struct TransferProgress {
@@ -95,6 +103,7 @@ struct TransferOutcome {
     std::uint64_t filesPlaced = 0;
     std::uint64_t bytesPlaced = 0;
     std::uint64_t filesLeft = 0;  // files left as they were under Update: equal already
+    std::string differs{};        // kCopyDiffers: the source path of the file whose copy differed
 };
 
 TransferOutcome transferItem(const TransferRequest& request, TransferMonitor* monitor = nullptr);

@@ -86,6 +86,8 @@ int checkReplaceable(int dstDir, const std::string& dstName, bool incomingIsDir,
 
 // One item of the entry on its way: where it is read from, where it goes and how it takes its name
 // there. The calls that carry an item out take it whole.
+struct HeldCopies;
+
 struct ItemWay {
     int srcDir;                  // the source folder, open
     const std::string& name;     // the item's name in it
@@ -94,6 +96,7 @@ struct ItemWay {
     Placement placement;
     const std::string& srcPath;  // its source path, for progress only
     CopiedItem* record;          // where a move across filesystems notes it, or null
+    HeldCopies* held = nullptr;  // under verify: where a pool thread holds copies to check at once
 };
 
 // Files of a folder go to the pool in batches of this many. The batches waiting in line hold at
@@ -250,9 +253,20 @@ private:
     int writeAndPlace(const ItemWay& item, int src, const struct stat& st, bool occupied,
                       HardLinks::Claim& link);
     int createCopy(int dstDir, const std::string& dstName, Fd& dst, std::string& temp);
-    int writeCopy(int src, int dst, const struct stat& st);
+    // `verifyNow`: the copy is read back and compared before it gets its attributes; `srcPath`
+    // names the file when it differs.
+    int writeCopy(int src, int dst, const struct stat& st, bool verifyNow,
+                  const std::string& srcPath);
     int nameCopy(Fd& dst, const std::string& temp, const ItemWay& item, bool occupied,
                  const struct stat& st);
+    // The end of writeAndPlace once the copy is written (`code`): named and counted, or gone.
+    int placeCopy(const ItemWay& item, Fd& dst, const std::string& temp, const struct stat& st,
+                  bool occupied, HardLinks::Claim& link, int code);
+
+    // ----- heldcopies.cpp: verify for many files at once
+    int holdCopy(const ItemWay& item, int src, Fd& dst, const std::string& temp,
+                 const struct stat& st, bool occupied);
+    void settleHeld(HeldCopies& held);
 
     // ----- copydata.cpp
     int copyData(int src, int dst, const struct stat& st);
@@ -298,6 +312,19 @@ private:
         checkAbort();
         report();
     }
+    // After each block written: counted for the progress, then held back as long as the run's
+    // speed limit asks (a stop ends the wait).
+    void paced(std::uint64_t bytes) {
+        mBytesDone += bytes;
+        report();
+        if (mSession.rateLimit) {
+            mSession.rateLimit->take(bytes, [this] { return stopped(); });
+        }
+    }
+    // Under a limit, blocks small enough that the pace stays smooth.
+    std::size_t blockSize(std::size_t normal) const {
+        return mSession.rateLimit ? mSession.rateLimit->blockSize(normal) : normal;
+    }
     bool onCaller() const { return std::this_thread::get_id() == mCaller; }
     // The monitor is only ever asked on the calling thread; the pool sees the flag it sets.
     bool checkAbort() {
@@ -313,8 +340,15 @@ private:
     bool stopped() { return checkAbort() || mStopped.load(std::memory_order_relaxed); }
     void started(const std::string& srcPath);
     void report();
+    // Paths are made only for those who show them: the progress, and a copy that verify refused.
     std::string childPath(const std::string& folder, const std::string& name) const {
-        return mMonitor ? folder + "/" + name : std::string();
+        return mMonitor || mRequest.verify ? folder + "/" + name : std::string();
+    }
+    void noteDiffers(const std::string& srcPath) {
+        const std::lock_guard lock(mDiffersLock);
+        if (mDiffers.empty()) {
+            mDiffers = srcPath;
+        }
     }
 
     // Set before the pool starts and never changed: pool threads read them freely.
@@ -342,9 +376,11 @@ private:
     std::atomic<std::uint64_t> mBytesDone{0};
     std::atomic<std::uint64_t> mFilesDone{0};
     std::atomic<std::uint64_t> mBytesPlaced{0};  // of the files complete and named
-    std::atomic<std::uint64_t> mFilesLeft{0};    // equal files left as they were (Update)
-    std::atomic<bool> mAborted{false};           // set on the calling thread only
-    std::atomic<bool> mStopped{false};           // a failure that every further file would repeat
+    std::mutex mDiffersLock;
+    std::string mDiffers;                      // the first file whose copy verify refused
+    std::atomic<std::uint64_t> mFilesLeft{0};  // equal files left as they were (Update)
+    std::atomic<bool> mAborted{false};         // set on the calling thread only
+    std::atomic<bool> mStopped{false};         // a failure that every further file would repeat
     std::atomic<bool> mNamedOnly;  // no unnamed files: no O_TMPFILE, or no /proc to link
     // Closing a copy can report a delayed write error on some destination folder of this entry;
     // only ever set, before the pool gets any file of a folder where it holds.

@@ -72,6 +72,11 @@ std::string_view describeCode(int code) {
             return QT_TRANSLATE_NOOP("mivex", "Not enough memory.");
         case kWriteProtected:
             return QT_TRANSLATE_NOOP("mivex", "The destination is on a read-only filesystem.");
+        case kCopyDiffers:
+            return QT_TRANSLATE_NOOP(
+                "mivex",
+                "The copy differs from its source after writing: the destination's disk or its "
+                "connection may be failing.");
         case kGeneralFailure:
             return QT_TRANSLATE_NOOP("mivex", "An unexpected system failure.");
         case kLinksNotHeld:

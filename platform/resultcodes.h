@@ -18,6 +18,7 @@ enum ResultCode : int {
     kAccessDenied = 5,
     kNotEnoughMemory = 8,
     kWriteProtected = 19,  // read-only filesystem
+    kCopyDiffers = 23,     // verify: the copy read back from the destination is not the source
     kGeneralFailure = 31,  // anything that fits nowhere else
     kLinksNotHeld = 50,    // a symbolic link onto a filesystem that holds none (FAT, exFAT)
     kInUse = 32,           // busy, or the source changed while it was being copied

@@ -12,6 +12,9 @@
 
 namespace mivex {
 
+class RateLimit;
+class RunJournal;
+struct CutOffRun;
 class TransferMonitor;
 struct TransferSession;
 
@@ -37,6 +40,12 @@ struct ShellOpRecord {
     // incoming one is left as it is (the "U" code); filesLeft counts those after the transfer.
     bool update = false;
     std::uint64_t filesLeft = 0;
+    // Each copied file is read back from the destination and compared before it gets its name
+    // (TransferRequest::verify); `differs` then names the file whose copy differed.
+    bool verify = false;
+    std::string differs{};
+    // Told the name the entry's folder takes at the destination (TransferRequest::onPlaced).
+    std::function<void(const std::string&)> onPlaced{};
     std::string lpszProgressTitle = "Processing files from your queue.";
     // The run the record belongs to (engine/session.h): what one entry keeps for the next.
     TransferSession* session = nullptr;
@@ -69,6 +78,18 @@ struct CopyHooks {
     // Per row, the folder an earlier attempt at it left unfinished at its destination (an
     // outcome's placedAs): a retry carries on in it. Shorter than the rows, or "": none.
     std::vector<std::string> continueInto;
+    // The run's speed limit over all its writing (engine/ratelimit.h), or null for none; its
+    // owner may change the rate while the run goes on.
+    RateLimit* rateLimit = nullptr;
+    // Every copy read back and compared with its source before it gets its name.
+    bool verify = false;
+    // The run's journal (queue/runjournal.h): told of each row's end and of the name a row's
+    // folder takes, so that a run cut off by a crash can be taken up again; null: none.
+    RunJournal* journal = nullptr;
+    // Taking up a run that was cut off (its rows must be these): the rows it ended are not run
+    // again, their log lines written then, and the row it was in carries on, leaving the files
+    // already complete at the destination as "U" leaves them, in the folder it began.
+    const CutOffRun* resume = nullptr;
 };
 
 // How one row of a run ended.

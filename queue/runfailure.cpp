@@ -14,7 +14,12 @@ std::string describeFailure(const RunFailure& failure) {
     if (!failure.entry.empty()) {  // a blank line has nothing to show
         text += printable(failure.entry) + ": ";
     }
-    return text + describeReason(failure.code);
+    text += describeReason(failure.code);
+    if (!failure.item.empty()) {
+        text += withArg(translated(QT_TRANSLATE_NOOP("mivex", "; the file: %1")),
+                        printable(failure.item));
+    }
+    return text;
 }
 
 std::string describeReason(int code) {

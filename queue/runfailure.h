@@ -12,6 +12,7 @@ struct RunFailure {
     std::size_t line = 0;  // 1 for the queue's first row, which is also the list's first line
     std::string entry;     // the row as it stands
     int code = 0;          // the result code, or kNotAnEntry
+    std::string item{};    // the file it is about, where one is named (a copy that verify refused)
 };
 
 // "line 3: C-N --> /a --> /b: the source does not exist (code 2)", printable as a whole.

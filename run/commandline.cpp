@@ -3,14 +3,17 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 
+#include "engine/ratelimit.h"
 #include "listfile/listfile.h"
 #include "platform/folders.h"
 #include "platform/pathtext.h"
 #include "queue/copyoperation.h"
 #include "queue/queuestore.h"
+#include "queue/runjournal.h"
 #include "run/runreport.h"
 #include "run/ttyprogress.h"
 
@@ -27,11 +30,92 @@ std::string argumentText(int argc, const char* const* argv) {
     return text;
 }
 
+std::optional<std::uint64_t> parseRate(std::string_view text) {
+    double number = 0;
+    std::size_t at = 0;
+    bool digits = false;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, digits = true) {
+        number = number * 10 + (text[at] - '0');
+    }
+    if (at < text.size() && text[at] == '.') {
+        double scale = 0.1;
+        for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, scale /= 10) {
+            number += (text[at] - '0') * scale;
+            digits = true;
+        }
+    }
+    double unit = 1;
+    if (at < text.size()) {
+        switch (text[at++]) {
+            case 'k':
+            case 'K':
+                unit = 1024.0;
+                break;
+            case 'm':
+            case 'M':
+                unit = 1024.0 * 1024;
+                break;
+            case 'g':
+            case 'G':
+                unit = 1024.0 * 1024 * 1024;
+                break;
+            default:
+                return std::nullopt;
+        }
+    }
+    const double rate = number * unit;
+    // Past a terabyte a second a limit limits nothing; refusing it keeps the number in range.
+    if (!digits || at != text.size() || (rate != 0 && rate < 1024) || rate > 1e12) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(rate);
+}
+
+namespace {
+
+// The pieces after the list's path, each what followed one " -" ("-bwlimit=20M", "auto"); a
+// piece that is no switch of ours is not looked at, as before switches were known.
+void readSwitches(std::string_view text, CommandLine& line) {
+    for (std::size_t at = text.find(" -"); at != std::string_view::npos;) {
+        const std::size_t next = text.find(" -", at + 2);
+        std::string_view piece = text.substr(at + 2, next == text.npos ? text.npos : next - at - 2);
+        at = next;
+        for (const auto& [name, flag] :
+             {std::pair{std::string_view("-verify"), &RunSwitches::verify},
+              std::pair{std::string_view("-resume"), &RunSwitches::resume}}) {
+            if (piece == name || (piece.starts_with(name) && piece[name.size()] == ' ')) {
+                line.switches.*flag = true;
+            }
+        }
+        constexpr std::string_view kLimit = "-bwlimit";
+        if (!piece.starts_with(kLimit) ||
+            (piece.size() > kLimit.size() && piece[kLimit.size()] != '=' &&
+             piece[kLimit.size()] != ' ')) {
+            continue;
+        }
+        piece.remove_prefix(std::min(piece.size(), kLimit.size() + 1));
+        const std::string_view value = piece.substr(0, piece.find(' '));
+        if (const auto rate = parseRate(value)) {
+            line.switches.bytesPerSecond = *rate;
+        } else {
+            line.error =
+                "--bwlimit needs a rate in bytes per second, such as 500K, 20M or 1G "
+                "(0 for none, at least 1K otherwise), not \"" +
+                std::string(value) + "\"";
+        }
+    }
+}
+
+}  // namespace
+
 CommandLine parseArgumentText(std::string_view text, FileTest namesFile) {
     CommandLine line;
     line.unattended = text.find(" -auto") != std::string_view::npos && !namesFile(text);
     // Unattended, the path ends at the first " -", whatever follows it.
     line.listPath = std::string(line.unattended ? text.substr(0, text.find(" -")) : text);
+    if (line.unattended) {
+        readSwitches(text, line);
+    }
     return line;
 }
 
@@ -86,7 +170,8 @@ EnqueueLine parseEnqueue(int argc, const char* const* argv, const std::string& w
     return line;
 }
 
-int RunUnattended(const std::string& listPath, const std::string& programFolder) {
+int RunUnattended(const std::string& listPath, const std::string& programFolder,
+                  const RunSwitches& switches) {
     ListReadResult list = ReadQueueList(listPath, QueueStore::kMaxEntries);
     if (list.status != ListReadStatus::Ok) {
         RunReport(STDERR_FILENO).unusableList(listPath, list.status);
@@ -95,6 +180,21 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder)
     QueueStore queue;
     queue.assign(std::move(list.rows));
     const LogFolder logFolder = chooseLogFolder(programFolder);
+    // A journal per list, so that a run cut off can be taken up; only --resume takes it up, so
+    // that a nightly list never skips last night's rows.
+    std::error_code absent;
+    RunJournal journal(logFolder, std::filesystem::absolute(listPath, absent).string());
+    const std::optional<CutOffRun> cutOff =
+        switches.resume ? journal.cutOff() : std::optional<CutOffRun>();
+    const bool resuming = cutOff && cutOff->rows == queue.rows();
+    if (cutOff && !resuming) {
+        RunReport(STDERR_FILENO).changedSinceCutOff(listPath, cutOff->stoppedAt);
+    }
+    if (resuming) {
+        journal.carryOn();
+    } else {
+        journal.begin(queue.rows());
+    }
     CopyHooks hooks;
     // On a terminal, a progress line; rows that are no entry never reach a transfer.
     std::optional<TtyProgress> display;
@@ -107,7 +207,15 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder)
     }
     RunReport report(STDERR_FILENO, display ? &*display : nullptr);
     hooks.failed = [&report](const RunFailure& failure) { report.failed(failure); };
+    hooks.verify = switches.verify;
+    hooks.journal = &journal;
+    hooks.resume = resuming ? &*cutOff : nullptr;
+    RateLimit limit(switches.bytesPerSecond);
+    if (switches.bytesPerSecond != 0) {
+        hooks.rateLimit = &limit;
+    }
     const RunSummary run = CopyOperation(queue.rows(), logFolder, hooks);
+    journal.finish();
     if (!run.logTrouble.empty()) {
         report.logTrouble(run.logTrouble);
     }

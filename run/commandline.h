@@ -1,6 +1,8 @@
 // The command line: read as one text, as the user typed it after the program's name.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,10 +14,28 @@ namespace mivex {
 // The arguments joined by single blanks; quotation marks were already removed by the shell.
 std::string argumentText(int argc, const char* const* argv);
 
+// What an unattended run may be asked for beside its list, by switches after the list's path.
+struct RunSwitches {
+    // "--bwlimit=RATE" (or "--bwlimit RATE"): bytes per second over the whole run, 0 for none.
+    std::uint64_t bytesPerSecond = 0;
+    // "--verify": each copy read back from the destination and compared before it gets its name.
+    bool verify = false;
+    // "--resume": take up the last run of this list where it was cut off (a crash, a kill, a
+    // power cut); a list without such a run is run from its start, as without the switch.
+    bool resume = false;
+};
+
 struct CommandLine {
     bool unattended = false;  // " -auto" stands in the text (case matters) and it names no file
     std::string listPath;     // unattended: the text before the first " -"; otherwise all of it
+    RunSwitches switches;     // unattended: read from the pieces after the path
+    std::string error;        // unattended: a switch that cannot be taken; nothing is run
 };
+
+// A speed as rsync writes one: a number of bytes per second, whole or with a fraction, and an
+// optional K, M or G (powers of 1024, either case): "500K", "1.5M", "20M". 0 means no limit; a
+// limit under 1K is refused (it would take hours to write a block). Empty when it is no rate.
+std::optional<std::uint64_t> parseRate(std::string_view text);
 
 // Whether a path names an existing file; isExistingFile on the real system.
 using FileTest = bool (*)(std::string_view path);
@@ -47,6 +67,7 @@ enum UnattendedStatus : int { kRunOk = 0, kRunHadFailures = 1, kRunNoList = 2 };
 // unreadable, not a queue list or too long (nothing processed, nothing logged), else kRunOk or
 // kRunHadFailures. The log goes to the program folder, or to the per-user folder when that is not
 // writable.
-int RunUnattended(const std::string& listPath, const std::string& programFolder);
+int RunUnattended(const std::string& listPath, const std::string& programFolder,
+                  const RunSwitches& switches = {});
 
 }  // namespace mivex

@@ -12,7 +12,8 @@ namespace {
 constexpr std::string_view kUsage =
     R"(Usage: mivex                  open the window with an empty queue
        mivex LIST.flq         open the window with the queue list LIST.flq
-       mivex LIST.flq -auto   run the list unattended: no window, no display needed
+       mivex LIST.flq -auto [--verify] [--resume] [--bwlimit=RATE]
+                              run the list unattended: no window, no display needed
        mivex --enqueue [--to FOLDER] [--move] [--overwrite] PATH...
                               add each file or folder PATH to the window's queue
        mivex --help | --version
@@ -35,6 +36,16 @@ An unattended run prints nothing when every entry succeeds. Each entry that fail
 named on standard error with the reason. Exit status: 0 every entry succeeded, 1 an
 entry failed or the run was stopped, 2 the list is missing, unreadable, not a queue
 list or too long (nothing was run).
+
+--verify reads each copy back from the destination's disk and compares it with its
+source before giving it its name; a copy that differs fails its entry (code 23), and
+the file it would replace, or the source of a move, is kept.
+--resume takes up the last run of LIST where a crash, a kill or a power cut cut it
+off: entries it finished are not run again, files complete at the destination are
+left, a keep-both folder it began is carried on. Without it a run starts afresh.
+--bwlimit=RATE holds the whole run to RATE bytes per second, over all its files
+together: 500K, 20M, 1G (powers of 1024), 0 for no limit. A RATE that is no rate,
+or under 1K, is refused with exit status 2 and nothing is run.
 
 Every run appends one line per entry to the day's run log MMDDYYYY-log.txt in
 $XDG_STATE_HOME/mivex (by default ~/.local/state/mivex); a copy of Mivex that runs

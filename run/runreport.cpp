@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/posixio.h"
+#include "queue/log.h"
 #include "queue/queuestore.h"
 #include "run/ttyprogress.h"
 
@@ -50,6 +51,11 @@ std::string listProblem(const std::string& path, ListReadStatus status) {
 
 void RunReport::unusableList(const std::string& path, ListReadStatus status) const {
     say(printable(path) + ": " + listProblem(path, status) + "; nothing was run");
+}
+
+void RunReport::changedSinceCutOff(const std::string& path, std::time_t stoppedAt) const {
+    say(printable(path) + ": the list changed since its run that was cut off (" +
+        logTimestamp(stoppedAt) + "); that run is not resumed, and the list runs from the start");
 }
 
 void RunReport::failed(const RunFailure& failure) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "listfile/listfile.h"
@@ -25,6 +26,8 @@ public:
 
     void unusableList(const std::string& path, ListReadStatus status) const;
     void failed(const RunFailure& failure);
+    // --resume found a run of the list cut off at `stoppedAt`, but the list has changed since.
+    void changedSinceCutOff(const std::string& path, std::time_t stoppedAt) const;
     // Run-log lines were lost (one sentence for the run, from CopyHooks::logTrouble).
     void logTrouble(const std::string& text) const { say(printable(text)); }
     // After the run: when anything failed, how many and where the run log is ("" for none); on a

@@ -187,6 +187,14 @@
       <translation>Übersprungen: Der Benutzer hat den Eintrag während des Laufs übersprungen; der Lauf ging mit dem nächsten weiter.</translation>
     </message>
     <message>
+      <source>The copy differs from its source after writing: the destination's disk or its connection may be failing.</source>
+      <translation>Die Kopie weicht nach dem Schreiben von ihrer Quelle ab: Der Datenträger des Ziels oder seine Verbindung ist womöglich fehlerhaft.</translation>
+    </message>
+    <message>
+      <source>; the file: %1</source>
+      <translation>; die Datei: %1</translation>
+    </message>
+    <message>
       <source>error code %1</source>
       <translation>Fehlercode %1</translation>
     </message>
