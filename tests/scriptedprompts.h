@@ -25,10 +25,6 @@ public:
                          const QString& details) override {
         shown.push_back({text, details});
     }
-    bool ask(QWidget*, const QString& text, const QString&) override {
-        shown.push_back({text, {}});
-        return yes;
-    }
     // The first of `choices` that the question offers is pressed, else what Escape answers; by
     // default the answers that leave the gestures as they were before these questions were asked.
     int question(QWidget*, const QString& text, const QString&, const Question& q) override {
@@ -62,7 +58,6 @@ public:
     }
     std::vector<Shown> shown;
     QString answer;                      // empty: cancelled
-    bool yes = true;                     // the answer to every question
     QStringList offered;                 // the buttons the last question offered
     std::function<void()> beforeChoice;  // called as a question, or a file dialog, is shown
     QStringList choices{"Discard", "Continue"};

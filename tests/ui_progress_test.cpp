@@ -168,6 +168,7 @@ private slots:
     void stopsPromptlyAndCleanly() {
         QFETCH(int, how);
         ScriptedPrompts prompts;
+        prompts.choices = {"Yes"};  // Esc asks before it stops
         TempDir dst;
         prompts.answer = QString::fromStdString(dst / "x.cab");
         frmMain w;
@@ -254,8 +255,7 @@ private slots:
         if (!dst.ok()) {
             QSKIP(dst.reason().c_str());
         }
-        ScriptedPrompts prompts;
-        prompts.yes = false;
+        ScriptedPrompts prompts;  // Esc's question answered No
         frmMain w;
         std::optional<std::uint64_t> heldAt;
         QElapsedTimer paused;

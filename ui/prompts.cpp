@@ -27,10 +27,6 @@ public:
         box.setDetailedText(details);  // none when empty
         box.exec();
     }
-    bool ask(QWidget* parent, const QString& text, const QString& title) override {
-        return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
-                                     QMessageBox::No) == QMessageBox::Yes;
-    }
     QString input(QWidget* parent, const QString& prompt, const QString& title,
                   const QString& defaultText) override {
         bool ok = false;

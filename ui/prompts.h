@@ -23,11 +23,6 @@ public:
         (void)details;
         message(parent, text, title, icon);
     }
-    // A yes-or-no question, No the default (Esc): true for Yes. Prompts that cannot ask say No.
-    virtual bool ask(QWidget* parent, const QString& text, const QString& title) {
-        (void)parent, (void)text, (void)title;
-        return false;
-    }
     // The answer, or an empty text when the user cancelled.
     virtual QString input(QWidget* parent, const QString& prompt, const QString& title,
                           const QString& defaultText) = 0;

@@ -16,11 +16,18 @@ void frmProgress::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
         (mWork.waiting() || mInRun) && !mShared->cancel.load()) {
         const QPointer<frmProgress> self(this);
-        const bool stop = Prompts::current().ask(
-            this,
-            tr("Stop the run? The entry in hand is left unfinished and the rest of the "
-               "queue is not carried out."),
-            QStringLiteral("Mivex"));
+        // No is the default and Escape's answer: a second Esc does not stop the run either.
+        const bool stop =
+            Prompts::current().question(
+                this,
+                tr("Stop the run? The entry in hand is left unfinished and the rest of the "
+                   "queue is not carried out."),
+                QStringLiteral("Mivex"),
+                {.buttons = {tr("Yes"), tr("No")},
+                 .preferred = 1,
+                 .onEscape = 1,
+                 .details = {},
+                 .icon = Prompts::Icon::None}) == 0;
         if (self && stop) {
             reject();
         }

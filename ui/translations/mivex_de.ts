@@ -731,6 +731,14 @@
       <translation>Den Lauf anhalten? Der laufende Eintrag bleibt unvollendet, und der Rest der Warteschlange wird nicht ausgeführt.</translation>
     </message>
     <message>
+      <source>Yes</source>
+      <translation>Ja</translation>
+    </message>
+    <message>
+      <source>No</source>
+      <translation>Nein</translation>
+    </message>
+    <message>
       <source>Resume</source>
       <translation>Fortsetzen</translation>
     </message>
