@@ -30,6 +30,10 @@ struct KeptFolder {
     bool hasBirth = false;  // its filesystem gave a birth time, in `birth`
     // Whether closing a file written into it can report an error (closeCanFail); -1: not asked.
     int closeCanFail = -1;
+    // Whether it has a default ACL, which files made in it inherit (hasDefaultAcl); -1: not asked.
+    // Asked once while it is kept: an ACL given to the folder in the middle of a run is seen by
+    // the next run, or when the folder is opened afresh.
+    int defaultAcl = -1;
 };
 
 // Each entry keeps at most one folder of each role.

@@ -223,6 +223,10 @@ int Transfer::prepare(KeptFolder& dest, const struct stat& parentSt, const struc
         dest.closeCanFail = closeCanFail(dest.fd.get()) ? 1 : 0;
     }
     mCloseCanFail = dest.closeCanFail == 1;
+    if (dest.defaultAcl < 0) {
+        dest.defaultAcl = hasDefaultAcl(dest.fd.get()) ? 1 : 0;
+    }
+    mDestDefaultAcl = dest.defaultAcl == 1;
 
     const bool keepBoth = mRequest.rule == CollisionRule::KeepBoth;
     const bool isMove = mRequest.kind == TransferKind::Move;

@@ -318,6 +318,7 @@ private:
     const CopyOptions mOptions;
     struct stat mDestSt {};  // the destination folder, which the walk of the source must not meet
     bool mOneItem = false;   // the entry's item is not a folder
+    bool mDestDefaultAcl = false;  // the destination folder has a default ACL (KeptFolder)
 
     // Pool: each has its own lock inside.
     PlacedItems mPlaced;  // what this entry put where something could already stand
