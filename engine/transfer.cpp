@@ -99,7 +99,9 @@ TransferOutcome Transfer::run() {
         return {code, false};
     }
     if (mMonitor && mMonitor->wantsTotals()) {
-        const SourceTotals totals = countSource(kept.src.fd.get(), name, srcSt);
+        const SourceTotals totals =
+            mRequest.counted ? mRequest.counted->count(kept.src.fd.get(), name, source, srcSt)
+                             : countSource(kept.src.fd.get(), name, srcSt);
         mProgress.filesTotal = totals.files;
         mProgress.bytesTotal = totals.bytes;
     }

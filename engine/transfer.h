@@ -38,6 +38,7 @@ enum class TransferKind { Copy, Move };
 enum class CollisionRule { Overwrite, KeepBoth, Update };
 
 struct TransferSession;
+class CountedSources;
 
 struct TransferRequest {
     TransferRequest(std::string from = {}, std::string to = {},
@@ -56,6 +57,10 @@ struct TransferRequest {
     // (TransferOutcome::placedAs): the folder is then merged into that copy instead of a new one
     // being claimed, so that a retry never leaves a second partial copy beside the first.
     std::string continueInto{};
+    // The run's counts of its sources (sourcecount.h), shared with whoever counted them before the
+    // entry, such as the check before the run and the whole run's count: a monitor that wants
+    // totals gets them from there rather than from another walk of the source. Null: counted here.
+    CountedSources* counted = nullptr;
 };
 
 struct TransferProgress {

@@ -24,6 +24,7 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
                                    : CollisionRule::Overwrite;
     request.session = record.session;
     request.continueInto = record.continueInto;
+    request.counted = record.counted;
     const TransferOutcome outcome = transferItem(request, monitor);
     record.fAnyOperationsAborted = outcome.aborted;
     record.placedAs = outcome.placedAs;
@@ -100,6 +101,7 @@ ShellOpRecord recordFor(const QueueEntry& fields, TransferSession& session, cons
         record.continueInto = hooks.continueInto[row];
     }
     record.update = fields.updates();
+    record.counted = hooks.counted;
     return record;
 }
 

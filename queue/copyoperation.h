@@ -14,6 +14,7 @@ namespace mivex {
 
 class TransferMonitor;
 struct TransferSession;
+class CountedSources;
 
 // The operation record handed to the transfer for one entry. Its fields and flags keep the names
 // and numbers of a shell file-operation record (SHFILEOPSTRUCT), as processing is described in
@@ -47,6 +48,9 @@ struct ShellOpRecord {
     std::string placedAs{};
     std::uint64_t filesPlaced = 0;
     std::uint64_t bytesPlaced = 0;
+    // The run's counts of its sources (engine/sourcecount.h), which the entry's progress takes
+    // its totals from; null: the entry counts its source itself.
+    CountedSources* counted = nullptr;
 };
 
 // Carries out one record with the transfer engine; returns 0 or a result code and sets
@@ -69,6 +73,9 @@ struct CopyHooks {
     // Per row, the folder an earlier attempt at it left unfinished at its destination (an
     // outcome's placedAs): a retry carries on in it. Shorter than the rows, or "": none.
     std::vector<std::string> continueInto;
+    // The counts of the rows' sources that the displays share (engine/sourcecount.h): handed to
+    // every record, so that a source counted before the run, or beside it, is not walked again.
+    CountedSources* counted = nullptr;
 };
 
 // How one row of a run ended.

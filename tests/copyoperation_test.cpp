@@ -1,6 +1,9 @@
 // Processing a queue: the log's lines in order and in words, failures, abort, the after-run notice.
 #include "queue/copyoperation.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "queue/log.h"
 #include "queue/runtotals.h"
 #include "tests/testsupport.h"
@@ -183,4 +186,30 @@ TEST(RunTotals, CountsEveryRowsFilesAndBytes) {
     ASSERT_TRUE(totals.counted());
     EXPECT_EQ(totals.files(), 4u);
     EXPECT_EQ(totals.bytes(), 10u);
+}
+
+// A count kept for the run serves whoever asks next, but never with less than asked for: room in
+// another block size, or a folder that the path no longer leads to, is counted afresh.
+TEST(CountedSources, KeptCountsServeOnlyWhatTheyCounted) {
+    TempDir src;
+    plantTree(src.path(), {"tree/a=aa", "tree/sub/b=bbb"});
+    const std::string tree = src / "tree";
+    const auto look = [&] {
+        struct stat st;
+        EXPECT_EQ(::lstat(tree.c_str(), &st), 0);
+        return st;
+    };
+    CountedSources counted;
+    const SourceTotals first = counted.count(AT_FDCWD, tree, tree + "/", look());
+    EXPECT_EQ(first.files, 2u);
+    EXPECT_EQ(first.bytes, 5u);
+    EXPECT_EQ(first.room, 0u);
+    // Room in 1 KiB blocks: two files and two folders.
+    EXPECT_EQ(counted.count(AT_FDCWD, tree, tree, look(), {1024}).room, 4096u);
+    // Another folder at the same path, with one more file: not the kept count.
+    const struct stat before = look();
+    ASSERT_EQ(::rename(tree.c_str(), (src / "old").c_str()), 0);
+    plantTree(src.path(), {"tree/a=aa", "tree/b=bbb", "tree/c=c"});
+    ASSERT_FALSE(sameFile(before, look()));
+    EXPECT_EQ(counted.count(AT_FDCWD, tree, tree, look()).files, 3u);
 }
