@@ -117,7 +117,9 @@ int Transfer::openSourceFolder(KeptFolder& src, const std::string& source, struc
             return codeFromErrno(errno, true);
         }
     }
-    if (::fstatat(src.fd.get(), nameOf(source).c_str(), &srcSt, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (mRequest.sourceSt) {
+        srcSt = *mRequest.sourceSt;
+    } else if (::fstatat(src.fd.get(), nameOf(source).c_str(), &srcSt, AT_SYMLINK_NOFOLLOW) != 0) {
         return codeFromErrno(errno, true);
     }
     return isSpecial(srcSt.st_mode) ? kSpecialFile : kSuccess;

@@ -24,6 +24,8 @@
 //     folders named by the entry, so a folder swapped for a link cannot redirect a write or delete.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -61,6 +63,9 @@ struct TransferRequest {
     // entry, such as the check before the run and the whole run's count: a monitor that wants
     // totals gets them from there rather than from another walk of the source. Null: counted here.
     CountedSources* counted = nullptr;
+    // The source's lstat, taken by the caller just before (by its path); null: taken here. Only
+    // the kind of item is read from it: a file is looked at again once it is open.
+    const struct stat* sourceSt = nullptr;
 };
 
 struct TransferProgress {

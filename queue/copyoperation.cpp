@@ -1,7 +1,14 @@
 // Processing the queue: every row from the top, one transfer each, one run-log line each.
 #include "queue/copyoperation.h"
 
+#include <sys/stat.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
 #include <optional>
+#include <unordered_set>
 
 #include "engine/session.h"
 #include "engine/transfer.h"
@@ -10,6 +17,7 @@
 #include "platform/resultcodes.h"
 #include "queue/log.h"
 #include "queue/queueentry.h"
+#include "queue/sidelane.h"
 
 namespace mivex {
 
@@ -25,6 +33,7 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
     request.session = record.session;
     request.continueInto = record.continueInto;
     request.counted = record.counted;
+    request.sourceSt = record.sourceSt;
     const TransferOutcome outcome = transferItem(request, monitor);
     record.fAnyOperationsAborted = outcome.aborted;
     record.placedAs = outcome.placedAs;
@@ -105,6 +114,99 @@ ShellOpRecord recordFor(const QueueEntry& fields, TransferSession& session, cons
     return record;
 }
 
+// Neighbouring one-file entries on both cores (sidelane.h): the rows of a batch that may all
+// overlap are taken one at a time by whichever of the run's thread and the side lane is free, each
+// with a session of its own; the run's thread logs each row's line once every row before it is
+// done, so the lines keep the row order.
+struct Overlap {
+    static constexpr std::size_t kBatch = 256;
+
+    Overlap(const std::vector<std::optional<QueueEntry>>& rows, const CopyHooks& runHooks,
+            RunNotes& runNotes)
+        : entries(rows), hooks(runHooks), notes(runNotes) {}
+
+    // Carries out rows from `row` on that may overlap, when there are two or more; returns how
+    // many (0: none, with the row's lstat, just taken, in `first` where there is one).
+    std::size_t run(std::size_t row, TransferSession& session, ShellOpRecord& first) {
+        const std::size_t n = collect(row);
+        if (n < 2) {
+            first.sourceSt = n == 1 || lookedFirst ? &looked[0] : nullptr;
+            return 0;
+        }
+        next = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            done[i] = false;
+            records[i] = recordFor(*entries[row + i], session, hooks, row + i);
+            records[i].sourceSt = &looked[i];
+        }
+        if (!lane.start([this, n] { work(n, side); })) {
+            for (std::size_t i = 0; i < n; ++i) {
+                results[i] = DoFileOperation(records[i]);
+                done[i] = true;
+            }
+        }
+        std::size_t logged = 0;
+        while (logged < n) {
+            if (!work(n, session, 1)) {
+                lane.wait();  // nothing left to take: the lane has the rest in hand
+            }
+            for (; logged < n && done[logged].load(std::memory_order_acquire); ++logged) {
+                notes.done(row + logged, *entries[row + logged], records[logged], results[logged]);
+            }
+        }
+        lane.wait();
+        return n;
+    }
+
+private:
+    // The rows from `row` on that may overlap with it, each looked at now: plain files under
+    // names apart. Their count; `lookedFirst` tells whether the first row's lstat is in looked[0].
+    std::size_t collect(std::size_t row) {
+        lookedFirst = false;
+        names.clear();
+        const std::optional<OverlapWay> way = overlapWay(*entries[row]);
+        std::size_t n = 0;
+        for (; way && n < kBatch && row + n < entries.size() && entries[row + n]; ++n) {
+            const QueueEntry& entry = *entries[row + n];
+            std::string name = overlapName(entry);
+            if (!sameWay(entry, *way) || name.empty() || !names.insert(std::move(name)).second ||
+                ::lstat(entry.source.c_str(), &looked[n]) != 0) {
+                break;
+            }
+            lookedFirst = lookedFirst || n == 0;
+            if (!S_ISREG(looked[n].st_mode)) {
+                break;
+            }
+        }
+        return n;
+    }
+
+    // Takes rows not yet taken, at most `most`, and carries them out with `session`; false when
+    // none was left to take.
+    bool work(std::size_t n, TransferSession& session, std::size_t most = SIZE_MAX) {
+        std::size_t taken = 0;
+        for (std::size_t i; taken < most && (i = next.fetch_add(1)) < n; ++taken) {
+            records[i].session = &session;
+            results[i] = DoFileOperation(records[i]);
+            done[i].store(true, std::memory_order_release);
+        }
+        return taken > 0;
+    }
+
+    const std::vector<std::optional<QueueEntry>>& entries;
+    const CopyHooks& hooks;
+    RunNotes& notes;
+    TransferSession side;
+    SideLane lane;
+    std::unordered_set<std::string> names;
+    bool lookedFirst = false;
+    std::atomic<std::size_t> next{0};
+    std::array<struct stat, kBatch> looked;
+    std::array<ShellOpRecord, kBatch> records;
+    std::array<int, kBatch> results{};
+    std::array<std::atomic<bool>, kBatch> done{};
+};
+
 }  // namespace
 
 RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& logFolder,
@@ -132,6 +234,11 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
     // Entries that share a source folder or a destination find them open (keptfolders.h), and
     // the n-th "keep both" copy in a folder does not try every number before it.
     TransferSession session;
+    // Without a display that follows one entry at a time, one-file entries overlap.
+    std::unique_ptr<Overlap> overlap;
+    if (!hooks.perform && overlapAllowed()) {
+        overlap = std::make_unique<Overlap>(entries, hooks, notes);
+    }
     std::size_t number = 0;
     for (std::size_t row = 0; row < rows.size() && !summary.stopped; ++row) {
         const std::optional<QueueEntry>& fields = entries[row];
@@ -144,6 +251,11 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
         }
         ShellOpRecord record = recordFor(*fields, session, hooks, row);
         ++number;
+        if (const std::size_t n = overlap ? overlap->run(row, session, record) : 0; n > 0) {
+            number += n - 1;
+            row += n - 1;
+            continue;
+        }
         const int result =
             hooks.perform ? hooks.perform(record, number, count) : DoFileOperation(record);
         notes.done(row, *fields, record, result);

@@ -1,6 +1,8 @@
 // Processing the queue: every row from the top, one transfer each, one run-log line each.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -51,6 +53,8 @@ struct ShellOpRecord {
     // The run's counts of its sources (engine/sourcecount.h), which the entry's progress takes
     // its totals from; null: the entry counts its source itself.
     CountedSources* counted = nullptr;
+    // The source's lstat, taken just before by whoever hands the record over; null: none.
+    const struct stat* sourceSt = nullptr;
 };
 
 // Carries out one record with the transfer engine; returns 0 or a result code and sets

@@ -171,6 +171,60 @@ TEST_F(CopyOperationTest, RetryCarriesOnInTheCopyItBegan) {
     EXPECT_EQ(record.bytesPlaced, 5u);
 }
 
+// Without a display, neighbouring one-file entries run on both cores; the log still gets every
+// row's line in row order. A batch ends at a row that may not overlap (a keep-both copy, a move, a
+// folder, a missing source, a name already in the batch or one that folds to it, another folder)
+// and that row runs on its own, in its place.
+TEST_F(CopyOperationTest, OverlappedEntriesLogInRowOrder) {
+    Names tree = {"dst/f5=old", "dst/N=old"};
+    for (int i = 0; i < 40; ++i) {
+        tree.push_back("src/f" + std::to_string(i) + "=" + std::to_string(i));
+    }
+    tree.insert(tree.end(), {"src/F1=upper", "src/dir/x=x", "src/N=n", "other/g=g"});
+    plantTree(dir.path(), tree);
+    const std::string src = dir / "src", dst = dir / "dst";
+    const auto row = [&](const std::string& codes, const std::string& from, const std::string& to) {
+        return codes + " --> " + from + " --> " + to;
+    };
+    struct Case {
+        std::string row;
+        bool ok;
+    };
+    std::vector<Case> cases;
+    for (int i = 0; i < 12; ++i) {
+        cases.push_back({row("C-O", src + "/f" + std::to_string(i), dst), true});
+    }
+    cases.insert(cases.end(), {{row("C-O", src + "/F1", dst), true},
+                               {row("C-O", src + "/gone", dst), false},
+                               {row("C-N", src + "/N", dst), true},
+                               {row("C-O", src + "/dir", dst), true},
+                               {row("C-O", src + "/f5", dst), true},
+                               {row("C-O", src + "/f5", dst), true},
+                               {row("C-O", dir / "other/g", dst), true},
+                               {row("C-U", src + "/f12", dst), true},
+                               {row("M-O", src + "/f13", dst), true}});
+    for (int i = 14; i < 40; ++i) {
+        cases.push_back({row(i % 2 ? "C-O" : "C-U", src + "/f" + std::to_string(i), dst), true});
+    }
+    Names rows, expected;
+    for (const Case& c : cases) {
+        rows.push_back(c.row);
+        expected.push_back(c.ok ? c.row + " was successful"
+                                : "*** ERROR *** " + c.row +
+                                      " did not copy - Something broke... sorry. Error code is 2.");
+    }
+    EXPECT_FALSE(run(rows, logFolder()));
+    EXPECT_EQ(messages(), expected);
+    EXPECT_EQ(summary.done, rows.size() - 1);
+    Names copied = {"F1=upper", "N - Copy=n", "N=old", "dir/", "dir/x=x", "g=g"};
+    for (int i = 0; i < 40; ++i) {
+        copied.push_back("f" + std::to_string(i) + "=" + std::to_string(i));
+    }
+    std::sort(copied.begin(), copied.end());
+    EXPECT_EQ(describeTree(dst), copied);
+    EXPECT_FALSE(exists(src + "/f13"));
+}
+
 // The whole run's size, counted beside it as the transfer counts: files and links of every row,
 // deep folders too, the bytes of files; a row that is no entry, or gone, counts nothing.
 TEST(RunTotals, CountsEveryRowsFilesAndBytes) {
