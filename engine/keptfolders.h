@@ -46,8 +46,10 @@ public:
     explicit KeptFolders(bool keeps = true) : mKeeps(keeps) {}
 
     // The folder kept for `role` when `path` still leads to it; one without a descriptor
-    // otherwise.
-    KeptFolder take(FolderRole role, const std::string& path);
+    // otherwise. `look` false: the caller knows that the path was looked at for this run moments
+    // ago (entries of one batch, sharing their folders as a folder entry's files do): the folder
+    // kept for that path is taken as it is.
+    KeptFolder take(FolderRole role, const std::string& path, bool look = true);
 
     // Hands a folder back after an entry: kept for the next entry, or closed when nothing is
     // kept. `changed`: the entry may have changed the folder (made or removed something in it),

@@ -84,8 +84,9 @@ TransferOutcome Transfer::run() {
             folders.keep(FolderRole::SourceFolder, std::move(src), move);
             folders.keep(FolderRole::Destination, std::move(dest));
         }
-    } kept{mSession.folders, mSession.folders.take(FolderRole::SourceFolder, parentOf(source)),
-           mSession.folders.take(FolderRole::Destination, destFolder),
+    } kept{mSession.folders,
+           mSession.folders.take(FolderRole::SourceFolder, parentOf(source), !mRequest.inBatch),
+           mSession.folders.take(FolderRole::Destination, destFolder, !mRequest.inBatch),
            mRequest.kind == TransferKind::Move};
     struct stat srcSt;
     int code = openSourceFolder(kept.src, source, srcSt);

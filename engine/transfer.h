@@ -66,6 +66,10 @@ struct TransferRequest {
     // The source's lstat, taken by the caller just before (by its path); null: taken here. Only
     // the kind of item is read from it: a file is looked at again once it is open.
     const struct stat* sourceSt = nullptr;
+    // The entry belongs to a batch of entries of one source folder and one destination that the
+    // session's last entry began: the folders it kept are taken without a look at their paths,
+    // as a folder entry's files share their folders (keptfolders.h).
+    bool inBatch = false;
 };
 
 struct TransferProgress {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <unordered_set>
+#include <utility>
 
 #include "engine/session.h"
 #include "engine/transfer.h"
@@ -34,6 +35,7 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
     request.continueInto = record.continueInto;
     request.counted = record.counted;
     request.sourceSt = record.sourceSt;
+    request.inBatch = record.inBatch;
     const TransferOutcome outcome = transferItem(request, monitor);
     record.fAnyOperationsAborted = outcome.aborted;
     record.placedAs = outcome.placedAs;
@@ -134,16 +136,14 @@ struct Overlap {
             return 0;
         }
         next = 0;
+        sideBegun = ownBegun = false;  // the lane starts below, after this
         for (std::size_t i = 0; i < n; ++i) {
             done[i] = false;
             records[i] = recordFor(*entries[row + i], session, hooks, row + i);
             records[i].sourceSt = &looked[i];
         }
         if (!lane.start([this, n] { work(n, side); })) {
-            for (std::size_t i = 0; i < n; ++i) {
-                results[i] = DoFileOperation(records[i]);
-                done[i] = true;
-            }
+            work(n, session);  // no thread to be had: all of them here, one after the other
         }
         std::size_t logged = 0;
         while (logged < n) {
@@ -187,15 +187,25 @@ private:
         std::size_t taken = 0;
         for (std::size_t i; taken < most && (i = next.fetch_add(1)) < n; ++taken) {
             records[i].session = &session;
+            // The session's first entry of the batch looks at both folders' paths; its later ones
+            // take the folders that one kept.
+            records[i].inBatch = started(session);
             results[i] = DoFileOperation(records[i]);
             done[i].store(true, std::memory_order_release);
         }
         return taken > 0;
     }
 
+    // Whether `session` has begun an entry of the batch; each thread asks of its own alone.
+    bool started(const TransferSession& session) {
+        bool& begun = &session == &side ? sideBegun : ownBegun;
+        return std::exchange(begun, true);
+    }
+
     const std::vector<std::optional<QueueEntry>>& entries;
     const CopyHooks& hooks;
     RunNotes& notes;
+    bool sideBegun = false, ownBegun = false;  // the lane's, the run thread's
     TransferSession side;
     SideLane lane;
     std::unordered_set<std::string> names;

@@ -55,6 +55,9 @@ struct ShellOpRecord {
     CountedSources* counted = nullptr;
     // The source's lstat, taken just before by whoever hands the record over; null: none.
     const struct stat* sourceSt = nullptr;
+    // One of a batch of entries of one source folder and destination that the session's last
+    // entry began: its folders are taken as that entry left them (TransferRequest::inBatch).
+    bool inBatch = false;
 };
 
 // Carries out one record with the transfer engine; returns 0 or a result code and sets
