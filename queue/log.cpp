@@ -157,6 +157,7 @@ void RunLog::log(std::string_view message, std::time_t when) {
         mStamp = logTimestamp(when);
         mStampedAt = when;
     }
+    line.reserve(line.size() + mStamp.size() + message.size() + 3);  // one allocation a line
     line += mStamp;
     line += '\t';
     line += message;
