@@ -81,4 +81,27 @@ SourceTotals CountedSources::count(int dir, const std::string& name, const std::
     return totals;
 }
 
+std::optional<SourceTotals> CountedSources::countUnlessCounting(int dir, const std::string& name,
+                                                                const std::string& path,
+                                                                const struct stat& st) {
+    if (S_ISDIR(st.st_mode)) {
+        std::lock_guard lock(mLock);
+        const auto it = mKept.find(withoutTrailingSlashes(path));
+        if (it != mKept.end() && it->second.id == FileId::of(st) && it->second.counting) {
+            return std::nullopt;
+        }
+    }
+    return count(dir, name, path, st);
+}
+
+std::optional<SourceTotals> CountedSources::counted(const std::string& path,
+                                                    const struct stat& st) {
+    std::lock_guard lock(mLock);
+    const auto it = mKept.find(withoutTrailingSlashes(path));
+    if (it == mKept.end() || it->second.id != FileId::of(st) || it->second.counting) {
+        return std::nullopt;
+    }
+    return it->second.totals;
+}
+
 }  // namespace mivex

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -52,6 +53,13 @@ public:
     // kept either.
     SourceTotals count(int dir, const std::string& name, const std::string& path,
                        const struct stat& st, const CountOptions& options = {});
+    // The same without waiting: nothing while another thread counts the folder (counted() gives
+    // its totals once it is done), else its totals, counted here when nobody had.
+    std::optional<SourceTotals> countUnlessCounting(int dir, const std::string& name,
+                                                    const std::string& path, const struct stat& st);
+    // The totals of the folder `path` (whose lstat is `st`) when its count is done; nothing while
+    // it goes on.
+    std::optional<SourceTotals> counted(const std::string& path, const struct stat& st);
 
 private:
     struct Kept {

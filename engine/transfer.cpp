@@ -100,13 +100,25 @@ TransferOutcome Transfer::run() {
         return {code, false};
     }
     if (mMonitor && mMonitor->wantsTotals()) {
-        const SourceTotals totals =
-            mRequest.counted ? mRequest.counted->count(kept.src.fd.get(), name, source, srcSt)
-                             : countSource(kept.src.fd.get(), name, srcSt);
-        mProgress.filesTotal = totals.files;
-        mProgress.bytesTotal = totals.bytes;
+        takeTotals(kept.src.fd.get(), name, source, srcSt);
     }
     return carryOut(kept.src.fd.get(), name, srcSt, kept.dest.fd.get(), source);
+}
+
+// The entry's totals for its progress. A source the run's count is walking right now is not
+// waited for: the copy begins, and report() takes the totals once that count is done.
+void Transfer::takeTotals(int srcParent, const std::string& name, const std::string& source,
+                          const struct stat& srcSt) {
+    std::optional<SourceTotals> totals;
+    if (!mRequest.counted) {
+        totals = countSource(srcParent, name, srcSt);
+    } else if (totals = mRequest.counted->countUnlessCounting(srcParent, name, source, srcSt);
+               !totals) {
+        mTotalsPending.emplace(source, srcSt);
+        return;
+    }
+    mProgress.filesTotal = totals->files;
+    mProgress.bytesTotal = totals->bytes;
 }
 
 // Opens the source's folder (unless kept from the last entry) and looks at the item itself.
@@ -303,6 +315,14 @@ void Transfer::report() {
     }
     if (mPool.started() && mProgress.currentFile.empty()) {
         return;  // the pool has not started a file yet
+    }
+    if (mTotalsPending) {
+        if (const auto totals =
+                mRequest.counted->counted(mTotalsPending->first, mTotalsPending->second)) {
+            mProgress.filesTotal = totals->files;
+            mProgress.bytesTotal = totals->bytes;
+            mTotalsPending.reset();
+        }
     }
     mProgress.bytesDone = mBytesDone.load(std::memory_order_relaxed);
     mProgress.filesDone = mFilesDone.load(std::memory_order_relaxed);
