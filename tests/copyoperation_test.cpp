@@ -1,8 +1,14 @@
 // Processing a queue: the log's lines in order and in words, failures, abort, the after-run notice.
 #include "queue/copyoperation.h"
 
+#include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include "queue/log.h"
 #include "queue/runtotals.h"
@@ -10,6 +16,25 @@
 
 using namespace mivex;
 using namespace mivex::test;
+
+// A folder read (platform/folderwalk.cpp opens every folder it reads here) by the thread named
+// `gHeldThread` waits while `gHold` is set, up to 5 s.
+namespace {
+std::atomic<bool> gHold{false}, gHeldInside{false}, gHeldLeft{false};
+std::atomic<std::thread::id> gHeldThread{};
+}  // namespace
+
+extern "C" DIR* fdopendir(int fd) {
+    static const auto real = reinterpret_cast<DIR* (*)(int)>(::dlsym(RTLD_NEXT, "fdopendir"));
+    if (std::this_thread::get_id() == gHeldThread.load()) {
+        gHeldInside = true;
+        for (int i = 0; i < 500 && gHold; ++i) {
+            ::usleep(10000);
+        }
+        gHeldLeft = true;
+    }
+    return real(fd);
+}
 
 namespace {
 
@@ -266,4 +291,41 @@ TEST(CountedSources, KeptCountsServeOnlyWhatTheyCounted) {
     plantTree(src.path(), {"tree/a=aa", "tree/b=bbb", "tree/c=c"});
     ASSERT_FALSE(sameFile(before, look()));
     EXPECT_EQ(counted.count(AT_FDCWD, tree, tree, look()).files, 3u);
+}
+
+// An entry whose source the run's count is walking does not wait for that count: it copies at
+// once and takes its totals in its reports once the count is done.
+TEST(CountedSources, EntryCopiesWhileTheRunCountsAndTakesTheTotalsAfter) {
+    TempDir src, dst;
+    plantTree(src.path(), {"tree/a=aa", "tree/sub/b=bbb"});
+    const std::string tree = src / "tree";
+    struct stat st;
+    ASSERT_EQ(::lstat(tree.c_str(), &st), 0);
+    CountedSources counted;
+    gHold = true;
+    std::thread count([&] {
+        gHeldThread = std::this_thread::get_id();
+        counted.count(AT_FDCWD, tree, tree, st);
+    });
+    while (!gHeldInside) {
+        ::usleep(1000);
+    }
+    Monitor monitor;
+    bool heldWhileCopying = false;
+    TransferProgress last;
+    monitor.onReport = [&](const TransferProgress& p) {
+        if (gHold.exchange(false)) {
+            heldWhileCopying = !gHeldLeft;  // still held: the copy did not wait for the count
+            count.join();
+        }
+        last = p;
+    };
+    TransferRequest request(tree, dst.path(), kCopy, kO);
+    request.counted = &counted;
+    EXPECT_EQ(transferItem(request, &monitor).code, 0);
+    EXPECT_TRUE(heldWhileCopying);
+    EXPECT_EQ(last.filesTotal, 2u);
+    EXPECT_EQ(last.bytesTotal, 5u);
+    EXPECT_EQ(describeTree(dst / "tree"), describeTree(tree));
+    gHeldThread = std::thread::id();
 }
