@@ -33,14 +33,14 @@ std::optional<OverlapWay> overlapWay(const QueueEntry& entry) {
 }
 
 bool sameWay(const QueueEntry& entry, const OverlapWay& way) {
-    if (!entry.copies() || entry.keepsBoth()) {
+    // A source written with a trailing slash is looked at as the engine looks at it (without
+    // the slash, a link as a link) by the engine alone.
+    if (!entry.copies() || entry.keepsBoth() || entry.source.empty() ||
+        entry.source.back() == '/') {
         return false;
     }
     // Compared as text without making new strings: the source's folder, then the destination.
-    std::string_view source = entry.source;
-    while (source.size() > 1 && source.back() == '/') {
-        source.remove_suffix(1);
-    }
+    const std::string_view source = entry.source;
     std::string_view dest = entry.dest;
     while (dest.size() > 1 && dest.back() == '/') {
         dest.remove_suffix(1);

@@ -205,7 +205,8 @@ TEST_F(CopyOperationTest, OverlappedEntriesLogInRowOrder) {
     for (int i = 0; i < 40; ++i) {
         tree.push_back("src/f" + std::to_string(i) + "=" + std::to_string(i));
     }
-    tree.insert(tree.end(), {"src/F1=upper", "src/dir/x=x", "src/N=n", "other/g=g"});
+    tree.insert(tree.end(),
+                {"src/F1=upper", "src/dir/x=x", "src/N=n", "other/g=g", "src/lnd->dir"});
     plantTree(dir.path(), tree);
     const std::string src = dir / "src", dst = dir / "dst";
     const auto row = [&](const std::string& codes, const std::string& from, const std::string& to) {
@@ -223,6 +224,7 @@ TEST_F(CopyOperationTest, OverlappedEntriesLogInRowOrder) {
                                {row("C-O", src + "/gone", dst), false},
                                {row("C-N", src + "/N", dst), true},
                                {row("C-O", src + "/dir", dst), true},
+                               {row("C-O", src + "/lnd/", dst), true},  // the link itself
                                {row("C-O", src + "/f5", dst), true},
                                {row("C-O", src + "/f5", dst), true},
                                {row("C-O", dir / "other/g", dst), true},
@@ -241,7 +243,7 @@ TEST_F(CopyOperationTest, OverlappedEntriesLogInRowOrder) {
     EXPECT_FALSE(run(rows, logFolder()));
     EXPECT_EQ(messages(), expected);
     EXPECT_EQ(summary.done, rows.size() - 1);
-    Names copied = {"F1=upper", "N - Copy=n", "N=old", "dir/", "dir/x=x", "g=g"};
+    Names copied = {"F1=upper", "N - Copy=n", "N=old", "dir/", "dir/x=x", "g=g", "lnd->dir"};
     for (int i = 0; i < 40; ++i) {
         copied.push_back("f" + std::to_string(i) + "=" + std::to_string(i));
     }
