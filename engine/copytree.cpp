@@ -28,7 +28,7 @@ namespace mivex::engine {
 int Transfer::copyTree(int srcDir, const std::string& name, const struct stat& st, int dstDir,
                        Placement placement, const std::string& srcPath, CopiedItem* record) {
     mPool.clearFailure();
-    mDefaultAcls = hasDefaultAcl(dstDir);
+    mDefaultAcls = mDestDefaultAcl;  // `dstDir` is always the entry's destination folder
     // A folder an earlier attempt began is merged into, whatever the rule: it is this entry's own.
     const bool resume = S_ISDIR(st.st_mode) && !mRequest.continueInto.empty();
     const std::string& dstName = resume ? mRequest.continueInto : name;

@@ -46,12 +46,15 @@ bool takeState(KeptFolder& folder) {
 
 }  // namespace
 
-KeptFolder KeptFolders::take(FolderRole role, const std::string& path) {
+KeptFolder KeptFolders::take(FolderRole role, const std::string& path, bool look) {
     KeptFolder& held = slot(role);
     if (!held.fd.valid() || held.path != path) {
         return {};
     }
     KeptFolder kept = std::move(held);
+    if (!look) {
+        return kept;
+    }
     // Follows links as opening the path would. A folder removed and made again at the path may get
     // the old inode number back, but not its birth time (or, without one, change time) as well.
     struct statx now;

@@ -30,6 +30,10 @@ struct KeptFolder {
     bool hasBirth = false;  // its filesystem gave a birth time, in `birth`
     // Whether closing a file written into it can report an error (closeCanFail); -1: not asked.
     int closeCanFail = -1;
+    // Whether it has a default ACL, which files made in it inherit (hasDefaultAcl); -1: not asked.
+    // Asked once while it is kept: an ACL given to the folder in the middle of a run is seen by
+    // the next run, or when the folder is opened afresh.
+    int defaultAcl = -1;
 };
 
 // Each entry keeps at most one folder of each role.
@@ -42,8 +46,10 @@ public:
     explicit KeptFolders(bool keeps = true) : mKeeps(keeps) {}
 
     // The folder kept for `role` when `path` still leads to it; one without a descriptor
-    // otherwise.
-    KeptFolder take(FolderRole role, const std::string& path);
+    // otherwise. `look` false: the caller knows that the path was looked at for this run moments
+    // ago (entries of one batch, sharing their folders as a folder entry's files do): the folder
+    // kept for that path is taken as it is.
+    KeptFolder take(FolderRole role, const std::string& path, bool look = true);
 
     // Hands a folder back after an entry: kept for the next entry, or closed when nothing is
     // kept. `changed`: the entry may have changed the folder (made or removed something in it),

@@ -84,8 +84,9 @@ TransferOutcome Transfer::run() {
             folders.keep(FolderRole::SourceFolder, std::move(src), move);
             folders.keep(FolderRole::Destination, std::move(dest));
         }
-    } kept{mSession.folders, mSession.folders.take(FolderRole::SourceFolder, parentOf(source)),
-           mSession.folders.take(FolderRole::Destination, destFolder),
+    } kept{mSession.folders,
+           mSession.folders.take(FolderRole::SourceFolder, parentOf(source), !mRequest.inBatch),
+           mSession.folders.take(FolderRole::Destination, destFolder, !mRequest.inBatch),
            mRequest.kind == TransferKind::Move};
     struct stat srcSt;
     int code = openSourceFolder(kept.src, source, srcSt);
@@ -99,11 +100,25 @@ TransferOutcome Transfer::run() {
         return {code, false};
     }
     if (mMonitor && mMonitor->wantsTotals()) {
-        const SourceTotals totals = countSource(kept.src.fd.get(), name, srcSt);
-        mProgress.filesTotal = totals.files;
-        mProgress.bytesTotal = totals.bytes;
+        takeTotals(kept.src.fd.get(), name, source, srcSt);
     }
     return carryOut(kept.src.fd.get(), name, srcSt, kept.dest.fd.get(), source);
+}
+
+// The entry's totals for its progress. A source the run's count is walking right now is not
+// waited for: the copy begins, and report() takes the totals once that count is done.
+void Transfer::takeTotals(int srcParent, const std::string& name, const std::string& source,
+                          const struct stat& srcSt) {
+    std::optional<SourceTotals> totals;
+    if (!mRequest.counted) {
+        totals = countSource(srcParent, name, srcSt);
+    } else if (totals = mRequest.counted->countUnlessCounting(srcParent, name, source, srcSt);
+               !totals) {
+        mTotalsPending.emplace(source, srcSt);
+        return;
+    }
+    mProgress.filesTotal = totals->files;
+    mProgress.bytesTotal = totals->bytes;
 }
 
 // Opens the source's folder (unless kept from the last entry) and looks at the item itself.
@@ -115,7 +130,9 @@ int Transfer::openSourceFolder(KeptFolder& src, const std::string& source, struc
             return codeFromErrno(errno, true);
         }
     }
-    if (::fstatat(src.fd.get(), nameOf(source).c_str(), &srcSt, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (mRequest.sourceSt) {
+        srcSt = *mRequest.sourceSt;
+    } else if (::fstatat(src.fd.get(), nameOf(source).c_str(), &srcSt, AT_SYMLINK_NOFOLLOW) != 0) {
         return codeFromErrno(errno, true);
     }
     return isSpecial(srcSt.st_mode) ? kSpecialFile : kSuccess;
@@ -223,6 +240,10 @@ int Transfer::prepare(KeptFolder& dest, const struct stat& parentSt, const struc
         dest.closeCanFail = closeCanFail(dest.fd.get()) ? 1 : 0;
     }
     mCloseCanFail = dest.closeCanFail == 1;
+    if (dest.defaultAcl < 0) {
+        dest.defaultAcl = hasDefaultAcl(dest.fd.get()) ? 1 : 0;
+    }
+    mDestDefaultAcl = dest.defaultAcl == 1;
 
     const bool keepBoth = mRequest.rule == CollisionRule::KeepBoth;
     const bool isMove = mRequest.kind == TransferKind::Move;
@@ -295,6 +316,14 @@ void Transfer::report() {
     }
     if (mPool.started() && mProgress.currentFile.empty()) {
         return;  // the pool has not started a file yet
+    }
+    if (mTotalsPending) {
+        if (const auto totals =
+                mRequest.counted->counted(mTotalsPending->first, mTotalsPending->second)) {
+            mProgress.filesTotal = totals->files;
+            mProgress.bytesTotal = totals->bytes;
+            mTotalsPending.reset();
+        }
     }
     mProgress.bytesDone = mBytesDone.load(std::memory_order_relaxed);
     mProgress.filesDone = mFilesDone.load(std::memory_order_relaxed);

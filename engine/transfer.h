@@ -26,6 +26,8 @@
 //     folders named by the entry, so a folder swapped for a link cannot redirect a write or delete.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -42,6 +44,7 @@ enum class TransferKind { Copy, Move };
 enum class CollisionRule { Overwrite, KeepBoth, Update };
 
 struct TransferSession;
+class CountedSources;
 
 struct TransferRequest {
     TransferRequest(std::string from = {}, std::string to = {},
@@ -67,6 +70,17 @@ struct TransferRequest {
     // Told, on the calling thread, the name the entry's folder takes at the destination as soon
     // as it has it: a run's journal keeps it, so that a run cut off carries on in that folder.
     std::function<void(const std::string&)> onPlaced{};
+    // The run's counts of its sources (sourcecount.h), shared with whoever counted them before the
+    // entry, such as the check before the run and the whole run's count: a monitor that wants
+    // totals gets them from there rather than from another walk of the source. Null: counted here.
+    CountedSources* counted = nullptr;
+    // The source's lstat, taken by the caller just before (by its path); null: taken here. Only
+    // the kind of item is read from it: a file is looked at again once it is open.
+    const struct stat* sourceSt = nullptr;
+    // The entry belongs to a batch of entries of one source folder and one destination that the
+    // session's last entry began: the folders it kept are taken without a look at their paths,
+    // as a folder entry's files share their folders (keptfolders.h).
+    bool inBatch = false;
 };
 
 struct TransferProgress {

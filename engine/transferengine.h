@@ -170,6 +170,8 @@ private:
                                const struct stat& srcSt);
     static int makeFolders(const std::string& existing, const std::string& destFolder);
     int prepare(KeptFolder& dest, const struct stat& parentSt, const struct stat& srcSt);
+    void takeTotals(int srcParent, const std::string& name, const std::string& source,
+                    const struct stat& srcSt);
     TransferOutcome carryOut(int srcParent, const std::string& name, const struct stat& srcSt,
                              int dest, const std::string& source);
 
@@ -364,6 +366,7 @@ private:
     const CopyOptions mOptions;
     struct stat mDestSt {};  // the destination folder, which the walk of the source must not meet
     bool mOneItem = false;   // the entry's item is not a folder
+    bool mDestDefaultAcl = false;  // the destination folder has a default ACL (KeptFolder)
 
     // Pool: each has its own lock inside.
     PlacedItems mPlaced;  // what this entry put where something could already stand
@@ -395,7 +398,10 @@ private:
     CopiedRecord* mCopied = nullptr;  // during a move across filesystems
 
     TransferProgress mProgress;  // the calling thread only: totals and the current file
-    std::string mPlacedAs;       // the calling thread only: the name the entry's folder took
+    // The calling thread only: the source (path and lstat) whose count another thread of the run
+    // is taking, for the totals that report() has yet to take from it.
+    std::optional<std::pair<std::string, struct stat>> mTotalsPending;
+    std::string mPlacedAs;  // the calling thread only: the name the entry's folder took
 
     // Last, so that it is destroyed first: its threads are joined before anything they use goes.
     WorkPool mPool;

@@ -1,7 +1,15 @@
 // Processing the queue: every row from the top, one transfer each, one run-log line each.
 #include "queue/copyoperation.h"
 
+#include <sys/stat.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
 #include <optional>
+#include <unordered_set>
+#include <utility>
 
 #include "engine/session.h"
 #include "engine/transfer.h"
@@ -11,6 +19,7 @@
 #include "queue/log.h"
 #include "queue/queueentry.h"
 #include "queue/runjournal.h"
+#include "queue/sidelane.h"
 
 namespace mivex {
 
@@ -27,6 +36,9 @@ int DoFileOperation(ShellOpRecord& record, TransferMonitor* monitor) {
     request.continueInto = record.continueInto;
     request.verify = record.verify;
     request.onPlaced = record.onPlaced;
+    request.counted = record.counted;
+    request.sourceSt = record.sourceSt;
+    request.inBatch = record.inBatch;
     const TransferOutcome outcome = transferItem(request, monitor);
     record.fAnyOperationsAborted = outcome.aborted;
     record.placedAs = outcome.placedAs;
@@ -146,8 +158,112 @@ ShellOpRecord recordFor(const QueueEntry& fields, TransferSession& session, cons
             hooks.journal->placed(row, name);
         };
     }
+    record.counted = hooks.counted;
     return record;
 }
+
+// Neighbouring one-file entries on both cores (sidelane.h): the rows of a batch that may all
+// overlap are taken one at a time by whichever of the run's thread and the side lane is free, each
+// with a session of its own; the run's thread logs each row's line once every row before it is
+// done, so the lines keep the row order.
+struct Overlap {
+    static constexpr std::size_t kBatch = 256;
+
+    Overlap(const std::vector<std::optional<QueueEntry>>& rows, const CopyHooks& runHooks,
+            RunNotes& runNotes)
+        : entries(rows), hooks(runHooks), notes(runNotes) {
+        side.rateLimit = hooks.rateLimit;  // one limit over both threads
+    }
+
+    // Carries out rows from `row` on that may overlap, when there are two or more; returns how
+    // many (0: none, with the row's lstat, just taken, in `first` where there is one).
+    std::size_t run(std::size_t row, TransferSession& session, ShellOpRecord& first) {
+        const std::size_t n = collect(row);
+        if (n < 2) {
+            first.sourceSt = n == 1 || lookedFirst ? &looked[0] : nullptr;
+            return 0;
+        }
+        next = 0;
+        sideBegun = ownBegun = false;  // the lane starts below, after this
+        for (std::size_t i = 0; i < n; ++i) {
+            done[i] = false;
+            records[i] = recordFor(*entries[row + i], session, hooks, row + i);
+            records[i].sourceSt = &looked[i];
+        }
+        if (!lane.start([this, n] { work(n, side); })) {
+            work(n, session);  // no thread to be had: all of them here, one after the other
+        }
+        std::size_t logged = 0;
+        while (logged < n) {
+            if (!work(n, session, 1)) {
+                lane.wait();  // nothing left to take: the lane has the rest in hand
+            }
+            for (; logged < n && done[logged].load(std::memory_order_acquire); ++logged) {
+                notes.done(row + logged, *entries[row + logged], records[logged], results[logged]);
+            }
+        }
+        lane.wait();
+        return n;
+    }
+
+private:
+    // The rows from `row` on that may overlap with it, each looked at now: plain files under
+    // names apart. Their count; `lookedFirst` tells whether the first row's lstat is in looked[0].
+    std::size_t collect(std::size_t row) {
+        lookedFirst = false;
+        names.clear();
+        const std::optional<OverlapWay> way = overlapWay(*entries[row]);
+        std::size_t n = 0;
+        for (; way && n < kBatch && row + n < entries.size() && entries[row + n]; ++n) {
+            const QueueEntry& entry = *entries[row + n];
+            std::string name = overlapName(entry);
+            if (!sameWay(entry, *way) || name.empty() || !names.insert(std::move(name)).second ||
+                ::lstat(entry.source.c_str(), &looked[n]) != 0) {
+                break;
+            }
+            lookedFirst = lookedFirst || n == 0;
+            if (!S_ISREG(looked[n].st_mode)) {
+                break;
+            }
+        }
+        return n;
+    }
+
+    // Takes rows not yet taken, at most `most`, and carries them out with `session`; false when
+    // none was left to take.
+    bool work(std::size_t n, TransferSession& session, std::size_t most = SIZE_MAX) {
+        std::size_t taken = 0;
+        for (std::size_t i; taken < most && (i = next.fetch_add(1)) < n; ++taken) {
+            records[i].session = &session;
+            // The session's first entry of the batch looks at both folders' paths; its later ones
+            // take the folders that one kept.
+            records[i].inBatch = started(session);
+            results[i] = DoFileOperation(records[i]);
+            done[i].store(true, std::memory_order_release);
+        }
+        return taken > 0;
+    }
+
+    // Whether `session` has begun an entry of the batch; each thread asks of its own alone.
+    bool started(const TransferSession& session) {
+        bool& begun = &session == &side ? sideBegun : ownBegun;
+        return std::exchange(begun, true);
+    }
+
+    const std::vector<std::optional<QueueEntry>>& entries;
+    const CopyHooks& hooks;
+    RunNotes& notes;
+    bool sideBegun = false, ownBegun = false;  // the lane's, the run thread's
+    TransferSession side;
+    SideLane lane;
+    std::unordered_set<std::string> names;
+    bool lookedFirst = false;
+    std::atomic<std::size_t> next{0};
+    std::array<struct stat, kBatch> looked;
+    std::array<ShellOpRecord, kBatch> records;
+    std::array<int, kBatch> results{};
+    std::array<std::atomic<bool>, kBatch> done{};
+};
 
 }  // namespace
 
@@ -177,6 +293,11 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
     // the n-th "keep both" copy in a folder does not try every number before it.
     TransferSession session;
     session.rateLimit = hooks.rateLimit;
+    // Without a display that follows one entry at a time, one-file entries overlap.
+    std::unique_ptr<Overlap> overlap;
+    if (!hooks.perform && overlapAllowed()) {
+        overlap = std::make_unique<Overlap>(entries, hooks, notes);
+    }
     std::size_t number = 0;
     const std::size_t resumeRow = hooks.resume ? hooks.resume->codes.size() : 0;
     for (std::size_t row = 0; row < rows.size() && !summary.stopped; ++row) {
@@ -198,6 +319,11 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
         }
         ShellOpRecord record = recordFor(*fields, session, hooks, row);
         ++number;
+        if (const std::size_t n = overlap ? overlap->run(row, session, record) : 0; n > 0) {
+            number += n - 1;
+            row += n - 1;
+            continue;
+        }
         const int result =
             hooks.perform ? hooks.perform(record, number, count) : DoFileOperation(record);
         notes.done(row, *fields, record, result);

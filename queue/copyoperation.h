@@ -1,6 +1,8 @@
 // Processing the queue: every row from the top, one transfer each, one run-log line each.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -17,6 +19,7 @@ class RunJournal;
 struct CutOffRun;
 class TransferMonitor;
 struct TransferSession;
+class CountedSources;
 
 // The operation record handed to the transfer for one entry. Its fields and flags keep the names
 // and numbers of a shell file-operation record (SHFILEOPSTRUCT), as processing is described in
@@ -56,6 +59,14 @@ struct ShellOpRecord {
     std::string placedAs{};
     std::uint64_t filesPlaced = 0;
     std::uint64_t bytesPlaced = 0;
+    // The run's counts of its sources (engine/sourcecount.h), which the entry's progress takes
+    // its totals from; null: the entry counts its source itself.
+    CountedSources* counted = nullptr;
+    // The source's lstat, taken just before by whoever hands the record over; null: none.
+    const struct stat* sourceSt = nullptr;
+    // One of a batch of entries of one source folder and destination that the session's last
+    // entry began: its folders are taken as that entry left them (TransferRequest::inBatch).
+    bool inBatch = false;
 };
 
 // Carries out one record with the transfer engine; returns 0 or a result code and sets
@@ -90,6 +101,9 @@ struct CopyHooks {
     // again, their log lines written then, and the row it was in carries on, leaving the files
     // already complete at the destination as "U" leaves them, in the folder it began.
     const CutOffRun* resume = nullptr;
+    // The counts of the rows' sources that the displays share (engine/sourcecount.h): handed to
+    // every record, so that a source counted before the run, or beside it, is not walked again.
+    CountedSources* counted = nullptr;
 };
 
 // How one row of a run ended.

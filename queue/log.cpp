@@ -126,14 +126,17 @@ bool RunLog::open(std::string& prefix) {
         prefix = "\r\n";
     }
     mFile = std::move(fd);
+    mFileId = FileId::of(st);
     return true;
 }
 
+// One look at the name: while the file is held open its inode number cannot go to another file,
+// so a name that leads to it still names it (removed, or moved away, it leads elsewhere or
+// nowhere).
 bool RunLog::stillNamed() const {
-    struct stat held, named;
-    return ::fstat(mFile.get(), &held) == 0 && held.st_nlink > 0 &&
-           ::fstatat(mFolder.fd(), mName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-           sameFile(named, held);
+    struct stat named;
+    return ::fstatat(mFolder.fd(), mName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           FileId::of(named) == mFileId;
 }
 
 void RunLog::log(std::string_view message, std::time_t when) {
@@ -154,6 +157,7 @@ void RunLog::log(std::string_view message, std::time_t when) {
         mStamp = logTimestamp(when);
         mStampedAt = when;
     }
+    line.reserve(line.size() + mStamp.size() + message.size() + 3);  // one allocation a line
     line += mStamp;
     line += '\t';
     line += message;

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "platform/fd.h"
+#include "platform/fileid.h"
 #include "platform/folders.h"
 
 namespace mivex {
@@ -47,7 +48,8 @@ private:
     LogFolder mFolder;
     std::string mName;
     std::string mPath;
-    Fd mFile;  // open from the first line written while the day's name leads to it
+    Fd mFile;        // open from the first line written while the day's name leads to it
+    FileId mFileId;  // what mFile is, looked at when it was opened
     std::string mFailure;
     std::string mStamp;  // logTimestamp(mStampedAt), kept for the lines of the same second
     std::time_t mStampedAt = 0;

@@ -83,7 +83,7 @@ Destination& destinationOf(Destinations& all, const std::string& folder,
 }
 
 // The room the loads of `d` need, counted only where they could be short of it; 0 when not.
-std::uint64_t roomShort(const Destination& d) {
+std::uint64_t roomShort(const Destination& d, CountedSources& counted) {
     // First the bound: files exactly, each folder at most its filesystem's used bytes.
     std::map<dev_t, std::uint64_t> used;
     std::uint64_t bound = 0;
@@ -104,16 +104,18 @@ std::uint64_t roomShort(const Destination& d) {
     std::uint64_t needed = 0;
     for (const Load& load : d.loads) {
         needed = saturatingAdd(
-            needed, load.folder() ? countSource(AT_FDCWD, load.source, load.st, {d.block}).room
-                                  : load.bytes);
+            needed, load.folder()
+                        ? counted.count(AT_FDCWD, load.source, load.source, load.st, {d.block}).room
+                        : load.bytes);
     }
     return needed > d.available ? needed : 0;
 }
 
 }  // namespace
 
-PreRunReport checkBeforeRun(const std::vector<std::string>& rows) {
+PreRunReport checkBeforeRun(const std::vector<std::string>& rows, CountedSources* counted) {
     PreRunReport report;
+    CountedSources own;  // without the run's: kept for this check alone
     Destinations destinations;
     std::string lastDest, existing;
     struct stat dst {};
@@ -150,7 +152,7 @@ PreRunReport checkBeforeRun(const std::vector<std::string>& rows) {
     }
     for (const dev_t device : destinations.order) {
         const Destination& d = destinations.byDevice[device];
-        if (const std::uint64_t needed = roomShort(d); needed != 0) {
+        if (const std::uint64_t needed = roomShort(d, counted ? *counted : own); needed != 0) {
             report.shortOfRoom.push_back({d.firstFolder, needed, d.available});
         }
     }

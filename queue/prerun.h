@@ -9,6 +9,8 @@
 
 namespace mivex {
 
+class CountedSources;
+
 struct MissingSource {
     std::size_t row;  // from 0, in queue order
     std::string source;
@@ -33,6 +35,8 @@ struct PreRunReport {
 // rename and needs no room. The bytes of a folder are counted only when its destination could be
 // short: a folder cannot hold more than its filesystem's used blocks, so the usual run costs one
 // lstat a row and one statvfs a filesystem.
-PreRunReport checkBeforeRun(const std::vector<std::string>& rows);
+// `counted`: where the folders it walks keep their counts for the run (engine/sourcecount.h).
+PreRunReport checkBeforeRun(const std::vector<std::string>& rows,
+                            CountedSources* counted = nullptr);
 
 }  // namespace mivex

@@ -1,6 +1,7 @@
 // A failed entry of a run, in words.
 #include "queue/runfailure.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/resultcodes.h"
@@ -48,13 +49,19 @@ std::string describeRun(const std::vector<RunFailure>& failures, bool stopped,
 }
 
 std::string printable(std::string_view text) {
+    const auto control = [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7f;
+    };
+    if (std::none_of(text.begin(), text.end(), control)) {
+        return std::string(text);  // the usual path: nothing to escape
+    }
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
+        if (control(c)) {
             char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
             out += escaped;
         } else {
             out += c;

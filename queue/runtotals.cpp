@@ -16,8 +16,9 @@ RunTotals::~RunTotals() {
     stop();
 }
 
-void RunTotals::start(std::vector<std::string> rows) {
+void RunTotals::start(std::vector<std::string> rows, CountedSources* shared) {
     stop();
+    mCounts = shared ? shared : &mOwnCounts;
     mStop = false;
     mCounted.store(false, std::memory_order_release);
     mBytes = 0;
@@ -44,7 +45,8 @@ void RunTotals::count(const std::vector<std::string>& rows) {
             ::lstat(entry->source.c_str(), &st) != 0) {
             continue;
         }
-        const SourceTotals totals = countSource(AT_FDCWD, entry->source, st, {0, &mStop});
+        const SourceTotals totals =
+            mCounts->count(AT_FDCWD, entry->source, entry->source, st, {0, &mStop});
         mFiles.fetch_add(totals.files, std::memory_order_relaxed);
         mBytes.fetch_add(totals.bytes, std::memory_order_relaxed);
         if (totals.stopped) {

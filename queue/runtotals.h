@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/sourcecount.h"
+
 namespace mivex {
 
 class RunTotals {
@@ -20,7 +22,9 @@ public:
     // Starts counting the sources of `rows` (rows that are no entry count nothing) with the
     // transfer's own count (countSource): files and links, and the bytes of files. A count already
     // going is stopped first. Where the system gives no thread for it, nothing is counted.
-    void start(std::vector<std::string> rows);
+    // `shared`: the run's counts, which sources counted already are taken from and new counts go
+    // to, for the entries' progress (it must outlive the count); null: counts of its own.
+    void start(std::vector<std::string> rows, CountedSources* shared = nullptr);
     void stop();
 
     bool counted() const { return mCounted.load(std::memory_order_acquire); }
@@ -32,6 +36,8 @@ public:
 private:
     void count(const std::vector<std::string>& rows);
 
+    CountedSources mOwnCounts;
+    CountedSources* mCounts = &mOwnCounts;  // set before the thread starts
     std::thread mThread;
     std::atomic<bool> mStop{false};
     std::atomic<bool> mCounted{false};

@@ -1,12 +1,40 @@
 // Processing a queue: the log's lines in order and in words, failures, abort, the after-run notice.
 #include "queue/copyoperation.h"
 
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
 #include "queue/log.h"
 #include "queue/runtotals.h"
 #include "tests/testsupport.h"
 
 using namespace mivex;
 using namespace mivex::test;
+
+// A folder read (platform/folderwalk.cpp opens every folder it reads here) by the thread named
+// `gHeldThread` waits while `gHold` is set, up to 5 s.
+namespace {
+std::atomic<bool> gHold{false}, gHeldInside{false}, gHeldLeft{false};
+std::atomic<std::thread::id> gHeldThread{};
+}  // namespace
+
+extern "C" DIR* fdopendir(int fd) {
+    static const auto real = reinterpret_cast<DIR* (*)(int)>(::dlsym(RTLD_NEXT, "fdopendir"));
+    if (std::this_thread::get_id() == gHeldThread.load()) {
+        gHeldInside = true;
+        for (int i = 0; i < 500 && gHold; ++i) {
+            ::usleep(10000);
+        }
+        gHeldLeft = true;
+    }
+    return real(fd);
+}
 
 namespace {
 
@@ -168,6 +196,62 @@ TEST_F(CopyOperationTest, RetryCarriesOnInTheCopyItBegan) {
     EXPECT_EQ(record.bytesPlaced, 5u);
 }
 
+// Without a display, neighbouring one-file entries run on both cores; the log still gets every
+// row's line in row order. A batch ends at a row that may not overlap (a keep-both copy, a move, a
+// folder, a missing source, a name already in the batch or one that folds to it, another folder)
+// and that row runs on its own, in its place.
+TEST_F(CopyOperationTest, OverlappedEntriesLogInRowOrder) {
+    Names tree = {"dst/f5=old", "dst/N=old"};
+    for (int i = 0; i < 40; ++i) {
+        tree.push_back("src/f" + std::to_string(i) + "=" + std::to_string(i));
+    }
+    tree.insert(tree.end(),
+                {"src/F1=upper", "src/dir/x=x", "src/N=n", "other/g=g", "src/lnd->dir"});
+    plantTree(dir.path(), tree);
+    const std::string src = dir / "src", dst = dir / "dst";
+    const auto row = [&](const std::string& codes, const std::string& from, const std::string& to) {
+        return codes + " --> " + from + " --> " + to;
+    };
+    struct Case {
+        std::string row;
+        bool ok;
+    };
+    std::vector<Case> cases;
+    for (int i = 0; i < 12; ++i) {
+        cases.push_back({row("C-O", src + "/f" + std::to_string(i), dst), true});
+    }
+    cases.insert(cases.end(), {{row("C-O", src + "/F1", dst), true},
+                               {row("C-O", src + "/gone", dst), false},
+                               {row("C-N", src + "/N", dst), true},
+                               {row("C-O", src + "/dir", dst), true},
+                               {row("C-O", src + "/lnd/", dst), true},  // the link itself
+                               {row("C-O", src + "/f5", dst), true},
+                               {row("C-O", src + "/f5", dst), true},
+                               {row("C-O", dir / "other/g", dst), true},
+                               {row("C-U", src + "/f12", dst), true},
+                               {row("M-O", src + "/f13", dst), true}});
+    for (int i = 14; i < 40; ++i) {
+        cases.push_back({row(i % 2 ? "C-O" : "C-U", src + "/f" + std::to_string(i), dst), true});
+    }
+    Names rows, expected;
+    for (const Case& c : cases) {
+        rows.push_back(c.row);
+        expected.push_back(c.ok ? c.row + " was successful"
+                                : "*** ERROR *** " + c.row +
+                                      " did not copy - Something broke... sorry. Error code is 2.");
+    }
+    EXPECT_FALSE(run(rows, logFolder()));
+    EXPECT_EQ(messages(), expected);
+    EXPECT_EQ(summary.done, rows.size() - 1);
+    Names copied = {"F1=upper", "N - Copy=n", "N=old", "dir/", "dir/x=x", "g=g", "lnd->dir"};
+    for (int i = 0; i < 40; ++i) {
+        copied.push_back("f" + std::to_string(i) + "=" + std::to_string(i));
+    }
+    std::sort(copied.begin(), copied.end());
+    EXPECT_EQ(describeTree(dst), copied);
+    EXPECT_FALSE(exists(src + "/f13"));
+}
+
 // The whole run's size, counted beside it as the transfer counts: files and links of every row,
 // deep folders too, the bytes of files; a row that is no entry, or gone, counts nothing.
 TEST(RunTotals, CountsEveryRowsFilesAndBytes) {
@@ -183,4 +267,67 @@ TEST(RunTotals, CountsEveryRowsFilesAndBytes) {
     ASSERT_TRUE(totals.counted());
     EXPECT_EQ(totals.files(), 4u);
     EXPECT_EQ(totals.bytes(), 10u);
+}
+
+// A count kept for the run serves whoever asks next, but never with less than asked for: room in
+// another block size, or a folder that the path no longer leads to, is counted afresh.
+TEST(CountedSources, KeptCountsServeOnlyWhatTheyCounted) {
+    TempDir src;
+    plantTree(src.path(), {"tree/a=aa", "tree/sub/b=bbb"});
+    const std::string tree = src / "tree";
+    const auto look = [&] {
+        struct stat st;
+        EXPECT_EQ(::lstat(tree.c_str(), &st), 0);
+        return st;
+    };
+    CountedSources counted;
+    const SourceTotals first = counted.count(AT_FDCWD, tree, tree + "/", look());
+    EXPECT_EQ(first.files, 2u);
+    EXPECT_EQ(first.bytes, 5u);
+    EXPECT_EQ(first.room, 0u);
+    // Room in 1 KiB blocks: two files and two folders.
+    EXPECT_EQ(counted.count(AT_FDCWD, tree, tree, look(), {1024}).room, 4096u);
+    // Another folder at the same path, with one more file: not the kept count.
+    const struct stat before = look();
+    ASSERT_EQ(::rename(tree.c_str(), (src / "old").c_str()), 0);
+    plantTree(src.path(), {"tree/a=aa", "tree/b=bbb", "tree/c=c"});
+    ASSERT_FALSE(sameFile(before, look()));
+    EXPECT_EQ(counted.count(AT_FDCWD, tree, tree, look()).files, 3u);
+}
+
+// An entry whose source the run's count is walking does not wait for that count: it copies at
+// once and takes its totals in its reports once the count is done.
+TEST(CountedSources, EntryCopiesWhileTheRunCountsAndTakesTheTotalsAfter) {
+    TempDir src, dst;
+    plantTree(src.path(), {"tree/a=aa", "tree/sub/b=bbb"});
+    const std::string tree = src / "tree";
+    struct stat st;
+    ASSERT_EQ(::lstat(tree.c_str(), &st), 0);
+    CountedSources counted;
+    gHold = true;
+    std::thread count([&] {
+        gHeldThread = std::this_thread::get_id();
+        counted.count(AT_FDCWD, tree, tree, st);
+    });
+    while (!gHeldInside) {
+        ::usleep(1000);
+    }
+    Monitor monitor;
+    bool heldWhileCopying = false;
+    TransferProgress last;
+    monitor.onReport = [&](const TransferProgress& p) {
+        if (gHold.exchange(false)) {
+            heldWhileCopying = !gHeldLeft;  // still held: the copy did not wait for the count
+            count.join();
+        }
+        last = p;
+    };
+    TransferRequest request(tree, dst.path(), kCopy, kO);
+    request.counted = &counted;
+    EXPECT_EQ(transferItem(request, &monitor).code, 0);
+    EXPECT_TRUE(heldWhileCopying);
+    EXPECT_EQ(last.filesTotal, 2u);
+    EXPECT_EQ(last.bytesTotal, 5u);
+    EXPECT_EQ(describeTree(dst / "tree"), describeTree(tree));
+    gHeldThread = std::thread::id();
 }

@@ -1,5 +1,9 @@
 // The main window and the windows it opens, offscreen: every button and key, the queue's ways in,
 // the options dialog, captions and overlaps. One fixture for all; it runs once more with DejaVu.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <unistd.h>
+
 #include <QButtonGroup>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -14,6 +18,7 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <mutex>
 
 #include "queue/log.h"
 #include "tests/scriptedprompts.h"
@@ -34,6 +39,25 @@
 
 using namespace mivex;
 using namespace mivex::ui;
+
+// Every folder the program reads is opened for reading here (platform/folderwalk.cpp): counted by
+// its path, while a test asks for it.
+namespace {
+std::mutex gReadsLock;
+std::map<std::string, int>* gFolderReads = nullptr;  // guarded by gReadsLock
+}  // namespace
+
+extern "C" DIR* fdopendir(int fd) {
+    static const auto real = reinterpret_cast<DIR* (*)(int)>(::dlsym(RTLD_NEXT, "fdopendir"));
+    char link[64], path[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(link, path, sizeof path);
+    std::lock_guard lock(gReadsLock);
+    if (gFolderReads && n > 0) {
+        ++(*gFolderReads)[std::string(path, static_cast<std::size_t>(n))];
+    }
+    return real(fd);
+}
 
 namespace {
 
@@ -606,6 +630,39 @@ private slots:
                 QVERIFY2(asked.contains(line), qPrintable(asked));
             }
             QCOMPARE(test::describeTree(small.path()) == before, !named.isEmpty());
+        }
+    }
+
+    // A run from the window reads each source folder twice, once to count it and once to copy
+    // it: the check before the run (its destination small enough that it counts), the whole
+    // run's count and the entry's progress share one count.
+    void aRunCountsEachSourceFolderOnce() {
+        test::TmpfsMount small(1 << 20);
+        if (!small.ok()) {
+            QSKIP(small.reason().c_str());
+        }
+        test::plantTree(data->path(), {"src/tree/a=aa", "src/tree/sub/deeper/b=bbb",
+                                       "src/tree/empty/", "small->" + small.path()});
+        frmMain& w = open();
+        w.LoadQueueList(writeList("q.flq", {"C-N --> src/tree --> small"}));
+        std::map<std::string, int> reads;
+        {
+            std::lock_guard lock(gReadsLock);
+            gFolderReads = &reads;
+        }
+        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
+        {
+            std::lock_guard lock(gReadsLock);
+            gFolderReads = nullptr;
+        }
+        QCOMPARE(prompts->texts(), QStringList("Files copied successfully"));  // no check asked
+        QVERIFY(test::exists(small.path() + "/tree/sub/deeper/b"));
+        for (const char* folder :
+             {"src/tree", "src/tree/sub", "src/tree/sub/deeper", "src/tree/empty"}) {
+            QVERIFY2(
+                reads[*data / folder] == 2,
+                qPrintable(
+                    QStringLiteral("%1 read %2 times").arg(folder).arg(reads[*data / folder])));
         }
     }
 

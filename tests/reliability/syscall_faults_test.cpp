@@ -119,17 +119,28 @@ TEST(PlainFs, EveryPlacingWorksWithoutNoReplaceRenameOrHardLinks) {
 }
 
 // The copying threads work at once: while one copies a folder's files, the walk goes on and hands
-// the next folder to the other. Each thread's first copy waits in the shim until the other's.
-TEST(CopyThreads, CopyTwoFoldersAtOnce) {
-    TempDir src, dst;
+// the next folder to the other; neighbouring one-file entries are taken by the run's thread and
+// its side lane. Each thread's first copy waits in the shim until the other's.
+TEST(CopyThreads, CopyTwoFoldersOrTwoEntriesAtOnce) {
+    TempDir src;
     plantTree(src.path(), {"tree/a/1=1", "tree/a/2=2", "tree/b/1=1", "tree/c/d/1=1", "tree/e/1=1"});
     Unattended program;
     program.preload = kFaults;
     ScopedEnv meet("MIVEX_MEET", "copy_file_range");
     ScopedEnv two("MIVEX_WORKERS", "2");
-    const ProcessResult result =
-        program.run(program.list({entry("C-O", src / "tree", dst.path())}));
-    EXPECT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_EQ(result.err, "meet: copy_file_range met\nmeet: copy_file_range met\n");
-    EXPECT_EQ(describeTree(dst / "tree"), describeTree(src / "tree"));
+    const std::string files = src / "tree/a";
+    const std::pair<Names, std::string> runs[] = {
+        {{entry("C-O", src / "tree", "")}, "tree"},
+        {{entry("C-O", files + "/1", ""), entry("C-U", files + "/2", "")}, ""}};
+    for (const auto& [entries, made] : runs) {
+        TempDir dst;
+        Names rows;
+        for (const std::string& row : entries) {
+            rows.push_back(row + dst.path());
+        }
+        const ProcessResult result = program.run(program.list(rows));
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_EQ(result.err, "meet: copy_file_range met\nmeet: copy_file_range met\n");
+        EXPECT_EQ(describeTree(dst / made), describeTree(made.empty() ? files : src / made));
+    }
 }

@@ -52,7 +52,8 @@ public:
 
     // Carries out the whole queue with the progress window; true when every entry succeeded.
     // Otherwise runDetails() names what failed and where the run log is.
-    bool CopyOperation();
+    // `counted`: the counts of the sources taken by the check before the run (sourcecount.h).
+    bool CopyOperation(CountedSources* counted = nullptr);
     const QString& runDetails() const { return mRunDetails; }
     // Queues the selected file ("File") or the open source folder ("Folder") with the default
     // codes, unless the admission rules refuse it (the user is told why).
@@ -120,7 +121,7 @@ private:
     // frmmainrun.cpp: carrying out rows of the queue (all, or those a retry takes up again), what
     // each row came to, and the word when a run ends.
     void buildRunMenu();
-    bool runRows(const std::vector<std::size_t>& which);
+    bool runRows(const std::vector<std::size_t>& which, CountedSources* counted = nullptr);
     void closeRun(bool ok);
     QString outcomeText(std::size_t row) const;
     static RowMark outcomeMark(const RowOutcome& outcome);

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QPushButton>
 
+#include "engine/sourcecount.h"
 #include "listfile/listfile.h"
 #include "platform/folders.h"
 #include "queue/copyoperation.h"
@@ -203,20 +204,22 @@ void frmMain::cmdClear_Click() {
     setQueueButtons(false);
 }
 
-bool frmMain::CopyOperation() {
+bool frmMain::CopyOperation(CountedSources* counted) {
     std::vector<std::size_t> all(queue().size());
     mOutcomes.assign(all.size(), RowOutcome{});  // a new run begins every entry afresh
     for (std::size_t row = 0; row < all.size(); ++row) {
         all[row] = row;
     }
-    return runRows(all);
+    return runRows(all, counted);
 }
 
 void frmMain::cmdCopy_Click() {
-    if (!confirmRun(this, queue().rows())) {
+    // A source folder the check walks is not walked again for the run's size or its progress.
+    CountedSources counted;
+    if (!confirmRun(this, queue().rows(), &counted)) {
         return;
     }
-    closeRun(CopyOperation());
+    closeRun(CopyOperation(&counted));
 }
 
 // ----- list files

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "engine/sourcecount.h"
 #include "platform/pathtext.h"
 #include "platform/resultcodes.h"
 #include "queue/log.h"
@@ -56,7 +57,7 @@ void frmMain::mnuShowRunLog_Click() {
     }
 }
 
-bool frmMain::runRows(const std::vector<std::size_t>& which) {
+bool frmMain::runRows(const std::vector<std::size_t>& which, CountedSources* counted) {
     const std::vector<std::string>& all = queue().rows();  // the queue is read once
     std::vector<std::string> rows;
     CopyHooks hooks;
@@ -68,8 +69,12 @@ bool frmMain::runRows(const std::vector<std::size_t>& which) {
         hooks.continueInto.push_back(
             before.state != RowState::Done && before.keepsBoth ? before.placedAs : std::string());
     }
+    // One count of each source serves the whole run's size and every entry's progress; it outlives
+    // the progress window, whose count thread uses it.
+    CountedSources own;
+    hooks.counted = counted ? counted : &own;
     frmProgress progress(this);
-    progress.beginRun(rows);
+    progress.beginRun(rows, hooks.counted);
     hooks.perform = [&progress](ShellOpRecord& record, std::size_t number, std::size_t count) {
         return progress.run(record, static_cast<int>(number), static_cast<int>(count));
     };

@@ -40,7 +40,8 @@ public:
     int run(ShellOpRecord& record, int entryNumber, int entryCount);
     // Starts counting the whole run's files and bytes beside it (before the first run()); without
     // it the window shows the entry alone.
-    void beginRun(const std::vector<std::string>& rows);
+    // `counted`: the run's counts of its sources, shared with its entries (must outlive the run).
+    void beginRun(const std::vector<std::string>& rows, CountedSources* counted = nullptr);
     bool isPaused() const;
 
     // The display is refreshed this often while a transfer runs.

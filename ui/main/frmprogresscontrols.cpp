@@ -65,8 +65,8 @@ void frmProgress::skipEntry() {
     }
 }
 
-void frmProgress::beginRun(const std::vector<std::string>& rows) {
-    mTotals.start(rows);
+void frmProgress::beginRun(const std::vector<std::string>& rows, CountedSources* counted) {
+    mTotals.start(rows, counted);
     mCountsRun = true;
     mInRunCount = 0;
     mBytesBefore = 0;

@@ -40,8 +40,8 @@ void listInto(QString& text, QString& details, const QString& heading, const QSt
 
 }  // namespace
 
-bool confirmRun(QWidget* parent, const std::vector<std::string>& rows) {
-    const PreRunReport report = checkBeforeRun(rows);
+bool confirmRun(QWidget* parent, const std::vector<std::string>& rows, CountedSources* counted) {
+    const PreRunReport report = checkBeforeRun(rows, counted);
     if (report.clean()) {
         return true;
     }
