@@ -108,6 +108,16 @@ struct RunNotes {
         }
     }
 
+    // A hand-edited list can hold a row that is no entry at all: it fails on its own.
+    void notAnEntry(std::size_t row) {
+        fail(row, kNotAnEntry,
+             "This line is not a queue entry (expected \"C-N --> source --> destination "
+             "folder\")");
+        if (hooks.journal) {
+            hooks.journal->ended(row, kNotAnEntry);
+        }
+    }
+
     // A row that the run being taken up ended: counted as it ended then, and not logged again.
     void endedBefore(std::size_t row, int code) {
         RowOutcome& outcome = summary.outcomes[row];
@@ -123,6 +133,18 @@ struct RunNotes {
         }
     }
 };
+
+// Each row parsed once; the entries counted for the displays before the first starts.
+std::vector<std::optional<QueueEntry>> parseRows(const std::vector<std::string>& rows,
+                                                 std::size_t& count) {
+    std::vector<std::optional<QueueEntry>> entries;
+    entries.reserve(rows.size());
+    for (const std::string& row : rows) {
+        entries.push_back(ParseRecord(row));
+        count += entries.back().has_value() ? 1 : 0;
+    }
+    return entries;
+}
 
 // The row a run was in when it was cut off carries on: what it placed whole stays (the update
 // rule leaves a file equal in size and time), and a keep-both folder it began is merged into.
@@ -280,14 +302,8 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
     summary.logPath = runLog.path();
     RunNotes notes{rows, hooks, runLog, summary};
 
-    // Each row is parsed once; the entries are counted for the displays before the first starts.
-    std::vector<std::optional<QueueEntry>> entries;
-    entries.reserve(rows.size());
     std::size_t count = 0;
-    for (const std::string& row : rows) {
-        entries.push_back(ParseRecord(row));
-        count += entries.back().has_value() ? 1 : 0;
-    }
+    const std::vector<std::optional<QueueEntry>> entries = parseRows(rows, count);
 
     // Entries that share a source folder or a destination find them open (keptfolders.h), and
     // the n-th "keep both" copy in a folder does not try every number before it.
@@ -308,13 +324,7 @@ RunSummary CopyOperation(const std::vector<std::string>& rows, const LogFolder& 
             continue;
         }
         if (!fields) {
-            // A hand-edited list can hold a row that is no entry at all: it fails on its own.
-            notes.fail(row, kNotAnEntry,
-                       "This line is not a queue entry (expected \"C-N --> source --> "
-                       "destination folder\")");
-            if (hooks.journal) {
-                hooks.journal->ended(row, kNotAnEntry);
-            }
+            notes.notAnEntry(row);
             continue;
         }
         ShellOpRecord record = recordFor(*fields, session, hooks, row);
