@@ -97,14 +97,10 @@ int moveOnVolume(const std::wstring& source, const ItemState& state, const std::
     return kAlreadyExists;
 }
 
-// The checks before anything is written; 0 when the entry may go on.
-int refusal(const QueueEntry& entry, const std::wstring& source, const ItemState& state,
-            const std::wstring& dest, const ItemState& destState) {
+// The checks once the destination folder is there; 0 when the entry may go on.
+int refusal(const QueueEntry& entry, const std::wstring& source, const ItemState& destState) {
     if (nameOf(source).empty()) {
         return kInvalidParameter;  // a drive's root has no name to arrive under
-    }
-    if (state.folder() && isAtOrBelow(dest, state)) {
-        return kIntoItself;
     }
     // Its own folder: only a keep-both copy has a name to go to.
     const auto home = itemState(parentOf(source));
@@ -124,13 +120,16 @@ int transfer(const QueueEntry& entry, Job& job) {
                    ? kFileNotFound
                    : codeFromWin32(error);
     }
+    if (state->folder() && isAtOrBelow(dest, *state)) {
+        return kIntoItself;  // before a folder is made inside it
+    }
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(dest), ignored);
     const auto destState = itemState(dest);
     if (!destState || !destState->folder()) {
         return kPathNotFound;
     }
-    if (const int code = refusal(entry, source, *state, dest, *destState); code != 0) {
+    if (const int code = refusal(entry, source, *destState); code != 0) {
         return code;
     }
     const Placing placing = entry.keepsBoth() ? Placing::KeepBoth : Placing::Replace;
