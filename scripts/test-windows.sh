@@ -72,7 +72,10 @@ for list in missing.flq notes.flq; do
     run "$(winpath "$work/$list")" -auto 2>/dev/null || status=$?
     [[ $status == 2 ]] || fail "$list: status $status"
 done
-[[ $(wc -l <"${log[0]}") == 5 ]] || fail "an unusable list logged lines"
+status=0
+run "$(winpath "$work/night.flq")" -auto --verify 2>/dev/null || status=$?
+[[ $status == 2 ]] || fail "a switch this build lacks: status $status"
+[[ $(wc -l <"${log[0]}") == 5 ]] || fail "a list that was not run logged lines"
 
 # A program folder the user may not write: the log goes to %LOCALAPPDATA%\Mivex.
 if [[ $(id -u) == 0 ]]; then

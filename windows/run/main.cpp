@@ -35,6 +35,11 @@ int wmain(int argc, wchar_t** argv) {
                    stderr);
         return mivex::win::kRunNoList;
     }
+    if (const std::string switchText = mivex::win::unsupportedSwitch(text); !switchText.empty()) {
+        std::fprintf(stderr, "mivex: %s is not available in this build; nothing was run\n",
+                     switchText.c_str());
+        return mivex::win::kRunNoList;
+    }
     ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
     const std::wstring logFolder = mivex::win::chooseLogFolder(mivex::win::programFolder());
     return mivex::win::runUnattended(*list, logFolder, gProgress);

@@ -73,6 +73,20 @@ std::optional<std::string> unattendedList(std::string_view text) {
     return std::string(text.substr(0, text.find(" -")));
 }
 
+std::string unsupportedSwitch(std::string_view text) {
+    for (std::size_t at = text.find(" -"); at != std::string_view::npos;) {
+        const std::size_t next = text.find(" -", at + 2);
+        const std::string_view piece =
+            text.substr(at + 1, next == text.npos ? text.npos : next - at - 1);
+        const std::string_view word = piece.substr(0, piece.find(' '));
+        if (word != "-auto") {
+            return std::string(word);
+        }
+        at = next;
+    }
+    return {};
+}
+
 int runUnattended(const std::string& listPath, const std::wstring& logFolder,
                   TransferProgress& progress) {
     const ListReadResult list = readQueueList(listPath, kMaxEntries);

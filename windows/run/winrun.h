@@ -18,6 +18,11 @@ std::optional<std::string> frontDoorText(std::string_view argument);
 // " -auto" or names an existing file as a whole (a received "night -auto.flq" is a list to open).
 std::optional<std::string> unattendedList(std::string_view text);
 
+// The first switch after the list's path that this build does not carry out ("--verify",
+// "--resume", "--bwlimit=20M"): a run that asked for one must not run without it. Empty when
+// "-auto" is all.
+std::string unsupportedSwitch(std::string_view text);
+
 // Runs the list at `listPath` (UTF-8) row by row, one log line a row in `logFolder` (empty: no
 // log), one line on standard error for each failure; stops at a cancel.
 int runUnattended(const std::string& listPath, const std::wstring& logFolder,

@@ -186,6 +186,15 @@ void testCommandLine() {
     for (const auto& c : cases) {
         check(unattendedList(c.text) == c.list, "command line " + c.text);
     }
+    const struct {
+        std::string text, unsupported;
+    } switches[] = {{"n.flq -auto", ""},
+                    {"n.flq -auto --verify", "--verify"},
+                    {"n.flq --bwlimit=2M -auto", "--bwlimit=2M"},
+                    {"n.flq -auto -resume x", "-resume"}};
+    for (const auto& c : switches) {
+        check(unsupportedSwitch(c.text) == c.unsupported, "switches of " + c.text);
+    }
     check(frontDoorText("--version").value_or("").starts_with("Mivex "), "--version");
     check(!frontDoorText("x.flq"), "a list is no front-door text");
 }
