@@ -7,10 +7,12 @@
 
 namespace mivex::win {
 
-std::optional<ItemState> itemState(const std::wstring& path) {
-    const HANDLE item = ::CreateFileW(
-        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+std::optional<ItemState> itemState(const std::wstring& path, bool follow) {
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (follow ? DWORD(0) : DWORD(FILE_FLAG_OPEN_REPARSE_POINT));
+    const HANDLE item = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, flags, nullptr);
     if (item == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }

@@ -25,9 +25,10 @@ struct ItemState {
     }
 };
 
-// The item at `path` itself (a link is not followed); nothing when it cannot be opened, with
-// GetLastError() telling why.
-std::optional<ItemState> itemState(const std::wstring& path);
+// The item at `path` itself (a link or junction is not followed unless `follow`: a folder reached
+// through one is the folder it leads to); nothing when it cannot be opened, with GetLastError()
+// telling why.
+std::optional<ItemState> itemState(const std::wstring& path, bool follow = false);
 
 // `path` without trailing separators, except at a drive's root ("C:\").
 std::wstring trimmed(std::wstring path);

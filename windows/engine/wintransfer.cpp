@@ -14,10 +14,10 @@ namespace mivex::win {
 
 namespace {
 
-// Whether `folder`, or a folder above it, is the folder `item`.
+// Whether `folder`, or a folder above it, is the folder `item`, also through a junction.
 bool isAtOrBelow(const std::wstring& folder, const ItemState& item) {
     for (std::wstring at = folder;;) {
-        const auto state = itemState(at);
+        const auto state = itemState(at, true);
         if (state && state->sameItem(item)) {
             return true;
         }
@@ -103,7 +103,7 @@ int refusal(const QueueEntry& entry, const std::wstring& source, const ItemState
         return kInvalidParameter;  // a drive's root has no name to arrive under
     }
     // Its own folder: only a keep-both copy has a name to go to.
-    const auto home = itemState(parentOf(source));
+    const auto home = itemState(parentOf(source), true);
     if (home && home->sameItem(destState) && !(entry.copies() && entry.keepsBoth())) {
         return kSameFile;
     }
@@ -125,7 +125,7 @@ int transfer(const QueueEntry& entry, Job& job) {
     }
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(dest), ignored);
-    const auto destState = itemState(dest);
+    const auto destState = itemState(dest, true);
     if (!destState || !destState->folder()) {
         return kPathNotFound;
     }
