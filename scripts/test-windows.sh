@@ -52,17 +52,21 @@ printf 'moved' >"$work/src/m.txt"
 printf 'new' >"$work/src/over.txt"
 printf 'old' >"$work/dst/over.txt"
 src=$(winpath "$work/src") dst=$(winpath "$work/dst")
-printf 'C-O --> %s\\tree --> %s\r\nM-O --> %s\\m.txt --> %s\\moved\r\nC-O --> %s\\over.txt --> %s\r\n' \
-    "$src" "$dst" "$src" "$dst" "$src" "$dst" >"$work/night.flq"
+# The last entry moves a file from another drive, the prefix's C:.
+printf 'far' >"$WINEPREFIX/drive_c/far.txt"
+printf 'C-O --> %s\\tree --> %s\r\nM-O --> %s\\m.txt --> %s\\moved\r\nC-O --> %s\\over.txt --> %s\r\nM-N --> C:\\far.txt --> %s\r\n' \
+    "$src" "$dst" "$src" "$dst" "$src" "$dst" "$dst" >"$work/night.flq"
 run "$(winpath "$work/night.flq")" -auto || fail "the list's run: status $?"
 [[ $(cat "$work/dst/tree/a.txt" "$work/dst/tree/sub/b.txt") == ab ]] || fail "the folder's copy"
 [[ -f $work/src/tree/sub/b.txt ]] || fail "a copy keeps its source"
 [[ $(cat "$work/dst/moved/m.txt") == moved && ! -e $work/src/m.txt ]] || fail "the move"
 [[ $(cat "$work/dst/over.txt") == new ]] || fail "the overwrite"
+[[ $(cat "$work/dst/far.txt") == far && ! -e $WINEPREFIX/drive_c/far.txt ]] ||
+    fail "the move from C:"
 [[ -z $(find "$work/dst" -name '~mivex-*') ]] || fail "a temporary file was left"
 log=("$work"/app/*-log.txt)
 [[ ${log[0]##*/} =~ ^[0-9]{8}-log\.txt$ ]] || fail "the log's name: ${log[0]##*/}"
-[[ $(grep -c $'\t.* was successful\r$' "${log[0]}") == 3 && $(wc -l <"${log[0]}") == 3 ]] ||
+[[ $(grep -c $'\t.* was successful\r$' "${log[0]}") == 4 && $(wc -l <"${log[0]}") == 4 ]] ||
     fail "one log line per entry: $(cat -A "${log[0]}")"
 
 # A list written by a Linux editor (LF alone), with a failing entry: status 1, a line on
@@ -86,7 +90,7 @@ done
 status=0
 run "$(winpath "$work/night.flq")" -auto --verify 2>/dev/null || status=$?
 [[ $status == 2 ]] || fail "a switch this build lacks: status $status"
-[[ $(wc -l <"${log[0]}") == 5 ]] || fail "a list that was not run logged lines"
+[[ $(wc -l <"${log[0]}") == 6 ]] || fail "a list that was not run logged lines"
 
 # A program folder the user may not write: the log goes to %LOCALAPPDATA%\Mivex.
 if [[ $(id -u) == 0 ]]; then
