@@ -67,6 +67,9 @@ int moveOnVolume(const std::wstring& source, const ItemState& state, const std::
             if (there->folder() != state.folder()) {
                 return kAlreadyExists;
             }
+            if (there->sameItem(state)) {
+                return kSameFile;  // another name of the very file: replacing it would lose one
+            }
             if (there->folder()) {
                 return copyThenRemove(source, state, dest, placing, job);
             }

@@ -42,8 +42,19 @@ bool isListFirstLine(std::string_view line) {
 
 namespace {
 
-// The whole file; false for a file that is missing, no regular file, or cannot be opened (`read`
-// stays false) or read (`read` set: the open worked).
+// Whether the text read so far already shows a first line that makes no list: then nothing more
+// is read (a large file named by mistake is not read whole).
+bool firstLineFails(std::string_view text) {
+    const std::size_t end = text.find_first_of("\r\n");
+    if (end == std::string_view::npos) {
+        return text.size() > kMaxLineLength + 3;
+    }
+    text = text.substr(0, end);
+    return !isListFirstLine(text.starts_with("\xEF\xBB\xBF") ? text.substr(3) : text);
+}
+
+// The whole file, or as much as shows that its first line makes no list; false for a file that is
+// missing, no regular file, or cannot be opened (`opened` stays false) or read (`opened` set).
 bool readWhole(const std::string& path, std::string& text, bool& opened) {
     opened = false;
     const HANDLE file =
@@ -58,6 +69,9 @@ bool readWhole(const std::string& path, std::string& text, bool& opened) {
     bool ok = opened;
     while (ok && (ok = ::ReadFile(file, buffer, sizeof buffer, &got, nullptr)) && got > 0) {
         text.append(buffer, got);
+        if (firstLineFails(text)) {
+            break;
+        }
     }
     ::CloseHandle(file);
     return ok;

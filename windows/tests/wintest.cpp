@@ -59,13 +59,18 @@ struct Scratch {
     std::string text() const { return narrow(root.wstring()); }
 };
 
-// A tree as text: "dir/" for a folder, "dir/name=content" for a file, '/' between names.
+// A tree as text: "dir/" for a folder, "dir/name=content" for a file, "dir/name=>other" for another
+// name of the file "other"; '/' between names.
 void makeTree(const fs::path& root, const Lines& items) {
     for (const auto& item : items) {
         const std::size_t eq = item.find('=');
         const fs::path path = root / fs::path(widen(item.substr(0, eq))).make_preferred();
         if (eq == std::string::npos) {
             fs::create_directories(path);
+        } else if (item.compare(eq, 2, "=>") == 0) {
+            const fs::path target = root / fs::path(widen(item.substr(eq + 2))).make_preferred();
+            fs::create_directories(path.parent_path());
+            ::CreateHardLinkW(path.c_str(), target.c_str(), nullptr);
         } else {
             fs::create_directories(path.parent_path());
             std::ofstream(path, std::ios::binary) << item.substr(eq + 1);
@@ -291,6 +296,11 @@ void testEngine() {
          "M-N --> {T}\\S\\a --> {T}\\s\\",
          kSameFile,
          {"s/", "s/a=1"}},
+        {"onto another name of itself",
+         {"s/a=1", "d/a=>s/a"},
+         "M-O --> {T}\\s\\a --> {T}\\d",
+         kSameFile,
+         {"d/", "d/a=1", "s/", "s/a=1"}},
         {"own folder, keep both",
          {"s/a.txt=1"},
          "C-N --> {T}\\s\\a.txt --> {T}\\s",
