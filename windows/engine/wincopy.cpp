@@ -77,7 +77,9 @@ int copyFile(const std::wstring& source, const ItemState& state, const std::wstr
             if (there->sameItem(state)) {
                 return kSameFile;
             }
-            if (job.entry.updates() && there->size == state.size &&
+            // Only a copy leaves an equal-looking file: a move would then remove a source whose
+            // bytes may be nowhere else.
+            if (job.entry.updates() && job.entry.copies() && there->size == state.size &&
                 there->written == state.written) {
                 job.copied.emplace_back(source, state);
                 return 0;

@@ -319,26 +319,35 @@ void testEngine() {
     }
 }
 
-// "U" leaves a file of the same size and time, whatever its bytes; a cancel leaves nothing.
+// "U" leaves a file of the same size and time, whatever its bytes, but a move never removes a
+// source whose bytes are not at the destination; a cancel leaves nothing.
 void testUpdateAndCancel() {
     Scratch s;
-    makeTree(s.root, {"s/a=1234"});
-    const std::string entry = rooted("C-U --> {T}\\s\\a --> {T}\\d", s.text());
-    TransferProgress progress;
-    DoFileOperation(*ParseRecord(entry), progress);
+    makeTree(s.root, {"s/f/a=1234"});
+    const auto run = [&s](const char* entry) {
+        TransferProgress progress;
+        return DoFileOperation(*ParseRecord(rooted(entry, s.text())), progress).code;
+    };
+    run("C-U --> {T}\\s\\f --> {T}\\d");
     // Rewritten in place through one handle, its write time put back (std::filesystem keeps
     // whole seconds only here).
-    const HANDLE copy = ::CreateFileW((s.root / "d" / "a").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE copy =
+        ::CreateFileW((s.root / "d" / "f" / "a").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                      OPEN_EXISTING, 0, nullptr);
     FILETIME written{};
     DWORD done = 0;
     ::GetFileTime(copy, nullptr, nullptr, &written);
     ::WriteFile(copy, "abcd", 4, &done, nullptr);
     ::SetFileTime(copy, nullptr, nullptr, &written);
     ::CloseHandle(copy);
-    const int code = DoFileOperation(*ParseRecord(entry), progress).code;
-    check(code == 0 && treeOf(s.root / "d") == Lines{"a=abcd"},
+    int code = run("C-U --> {T}\\s\\f --> {T}\\d");
+    check(code == 0 && treeOf(s.root / "d") == Lines{"f/", "f/a=abcd"},
           "U leaves an equal file: code " + std::to_string(code) + joined(treeOf(s.root)));
+    code = run("M-U --> {T}\\s\\f --> {T}\\d");
+    check(code == 0 && treeOf(s.root) == Lines{"d/", "d/f/", "d/f/a=1234", "s/"},
+          "a U move keeps the bytes: code " + std::to_string(code) + joined(treeOf(s.root)));
+    makeTree(s.root, {"s/a=1"});
+    TransferProgress progress;
     progress.cancel = true;
     const TransferResult stopped =
         DoFileOperation(*ParseRecord(rooted("C-O --> {T}\\s\\a --> {T}\\e", s.text())), progress);
