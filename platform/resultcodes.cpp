@@ -36,7 +36,9 @@ int codeFromErrno(int err, bool onSource) {
         case EIO:
             return kIoError;
         case ENOSPC:
+#ifdef EDQUOT  // no quotas in the Windows C library's errno
         case EDQUOT:
+#endif
             return kDiskFull;
         case EMFILE:
         case ENFILE:
