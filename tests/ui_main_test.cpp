@@ -1,6 +1,7 @@
 // The main window and the windows it opens, offscreen: every button and key, the queue's ways in,
 // the options dialog, captions and overlaps. One fixture for all; it runs once more with DejaVu.
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -10,12 +11,15 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <functional>
 #include <map>
 
 #include "queue/log.h"
+#include "queue/runjournal.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
 #include "ui/archive/frmstatus.h"
@@ -31,6 +35,7 @@
 #include "ui/options/frmoptions.h"
 #include "ui/startup.h"
 #include "ui/translations.h"
+#include "ui/usersettings.h"
 
 using namespace mivex;
 using namespace mivex::ui;
@@ -129,8 +134,10 @@ QString flawIn(QWidget* window) {
         const auto* label = qobject_cast<const QLabel*>(c);
         const bool frame = c->inherits("QGroupBox");
         const int mark = c->inherits("QPushButton") ? 4 : c->inherits("QAbstractButton") ? 16 : 0;
+        // As drawn: a mnemonic's "&" is not shown ("&&" shows one).
         const QString text =
-            mark || label || frame ? c->property(frame ? "title" : "text").toString() : QString();
+            (mark || label || frame ? c->property(frame ? "title" : "text").toString() : QString())
+                .replace(QRegularExpression("&(.)"), "\\1");
         const QRect r = c->contentsRect().adjusted(mark, 0, 0, 0);
         const int wrap = label && label->wordWrap() ? Qt::TextWordWrap : 0;
         const bool cut =
@@ -197,6 +204,7 @@ class MainWindowTest : public QObject {
     std::optional<test::ScriptedPrompts> prompts;
     std::optional<test::TempDir> data;
     std::optional<frmMain> mWindow;
+    test::TempDir mConfig;
 
     // The window of one gesture, shown, its panes on `src` and `dst` below the data folder (where
     // it starts when `src` is empty).
@@ -279,14 +287,53 @@ class MainWindowTest : public QObject {
     }
 
 private slots:
+    // A run of the window cut off (the first row ended, the second in hand) is offered once at the
+    // next start with its queue loaded: Resume carries on without running the first row again,
+    // Start afresh leaves the queue loaded to be run, Discard leaves the window as it was.
+    void cutOffRunIsOfferedOnce_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QStringList>("queued");
+        QTest::addColumn<bool>("carriedOn");
+        const QStringList both{"C-N --> src/a.txt --> dst", "C-N --> src/b.txt --> dst"};
+        QTest::newRow("resume") << "Resume" << both << true;
+        QTest::newRow("afresh") << "Start afresh" << both << false;
+        QTest::newRow("discard") << "Discard" << QStringList() << false;
+    }
+    void cutOffRunIsOfferedOnce() {
+        QFETCH(QString, answer);
+        QFETCH(QStringList, queued);
+        QFETCH(bool, carriedOn);
+        {
+            RunJournal journal(frmMain::gLogPath, RunJournal::kWindowRuns);
+            journal.begin({"C-N --> " + *data / "src/a.txt" + " --> " + *data / "dst",
+                           "C-N --> " + *data / "src/b.txt" + " --> " + *data / "dst"});
+            journal.ended(0, 0);  // its copy is not there: a second run of the row would make it
+        }
+        prompts->choices = QStringList{answer};
+        frmMain& w = open();
+        w.offerResume();
+        QVERIFY2(prompts->texts().value(0).startsWith("The last run stopped at entry 2 of 2 ("),
+                 qPrintable(prompts->texts().value(0)));
+        QCOMPARE(rows(w), queued);
+        QCOMPARE(w.cmdCopy->isEnabled(), !queued.isEmpty());
+        QVERIFY(!test::exists(*data / "dst/a.txt"));
+        QCOMPARE(test::exists(*data / "dst/b.txt"), carriedOn);
+        QCOMPARE(prompts->texts().mid(1),
+                 carriedOn ? QStringList{"Files copied successfully"} : QStringList{});
+        QVERIFY(!RunJournal(frmMain::gLogPath, RunJournal::kWindowRuns).cutOff());
+    }
+
     // The German run (ui_main_test_german) speaks its locale's language; the others, English.
     void initTestCase() {
+        // The user's settings stay as they are: the test keeps its own.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, q(mConfig.path()));
         if (qEnvironmentVariableIsSet("MIVEX_TEST_TRANSLATED")) {
             installTranslations(*qApp, QLocale(), QStringLiteral(MIVEX_TRANSLATIONS));
         }
     }
     void cleanup() { mWindow.reset(); }
     void init() {
+        QSettings(QStringLiteral("Mivex"), QStringLiteral("mivex")).clear();
         prompts.emplace();
         data.emplace();
         frmMain::gLogPath = LogFolder::open(data->path());
@@ -405,6 +452,24 @@ private slots:
                                       "Files copied successfully"}));
     }
 
+    // The defaults' verify choice, below the log folder (nothing above it moved), is kept for the
+    // window's later starts when the user presses OK, and only then.
+    void verifyChoiceIsKept() {
+        frmMain& w = open();
+        for (const auto& [press, kept] :
+             {std::pair{Qt::Key_Escape, false}, {Qt::Key_Return, true}, {Qt::Key_Return, false}}) {
+            frmOptions d(&w, w.optionsContext());
+            QVERIFY(d.SetupForm(QStringLiteral("Defaults")));
+            d.show();
+            QCOMPARE(d.FrameLog->geometry().top(), twips(2040));
+            QVERIFY(d.chkVerify->geometry().top() > d.FrameLog->geometry().bottom());
+            QCOMPARE(d.chkVerify->isChecked(), settings::verify());
+            QTest::keyClick(d.chkVerify, Qt::Key_Space);
+            QTest::keyClick(&d, press);
+            QCOMPARE(settings::verify(), kept);
+        }
+    }
+
     // The options dialog on a row: the codes it opens with, those picked with Space, Enter.
     void optionsOfARow_data() {
         QTest::addColumn<int>("edit");
@@ -431,6 +496,7 @@ private slots:
         for (const char k : std::string_view(c.picks)) {
             QTest::keyClick(radios[std::string_view("CMNOU").find(k)], Qt::Key_Space);
         }
+        QVERIFY(!d.chkVerify->isVisible());  // a choice of the defaults only
         QTest::keyClick(&d, Qt::Key_Return);
         QVERIFY(!d.isVisible());
         QCOMPARE(rows(w), c.after.isEmpty() ? c.rows : c.after);

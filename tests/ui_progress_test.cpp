@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QtDBus/QtDBus>
@@ -21,6 +23,7 @@
 #include "ui/main/folderlist.h"
 #include "ui/main/frmmain.h"
 #include "ui/main/frmprogress.h"
+#include "ui/usersettings.h"
 
 using namespace mivex;
 using namespace mivex::test;
@@ -89,10 +92,13 @@ private:
 
     static constexpr std::size_t kBigBytes = 512u << 20;
     std::optional<TempDir> mBigDir;
+    TempDir mConfig;  // the test's own settings
     std::string mBig;
 
 private slots:
     void initTestCase() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(mConfig.path()));
         // A private session bus for the notification, before anything asks for the bus.
         mBus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
         if (mBus.waitForReadyRead(5000)) {
@@ -358,6 +364,41 @@ private slots:
         prompts.choices = QStringList{"Continue", "Open Run Log"};
         QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
         QVERIFY(mOpened.toLocalFile().endsWith("-log.txt"));
+    }
+
+    // The limit the user last chose paces the window's run from its start: the entry's bar moves
+    // no faster than it allows. Lifted from the keyboard, the run goes on unlimited, and the
+    // window's next run starts without a limit.
+    void speedLimitPacesTheRunAndIsKept() {
+        TempDir dst;
+        ScriptedPrompts prompts;
+        settings::setSpeedLimit(1u << 20);
+        frmMain w;
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        bool lifted = false;
+        runQueue(w, dst.path(), [&](frmProgress* window) {
+            auto* limit = window->findChild<QSpinBox*>("spnLimit");
+            if (lifted || sinceStart.elapsed() < 2000) {
+                return;
+            }
+            lifted = true;
+            QCOMPARE(limit->value(), 1);
+            const double seconds = sinceStart.elapsed() / 1000.0;
+            const double written =
+                window->findChild<QProgressBar*>("barBytes")->value() / 1000.0 * kBigBytes;
+            // A second's credit and a block in hand at most beyond the pace.
+            QVERIFY2(written <= (seconds + 2) * (1 << 20), qPrintable(QString::number(written)));
+            QCOMPARE(window->findChild<QLabel*>("lblLimit")->buddy(), limit);
+            QCOMPARE(limit->accessibleName(), QStringLiteral("Speed limit"));
+            QTest::keyClick(limit, Qt::Key_Down);
+            QCOMPARE(limit->text(), QStringLiteral("No limit"));
+            QCOMPARE(window->rateLimit()->rate(), 0u);
+        });
+        QVERIFY(lifted);
+        QCOMPARE(prompts.texts(), QStringList("Files copied successfully"));
+        QCOMPARE(lstatOf(dst / "tree/big.bin").st_size, static_cast<off_t>(kBigBytes));
+        QCOMPARE(settings::speedLimit(), 0u);
     }
 
     void cleanupTestCase() {
