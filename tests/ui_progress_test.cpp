@@ -18,6 +18,7 @@
 
 #include "platform/resultcodes.h"
 #include "queue/copyoperation.h"
+#include "tests/flipfsmount.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
 #include "ui/main/folderlist.h"
@@ -364,6 +365,32 @@ private slots:
         prompts.choices = QStringList{"Continue", "Open Run Log"};
         QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
         QVERIFY(mOpened.toLocalFile().endsWith("-log.txt"));
+    }
+
+    // Verify, chosen in the defaults, reaches the window's runs. On a filesystem that keeps a wrong
+    // byte, a run without it succeeds with a wrong copy; with it the entry fails with its own code,
+    // the file it would replace stays, and the closing box's details name the file.
+    void verifyRefusesAWrongCopy() {
+        TempDir root, src;
+        FlipFsMount flipfs(root.path());
+        if (!flipfs.ok()) {
+            QSKIP(flipfs.reason().c_str());
+        }
+        writeFile(src / "a.flip.bin", randomBytes(70000, 1));
+        writeFile(src / "q.flq",
+                  "C-O --> " + src / "a.flip.bin" + " --> " + flipfs.path() + "\r\n");
+        ScriptedPrompts prompts;
+        frmMain w;
+        for (const bool verify : {false, true}) {
+            settings::setVerify(verify);
+            w.LoadQueueList(QString::fromStdString(src / "q.flq"));
+            QCOMPARE(w.CopyOperation(), !verify);
+            QVERIFY(readFile(root / "a.flip.bin") != readFile(src / "a.flip.bin"));
+        }
+        const QString details = w.runDetails();
+        QVERIFY2(details.contains("(code 23); the file: ") && details.contains("a.flip.bin\n"),
+                 qPrintable(details));
+        settings::setVerify(false);
     }
 
     // The limit the user last chose paces the window's run from its start: the entry's bar moves

@@ -317,6 +317,7 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
     record.filesPlaced = done.filesPlaced;
     record.bytesPlaced = done.bytesPlaced;
     record.filesLeft = done.filesLeft;
+    record.differs = done.differs;  // the file verify refused, for the details and the log
     return shared->code;
 }
 
