@@ -35,7 +35,6 @@
 #include "ui/options/frmoptions.h"
 #include "ui/startup.h"
 #include "ui/translations.h"
-#include "ui/usersettings.h"
 
 using namespace mivex;
 using namespace mivex::ui;
@@ -292,34 +291,27 @@ private slots:
     // Start afresh leaves the queue loaded to be run, Discard leaves the window as it was.
     void cutOffRunIsOfferedOnce_data() {
         QTest::addColumn<QString>("answer");
-        QTest::addColumn<QStringList>("queued");
-        QTest::addColumn<bool>("carriedOn");
-        const QStringList both{"C-N --> src/a.txt --> dst", "C-N --> src/b.txt --> dst"};
-        QTest::newRow("resume") << "Resume" << both << true;
-        QTest::newRow("afresh") << "Start afresh" << both << false;
-        QTest::newRow("discard") << "Discard" << QStringList() << false;
+        for (const char* answer : {"Resume", "Start afresh", "Discard"}) {
+            QTest::newRow(answer) << answer;
+        }
     }
     void cutOffRunIsOfferedOnce() {
         QFETCH(QString, answer);
-        QFETCH(QStringList, queued);
-        QFETCH(bool, carriedOn);
+        const QStringList rows{"C-N --> src/a.txt --> dst", "C-N --> src/b.txt --> dst"};
         {
+            QStringList ran = rows;
+            ran.replaceInStrings("--> ", "--> " + at(""));
             RunJournal journal(frmMain::gLogPath, RunJournal::kWindowRuns);
-            journal.begin({"C-N --> " + *data / "src/a.txt" + " --> " + *data / "dst",
-                           "C-N --> " + *data / "src/b.txt" + " --> " + *data / "dst"});
+            journal.begin({ran[0].toStdString(), ran[1].toStdString()});
             journal.ended(0, 0);  // its copy is not there: a second run of the row would make it
         }
         prompts->choices = QStringList{answer};
         frmMain& w = open();
         w.offerResume();
-        QVERIFY2(prompts->texts().value(0).startsWith("The last run stopped at entry 2 of 2 ("),
-                 qPrintable(prompts->texts().value(0)));
-        QCOMPARE(rows(w), queued);
-        QCOMPARE(w.cmdCopy->isEnabled(), !queued.isEmpty());
+        QVERIFY(prompts->texts().value(0).startsWith("The last run stopped at entry 2 of 2 ("));
+        QCOMPARE(this->rows(w), answer == "Discard" ? QStringList() : rows);
         QVERIFY(!test::exists(*data / "dst/a.txt"));
-        QCOMPARE(test::exists(*data / "dst/b.txt"), carriedOn);
-        QCOMPARE(prompts->texts().mid(1),
-                 carriedOn ? QStringList{"Files copied successfully"} : QStringList{});
+        QCOMPARE(test::exists(*data / "dst/b.txt"), answer == "Resume");
         QVERIFY(!RunJournal(frmMain::gLogPath, RunJournal::kWindowRuns).cutOff());
     }
 
@@ -333,7 +325,6 @@ private slots:
     }
     void cleanup() { mWindow.reset(); }
     void init() {
-        QSettings(QStringLiteral("Mivex"), QStringLiteral("mivex")).clear();
         prompts.emplace();
         data.emplace();
         frmMain::gLogPath = LogFolder::open(data->path());
@@ -450,24 +441,6 @@ private slots:
         QCOMPARE(w.filSource->path(), at("dst"));
         QCOMPARE(said(), QStringList({"change it first.", "file copy operation",
                                       "Files copied successfully"}));
-    }
-
-    // The defaults' verify choice, below the log folder (nothing above it moved), is kept for the
-    // window's later starts when the user presses OK, and only then.
-    void verifyChoiceIsKept() {
-        frmMain& w = open();
-        for (const auto& [press, kept] :
-             {std::pair{Qt::Key_Escape, false}, {Qt::Key_Return, true}, {Qt::Key_Return, false}}) {
-            frmOptions d(&w, w.optionsContext());
-            QVERIFY(d.SetupForm(QStringLiteral("Defaults")));
-            d.show();
-            QCOMPARE(d.FrameLog->geometry().top(), twips(2040));
-            QVERIFY(d.chkVerify->geometry().top() > d.FrameLog->geometry().bottom());
-            QCOMPARE(d.chkVerify->isChecked(), settings::verify());
-            QTest::keyClick(d.chkVerify, Qt::Key_Space);
-            QTest::keyClick(&d, press);
-            QCOMPARE(settings::verify(), kept);
-        }
     }
 
     // The options dialog on a row: the codes it opens with, those picked with Space, Enter.
