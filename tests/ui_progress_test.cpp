@@ -3,6 +3,7 @@
 #include <sys/statvfs.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -10,17 +11,22 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QtDBus/QtDBus>
 
 #include "platform/resultcodes.h"
 #include "queue/copyoperation.h"
+#include "tests/flipfsmount.h"
 #include "tests/scriptedprompts.h"
 #include "tests/testsupport.h"
 #include "ui/main/folderlist.h"
 #include "ui/main/frmmain.h"
 #include "ui/main/frmprogress.h"
+#include "ui/options/frmoptions.h"
+#include "ui/usersettings.h"
 
 using namespace mivex;
 using namespace mivex::test;
@@ -89,10 +95,13 @@ private:
 
     static constexpr std::size_t kBigBytes = 512u << 20;
     std::optional<TempDir> mBigDir;
+    TempDir mConfig;  // the test's own settings
     std::string mBig;
 
 private slots:
     void initTestCase() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(mConfig.path()));
         // A private session bus for the notification, before anything asks for the bus.
         mBus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
         if (mBus.waitForReadyRead(5000)) {
@@ -358,6 +367,64 @@ private slots:
         prompts.choices = QStringList{"Continue", "Open Run Log"};
         QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
         QVERIFY(mOpened.toLocalFile().endsWith("-log.txt"));
+    }
+
+    // Verify, chosen in the defaults (and kept in the settings), reaches the window's runs. On a
+    // filesystem that keeps a wrong byte, a run without it succeeds with a wrong copy; with it the
+    // entry fails with its own code, the file it would replace stays, and the details name it.
+    void verifyRefusesAWrongCopy() {
+        TempDir root, src;
+        FlipFsMount flipfs(root.path());
+        if (!flipfs.ok()) {
+            QSKIP(flipfs.reason().c_str());
+        }
+        writeFile(src / "a.flip.bin", randomBytes(70000, 1));
+        writeFile(src / "q.flq",
+                  "C-O --> " + src / "a.flip.bin" + " --> " + flipfs.path() + "\r\n");
+        ScriptedPrompts prompts;
+        frmMain w;
+        for (const bool verify : {false, true}) {
+            frmOptions defaults(&w, w.optionsContext());
+            defaults.SetupForm(QStringLiteral("Defaults"));
+            defaults.chkVerify->setChecked(verify);
+            defaults.OKButton_Click();
+            w.LoadQueueList(QString::fromStdString(src / "q.flq"));
+            QCOMPARE(w.CopyOperation(), !verify);
+            QVERIFY(readFile(root / "a.flip.bin") != readFile(src / "a.flip.bin"));
+        }
+        const QString details = w.runDetails();
+        QVERIFY2(details.contains("(code 23); the file: ") && details.contains("a.flip.bin\n"),
+                 qPrintable(details));
+        settings::setVerify(false);
+    }
+
+    // The limit the user last chose paces the window's run from its start: the entry's bar moves
+    // no faster than it allows. Lifted from the keyboard, the run goes on unlimited, and the
+    // window's next run starts without a limit.
+    void speedLimitPacesTheRunAndIsKept() {
+        TempDir dst;
+        ScriptedPrompts prompts;
+        settings::setSpeedLimit(1u << 20);
+        frmMain w;
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        bool lifted = false;
+        runQueue(w, dst.path(), [&](frmProgress* window) {
+            auto* limit = window->findChild<QSpinBox*>("spnLimit");
+            if (lifted || sinceStart.elapsed() < 2000) {
+                return;
+            }
+            lifted = true;
+            QCOMPARE(limit->value(), 1);
+            const double seconds = sinceStart.elapsed() / 1000.0;
+            const double written =
+                window->findChild<QProgressBar*>("barBytes")->value() / 1000.0 * kBigBytes;
+            // A second's credit and a block in hand at most beyond the pace.
+            QVERIFY2(written <= (seconds + 2) * (1 << 20), qPrintable(QString::number(written)));
+            QTest::keyClick(limit, Qt::Key_Down);
+            QCOMPARE(window->rateLimit()->rate(), 0u);
+        });
+        QVERIFY(lifted && settings::speedLimit() == 0);
     }
 
     void cleanupTestCase() {

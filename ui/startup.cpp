@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QLocale>
+#include <QTimer>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -82,6 +83,8 @@ int Main(int argc, char** argv, const std::string& argumentText) {
     }
     const int status = ui::doHere(window, work);
     window.show();
+    // A run of the window that a crash cut off is offered once the window is up.
+    QTimer::singleShot(0, &window, [&window] { window.offerResume(); });
     const int closed = QApplication::exec();
     return closed != 0 ? closed : status;
 }

@@ -76,6 +76,10 @@ public:
     // True when the queue may be replaced or closed: it is saved, or the user saved it now or
     // let it go.
     bool mayDropQueue();
+    // After a start with an empty queue: when a run of the window was cut off (a crash, a kill, a
+    // power cut), loads the queue it ran and offers once to resume it, to start it afresh (the
+    // queue stays loaded, nothing runs) or to discard it (the window as it was).
+    void offerResume();
 
     // The runs' log folder, checked and kept open from start-up on.
     static LogFolder gLogPath;
@@ -121,7 +125,10 @@ private:
     // frmmainrun.cpp: carrying out rows of the queue (all, or those a retry takes up again), what
     // each row came to, and the word when a run ends.
     void buildRunMenu();
-    bool runRows(const std::vector<std::size_t>& which, CountedSources* counted = nullptr);
+    // `counted`: the sources' counts the check before the run made; `resume`: the run that was
+    // cut off, taken up again (its rows must be the queue's).
+    bool runRows(const std::vector<std::size_t>& which, CountedSources* counted = nullptr,
+                 const CutOffRun* resume = nullptr);
     void closeRun(bool ok);
     QString outcomeText(std::size_t row) const;
     static RowMark outcomeMark(const RowOutcome& outcome);

@@ -2,14 +2,18 @@
 // came to (its tooltip), the closing box with its details, the run log and a retry of what did not
 // get done, and the desktop's notification when the window is not in use.
 #include <QApplication>
+#include <QDateTime>
 #include <QDesktopServices>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
 #include <QUrl>
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 
 #include "engine/sourcecount.h"
 #include "platform/pathtext.h"
@@ -17,11 +21,13 @@
 #include "queue/log.h"
 #include "queue/queueentry.h"
 #include "queue/runfailure.h"
+#include "queue/runjournal.h"
 #include "ui/localnumbers.h"
 #include "ui/main/frmmain.h"
 #include "ui/main/frmprogress.h"
 #include "ui/main/runnotifier.h"
 #include "ui/prompts.h"
+#include "ui/usersettings.h"
 
 namespace mivex::ui {
 
@@ -57,10 +63,12 @@ void frmMain::mnuShowRunLog_Click() {
     }
 }
 
-bool frmMain::runRows(const std::vector<std::size_t>& which, CountedSources* counted) {
+bool frmMain::runRows(const std::vector<std::size_t>& which, CountedSources* counted,
+                      const CutOffRun* resume) {
     const std::vector<std::string>& all = queue().rows();  // the queue is read once
     std::vector<std::string> rows;
     CopyHooks hooks;
+    hooks.verify = settings::verify();
     mOutcomes.resize(all.size());
     for (const std::size_t row : which) {
         rows.push_back(all[row]);
@@ -73,12 +81,24 @@ bool frmMain::runRows(const std::vector<std::size_t>& which, CountedSources* cou
     // the progress window, whose count thread uses it.
     CountedSources own;
     hooks.counted = counted ? counted : &own;
+    // A crash, a kill or a power cut leaves the journal behind, for the offer at the next start;
+    // a run that ends as runs end (stopped by the user too) removes it.
+    RunJournal journal(gLogPath, RunJournal::kWindowRuns);
+    if (resume) {
+        journal.carryOn();
+    } else {
+        journal.begin(rows);
+    }
+    hooks.journal = &journal;
+    hooks.resume = resume;
     frmProgress progress(this);
     progress.beginRun(rows, hooks.counted);
+    hooks.rateLimit = progress.rateLimit();
     hooks.perform = [&progress](ShellOpRecord& record, std::size_t number, std::size_t count) {
         return progress.run(record, static_cast<int>(number), static_cast<int>(count));
     };
     RunSummary run = mivex::CopyOperation(rows, gLogPath, hooks);
+    journal.finish();
     // Asked before the progress window goes: the main window becomes active only after that.
     const QWidget* active = QApplication::activeWindow();
     const bool inUse = (active == this || active == &progress) && !isMinimized();
@@ -137,6 +157,53 @@ bool frmMain::runRows(const std::vector<std::size_t>& which, CountedSources* cou
     }
     mNotifier->runEnded(word, inUse);
     return run.ok();
+}
+
+void frmMain::offerResume() {
+    if (!queue().empty()) {
+        return;  // started with work of its own; the journal waits for a start without
+    }
+    RunJournal journal(gLogPath, RunJournal::kWindowRuns);
+    const std::optional<CutOffRun> cutOff = journal.cutOff();
+    if (!cutOff || cutOff->rows.empty()) {
+        return;
+    }
+    setQueue(cutOff->rows);  // seen behind the question
+    setQueueButtons(true);
+    const std::size_t at = std::min(cutOff->codes.size() + 1, cutOff->rows.size());
+    const QString when =
+        QLocale().toString(QDateTime::fromSecsSinceEpoch(cutOff->stoppedAt), QLocale::ShortFormat);
+    const QPointer<frmMain> self(this);
+    // Escape starts afresh: nothing runs and the queue stays, so nothing is lost by it.
+    const int pressed = Prompts::current().question(
+        this,
+        tr("The last run stopped at entry %1 of %2 (%3). Resume it where it stopped, start it "
+           "afresh, or discard it?")
+            .arg(localCount(at), localCount(cutOff->rows.size()), when),
+        QStringLiteral("Mivex"),
+        {.buttons = {tr("Resume"), tr("Start afresh"), tr("Discard")},
+         .preferred = 0,
+         .onEscape = 1,
+         .details = {},
+         .icon = Prompts::Icon::None});
+    if (!self) {
+        return;
+    }
+    if (pressed == 0) {
+        std::vector<std::size_t> all(cutOff->rows.size());
+        for (std::size_t row = 0; row < all.size(); ++row) {
+            all[row] = row;
+        }
+        mOutcomes.assign(all.size(), RowOutcome{});
+        closeRun(runRows(all, nullptr, &*cutOff));  // the run's end removes the journal
+        return;
+    }
+    journal.carryOn();  // offered once: the journal goes
+    journal.finish();
+    if (pressed != 1) {
+        setQueue({});  // discarded: the window as it started
+        setQueueButtons(false);
+    }
 }
 
 RowMark frmMain::outcomeMark(const RowOutcome& outcome) {

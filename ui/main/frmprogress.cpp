@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -28,6 +29,7 @@
 #include "ui/layout.h"
 #include "ui/localnumbers.h"
 #include "ui/main/progressshared.h"
+#include "ui/usersettings.h"
 
 namespace mivex::ui {
 
@@ -41,6 +43,8 @@ constexpr qint64 kSpeedAfterMs = 500;
 // A single file this small is transferred on the window's thread: handing it to the worker and
 // back costs two thread wake-ups, which on a busy machine take longer than the copy itself.
 constexpr off_t kInlineBytes = 256 * 1024;
+constexpr std::uint64_t kMiB = 1024 * 1024;
+constexpr int kMaxLimitMiB = 1'000'000;  // about a terabyte a second: beyond any disk
 
 bool isSmallFile(const std::string& path) {
     struct stat st;
@@ -62,7 +66,8 @@ void perform(ShellOpRecord& record, TransferMonitor& monitor, int& code) {
 
 frmProgress::frmProgress(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      mShared(std::make_shared<ProgressShared>()) {
+      mShared(std::make_shared<ProgressShared>()),
+      mLimit(settings::speedLimit()) {
     setObjectName(QStringLiteral("frmProgress"));
     setWindowTitle(tr("Processing files from your queue."));
     setFont(fittedFont(font()));
@@ -112,6 +117,22 @@ frmProgress::frmProgress(QWidget* parent)
     cmdCancel->setMinimumWidth(cmdCancel->fontMetrics().horizontalAdvance("Cancelling...") + 24);
     connect(cmdCancel, &QPushButton::clicked, this, &frmProgress::reject);
 
+    // The speed limit, in whole MiB/s: set, changed or lifted while the run goes on.
+    lblLimit = makeLabel("lblLimit");
+    lblLimit->setText(tr("Speed &limit:"));
+    spnLimit = new QSpinBox(this);
+    spnLimit->setObjectName(QStringLiteral("spnLimit"));
+    spnLimit->setAccessibleName(tr("Speed limit"));
+    spnLimit->setRange(0, kMaxLimitMiB);
+    spnLimit->setSuffix(tr(" MiB/s"));
+    spnLimit->setSpecialValueText(tr("No limit"));
+    // Typing "20" sets 20 when the user is done (Enter or leaving the box), not 2 first.
+    spnLimit->setKeyboardTracking(false);
+    spnLimit->setValue(
+        static_cast<int>(std::min<std::uint64_t>((mLimit.rate() + kMiB - 1) / kMiB, kMaxLimitMiB)));
+    lblLimit->setBuddy(spnLimit);
+    connect(spnLimit, &QSpinBox::valueChanged, this, &frmProgress::limitChanged);
+
     auto* counts = new QHBoxLayout;
     counts->addWidget(lblBytes);
     counts->addStretch();
@@ -121,6 +142,11 @@ frmProgress::frmProgress(QWidget* parent)
     run->addWidget(lblRun);
     run->addStretch();
     run->addWidget(lblRemaining);
+
+    auto* limit = new QHBoxLayout;
+    limit->addWidget(lblLimit);
+    limit->addWidget(spnLimit);
+    limit->addStretch();
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(lblSpeed);
@@ -136,6 +162,7 @@ frmProgress::frmProgress(QWidget* parent)
     layout->addLayout(counts);
     layout->addWidget(barRun);
     layout->addLayout(run);
+    layout->addLayout(limit);
     layout->addLayout(bottom);
     reserveRoom();
     // The design size grown with the desktop's text, or more when the texts need it.
@@ -290,6 +317,7 @@ int frmProgress::run(ShellOpRecord& record, int entryNumber, int entryCount) {
     record.filesPlaced = done.filesPlaced;
     record.bytesPlaced = done.bytesPlaced;
     record.filesLeft = done.filesLeft;
+    record.differs = done.differs;  // the file verify refused, for the details and the log
     return shared->code;
 }
 

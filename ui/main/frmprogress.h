@@ -11,12 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/ratelimit.h"
 #include "queue/runtotals.h"
 #include "ui/offthread.h"
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QTimer;
 
 namespace mivex {
@@ -43,6 +45,9 @@ public:
     // `counted`: the run's counts of its sources, shared with its entries (must outlive the run).
     void beginRun(const std::vector<std::string>& rows, CountedSources* counted = nullptr);
     bool isPaused() const;
+    // The run's speed limit, for CopyHooks::rateLimit: it starts at the one the user last chose
+    // (ui/usersettings.h), and the window's control changes it at once while the run goes on.
+    RateLimit* rateLimit() { return &mLimit; }
 
     // The display is refreshed this often while a transfer runs.
     static constexpr int kRefreshMs = 100;
@@ -59,6 +64,7 @@ private:
     void showPercent(int percent);
     void togglePause();
     void skipEntry();
+    void limitChanged(int mibPerSecond);
     qint64 pausedMs() const;  // of the run so far, a pause going on included
 
     std::shared_ptr<ProgressShared> mShared;
@@ -74,6 +80,8 @@ private:
     QPushButton* cmdPause;
     QPushButton* cmdSkip;
     QPushButton* cmdCancel;
+    QLabel* lblLimit;
+    QSpinBox* spnLimit;  // MiB/s, 0 "No limit"
     QTimer* mTimer;
     QElapsedTimer mClock;           // since the current entry started
     QElapsedTimer mSinceShown;      // since the display was last brought up to date
@@ -96,7 +104,8 @@ private:
     qint64 mPausedAtEntry = 0;  // pausedMs() as the current entry started
     int mPercent = -1;
     QString mOwnerTitle;  // the main window's own title, while ours shows in its place
-    OffThread mWork;      // last: joined before the rest goes
+    RateLimit mLimit;
+    OffThread mWork;  // last: joined before the rest goes
 };
 
 }  // namespace mivex::ui

@@ -1,13 +1,16 @@
-// The progress window's controls of a run: Pause and Resume, Skip, Esc that asks before the run
-// stops, and the run's share in the titles of the window and of a minimised main window.
+// The progress window's controls of a run: Pause and Resume, Skip, the speed limit, Esc that asks
+// before the run stops, and the run's share in the titles of the window and of a minimised main
+// window.
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpinBox>
 
 #include "ui/main/frmprogress.h"
 #include "ui/main/progressshared.h"
 #include "ui/prompts.h"
+#include "ui/usersettings.h"
 
 namespace mivex::ui {
 
@@ -63,6 +66,12 @@ void frmProgress::skipEntry() {
         mShared->request(mShared->skip);
         cmdSkip->setEnabled(false);
     }
+}
+
+void frmProgress::limitChanged(int mibPerSecond) {
+    const std::uint64_t rate = std::uint64_t(mibPerSecond) * 1024 * 1024;
+    mLimit.set(rate);               // the writers pace at the new rate at once
+    settings::setSpeedLimit(rate);  // and the window's later runs start with it
 }
 
 void frmProgress::beginRun(const std::vector<std::string>& rows, CountedSources* counted) {

@@ -3,6 +3,7 @@
 #include "ui/options/frmoptions.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include "ui/layout.h"
 #include "ui/main/queuemodel.h"
 #include "ui/prompts.h"
+#include "ui/usersettings.h"
 
 namespace mivex::ui {
 
@@ -26,7 +28,9 @@ constexpr int kClientWidthTwips = 6210;
 // frame, the window and what lies below grow or move by that row, nothing above it moves.
 constexpr int kRowTwips = 240;
 constexpr int kEntryHeightTwips = 1800 + kRowTwips;
-constexpr int kDefaultsHeightTwips = 2475 + kRowTwips;
+// The defaults add the verify choice below the log frame, so that nothing above it moves.
+constexpr int kVerifyTopTwips = 2475 + kRowTwips;
+constexpr int kDefaultsHeightTwips = kVerifyTopTwips + 255 + 60;
 
 // The overwrite code of each choice, in the order of optOverwrite.
 constexpr const char* kOverwriteCodes[] = {"N", "O", "U"};
@@ -67,6 +71,12 @@ frmOptions::frmOptions(QWidget* parent, OptionsContext context)
                      twipsRect(120, 1800 + kRowTwips, 5895, 615));
     txtPath = place(new QLineEdit, "txtPath", FrameLog, twipsRect(120, 240, 5775, 285));
     txtPath->setReadOnly(true);
+    chkVerify = place(new QCheckBox(tr("Verify each file after copying")), "chkVerify", this,
+                      twipsRect(120, kVerifyTopTwips, 5895, 255));
+    chkVerify->setToolTip(
+        tr("Each copy is read back from the disk and compared with its source "
+           "before it takes its name; a copy that differs is discarded and its "
+           "entry fails."));
 
     // Two groups of their own: a click clears only the other button of its pair.
     mCopyGroup = new QButtonGroup(this);
@@ -79,8 +89,8 @@ frmOptions::frmOptions(QWidget* parent, OptionsContext context)
     // Enter presses OK, unless the focus is on Cancel (then Enter presses Cancel).
     OKButton->setDefault(true);
 
-    QWidget* order[] = {optCopy[0],      optCopy[1], optOverwrite[0], optOverwrite[1],
-                        optOverwrite[2], OKButton,   CancelButton,    txtPath};
+    QWidget* order[] = {optCopy[0], optCopy[1], optOverwrite[0], optOverwrite[1], optOverwrite[2],
+                        chkVerify,  OKButton,   CancelButton,    txtPath};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         setTabOrder(order[i], order[i + 1]);
     }
@@ -121,6 +131,7 @@ bool frmOptions::SetupForm(const QString& strValue) {
         optCopy[mEntry.copy == "C" ? 0 : 1]->setChecked(true);
         optOverwrite[overwriteChoice(mEntry.overwrite)]->setChecked(true);
         FrameLog->hide();
+        chkVerify->hide();
         setClientHeight(kEntryHeightTwips);
         return true;
     }
@@ -129,6 +140,8 @@ bool frmOptions::SetupForm(const QString& strValue) {
     optCopy[mContext.copy == "C" ? 0 : 1]->setChecked(true);
     optOverwrite[overwriteChoice(mContext.overwrite)]->setChecked(true);
     FrameLog->show();
+    chkVerify->show();
+    chkVerify->setChecked(settings::verify());
     setClientHeight(kDefaultsHeightTwips);
     txtPath->setText(QString::fromStdString(mContext.logFolder));
     txtPath->setCursorPosition(0);  // a long path shows its beginning
@@ -141,6 +154,7 @@ void frmOptions::OKButton_Click() {
     if (!mFromList) {
         mContext.copy = copy;
         mContext.overwrite = overwrite;
+        settings::setVerify(chkVerify->isChecked());
         accept();
         return;
     }

@@ -1,6 +1,6 @@
 // The options dialog: copy or move, overwrite or keep both, either for one queued entry (opened by
 // a double-click on the queue) or for the defaults that new entries receive (opened from the menu,
-// where it also shows the log folder, read-only).
+// where it also shows the log folder, read-only, and whether the window's runs verify each copy).
 #pragma once
 
 #include <QDialog>
@@ -9,6 +9,7 @@
 #include "queue/queueentry.h"
 
 class QButtonGroup;
+class QCheckBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -53,6 +54,9 @@ public:
     QPushButton* CancelButton;
     QGroupBox* FrameLog;
     QLineEdit* txtPath;
+    // Defaults only, below the log folder: the window's runs verify each copy (kept in the user's
+    // settings, ui/usersettings.h).
+    QCheckBox* chkVerify;
 
 private:
     void setClientHeight(int twipsHeight);

@@ -576,6 +576,18 @@
       <source>Load File Queue List</source>
       <translation>Warteschlangenliste laden</translation>
     </message>
+    <message>
+      <source>The last run stopped at entry %1 of %2 (%3). Resume it where it stopped, start it afresh, or discard it?</source>
+      <translation>Der letzte Lauf endete bei Eintrag %1 von %2 (%3). Dort fortsetzen, von vorn beginnen oder verwerfen?</translation>
+    </message>
+    <message>
+      <source>Resume</source>
+      <translation>Fortsetzen</translation>
+    </message>
+    <message>
+      <source>Start afresh</source>
+      <translation>Von vorn beginnen</translation>
+    </message>
   </context>
   <context>
     <name>mivex::ui::frmOptions</name>
@@ -634,6 +646,14 @@
     <message>
       <source>This operation already exists in the queue.</source>
       <translation>Dieser Vorgang ist bereits in der Warteschlange.</translation>
+    </message>
+    <message>
+      <source>Verify each file after copying</source>
+      <translation>Jede Datei nach dem Kopieren prüfen</translation>
+    </message>
+    <message>
+      <source>Each copy is read back from the disk and compared with its source before it takes its name; a copy that differs is discarded and its entry fails.</source>
+      <translation>Jede Kopie wird vom Datenträger zurückgelesen und mit ihrer Quelle verglichen, bevor sie ihren Namen erhält; eine abweichende Kopie wird verworfen, und ihr Eintrag schlägt fehl.</translation>
     </message>
   </context>
   <context>
@@ -745,6 +765,22 @@
     <message>
       <source>%1% %2</source>
       <translation>%1 % %2</translation>
+    </message>
+    <message>
+      <source>Speed &amp;limit:</source>
+      <translation>Geschwindigkeits&amp;limit:</translation>
+    </message>
+    <message>
+      <source>Speed limit</source>
+      <translation>Geschwindigkeitslimit</translation>
+    </message>
+    <message>
+      <source> MiB/s</source>
+      <translation> MiB/s</translation>
+    </message>
+    <message>
+      <source>No limit</source>
+      <translation>Kein Limit</translation>
     </message>
   </context>
   <context>
