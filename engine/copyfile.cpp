@@ -308,7 +308,7 @@ int Transfer::placeCopy(const ItemWay& item, Fd& dst, const std::string& temp,
 
 // Overwrite: checked before the data is written, so a wrong kind of target costs no copy.
 int Transfer::checkTarget(const ItemWay& item, const struct stat& st, bool& occupied) {
-    struct stat there;
+    struct stat there {};  // filled when something stands there (occupied)
     if (int code = checkReplaceable(item.dstDir, item.dstName, false, &occupied, &there);
         code != kSuccess) {
         return code;
