@@ -24,7 +24,7 @@ struct HeldCopy {
 
 struct HeldCopies {
     // Enough that one wait serves many files; few enough that descriptors and memory stay small.
-    static constexpr std::size_t kMostFiles = 64;
+    static constexpr std::size_t kMostFiles = 256;
     static constexpr std::uint64_t kMostBytes = 64u << 20;
     std::vector<HeldCopy> copies;
     std::uint64_t bytes = 0;
