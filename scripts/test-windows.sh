@@ -6,17 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Wine runs the tests; cabextract reads back the cabinet they write.
-missing=()
-for p in wine64 cabextract; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}"
-    sudo_cmd=()
-    [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y "${missing[@]}"
-fi
+scripts/deps.sh wine64 cabextract
 scripts/build-windows.sh
 
 wine=$(command -v wine64 || true)
