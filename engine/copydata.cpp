@@ -34,32 +34,7 @@ char* copyBuffer() {
     return buffer.get();
 }
 
-// Opens a regular file for reading, as it was looked at (`st`): the same file, size and time.
-Fd openAsSeen(int dir, const std::string& name, const struct stat& st) {
-    Fd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat now;
-    if (fd.valid() &&
-        (::fstat(fd.get(), &now) != 0 || !sameFile(now, st) || now.st_size != st.st_size ||
-         now.st_mtim.tv_sec != st.st_mtim.tv_sec || now.st_mtim.tv_nsec != st.st_mtim.tv_nsec)) {
-        fd.reset();
-    }
-    return fd;
-}
-
 }  // namespace
-
-bool Transfer::sameBytes(const ItemWay& item, const struct stat& st, const struct stat& there) {
-    const Fd src = openAsSeen(item.srcDir, item.name, st);
-    const Fd dst = openAsSeen(item.dstDir, item.dstName, there);
-    if (!src.valid() || !dst.valid()) {
-        return false;
-    }
-    started(item.srcPath);
-    // Equal to their ends, and the source still the size it was looked at with.
-    struct stat after;
-    return compareContents(src.get(), dst.get(), [this] { return stopped(); }) == kSuccess &&
-           ::fstat(src.get(), &after) == 0 && after.st_size == st.st_size;
-}
 
 int Transfer::copyData(int src, int dst, const struct stat& st) {
     // A size of 0 is what /proc, /sys and some FUSE filesystems report for files whose text is

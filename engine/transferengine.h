@@ -227,12 +227,6 @@ private:
 
     // ----- copyfile.cpp
     int copyFile(const ItemWay& item);
-    // Update: whether the file standing at the destination equals the source (size and
-    // modification time, and for a move the bytes), so that it is left as it is; counted and
-    // noted as copied then.
-    int leaveIfEqual(const ItemWay& item, bool& left);
-    // The two modification times are one as finely as the destination's filesystem keeps times.
-    bool sameTime(const ItemWay& item, const struct stat& st, const struct stat& there);
     int copyLink(const ItemWay& item, const struct stat& st);
     int linkToCopy(const HardLinks::Claim& copy, const struct stat& st, int dstDir,
                    const std::string& dstName, Placement placement, CopiedItem* record);
@@ -244,9 +238,6 @@ private:
     // given, gets the name it took.
     int placeTemp(int dstDir, const std::string& temp, const std::string& dstName,
                   Placement placement, std::string* placedAs = nullptr);
-    // fusefat stamps a renamed file with the time of the rename: a file placed by a rename gets
-    // the source's time again, by name, where it lost it (else every "U" rerun copies it again).
-    void keepTimeByName(int dstDir, const std::string& name, const struct stat& st);
     int keepAttributes(int fd, const struct stat& st);
     int keepFileAttributes(int src, int dst, const struct stat& st);
     int copyXattrs(int src, int dst, std::initializer_list<XattrStage> stages);
@@ -265,6 +256,21 @@ private:
     int placeCopy(const ItemWay& item, Fd& dst, const std::string& temp, const struct stat& st,
                   bool occupied, HardLinks::Claim& link, int code);
 
+    // ----- updaterule.cpp: what "U" leaves as it is
+    // Update: whether the file standing at the destination equals the source (size and
+    // modification time, and for a move the bytes), so that it is left as it is; counted and
+    // noted as copied then.
+    int leaveIfEqual(const ItemWay& item, bool& left);
+    // The two modification times are one as finely as the destination's filesystem keeps times.
+    bool sameTime(const ItemWay& item, const struct stat& st, const struct stat& there);
+    // Whether the files `st` (the source) and `there` (at the destination), as looked at, hold
+    // the same bytes: false when either cannot be read to its end or changed meanwhile, or the
+    // transfer stops; the copy then says what is wrong.
+    bool sameBytes(const ItemWay& item, const struct stat& st, const struct stat& there);
+    // fusefat stamps a renamed file with the time of the rename: a file placed by a rename gets
+    // the source's time again, by name, where it lost it (else every "U" rerun copies it again).
+    void keepTimeByName(int dstDir, const std::string& name, const struct stat& st);
+
     // ----- heldcopies.cpp: verify for many files at once
     int holdCopy(const ItemWay& item, int src, Fd& dst, const std::string& temp,
                  const struct stat& st, bool occupied);
@@ -272,10 +278,6 @@ private:
 
     // ----- copydata.cpp
     int copyData(int src, int dst, const struct stat& st);
-    // Whether the files `st` (the source) and `there` (at the destination), as looked at, hold
-    // the same bytes: false when either cannot be read to its end or changed meanwhile, or the
-    // transfer stops; the copy then says what is wrong.
-    bool sameBytes(const ItemWay& item, const struct stat& st, const struct stat& there);
     int copyKnownSize(int src, int dst, const struct stat& st, bool& endChecked);
     int copyToEnd(int src, int dst);
     // With `endChecked`, the range ends at the file's size: the last request asks for one byte
