@@ -93,12 +93,20 @@ std::optional<CutOffRun> RunJournal::cutOff() const {
             rows = numberIn(rest).value_or(-1);
         } else if (kind == "row") {
             run.rows.emplace_back(rest);
-        } else if (const auto code = numberIn(rest);
-                   kind == "end" && code && run.codes.size() < run.rows.size()) {
-            run.codes.push_back(static_cast<int>(*code));
-            run.placedAs.clear();
-        } else if (kind == "placed") {
-            run.placedAs = rest;
+        } else if (kind == "end" || kind == "placed") {
+            // "end ROW CODE", "placed ROW NAME": about the row in hand, rows ending in order.
+            const std::size_t tab2 = rest.find('\t');
+            const std::string_view what = tab2 == rest.npos ? "" : rest.substr(tab2 + 1);
+            if (numberIn(rest.substr(0, tab2)) != static_cast<long long>(run.codes.size()) ||
+                run.codes.size() >= run.rows.size()) {
+                continue;
+            }
+            if (kind == "placed") {
+                run.placedAs = what;
+            } else if (const auto code = numberIn(what)) {
+                run.codes.push_back(static_cast<int>(*code));
+                run.placedAs.clear();
+            }
         }
     }
     if (rows <= 0 || run.rows.size() != static_cast<std::size_t>(rows)) {
@@ -148,13 +156,11 @@ void RunJournal::append(const std::string& line, bool durable) {
 }
 
 void RunJournal::placed(std::size_t row, const std::string& name) {
-    append("placed\t" + name + "\n", true);
-    (void)row;
+    append("placed\t" + std::to_string(row) + "\t" + name + "\n", true);
 }
 
 void RunJournal::ended(std::size_t row, int code) {
-    append("end\t" + std::to_string(code) + "\n", false);
-    (void)row;
+    append("end\t" + std::to_string(row) + "\t" + std::to_string(code) + "\n", false);
 }
 
 void RunJournal::finish() {
