@@ -1,18 +1,21 @@
 // Processing the queue: every row from the top, one transfer each, one run-log line each.
 #include "queue/copyoperation.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <unordered_set>
 #include <utility>
 
 #include "engine/session.h"
 #include "engine/transfer.h"
+#include "platform/fd.h"
 #include "platform/folders.h"
 #include "platform/pathtext.h"
 #include "platform/resultcodes.h"
@@ -81,8 +84,10 @@ struct RunNotes {
         }
     }
 
-    // The row's line and outcome once its transfer answered `result`.
-    void done(std::size_t row, const QueueEntry& fields, const ShellOpRecord& record, int result) {
+    // The row's line and outcome once its transfer answered `result`; `redoable`: doing the row
+    // again would give what it gave (RunJournal::endedRedoable).
+    void done(std::size_t row, const QueueEntry& fields, const ShellOpRecord& record, int result,
+              bool redoable = false) {
         summary.filesLeft += record.filesLeft;
         RowOutcome& outcome = summary.outcomes[row];
         outcome.keepsBoth = fields.keepsBoth();
@@ -99,7 +104,11 @@ struct RunNotes {
             outcome.state = RowState::Done;
         }
         if (hooks.journal && outcome.state != RowState::Stopped) {
-            hooks.journal->ended(row, result);
+            if (redoable) {
+                hooks.journal->endedRedoable(row, result);
+            } else {
+                hooks.journal->ended(row, result);
+            }
         }
         if (outcome.state != RowState::Done && !record.placedAs.empty()) {
             outcome.partialPath = joinPath(fields.dest, record.placedAs);
@@ -186,10 +195,12 @@ ShellOpRecord recordFor(const QueueEntry& fields, TransferSession& session, cons
 
 // Neighbouring one-file entries on both cores (sidelane.h): the rows of a batch that may all
 // overlap are taken one at a time by whichever of the run's thread and the side lane is free, each
-// with a session of its own; the run's thread logs each row's line once every row before it is
-// done, so the lines keep the row order.
+// with a session of its own. Neither waits for the other: the one that needs a row and finds none
+// looked at yet looks at the next few, and the one that ends a row logs every row that is done by
+// then and has no row before it still going, so the lines keep the row order.
 struct Overlap {
-    static constexpr std::size_t kBatch = 256;
+    static constexpr std::size_t kBatch = 1024;
+    static constexpr std::size_t kLookAhead = 16;  // rows looked at in one go
 
     Overlap(const std::vector<std::optional<QueueEntry>>& rows, const CopyHooks& runHooks,
             RunNotes& runNotes)
@@ -200,89 +211,141 @@ struct Overlap {
     // Carries out rows from `row` on that may overlap, when there are two or more; returns how
     // many (0: none, with the row's lstat, just taken, in `first` where there is one).
     std::size_t run(std::size_t row, TransferSession& session, ShellOpRecord& first) {
-        const std::size_t n = collect(row);
-        if (n < 2) {
-            first.sourceSt = n == 1 || lookedFirst ? &looked[0] : nullptr;
+        begin(row, session);
+        if (lookAt(2); ready < 2) {
+            first.sourceSt = ready == 1 || lookedFirst ? &looked[0] : nullptr;
             return 0;
         }
-        next = 0;
-        sideBegun = ownBegun = false;  // the lane starts below, after this
-        for (std::size_t i = 0; i < n; ++i) {
-            done[i] = false;
-            records[i] = recordFor(*entries[row + i], session, hooks, row + i);
-            records[i].sourceSt = &looked[i];
+        if (!lane.start([this] { work(side); })) {
+            work(session);  // no thread to be had: all of them here, one after the other
         }
-        if (!lane.start([this, n] { work(n, side); })) {
-            work(n, session);  // no thread to be had: all of them here, one after the other
-        }
-        std::size_t logged = 0;
-        while (logged < n) {
-            if (!work(n, session, 1)) {
-                lane.wait();  // nothing left to take: the lane has the rest in hand
-            }
-            for (; logged < n && done[logged].load(std::memory_order_acquire); ++logged) {
-                notes.done(row + logged, *entries[row + logged], records[logged], results[logged]);
-            }
-        }
+        work(session);
         lane.wait();
-        return n;
+        logDone(true);  // both are done: whatever is left
+        if (hooks.journal) {
+            hooks.journal->flush();  // the next row may take long
+        }
+        return ready;
     }
 
 private:
-    // The rows from `row` on that may overlap with it, each looked at now: plain files under
-    // names apart. Their count; `lookedFirst` tells whether the first row's lstat is in looked[0].
-    std::size_t collect(std::size_t row) {
-        lookedFirst = false;
+    void begin(std::size_t row, TransferSession& session) {
+        top = row;
+        own = &session;
+        ready = 0;
+        next = 0;
+        logged = 0;
+        closed = lookedFirst = false;
+        sideBegun = ownBegun = false;
         names.clear();
-        const std::optional<OverlapWay> way = overlapWay(*entries[row]);
-        std::size_t n = 0;
-        for (; way && n < kBatch && row + n < entries.size() && entries[row + n]; ++n) {
-            const QueueEntry& entry = *entries[row + n];
-            std::string name = overlapName(entry);
-            if (!sameWay(entry, *way) || name.empty() || !names.insert(std::move(name)).second ||
-                ::lstat(entry.source.c_str(), &looked[n]) != 0) {
-                break;
-            }
-            lookedFirst = lookedFirst || n == 0;
-            if (!S_ISREG(looked[n].st_mode)) {
-                break;
-            }
-        }
-        return n;
+        way = overlapWay(*entries[row]);
+        // The batch's sources are looked at from their folder: one path walk for all of them.
+        folder.reset(way ? ::open(way->folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC) : -1);
+        closed = !folder.valid();
     }
 
-    // Takes rows not yet taken, at most `most`, and carries them out with `session`; false when
-    // none was left to take.
-    bool work(std::size_t n, TransferSession& session, std::size_t most = SIZE_MAX) {
-        std::size_t taken = 0;
-        for (std::size_t i; taken < most && (i = next.fetch_add(1)) < n; ++taken) {
-            records[i].session = &session;
+    // Looks at up to `most` rows past those looked at, while they may join the batch: plain files
+    // under names apart, the way of the first. A row that may not ends it.
+    void lookAt(std::size_t most) {
+        for (std::size_t n = 0; n < most && !closed; ++n) {
+            const std::size_t i = ready;
+            const std::size_t row = top + i;
+            if (i == kBatch || row == entries.size() || !entries[row]) {
+                closed = true;
+                break;
+            }
+            const QueueEntry& entry = *entries[row];
+            std::string name = overlapName(entry);
+            closed = !sameWay(entry, *way) || name.empty() ||
+                     !names.insert(std::move(name)).second ||
+                     ::fstatat(folder.get(), nameOf(entry.source).c_str(), &looked[i],
+                               AT_SYMLINK_NOFOLLOW) != 0;
+            lookedFirst = lookedFirst || (!closed && i == 0);
+            closed = closed || !S_ISREG(looked[i].st_mode);
+            if (closed) {
+                break;
+            }
+            done[i].store(false);
+            records[i] = recordFor(entry, *own, hooks, row);
+            records[i].sourceSt = &looked[i];
+            ready = i + 1;
+        }
+    }
+
+    // The next row to carry out, looked at now when none is waiting; none once the batch ended.
+    // Rows already looked at are taken without a lock.
+    std::optional<std::size_t> take() {
+        for (;;) {
+            std::size_t n = next.load();
+            if (n < ready.load()) {
+                if (next.compare_exchange_weak(n, n + 1)) {
+                    return n;
+                }
+                continue;
+            }
+            std::lock_guard lock(frontLock);
+            if (next.load() == ready.load()) {
+                if (closed) {
+                    return std::nullopt;
+                }
+                lookAt(kLookAhead);
+            }
+        }
+    }
+
+    // Carries out rows with `session` while any is left to take, logging as rows end.
+    void work(TransferSession& session) {
+        bool& begun = &session == &side ? sideBegun : ownBegun;  // each thread asks of its own
+        for (std::optional<std::size_t> i; (i = take());) {
+            records[*i].session = &session;
             // The session's first entry of the batch looks at both folders' paths; its later ones
             // take the folders that one kept.
-            records[i].inBatch = started(session);
-            results[i] = DoFileOperation(records[i]);
-            done[i].store(true, std::memory_order_release);
+            records[*i].inBatch = std::exchange(begun, true);
+            results[*i] = DoFileOperation(records[*i]);
+            done[*i].store(true);
+            logDone();
         }
-        return taken > 0;
     }
 
-    // Whether `session` has begun an entry of the batch; each thread asks of its own alone.
-    bool started(const TransferSession& session) {
-        bool& begun = &session == &side ? sideBegun : ownBegun;
-        return std::exchange(begun, true);
+    // Logs the rows that are done, in order, up to the first still going. A thread that finds
+    // the other logging goes on: the other, or the next row's end, logs what it leaves.
+    void logDone(bool wait = false) {
+        std::unique_lock lock(logLock, std::defer_lock);
+        if (wait) {
+            lock.lock();
+        } else if (!lock.try_lock()) {
+            return;
+        }
+        for (; logged < kBatch && done[logged].load(); ++logged) {
+            const std::size_t row = top + logged;
+            // Copies that overwrite plain files: each gives what it gave when done again.
+            notes.done(row, *entries[row], records[logged], results[logged], true);
+            done[logged].store(false);  // logged: the row is not looked at again
+        }
     }
 
     const std::vector<std::optional<QueueEntry>>& entries;
     const CopyHooks& hooks;
     RunNotes& notes;
-    bool sideBegun = false, ownBegun = false;  // the lane's, the run thread's
     TransferSession side;
     SideLane lane;
+    TransferSession* own = nullptr;  // the run thread's session
+    std::size_t top = 0;             // the batch's first row
+    std::optional<OverlapWay> way;
+    Fd folder;                                 // the way's source folder
+    bool sideBegun = false, ownBegun = false;  // the lane's, the run thread's
+
+    std::mutex frontLock;  // guards what follows, up to logLock
     std::unordered_set<std::string> names;
+    std::atomic<std::size_t> ready{0};  // rows looked at and handed over, from `top` on
+    std::atomic<std::size_t> next{0};   // rows taken
+    bool closed = false;                // no further row joins the batch
     bool lookedFirst = false;
-    std::atomic<std::size_t> next{0};
     std::array<struct stat, kBatch> looked;
     std::array<ShellOpRecord, kBatch> records;
+
+    std::mutex logLock;      // guards `logged` and the run's notes
+    std::size_t logged = 0;  // rows logged, from `top` on
     std::array<int, kBatch> results{};
     std::array<std::atomic<bool>, kBatch> done{};
 };

@@ -21,6 +21,9 @@ constexpr std::string_view kHeader = "mivex run journal 1\n";
 // one-file rows a wait for the disk each. A power cut loses at most this much, which the resumed
 // run copies again (or leaves, where "U" would).
 constexpr auto kSyncEvery = std::chrono::seconds(1);
+// The ends of rows that may be done again wait for company this long at most, or this much.
+constexpr auto kWaitAtMost = std::chrono::milliseconds(100);
+constexpr std::size_t kWaitingBytes = 4096;
 
 std::string journalName(const std::string& key) {
     if (key.empty()) {
@@ -145,7 +148,18 @@ void RunJournal::carryOn() {
 }
 
 void RunJournal::append(const std::string& line, bool durable) {
-    if (!mFile.valid() || writeAll(mFile.get(), line) != 0) {
+    mWaiting += line;
+    write(durable);
+}
+
+void RunJournal::write(bool durable) {
+    if (!mFile.valid() || mWaiting.empty()) {
+        mWaiting.clear();
+        return;
+    }
+    const int written = writeAll(mFile.get(), mWaiting);
+    mWaiting.clear();
+    if (written != 0) {
         return;
     }
     const auto now = std::chrono::steady_clock::now();
@@ -163,7 +177,23 @@ void RunJournal::ended(std::size_t row, int code) {
     append("end\t" + std::to_string(row) + "\t" + std::to_string(code) + "\n", false);
 }
 
+void RunJournal::endedRedoable(std::size_t row, int code) {
+    const auto now = std::chrono::steady_clock::now();
+    if (mWaiting.empty()) {
+        mWaitingSince = now;
+    }
+    mWaiting += "end\t" + std::to_string(row) + "\t" + std::to_string(code) + "\n";
+    if (mWaiting.size() >= kWaitingBytes || now - mWaitingSince >= kWaitAtMost) {
+        write(false);
+    }
+}
+
+void RunJournal::flush() {
+    write(false);
+}
+
 void RunJournal::finish() {
+    mWaiting.clear();
     if (mFile.valid()) {
         mFile.reset();
         ::unlinkat(mFolder.fd(), mName.c_str(), 0);

@@ -40,16 +40,25 @@ public:
     void placed(std::size_t row, const std::string& name);
     // Row `row` came to an end with `code`; on the disk within a second.
     void ended(std::size_t row, int code);
+    // The same for a row that gives what it gave when done again (a copy that overwrites a plain
+    // file): its line may wait up to a tenth of a second for the lines of the rows after it, so
+    // that a list of many such rows writes a line a batch, not a line a row. A run cut off
+    // meanwhile does those rows again. Any other line, or flush, writes it.
+    void endedRedoable(std::size_t row, int code);
+    void flush();
     // The run ended as runs end: nothing is left to resume.
     void finish();
 
 private:
     void append(const std::string& line, bool durable);
+    void write(bool durable);  // what waits, then a flush when asked or due
 
     LogFolder mFolder;
     std::string mName;
     Fd mFile;
     std::chrono::steady_clock::time_point mSynced{};
+    std::string mWaiting;  // lines not yet written
+    std::chrono::steady_clock::time_point mWaitingSince{};
 };
 
 }  // namespace mivex
