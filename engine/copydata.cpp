@@ -36,14 +36,14 @@ char* copyBuffer() {
 
 }  // namespace
 
-int Transfer::copyData(int src, int dst, const struct stat& st) {
+int Transfer::copyData(int src, int dst, const struct stat& st, ReadBackTrail* trail) {
     // A size of 0 is what /proc, /sys and some FUSE filesystems report for files whose text is
     // made as it is read: such a file is read to its end.
     if (st.st_size == 0) {
         return copyToEnd(src, dst);
     }
     bool endChecked = false;
-    const int code = copyKnownSize(src, dst, st, endChecked);
+    const int code = copyKnownSize(src, dst, st, endChecked, trail);
     if (code != kSuccess || mAborted || endChecked) {
         return code;
     }
@@ -85,7 +85,8 @@ int Transfer::copyToEnd(int src, int dst) {
     }
 }
 
-int Transfer::copyKnownSize(int src, int dst, const struct stat& st, bool& endChecked) {
+int Transfer::copyKnownSize(int src, int dst, const struct stat& st, bool& endChecked,
+                            ReadBackTrail* trail) {
     const off_t size = st.st_size;
     bool useReadWrite = false;
     // Fewer blocks than bytes: the file has holes. Copy only its data and leave the holes.
@@ -116,7 +117,7 @@ int Transfer::copyKnownSize(int src, int dst, const struct stat& st, bool& endCh
         }
         return ::ftruncate(dst, size) == 0 ? kSuccess : codeFromErrno(errno);
     }
-    return copyRange(src, dst, 0, size, useReadWrite, &endChecked);
+    return copyRange(src, dst, 0, size, useReadWrite, &endChecked, trail);
 }
 
 // Where the copy of a range stands: the offsets read and written up to, and its end.
@@ -125,6 +126,9 @@ struct CopyRange {
     off_t out;
     const off_t end;
     bool* endChecked;
+    ReadBackTrail* trail;  // null: none
+    // The trail's look at what is written by now.
+    int written() const { return trail ? trail->advance(out) : kSuccess; }
     // How much to ask for next, at most `limit`; one byte more at the end of the file.
     std::size_t ask(off_t limit) {
         const off_t left = end - in;
@@ -137,8 +141,8 @@ struct CopyRange {
 };
 
 int Transfer::copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite,
-                        bool* endChecked) {
-    CopyRange range{from, from, from + length, endChecked};
+                        bool* endChecked, ReadBackTrail* trail) {
+    CopyRange range{from, from, from + length, endChecked, trail};
     if (!useReadWrite) {
         if (const int code = copyRangeInKernel(src, dst, range, useReadWrite);
             code != kSuccess || !useReadWrite || mAborted) {
@@ -178,6 +182,9 @@ int Transfer::copyRangeInKernel(int src, int dst, CopyRange& range, bool& useRea
         if (range.in > range.end) {
             return kInUse;  // longer than its size
         }
+        if (const int code = range.written(); code != kSuccess) {
+            return code;
+        }
         paced(static_cast<std::uint64_t>(n));
     }
     return kSuccess;
@@ -206,6 +213,9 @@ int Transfer::copyRangeThroughBuffer(int src, int dst, CopyRange& range) {
         }
         range.out += got;
         range.in += got;
+        if (const int code = range.written(); code != kSuccess) {
+            return code;
+        }
         paced(static_cast<std::uint64_t>(got));
     }
     return kSuccess;

@@ -211,8 +211,10 @@ int Transfer::writeAndPlace(const ItemWay& item, int src, const struct stat& st,
     }
     // A pool thread verifies its batch's copies together: their data goes to the disk while it
     // writes the next ones, and one wait serves many. A file with other names is checked at once,
-    // so that its later names never link to a copy not yet checked.
-    const bool later = mRequest.verify && item.held && st.st_nlink == 1;
+    // so that its later names never link to a copy not yet checked, and a large file is read back
+    // behind its own writing (ReadBackTrail) instead.
+    const bool later = mRequest.verify && item.held && st.st_nlink == 1 &&
+                       st.st_size < 2 * ReadBackTrail::kStretch;
     int code = writeCopy(src, dst.get(), st, mRequest.verify && !later, item.srcPath);
     if (code == kSuccess && item.placement == Placement::Replace) {
         notePlaced(dst.get());  // before it has its name, so no other thread misses it
@@ -284,7 +286,11 @@ int Transfer::createCopy(int dstDir, const std::string& dstName, Fd& dst, std::s
 // The data, then the attributes, unless aborted.
 int Transfer::writeCopy(int src, int dst, const struct stat& st, bool verifyNow,
                         const std::string& srcPath) {
-    int code = copyData(src, dst, st);
+    // A large copy is read back behind its writing (verify.h); the rest of it after.
+    ReadBackTrail trail(src, dst, [this] { return stopped(); });
+    const bool trailed =
+        verifyNow && st.st_size >= 2 * ReadBackTrail::kStretch && st.st_blocks * 512 >= st.st_size;
+    int code = copyData(src, dst, st, trailed ? &trail : nullptr);
     if (code == kSuccess && !mAborted) {
         // A source that grew, shrank or was rewritten meanwhile gives no consistent copy.
         struct stat after;
@@ -295,8 +301,11 @@ int Transfer::writeCopy(int src, int dst, const struct stat& st, bool verifyNow,
         }
     }
     // A copy that differs never gets a name: it goes away.
-    if (code == kSuccess && !mAborted && verifyNow) {
-        code = verifyCopy(src, dst, [this] { return stopped(); });
+    if (code == kCopyDiffers && trailed && !stopped()) {
+        noteDiffers(srcPath);
+    } else if (code == kSuccess && !mAborted && verifyNow) {
+        code = verifyCopy(
+            src, dst, [this] { return stopped(); }, trail.checked());
         if (code == kCopyDiffers && !stopped()) {
             noteDiffers(srcPath);
         }

@@ -148,8 +148,9 @@ struct LeftFolder {
     struct stat st;
 };
 
-struct CopyRange;   // where the copy of a range stands (copydata.cpp)
-struct MergeFrame;  // a folder merged into by a move on one filesystem (moves.cpp)
+struct CopyRange;     // where the copy of a range stands (copydata.cpp)
+class ReadBackTrail;  // the read-back of a large copy as it is written (verify.h)
+struct MergeFrame;    // a folder merged into by a move on one filesystem (moves.cpp)
 
 class Transfer {
 public:
@@ -277,14 +278,16 @@ private:
     void settleHeld(HeldCopies& held);
 
     // ----- copydata.cpp
-    int copyData(int src, int dst, const struct stat& st);
-    int copyKnownSize(int src, int dst, const struct stat& st, bool& endChecked);
+    // With a `trail`, a copy written from its start without holes is read back as it grows.
+    int copyData(int src, int dst, const struct stat& st, ReadBackTrail* trail = nullptr);
+    int copyKnownSize(int src, int dst, const struct stat& st, bool& endChecked,
+                      ReadBackTrail* trail);
     int copyToEnd(int src, int dst);
     // With `endChecked`, the range ends at the file's size: the last request asks for one byte
     // more, and a file that gives it is longer than its size (kInUse); `endChecked` then tells
     // whether that request was made.
     int copyRange(int src, int dst, off_t from, off_t length, bool& useReadWrite,
-                  bool* endChecked = nullptr);
+                  bool* endChecked = nullptr, ReadBackTrail* trail = nullptr);
     int copyRangeInKernel(int src, int dst, CopyRange& range, bool& useReadWrite);
     int copyRangeThroughBuffer(int src, int dst, CopyRange& range);
 

@@ -1,6 +1,12 @@
 // Verify after copy, proved on a filesystem that keeps wrong bytes (tests/flipfs.py): without it a
 // run succeeds with a wrong copy; with it exactly the copies that differ fail, and nothing they
 // would replace or remove is lost.
+#include "engine/verify.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/fd.h"
 #include "platform/resultcodes.h"
 #include "tests/flipfsmount.h"
 #include "tests/unattended.h"
@@ -72,4 +78,48 @@ TEST_F(Verify, ExactlyTheCopiesThatDifferFail) {
               std::string::npos)
         << log;
     EXPECT_NE(log.find(rows[3] + " was successful"), std::string::npos);
+}
+
+// A large copy is read back behind its writing: a stretch once the next one is written too, so a
+// wrong stretch fails the copy then, not after the whole file; a right copy leaves only its last
+// stretch to the read-back at the end.
+TEST_F(Verify, ALargeCopyIsReadBackBehindItsWriting) {
+    MIVEX_MOUNT_OR_SKIP(flipfs, FlipFsMount, root.path());
+    constexpr off_t kStretch = 64 << 10;
+    const std::string bytes = randomBytes(16 * kStretch, 3);
+    writeFile(data / "src", bytes);
+    Fd src(::open((data / "src").c_str(), O_RDONLY | O_CLOEXEC));
+    struct Case {
+        const char* name;
+        off_t failsAt;  // written when the trail finds the difference; 0: never
+    };
+    for (const Case c : {Case{"right.bin", 0}, Case{"wrong.flip.bin", 2 * kStretch}}) {
+        SCOPED_TRACE(c.name);
+        Fd dst(::open((flipfs.path() + "/" + c.name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        engine::ReadBackTrail trail(src.get(), dst.get(), {}, kStretch);
+        int code = kSuccess;
+        off_t written = 0;
+        while (code == kSuccess && written < static_cast<off_t>(bytes.size())) {
+            ASSERT_EQ(::pwrite(dst.get(), bytes.data() + written, kStretch, written), kStretch);
+            written += kStretch;
+            code = trail.advance(written);
+        }
+        EXPECT_EQ(code, c.failsAt ? kCopyDiffers : kSuccess);
+        EXPECT_EQ(written, c.failsAt ? c.failsAt : static_cast<off_t>(bytes.size()));
+        EXPECT_EQ(trail.checked(), c.failsAt ? 0 : written - kStretch);
+        EXPECT_EQ(engine::verifyCopy(src.get(), dst.get(), {}, trail.checked()),
+                  c.failsAt ? kCopyDiffers : kSuccess);
+    }
+    // Through the program: files large enough for the engine's stretches.
+    const std::string large = randomBytes((2 * engine::ReadBackTrail::kStretch) + 4097, 4);
+    writeFile(data / "large.bin", large);
+    writeFile(data / "large.flip.bin", large);
+    EXPECT_EQ(run({entry("C-O", data / "large.bin", flipfs.path()),
+                   entry("C-O", data / "large.flip.bin", flipfs.path())},
+                  true),
+              1);
+    EXPECT_TRUE(readFile(root / "large.bin") == large);
+    EXPECT_FALSE(exists(root / "large.flip.bin"));
+    EXPECT_NE(last.err.find("(code 23); the file: " + data / "large.flip.bin"), std::string::npos)
+        << last.err;
 }
