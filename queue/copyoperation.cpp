@@ -235,7 +235,8 @@ private:
         ready = 0;
         next = 0;
         logged = 0;
-        closed = lookedFirst = false;
+        closed = false;
+        lookedFirst = false;
         sideBegun = ownBegun = false;
         names.clear();
         way = overlapWay(*entries[row]);
@@ -279,6 +280,7 @@ private:
             std::size_t n = next.load();
             if (n < ready.load()) {
                 if (next.compare_exchange_weak(n, n + 1)) {
+                    lookAhead(n);
                     return n;
                 }
                 continue;
@@ -288,6 +290,17 @@ private:
                 if (closed) {
                     return std::nullopt;
                 }
+                lookAt(kLookAhead);
+            }
+        }
+    }
+
+    // With few rows left looked at after row `n`, looks at more unless the other thread is at it,
+    // so that neither has to wait for the look.
+    void lookAhead(std::size_t n) {
+        if (n + kLookAhead / 2 >= ready.load() && !closed.load()) {
+            std::unique_lock lock(frontLock, std::try_to_lock);
+            if (lock.owns_lock() && n + kLookAhead / 2 >= ready.load()) {
                 lookAt(kLookAhead);
             }
         }
@@ -339,7 +352,7 @@ private:
     std::unordered_set<std::string> names;
     std::atomic<std::size_t> ready{0};  // rows looked at and handed over, from `top` on
     std::atomic<std::size_t> next{0};   // rows taken
-    bool closed = false;                // no further row joins the batch
+    std::atomic<bool> closed{false};    // no further row joins the batch
     bool lookedFirst = false;
     std::array<struct stat, kBatch> looked;
     std::array<ShellOpRecord, kBatch> records;
