@@ -2,7 +2,8 @@
 // 10,000 files, and one admission to a queue of 32,766 entries; also loading and saving a list of
 // 32,767 lines through the window, and the check before a run of 32,767 entries. Given a tree,
 // also one folder entry of it: the window's Process Files! against the unattended run, and the
-// check before the run against the copy.
+// check before the run against the copy (that alone when the count of files to drop is 0).
+// Arguments: WORK [FILES [MIVEX [TREE [ROUNDS]]]].
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -53,13 +54,19 @@ double median(std::vector<double> v) {
 
 // One folder entry of `tree` copied into a fresh folder: the window's Process Files! (the check
 // before the run, the run's count and the copy) against `mivex LIST -auto`, alternating which
-// goes first, each round printed with its wall and CPU time; then the check alone.
+// goes first, each round printed with its wall and CPU time; then the check alone. No rounds: the
+// window's run once and nothing else, to be profiled (perf stat, strace -c -f); the copy stays in
+// WORK/tree-out.
 void timeTreeEntry(mivex::ui::frmMain& window, const std::string& work, const std::string& tree,
                    const std::string& mivex, int rounds) {
     const std::string out = work + "/tree-out", list = work + "/tree.flq";
     std::ofstream(list, std::ios::binary) << "C-O --> " + tree + " --> " + out + "\r\n";
     window.LoadQueueList(QString::fromStdString(list));
     QElapsedTimer clock;
+    if (rounds == 0) {
+        window.cmdCopy_Click();
+        return;
+    }
     std::vector<double> windowMs, unattendedMs;
     const auto runWindow = [&] {
         const double cpu = cpuMs(RUSAGE_SELF);
@@ -132,6 +139,14 @@ int main(int argc, char** argv) {
     window.show();  // every time below includes painting the window again
     QApplication::processEvents();
     window.dirDest->setPath(QString::fromStdString(work + "/dst"));
+    if (files == 0 && argc > 4) {  // the tree alone
+        const int rounds = argc > 5 ? std::atoi(argv[5]) : 3;
+        timeTreeEntry(window, work, argv[4], argv[3], rounds);
+        if (rounds != 0) {  // else the copy stays, removed outside what is profiled
+            std::filesystem::remove_all(work);
+        }
+        return 0;
+    }
     QElapsedTimer clock;
     clock.start();
     window.lstQueue_OLEDragDrop(paths, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
