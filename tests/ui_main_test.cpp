@@ -234,7 +234,9 @@ class MainWindowTest : public QObject {
         }
         self.setProcessEnvironment(all);
         self.setProcessChannelMode(QProcess::ForwardedChannels);
-        self.start(QCoreApplication::applicationFilePath(), {QTest::currentTestFunction()});
+        const QString tag = QTest::currentDataTag() ? QTest::currentDataTag() : "";
+        self.start(QCoreApplication::applicationFilePath(),
+                   {QTest::currentTestFunction() + (tag.isEmpty() ? "" : ":" + tag)});
         [&] {
             QVERIFY(self.waitForFinished(120000));
             QCOMPARE(self.exitCode(), 0);
@@ -663,14 +665,23 @@ private slots:
         }
     }
 
-    // A run from the window reads each source folder twice, once to count it and once to copy
+    // A run from the window reads each source folder once to count it and once for each copy of
     // it: the check before the run (its destination small enough that it counts), the whole
-    // run's count and the entry's progress share one count. Every folder read of the process is
+    // run's count and each entry's progress share one count. Every folder read of the process is
     // counted (the fault shim's MIVEX_COUNT_READS), not only those of the walk.
+    void aRunCountsEachSourceFolderOnce_data() {
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<int>("reads");
+        QTest::newRow("one entry") << QStringList{"C-N --> src/tree --> small"} << 2;
+        QTest::newRow("two copies of one source")
+            << QStringList{"C-N --> src/tree --> small", "C-N --> src/tree --> dst"} << 3;
+    }
     void aRunCountsEachSourceFolderOnce() {
         if (!underShim({{"MIVEX_COUNT_READS", q(*data / "reads")}})) {
             return;
         }
+        QFETCH(QStringList, rows);
+        QFETCH(int, reads);
         test::TmpfsMount small(1 << 20);
         if (!small.ok()) {
             QSKIP(small.reason().c_str());
@@ -682,22 +693,22 @@ private slots:
             {"src/tree/a=aa", "src/tree/sub/b=bb", "src/tree/sub/deeper/c=c",
              "src/tree/sub/deeper/deepest/d=dddd", "src/tree/empty/", "small->" + small.path()});
         frmMain& w = open();
-        w.LoadQueueList(writeList("q.flq", {"C-N --> src/tree --> small"}));
+        w.LoadQueueList(writeList("q.flq", rows));
         const std::string log = qEnvironmentVariable("MIVEX_COUNT_READS").toStdString();
         ::unlink(log.c_str());  // only the run's reads
         QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
         QCOMPARE(prompts->texts(), QStringList("Files copied successfully"));  // no check asked
         QVERIFY(test::exists(small.path() + "/tree/sub/deeper/deepest/d"));
-        std::map<QString, int> reads;
+        std::map<QString, int> seen;
         for (const QString& line : q(test::readFile(log)).split('\n', Qt::SkipEmptyParts)) {
-            ++reads[line];
+            ++seen[line];
         }
-        QString seen;
-        for (const auto& [path, times] : reads) {
-            seen += QStringLiteral("%1 %2\n").arg(times).arg(path);
+        QString all;
+        for (const auto& [path, times] : seen) {
+            all += QStringLiteral("%1 %2\n").arg(times).arg(path);
         }
         for (const QString& folder : folders) {
-            QVERIFY2(reads[q(*data / folder.toStdString())] == 2, qPrintable(seen));
+            QVERIFY2(seen[q(*data / folder.toStdString())] == reads, qPrintable(all));
         }
     }
 
