@@ -1,7 +1,5 @@
 // The main window and the windows it opens, offscreen: every button and key, the queue's ways in,
 // the options dialog, captions and overlaps. One fixture for all; it runs once more with DejaVu.
-#include <dirent.h>
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <QButtonGroup>
@@ -21,7 +19,6 @@
 #include <QTimer>
 #include <functional>
 #include <map>
-#include <mutex>
 
 #include "queue/log.h"
 #include "queue/runjournal.h"
@@ -43,25 +40,6 @@
 
 using namespace mivex;
 using namespace mivex::ui;
-
-// Every folder the program reads is opened for reading here (platform/folderwalk.cpp): counted by
-// its path, while a test asks for it.
-namespace {
-std::mutex gReadsLock;
-std::map<std::string, int>* gFolderReads = nullptr;  // guarded by gReadsLock
-}  // namespace
-
-extern "C" DIR* fdopendir(int fd) {
-    static const auto real = reinterpret_cast<DIR* (*)(int)>(::dlsym(RTLD_NEXT, "fdopendir"));
-    char link[64], path[4096];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t n = ::readlink(link, path, sizeof path);
-    std::lock_guard lock(gReadsLock);
-    if (gFolderReads && n > 0) {
-        ++(*gFolderReads)[std::string(path, static_cast<std::size_t>(n))];
-    }
-    return real(fd);
-}
 
 namespace {
 
@@ -240,6 +218,31 @@ class MainWindowTest : public QObject {
         }
         return *mWindow;
     }
+    // True in a run of the test in hand under the fault shim (tests/shims/faults.cpp); elsewhere
+    // runs it so, with `env` added, and checks that it passed.
+    static bool underShim(const std::map<QString, QString>& env) {
+        if (qEnvironmentVariableIsSet("MIVEX_UNDER_SHIM")) {
+            return true;
+        }
+        QProcess self;
+        QProcessEnvironment all = QProcessEnvironment::systemEnvironment();
+        all.insert("MIVEX_UNDER_SHIM", "1");
+        all.insert("LD_PRELOAD", MIVEX_FAULTS);
+        all.insert("ASAN_OPTIONS", all.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        for (const auto& [name, value] : env) {
+            all.insert(name, value);
+        }
+        self.setProcessEnvironment(all);
+        self.setProcessChannelMode(QProcess::ForwardedChannels);
+        const QString tag = QTest::currentDataTag() ? QTest::currentDataTag() : "";
+        self.start(QCoreApplication::applicationFilePath(),
+                   {QTest::currentTestFunction() + (tag.isEmpty() ? "" : ":" + tag)});
+        [&] {
+            QVERIFY(self.waitForFinished(120000));
+            QCOMPARE(self.exitCode(), 0);
+        }();
+        return false;
+    }
     // What the window said, each message by how it ends.
     QStringList said() const {
         QStringList out;
@@ -370,17 +373,7 @@ private slots:
     // A drive that cannot be read says so and leaves the panes at the root; others do not. The
     // filesystem fails (the fault shim, in a run of this test of its own), not the window.
     void unreadableDriveLeavesThePanesAtTheRoot() {
-        if (!qEnvironmentVariableIsSet("MIVEX_FAULT")) {
-            QProcess self;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert("LD_PRELOAD", MIVEX_FAULTS);
-            env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
-            env.insert("MIVEX_FAULT", "open:ENOMEDIUM:/nomedium,open:EACCES:/noaccess");
-            self.setProcessEnvironment(env);
-            self.setProcessChannelMode(QProcess::ForwardedChannels);
-            self.start(QCoreApplication::applicationFilePath(), {QTest::currentTestFunction()});
-            QVERIFY(self.waitForFinished(120000));
-            QCOMPARE(self.exitCode(), 0);
+        if (!underShim({{"MIVEX_FAULT", "open:ENOMEDIUM:/nomedium,open:EACCES:/noaccess"}})) {
             return;
         }
         test::plantTree(data->path(), {"nomedium/", "noaccess/"});
@@ -672,36 +665,50 @@ private slots:
         }
     }
 
-    // A run from the window reads each source folder twice, once to count it and once to copy
+    // A run from the window reads each source folder once to count it and once for each copy of
     // it: the check before the run (its destination small enough that it counts), the whole
-    // run's count and the entry's progress share one count.
+    // run's count and each entry's progress share one count. Every folder read of the process is
+    // counted (the fault shim's MIVEX_COUNT_READS), not only those of the walk.
+    void aRunCountsEachSourceFolderOnce_data() {
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<int>("reads");
+        QTest::newRow("one entry") << QStringList{"C-N --> src/tree --> small"} << 2;
+        QTest::newRow("two copies of one source")
+            << QStringList{"C-N --> src/tree --> small", "C-N --> src/tree --> dst"} << 3;
+    }
     void aRunCountsEachSourceFolderOnce() {
+        if (!underShim({{"MIVEX_COUNT_READS", q(*data / "reads")}})) {
+            return;
+        }
+        QFETCH(QStringList, rows);
+        QFETCH(int, reads);
         test::TmpfsMount small(1 << 20);
         if (!small.ok()) {
             QSKIP(small.reason().c_str());
         }
-        test::plantTree(data->path(), {"src/tree/a=aa", "src/tree/sub/deeper/b=bbb",
-                                       "src/tree/empty/", "small->" + small.path()});
+        const QStringList folders{"src/tree", "src/tree/sub", "src/tree/sub/deeper",
+                                  "src/tree/sub/deeper/deepest", "src/tree/empty"};
+        test::plantTree(
+            data->path(),
+            {"src/tree/a=aa", "src/tree/sub/b=bb", "src/tree/sub/deeper/c=c",
+             "src/tree/sub/deeper/deepest/d=dddd", "src/tree/empty/", "small->" + small.path()});
         frmMain& w = open();
-        w.LoadQueueList(writeList("q.flq", {"C-N --> src/tree --> small"}));
-        std::map<std::string, int> reads;
-        {
-            std::lock_guard lock(gReadsLock);
-            gFolderReads = &reads;
-        }
+        w.LoadQueueList(writeList("q.flq", rows));
+        const std::string log = qEnvironmentVariable("MIVEX_COUNT_READS").toStdString();
+        ::unlink(log.c_str());  // only the run's reads
         QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
-        {
-            std::lock_guard lock(gReadsLock);
-            gFolderReads = nullptr;
-        }
         QCOMPARE(prompts->texts(), QStringList("Files copied successfully"));  // no check asked
-        QVERIFY(test::exists(small.path() + "/tree/sub/deeper/b"));
-        for (const char* folder :
-             {"src/tree", "src/tree/sub", "src/tree/sub/deeper", "src/tree/empty"}) {
-            QVERIFY2(
-                reads[*data / folder] == 2,
-                qPrintable(
-                    QStringLiteral("%1 read %2 times").arg(folder).arg(reads[*data / folder])));
+        QVERIFY(test::exists(small.path() + "/tree/sub/deeper/deepest/d"));
+        std::map<QString, int> seen;
+        for (const QString& line : q(test::readFile(log)).split('\n', Qt::SkipEmptyParts)) {
+            ++seen[line];
+        }
+        QString all;
+        for (const auto& [path, times] : seen) {
+            all += QStringLiteral("%1 %2\n").arg(times).arg(path);
+        }
+        for (const QString& folder : folders) {
+            QVERIFY2(seen[q(*data / folder.toStdString())] == reads, qPrintable(all));
         }
     }
 

@@ -9,6 +9,8 @@
 // (EOPNOTSUPP); names holding : ? * " < > | \ or a control character, or ending in a dot or a
 // blank, are refused (EINVAL); nothing is written at or past 4 GiB (EFBIG).
 // MIVEX_MEET=call: see meetAnother.
+// MIVEX_COUNT_READS=file: every folder opened for reading (opendir, fdopendir) adds its path as
+// one line to `file`, in one write, so that the lines of threads and processes never mix.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -40,6 +42,7 @@ bool gFlushesOnClose = false;
 const char* const gShort = std::getenv("MIVEX_ODDFS_SHORT");
 const char* const gFold = std::getenv("MIVEX_ODDFS_CASEFOLD");
 const char* const gVfat = std::getenv("MIVEX_ODDFS_VFAT");
+const char* const gCountReads = std::getenv("MIVEX_COUNT_READS");
 
 __attribute__((constructor)) void readFaults() {
     std::string rest = std::getenv("MIVEX_FAULT") ? std::getenv("MIVEX_FAULT") : "";
@@ -59,6 +62,11 @@ __attribute__((constructor)) void readFaults() {
             std::abort();
         }
     }
+}
+
+template <typename Fn>
+Fn next(const char* name) {
+    return reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, name));
 }
 
 std::string pathOf(int fd) {
@@ -139,7 +147,7 @@ bool pastVfatEnd(int fd, off_t at, size_t n) {
 std::string fold(int dir, const char* name) {
     const std::string folder = gFold && name && !strchr(name, '/') ? pathOf(dir) : "";
     DIR* d = gFold && folder.starts_with(gFold) && ::faccessat(dir, name, F_OK, AT_SYMLINK_NOFOLLOW)
-                 ? ::opendir(folder.c_str())
+                 ? next<DIR* (*)(const char*)>("opendir")(folder.c_str())  // not a read to note
                  : nullptr;
     std::string found = name ? name : "";
     while (dirent* e = d ? ::readdir(d) : nullptr) {
@@ -151,9 +159,24 @@ std::string fold(int dir, const char* name) {
     return found;
 }
 
-template <typename Fn>
-Fn next(const char* name) {
-    return reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, name));
+// A folder read: its line for MIVEX_COUNT_READS.
+DIR* noteRead(DIR* d) {
+    if (!gCountReads || !d) {
+        return d;
+    }
+    const std::string line = pathOf(::dirfd(d)) + "\n";
+    static const auto realOpen = next<int (*)(const char*, int, ...)>("open");
+    static const auto realWrite = next<ssize_t (*)(int, const void*, size_t)>("write");
+    static const auto realClose = next<int (*)(int)>("close");
+    const int err = errno,
+              fd = realOpen(gCountReads, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0 || realWrite(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+        std::fprintf(stderr, "faults: cannot note a folder read in %s\n", gCountReads);
+        std::abort();
+    }
+    realClose(fd);
+    errno = err;
+    return d;
 }
 
 }  // namespace
@@ -229,6 +252,16 @@ int fstat(int fd, struct stat* st) {
         st->st_size -= st->st_size > 0;
     }
     return result;
+}
+
+DIR* opendir(const char* name) {
+    static const auto real = next<DIR* (*)(const char*)>("opendir");
+    return noteRead(real(name));
+}
+
+DIR* fdopendir(int fd) {
+    static const auto real = next<DIR* (*)(int)>("fdopendir");
+    return noteRead(real(fd));
 }
 
 // The path is read before the descriptor goes; a failing close still closes it, as Linux does.
