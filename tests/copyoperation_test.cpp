@@ -201,8 +201,9 @@ TEST_F(CopyOperationTest, RetryCarriesOnInTheCopyItBegan) {
 // folder, a missing source, a name already in the batch or one that folds to it, another folder)
 // and that row runs on its own, in its place.
 TEST_F(CopyOperationTest, OverlappedEntriesLogInRowOrder) {
+    constexpr int kFiles = 1100;  // the last batch is longer than the longest a batch gets
     Names tree = {"dst/f5=old", "dst/N=old"};
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < kFiles; ++i) {
         tree.push_back("src/f" + std::to_string(i) + "=" + std::to_string(i));
     }
     tree.insert(tree.end(),
@@ -230,7 +231,7 @@ TEST_F(CopyOperationTest, OverlappedEntriesLogInRowOrder) {
                                {row("C-O", dir / "other/g", dst), true},
                                {row("C-U", src + "/f12", dst), true},
                                {row("M-O", src + "/f13", dst), true}});
-    for (int i = 14; i < 40; ++i) {
+    for (int i = 14; i < kFiles; ++i) {
         cases.push_back({row(i % 2 ? "C-O" : "C-U", src + "/f" + std::to_string(i), dst), true});
     }
     Names rows, expected;
@@ -244,7 +245,7 @@ TEST_F(CopyOperationTest, OverlappedEntriesLogInRowOrder) {
     EXPECT_EQ(messages(), expected);
     EXPECT_EQ(summary.done, rows.size() - 1);
     Names copied = {"F1=upper", "N - Copy=n", "N=old", "dir/", "dir/x=x", "g=g", "lnd->dir"};
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < kFiles; ++i) {
         copied.push_back("f" + std::to_string(i) + "=" + std::to_string(i));
     }
     std::sort(copied.begin(), copied.end());
