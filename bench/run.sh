@@ -321,6 +321,9 @@ WINDOW_LINES="$WORK/window.txt"  # what mivex_gesturebench printed, round by rou
 CACHE_POLICY="dropped before every disk run (after the sync); tmpfs runs: sync only"
 if [[ $DROP_CACHES == 0 ]]; then
     CACHE_POLICY="not dropped (BENCH_DROP_CACHES=0): a disk run may read its source from memory"
+elif [[ ,$FSES, != *,disk,* ]]; then
+    DROP_CACHES=0
+    CACHE_POLICY="not dropped: no dataset on the disk (BENCH_FS); sync only"
 elif ! (echo 3 >"$DROP_CACHES_FILE") 2>/dev/null; then
     DROP_CACHES=0
     if ((EUID != 0)); then
