@@ -15,6 +15,32 @@ median() {
 # The largest of the numbers on standard input.
 maximum() { LC_ALL=C sort -g | tail -n 1; }
 
+# "MIN MEDIAN MAX" of the numbers on standard input; nothing for no numbers.
+min_med_max() {
+    LC_ALL=C sort -g | awk '{ v[NR] = $1 }
+        END { if (NR == 0) exit; m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print v[1], m, v[NR] }'
+}
+
+# Whether the numbers on standard input spread wider than LIMIT: (max - min) / median > LIMIT.
+# Fewer than two numbers never do.
+wide_spread() { # LIMIT
+    min_med_max | awk -v l="$1" '{ lo = $1; m = $2; hi = $3; n = 1 }
+        END { exit !(n && hi > lo && (m <= 0 || (hi - lo) / m > l + 0)) }'
+}
+
+# The smallest and the largest of the numbers on standard input against their median, in per
+# cent: "-3/+9%" (the smallest 3 % below it, the largest 9 % above); "-" for no numbers.
+spread_pct() {
+    min_med_max | awk '{ n = 1; if ($2 <= 0) print "-"; else printf "-%.0f/+%.0f%%\n", ($2 - $1) * 100 / $2, ($3 - $2) * 100 / $2 }
+        END { if (!n) print "-" }'
+}
+
+# CPU time per file in microseconds with one decimal: "-" without a time or with fewer than two
+# files (a one-file dataset is about its bytes, not its files).
+per_file() { # CPU_US FILES
+    awk -v c="${1:-}" -v n="${2:-}" 'BEGIN { if (c == "" || n == "" || n + 0 < 2) print "-"; else printf "%.1f\n", c / n }'
+}
+
 # A / B with three decimals, or "-" when either is missing or B is not above zero.
 ratio() {
     awk -v a="${1:-}" -v b="${2:-}" 'BEGIN { if (a == "" || b == "" || b + 0 <= 0) print "-"; else printf "%.3f", a / b }'
@@ -60,7 +86,9 @@ children_cpu() {
 }
 
 # Runs a command once after an untimed `sync`, so writeback left by earlier runs is not billed to
-# it. Sets RUN_STATUS, RUN_RET_US (start to return), RUN_SYNC_US (start to the end of a `sync`
+# it; when DROP_CACHES_INTO names a file (/proc/sys/vm/drop_caches), "3" is written there after
+# that sync, still untimed, so that the run finds no data, folder or inode of the disk in memory
+# (the page cache only drops clean pages: hence the sync first). Sets RUN_STATUS, RUN_RET_US (start to return), RUN_SYNC_US (start to the end of a `sync`
 # run when it returned) and RUN_CPU_US (the command's user and system time, all its threads and
 # children, to the millisecond). $EPOCHREALTIME costs no process; its decimal point is "." under
 # LC_ALL=C. The command's output goes to TOOL_OUTPUT.
@@ -68,6 +96,7 @@ timed_run() { # COMMAND...
     local t0 t1 t2 cpu0
     RUN_STATUS=0
     sync
+    [[ -z ${DROP_CACHES_INTO:-} ]] || echo 3 >"$DROP_CACHES_INTO"
     children_cpu
     cpu0=$CHILDREN_CPU_US
     t0=$EPOCHREALTIME
@@ -176,6 +205,10 @@ tar_pipe() { # CREATE_OPTION|"" PARENT NAME DESTFOLDER
 # The careful way to move across filesystems by hand: copy, make it durable, then remove.
 cp_sync_rm() { # SOURCE DESTFOLDER
     cp -a -- "$1" "$2/" && sync && rm -r -- "$1"
+}
+# The user's own check of a copy of one file: cp, then cmp of the copy with the source.
+cp_cmp() { # SOURCE DESTFOLDER
+    cp -- "$1" "$2/" && cmp -- "$1" "$2/${1##*/}"
 }
 # The user's own check of a copy: cp -a, then diff -r of the two trees.
 cp_diff() { # SOURCE DESTFOLDER

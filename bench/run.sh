@@ -21,8 +21,11 @@ LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
 QUICK=${BENCH_QUICK:-0}
 sized() { if [[ $QUICK == 1 ]]; then echo "$2"; else echo "$1"; fi; }  # FULL QUICK
 ROUNDS=${BENCH_ROUNDS:-$(sized 5 3)}
+MAX_ROUNDS=${BENCH_MAX_ROUNDS:-}  # 3 x ROUNDS once ROUNDS is known to be a number
+SPREAD=${BENCH_SPREAD:-0.20}
 WARMUP=${BENCH_WARMUP:-1}
 BIG_MB=${BENCH_BIG_MB:-$(sized 1024 64)}
+VERIFY_MB=${BENCH_VERIFY_MB:-$(sized 2048 64)}
 SMALL_FILES=${BENCH_SMALL_FILES:-$(sized 20000 2000)}
 SMALL_FOLDERS=${BENCH_SMALL_FOLDERS:-$(sized 200 20)}
 SMALL_KB=${BENCH_SMALL_KB:-4}
@@ -46,10 +49,12 @@ MOVE_FOLDERS_PER=${BENCH_MOVE_PER_FOLDER:-100}
 PARENT_DIR=${BENCH_DIR:-/var/tmp}
 TMPFS_PARENT=${BENCH_TMPFS_DIR:-}
 TMPFS_SIZE=${BENCH_TMPFS_SIZE:-8G}
-ONLY=${BENCH_ONLY:-D1,D2,D3,D4,D5,D6,D6b,D7,D8,D9,D10,D11,D12,D13,D14,MEM,MOVEMEM,WIN}
+ONLY=${BENCH_ONLY:-D1,D2,D3,D4,D5,D6,D6b,D7,D8,D9,D10,D11,D12,D13,D14,D15,MEM,MOVEMEM,WIN}
 FSES=${BENCH_FS:-tmpfs,disk}
 DISK_MODE=${BENCH_DISK:-$( ((EUID == 0)) && echo image || echo folder)}
 KEEP=${BENCH_KEEP:-0}
+DROP_CACHES=${BENCH_DROP_CACHES:-1}
+DROP_CACHES_FILE=${BENCH_DROP_CACHES_FILE:-/proc/sys/vm/drop_caches}  # the self-test gives a file of its own
 OUT_DIR=${BENCH_OUT:-$BENCH/out}
 FORCE=${BENCH_FORCE:-0}
 RESULTS=${BENCH_RESULTS:-$BENCH/RESULTS.md}
@@ -64,7 +69,11 @@ check_count() { # VARIABLE VALUE MINIMUM
 }
 check_count BENCH_ROUNDS "$ROUNDS" 1
 check_count BENCH_WARMUP "$WARMUP" 0
+MAX_ROUNDS=${MAX_ROUNDS:-$((3 * ROUNDS))}
+check_count BENCH_MAX_ROUNDS "$MAX_ROUNDS" "$ROUNDS"
+[[ $SPREAD =~ ^[0-9]+(\.[0-9]+)?$ ]] || die "BENCH_SPREAD must be a number such as 0.20"
 check_count BENCH_BIG_MB "$BIG_MB" 1
+check_count BENCH_VERIFY_MB "$VERIFY_MB" 1
 check_count BENCH_SMALL_FILES "$SMALL_FILES" 1
 check_count BENCH_SMALL_FOLDERS "$SMALL_FOLDERS" 1
 check_count BENCH_SMALL_KB "$SMALL_KB" 1
@@ -83,13 +92,14 @@ check_count BENCH_KEEPBOTH_ROWS "$KEEPBOTH_ROWS" 1
 check_count BENCH_MOVE_PER_FOLDER "$MOVE_FOLDERS_PER" 1
 for n in ${MOVE_SIZES//,/ }; do check_count BENCH_MOVE_FILES "$n" 1; done
 [[ $DISK_MODE == image || $DISK_MODE == folder ]] || die "BENCH_DISK must be image or folder"
-[[ $QUICK == [01] && $KEEP == [01] && $FORCE == [01] ]] || die "BENCH_QUICK, BENCH_KEEP and BENCH_FORCE take 0 or 1"
+[[ $QUICK == [01] && $KEEP == [01] && $FORCE == [01] && $DROP_CACHES == [01] ]] ||
+    die "BENCH_QUICK, BENCH_KEEP, BENCH_FORCE and BENCH_DROP_CACHES take 0 or 1"
 [[ -r $LOADAVG ]] || die "cannot read the load average from $LOADAVG"
 ((SMALL_FOLDERS <= SMALL_FILES && MEM_FOLDERS <= MEM_FILES && META_FOLDERS <= META_FILES)) ||
     die "more folders than files"
 ((ROUNDS >= 5)) || note "warning: BENCH_ROUNDS=$ROUNDS; use at least 5 for numbers worth quoting"
 
-ALL_DATASETS="D1 D2 D3 D4 D5 D6 D6B D7 D8 D9 D10 D11 D12 D13 D14 MEM MOVEMEM WIN"
+ALL_DATASETS="D1 D2 D3 D4 D5 D6 D6B D7 D8 D9 D10 D11 D12 D13 D14 D15 MEM MOVEMEM WIN"
 for ds in ${ONLY//,/ }; do
     [[ " $ALL_DATASETS " == *" ${ds^^} "* ]] || die "BENCH_ONLY: unknown dataset '$ds' (known: $ALL_DATASETS)"
 done
@@ -223,12 +233,14 @@ fs_type() { findmnt -n -o FSTYPE -T "$1" 2>/dev/null || stat -f -c %T "$1"; }
 [[ $(fs_type "$TMPFS_ROOT") == tmpfs ]] || die "$TMPFS_ROOT is not on a tmpfs"
 [[ $(fs_type "$WORK") != tmpfs ]] || note "warning: $WORK is on a tmpfs, not on a disk; set BENCH_DIR"
 
-# Room: the disk keeps every small-file copy until the end (see drop_dest).
-runs=$((WARMUP + ROUNDS))
+# Room: the disk keeps every small-file copy until the end (see drop_dest), and a dataset may
+# take up to MAX_ROUNDS rounds.
+runs=$((WARMUP + MAX_ROUNDS))
 small_kib=$((SMALL_FILES * ((SMALL_KB + 3) / 4 * 4) + (SMALL_FOLDERS * 11 / 10 + 1) * 4))
 tree_kib=0
 ! selected D3 || tree_kib=$(du -sk -- "$TREE_SRC" | cut -f1)
-big_kib=$(((BIG_MB > SPARSE_MB ? BIG_MB : SPARSE_MB) * 2048))
+big_mb=$((BIG_MB > SPARSE_MB ? BIG_MB : SPARSE_MB))
+big_kib=$(((big_mb > VERIFY_MB ? big_mb : VERIFY_MB) * 2048))
 meta_kib=$((META_FILES * ((SMALL_KB + 3) / 4 * 4) + (META_FOLDERS * 11 / 10 + 1) * 12))
 real_kib=0
 ! selected D9 || real_kib=$(du -sk -- "$REAL_SRC" | cut -f1)
@@ -285,7 +297,8 @@ for fs in disk tmpfs; do
     cp -- "$MIVEX_SRC" "${ROOT[$fs]}/bin/mivex"
 done
 TOOL_OUTPUT="${ROOT[tmpfs]}/tool.out"   # on the tmpfs: a sync after a run has nothing to write for it
-RAW="$WORK/times.csv"       # fs,dataset,tool,round,return_us,sync_us,cpu_us (round <= 0: warm-up)
+RAW="$WORK/times.csv"       # fs,dataset,tool,round,return_us,sync_us,cpu_us,cold (round <= 0: warm-up; cold 1: cache dropped)
+FILE_COUNTS="$WORK/files.csv"  # fs,dataset,regular files a run copies
 LOADS="$WORK/loads.csv"     # dataset,fs (- for one run over both),1-minute load before it
 BLOCKS="$WORK/blocks.csv"   # fs,dataset,tool,round,KiB
 MEMORY="$WORK/memory.csv"   # tool,round,peak_rss_KiB,seconds
@@ -299,6 +312,27 @@ WINDOW_LINES="$WORK/window.txt"  # what mivex_gesturebench printed, round by rou
 : >"$WINDOW"
 : >"$NOTES"
 : >"$WINDOW_LINES"
+: >"$FILE_COUNTS"
+
+# Before every run on the disk the page cache is dropped (after the sync that precedes every
+# run), so that the run reads its source from the disk and finds none of the disk's folders or
+# inodes in memory. On the tmpfs the data lives in the page cache: there the sync alone.
+# Writing to drop_caches needs root; without it the suite says so once and goes on.
+CACHE_POLICY="dropped before every disk run (after the sync); tmpfs runs: sync only"
+if [[ $DROP_CACHES == 0 ]]; then
+    CACHE_POLICY="not dropped (BENCH_DROP_CACHES=0): a disk run may read its source from memory"
+elif [[ ,$FSES, != *,disk,* ]]; then
+    DROP_CACHES=0
+    CACHE_POLICY="not dropped: no dataset on the disk (BENCH_FS); sync only"
+elif ! (echo 3 >"$DROP_CACHES_FILE") 2>/dev/null; then
+    DROP_CACHES=0
+    if ((EUID != 0)); then
+        CACHE_POLICY="not dropped: not root; a disk run may read its source from memory"
+    else
+        CACHE_POLICY="not dropped: cannot write to $DROP_CACHES_FILE; a disk run may read its source from memory"
+    fi
+    note "page cache $CACHE_POLICY"
+fi
 
 # ---------------------------------------------------------------- tools
 
@@ -315,6 +349,7 @@ set_cmd() { # FS TOOL SOURCE DEST
         cp | cp_full) CMD=(cp -a -- "$src" "$dest/") ;;
         rsync) CMD=(rsync -a -- "$src" "$dest/") ;;
         cp_diff) CMD=(cp_diff "$src" "$dest") ;;
+        cp_cmp) CMD=(cp_cmp "$src" "$dest") ;;
         rsync_S) CMD=(rsync -a -S -- "$src" "$dest/") ;;
         rsync_I_full) CMD=(rsync -a -I -- "$src" "$dest/") ;;
         rsync_HAX) CMD=(rsync -aHAX -- "$src" "$dest/") ;;
@@ -342,6 +377,7 @@ label() {
         mivex_u) echo "mivex C-U" ;;
         mivex_verify) echo "mivex C-O --verify" ;;
         cp_diff) echo "cp -a; diff -r" ;;
+        cp_cmp) echo "cp; cmp" ;;
         cp) echo "cp -a" ;;
         cp_full) echo "cp -a onto full" ;;
         rsync) echo "rsync -a" ;;
@@ -372,15 +408,48 @@ tool_failed() { # FS DATASET TOOL ROUND
     exit 1
 }
 
-# Runs CMD once, timed, and records both times and the CPU time it took.
+# Runs CMD once, timed, and records both times and the CPU time it took. On the disk the page
+# cache is dropped first (see CACHE_POLICY).
 run_and_record() { # FS DATASET TOOL ROUND
+    local cold=0
+    DROP_CACHES_INTO=
+    if [[ $1 == disk && $DROP_CACHES == 1 ]]; then
+        DROP_CACHES_INTO=$DROP_CACHES_FILE
+        cold=1
+    fi
     timed_run "${CMD[@]}"
     ((RUN_STATUS == 0)) || tool_failed "$@"
-    echo "$1,$2,$3,$4,$RUN_RET_US,$RUN_SYNC_US,$RUN_CPU_US" >>"$RAW"
+    echo "$1,$2,$3,$4,$RUN_RET_US,$RUN_SYNC_US,$RUN_CPU_US,$cold" >>"$RAW"
     printf '   %-4s %-10s %-13s %-8s %8d ms  with sync %8d ms  cpu %8d ms (%s)\n' "$2" "$1" "$3" \
         "$(round_label "$4")" $((RUN_RET_US / 1000)) $((RUN_SYNC_US / 1000)) $((RUN_CPU_US / 1000)) \
         "$(efficiency "$RUN_CPU_US" "$RUN_RET_US")" >&2
 }
+
+# One value of every timed round of TOOL on DATASET and FS, a line each (FIELD of RAW: 5 return
+# time, 6 with sync, 7 CPU time).
+times_of() { # FS DATASET TOOL FIELD
+    awk -F, -v f="$1" -v d="$2" -v t="$3" -v c="$4" '$1 == f && $2 == d && $3 == t && $4 > 0 { print $c }' "$RAW"
+}
+
+# Whether round ROUND of DATASET on FS is to run: the warm-up and the first ROUNDS timed rounds
+# always; after them more, up to MAX_ROUNDS, as long as the return times of any of TOOLS spread
+# wider than SPREAD ((max - min) / median over the timed rounds so far).
+need_round() { # FS DATASET ROUND TOOL...
+    local fs=$1 ds=$2 round=$3 tool
+    shift 3
+    ((round > ROUNDS)) || return 0
+    ((round <= MAX_ROUNDS)) || return 1
+    for tool; do
+        if times_of "$fs" "$ds" "$tool" 5 | wide_spread "$SPREAD"; then
+            note "$ds on $fs: the times of $tool spread wider than $SPREAD; round $round"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# The number of regular files one run of DATASET on FS copies, for the CPU time per file.
+record_files() { echo "$1,$2,$3" >>"$FILE_COUNTS"; } # FS DATASET COUNT
 
 # A result whose content differs from what it should be is a failure of the suite, not a number;
 # so is Mivex's result with other metadata. A peer's differing metadata (tar keeps whole seconds;
@@ -448,7 +517,9 @@ bench_copy() { # FS DATASET SOURCE small|big TOOL...
     local fs=$1 ds=$2 src=$3 drop=$4 round tool dest kib
     shift 4
     note "$ds on $fs"
-    for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
+    record_files "$fs" "$ds" "$(find "$src" -type f | wc -l)"
+    for ((round = 1 - WARMUP; ; round++)); do
+        need_round "$fs" "$ds" "$round" "$@" || break
         for tool in $(rotate "$((round + WARMUP - 1))" "$@"); do
             dest=$(new_dest "$fs")
             set_cmd "$fs" "$tool" "$src" "$dest"
@@ -536,7 +607,9 @@ d11() { # FS
     head -c $((LIST_FILES * SMALL_KB * 1024)) /dev/urandom |
         split -b $((SMALL_KB * 1024)) -d -a ${#LIST_FILES} - "$home/files/f"
     (cd "$home/files" && find . -type f -printf '%P\n' | sort) >"$home/names"
-    for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
+    record_files "$fs" D11 "$LIST_FILES"
+    for ((round = 1 - WARMUP; ; round++)); do
+        need_round "$fs" D11 "$round" mivex_entries mivex_folder || break
         for tool in $(rotate "$((round + WARMUP - 1))" mivex_entries mivex_folder); do
             dest=$(new_dest "$fs")
             if [[ $tool == mivex_entries ]]; then
@@ -565,6 +638,7 @@ d12() { # FS
     local fs=$1 src="${ROOT[$1]}/data/one-kb.bin" list="${ROOT[$1]}/lists/keepboth.flq" round dest count last
     head -c 4096 /dev/urandom >"$src"
     note "D12: $KEEPBOTH_ROWS keep-both rows on $fs"
+    record_files "$fs" D12 "$KEEPBOTH_ROWS"
     for ((round = 1; round <= ROUNDS; round++)); do
         dest=$(new_dest "$fs")
         awk -v line="C-N --> $src --> $dest" -v n="$KEEPBOTH_ROWS" 'BEGIN { for (i = 0; i < n; i++) printf "%s\r\n", line }' >"$list"
@@ -631,12 +705,14 @@ d4() { # FS
 # The small tree again, onto a destination already holding all of it (made untimed with cp -a),
 # against Mivex's copy into an empty folder in the same rounds.
 d5() { # FS
-    local fs=$1 src round tool dest count want
+    local fs=$1 src round tool dest count want tools=(mivex_fresh mivex_o mivex_n cp_full rsync_I_full)
     ensure_small_tree "$fs"
     src=$(small_tree "$fs")
     note "D5 on $fs"
-    for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
-        for tool in $(rotate "$((round + WARMUP - 1))" mivex_fresh mivex_o mivex_n cp_full rsync_I_full); do
+    record_files "$fs" D5 "$SMALL_FILES"
+    for ((round = 1 - WARMUP; ; round++)); do
+        need_round "$fs" D5 "$round" "${tools[@]}" || break
+        for tool in $(rotate "$((round + WARMUP - 1))" "${tools[@]}"); do
             dest=$(new_dest "$fs")
             [[ $tool == mivex_fresh ]] || cp -a -- "$src" "$dest/"
             set_cmd "$fs" "$tool" "$src" "$dest"
@@ -664,7 +740,8 @@ d6() { # FS
     mkdir -p "$home"
     cp -a -- "$ref" "$home/"
     note "D6 on $fs"
-    for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
+    for ((round = 1 - WARMUP; ; round++)); do
+        need_round "$fs" D6 "$round" mivex_mo mv || break
         for tool in $(rotate "$((round + WARMUP - 1))" mivex_mo mv); do
             dest=$(new_dest "$fs")
             set_cmd "$fs" "$tool" "$home/tree" "$dest"
@@ -684,7 +761,9 @@ d6b() {
     ensure_small_tree tmpfs
     ref=$(small_tree tmpfs)
     note "D6b, tmpfs to disk"
-    for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
+    record_files tmpfs+disk D6b "$SMALL_FILES"
+    for ((round = 1 - WARMUP; ; round++)); do
+        need_round tmpfs+disk D6b "$round" mivex_mo cp_sync_rm mv || break
         for tool in $(rotate "$((round + WARMUP - 1))" mivex_mo cp_sync_rm mv); do
             cp -a -- "$ref" "$stage/"
             dest=$(new_dest disk)
@@ -697,10 +776,6 @@ d6b() {
     done
 }
 
-# Reruns, as a list run every night meets them: D2's tree (D13) and a folder of RERUN_MB MiB in
-# RERUN_FILES random files (D13b), each copied again onto a copy of it already made (untimed, cp -a):
-# "C-U" against rsync -a's rerun, each onto a copy of its own. Then one file of the source changes,
-# and "C-U" must replace that one file and leave every other as it was (same inode and ctime).
 # A copy the user can trust: D2's tree copied with --verify, against the user's own way to check a
 # copy, cp -a followed by diff -r (which reads both trees, the copy from the page cache).
 d14() { # FS
@@ -708,6 +783,21 @@ d14() { # FS
     bench_copy "$1" D14 "$(small_tree "$1")" small mivex_verify cp_diff
 }
 
+# One big random file copied with --verify, against cp followed by cmp (which reads the copy from
+# the page cache). On the disk the cache is dropped before each run, so the source comes from the
+# disk. The file goes right after the dataset.
+d15() { # FS
+    local src="${ROOT[$1]}/data/verify.bin"
+    note "making a $VERIFY_MB MiB random file on $1"
+    head -c "$((VERIFY_MB * 1024 * 1024))" /dev/urandom >"$src"
+    bench_copy "$1" D15 "$src" big mivex_verify cp_cmp
+    rm -f -- "$src"
+}
+
+# Reruns, as a list run every night meets them: D2's tree (D13) and a folder of RERUN_MB MiB in
+# RERUN_FILES random files (D13b), each copied again onto a copy of it already made (untimed, cp -a):
+# "C-U" against rsync -a's rerun, each onto a copy of its own. Then one file of the source changes,
+# and "C-U" must replace that one file and leave every other as it was (same inode and ctime).
 d13() { # FS
     local fs=$1 big="${ROOT[$1]}/data/rerun/big" src ds round tool changed before after i
     local -A copy=()
@@ -727,7 +817,8 @@ d13() { # FS
             copy[$tool]=$(new_dest "$fs")
             cp -a -- "$src" "${copy[$tool]}/"
         done
-        for ((round = 1 - WARMUP; round <= ROUNDS; round++)); do
+        for ((round = 1 - WARMUP; ; round++)); do
+            need_round "$fs" "$ds" "$round" mivex_u rsync || break
             for tool in $(rotate "$((round + WARMUP - 1))" mivex_u rsync); do
                 set_cmd "$fs" "$tool" "$src" "${copy[$tool]}"
                 run_and_record "$fs" "$ds" "$tool" "$round"
@@ -833,7 +924,7 @@ win() {
 # no new inodes) and the move from the tmpfs come before D5, whose overwrites free inodes.
 # (A function called on the right of || or && runs with errexit off, so these are plain ifs.)
 SPENT=()   # seconds each dataset took, checks and data included
-for ds in D1 D4 D3 D9 D2 D14 D8 D10 D11 D12 D6 D6b MOVEMEM D5 D13 D7 MEM WIN; do
+for ds in D1 D15 D4 D3 D9 D2 D14 D8 D10 D11 D12 D6 D6b MOVEMEM D5 D13 D7 MEM WIN; do
     selected "$ds" || continue
     case $ds in
         D6b | D7 | MEM | MOVEMEM | WIN) places=(-) ;;
@@ -867,8 +958,14 @@ DROP_US=$((${EPOCHREALTIME/./} - ${t0/./}))
 
 # ---------------------------------------------------------------- report
 
-med_time() { # FS DATASET TOOL FIELD(5 return, 6 with sync)
-    awk -F, -v f="$1" -v d="$2" -v t="$3" -v c="$4" '$1 == f && $2 == d && $3 == t && $4 > 0 { print $c }' "$RAW" | median
+med_time() { times_of "$@" | median; } # FS DATASET TOOL FIELD(5 return, 6 with sync, 7 CPU)
+# Where the return times of TOOL lay around their median: "-3/+9%" (see spread_pct).
+time_spread() { times_of "$1" "$2" "$3" 5 | spread_pct; } # FS DATASET TOOL
+# How many timed rounds TOOL ran on DATASET and FS.
+rounds_of() { times_of "$1" "$2" "$3" 5 | wc -l; } # FS DATASET TOOL
+# TOOL's median CPU time per file copied, in microseconds ("-" where a run copies one file).
+cpu_per_file() { # FS DATASET TOOL
+    per_file "$(med_time "$1" "$2" "$3" 7)" "$(awk -F, -v f="$1" -v d="$2" '$1 == f && $2 == d { print $3; exit }' "$FILE_COUNTS")"
 }
 # Mivex's median parallel efficiency (CPU time over return time) on FS DATASET.
 med_efficiency() { # FS DATASET TOOL
@@ -891,14 +988,29 @@ med_window() { # MEASURE -> microseconds
 
 with_commas() { sed ':a; s/\B[0-9]\{3\}\>/,&/; ta' <<<"$1"; }
 
-ROW_FORMAT='%-4s %-23s %-10s %-21s %9s %9s %6s %5s  %9s %9s %6s  %-8s %-6s %-6s %5s\n'
+# id what fs against | return: mivex spread peer spread ratio par | CPU per file: mivex peer |
+# with sync: mivex peer ratio | target return +sync rounds load
+ROW_FORMAT='%-4s %-23s %-10s %-21s %9s %-9s %9s %-9s %6s %5s  %7s %7s  %9s %9s %6s  %-8s %-6s %-6s %6s %5s\n'
 # shellcheck disable=SC2059  # one format for every row
 emit_row() { printf "$ROW_FORMAT" "$@"; }
+# A row of one measure that is not a time (blocks, memory, the window's): no spread, no CPU time,
+# no sync column.
+plain_row() { # ID WHAT FS AGAINST MIVEX PEER RATIO TARGET VERDICT LOAD
+    emit_row "$1" "$2" "$3" "$4" "$5" - "$6" - "$7" - - - - - - "$8" "$9" - - "${10}"
+}
+# "---- TITLE ----" over WIDTH columns.
+group_title() { # WIDTH TITLE
+    local t=" $2 " dashes left
+    printf -v dashes '%*s' "$1" ""
+    dashes=${dashes// /-}
+    left=$((($1 - ${#t}) / 2))
+    printf '%s%s%s' "${dashes:0:left}" "$t" "${dashes:0:$1 - ${#t} - left}"
+}
 
 # Mivex's times against a peer's. Target: "le LIMIT" on the ratio, "lt_ms LIMIT" on Mivex's own
 # time, or "-".
 time_row() { # DATASET FS MIVEX_TOOL PEER_TOOL WHAT OP LIMIT
-    local mr ms pr ps rr rs jr=- js=- target=-
+    local mr ms pr ps rr rs jr=- js=- target=- pc=-
     mr=$(med_time "$2" "$1" "$3" 5)
     [[ -n $mr ]] || return 0
     ms=$(med_time "$2" "$1" "$3" 6)
@@ -910,15 +1022,16 @@ time_row() { # DATASET FS MIVEX_TOOL PEER_TOOL WHAT OP LIMIT
         le) jr=$(judge "$rr" le "$7") js=$(judge "$rs" le "$7") target="<=$7" ;;
         lt_ms) jr=$(judge "$mr" lt "$(($7 * 1000))") js=$(judge "$ms" lt "$(($7 * 1000))") target="<$7 ms" ;;
     esac
-    emit_row "$1" "$5" "$2" "$(label "$4")" "$(fmt_us "$mr")" "$(fmt_us "$pr")" "$rr" \
-        "$(med_efficiency "$2" "$1" "$3")" "$(fmt_us "$ms")" "$(fmt_us "$ps")" "$rs" "$target" "$jr" \
-        "$js" "$(load_before "$1" "$2")"
+    [[ $4 == - ]] || pc=$(cpu_per_file "$2" "$1" "$4")
+    emit_row "$1" "$5" "$2" "$(label "$4")" "$(fmt_us "$mr")" "$(time_spread "$2" "$1" "$3")" "$(fmt_us "$pr")" \
+        "$(time_spread "$2" "$1" "$4")" "$rr" "$(med_efficiency "$2" "$1" "$3")" "$(cpu_per_file "$2" "$1" "$3")" "$pc" \
+        "$(fmt_us "$ms")" "$(fmt_us "$ps")" "$rs" "$target" "$jr" "$js" "$(rounds_of "$2" "$1" "$3")" "$(load_before "$1" "$2")"
 }
 
 table() {
     local fs m p peer r target j mm mc v
-    printf '%62s%s  %s\n' "" "------------ return ------------" "------- with sync --------"
-    emit_row id what fs against mivex peer ratio par mivex peer ratio target return "+sync" load
+    printf '%62s%s  %s  %s\n' "" "$(group_title 52 return)" "$(group_title 15 "cpu us/file")" "$(group_title 26 "with sync")"
+    emit_row id what fs against mivex spread peer spread ratio par mivex peer mivex peer ratio target return "+sync" rounds load
     for fs in "${FS_LIST[@]}"; do
         time_row D1 "$fs" mivex cp "copy ${BIG_MB} MiB file" le 1.10
         time_row D1 "$fs" mivex rsync "" le 0.333
@@ -961,6 +1074,9 @@ table() {
         time_row D14 "$fs" mivex_verify cp_diff "verify ${SMALL_FILES} x ${SMALL_KB} KiB" le 0.70
     done
     for fs in "${FS_LIST[@]}"; do
+        time_row D15 "$fs" mivex_verify cp_cmp "verify ${VERIFY_MB} MiB file" le 1.10
+    done
+    for fs in "${FS_LIST[@]}"; do
         time_row D12 "$fs" mivex_kb - "$KEEPBOTH_ROWS keep-both rows" lt_ms 30000
     done
     for fs in "${FS_LIST[@]}"; do
@@ -978,7 +1094,7 @@ table() {
             r=$(ratio "$m" "$p")
             target=- j=-
             [[ $peer != cp ]] || { target="<=1.00"; j=$(judge "$r" le 1.00); }
-            emit_row D4 "  allocated (du)" "$fs" "$(label "$peer")" "$m KiB" "$p KiB" "$r" - - - - "$target" "$j" - \
+            plain_row D4 "  allocated (du)" "$fs" "$(label "$peer")" "$m KiB" "$p KiB" "$r" "$target" "$j" \
                 "$(load_before D4 "$fs")"
         done
     done
@@ -1002,17 +1118,17 @@ table() {
     mm=$(max_rss mivex)
     if [[ -n $mm ]]; then
         mc=$(max_rss cp)
-        emit_row MEM "peak RSS, $MEM_FILES files" tmpfs "cp -a" "$(awk -v k="$mm" 'BEGIN { printf "%.1f MiB", k / 1024 }')" \
-            "$(awk -v k="$mc" 'BEGIN { printf "%.1f MiB", k / 1024 }')" "$(ratio "$mm" "$mc")" - - - - "<64 MiB" \
-            "$(judge "$mm" lt $((64 * 1024)))" - "$(load_before MEM -)"
+        plain_row MEM "peak RSS, $MEM_FILES files" tmpfs "cp -a" "$(awk -v k="$mm" 'BEGIN { printf "%.1f MiB", k / 1024 }')" \
+            "$(awk -v k="$mc" 'BEGIN { printf "%.1f MiB", k / 1024 }')" "$(ratio "$mm" "$mc")" "<64 MiB" \
+            "$(judge "$mm" lt $((64 * 1024)))" "$(load_before MEM -)"
     fi
     for n in ${MOVE_SIZES//,/ }; do
         mm=$(max_rss "mivex_mo@$n")
         [[ -n $mm ]] || continue
         mc=$(max_rss "mv@$n")
-        emit_row MOVE "move peak RSS, $n" tmpfs+disk "mv" "$(awk -v k="$mm" 'BEGIN { printf "%.1f MiB", k / 1024 }')" \
-            "$(awk -v k="$mc" 'BEGIN { printf "%.1f MiB", k / 1024 }')" "$(ratio "$mm" "$mc")" - - - - "<16 MiB" \
-            "$(judge "$mm" lt $((16 * 1024)))" - "$(load_before MOVEMEM -)"
+        plain_row MOVE "move peak RSS, $n" tmpfs+disk "mv" "$(awk -v k="$mm" 'BEGIN { printf "%.1f MiB", k / 1024 }')" \
+            "$(awk -v k="$mc" 'BEGIN { printf "%.1f MiB", k / 1024 }')" "$(ratio "$mm" "$mc")" "<16 MiB" \
+            "$(judge "$mm" lt $((16 * 1024)))" "$(load_before MOVEMEM -)"
     done
     v=$(med_window save)
     if [[ -n $v ]]; then
@@ -1020,25 +1136,31 @@ table() {
         wl=$(load_before WIN -)
         while IFS= read -r m; do
             r=$(med_window "$m")
-            emit_row WIN "load $(with_commas "${m#load-}")-line list" tmpfs - "$(fmt_us "$r")" - - - - - - "<500 ms" "$(judge "$r" lt 500000)" - "$wl"
+            plain_row WIN "load $(with_commas "${m#load-}")-line list" tmpfs - "$(fmt_us "$r")" - - "<500 ms" "$(judge "$r" lt 500000)" "$wl"
         done < <(cut -d, -f1 "$WINDOW" | grep '^load-' | sort -u -t- -k2n)
-        emit_row WIN "save $LIST_SAVE_LINES-line list" tmpfs - "$(fmt_us "$v")" - - - - - - "<100 ms" "$(judge "$v" lt 100000)" - "$wl"
-        emit_row WIN "admit 1 to full queue" tmpfs - "$(fmt_us "$(med_window admit)")" - - - - - - - - - "$wl"
-        emit_row WIN "drop $DROP_FILES files" tmpfs - "$(fmt_us "$(med_window drop)")" - - - - - - - - - "$wl"
+        plain_row WIN "save $LIST_SAVE_LINES-line list" tmpfs - "$(fmt_us "$v")" - - "<100 ms" "$(judge "$v" lt 100000)" "$wl"
+        plain_row WIN "admit 1 to full queue" tmpfs - "$(fmt_us "$(med_window admit)")" - - - - "$wl"
+        plain_row WIN "drop $DROP_FILES files" tmpfs - "$(fmt_us "$(med_window drop)")" - - - - "$wl"
     fi
 }
 
 legend() {
     cat <<EOF
 ratio = Mivex's median / the peer's median (below 1: Mivex is faster), over $ROUNDS rounds after
-$WARMUP warm-up round(s) (D7: $STARTUP_RUNS runs). "par": Mivex's parallel efficiency, the median
+$WARMUP warm-up round(s) (D7: $STARTUP_RUNS runs), and more, up to $MAX_ROUNDS, while any tool's return
+times spread wider than $SPREAD ((max - min) / median); "rounds": how many rounds Mivex ran.
+"spread": the fastest and the slowest return time against the median ("-3/+9%": 3 % below it,
+9 % above). "cpu us/file": the median CPU time (user + system, all threads and children) over
+the regular files one run copies, in microseconds, where a run copies more than one.
+Page cache: $CACHE_POLICY.
+"par": Mivex's parallel efficiency, the median
 over its runs of its CPU time (user + system, all threads) over its return time: up to the number
 of cores its threads kept busy at once. "load": the 1-minute load average just before the dataset
 (above $MAX_LOAD, other work takes the cores a copy's threads would use, and the run's numbers are
 not recorded in RESULTS.md). "return": until the command returns; "with sync":
 \`tool; sync\`, timed together. An untimed sync precedes every run. D5 compares Mivex onto a full
 destination with Mivex into an empty one in the same rounds; D6 and D7 targets are on Mivex's
-own median (D12: the whole list of keep-both rows, no warm-up); D11 compares a list of one-file
+own median (D12: the whole list of keep-both rows, no warm-up, always $ROUNDS rounds); D11 compares a list of one-file
 entries with one entry of their folder; peak RSS is the largest of $MEM_ROUNDS run(s) (MOVE: one
 run of each tool per size, tmpfs to disk); WIN is the median of $ROUNDS runs of
 mivex_gesturebench. Sparse peers: rsync -a -S and tar -S on the create side. "tar | tar" is
@@ -1086,14 +1208,15 @@ details() {
     echo "#   D3 ${TREE_SRC:--}; D4 $SPARSE_MB MiB with $SPARSE_DATA_KB KiB of data; D7 $STARTUP_RUNS runs; MEM $MEM_FILES x $MEM_KB KiB in $MEM_FOLDERS folders, $MEM_ROUNDS round(s); WIN drop of $DROP_FILES files;"
     echo "#   D9 ${REAL_SRC:--} (${REAL_ENTRIES:-?} entries); D10 $LINK_FILES x $SMALL_KB KiB with a second name each; D11 $LIST_FILES one-file entries; D12 $KEEPBOTH_ROWS keep-both rows; MOVEMEM $MOVE_SIZES x 1 KiB, $MOVE_FOLDERS_PER a folder;"
     echo "#   D8 $META_FILES x $SMALL_KB KiB in $META_FOLDERS folders, a user attribute on each, an access and a default ACL on each folder, every file of g000 also under links/$( ((EUID == 0)) && echo ', 10 files with a capability')$([[ $QUICK == 0 ]] || echo '; quick mode')"
-    echo "# page cache not dropped: sources are read from memory. On the disk, small-file copies are kept"
+    echo "#   D15 $VERIFY_MB MiB random file with --verify against cp; cmp; rounds $ROUNDS, up to $MAX_ROUNDS while a spread is over $SPREAD"
+    echo "# page cache $CACHE_POLICY. On the disk, small-file copies are kept"
     echo "#   until the end (ext4 without a journal is slow to create files after many deletions)."
 }
 
 every_value() {
-    echo "# every run: filesystem dataset tool round return_s with_sync_s cpu_s par"
-    awk -F, '{ printf "%-10s %-4s %-13s %-8s %10.6f %10.6f %8.3f %5.2f\n", $1, $2, $3, ($4 > 0 ? $4 : "warm-up"),
-        $5 / 1e6, $6 / 1e6, $7 / 1e6, ($5 > 0 ? $7 / $5 : 0) }' "$RAW"
+    echo "# every run: filesystem dataset tool round return_s with_sync_s cpu_s par (cold: page cache dropped before it)"
+    awk -F, '{ printf "%-10s %-4s %-13s %-8s %10.6f %10.6f %8.3f %5.2f%s\n", $1, $2, $3, ($4 > 0 ? $4 : "warm-up"),
+        $5 / 1e6, $6 / 1e6, $7 / 1e6, ($5 > 0 ? $7 / $5 : 0), ($8 == 1 ? " cold" : "") }' "$RAW"
     echo
     echo "# the 1-minute load before each dataset: dataset filesystem load"
     tr ',' ' ' <"$LOADS"
@@ -1148,7 +1271,7 @@ if ((!BUSY || FORCE)); then
     {
         echo "## Run of $START_DATE ($(git -C "$REPO" describe --always --dirty 2>/dev/null || echo "source unknown"))"
         echo
-        echo "By bench/run.sh; $STANDING; datasets $ONLY on $FSES, $ROUNDS rounds; MIVEX_WORKERS=${MIVEX_WORKERS-(unset)}."
+        echo "By bench/run.sh; $STANDING; datasets $ONLY on $FSES, $ROUNDS rounds (up to $MAX_ROUNDS where the spread was over $SPREAD); page cache $CACHE_POLICY; MIVEX_WORKERS=${MIVEX_WORKERS-(unset)}."
         echo
         echo '```'
         table

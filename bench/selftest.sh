@@ -42,6 +42,26 @@ expect "judge lt, on the limit" MISSED "$(judge 50000 lt 50000)"
 expect "judge without a value" - "$(judge - le 1)"
 expect "fmt_us below a second" "12.3 ms" "$(fmt_us 12345)"
 expect "fmt_us from a second" "1.500 s" "$(fmt_us 1500000)"
+expect "spread_pct: min and max against the median" "-10/+20%" "$(printf '120\n90\n100\n' | spread_pct)"
+expect "spread_pct of nothing" - "$(spread_pct </dev/null)"
+expect "per_file" 333.3 "$(per_file 1000 3)"
+expect "per_file of a one-file run" - "$(per_file 1000 1)"
+expect "per_file without a time" - "$(per_file "" 3)"
+
+# wide_spread: (max - min) / median above the limit asks for another round.
+while read -r want limit values; do
+    have=narrow
+    ! tr ' ' '\n' <<<"$values" | grep . | wide_spread "$limit" || have=wide
+    expect "wide_spread $limit of ${values:-nothing}" "$want" "$have"
+done <<'CASES'
+wide 0.20 80 100
+narrow 0.20 80 100 100
+narrow 0.20 100
+narrow 0.20
+wide 0.20 100 100 130
+narrow 0.30 100 100 130
+wide 0 7 8
+CASES
 
 firsts='' all_permutations=1
 for ((r = 0; r < 4; r++)); do
@@ -64,6 +84,13 @@ timed_run sh -c 'i=0; while [ $i -lt 200000 ]; do i=$((i + 1)); done'
 timed_run sleep 0.3
 ((RUN_CPU_US < 100000)) && pass "timed_run does not count waiting as CPU time" ||
     fail "timed_run does not count waiting as CPU time" "$RUN_CPU_US"
+DROP_CACHES_INTO="$T/drop_caches"
+timed_run true
+expect "timed_run drops the caches when asked" 3 "$(cat "$T/drop_caches")"
+rm -f -- "$T/drop_caches"
+DROP_CACHES_INTO=
+timed_run true
+[[ ! -e $T/drop_caches ]] && pass "timed_run leaves the caches alone otherwise" || fail "timed_run leaves the caches alone otherwise"
 expect "efficiency" 1.50 "$(efficiency 300 200)"
 expect "efficiency without a wall time" - "$(efficiency 300 0)"
 
@@ -161,6 +188,9 @@ case $fault in
     touch) touch -- "$dest/$name" ;;
     exit1) exit 1 ;;
     sleep) sleep 2 ;;
+    jitter) n=$(cat "$STUB_COUNT" 2>/dev/null || echo 0)  # every other run 0.3 s slower
+            echo $((n + 1)) >"$STUB_COUNT"
+            ((n % 2 == 0)) || sleep 0.3 ;;
 esac
 STUB
 cat >"$T/stub/mivex_gesturebench" <<'STUB'
@@ -182,10 +212,11 @@ printf '0.10 0.20 0.30 1/100 1\n' >"$T/idle"
 printf '3.00 2.00 1.00 9/100 1\n' >"$T/busy"
 # Runs the suite on tiny data, with more VAR=VALUE settings; leaves its standard output and error
 # in $T/run.out and $T/run.err, its RESULTS in $T/RESULTS.md. The suite runs as this process
-# itself (env executes it).
+# itself (env executes it). Its page cache goes to a file of its own, not to the kernel, and its
+# tiny runs spread as they like without taking more rounds, unless a check says otherwise.
 suite() { # VAR=VALUE...
     rm -rf -- "$T/out"
-    exec env BENCH_SETTLE=0 BENCH_LOADAVG="$T/idle" BENCH_RESULTS="$T/RESULTS.md" BENCH_DISK=folder MIVEX="$T/stub/mivex" MIVEX_GESTUREBENCH="$T/stub/mivex_gesturebench" BENCH_DIR="$T/work" \
+    exec env BENCH_SETTLE=0 BENCH_LOADAVG="$T/idle" BENCH_DROP_CACHES_FILE="$T/drop_caches" BENCH_SPREAD=1000 BENCH_VERIFY_MB=2 BENCH_RESULTS="$T/RESULTS.md" BENCH_DISK=folder MIVEX="$T/stub/mivex" MIVEX_GESTUREBENCH="$T/stub/mivex_gesturebench" BENCH_DIR="$T/work" \
         BENCH_OUT="$T/out" BENCH_TREE="$T/realtree" BENCH_QUICK=1 BENCH_ROUNDS=1 BENCH_WARMUP=1 \
         BENCH_BIG_MB=2 BENCH_SMALL_FILES=30 BENCH_SMALL_FOLDERS=3 BENCH_SPARSE_MB=8 \
         BENCH_STARTUP_RUNS=2 BENCH_MEM_FILES=20 BENCH_MEM_FOLDERS=2 BENCH_DROP_FILES=5 \
@@ -219,7 +250,7 @@ refuses() { # NAME MESSAGE VAR=VALUE...
 
 status=0
 # The stand-in carries out a list's first line only: D11 and D12, lists of many rows, are left out.
-(suite BENCH_ONLY=D1,D2,D3,D4,D5,D6,D6b,D7,D8,D9,D10,MEM,MOVEMEM,WIN) || status=$?
+(suite BENCH_ONLY=D1,D2,D3,D4,D5,D6,D6b,D7,D8,D9,D10,D14,D15,MEM,MOVEMEM,WIN) || status=$?
 expect "a good run succeeds" 0 "$status"
 if ((status == 0)); then
     for row in "D1 .* tmpfs .* cp -a" "D1 .* disk .* rsync -a" "D2 .* disk .* tar \| tar" \
@@ -227,7 +258,9 @@ if ((status == 0)); then
         "D5 +C-O onto full dest +disk +mivex C-O, empty dest" "D5 +C-N onto full dest +tmpfs" \
         "D6 .* disk +mv" "D8 .* tmpfs +cp -a" "D8 .* disk +rsync -aHAX" "D6b .* tmpfs\+disk +cp -a;sync;rm -r" "D7 .* tmpfs +cp -a" \
         "MEM +peak RSS" "WIN +load 32,766-line list .* met" "WIN +load 32,767-line list .* met" \
-        "WIN +save 32,767-line list"; do
+        "WIN +save 32,767-line list" "D14 .* disk +cp -a; diff -r" "D15 +verify 2 MiB file +tmpfs +cp; cmp .* <=1.10" \
+        "D2 .* tmpfs +cp -a +[0-9.]+ m?s -0/\+0% +[0-9.]+ m?s -0/\+0% +[0-9.]+ +[0-9]+\.[0-9]{2} +[0-9]+\.[0-9] +[0-9]+\.[0-9] .* 1 +0\.10$" \
+        "D1 .* tmpfs +cp -a .* [0-9]+\.[0-9]{2} +- +- +[0-9.]+ m?s"; do
         grep -qE "^$row" "$T/run.out" && pass "the table has a row '$row'" || fail "the table has a row '$row'"
     done
     expect "the table comes first" "# Mivex benchmark" "$(head -n 1 "$T/run.out" | cut -c1-17)"
@@ -236,9 +269,10 @@ if ((status == 0)); then
     # 4 tools x 2 rounds (warm-up and one) x 2 filesystems
     expect "every D1 run is listed" 16 "$(grep -cE '^(tmpfs|disk) +D1 ' "$T/run.out")"
     grep -q "^  tar on D1" "$T/run.out" && pass "tar's whole-second times are noted" || fail "tar's whole-second times are noted"
-    # par (Mivex's CPU over return time) beside the ratio, and the load before the dataset last
-    grep -qE "^D2 .* tmpfs +cp -a +[0-9.]+ m?s +[0-9.]+ m?s +[0-9.]+ +[0-9]+\.[0-9]{2} .* 0\.10$" "$T/run.out" &&
-        pass "a row has Mivex's parallel efficiency and the load" || fail "a row has Mivex's parallel efficiency and the load" "$(grep -E '^D2 .* tmpfs +cp -a' "$T/run.out")"
+    # Every disk run, and no other, comes after the page cache was dropped (the listing of every run).
+    expect "every disk run drops the page cache" 0 "$(awk '$1 == "disk" && $2 ~ /^D[0-9]/ && $NF != "cold"' "$T/run.out" | wc -l)"
+    expect "no other run drops it" 0 "$(awk '$1 ~ /^tmpfs/ && $2 ~ /^D[0-9]/ && $NF == "cold"' "$T/run.out" | wc -l)"
+    expect "the page cache is dropped by writing 3" 3 "$(cat "$T/drop_caches")"
     grep -qF "recorded in $T/RESULTS.md (load at most 0.10" "$T/run.out" && pass "an idle run says it is recorded" ||
         fail "an idle run says it is recorded" "$(head -n 1 "$T/run.out")"
     [[ $(head -n 3 "$T/RESULTS.md" | tail -n 1) == "## Run of "* ]] && grep -qE "^D1 .* tmpfs .* cp -a" "$T/RESULTS.md" &&
@@ -262,6 +296,19 @@ status=0
     grep -qE "^D7 .* 3\.00$" "$T/RESULTS.md" && [[ $(tail -n 1 "$T/RESULTS.md") == "earlier notes" ]]; } &&
     pass "BENCH_FORCE=1 records a busy run, saying so, above what was there" ||
     fail "BENCH_FORCE=1 records a busy run, saying so, above what was there" "$(cat "$T/RESULTS.md")"
+
+# Times that spread wide take more rounds, up to BENCH_MAX_ROUNDS, and the tools still take turns
+# to go first; without the page cache the run goes on and says why.
+status=0
+(suite STUB_FAULT=jitter STUB_COUNT="$T/count" BENCH_SPREAD=0.2 BENCH_ROUNDS=2 BENCH_MAX_ROUNDS=4 BENCH_ONLY=D2 \
+    BENCH_FS=disk BENCH_DROP_CACHES_FILE="$T/no/such/folder") || status=$?
+expect "a wide spread: the run succeeds" 0 "$status"
+grep -qE "^D2 .* disk +cp -a .* 4 +0\.10$" "$T/run.out" && pass "a wide spread takes BENCH_MAX_ROUNDS rounds" ||
+    fail "a wide spread takes BENCH_MAX_ROUNDS rounds" "$(grep -E '^D2 .* disk +cp -a' "$T/run.out")"
+firsts=$(awk '$1 == "disk" && $2 == "D2" && $4 != "warm-up" && $4 != last { print $3; last = $4 }' "$T/run.out" | tr '\n' ' ')
+expect "extra rounds: each tool goes first once in four" "cp rsync tar mivex " "$firsts"
+grep -qF "page cache not dropped: cannot write to $T/no/such/folder" "$T/run.out" && ! grep -q ' cold$' "$T/run.out" &&
+    pass "a page cache that cannot be dropped is said so" || fail "a page cache that cannot be dropped is said so"
 
 refuses "a lost file" "does not match" STUB_FAULT=lose-file BENCH_ONLY=D2 BENCH_FS=tmpfs
 refuses "another file time from mivex" "metadata differs" STUB_FAULT=touch BENCH_ONLY=D3 BENCH_FS=disk
