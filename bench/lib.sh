@@ -21,10 +21,12 @@ min_med_max() {
         END { if (NR == 0) exit; m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print v[1], m, v[NR] }'
 }
 
-# Whether the numbers on standard input spread wider than LIMIT: (max - min) / median > LIMIT.
-# Fewer than two numbers never do.
+# Whether the numbers on standard input spread wider than LIMIT: (max - min) / median > LIMIT over
+# the middle half of them (from four numbers on, a quarter at each end is left out, so that more
+# rounds can narrow the spread instead of only ever widening it). Fewer than two never do.
 wide_spread() { # LIMIT
-    min_med_max | awk -v l="$1" '{ lo = $1; m = $2; hi = $3; n = 1 }
+    LC_ALL=C sort -g | awk '{ v[NR] = $1 } END { t = int(NR / 4); for (i = 1 + t; i <= NR - t; i++) print v[i] }' |
+        min_med_max | awk -v l="$1" '{ lo = $1; m = $2; hi = $3; n = 1 }
         END { exit !(n && hi > lo && (m <= 0 || (hi - lo) / m > l + 0)) }'
 }
 

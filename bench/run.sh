@@ -433,7 +433,7 @@ times_of() { # FS DATASET TOOL FIELD
 
 # Whether round ROUND of DATASET on FS is to run: the warm-up and the first ROUNDS timed rounds
 # always; after them more, up to MAX_ROUNDS, as long as the return times of any of TOOLS spread
-# wider than SPREAD ((max - min) / median over the timed rounds so far).
+# wider than SPREAD ((max - min) / median over the middle half of the timed rounds so far).
 need_round() { # FS DATASET ROUND TOOL...
     local fs=$1 ds=$2 round=$3 tool
     shift 3
@@ -1148,7 +1148,7 @@ legend() {
     cat <<EOF
 ratio = Mivex's median / the peer's median (below 1: Mivex is faster), over $ROUNDS rounds after
 $WARMUP warm-up round(s) (D7: $STARTUP_RUNS runs), and more, up to $MAX_ROUNDS, while any tool's return
-times spread wider than $SPREAD ((max - min) / median); "rounds": how many rounds Mivex ran.
+times spread wider than $SPREAD ((max - min) / median of their middle half); "rounds": how many rounds Mivex ran.
 "spread": the fastest and the slowest return time against the median ("-3/+9%": 3 % below it,
 9 % above). "cpu us/file": the median CPU time (user + system, all threads and children) over
 the regular files one run copies, in microseconds, where a run copies more than one.

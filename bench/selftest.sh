@@ -48,7 +48,7 @@ expect "per_file" 333.3 "$(per_file 1000 3)"
 expect "per_file of a one-file run" - "$(per_file 1000 1)"
 expect "per_file without a time" - "$(per_file "" 3)"
 
-# wide_spread: (max - min) / median above the limit asks for another round.
+# wide_spread: (max - min) / median of the middle half above the limit asks for another round.
 while read -r want limit values; do
     have=narrow
     ! tr ' ' '\n' <<<"$values" | grep . | wide_spread "$limit" || have=wide
@@ -61,6 +61,8 @@ narrow 0.20
 wide 0.20 100 100 130
 narrow 0.30 100 100 130
 wide 0 7 8
+narrow 0.20 50 100 100 105 200
+wide 0.20 50 80 100 105 200
 CASES
 
 firsts='' all_permutations=1
