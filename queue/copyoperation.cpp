@@ -200,7 +200,8 @@ ShellOpRecord recordFor(const QueueEntry& fields, TransferSession& session, cons
 // then and has no row before it still going, so the lines keep the row order.
 struct Overlap {
     static constexpr std::size_t kBatch = 1024;
-    static constexpr std::size_t kLookAhead = 16;  // rows looked at in one go
+    static constexpr std::size_t kLookAhead = 16;   // rows looked at in one go
+    static constexpr std::size_t kLogTogether = 4;  // rows done that are logged in one go
 
     Overlap(const std::vector<std::optional<QueueEntry>>& rows, const CopyHooks& runHooks,
             RunNotes& runNotes)
@@ -320,15 +321,18 @@ private:
         }
     }
 
-    // Logs the rows that are done, in order, up to the first still going. A thread that finds
-    // the other logging goes on: the other, or the next row's end, logs what it leaves.
+    // Logs the rows that are done, in order, up to the first still going, once a few are (at the
+    // end, any). A thread that finds the other logging goes on: the other, or the next row's end,
+    // logs what it leaves.
     void logDone(bool wait = false) {
         std::unique_lock lock(logLock, std::defer_lock);
         if (wait) {
             lock.lock();
-        } else if (!lock.try_lock()) {
+        } else if (!lock.try_lock() || logged + kLogTogether > kBatch ||
+                   !done[logged + kLogTogether - 1].load()) {
             return;
         }
+        const RunLog::Burst burst(notes.runLog);
         for (; logged < kBatch && done[logged].load(); ++logged) {
             const std::size_t row = top + logged;
             // Copies that overwrite plain files: each gives what it gave when done again.

@@ -144,9 +144,10 @@ void RunLog::log(std::string_view message, std::time_t when) {
         return;
     }
     std::string line;
-    if (mFile.valid() && !stillNamed()) {
+    if (mFile.valid() && !(mInBurst && mLookedInBurst) && !stillNamed()) {
         mFile.reset();  // removed or moved away: the day's name gets a file again
     }
+    mLookedInBurst = mInBurst;
     // A file that could not be opened is tried again at the next line (the folder may be back).
     if (!mFile.valid() && !open(line)) {
         return;

@@ -37,6 +37,19 @@ public:
     // none was.
     const std::string& firstFailure() const { return mFailure; }
 
+    // While one lives, lines come in a burst: the day's name is looked at before the first of them
+    // alone (each is still a write of its own).
+    class Burst {
+    public:
+        explicit Burst(RunLog& log) : mLog(log) { mLog.mInBurst = true; }
+        ~Burst() { mLog.mInBurst = mLog.mLookedInBurst = false; }
+        Burst(const Burst&) = delete;
+        Burst& operator=(const Burst&) = delete;
+
+    private:
+        RunLog& mLog;
+    };
+
 private:
     void fail(const std::string& reason);
     // Opens the file for appending and checks it; false (the reason noted) when it cannot be.
@@ -53,6 +66,7 @@ private:
     std::string mFailure;
     std::string mStamp;  // logTimestamp(mStampedAt), kept for the lines of the same second
     std::time_t mStampedAt = 0;
+    bool mInBurst = false, mLookedInBurst = false;
 };
 
 // "MMDDYYYY-log.txt" for the local date of `when`.

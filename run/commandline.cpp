@@ -177,8 +177,8 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder,
         RunReport(STDERR_FILENO).unusableList(listPath, list.status);
         return kRunNoList;
     }
-    QueueStore queue;
-    queue.assign(std::move(list.rows));
+    // The list's rows as read (at most a queue's worth): the run needs no queue's bookkeeping.
+    const std::vector<std::string>& rows = list.rows;
     const LogFolder logFolder = chooseLogFolder(programFolder);
     // A journal per list, so that a run cut off can be taken up; only --resume takes it up, so
     // that a nightly list never skips last night's rows.
@@ -186,14 +186,14 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder,
     RunJournal journal(logFolder, std::filesystem::absolute(listPath, absent).string());
     const std::optional<CutOffRun> cutOff =
         switches.resume ? journal.cutOff() : std::optional<CutOffRun>();
-    const bool resuming = cutOff && cutOff->rows == queue.rows();
+    const bool resuming = cutOff && cutOff->rows == rows;
     if (cutOff && !resuming) {
         RunReport(STDERR_FILENO).changedSinceCutOff(listPath, cutOff->stoppedAt);
     }
     if (resuming) {
         journal.carryOn();
     } else {
-        journal.begin(queue.rows());
+        journal.begin(rows);
     }
     CopyHooks hooks;
     // On a terminal, a progress line; rows that are no entry never reach a transfer.
@@ -214,7 +214,7 @@ int RunUnattended(const std::string& listPath, const std::string& programFolder,
     if (switches.bytesPerSecond != 0) {
         hooks.rateLimit = &limit;
     }
-    const RunSummary run = CopyOperation(queue.rows(), logFolder, hooks);
+    const RunSummary run = CopyOperation(rows, logFolder, hooks);
     journal.finish();
     if (!run.logTrouble.empty()) {
         report.logTrouble(run.logTrouble);
