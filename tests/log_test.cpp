@@ -3,6 +3,7 @@
 // folder of another user, even when a link takes the checked folder's place.
 #include "queue/log.h"
 
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -121,38 +122,46 @@ TEST(RunLog, LogPathThatIsNoFileIsNotWritten) {
 }
 
 // A log removed, renamed or replaced during a run gets the next line at the day's name again; a
-// log whose folder has gone loses its lines and says so once.
+// log whose folder has gone loses its lines and says so once. Lines in bursts (each step's line
+// the first of one) look at the name as well.
 TEST(RunLog, LinesFollowTheDaysNameWhenItsFileGoes) {
-    TempDir dir;
-    plantTree(dir.path(), {"logs/"});
-    const std::string log = dir / "logs/log.txt", line = "12/05/2026 09:30:00\t";
-    const std::pair<const char*, std::function<void()>> steps[] = {
-        {"kept", [] {}},
-        {"removed", [&] { ::unlink(log.c_str()); }},
-        {"renamed", [&] { ::rename(log.c_str(), (dir / "logs/moved.txt").c_str()); }},
-        {"replaced",
-         [&] {
-             writeFile(dir / "other.txt", "other\r\n");
-             ::rename((dir / "other.txt").c_str(), log.c_str());
-         }},
-        {"kept again", [] {}},
-        {"gone", [&] { removeTree(dir / "logs"); }},
-    };
-    RunLog runLog;
-    runLog.setPath(LogFolder::open(dir / "logs"), "log.txt");
-    std::vector<std::string> seen;
-    for (const auto& [name, step] : steps) {
-        step();
-        runLog.log(name, localTime(9, 30, 0));
-        seen.push_back(exists(log) ? readFile(log) : "");
-        if (std::string_view(name) == "renamed") {
-            seen.push_back(readFile(dir / "logs/moved.txt"));
+    for (const bool inBursts : {false, true}) {
+        SCOPED_TRACE(inBursts ? "in bursts" : "one by one");
+        TempDir dir;
+        plantTree(dir.path(), {"logs/"});
+        const std::string log = dir / "logs/log.txt", line = "12/05/2026 09:30:00\t";
+        const std::pair<const char*, std::function<void()>> steps[] = {
+            {"kept", [] {}},
+            {"removed", [&] { ::unlink(log.c_str()); }},
+            {"renamed", [&] { ::rename(log.c_str(), (dir / "logs/moved.txt").c_str()); }},
+            {"replaced",
+             [&] {
+                 writeFile(dir / "other.txt", "other\r\n");
+                 ::rename((dir / "other.txt").c_str(), log.c_str());
+             }},
+            {"kept again", [] {}},
+            {"gone", [&] { removeTree(dir / "logs"); }},
+        };
+        RunLog runLog;
+        runLog.setPath(LogFolder::open(dir / "logs"), "log.txt");
+        std::vector<std::string> seen;
+        for (const auto& [name, step] : steps) {
+            step();
+            std::optional<RunLog::Burst> burst;
+            if (inBursts) {
+                burst.emplace(runLog);
+            }
+            runLog.log(name, localTime(9, 30, 0));
+            seen.push_back(exists(log) ? readFile(log) : "");
+            if (std::string_view(name) == "renamed") {
+                seen.push_back(readFile(dir / "logs/moved.txt"));
+            }
         }
+        EXPECT_EQ(seen, (Names{line + "kept\r\n", line + "removed\r\n", line + "renamed\r\n",
+                               line + "removed\r\n", "other\r\n" + line + "replaced\r\n",
+                               "other\r\n" + line + "replaced\r\n" + line + "kept again\r\n", ""}));
+        EXPECT_EQ(runLog.firstFailure(), "No such file or directory");
     }
-    EXPECT_EQ(seen, (Names{line + "kept\r\n", line + "removed\r\n", line + "renamed\r\n",
-                           line + "removed\r\n", "other\r\n" + line + "replaced\r\n",
-                           "other\r\n" + line + "replaced\r\n" + line + "kept again\r\n", ""}));
-    EXPECT_EQ(runLog.firstFailure(), "No such file or directory");
 }
 
 // The log lands in the folder that was checked at start, never through a link put in its place
