@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "engine/nameclaim.h"
@@ -213,8 +214,8 @@ int Transfer::writeAndPlace(const ItemWay& item, int src, const struct stat& st,
     // writes the next ones, and one wait serves many. A file with other names is checked at once,
     // so that its later names never link to a copy not yet checked, and a large file is read back
     // behind its own writing (ReadBackTrail) instead.
-    const bool later = mRequest.verify && item.held && st.st_nlink == 1 &&
-                       st.st_size < 2 * ReadBackTrail::kStretch;
+    const bool later =
+        mRequest.verify && item.held && st.st_nlink == 1 && !ReadBackTrail::covers(st);
     int code = writeCopy(src, dst.get(), st, mRequest.verify && !later, item.srcPath);
     if (code == kSuccess && item.placement == Placement::Replace) {
         notePlaced(dst.get());  // before it has its name, so no other thread misses it
@@ -287,10 +288,11 @@ int Transfer::createCopy(int dstDir, const std::string& dstName, Fd& dst, std::s
 int Transfer::writeCopy(int src, int dst, const struct stat& st, bool verifyNow,
                         const std::string& srcPath) {
     // A large copy is read back behind its writing (verify.h); the rest of it after.
-    ReadBackTrail trail(src, dst, [this] { return stopped(); });
-    const bool trailed =
-        verifyNow && st.st_size >= 2 * ReadBackTrail::kStretch && st.st_blocks * 512 >= st.st_size;
-    int code = copyData(src, dst, st, trailed ? &trail : nullptr);
+    std::optional<ReadBackTrail> trail;
+    if (verifyNow && ReadBackTrail::covers(st)) {
+        trail.emplace(src, dst, [this] { return stopped(); });
+    }
+    int code = copyData(src, dst, st, trail ? &*trail : nullptr);
     if (code == kSuccess && !mAborted) {
         // A source that grew, shrank or was rewritten meanwhile gives no consistent copy.
         struct stat after;
@@ -301,11 +303,11 @@ int Transfer::writeCopy(int src, int dst, const struct stat& st, bool verifyNow,
         }
     }
     // A copy that differs never gets a name: it goes away.
-    if (code == kCopyDiffers && trailed && !stopped()) {
+    if (code == kCopyDiffers && trail && !stopped()) {
         noteDiffers(srcPath);
     } else if (code == kSuccess && !mAborted && verifyNow) {
         code = verifyCopy(
-            src, dst, [this] { return stopped(); }, trail.checked());
+            src, dst, [this] { return stopped(); }, trail ? trail->checked() : 0);
         if (code == kCopyDiffers && !stopped()) {
             noteDiffers(srcPath);
         }

@@ -16,6 +16,9 @@ namespace mivex::engine {
 namespace {
 
 constexpr std::size_t kCompareBlock = 256u << 10;
+// sync_file_range: the range's data written out and waited for, written earlier or now.
+constexpr unsigned kWriteAndWait =
+    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
 
 // Reads up to `size` bytes at `offset`, as many as the file has; -1 with errno on failure.
 ssize_t readAt(int fd, char* buffer, std::size_t size, off_t offset) {
@@ -84,8 +87,6 @@ int readBackFromStorage(int dst) {
     // Only clean pages can be dropped from the cache. The data alone is waited for, without a
     // journal commit for the file's metadata (what fdatasync costs a new file); a filesystem
     // that has no such call gets fdatasync.
-    constexpr unsigned kWriteAndWait =
-        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
     if (::sync_file_range(dst, 0, 0, kWriteAndWait) != 0 && ::fdatasync(dst) != 0) {
         return codeFromErrno(errno);
     }
@@ -107,10 +108,6 @@ int verifyCopy(int src, int dst, const std::function<bool()>& stop, off_t from) 
     return code;
 }
 
-}  // namespace mivex::engine
-
-namespace mivex::engine {
-
 int ReadBackTrail::advance(off_t written) {
     if (mOff) {
         return kSuccess;
@@ -120,8 +117,6 @@ int ReadBackTrail::advance(off_t written) {
         mStarted = written;
     }
     while (written - mChecked >= 2 * mStretch) {
-        constexpr unsigned kWriteAndWait =
-            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
         if (::sync_file_range(mDst, mChecked, mStretch, kWriteAndWait) != 0) {
             // No such call here (fdatasync at the end waits instead) or a failed write: the
             // read-back at the end, from what was checked on, finds either.

@@ -1,6 +1,7 @@
 // Reading back what was written: a copy checked against its source before it gets its name.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -34,6 +35,10 @@ int verifyCopy(int src, int dst, const std::function<bool()>& stop = {}, off_t f
 class ReadBackTrail {
 public:
     static constexpr off_t kStretch = off_t{64} << 20;
+    // Whether a copy of the file `st` gains from a trail: two stretches or more, without holes.
+    static bool covers(const struct stat& st) {
+        return st.st_size >= 2 * kStretch && st.st_blocks * 512 >= st.st_size;
+    }
 
     ReadBackTrail(int src, int dst, std::function<bool()> stop, off_t stretch = kStretch)
         : mSrc(src), mDst(dst), mStop(std::move(stop)), mStretch(stretch) {}

@@ -236,7 +236,6 @@ private:
         ready = 0;
         next = 0;
         logged = 0;
-        closed = false;
         lookedFirst = false;
         sideBegun = ownBegun = false;
         names.clear();

@@ -25,6 +25,10 @@ constexpr auto kSyncEvery = std::chrono::seconds(1);
 constexpr auto kWaitAtMost = std::chrono::milliseconds(100);
 constexpr std::size_t kWaitingBytes = 4096;
 
+std::string endLine(std::size_t row, int code) {
+    return "end\t" + std::to_string(row) + "\t" + std::to_string(code) + "\n";
+}
+
 std::string journalName(const std::string& key) {
     if (key.empty()) {
         return "window.journal";
@@ -174,7 +178,7 @@ void RunJournal::placed(std::size_t row, const std::string& name) {
 }
 
 void RunJournal::ended(std::size_t row, int code) {
-    append("end\t" + std::to_string(row) + "\t" + std::to_string(code) + "\n", false);
+    append(endLine(row, code), false);
 }
 
 void RunJournal::endedRedoable(std::size_t row, int code) {
@@ -182,7 +186,7 @@ void RunJournal::endedRedoable(std::size_t row, int code) {
     if (mWaiting.empty()) {
         mWaitingSince = now;
     }
-    mWaiting += "end\t" + std::to_string(row) + "\t" + std::to_string(code) + "\n";
+    mWaiting += endLine(row, code);
     if (mWaiting.size() >= kWaitingBytes || now - mWaitingSince >= kWaitAtMost) {
         write(false);
     }
